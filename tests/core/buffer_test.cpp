@@ -1,0 +1,71 @@
+#include "core/buffer.h"
+
+#include <gtest/gtest.h>
+
+using namespace ZQ;
+using Num::Count;
+
+TEST(SampleBuffer, RefusesZeroCountAndCountAboveCapacity) {
+    SampleBuffer b;
+    bool unchanged = false;
+    EXPECT_FALSE(b.allocate(Count(0ull), Count(0ull), unchanged));
+    EXPECT_TRUE(unchanged);
+    EXPECT_FALSE(b.allocate(Count(10ull), Count(9ull), unchanged));
+    EXPECT_TRUE(unchanged);
+    EXPECT_TRUE(b.isEmpty());
+    EXPECT_EQ(b.capacity().v_, 0ull);
+}
+
+TEST(SampleBuffer, HonoursACapacityAtMostSixtyFourAboveTheCount) {
+    SampleBuffer b;
+    bool unchanged = true;
+    ASSERT_TRUE(b.allocate(Count(1000ull), Count(1064ull), unchanged));
+    EXPECT_FALSE(unchanged);
+    EXPECT_EQ(b.count().v_, 1000ull);
+    EXPECT_EQ(b.capacity().v_, 1064ull);
+    ASSERT_TRUE(b.allocate(Count(1000ull), Count(1065ull)));
+    EXPECT_EQ(b.capacity().v_, 1000ull);
+    ASSERT_TRUE(b.allocate(Count(777ull), Count(0ull)));
+    EXPECT_EQ(b.capacity().v_, 777ull);
+    EXPECT_EQ(b.elementSize().v_, 8ull);
+}
+
+TEST(SampleBuffer, FreshStorageReadsAsZero) {
+    SampleBuffer b;
+    ASSERT_TRUE(b.allocate(Count(4096ull)));
+    for (int i = 0; i < 4096; ++i) b.data()[i] = 1.5;
+    ASSERT_TRUE(b.allocate(Count(4096ull)));
+    for (int i = 0; i < 4096; ++i) ASSERT_EQ(b.data()[i], 0.0) << i;
+}
+
+TEST(SampleBuffer, ReallocatingFreesTheOldBlockOnceAndSilently) {
+    size_t before = registry().liveCount();
+    testing::internal::CaptureStdout();
+    {
+        SampleBuffer b;
+        ASSERT_TRUE(b.allocate(Count(100ull)));
+        ASSERT_TRUE(b.allocate(Count(200ull)));
+        EXPECT_EQ(registry().liveCount(), before + 1);
+        b.release();
+        b.release();
+        EXPECT_TRUE(b.isEmpty());
+        EXPECT_EQ(b.count().v_, 0ull);
+        ASSERT_TRUE(b.allocate(Count(5ull)));
+    } // destruction releases the last block
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(registry().liveCount(), before);
+}
+
+TEST(SampleBuffer, RefusesCountsWhoseByteSizeCannotExist) {
+    SampleBuffer b;
+    EXPECT_FALSE(b.allocate(Count(2305843009213693951ull)));
+    EXPECT_TRUE(b.isEmpty());
+}
+
+TEST(SampleBuffer, FloatBuffersFollowTheSameRules) {
+    FloatSampleBuffer f;
+    ASSERT_TRUE(f.allocate(Count(3ull), Count(60ull)));
+    EXPECT_EQ(f.capacity().v_, 60ull);
+    EXPECT_EQ(f.elementSize().v_, 4ull);
+    EXPECT_EQ(f.data()[2], 0.0f);
+}

@@ -1,0 +1,28 @@
+// Helpers for tests that wait on the current thread's Qt event loop.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <functional>
+
+namespace testsupport {
+
+// Processes events until `done` holds or `timeoutMs` passes; returns `done()`.
+inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+// Processes events for `ms` milliseconds.
+inline void spinFor(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+} // namespace testsupport
