@@ -1,5 +1,8 @@
 #include "core/wrappers.h"
 
+#include <mutex>
+#include <vector>
+
 namespace ZQ {
 
 const CreationParameters& defaultCreationParameters() {
@@ -33,12 +36,12 @@ platform::Object* copyOutReference(platform::Object* ref, std::int32_t code) {
 Ref<platform::String> ZUObject::className() const {
     // One constant string per class name, never copied and never freed.
     static std::mutex mutex;
-    static std::vector<std::pair<const char*, platform::String*>> constants;
+    static auto* constants = new std::vector<std::pair<const char*, platform::String*>>;
     std::lock_guard l(mutex);
-    for (auto& [text, s] : constants)
+    for (auto& [text, s] : *constants)
         if (text == classNameText()) return Ref<platform::String>::retain(s);
-    constants.emplace_back(classNameText(), platform::String::create(classNameText()));
-    return Ref<platform::String>::retain(constants.back().second);
+    constants->emplace_back(classNameText(), platform::String::create(classNameText()));
+    return Ref<platform::String>::retain(constants->back().second);
 }
 
 Ref<platform::String> ZUObject::description() const {
