@@ -49,16 +49,19 @@ bool Thread::isMainThread() { return std::this_thread::get_id() == mainThreadId;
 
 void Thread::start() {
     State expected = State::created;
-    if (!body_ || !state_.compare_exchange_strong(expected, State::running)) return;
+    if (!state_.compare_exchange_strong(expected, State::running)) return;
+    if (!body_) {
+        state_ = State::finished;
+        return;
+    }
     retain(); // the running thread's reference
-    std::thread worker([this] {
+    std::thread worker([this, body = std::move(body_)] {
         currentThreadObject = this;
         {
             std::lock_guard l(mutex_);
             if (!name_.empty()) pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
         }
-        body_();
-        body_ = nullptr;
+        body();
         currentThreadObject = nullptr;
         {
             std::lock_guard l(mutex_);

@@ -15,3 +15,4 @@ int main(int argc, char** argv) {
 // Under AddressSanitizer, an impossible allocation must come back as null (as
 // it does from the system allocator) rather than abort the test run.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
