@@ -1,0 +1,122 @@
+// The audio file service over libsndfile: opens a file, reports its container
+// type by reading the container header itself (libsndfile calls AIFC "AIFF"),
+// describes the file's own encoding, answers the property questions the
+// information record asks, and decodes the whole file to interleaved 32-bit
+// float at the file's own rate and channel count.
+//
+// One AudioFile is used by one thread at a time.
+#pragma once
+
+#include "platform/AudioTypes.h"
+#include "platform/Object.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::audio {
+
+// Property identifiers of the extended audio file.
+namespace ext {
+inline constexpr FourCharCode kFileDataFormat = fourcc("ffmt");
+inline constexpr FourCharCode kFileChannelLayout = fourcc("fclo");
+inline constexpr FourCharCode kClientDataFormat = fourcc("cfmt");
+inline constexpr FourCharCode kClientChannelLayout = fourcc("cclo");
+inline constexpr FourCharCode kAudioConverter = fourcc("acnv");
+inline constexpr FourCharCode kAudioFile = fourcc("afil");
+inline constexpr FourCharCode kFileMaxPacketSize = fourcc("fmps");
+inline constexpr FourCharCode kClientMaxPacketSize = fourcc("cmps");
+inline constexpr FourCharCode kFileLengthFrames = fourcc("#frm");
+inline constexpr FourCharCode kConverterConfig = fourcc("accf");
+inline constexpr FourCharCode kIOBufferSizeBytes = fourcc("iobs");
+inline constexpr FourCharCode kIOBuffer = fourcc("iobf");
+} // namespace ext
+
+// Property identifiers of the audio file.
+namespace file {
+inline constexpr FourCharCode kFileFormat = fourcc("ffmt");
+inline constexpr FourCharCode kDataFormat = fourcc("dfmt");
+inline constexpr FourCharCode kFormatList = fourcc("flst");
+inline constexpr FourCharCode kIsOptimized = fourcc("optm");
+inline constexpr FourCharCode kMagicCookieData = fourcc("mgic");
+inline constexpr FourCharCode kAudioDataByteCount = fourcc("bcnt");
+inline constexpr FourCharCode kAudioDataPacketCount = fourcc("pcnt");
+inline constexpr FourCharCode kMaximumPacketSize = fourcc("psze");
+inline constexpr FourCharCode kDataOffset = fourcc("doff");
+inline constexpr FourCharCode kChannelLayout = fourcc("cmap");
+inline constexpr FourCharCode kDeferSizeUpdates = fourcc("dszu");
+inline constexpr FourCharCode kDataFormatName = fourcc("fnam");
+inline constexpr FourCharCode kMarkerList = fourcc("mkls");
+inline constexpr FourCharCode kRegionList = fourcc("rgls");
+inline constexpr FourCharCode kChunkIDs = fourcc("chid");
+inline constexpr FourCharCode kInfoDictionary = fourcc("info");
+inline constexpr FourCharCode kPacketTableInfo = fourcc("pnfo");
+inline constexpr FourCharCode kPacketSizeUpperBound = fourcc("pkub");
+inline constexpr FourCharCode kReserveDuration = fourcc("rsrv");
+inline constexpr FourCharCode kEstimatedDuration = fourcc("edur");
+inline constexpr FourCharCode kBitRate = fourcc("brat");
+} // namespace file
+
+// What the container header says, read without libsndfile.
+struct ContainerInfo {
+    FourCharCode type = 0;
+    std::vector<FourCharCode> chunkIDs; // every chunk inside the container, in order
+    std::int64_t dataOffset = -1;       // first byte of the sample data
+    std::int64_t dataByteCount = -1;    // bytes of sample data (clamped to the file)
+    std::uint32_t cafFormatFlags = 0;   // the CAF description's flags (1 float, 2 little-endian)
+    bool hasCafDescription = false;
+    std::uint32_t cafFormatID = 0;
+};
+
+// Reads the container header of the file at path. Never fails: an unreadable
+// or unknown file gives type 0 and no chunks. For unknown containers the type
+// is their first four bytes when those are printable.
+ContainerInfo readContainerInfo(const std::string& path);
+
+class AudioFile final : public Object {
+public:
+    // Opens the file at path for reading: status 0 with *out set (+1), or an
+    // error code (kAudioFileFileNotFoundError, kAudioFileUnsupportedFileTypeError,
+    // kAudioFileInvalidFileError).
+    static OSStatus open(const std::string& path, AudioFile** out);
+
+    FourCharCode fileType() const { return container_.type; }
+    // The file's own encoding.
+    const AudioStreamBasicDescription& fileDataFormat() const { return format_; }
+    std::int64_t lengthFrames() const { return frames_; }
+    const std::string& path() const { return path_; }
+
+    // The audio file's property questions (codes in namespace `file`).
+    OSStatus getPropertyInfo(FourCharCode id, std::uint32_t* size, std::uint32_t* writable) const;
+    // Copies at most *ioSize bytes and sets *ioSize to the bytes written.
+    // Strings and dictionaries handed out are +1 references for the caller.
+    OSStatus getProperty(FourCharCode id, std::uint32_t* ioSize, void* data) const;
+
+    // Decodes up to *ioFrames frames from the current position as interleaved
+    // float; *ioFrames becomes the number delivered (0 at the end).
+    OSStatus readFloat(std::uint32_t* ioFrames, float* interleaved);
+    OSStatus seek(std::int64_t frame);
+
+    const char* kindName() const override { return "AudioFile"; }
+
+private:
+    AudioFile() = default;
+    ~AudioFile() override;
+    OSStatus fixedProperty(FourCharCode id, std::vector<unsigned char>& out) const;
+
+    std::string path_;
+    void* sndfile_ = nullptr; // SNDFILE*
+    int sfFormat_ = 0;
+    ContainerInfo container_;
+    AudioStreamBasicDescription format_;
+    std::int64_t frames_ = 0;
+    std::vector<std::int32_t> channelMap_; // libsndfile channel map, when the file has one
+    struct Cue {
+        std::int32_t id;
+        std::uint32_t position;
+        std::string name;
+    };
+    std::vector<Cue> cues_;
+};
+
+} // namespace platform::audio

@@ -1,0 +1,64 @@
+// Audio fixtures written by the tests themselves with libsndfile.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sndfile.h>
+#include <string>
+#include <vector>
+#include <unistd.h>
+
+namespace testsupport {
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/zqtest-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Sample value of channel c at frame k: exact in 16-bit, distinct per channel.
+inline double fixtureSample(int c, long k) {
+    long v = ((k * 37 + c * 1000) % 2001) - 1000; // -1000 ... 1000
+    return static_cast<double>(v * 16) / 32768.0;
+}
+
+// Writes `frames` frames of fixtureSample (or `gen`) with the given format;
+// returns false when libsndfile refuses.
+inline bool writeFixture(const std::string& path, int format, int channels, int rate, long frames,
+                         const std::function<double(int, long)>& gen = fixtureSample,
+                         const char* title = nullptr) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    if (title) sf_set_string(f, SF_STR_TITLE, title);
+    std::vector<double> block(static_cast<size_t>(channels) * 4096);
+    for (long at = 0; at < frames;) {
+        long n = std::min<long>(4096, frames - at);
+        for (long k = 0; k < n; ++k)
+            for (int c = 0; c < channels; ++c) block[static_cast<size_t>(k * channels + c)] = gen(c, at + k);
+        if (sf_writef_double(f, block.data(), n) != n) {
+            sf_close(f);
+            return false;
+        }
+        at += n;
+    }
+    return sf_close(f) == 0;
+}
+
+} // namespace testsupport
