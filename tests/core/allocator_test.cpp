@@ -5,7 +5,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <regex>
+#include <cctype>
 #include <string>
 
 using namespace ZQ;
@@ -124,11 +124,21 @@ TEST(TrackingAllocator, WatchesReportMatchingSizeAndKindOnly) {
 
 TEST(TrackingAllocatorReport, ListsLeakedBlocksFromTheLastAndTotalsThem) {
     std::string out = runProbe("leak");
-    std::regex expected(
-        "ZQ::aref_\\^\\^lqdeq: 0x[0-9a-f]+:24:24:Yes:Yes:No\n"
-        "ZQ::aref_\\^\\^lqdeq: 0x[0-9a-f]+:16:16:Yes:No:No\n"
-        "\nlqct\\^2:40\n");
-    EXPECT_TRUE(std::regex_match(out, expected)) << out;
+    // Addresses vary from run to run: blank them out, keep everything else.
+    std::string shape;
+    for (size_t at = 0; at < out.size();) {
+        if (out.compare(at, 2, "0x") == 0) {
+            shape += "ADDR";
+            at += 2;
+            while (at < out.size() && std::isxdigit(static_cast<unsigned char>(out[at]))) ++at;
+        } else {
+            shape += out[at++];
+        }
+    }
+    EXPECT_EQ(shape,
+              "ZQ::aref_^^lqdeq: ADDR:24:24:Yes:Yes:No\n"
+              "ZQ::aref_^^lqdeq: ADDR:16:16:Yes:No:No\n"
+              "\nlqct^2:40\n");
 }
 
 TEST(TrackingAllocatorReport, SilentWithoutLeaksOrWithTheReportOff) {
