@@ -1,0 +1,38 @@
+// Writes WAV and AIFF files from sample words that are already in the file's
+// own format and byte order (16- or 32-bit signed integers, 32-bit float), so
+// what reaches the disk is exactly what the caller handed over. libsndfile
+// writes the headers.
+#pragma once
+
+#include "platform/AudioTypes.h"
+#include "platform/Object.h"
+
+#include <cstdint>
+#include <string>
+
+namespace platform::audio {
+
+class AudioFileWriter final : public Object {
+public:
+    // Creates (or erases) the file at path for a WAVE or AIFF container and a
+    // linear PCM format of 16/32-bit integers or 32-bit float; status 0 with
+    // *out set (+1), kAudioFileUnsupportedFileTypeError,
+    // kAudioFileUnsupportedDataFormatError or kAudioFilePermissionsError.
+    static OSStatus create(const std::string& path, FourCharCode type,
+                           const AudioStreamBasicDescription& format, AudioFileWriter** out);
+
+    // Appends `frames` frames of interleaved words (format.mBytesPerFrame each).
+    OSStatus write(std::uint32_t frames, const void* words);
+    // Finishes the header and closes; later calls report success.
+    OSStatus close();
+
+    const char* kindName() const override { return "AudioFileWriter"; }
+
+private:
+    AudioFileWriter() = default;
+    ~AudioFileWriter() override;
+    void* sndfile_ = nullptr;
+    std::uint32_t bytesPerFrame_ = 0;
+};
+
+} // namespace platform::audio
