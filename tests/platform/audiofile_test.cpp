@@ -25,6 +25,12 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// The libsndfile container for a fixture name, by its extension.
+int majorFor(const std::string& name) {
+    std::string ext = name.substr(name.rfind('.') + 1);
+    return ext == "wav" ? SF_FORMAT_WAV : ext == "aif" ? SF_FORMAT_AIFF : SF_FORMAT_CAF;
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -129,7 +135,7 @@ TEST(AudioFileService, DecodesToInterleavedFloatExactly) {
     TempDir dir;
     for (const char* name : {"x.wav", "x.aif", "x.caf"}) {
         std::string path = dir.file(name);
-        int major = name[2] == 'w' ? SF_FORMAT_WAV : name[2] == 'a' ? SF_FORMAT_AIFF : SF_FORMAT_CAF;
+        int major = majorFor(name);
         ASSERT_TRUE(writeFixture(path, major | SF_FORMAT_PCM_16, 2, 44100, 5000));
         auto f = openOrFail(path);
         ASSERT_TRUE(f);
@@ -166,7 +172,7 @@ TEST(AudioFileService, ChunkListDataOffsetAndByteCountLocateTheSamples) {
     TempDir dir;
     for (const char* name : {"d.wav", "d.aif", "d.caf"}) {
         std::string path = dir.file(name);
-        int major = name[2] == 'w' ? SF_FORMAT_WAV : name[2] == 'a' ? SF_FORMAT_AIFF : SF_FORMAT_CAF;
+        int major = majorFor(name);
         ASSERT_TRUE(writeFixture(path, major | SF_FORMAT_PCM_16, 1, 44100, 300));
         auto f = openOrFail(path);
         ASSERT_TRUE(f);
@@ -240,7 +246,7 @@ TEST(AudioFileService, SurvivesMutatedHeaders) {
     int opened = 0;
     for (const char* name : {"m.wav", "m.aif", "m.caf", "f.aif"}) {
         std::string clean = dir.file(std::string("clean-") + name);
-        int major = name[2] == 'w' ? SF_FORMAT_WAV : name[2] == 'a' ? SF_FORMAT_AIFF : SF_FORMAT_CAF;
+        int major = majorFor(name);
         int sub = name[0] == 'f' ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
         ASSERT_TRUE(writeFixture(clean, major | sub, 2, 44100, 64));
         std::string original = readAll(clean);
