@@ -66,10 +66,114 @@ void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerI
     }
 }
 
+// Bounds-checked reads from a chunk body held in memory.
+struct Cursor {
+    const std::vector<unsigned char>& b;
+    std::size_t at = 0;
+    bool ok = true;
+    std::uint32_t u32() {
+        if (at + 4 > b.size()) return ok = false, 0;
+        std::uint32_t v = be32(b.data() + at);
+        at += 4;
+        return v;
+    }
+    std::int64_t i64() {
+        if (at + 8 > b.size()) return ok = false, 0;
+        std::int64_t v = be64(b.data() + at);
+        at += 8;
+        return v;
+    }
+    double f64() {
+        std::int64_t bits = i64();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+};
+
+// Largest chunk body we load into memory for markers, regions and strings.
+constexpr std::int64_t kMaxTableChunk = 1 << 22;
+constexpr std::uint32_t kMaxTableEntries = 65536;
+
+bool loadBody(File& file, std::int64_t body, std::int64_t size, std::int64_t fileSize,
+              std::vector<unsigned char>& out) {
+    if (size < 0 || size > kMaxTableChunk || body + size > fileSize) return false;
+    out.resize(static_cast<std::size_t>(size));
+    return size == 0 || file.readAt(body, out.data(), out.size());
+}
+
+bool readCafMarker(Cursor& c, ContainerMarker& m) {
+    m.type = c.u32();
+    m.framePosition = c.f64();
+    m.markerID = c.u32();
+    c.i64(); // SMPTE time
+    m.channel = c.u32();
+    return c.ok;
+}
+
+// 'strg': entry count, (id, offset) entries, then zero-terminated UTF-8 texts.
+std::vector<std::pair<std::uint32_t, std::string>> parseCafStrings(const std::vector<unsigned char>& body) {
+    std::vector<std::pair<std::uint32_t, std::string>> out;
+    Cursor c{body};
+    std::uint32_t n = std::min(c.u32(), kMaxTableEntries);
+    const std::size_t textStart = 4 + std::size_t(n) * 12;
+    for (std::uint32_t i = 0; i < n && c.ok; ++i) {
+        std::uint32_t id = c.u32();
+        std::int64_t offset = c.i64();
+        if (!c.ok || offset < 0 || textStart + std::uint64_t(offset) >= body.size()) continue;
+        const char* text = reinterpret_cast<const char*>(body.data() + textStart + offset);
+        out.emplace_back(id, std::string(text, strnlen(text, body.size() - textStart - offset)));
+    }
+    return out;
+}
+
+void parseCafTables(const std::vector<unsigned char>& mark, const std::vector<unsigned char>& regn,
+                    const std::vector<unsigned char>& strg, ContainerInfo& info) {
+    auto strings = parseCafStrings(strg);
+    auto nameOf = [&](std::uint32_t id, std::string& name) {
+        for (auto& [sid, text] : strings)
+            if (sid == id) return name = text, true;
+        return false;
+    };
+    if (!mark.empty()) {
+        Cursor c{mark};
+        c.u32(); // SMPTE time type
+        std::uint32_t n = std::min(c.u32(), kMaxTableEntries);
+        for (std::uint32_t i = 0; i < n && c.ok; ++i) {
+            ContainerMarker m;
+            if (!readCafMarker(c, m)) break;
+            nameOf(m.markerID, m.name);
+            info.cafMarkers.push_back(std::move(m));
+        }
+    }
+    if (!regn.empty()) {
+        Cursor c{regn};
+        c.u32();
+        std::uint32_t n = std::min(c.u32(), kMaxTableEntries);
+        for (std::uint32_t i = 0; i < n && c.ok; ++i) {
+            ContainerRegion r;
+            r.regionID = c.u32();
+            std::uint32_t nameID = c.u32();
+            r.flags = c.u32();
+            std::uint32_t markers = c.u32();
+            if (!c.ok || markers > (regn.size() - c.at) / 28) break;
+            for (std::uint32_t k = 0; k < markers; ++k) {
+                ContainerMarker m;
+                if (!readCafMarker(c, m)) break;
+                r.markers.push_back(m);
+            }
+            if (!c.ok) break;
+            r.hasName = nameOf(nameID, r.name);
+            info.regions.push_back(std::move(r));
+        }
+    }
+}
+
 // CAF: 4-byte type, 8-byte signed size; a data chunk of size -1 runs to the end.
 void walkCafChunks(File& file, std::int64_t fileSize, ContainerInfo& info) {
     std::int64_t pos = 8;
     unsigned char h[32];
+    std::vector<unsigned char> mark, regn, strg;
     while (pos + 12 <= fileSize && info.chunkIDs.size() < kMaxChunks && file.readAt(pos, h, 12)) {
         FourCharCode id = be32(h);
         std::int64_t size = be64(h + 4);
@@ -83,10 +187,17 @@ void walkCafChunks(File& file, std::int64_t fileSize, ContainerInfo& info) {
             info.dataOffset = std::min(body + 4, fileSize); // after the edit count
             std::int64_t rest = fileSize - info.dataOffset;
             info.dataByteCount = size < 0 ? rest : std::max<std::int64_t>(0, std::min(size - 4, rest));
+        } else if (id == fourcc("mark") && mark.empty()) {
+            if (!loadBody(file, body, size, fileSize, mark)) mark.clear();
+        } else if (id == fourcc("regn") && regn.empty()) {
+            if (!loadBody(file, body, size, fileSize, regn)) regn.clear();
+        } else if (id == fourcc("strg") && strg.empty()) {
+            if (!loadBody(file, body, size, fileSize, strg)) strg.clear();
         }
         if (size < 0 || size > fileSize - body) break; // runs to (or past) the end
         pos = body + size;
     }
+    parseCafTables(mark, regn, strg, info);
 }
 
 int sampleBits(int sub) {
@@ -252,8 +363,11 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     if (sf_command(s, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int))) ==
         SF_TRUE)
         f->channelMap_.assign(map.begin(), map.end());
+    for (const ContainerMarker& m : f->container_.cafMarkers)
+        f->cues_.push_back({static_cast<std::int32_t>(m.markerID),
+                            static_cast<std::uint32_t>(std::clamp(m.framePosition, 0.0, 4294967295.0)), m.name});
     std::uint32_t cueCount = 0;
-    if (sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0) {
+    if (f->cues_.empty() && sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0) {
         auto cues = std::make_unique<SF_CUES>();
         if (sf_command(s, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE) {
             for (std::uint32_t i = 0; i < std::min<std::uint32_t>(cues->cue_count, 100); ++i) {
@@ -315,6 +429,23 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
             m.mFramePosition = c.position;
             m.mMarkerID = c.id;
             appendValue(out, m); // names are attached by getProperty
+        }
+        return kNoErr;
+    }
+    case kRegionList: {
+        if (container_.regions.empty()) return kAudioFileUnsupportedPropertyError;
+        for (const ContainerRegion& r : container_.regions) {
+            AudioFileRegion region;
+            region.mRegionID = r.regionID;
+            region.mFlags = r.flags;
+            region.mNumberMarkers = static_cast<std::uint32_t>(r.markers.size());
+            if (!r.markers.empty()) {
+                region.mMarkers[0].mFramePosition = r.markers[0].framePosition;
+                region.mMarkers[0].mMarkerID = static_cast<std::int32_t>(r.markers[0].markerID);
+                region.mMarkers[0].mType = r.markers[0].type;
+                region.mMarkers[0].mChannel = static_cast<std::uint16_t>(r.markers[0].channel);
+            }
+            appendValue(out, region); // names are attached by getProperty
         }
         return kNoErr;
     }
@@ -381,6 +512,16 @@ OSStatus AudioFile::getProperty(FourCharCode id, std::uint32_t* ioSize, void* da
             if (at + sizeof(AudioFileMarker) > n) break;
             String* name = String::create(cues_[i].name);
             std::memcpy(base + at + offsetof(AudioFileMarker, mName), &name, sizeof name);
+        }
+    }
+    if (id == file::kRegionList) {
+        auto* base = static_cast<unsigned char*>(data);
+        for (std::size_t i = 0; i < container_.regions.size(); ++i) {
+            std::size_t at = i * sizeof(AudioFileRegion);
+            if (at + sizeof(AudioFileRegion) > n) break;
+            if (!container_.regions[i].hasName) continue;
+            String* name = String::create(container_.regions[i].name);
+            std::memcpy(base + at + offsetof(AudioFileRegion, mName), &name, sizeof name);
         }
     }
     return kNoErr;

@@ -57,6 +57,23 @@ inline constexpr FourCharCode kEstimatedDuration = fourcc("edur");
 inline constexpr FourCharCode kBitRate = fourcc("brat");
 } // namespace file
 
+// A marker or region as a CAF file stores it (names resolved from its
+// string table).
+struct ContainerMarker {
+    std::uint32_t type = 0;
+    double framePosition = 0;
+    std::uint32_t markerID = 0;
+    std::uint32_t channel = 0;
+    std::string name;
+};
+struct ContainerRegion {
+    std::uint32_t regionID = 0;
+    std::string name;
+    bool hasName = false;
+    std::uint32_t flags = 0;
+    std::vector<ContainerMarker> markers;
+};
+
 // What the container header says, read without libsndfile.
 struct ContainerInfo {
     FourCharCode type = 0;
@@ -66,6 +83,8 @@ struct ContainerInfo {
     std::uint32_t cafFormatFlags = 0;   // the CAF description's flags (1 float, 2 little-endian)
     bool hasCafDescription = false;
     std::uint32_t cafFormatID = 0;
+    std::vector<ContainerMarker> cafMarkers; // a CAF 'mark' chunk
+    std::vector<ContainerRegion> regions;    // a CAF 'regn' chunk
 };
 
 // Reads the container header of the file at path. Never fails: an unreadable
@@ -87,6 +106,11 @@ public:
     const std::string& path() const { return path_; }
 
     // The audio file's property questions (codes in namespace `file`).
+    //
+    // The region list ('rgls') is answered as a plain array of 64-byte
+    // AudioFileRegion records, each carrying its first marker inline (and
+    // mNumberMarkers telling how many the file holds), with +1 names. Files
+    // without regions answer 'pty?'.
     OSStatus getPropertyInfo(FourCharCode id, std::uint32_t* size, std::uint32_t* writable) const;
     // Copies at most *ioSize bytes and sets *ioSize to the bytes written.
     // Strings and dictionaries handed out are +1 references for the caller.

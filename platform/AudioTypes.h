@@ -94,6 +94,19 @@ struct AudioFilePacketTableInfo {
 };
 static_assert(sizeof(AudioFilePacketTableInfo) == 16);
 
+// One buffer of audio data. The byte size is 64-bit here, so a whole long
+// multichannel file fits one buffer without the size wrapping around.
+struct AudioBuffer {
+    std::uint32_t mNumberChannels = 0;
+    std::uint64_t mDataByteSize = 0;
+    void* mData = nullptr;
+};
+
+struct AudioBufferList {
+    std::uint32_t mNumberBuffers = 0;
+    AudioBuffer mBuffers[1];
+};
+
 // Format identifiers and flags.
 inline constexpr FourCharCode kAudioFormatLinearPCM = fourcc("lpcm");
 inline constexpr std::uint32_t kAudioFormatFlagIsFloat = 1;
@@ -125,5 +138,7 @@ inline constexpr OSStatus kAudioFilePermissionsError = static_cast<OSStatus>(fou
 inline constexpr OSStatus kAudioFileNotOpenError = -38;
 inline constexpr OSStatus kAudioFileFileNotFoundError = -43;
 inline constexpr OSStatus kParameterError = -50;
+// The extended audio file's refusal of a client format it cannot deliver.
+inline constexpr OSStatus kExtAudioFileInvalidDataFormatError = -66410;
 
 } // namespace platform::audio

@@ -1,5 +1,7 @@
 #include "platform/Values.h"
 
+#include <filesystem>
+
 #include <cstdio>
 #include <mutex>
 
@@ -73,7 +75,16 @@ std::string directoryOf(const std::string& path) {
 }
 } // namespace
 
-URL* URL::fileURLWithPath(const std::string& path) { return new URL(kFileScheme + path, nullptr); }
+URL* URL::fileURLWithPath(const std::string& path) {
+    // A relative path names a file in the current directory, as on the
+    // desktop platforms.
+    if (!path.empty() && path[0] != '/') {
+        std::error_code ec;
+        std::filesystem::path cwd = std::filesystem::current_path(ec);
+        if (!ec) return new URL(kFileScheme + (cwd / path).string(), nullptr);
+    }
+    return new URL(kFileScheme + path, nullptr);
+}
 
 URL* URL::create(const std::string& string, URL* base) { return new URL(string, base); }
 
