@@ -37,4 +37,24 @@ bool sample_rate::operator==(const sample_rate& other) const {
     return std::trunc(s_.v_ * 100000000.0) == std::trunc(other.s_.v_ * 100000000.0);
 }
 
+std::string hmsText(const HMSTime& time) {
+    static const char kDigits[] = "0123456789*";
+    const char* zero = "00:00:00.000";
+    if (!time.isSupported_) return zero;
+    using ld = long double;
+    const ld i = static_cast<ld>(time.sample_.v_);
+    const ld r = static_cast<ld>(time.rate_.s_.v_);
+    const auto hours = static_cast<unsigned long long>(i / (r * 3600));
+    const auto minutes = static_cast<unsigned long long>(i / (r * 60)) % 60;
+    const auto seconds = static_cast<unsigned long long>(i / r) % 60;
+    // i x 1000 / r rather than i / (0.001 r): 0.001 has no exact binary form,
+    // and the truncation would turn exactly 10 ms into 9.
+    const auto millis = static_cast<unsigned long long>(i * 1000 / r) % 1000;
+    if (hours >= 100) return zero;
+    char text[13] = {kDigits[hours / 10], kDigits[hours % 10], ':', kDigits[minutes / 10], kDigits[minutes % 10],
+                     ':', kDigits[seconds / 10], kDigits[seconds % 10], '.', kDigits[millis / 100],
+                     kDigits[millis / 10 % 10], kDigits[millis % 10], 0};
+    return text;
+}
+
 } // namespace ZQ

@@ -5,6 +5,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <string>
 
 namespace ZQ {
 namespace Num {
@@ -82,5 +83,9 @@ struct HMSTime {
     HMSTime(const sample_rate& rate, Num::Count sample)
         : rate_(rate), sample_(sample), isSupported_(rate.isSupported()) {}
 };
+
+// "hh:mm:ss.mmm" of a time, digits truncated (never rounded); an invalid
+// time, or one of 100 hours or more, reads "00:00:00.000".
+std::string hmsText(const HMSTime& time);
 
 } // namespace ZQ
