@@ -1,0 +1,55 @@
+// zqconvert FORMAT INPUT OUTPUT: opens INPUT as a document does and exports
+// it with the document's writer. FORMAT: wav16, wav32, wavfloat, aiff16,
+// aiff32. Exit status 0 on success, 1 on failure (the messages say why).
+#include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/AudioFileExport.h"
+#include "core/holders.h"
+#include "platform/Values.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Choice {
+    const char* name;
+    platform::audio::FourCharCode type;
+    int code;
+};
+constexpr Choice kChoices[] = {
+    {"wav16", platform::audio::kAudioFileWAVEType, ZQ::AudioFileExport::kInteger16},
+    {"wav32", platform::audio::kAudioFileWAVEType, ZQ::AudioFileExport::kInteger32},
+    {"wavfloat", platform::audio::kAudioFileWAVEType, ZQ::AudioFileExport::kFloat32},
+    {"aiff16", platform::audio::kAudioFileAIFFType, ZQ::AudioFileExport::kInteger16},
+    {"aiff32", platform::audio::kAudioFileAIFFType, ZQ::AudioFileExport::kInteger32},
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Line by line, so the reader's standard output and error messages keep their order.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const Choice* choice = nullptr;
+    for (const Choice& c : kChoices)
+        if (argc == 4 && std::strcmp(argv[1], c.name) == 0) choice = &c;
+    if (!choice) {
+        std::fprintf(stderr, "usage: zqconvert wav16|wav32|wavfloat|aiff16|aiff32 INPUT OUTPUT\n");
+        return 2;
+    }
+    using platform::Ref;
+    using platform::URL;
+    Ref<URL> input = Ref<URL>::adopt(URL::fileURLWithPath(argv[2]));
+    Ref<URL> output = Ref<URL>::adopt(URL::fileURLWithPath(argv[3]));
+    ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
+    store.make();
+    if (!store || !store->read(input.get())) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "\n%s: cannot be opened\n", argv[2]);
+        return 1;
+    }
+    if (!ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code)) {
+        std::fprintf(stderr, "%s: export failed\n", argv[3]);
+        return 1;
+    }
+    return 0;
+}
