@@ -191,6 +191,8 @@ void walkCafChunks(File& file, std::int64_t fileSize, ContainerInfo& info) {
             if (!loadBody(file, body, size, fileSize, mark)) mark.clear();
         } else if (id == fourcc("regn") && regn.empty()) {
             if (!loadBody(file, body, size, fileSize, regn)) regn.clear();
+        } else if (id == fourcc("kuki") && info.magicCookie.empty()) {
+            if (!loadBody(file, body, size, fileSize, info.magicCookie)) info.magicCookie.clear();
         } else if (id == fourcc("strg") && strg.empty()) {
             if (!loadBody(file, body, size, fileSize, strg)) strg.clear();
         }
@@ -398,6 +400,10 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
         appendValue(out, item);
         return kNoErr;
     }
+    case kMagicCookieData:
+        if (container_.magicCookie.empty()) return kAudioFileUnsupportedPropertyError;
+        out.insert(out.end(), container_.magicCookie.begin(), container_.magicCookie.end());
+        return kNoErr;
     case kIsOptimized: appendValue(out, std::uint32_t(1)); return kNoErr;
     case kAudioDataByteCount: appendValue(out, std::uint64_t(bytes)); return kNoErr;
     case kAudioDataPacketCount: appendValue(out, std::uint64_t(frames_)); return kNoErr;

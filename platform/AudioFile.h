@@ -85,6 +85,7 @@ struct ContainerInfo {
     std::uint32_t cafFormatID = 0;
     std::vector<ContainerMarker> cafMarkers; // a CAF 'mark' chunk
     std::vector<ContainerRegion> regions;    // a CAF 'regn' chunk
+    std::vector<unsigned char> magicCookie;  // a CAF 'kuki' chunk
 };
 
 // Reads the container header of the file at path. Never fails: an unreadable

@@ -83,3 +83,30 @@ TEST(HMSTimeValue, FlagFollowsTheRate) {
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(slow.isSupported_);
 }
+
+TEST(HMSText, DigitsAreTruncatedNeverRounded) {
+    auto text = [](double rate, unsigned long long index) {
+        testing::internal::CaptureStdout();
+        std::string t = ZQ::hmsText(ZQ::HMSTime(ZQ::sample_rate(rate), ZQ::Num::Count(index)));
+        testing::internal::GetCapturedStdout();
+        return t;
+    };
+    EXPECT_EQ(text(44100, 0), "00:00:00.000");
+    EXPECT_EQ(text(44100, 44100 * 2 - 1), "00:00:01.999");
+    EXPECT_EQ(text(44100, 441), "00:00:00.010"); // exactly 10 ms stays 10 ms
+    EXPECT_EQ(text(48000, 48000ull * 3600), "01:00:00.000");
+    EXPECT_EQ(text(48000, 48000ull * (3600 * 12 + 60 * 34 + 56) + 789 * 48), "12:34:56.789");
+    EXPECT_EQ(text(8000, 8000ull * 3600 * 100 - 1), "99:59:59.999");
+    EXPECT_EQ(text(8000, 8000ull * 3600 * 100), "00:00:00.000"); // 100 hours or more
+    EXPECT_EQ(text(4000, 4000), "00:00:00.000");                 // unsupported rate: invalid time
+    EXPECT_EQ(ZQ::hmsText(ZQ::HMSTime()), "00:00:00.000");
+    // Every millisecond boundary of a minute at common rates.
+    for (double rate : {44100.0, 48000.0, 22050.0, 96000.0})
+        for (unsigned ms = 0; ms < 60000; ms += 7) {
+            const auto index = static_cast<unsigned long long>(rate) * ms / 1000;
+            if (index * 1000 % static_cast<unsigned long long>(rate) != 0) continue; // not on a boundary
+            char want[16];
+            std::snprintf(want, sizeof want, "00:00:%02u.%03u", ms / 1000, ms % 1000);
+            ASSERT_EQ(text(rate, index), want) << rate;
+        }
+}

@@ -1,4 +1,5 @@
 #include "platform/AudioFile.h"
+#include "platform/ExtAudioFile.h"
 #include "platform/Values.h"
 #include "support/Fixtures.h"
 
@@ -282,4 +283,61 @@ TEST(AudioFileService, SurvivesMutatedHeaders) {
         }
     }
     EXPECT_GT(opened, 0); // some mutations leave a readable file
+}
+
+TEST(ExtAudioFileService, DeliversOnlyTheFloatClientFormatAndNeverOverrunsTheBuffer) {
+    TempDir dir;
+    const std::string path = dir.file("e.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 100));
+    auto url = Ref<URL>::adopt(URL::fileURLWithPath(path));
+    ExtAudioFile* raw = nullptr;
+    ASSERT_EQ(ExtAudioFile::openURL(url.get(), &raw), kNoErr);
+    auto ext = Ref<ExtAudioFile>::adopt(raw);
+
+    AudioStreamBasicDescription client = ext->clientDataFormat();
+    EXPECT_EQ(client.mFormatFlags, 9u);
+    AudioStreamBasicDescription wrong = client;
+    wrong.mChannelsPerFrame = 1;
+    EXPECT_EQ(ext->setProperty(ext::kClientDataFormat, sizeof wrong, &wrong), kExtAudioFileInvalidDataFormatError);
+    wrong = client;
+    wrong.mSampleRate = 48000; // no rate conversion
+    EXPECT_EQ(ext->setProperty(ext::kClientDataFormat, sizeof wrong, &wrong), kExtAudioFileInvalidDataFormatError);
+    EXPECT_EQ(ext->setProperty(ext::kClientDataFormat, sizeof client, &client), kNoErr);
+    EXPECT_EQ(ext->setProperty(ext::kFileLengthFrames, 8, &client), kAudioFileUnsupportedPropertyError);
+
+    // Asking for more frames than the buffer holds delivers what fits.
+    std::vector<float> block(2 * 30 + 2, -9.0f);
+    AudioBufferList list;
+    list.mNumberBuffers = 1;
+    list.mBuffers[0].mNumberChannels = 2;
+    list.mBuffers[0].mDataByteSize = 2 * 30 * 4;
+    list.mBuffers[0].mData = block.data();
+    std::uint32_t frames = 1000;
+    ASSERT_EQ(ext->read(&frames, &list), kNoErr);
+    EXPECT_EQ(frames, 30u);
+    EXPECT_EQ(list.mBuffers[0].mDataByteSize, 240u);
+    EXPECT_EQ(block[59], static_cast<float>(fixtureSample(1, 29)));
+    EXPECT_EQ(block[60], -9.0f);
+    // The rest, then the end.
+    list.mBuffers[0].mDataByteSize = 2 * 30 * 4;
+    frames = 1000;
+    int reads = 0;
+    std::uint32_t total = 30;
+    while (ext->read(&frames, &list) == kNoErr && frames > 0 && ++reads < 10) {
+        total += frames;
+        list.mBuffers[0].mDataByteSize = 2 * 30 * 4;
+        frames = 1000;
+    }
+    EXPECT_EQ(total, 100u);
+    EXPECT_EQ(list.mBuffers[0].mDataByteSize, 0u);
+
+    std::int64_t length = 0;
+    std::uint32_t size = sizeof length;
+    EXPECT_EQ(ext->getProperty(ext::kFileLengthFrames, &size, &length), kNoErr);
+    EXPECT_EQ(length, 100);
+    const void* file = nullptr;
+    size = sizeof file;
+    EXPECT_EQ(ext->getProperty(ext::kAudioFile, &size, &file), kNoErr);
+    EXPECT_EQ(file, ext->audioFile());
+    EXPECT_EQ(ext->getPropertyInfo(ext::kFileChannelLayout, &size, nullptr), -1);
 }

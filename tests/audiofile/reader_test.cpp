@@ -1,0 +1,246 @@
+#include "audiofile/AudioFileReader.h"
+#include "support/Fixtures.h"
+#include "Capture.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sndfile.h>
+
+using namespace testsupport;
+using ZQ::AudioFileDocumentSampleData;
+
+namespace {
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every sample of every channel equals what the fixture wrote, to `tolerance`.
+void expectFixtureSamples(const AudioFileDocumentSampleData& s, int channels, long frames, double tolerance,
+                          const char* what) {
+    ASSERT_EQ(s.channelCount(), channels) << what;
+    for (int c = 0; c < channels; ++c) {
+        ASSERT_EQ(s.channelSampleCount(c).v_, static_cast<unsigned long long>(frames)) << what;
+        const double* p = s.channelSamples(c);
+        ASSERT_NE(p, nullptr);
+        for (long k = 0; k < frames; ++k)
+            ASSERT_NEAR(p[k], fixtureSample(c, k), tolerance) << what << " channel " << c << " frame " << k;
+    }
+}
+
+} // namespace
+
+TEST(Reader, ReadsEveryAcceptedContainerAndEncoding) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        int format;
+        double tolerance; // 8-bit cannot hold the fixture's values exactly
+    } cases[] = {
+        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1.0 / 128},
+        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},
+        {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},
+        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 0},
+        {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+        {"s16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0},
+        {"s24.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0},
+        {"s32.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 0},
+        {"s16.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, 0},
+        {"f32.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 0},
+        {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, c.format, 2, 22050, 3001)) << c.name;
+        auto o = openStore(path);
+        ASSERT_TRUE(o->ok) << c.name << "\n" << o->messages.out << o->messages.err;
+        EXPECT_EQ(o->messages.out + o->messages.err, "") << c.name;
+        EXPECT_EQ(o->store->sampleRate(), 22050.0);
+        EXPECT_EQ(o->store->bufferChannelCount(), 2);
+        expectFixtureSamples(*o->store, 2, 3001, c.tolerance, c.name);
+    }
+}
+
+TEST(Reader, MonoAndManyChannelsDeinterleaveInOrder) {
+    TempDir dir;
+    for (int channels : {1, 3, 16}) {
+        const std::string path = dir.file("c" + std::to_string(channels) + ".wav");
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, 8000, 777));
+        auto o = openStore(path);
+        ASSERT_TRUE(o->ok) << channels;
+        expectFixtureSamples(*o->store, channels, 777, 0, "channels");
+        // Nothing past the file's channels.
+        EXPECT_TRUE(o->store->channel(channels == 16 ? 15 : channels).isEmpty() == (channels != 16));
+    }
+}
+
+TEST(Reader, SeventeenChannelsDeliverTheFirstSixteenAndReportSeventeen) {
+    TempDir dir;
+    const std::string path = dir.file("c17.caf");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_CAF | SF_FORMAT_PCM_16, 17, 48000, 100));
+
+    // The reader itself, with a limit of 16.
+    ZQ::AudioFileInformation info;
+    info.make();
+    ZQ::FloatSampleBuffer out[16];
+    std::int32_t channels = 0;
+    auto url = fileURL(path);
+    ASSERT_TRUE(ZQ::readAudioFileSamples(url.get(), info, out, 16, channels));
+    EXPECT_EQ(channels, 17);
+    for (int c = 0; c < 16; ++c) {
+        ASSERT_EQ(out[c].count().v_, 100u);
+        EXPECT_EQ(out[c].data()[99], static_cast<float>(fixtureSample(c, 99)));
+    }
+
+    // The store keeps sixteen and never hands out a seventeenth.
+    auto o = openStore(path);
+    ASSERT_TRUE(o->ok);
+    expectFixtureSamples(*o->store, 16, 100, 0, "17 channels");
+    EXPECT_EQ(o->store->bufferChannelCount(), 17);
+    EXPECT_EQ(o->store->information()->channelCount(), 17);
+    auto m = capture([&] { EXPECT_EQ(o->store->channelSamples(16), nullptr); });
+    EXPECT_EQ(m.out, "Invalid channel requested\n");
+}
+
+TEST(Reader, OutputsBeyondTheChannelCountAreEmptiedAndTheLimitIsHonoured) {
+    TempDir dir;
+    const std::string path = dir.file("s.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 50));
+    ZQ::AudioFileInformation info;
+    info.make();
+    ZQ::FloatSampleBuffer out[4];
+    ASSERT_TRUE(out[2].allocate(ZQ::Num::Count(10ull))); // stale content from an earlier file
+    std::int32_t channels = 0;
+    auto url = fileURL(path);
+    ASSERT_TRUE(ZQ::readAudioFileSamples(url.get(), info, out, 4, channels));
+    EXPECT_TRUE(out[2].isEmpty());
+    EXPECT_EQ(out[1].count().v_, 50u);
+
+    // A limit of 1 delivers the left channel only; the count still says 2.
+    ZQ::FloatSampleBuffer one[1];
+    ASSERT_TRUE(ZQ::readAudioFileSamples(url.get(), info, one, 1, channels));
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(one[0].data()[7], static_cast<float>(fixtureSample(0, 7)));
+}
+
+TEST(Reader, RefusedContainersSayWhyOnTheRightStream) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        int format;
+    } cases[] = {
+        {"a.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, // AIFC on disk
+        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+        {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, c.format, 1, 44100, 2000)) << c.name;
+        auto o = openStore(path);
+        EXPECT_FALSE(o->ok) << c.name;
+        EXPECT_FALSE(o->store->isLoaded());
+        EXPECT_EQ(o->messages.out, "Removing unsupported/unrecognized file at path: " + path + "\n") << c.name;
+        EXPECT_NE(o->messages.err.find("Error -1 returned when attempting to open: file://" + path), std::string::npos)
+            << c.name << o->messages.err;
+    }
+}
+
+TEST(Reader, ExtensionsAreCheckedWhateverTheContent) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        const char* log;
+    } cases[] = {
+        {"noextension", "Unidentified file extension for path: "},
+        {"dot.", "Unrecognized file extension for path: "},
+        {"long.ninechars", "Unrecognized file extension for path: "},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 100));
+        auto o = openStore(path);
+        EXPECT_FALSE(o->ok) << c.name;
+        EXPECT_NE(o->messages.err.find(c.log + path), std::string::npos) << o->messages.err;
+        EXPECT_EQ(o->messages.out, "Removing unsupported/unrecognized file at path: " + path + "\n");
+    }
+    // Eight characters are still an extension; the text itself is not compared.
+    const std::string eight = dir.file("ok.abcdefgh");
+    ASSERT_TRUE(writeFixture(eight, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 100));
+    EXPECT_TRUE(openStore(eight)->ok);
+}
+
+TEST(Reader, MissingDamagedAndEmptyFilesAreRefusedCleanly) {
+    TempDir dir;
+    ZQ::auto_ptr<AudioFileDocumentSampleData> store;
+    store.make();
+
+    auto m = capture([&] { EXPECT_FALSE(store->read(fileURL(dir.file("absent.wav")).get())); });
+    EXPECT_EQ(m.err, "Invalid file at path");
+
+    ZQ::AudioFileInformation info;
+    info.make();
+    ZQ::FloatSampleBuffer out[1];
+    std::int32_t channels = -5;
+    m = capture([&] { EXPECT_FALSE(ZQ::readAudioFileSamples(nullptr, info, out, 1, channels)); });
+    EXPECT_EQ(m.err, "Invalid URL");
+    EXPECT_EQ(channels, -5);
+
+    const std::string text = dir.file("notes.wav");
+    writeBytes(text, "These are not samples, only words in a file named like one.\n");
+    auto o = openStore(text);
+    EXPECT_FALSE(o->ok);
+    EXPECT_EQ(o->messages.out, "Unable to open file at path: " + text + "\n");
+
+    const std::string garbage = dir.file("garbage.aif");
+    writeBytes(garbage, std::string("FORM\x00\x00\x00\x10" "AIFFCOMM\xff\xff\xff\xff", 20));
+    o = openStore(garbage);
+    EXPECT_FALSE(o->ok);
+
+    const std::string empty = dir.file("empty.wav");
+    writeBytes(empty, "");
+    EXPECT_FALSE(openStore(empty)->ok);
+
+    // Zero frames: refused (-1) after the reading step gives up.
+    const std::string zero = dir.file("zero.wav");
+    ASSERT_TRUE(writeFixture(zero, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 0));
+    o = openStore(zero);
+    EXPECT_FALSE(o->ok);
+    EXPECT_NE(o->messages.err.find("Failed to read sample data for file\n"), std::string::npos);
+    EXPECT_NE(o->messages.err.find("Error -1 returned when attempting to open: "), std::string::npos);
+
+    // A directory named like a sound file.
+    std::filesystem::create_directory(dir.file("folder.wav"));
+    EXPECT_FALSE(openStore(dir.file("folder.wav"))->ok);
+}
+
+TEST(Reader, TruncatedFileReadsWhatIsThere) {
+    TempDir dir;
+    const std::string whole = dir.file("whole.wav");
+    ASSERT_TRUE(writeFixture(whole, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1000));
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string cut = dir.file("cut.wav");
+    writeBytes(cut, bytes.substr(0, bytes.size() - 401 * 4)); // loses 401 frames
+    auto o = openStore(cut);
+    ASSERT_TRUE(o->ok);
+    expectFixtureSamples(*o->store, 2, 599, 0, "truncated");
+}
+
+TEST(Reader, DisposeWithoutBuffersSaysSo) {
+    ZQ::AudioBufferList list;
+    auto m = capture([&] { ZQ::DisposeAudioBufferListData(list); });
+    EXPECT_EQ(m.err, "DisposeAudioBufferListData: No buffers reported, Escaping\n");
+}
+
+TEST(Reader, SoundDesignerTwoWithoutItsForkIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("lost.sd2");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 1, 44100, 100));
+    std::filesystem::remove(dir.file("._lost.sd2"));
+    auto o = openStore(path);
+    EXPECT_FALSE(o->ok);
+    EXPECT_EQ(o->messages.out, "Unable to open file at path: " + path + "\n");
+}

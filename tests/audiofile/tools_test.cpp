@@ -1,0 +1,191 @@
+// The command-line tools, run as a user runs them.
+#include "support/Fixtures.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out; // standard output and error together
+};
+
+Outcome run(const std::string& command) {
+    Outcome r;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int s = pclose(p);
+    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    return r;
+}
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool haveSox() { return std::system("command -v sox > /dev/null 2>&1") == 0; }
+
+// sox's reading of a file as raw little-endian words of the given encoding.
+std::string soxRaw(const std::string& path, const char* encoding, int bits, const std::string& to) {
+    const std::string cmd = "sox " + quoted(path) + " -t raw -e " + encoding + " -b " + std::to_string(bits) +
+                            " -L " + quoted(to) + " 2>&1";
+    if (std::system(cmd.c_str()) != 0) return {};
+    std::ifstream in(to, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace
+
+TEST(Tools, ZqinfoDescribesEachAcceptedContainer) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        int format;
+        int channels;
+        int rate;
+        const char* lines;
+    } cases[] = {
+        {"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 96000,
+         "File Format: WAVE\nSample Rate: 96000.000000\nFormat ID: 1819304813\nFormat Flags: 12\n"},
+        {"a.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 22050,
+         "File Format: AIFF\nSample Rate: 22050.000000\nFormat ID: 1819304813\nFormat Flags: 14\n"},
+        {"a.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 3, 48000,
+         "File Format: caff\nSample Rate: 48000.000000\nFormat ID: 1819304813\nFormat Flags: 11\n"},
+        {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 2, 44100,
+         "File Format: Sd2f\nSample Rate: 44100.000000\nFormat ID: 1819304813\nFormat Flags: 14\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, c.format, c.channels, c.rate, 12345));
+        Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(path));
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string("\nFile: ") + c.name + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.lines), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Channels per frame: " + std::to_string(c.channels) + "\n"), std::string::npos);
+        EXPECT_NE(r.out.find("File Length (samples): 12345\n"), std::string::npos);
+    }
+}
+
+TEST(Tools, ZqinfoRefusesOtherFilesAndSaysWhy) {
+    TempDir dir;
+    const std::string good = dir.file("good.wav");
+    ASSERT_TRUE(writeFixture(good, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 10));
+    struct Case {
+        const char* name;
+        int format;
+    } cases[] = {
+        {"x.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+        {"x.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {"x.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+        {"x.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, c.format, 1, 8000, 1000));
+        Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(good) + " " + quoted(path));
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_NE(r.out.find("Removing unsupported/unrecognized file at path: " + path + "\n"), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("File: good.wav"), std::string::npos); // the good file is still described
+    }
+    Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(dir.file("missing.wav")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Invalid file at path"), std::string::npos);
+}
+
+TEST(Tools, ZqinfoOnTheDemoSound) {
+    Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(ZQ_DEMO_SOUND));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("File Format: WAVE\nSample Rate: 44100.000000\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Channels per frame: 2\n"), std::string::npos);
+}
+
+TEST(Tools, ZqconvertOutputReadsBackExactlyInSox) {
+    if (!haveSox()) GTEST_SKIP() << "sox is not installed";
+    TempDir dir;
+    const std::string source = dir.file("source.wav");
+    // Values on the 16-bit grid (exact everywhere), plus full scale and beyond.
+    auto value = [](int c, long k) {
+        if (k == 0) return c == 0 ? 1.0 : -1.0;
+        if (k == 1) return c == 0 ? 1.25 : -1.25;
+        return fixtureSample(c, k);
+    };
+    ASSERT_TRUE(writeFixture(source, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 32000, 2000, value));
+    struct Case {
+        const char* format;
+        const char* name;
+        const char* encoding;
+        int bits;
+    } cases[] = {
+        {"wav16", "o16.wav", "signed-integer", 16},  {"wav32", "o32.wav", "signed-integer", 32},
+        {"wavfloat", "of.wav", "floating-point", 32}, {"aiff16", "o16.aif", "signed-integer", 16},
+        {"aiff32", "o32.aif", "signed-integer", 32},
+    };
+    for (const Case& c : cases) {
+        const std::string out = dir.file(c.name);
+        Outcome r = run(std::string(ZQ_ZQCONVERT) + " " + c.format + " " + quoted(source) + " " + quoted(out));
+        ASSERT_EQ(r.status, 0) << c.format << r.out;
+        const std::string raw = soxRaw(out, c.encoding, c.bits, dir.file("raw"));
+        ASSERT_EQ(raw.size(), 2000u * 2 * c.bits / 8) << c.format;
+        for (long k = 0; k < 2000; ++k) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const std::size_t i = static_cast<std::size_t>(k * 2 + ch);
+                const double x = value(ch, k);
+                if (c.bits == 16 && std::string(c.encoding) == "signed-integer") {
+                    std::int16_t v;
+                    std::memcpy(&v, raw.data() + i * 2, 2);
+                    const double y = x * 32768.0;
+                    const std::int16_t want = y > 32767.0 ? 32767 : y < -32768.0 ? -32768 : std::int16_t(y);
+                    ASSERT_EQ(v, want) << c.format << " " << k << " " << ch;
+                } else if (std::string(c.encoding) == "signed-integer") {
+                    std::int32_t v;
+                    std::memcpy(&v, raw.data() + i * 4, 4);
+                    const double y = x * 2147483648.0;
+                    const std::int32_t want =
+                        y > 2147483647.0 ? 2147483647 : y < -2147483648.0 ? -2147483647 - 1 : std::int32_t(y);
+                    ASSERT_EQ(v, want) << c.format << " " << k << " " << ch;
+                } else if (std::abs(x) <= 1.0) { // sox clips floats beyond full scale on output
+                    float v;
+                    std::memcpy(&v, raw.data() + i * 4, 4);
+                    ASSERT_EQ(v, static_cast<float>(x)) << c.format << " " << k << " " << ch;
+                }
+            }
+        }
+        // Full scale and beyond clip in the integer formats: two lines per clipped frame.
+        const std::size_t clips = std::string(c.encoding) == "signed-integer" ? 3 : 0; // 1.0, 1.25 and -1.25
+        std::size_t n = 0;
+        for (std::size_t at = r.out.find("Clipped audio file\n"); at != std::string::npos;
+             at = r.out.find("Clipped audio file\n", at + 1))
+            ++n;
+        EXPECT_EQ(n, clips) << c.format;
+    }
+}
+
+TEST(Tools, ZqconvertFailuresExitOneAndKeepTheDestination) {
+    TempDir dir;
+    const std::string three = dir.file("three.wav"), out = dir.file("out.wav");
+    ASSERT_TRUE(writeFixture(three, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 8000, 100));
+    std::ofstream(out) << "keep me";
+    Outcome r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(three) + " " + quoted(out));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Unsupported channel count: 3\n"), std::string::npos) << r.out;
+    std::ifstream in(out);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+
+    r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(dir.file("none.wav")) + " " + quoted(out));
+    EXPECT_EQ(r.status, 1);
+    r = run(std::string(ZQ_ZQCONVERT) + " mp3 " + quoted(three) + " " + quoted(out));
+    EXPECT_EQ(r.status, 2);
+}
