@@ -32,7 +32,7 @@ cmake --build "$build" --parallel 2
 
 case "$action" in
 run)
-    "$build/bin/zqdemo" --leak
+    "$build/bin/zqinfo" "$build/demo.wav"
     ;;
 test)
     export QT_QPA_PLATFORM=offscreen

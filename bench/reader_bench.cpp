@@ -1,0 +1,133 @@
+// Opening a long file into a document's sample store, against two plain
+// libsndfile references measured in the same run:
+//   float-whole    sf_readf_float of the whole file into one interleaved block
+//   double-chunked sf_readf_double in 64k-frame chunks, split straight into
+//                  per-channel double buffers (the store's own layout: the floor)
+// Reports the best wall time of three runs and the peak resident memory each
+// one added (VmHWM, reset before every run through /proc/self/clear_refs).
+//
+//   reader_bench [minutes]     (default 10: 26,460,000 stereo frames)
+#include "audiofile/AudioFileDocumentSampleData.h"
+#include "core/holders.h"
+#include "platform/Values.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sndfile.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+long statusKB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size());
+    return -1;
+}
+
+bool resetPeak() {
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    return static_cast<bool>(out.flush());
+}
+
+struct Result {
+    double seconds = 1e9;
+    long peakMB = 0;
+};
+
+Result measure(const std::function<void()>& step) {
+    Result r;
+    for (int i = 0; i < 3; ++i) {
+        const bool peakReset = resetPeak();
+        const long before = statusKB("VmRSS:");
+        const auto t0 = std::chrono::steady_clock::now();
+        step();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const long peak = statusKB("VmHWM:");
+        r.seconds = std::min(r.seconds, s);
+        if (peakReset) r.peakMB = std::max(r.peakMB, (peak - before) / 1024);
+    }
+    return r;
+}
+
+bool writeTestFile(const std::string& path, long frames) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    std::vector<short> block(2 * 65536);
+    unsigned seed = 1;
+    for (long at = 0; at < frames;) {
+        const long n = std::min<long>(65536, frames - at);
+        for (long k = 0; k < 2 * n; ++k) block[k] = static_cast<short>((seed = seed * 1103515245 + 12345) >> 16);
+        sf_writef_short(f, block.data(), n);
+        at += n;
+    }
+    return sf_close(f) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double minutes = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const long frames = static_cast<long>(minutes * 60 * 44100);
+    char dir[] = "/tmp/zqbench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    const std::string path = std::string(dir) + "/long.wav";
+    if (!writeTestFile(path, frames)) return 1;
+    const double samples = 2.0 * static_cast<double>(frames);
+    std::printf("file: %.1f minutes, %ld stereo 16-bit frames at 44.1 kHz, %.0f MB on disk\n", minutes, frames,
+                samples * 2 / 1e6);
+
+    Result floatWhole = measure([&] {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        std::unique_ptr<float[]> block(new float[static_cast<size_t>(info.frames * info.channels)]);
+        if (sf_readf_float(f, block.get(), info.frames) != info.frames) std::abort();
+        sf_close(f);
+    });
+    Result doubleChunked = measure([&] {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        std::vector<std::vector<double>> channels(static_cast<size_t>(info.channels));
+        for (auto& c : channels) c.resize(static_cast<size_t>(info.frames)); // one at a time: no template copy
+        std::vector<double> chunk(static_cast<size_t>(65536 * info.channels));
+        for (sf_count_t at = 0; at < info.frames;) {
+            const sf_count_t n = sf_readf_double(f, chunk.data(), 65536);
+            if (n <= 0) std::abort();
+            for (sf_count_t k = 0; k < n; ++k)
+                for (int c = 0; c < info.channels; ++c) channels[c][at + k] = chunk[k * info.channels + c];
+            at += n;
+        }
+        sf_close(f);
+    });
+    Result store = measure([&] {
+        ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> s;
+        s.make();
+        auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+        if (!s->read(url.get()) || s->channelSampleCount(1).v_ != static_cast<unsigned long long>(frames)) std::abort();
+    });
+
+    const double floorMB = samples * 8 / (1024 * 1024);
+    auto row = [&](const char* name, const Result& r) {
+        std::printf("%-32s %7.3f s  %6ld MB peak  %5.1f bytes/sample  %4.2fx the floor\n", name, r.seconds, r.peakMB,
+                    r.peakMB * 1024.0 * 1024.0 / samples, r.peakMB / floorMB);
+    };
+    std::printf("floor (the double store alone): %.0f MB, 8 bytes/sample\n", floorMB);
+    row("sf_readf_float, whole file", floatWhole);
+    row("sf_readf_double, chunked split", doubleChunked);
+    row("sample store read", store);
+    unlink(path.c_str());
+    rmdir(dir);
+    return 0;
+}
