@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sndfile.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using ZQ::AudioFileDocumentSampleData;
@@ -243,4 +244,28 @@ TEST(Reader, SoundDesignerTwoWithoutItsForkIsRefused) {
     auto o = openStore(path);
     EXPECT_FALSE(o->ok);
     EXPECT_EQ(o->messages.out, "Unable to open file at path: " + path + "\n");
+}
+
+TEST(Reader, FilesOfTwoToTheThirtyTwoFramesAreRefusedBeforeDecoding) {
+    TempDir dir;
+    const std::string path = dir.file("huge.caf");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_CAF | SF_FORMAT_PCM_S8, 1, 8000, 16));
+    // Make the data chunk (edit count + one byte per frame) claim 2^32 + 10
+    // frames, and the file (sparse, so it costs no disk) that long.
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    const std::uint64_t frames = 4294967296ull + 10;
+    for (int i = 0; i < 8; ++i) bytes[data + 4 + i] = static_cast<char>((frames + 4) >> (56 - 8 * i));
+    writeBytes(path, bytes);
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(data + 12 + 4 + frames)), 0);
+
+    auto o = openStore(path);
+    EXPECT_FALSE(o->ok);
+    EXPECT_EQ(o->messages.out, "File is too large: 4294967306 frames\n");
+    EXPECT_NE(o->messages.err.find("Failed to read sample data for file\n"), std::string::npos);
 }
