@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <cstdio>
 #include <pthread.h>
 
 namespace platform {
@@ -123,6 +124,15 @@ void Timer::invalidate() {
             },
             Qt::QueuedConnection);
     }
+}
+
+void performOnMainThread(std::function<void()> work) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        std::fprintf(stderr, "performOnMainThread: no application object; work dropped\n");
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
 }
 
 } // namespace platform

@@ -87,4 +87,9 @@ private:
     std::atomic<bool> valid_{true};
 };
 
+// Hands `work` to the main thread's event loop and returns at once, also when
+// called on the main thread (the work then runs on a later turn of the loop).
+// Without a running application object the work is dropped with a log line.
+void performOnMainThread(std::function<void()> work);
+
 } // namespace platform

@@ -1,0 +1,139 @@
+#include "playback/OutputSource.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace ZQ::AudioStream {
+
+namespace {
+std::atomic<StreamProvider*> gProvider{nullptr};
+}
+
+void setStreamProvider(StreamProvider* provider) { gProvider.store(provider); }
+StreamProvider* streamProvider() { return gProvider.load(); }
+
+void ReadPosition::resetUnbounded() {
+    maxSamplesToRead_ = Num::Count(0ull);
+    currentReadPosition_ = Num::Count(0ull);
+    isDoneReading_ = false;
+    isInfinite_ = true;
+    normalise();
+}
+
+void ReadPosition::markDone() {
+    isDoneReading_ = true;
+    normalise();
+}
+
+void ReadPosition::normalise() {
+    if (isInfinite_ && currentReadPosition_.v_ >= ~std::uint64_t{0}) {
+        isDoneReading_ = true;
+        std::printf("Buffer overrun: %llu / %llu\n", currentReadPosition_.v_, static_cast<unsigned long long>(limit()));
+    }
+    if (!isInfinite_ && maxSamplesToRead_.v_ == 0 && !isDoneReading_) isDoneReading_ = true;
+    if (!isDoneReading_ && remaining() == 0) isDoneReading_ = true;
+}
+
+std::uint64_t ReadPosition::remaining() {
+    if (isDoneReading_ && !isInfinite_) {
+        currentReadPosition_ = maxSamplesToRead_;
+        isDoneReading_ = true;
+        return 0;
+    }
+    const std::uint64_t lim = limit();
+    if (lim <= currentReadPosition_.v_) {
+        currentReadPosition_ = Num::Count(lim);
+        isDoneReading_ = true;
+        return 0;
+    }
+    const std::uint64_t r = lim - currentReadPosition_.v_ - 1;
+    if (r >= lim) {
+        currentReadPosition_ = Num::Count(lim);
+        isDoneReading_ = true;
+        return 0;
+    }
+    return r;
+}
+
+void ReadPosition::advance(std::uint64_t n) {
+    normalise();
+    const std::uint64_t r = remaining();
+    if (n > r) {
+        currentReadPosition_ = Num::Count(limit());
+        isDoneReading_ = true;
+    } else {
+        currentReadPosition_.v_ += n;
+        if (currentReadPosition_.v_ > limit()) {
+            currentReadPosition_ = Num::Count(limit());
+            isDoneReading_ = true;
+        } else if (remaining() == 0) {
+            isDoneReading_ = true;
+        }
+    }
+    normalise();
+}
+
+bool& ReadPosition::isDone() {
+    normalise();
+    if (remaining() == 0) isDoneReading_ = true;
+    return isDoneReading_;
+}
+
+OutputSource::OutputSource(const sample_rate& rate, Num::Count channelCount)
+    : sampleRate_(rate), channelCount_(channelCount) {
+    sampleRate_.isForceRefresh_ = false;
+    readPosition_.resetUnbounded();
+}
+
+OutputSource::~OutputSource() { disconnect(); }
+
+Num::Count OutputSource::render(double*, Num::Count requested) { return requested; }
+Num::Count OutputSource::renderStereo(double* buffer, Num::Count requested) { return OutputSource::render(buffer, requested); }
+
+bool OutputSource::attach(SourceHost* stream, bool startProducing) {
+    isFormatAccepted_ = false;
+    if (!stream || stream_) return false;
+    sampleRate_.assign(stream->streamSampleRate());
+    sampleRateDidChange();
+    if (stream->streamChannelCount() != channelCount_) {
+        channelCount_ = stream->streamChannelCount();
+        channelCountDidChange();
+    }
+    stream_ = stream;
+    const bool ok = acceptsFormat();
+    isFormatAccepted_ = ok;
+    isProducing_ = ok && startProducing;
+    return ok;
+}
+
+std::int32_t OutputSource::connect(bool startProducing) {
+    sync_guard mine(this);
+    StreamProvider* provider = streamProvider();
+    SourceHost* stream = provider ? provider->getOutputStream(sampleRate_, channelCount_) : nullptr;
+    if (!stream) return -1;
+    sync_guard theirs(stream);
+    const std::int32_t r = stream->addSource(this, startProducing);
+    if (r != 0) {
+        std::printf("Error adding source: %li\n", static_cast<long>(r));
+        return -1;
+    }
+    return 0;
+}
+
+std::int32_t OutputSource::disconnect() {
+    readPosition_.markDone();
+    std::int32_t r = 0;
+    if (stream_) {
+        SourceHost* stream = stream_;
+        r = stream->removeSource(this);
+        if (r != 0) {
+            std::printf("error encountered. result: %lli :: Source: %s Line: %i Function: %s\n",
+                        static_cast<long long>(r), "", 78, "");
+            std::printf("Unable to remove source\n");
+        }
+        stream_ = nullptr;
+    }
+    return r;
+}
+
+} // namespace ZQ::AudioStream

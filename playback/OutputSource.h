@@ -1,0 +1,97 @@
+// What an output stream asks for samples, and the play position it reads
+// from. The stream calls render on its own thread under its lock; commands
+// move the position under the source's lock.
+#pragma once
+
+#include "core/object.h"
+#include "core/values.h"
+
+#include <cstdint>
+
+namespace ZQ::AudioStream {
+
+class OutputSource;
+
+// A play position over a bounded (or unbounded) run of frames. A bounded
+// position over N frames delivers frames current ... N-2; N-1 is where reading
+// ends.
+struct ReadPosition {
+    Num::Count maxSamplesToRead_{0ull};
+    Num::Count currentReadPosition_{0ull};
+    bool isDoneReading_ = false;
+    bool isInfinite_ = false;
+
+    std::uint64_t limit() const { return isInfinite_ ? ~std::uint64_t{0} : maxSamplesToRead_.v_; }
+    void resetUnbounded();
+    void normalise();
+    std::uint64_t remaining();
+    void advance(std::uint64_t n);
+    // Normalises and marks done when nothing remains.
+    bool& isDone();
+    void markDone();
+};
+
+// What a source attaches to: an output stream (built over the audio output).
+// Its lock is the stream's lock.
+class SourceHost : public z_ {
+public:
+    virtual sample_rate streamSampleRate() const = 0;
+    virtual Num::Count streamChannelCount() const = 0;
+    // Attaches the source (calling its attach); 0 on success.
+    virtual std::int32_t addSource(OutputSource* source, bool startProducing) = 0;
+    virtual std::int32_t removeSource(OutputSource* source) = 0;
+};
+
+// Finds (or makes) the stream for a rate and channel count.
+class StreamProvider {
+public:
+    virtual SourceHost* getOutputStream(const sample_rate& rate, Num::Count channels) = 0;
+
+protected:
+    ~StreamProvider() = default;
+};
+
+// The process-wide provider the sources connect through; none until the
+// playback engine installs one (connect then fails silently).
+void setStreamProvider(StreamProvider* provider);
+StreamProvider* streamProvider();
+
+class OutputSource : public z_ {
+public:
+    OutputSource(const sample_rate& rate, Num::Count channelCount);
+    ~OutputSource() override;
+
+    // Adds up to `requested` interleaved samples into `buffer`; returns how
+    // many were added.
+    virtual Num::Count render(double* buffer, Num::Count requested);
+    virtual Num::Count renderStereo(double* buffer, Num::Count requested);
+    virtual void sampleRateDidChange() {}
+    virtual void channelCountDidChange() {}
+    virtual bool acceptsFormat() { return true; }
+
+    // Called by the stream's add operation, under the stream's lock.
+    bool attach(SourceHost* stream, bool startProducing);
+    // 0, or -1 when no stream could take the source.
+    std::int32_t connect(bool startProducing);
+    std::int32_t disconnect();
+
+    // Called by the stream when it lets go of the source (under its lock).
+    void detached() { stream_ = nullptr; }
+
+    SourceHost* stream() const { return stream_; }
+    ReadPosition& readPosition() { return readPosition_; }
+    const sample_rate& sampleRate() const { return sampleRate_; }
+    Num::Count channelCount() const { return channelCount_; }
+    bool isProducing() const { return isProducing_; }
+    bool isFormatAccepted() const { return isFormatAccepted_; }
+
+protected:
+    SourceHost* stream_ = nullptr;
+    ReadPosition readPosition_;
+    sample_rate sampleRate_;
+    Num::Count channelCount_;
+    bool isProducing_ = false;
+    bool isFormatAccepted_ = false;
+};
+
+} // namespace ZQ::AudioStream

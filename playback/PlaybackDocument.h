@@ -1,0 +1,33 @@
+// What the playback layer needs of a document: its samples and format, its
+// Stop, and its output source. The document layer implements it (the
+// document is a reference-counted object with its own monitor).
+#pragma once
+
+#include "core/values.h"
+#include "platform/Object.h"
+
+#include <cstdint>
+
+namespace ZQ {
+class AudioFileDocumentSampleData;
+namespace AudioStream {
+class OutputSource;
+struct ReadPosition;
+} // namespace AudioStream
+} // namespace ZQ
+
+namespace ZQ {
+
+class PlaybackDocument : public platform::Object {
+public:
+    virtual Num::Count sampleCount(std::int32_t channel) = 0;
+    virtual double sampleRate() = 0;
+    virtual std::int32_t channelCount() = 0;
+    virtual AudioFileDocumentSampleData* sampleData() = 0;
+    // Stops the transport (the end of the file reached on the stream thread).
+    virtual void perform_Stop(platform::Object* sender) = 0;
+    virtual AudioStream::OutputSource* audioFileDocumentOutputSource() = 0;
+    virtual AudioStream::ReadPosition* audioStreamReadPosition() = 0;
+};
+
+} // namespace ZQ

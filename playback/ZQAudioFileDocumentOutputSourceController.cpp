@@ -1,0 +1,72 @@
+#include "playback/ZQAudioFileDocumentOutputSourceController.h"
+
+#include <mutex>
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+ZQAudioFileDocumentOutputSourceController*
+ZQAudioFileDocumentOutputSourceController::initWithDocument(ZQ::PlaybackDocument* document) {
+    auto* c = new ZQAudioFileDocumentOutputSourceController;
+    c->document_ = document;
+    c->initState();
+    return c;
+}
+
+void ZQAudioFileDocumentOutputSourceController::destroySource() {
+    if (ZQ::AudioFileDocumentOutputSource* s = source_.get()) s->disconnect();
+    source_.reset(); // unregisters from the tracking allocator and deletes
+}
+
+void ZQAudioFileDocumentOutputSourceController::initState() {
+    Guard g(monitor());
+    source_.reset();
+}
+
+void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
+    if (hasConnected_.isSet() || document_.isEmpty()) return;
+    Guard g(monitor());
+    if (hasConnected_.isSet()) return;
+    ZQ::PlaybackDocument* document = document_.get();
+    if (!document) return;
+    const std::int32_t channels = document->channelCount();
+    const ZQ::sample_rate rate(document->sampleRate());
+    if (channels < 0 || !(rate.s_.v_ > 400.0) || channels > 15) return;
+    ZQ::AudioFileDocumentOutputSource* source = ZQ::auto_ptr<ZQ::AudioFileDocumentOutputSource>::create(
+        document, rate, ZQ::Num::Count(static_cast<unsigned long long>(channels)));
+    if (!source) return;
+    if (ZQ::AudioFileDocumentOutputSource* old = source_.get()) old->disconnect();
+    source_.reset(source);
+    source->connect(false);
+    hasConnected_.set();
+}
+
+std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition() const {
+    if (document_.isEmpty()) return 0;
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    return s ? s->readPosition().currentReadPosition_.v_ : 0;
+}
+
+void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {
+    if (!time) return;
+    Guard g(monitor());
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    if (!document_.isEmpty() && s && s->acceptsFormat())
+        *time = ZQ::HMSTime(s->sampleRate(), s->readPosition().currentReadPosition_);
+    else
+        *time = ZQ::HMSTime();
+}
+
+void ZQAudioFileDocumentOutputSourceController::deallocState() {
+    Guard g(monitor());
+    destroySource();
+    document_ = nullptr;
+}
+
+void ZQAudioFileDocumentOutputSourceController::documentWillClose() {
+    if (document_.isEmpty()) return;
+    Guard g(monitor());
+    deallocState();
+    document_ = nullptr;
+}
+
+ZQAudioFileDocumentOutputSourceController::~ZQAudioFileDocumentOutputSourceController() { destroySource(); }
