@@ -98,8 +98,6 @@ enum : char {
 };
 
 template <class T, int N = 0> class OCPtr : public z_ {
-    static_assert(std::is_base_of_v<platform::Object, T>);
-
 public:
     explicit OCPtr(char mode = kOCRetain) : m_(mode), NS_(&typeid(T)) {}
     // Stores `o` by the mode; with `adopt` it then releases once, so the holder
@@ -113,6 +111,9 @@ public:
     ~OCPtr() override { set(nullptr); }
 
     void set(T* o) {
+        // Checked here rather than on the class, so a holder of a type that is
+        // only declared can be a member.
+        static_assert(std::is_base_of_v<platform::Object, T>);
         if (o == this->o) return;
         T* old = this->o;
         this->o = store(o);
@@ -147,8 +148,9 @@ private:
         if (!o) return nullptr;
         platform::Object* held = nullptr;
         switch (m_) {
-        case kOCCopy: held = o->copy(); break;
-        case kOCMutableCopy: held = o->mutableCopy(); break;
+        // Through the root: a kind may have its own methods named copy.
+        case kOCCopy: held = static_cast<const platform::Object*>(o)->copy(); break;
+        case kOCMutableCopy: held = static_cast<const platform::Object*>(o)->mutableCopy(); break;
         case kOCTakeOver: return o;
         default: return static_cast<T*>(o->retain());
         }

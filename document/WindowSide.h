@@ -1,0 +1,83 @@
+// What the document layer asks of the window side (the waveform display
+// controller, the window, alerts, the transport bar), as small interfaces the
+// user-interface layer implements. Without an installed window side a
+// document imports its samples but builds no window.
+//
+// Called on the main thread unless noted.
+#pragma once
+
+#include "platform/Object.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class ZQAudioFileDocument;
+class ZQAudioFileDocumentTransportController;
+
+// The window's waveform display (one per document window).
+class ZQWaveformDisplayController : public platform::Object {
+public:
+    virtual void buildUI() = 0;
+    virtual void audioFileDataHasLoaded() = 0;
+    virtual void updateNumericAndHMSDisplays() = 0;
+    virtual void documentWillClose() = 0;
+    virtual bool hasWindow() const = 0;
+    virtual void zoomIn() = 0;
+    virtual void zoomOut() = 0;
+    virtual void zoomAmplitudeIn() = 0;
+    virtual void zoomAmplitudeOut() = 0;
+    virtual void selectAll(platform::Object* sender) = 0;
+    virtual void selectNone(platform::Object* sender) = 0;
+    virtual void cut(platform::Object* sender) = 0;
+    virtual void copy(platform::Object* sender) = 0;
+    virtual void paste(platform::Object* sender) = 0;
+    virtual void delete_(platform::Object* sender) = 0;
+    virtual void duplicate(platform::Object* sender) = 0;
+    const char* kindName() const override { return "ZQWaveformDisplayController"; }
+};
+
+// The eight transport buttons, in the bar's order.
+enum class TransportButton { Record, Play, Pause, Stop, GotoStart, Back, Forward, GotoEnd };
+inline constexpr int kTransportButtonCount = 8;
+
+// A window's transport bar, built by the window side for a controller.
+class ZQTransportBar : public platform::Object {
+public:
+    virtual bool state(TransportButton button) const = 0;
+    virtual void setState(TransportButton button, bool on) = 0;
+    virtual bool isEnabled(TransportButton button) const = 0;
+    virtual void setEnabled(TransportButton button, bool enabled) = 0;
+    // The button as a sender (the stop button for documentWillClose).
+    virtual platform::Object* button(TransportButton button) = 0;
+};
+
+class ZQDocumentWindowSide {
+public:
+    // The display controller of a new window (initWithAudioFileDocument:);
+    // +1, or null.
+    virtual ZQWaveformDisplayController* createDisplayController(ZQAudioFileDocument* document) = 0;
+    // Sizes the controller's window (half the screen's visible frame, 800 x 600
+    // without a screen) and sets it on the document; false without a window.
+    virtual bool prepareWindow(ZQAudioFileDocument* document, ZQWaveformDisplayController* controller) = 0;
+    // Window controller, title, cascading placement, showing.
+    virtual void showWindow(ZQAudioFileDocument* document, ZQWaveformDisplayController* controller) = 0;
+    // Closes the document's window, if any.
+    virtual void closeWindow(ZQAudioFileDocument* document) = 0;
+    // Runs an alert as a sheet on the document's window; `dismissed` runs when
+    // the user dismisses it. False when no alert could be shown.
+    virtual bool runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
+                               const std::string& informativeText, std::function<void()> dismissed) = 0;
+    // The main display's refresh rate; 0 when it reports none.
+    virtual double displayRefreshRate() = 0;
+    // The transport bar for a controller whose document has a window (+1), or
+    // null.
+    virtual ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) = 0;
+
+protected:
+    ~ZQDocumentWindowSide() = default;
+};
+
+// The process's window side; none until the application installs one.
+void setDocumentWindowSide(ZQDocumentWindowSide* side);
+ZQDocumentWindowSide* documentWindowSide();

@@ -1,0 +1,394 @@
+#include "document/ZQAudioFileDocument.h"
+
+#include "document/ZQAudioFileDocumentAtPath.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "document/ZQDocumentController.h"
+#include "platform/Format.h"
+#include "platform/Threads.h"
+
+#include <QSettings>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+using platform::Ref;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+namespace {
+
+std::atomic<ZQDocumentWindowSide*> gWindowSide{nullptr};
+
+} // namespace
+
+void setDocumentWindowSide(ZQDocumentWindowSide* side) { gWindowSide.store(side); }
+ZQDocumentWindowSide* documentWindowSide() { return gWindowSide.load(); }
+
+ZQAudioFileDocument* ZQAudioFileDocument::init() {
+    auto* d = new ZQAudioFileDocument;
+    d->initState();
+    return d;
+}
+
+ZQAudioFileDocument::~ZQAudioFileDocument() { timer_.stop(); }
+
+void ZQAudioFileDocument::initState() {
+    Guard g(monitor());
+    sampleData_.make();
+    if (!audioFileDocumentOutputSourceController_.isEmpty()) audioFileDocumentOutputSourceController_ = nullptr;
+    Ref<ZQAudioFileDocumentOutputSourceController> controller =
+        Ref<ZQAudioFileDocumentOutputSourceController>::adopt(ZQAudioFileDocumentOutputSourceController::initWithDocument(this));
+    audioFileDocumentOutputSourceController_ = controller.get();
+    controller->initState();
+    fileOpenError_.setText("");
+    viewDisplayShouldLoadInAwakeFromNib_ = false;
+    if (sampleData_) sampleData_->clear();
+    setupDocumentPreferences();
+}
+
+bool ZQAudioFileDocument::readFromURL(platform::URL* url, const std::string&, Ref<platform::Error>* error) {
+    initState();
+    if (!url) {
+        if (error) *error = Ref<platform::Error>::adopt(platform::Error::create("bzz", 22));
+        return false;
+    }
+    Ref<platform::URL> standardized =
+        Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(url->standardizedPath()));
+    setFileURL(standardized.get());
+    // The thread keeps the document alive; nothing else sends loadUI on this
+    // route, so the thread does once the import has ended.
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    platform::Thread::detachNew([self, standardized] {
+        self->readFromURL_Offline(standardized.get());
+        self->loadUI();
+    });
+    return true;
+}
+
+void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
+    if (!url) return;
+    Guard g(monitor());
+    ZQ::t_url wrapped = ZQ::t_url::fileURL(url->standardizedPath());
+    if (wrapped.isEmpty() || !sampleData_) return;
+    Ref<platform::URL> u = wrapped.get();
+    const bool ok = sampleData_->read(u.get());
+    if (!ok) {
+        platform::log("Failed to read audio file: %@", static_cast<const platform::Object*>(u.get()));
+        fileOpenError_.setText(
+            platform::format("The file '%s' may be an unreadable format or possibly damaged.", fileName().c_str()));
+    }
+    concludeImport();
+}
+
+void ZQAudioFileDocument::concludeImport() {
+    std::unique_lock<std::recursive_mutex> g(monitor());
+    if (waveformDisplayController_.isEmpty()) {
+        viewDisplayShouldLoadInAwakeFromNib_ = true;
+        return;
+    }
+    if (!fileOpenError_.isEmpty() && !fileOpenError_.utf8().empty()) {
+        g.unlock();
+        Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+        platform::performOnMainThread([self] { self->displayFileOpenError(); });
+        return;
+    }
+    waveformDisplayController_->audioFileDataHasLoaded();
+    connectToStreamingServer();
+    Ref<ZQAudioFileDocumentTransportController> transport =
+        Ref<ZQAudioFileDocumentTransportController>::adopt(ZQAudioFileDocumentTransportController::initWithDocument(this));
+    audioFileDocumentTransportController_ = transport.get();
+    if (transport) transport->buildUI();
+    updateNumericAndHMSDisplays(nullptr);
+}
+
+void ZQAudioFileDocument::loadUI() {
+    if (!platform::Thread::isMainThread()) {
+        Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+        platform::performOnMainThread([self] { self->loadUI(); });
+        return;
+    }
+    ZQDocumentWindowSide* side = documentWindowSide();
+    Ref<ZQWaveformDisplayController> controller;
+    {
+        Guard g(monitor());
+        if (side) {
+            waveformDisplayController_.set(nullptr);
+            controller = Ref<ZQWaveformDisplayController>::adopt(side->createDisplayController(this));
+            waveformDisplayController_ = controller.get();
+        }
+        if (controller) {
+            controller->buildUI();
+            if (viewDisplayShouldLoadInAwakeFromNib_) {
+                viewDisplayShouldLoadInAwakeFromNib_ = false;
+                concludeImport();
+            }
+        }
+    }
+    if (!controller || !side->prepareWindow(this, controller.get())) return;
+    ZQDocumentController::sharedDocumentController().addDocument(this);
+    side->showWindow(this, controller.get());
+}
+
+void ZQAudioFileDocument::displayFileOpenError() {
+    Guard g(monitor());
+    if (fileOpenError_.isEmpty() || fileOpenError_.utf8().empty()) return;
+    const std::string text = fileOpenError_.utf8();
+    ZQDocumentWindowSide* side = documentWindowSide();
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    // Dismissing the alert closes the document.
+    if (side && side->runAlertSheet(this, "The audio file could not be opened.", "Ok", text, [self] { self->close(); })) {
+        fileOpenError_.setText("");
+        return;
+    }
+    Ref<platform::String> shown = Ref<platform::String>::adopt(platform::String::create(text));
+    platform::log("Unable to display error: %@", static_cast<const platform::Object*>(shown.get()));
+    fileOpenError_.setText("");
+}
+
+void ZQAudioFileDocument::close() {
+    Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
+    {
+        Guard g(monitor());
+        while (sampleData_ && sampleData_->isReading()) {
+            std::printf("Closing document during import...\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        deallocState();
+    }
+    if (ZQDocumentWindowSide* side = documentWindowSide()) side->closeWindow(this);
+    ZQDocumentController::sharedDocumentController().removeDocument(this);
+}
+
+void ZQAudioFileDocument::deallocState() {
+    Guard g(monitor());
+    Ref<ZQAudioFileDocumentTransportController> transport = audioFileDocumentTransportController_.getRetained();
+    if (transport)
+        if (ZQAudioFileDocumentTransportCommandReceiver* receiver = transport->audioFileDocumentTransportCommandReceiverIfBuilt())
+            receiver->documentWillClose();
+    if (ZQWaveformDisplayController* display = waveformDisplayController_.get()) display->documentWillClose();
+    if (transport) transport->documentWillClose();
+    if (ZQAudioFileDocumentOutputSourceController* source = audioFileDocumentOutputSourceController_.get())
+        source->documentWillClose();
+    waveformDisplayController_ = nullptr;
+    audioFileDocumentOutputSourceController_ = nullptr;
+    audioFileDocumentTransportController_ = nullptr;
+    timer_.stop();
+    sampleData_.reset();
+}
+
+platform::Object* ZQAudioFileDocument::dataOfType(const std::string& type, Ref<platform::Error>* error) {
+    // The open document is left as it is (no fresh state): nothing is lost.
+    std::printf("-[%s %s] :: %s: %s\n", kindName(), "dataOfType:error:", "Document Type", type.c_str());
+    if (error) *error = Ref<platform::Error>::adopt(platform::Error::create("NSOSStatusErrorDomain", -4));
+    return nullptr;
+}
+
+void ZQAudioFileDocument::openAudioFileAtURL(ZQAudioFileDocumentAtPath* placeholder) {
+    Ref<ZQAudioFileDocumentAtPath> held = Ref<ZQAudioFileDocumentAtPath>::retain(placeholder);
+    if (!held) return;
+    ZQAudioFileOpenOperation::openAudioFileDocumentAtPath(held.get());
+}
+
+void ZQAudioFileDocument::setFileURL(platform::URL* url) { fileURL_.set(url); }
+Ref<platform::URL> ZQAudioFileDocument::fileURL() const { return fileURL_.get(); }
+std::string ZQAudioFileDocument::fileName() const { return fileURL_.path(); }
+std::string ZQAudioFileDocument::fileOpenError() const { return fileOpenError_.utf8(); }
+
+ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::sampleData() { return sampleData_.get(); }
+bool ZQAudioFileDocument::fileHasLoaded() { return sampleData_ && sampleData_->isLoaded(); }
+ZQ::Num::Count ZQAudioFileDocument::sampleCount(std::int32_t channel) {
+    return sampleData_ ? sampleData_->channelSampleCount(channel) : ZQ::Num::Count(0ull);
+}
+double ZQAudioFileDocument::sampleRate() { return sampleData_ ? sampleData_->sampleRate() : 0.0; }
+std::int32_t ZQAudioFileDocument::channelCount() { return sampleData_ ? sampleData_->channelCount() : 0; }
+const ZQ::AudioFileInformationData* ZQAudioFileDocument::audioFileInformation() {
+    return sampleData_ ? sampleData_->information() : nullptr;
+}
+
+void ZQAudioFileDocument::updateWaveformStore(ZQWaveformStoreClient* view) {
+    if (!view || !sampleData_ || !sampleData_->isLoaded()) return;
+    const std::int32_t c = view->channelNumber();
+    if (!(c < channelCount())) return;
+    if (c < 0) std::printf("-[%s %s] :: %s: %d\n", kindName(), "updateWaveformStore:", "Skipping invalid channel numbered", c);
+    const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
+    if (n == 0) return;
+    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
+}
+
+void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
+    if (!view || !sampleData_ || !sampleData_->isLoaded()) return;
+    const std::int32_t c = view->channelNumber();
+    const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
+    if (n == 0) return;
+    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
+}
+
+ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const { return waveformDisplayController_.get(); }
+bool ZQAudioFileDocument::documentWindow() const {
+    ZQWaveformDisplayController* c = waveformDisplayController_.get();
+    return c && c->hasWindow();
+}
+
+#define ZQ_FORWARD(method)                                                                                           \
+    void ZQAudioFileDocument::method() {                                                                             \
+        if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->method();                        \
+    }
+ZQ_FORWARD(zoomIn)
+ZQ_FORWARD(zoomOut)
+ZQ_FORWARD(zoomAmplitudeIn)
+ZQ_FORWARD(zoomAmplitudeOut)
+#undef ZQ_FORWARD
+
+#define ZQ_FORWARD_LOCKED(method)                                                                                    \
+    void ZQAudioFileDocument::method(platform::Object* sender) {                                                     \
+        Guard g(monitor());                                                                                          \
+        if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->method(sender);                  \
+    }
+ZQ_FORWARD_LOCKED(selectAll)
+ZQ_FORWARD_LOCKED(selectNone)
+ZQ_FORWARD_LOCKED(cut)
+ZQ_FORWARD_LOCKED(copy)
+ZQ_FORWARD_LOCKED(paste)
+ZQ_FORWARD_LOCKED(delete_)
+ZQ_FORWARD_LOCKED(duplicate)
+#undef ZQ_FORWARD_LOCKED
+
+void ZQAudioFileDocument::updateNumericAndHMSDisplays(platform::Object*) {
+    if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->updateNumericAndHMSDisplays();
+}
+
+ZQAudioFileDocumentTransportController* ZQAudioFileDocument::audioFileDocumentTransportController() const {
+    return audioFileDocumentTransportController_.get();
+}
+
+ZQAudioFileDocumentTransportCommandReceiver* ZQAudioFileDocument::audioFileDocumentTransportCommandReceiver() {
+    ZQAudioFileDocumentTransportController* t = audioFileDocumentTransportController_.get();
+    return t ? t->audioFileDocumentTransportCommandReceiver() : nullptr;
+}
+
+void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
+    Ref<ZQAudioFileDocumentTransportController> t;
+    {
+        Guard g(monitor());
+        t = audioFileDocumentTransportController_.getRetained();
+    }
+    if (t) t->perform_Stop(sender);
+}
+
+ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {
+    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    return c ? c->audioFileDocumentOutputSource() : nullptr;
+}
+
+std::uint64_t ZQAudioFileDocument::presentPlaybackPosition() {
+    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    return c ? c->presentPlaybackPosition() : 0;
+}
+
+void ZQAudioFileDocument::connectToStreamingServer() {
+    Guard g(monitor());
+    if (ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get())
+        c->connectToStreamingServer();
+}
+
+ZQ::AudioStream::ReadPosition* ZQAudioFileDocument::audioStreamReadPosition() {
+    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    ZQ::AudioFileDocumentOutputSource* s = c ? c->audioFileDocumentOutputSource() : nullptr;
+    return s ? &s->readPosition() : nullptr;
+}
+
+ZQAudioFileDocumentOutputSourceController* ZQAudioFileDocument::outputSourceController() const {
+    return audioFileDocumentOutputSourceController_.get();
+}
+
+void ZQAudioFileDocument::transportStateWillChange() {
+    if (platform::Thread::isMainThread()) return imp_transportStateWillChange();
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    platform::performOnMainThread([self] { self->imp_transportStateWillChange(); });
+}
+
+void ZQAudioFileDocument::transportStateDidChange() {
+    if (platform::Thread::isMainThread()) return imp_transportStateDidChange();
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    platform::performOnMainThread([self] { self->imp_transportStateDidChange(); });
+}
+
+void ZQAudioFileDocument::imp_transportStateWillChange() {
+    Guard g(monitor());
+    updateNumericAndHMSDisplays(nullptr);
+}
+
+namespace {
+
+double refreshRateFor(double displayRate) {
+    // Between 25 and 40 refreshes a second; 25 when the display says nothing.
+    return displayRate > 25.0 ? std::min(displayRate, 40.0) : 25.0;
+}
+
+} // namespace
+
+double ZQAudioFileDocument::refreshTimerInterval() const {
+    ZQDocumentWindowSide* side = documentWindowSide();
+    return 1.0 / refreshRateFor(side ? side->displayRefreshRate() : 0.0);
+}
+
+void ZQAudioFileDocument::imp_transportStateDidChange() {
+    Guard g(monitor());
+    updateNumericAndHMSDisplays(nullptr);
+    ZQAudioFileDocumentTransportCommandReceiver* receiver = audioFileDocumentTransportCommandReceiver();
+    if (!receiver) return;
+    if (!receiver->isPlaying()) {
+        timer_.stop();
+        return;
+    }
+    if (timer_.isRunning()) return;
+    // The timer holds the document, as a timer holds its target, until it is
+    // invalidated (at the latest when playback stops or the document closes).
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    timer_.start(refreshTimerInterval(), [self](platform::Timer*) { self->updateNumericAndHMSDisplays(nullptr); });
+}
+
+// Preferences.
+
+namespace ZQ::DocumentPreferences {
+
+std::string archiveColour(Colour c) {
+    auto unit = [](double v) { return std::clamp(v == v ? v : 0.0, 0.0, 1.0); };
+    return platform::format("ZQColor %.6f %.6f %.6f %.6f", unit(c.red), unit(c.green), unit(c.blue), unit(c.alpha));
+}
+
+bool unarchiveColour(const std::string& data, Colour& out) {
+    std::istringstream in(data);
+    std::string tag;
+    Colour c;
+    if (!(in >> tag >> c.red >> c.green >> c.blue >> c.alpha) || tag != "ZQColor") return false;
+    std::string rest;
+    if (in >> rest) return false;
+    for (double v : {c.red, c.green, c.blue, c.alpha})
+        if (!(v >= 0.0 && v <= 1.0)) return false;
+    out = c;
+    return true;
+}
+
+} // namespace ZQ::DocumentPreferences
+
+void ZQAudioFileDocument::setupDocumentPreferences() {
+    static std::once_flag once;
+    std::call_once(once, [this] {
+        Guard g(monitor());
+        using namespace ZQ::DocumentPreferences;
+        QSettings defaults;
+        bool wrote = false;
+        if (!defaults.contains(kBackgroundKey)) {
+            defaults.setValue(kBackgroundKey, QString::fromStdString(archiveColour({0, 0, 0, 1})));
+            wrote = true;
+        }
+        if (!defaults.contains(kForegroundKey)) {
+            defaults.setValue(kForegroundKey, QString::fromStdString(archiveColour({0.56, 0.66, 0.90, 1.0})));
+            wrote = true;
+        }
+        if (wrote) defaults.sync();
+    });
+}

@@ -1,0 +1,142 @@
+// One open audio file: the sample store (the whole file decoded once), the
+// window's display controller, the playback source and the transport, the
+// refresh timer of the numeric displays, and the road from a read request to
+// samples in memory and a window on screen.
+//
+// A reference-counted object; its monitor serialises the import (for the
+// whole decode), the rendezvous, window building, the error alert, close and
+// teardown, and the forwarding methods marked below.
+#pragma once
+
+#include "audiofile/AudioFileDocumentSampleData.h"
+#include "core/holders.h"
+#include "core/wrappers.h"
+#include "document/WindowSide.h"
+#include "playback/PlaybackDocument.h"
+#include "playback/ZQAudioFileDocumentOutputSourceController.h"
+#include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
+#include "platform/Values.h"
+
+#include <cstdint>
+#include <string>
+
+class ZQAudioFileDocumentAtPath;
+class ZQAudioFileDocumentTransportController;
+
+// A view that shows one channel (the waveform view).
+class ZQWaveformStoreClient {
+public:
+    virtual std::int32_t channelNumber() const = 0;
+    virtual void updateWaveformCache(const double* samples, std::uint64_t count) = 0;
+
+protected:
+    ~ZQWaveformStoreClient() = default;
+};
+
+class ZQAudioFileDocument final : public ZQ::PlaybackDocument {
+public:
+    // A new document with an empty store (+1).
+    static ZQAudioFileDocument* init();
+    void initState();
+
+    // The direct route: starts the import on a new thread (which builds the
+    // window once the import has ended) and returns true; without a URL, the
+    // error ("bzz", 22) and false.
+    bool readFromURL(platform::URL* url, const std::string& type, platform::Ref<platform::Error>* error);
+    // The import itself, on the calling thread.
+    void readFromURL_Offline(platform::URL* url);
+    // Runs once both the import has ended and the display controller exists.
+    void concludeImport();
+    // Builds and shows the window; hops to the main thread when called elsewhere.
+    void loadUI();
+    void displayFileOpenError();
+    // Waits for a running import, tears down, closes the window.
+    void close();
+    void deallocState();
+    // Saving in the document's own format is not supported: prints the line,
+    // gives the error (OS status domain, -4) and nothing else.
+    platform::Object* dataOfType(const std::string& type, platform::Ref<platform::Error>* error);
+    // The placeholder route: queues the placeholder's open (on a new thread).
+    static void openAudioFileAtURL(ZQAudioFileDocumentAtPath* placeholder);
+
+    void setFileURL(platform::URL* url);
+    platform::Ref<platform::URL> fileURL() const;
+    // The file's path ("" without one).
+    std::string fileName() const;
+    std::string fileOpenError() const;
+
+    // Data access.
+    ZQ::AudioFileDocumentSampleData* sampleData() override;
+    bool fileHasLoaded();
+    ZQ::Num::Count sampleCount(std::int32_t channel) override;
+    double sampleRate() override;
+    std::int32_t channelCount() override;
+    const ZQ::AudioFileInformationData* audioFileInformation();
+    void updateWaveformStore(ZQWaveformStoreClient* view);
+    void imp_updateWaveformStore(ZQWaveformStoreClient* view);
+
+    // Forwarding († under the document's monitor).
+    ZQWaveformDisplayController* waveformDisplayController() const;
+    bool documentWindow() const; // whether the display controller has a window
+    void zoomIn();
+    void zoomOut();
+    void zoomAmplitudeIn();
+    void zoomAmplitudeOut();
+    void selectAll(platform::Object* sender); // †
+    void selectNone(platform::Object* sender); // †
+    void cut(platform::Object* sender);        // †
+    void copy(platform::Object* sender);       // †
+    void paste(platform::Object* sender);      // †
+    void delete_(platform::Object* sender);    // †
+    void duplicate(platform::Object* sender);  // †
+    void updateNumericAndHMSDisplays(platform::Object* sender);
+    ZQAudioFileDocumentTransportController* audioFileDocumentTransportController() const;
+    ZQAudioFileDocumentTransportCommandReceiver* audioFileDocumentTransportCommandReceiver();
+    void perform_Stop(platform::Object* sender) override; // †
+    ZQ::AudioStream::OutputSource* audioFileDocumentOutputSource() override;
+    std::uint64_t presentPlaybackPosition();
+    void connectToStreamingServer(); // †
+    ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;
+    ZQAudioFileDocumentOutputSourceController* outputSourceController() const;
+    // Run at once on the main thread, else handed to it.
+    void transportStateWillChange();
+    void transportStateDidChange();
+    void imp_transportStateWillChange(); // †
+    void imp_transportStateDidChange();  // †
+
+    // The refresh timer of the numeric displays while playing.
+    bool refreshTimerIsRunning() const { return timer_.isRunning(); }
+    double refreshTimerInterval() const;
+    bool viewDisplayShouldLoadInAwakeFromNib() const { return viewDisplayShouldLoadInAwakeFromNib_; }
+
+    // Writes the default waveform colours when missing; once per process.
+    void setupDocumentPreferences();
+
+    const char* kindName() const override { return "ZQAudioFileDocument"; }
+
+private:
+    ZQAudioFileDocument() = default;
+    ~ZQAudioFileDocument() override;
+
+    ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
+    bool viewDisplayShouldLoadInAwakeFromNib_ = false;
+    ZQ::OCPtr<ZQWaveformDisplayController> waveformDisplayController_;
+    ZQ::t_string fileOpenError_;
+    ZQ::OCPtr<ZQAudioFileDocumentOutputSourceController> audioFileDocumentOutputSourceController_;
+    ZQ::OCPtr<ZQAudioFileDocumentTransportController> audioFileDocumentTransportController_;
+    ZQ::RenewableTimer timer_;
+    ZQ::t_url fileURL_;
+};
+
+// The colour defaults and the archive format of colours in the preferences.
+namespace ZQ::DocumentPreferences {
+inline constexpr const char* kBackgroundKey = "ZQPreference_WaveformColor_Background";
+inline constexpr const char* kForegroundKey = "ZQPreference_WaveformColor_Foreground";
+struct Colour {
+    double red = 0, green = 0, blue = 0, alpha = 1;
+};
+// "ZQColor r g b a" with components clamped to 0 ... 1.
+std::string archiveColour(Colour c);
+// False for data that is not an archived colour.
+bool unarchiveColour(const std::string& data, Colour& out);
+} // namespace ZQ::DocumentPreferences

@@ -1,0 +1,217 @@
+#include "DocumentFixture.h"
+
+#include <QSettings>
+#include <thread>
+
+using namespace testsupport;
+using platform::Ref;
+
+TEST_F(DocumentTest, ImportBeforeTheWindowConcludesFromLoadUI) {
+    const std::string path = dir.file("a.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1000));
+    Ref<ZQAudioFileDocument> doc = openDocument(path); // the import thread ends, then sends loadUI
+    ASSERT_TRUE(doc->fileHasLoaded());
+    const std::vector<std::string> expected = {
+        "side.createDisplayController", "display.buildUI", "display.audioFileDataHasLoaded",
+        "side.createTransportBar", "display.updateNumericAndHMSDisplays", "side.prepareWindow", "side.showWindow"};
+    auto calls = side.log.calls();
+    std::vector<std::string> main(calls.begin(), calls.end());
+    main.erase(std::remove(main.begin(), main.end(), "bar.setState"), main.end());
+    EXPECT_EQ(main, expected);
+    EXPECT_EQ(side.log.count("display.audioFileDataHasLoaded"), 1);
+    EXPECT_TRUE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));
+    EXPECT_EQ(doc->fileName(), path);
+    EXPECT_EQ(doc->sampleCount(1).v_, 1000u);
+    EXPECT_EQ(doc->sampleRate(), 44100.0);
+    EXPECT_EQ(doc->channelCount(), 2);
+    EXPECT_EQ(doc->audioFileInformation()->fileFormat.value, platform::audio::fourcc("WAVE"));
+    // The source was connected to the stream of the file's format, not producing.
+    EXPECT_EQ(stream.sourceCount(), 1u);
+    ASSERT_NE(doc->audioFileDocumentOutputSource(), nullptr);
+    EXPECT_FALSE(doc->audioFileDocumentOutputSource()->isProducing());
+}
+
+TEST_F(DocumentTest, WindowBeforeTheImportConcludesAtTheImportsEnd) {
+    const std::string path = dir.file("b.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 500));
+    Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    opened.push_back(doc);
+    doc->setFileURL(fileURL(path).get());
+    doc->loadUI(); // on the main thread: builds the display controller, nothing to conclude yet
+    EXPECT_EQ(side.log.count("display.buildUI"), 1);
+    EXPECT_EQ(side.log.count("display.audioFileDataHasLoaded"), 0);
+    EXPECT_FALSE(doc->viewDisplayShouldLoadInAwakeFromNib());
+    std::thread import([&] { doc->readFromURL_Offline(fileURL(path).get()); });
+    import.join();
+    EXPECT_EQ(side.log.count("display.audioFileDataHasLoaded"), 1);
+    EXPECT_NE(doc->audioFileDocumentTransportController(), nullptr);
+    spinFor(20);
+    EXPECT_EQ(side.log.count("display.audioFileDataHasLoaded"), 1); // never twice
+}
+
+TEST_F(DocumentTest, DirectReadWithoutAURLFails) {
+    Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    opened.push_back(doc);
+    Ref<platform::Error> error;
+    EXPECT_FALSE(doc->readFromURL(nullptr, "WAVE audio file", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "bzz");
+    EXPECT_EQ(error->code(), 22);
+    EXPECT_NE(doc->sampleData(), nullptr);
+    EXPECT_FALSE(doc->fileHasLoaded());
+}
+
+TEST_F(DocumentTest, AFailedDecodeShowsTheAlertAndOkClosesTheDocument) {
+    const std::string path = dir.file("broken.wav");
+    { std::ofstream(path) << "RIFF....WAVEnot really"; }
+    Ref<ZQAudioFileDocument> doc;
+    Captured m = capture([&] {
+        doc = openDocument(path);
+        spinUntil([&] { return bool(side.dismissAlert); });
+    });
+    EXPECT_NE(m.err.find("Failed to read audio file: file://" + path), std::string::npos) << m.err;
+    EXPECT_EQ(side.log.count("side.alert:The audio file could not be opened.|Ok"), 1);
+    EXPECT_EQ(side.alertText, "The file '" + path + "' may be an unreadable format or possibly damaged.");
+    EXPECT_EQ(doc->fileOpenError(), ""); // handed to the alert
+    EXPECT_EQ(side.log.count("side.showWindow"), 1); // the window is shown behind the sheet
+    EXPECT_EQ(doc->audioFileDocumentTransportController(), nullptr);
+    ASSERT_TRUE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));
+    side.dismissAlert(); // "Ok"
+    EXPECT_FALSE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));
+    EXPECT_EQ(side.log.count("side.closeWindow"), 1);
+    EXPECT_EQ(doc->sampleData(), nullptr);
+}
+
+TEST_F(DocumentTest, AnAlertThatCannotBeShownIsLogged) {
+    side.alertsWork = false;
+    const std::string path = dir.file("broken.aif");
+    { std::ofstream(path) << "FORM"; }
+    Ref<ZQAudioFileDocument> doc;
+    Captured m = capture([&] {
+        doc = openDocument(path);
+        spinUntil([&] { return side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; });
+        spinFor(10);
+    });
+    EXPECT_NE(m.err.find("Unable to display error: The file '" + path + "' may be an unreadable format"), std::string::npos);
+    EXPECT_EQ(doc->fileOpenError(), "");
+    EXPECT_TRUE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get())); // window stays
+}
+
+TEST_F(DocumentTest, CloseDuringImportWaitsThenTearsDownInOrder) {
+    const std::string path = dir.file("long.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 4000000));
+    Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    doc->setFileURL(fileURL(path).get());
+    doc->loadUI();
+    std::atomic<bool> importDone{false};
+    std::thread import([&] {
+        doc->readFromURL_Offline(fileURL(path).get());
+        importDone = true;
+    });
+    while (!(doc->sampleData() && doc->sampleData()->isReading()) && !importDone) std::this_thread::yield();
+    doc->close(); // waits for the import
+    EXPECT_TRUE(importDone);
+    import.join();
+    EXPECT_EQ(doc->sampleData(), nullptr);
+    EXPECT_EQ(doc->waveformDisplayController(), nullptr);
+    EXPECT_EQ(doc->audioFileDocumentTransportController(), nullptr);
+    EXPECT_EQ(doc->outputSourceController(), nullptr);
+    // The import concluded (with the window side) before the teardown ran.
+    const int loaded = side.log.indexOf("display.audioFileDataHasLoaded");
+    const int closing = side.log.indexOf("display.documentWillClose");
+    ASSERT_GE(loaded, 0);
+    EXPECT_GT(closing, loaded);
+    EXPECT_EQ(stream.sourceCount(), 0u); // the source left the stream
+}
+
+TEST_F(DocumentTest, SavingInItsOwnFormatIsRefusedWithoutTouchingTheDocument) {
+    const std::string path = dir.file("c.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 100));
+    Ref<ZQAudioFileDocument> doc = openDocument(path);
+    Ref<platform::Error> error;
+    platform::Object* data = nullptr;
+    Captured m = capture([&] { data = doc->dataOfType("WAVE audio file", &error); });
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(m.out, "-[ZQAudioFileDocument dataOfType:error:] :: Document Type: WAVE audio file\n");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "NSOSStatusErrorDomain");
+    EXPECT_EQ(error->code(), -4);
+    EXPECT_TRUE(doc->fileHasLoaded());
+}
+
+TEST_F(DocumentTest, WaveformStoreHandsOutOnlyValidChannels) {
+    const std::string path = dir.file("d.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, 300));
+    Ref<ZQAudioFileDocument> doc = openDocument(path);
+    struct View final : ZQWaveformStoreClient {
+        std::int32_t channel = 0;
+        const double* samples = nullptr;
+        std::uint64_t count = 0;
+        std::int32_t channelNumber() const override { return channel; }
+        void updateWaveformCache(const double* s, std::uint64_t n) override {
+            samples = s;
+            count = n;
+        }
+    } view;
+    view.channel = 1;
+    doc->updateWaveformStore(&view);
+    EXPECT_EQ(view.count, 300u);
+    EXPECT_EQ(view.samples[299], fixtureSample(1, 299));
+    view = View{};
+    view.channel = 2;
+    EXPECT_EQ(capture([&] { doc->updateWaveformStore(&view); }).out, "");
+    EXPECT_EQ(view.samples, nullptr);
+    view.channel = -1;
+    EXPECT_EQ(capture([&] { doc->updateWaveformStore(&view); }).out,
+              "-[ZQAudioFileDocument updateWaveformStore:] :: Skipping invalid channel numbered: -1\n"
+              "Invalid channel requested\n");
+    EXPECT_EQ(view.samples, nullptr);
+    doc->updateWaveformStore(nullptr);
+}
+
+TEST_F(DocumentTest, ForwardingReachesTheDisplayController) {
+    const std::string path = dir.file("e.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 100));
+    Ref<ZQAudioFileDocument> doc = openDocument(path);
+    side.log.clear();
+    doc->zoomIn();
+    doc->zoomAmplitudeOut();
+    doc->selectAll(nullptr);
+    doc->delete_(nullptr);
+    doc->duplicate(nullptr);
+    EXPECT_EQ(side.log.calls(), (std::vector<std::string>{"display.zoomIn", "display.zoomAmplitudeOut",
+                                                           "display.selectAll", "display.delete", "display.duplicate"}));
+    EXPECT_TRUE(doc->documentWindow());
+}
+
+TEST_F(DocumentTest, DefaultColoursAreWrittenOnceAndOnlyWhenMissing) {
+    using namespace ZQ::DocumentPreferences;
+    {
+        QSettings s;
+        s.setValue(kForegroundKey, QString::fromStdString(archiveColour({1, 0, 0, 1})));
+    }
+    Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    opened.push_back(doc);
+    QSettings s;
+    Colour background, foreground;
+    ASSERT_TRUE(unarchiveColour(s.value(kBackgroundKey).toString().toStdString(), background));
+    EXPECT_EQ(background.red, 0.0);
+    EXPECT_EQ(background.alpha, 1.0);
+    ASSERT_TRUE(unarchiveColour(s.value(kForegroundKey).toString().toStdString(), foreground));
+    EXPECT_EQ(foreground.red, 1.0); // the user's colour stays
+    // Once per process: a removed value is not written again by a new document.
+    s.remove(kBackgroundKey);
+    Ref<ZQAudioFileDocument> second = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    opened.push_back(second);
+    EXPECT_FALSE(QSettings().contains(kBackgroundKey));
+
+    Colour c;
+    EXPECT_TRUE(unarchiveColour(archiveColour({0.56, 0.66, 0.9, 1.0}), c));
+    EXPECT_DOUBLE_EQ(c.green, 0.66);
+    EXPECT_TRUE(unarchiveColour(archiveColour({2, -1, 0.5, 7}), c)); // clamped when archived
+    EXPECT_EQ(c.red, 1.0);
+    EXPECT_EQ(c.green, 0.0);
+    EXPECT_FALSE(unarchiveColour("garbage", c));
+    EXPECT_FALSE(unarchiveColour("ZQColor 1 1 1", c));
+    EXPECT_FALSE(unarchiveColour("ZQColor 1 1 1 5", c));
+}
