@@ -57,4 +57,13 @@ std::string hmsText(const HMSTime& time) {
     return text;
 }
 
+std::string sampleCountText(const Num::SampleRange& range, const std::string& prefix, const std::string& suffix,
+                            bool allowsZeroLengthRange) {
+    const unsigned long long min = range.min_.v_, max = range.max_.v_;
+    if (min > max) return "--/--";
+    if (min == max && allowsZeroLengthRange) return prefix + std::to_string(min) + suffix;
+    if (max != 0 && min < max) return prefix + std::to_string(min) + "/" + std::to_string(max) + suffix;
+    return "--/--";
+}
+
 } // namespace ZQ

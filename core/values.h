@@ -88,4 +88,10 @@ struct HMSTime {
 // time, or one of 100 hours or more, reads "00:00:00.000".
 std::string hmsText(const HMSTime& time);
 
+// The text of a sample index or range: "--/--" for an inverted range, for an
+// empty end, or for a single index unless single indices are allowed;
+// otherwise prefix, "min" or "min/max", suffix.
+std::string sampleCountText(const Num::SampleRange& range, const std::string& prefix, const std::string& suffix,
+                            bool allowsZeroLengthRange);
+
 } // namespace ZQ

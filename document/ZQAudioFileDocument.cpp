@@ -34,13 +34,31 @@ ZQAudioFileDocument* ZQAudioFileDocument::init() {
 
 ZQAudioFileDocument::~ZQAudioFileDocument() { timer_.stop(); }
 
+Ref<ZQWaveformDisplayController> ZQAudioFileDocument::display() const {
+    std::lock_guard<std::mutex> g(holders_);
+    return waveformDisplayController_.getRetained();
+}
+Ref<ZQAudioFileDocumentTransportController> ZQAudioFileDocument::transport() const {
+    std::lock_guard<std::mutex> g(holders_);
+    return audioFileDocumentTransportController_.getRetained();
+}
+Ref<ZQAudioFileDocumentOutputSourceController> ZQAudioFileDocument::sourceController() const {
+    std::lock_guard<std::mutex> g(holders_);
+    return audioFileDocumentOutputSourceController_.getRetained();
+}
+
 void ZQAudioFileDocument::initState() {
     Guard g(monitor());
     sampleData_.make();
-    if (!audioFileDocumentOutputSourceController_.isEmpty()) audioFileDocumentOutputSourceController_ = nullptr;
     Ref<ZQAudioFileDocumentOutputSourceController> controller =
         Ref<ZQAudioFileDocumentOutputSourceController>::adopt(ZQAudioFileDocumentOutputSourceController::initWithDocument(this));
-    audioFileDocumentOutputSourceController_ = controller.get();
+    Ref<ZQAudioFileDocumentOutputSourceController> old;
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        old = audioFileDocumentOutputSourceController_.getRetained();
+        audioFileDocumentOutputSourceController_ = controller.get();
+    }
+    if (old) old->deallocState(); // the old one held this document: let it go
     controller->initState();
     fileOpenError_.setText("");
     viewDisplayShouldLoadInAwakeFromNib_ = false;
@@ -84,7 +102,8 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
 
 void ZQAudioFileDocument::concludeImport() {
     std::unique_lock<std::recursive_mutex> g(monitor());
-    if (waveformDisplayController_.isEmpty()) {
+    Ref<ZQWaveformDisplayController> displayController = display();
+    if (!displayController) {
         viewDisplayShouldLoadInAwakeFromNib_ = true;
         return;
     }
@@ -94,12 +113,15 @@ void ZQAudioFileDocument::concludeImport() {
         platform::performOnMainThread([self] { self->displayFileOpenError(); });
         return;
     }
-    waveformDisplayController_->audioFileDataHasLoaded();
+    displayController->audioFileDataHasLoaded();
     connectToStreamingServer();
-    Ref<ZQAudioFileDocumentTransportController> transport =
+    Ref<ZQAudioFileDocumentTransportController> transportController =
         Ref<ZQAudioFileDocumentTransportController>::adopt(ZQAudioFileDocumentTransportController::initWithDocument(this));
-    audioFileDocumentTransportController_ = transport.get();
-    if (transport) transport->buildUI();
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        audioFileDocumentTransportController_ = transportController.get();
+    }
+    if (transportController) transportController->buildUI();
     updateNumericAndHMSDisplays(nullptr);
 }
 
@@ -114,8 +136,8 @@ void ZQAudioFileDocument::loadUI() {
     {
         Guard g(monitor());
         if (side) {
-            waveformDisplayController_.set(nullptr);
             controller = Ref<ZQWaveformDisplayController>::adopt(side->createDisplayController(this));
+            std::lock_guard<std::mutex> h(holders_);
             waveformDisplayController_ = controller.get();
         }
         if (controller) {
@@ -163,18 +185,23 @@ void ZQAudioFileDocument::close() {
 
 void ZQAudioFileDocument::deallocState() {
     Guard g(monitor());
-    Ref<ZQAudioFileDocumentTransportController> transport = audioFileDocumentTransportController_.getRetained();
-    if (transport)
-        if (ZQAudioFileDocumentTransportCommandReceiver* receiver = transport->audioFileDocumentTransportCommandReceiverIfBuilt())
+    Ref<ZQAudioFileDocumentTransportController> transportController = transport();
+    Ref<ZQWaveformDisplayController> displayController = display();
+    Ref<ZQAudioFileDocumentOutputSourceController> source = sourceController();
+    if (transportController)
+        if (ZQAudioFileDocumentTransportCommandReceiver* receiver =
+                transportController->audioFileDocumentTransportCommandReceiverIfBuilt())
             receiver->documentWillClose();
-    if (ZQWaveformDisplayController* display = waveformDisplayController_.get()) display->documentWillClose();
-    if (transport) transport->documentWillClose();
-    if (ZQAudioFileDocumentOutputSourceController* source = audioFileDocumentOutputSourceController_.get())
-        source->documentWillClose();
-    waveformDisplayController_ = nullptr;
-    audioFileDocumentOutputSourceController_ = nullptr;
-    audioFileDocumentTransportController_ = nullptr;
-    timer_.stop();
+    if (displayController) displayController->documentWillClose();
+    if (transportController) transportController->documentWillClose();
+    if (source) source->documentWillClose();
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        waveformDisplayController_ = nullptr;
+        audioFileDocumentOutputSourceController_ = nullptr;
+        audioFileDocumentTransportController_ = nullptr;
+    }
+    if (platform::Thread::isMainThread()) timer_.stop();
     sampleData_.reset();
 }
 
@@ -225,15 +252,15 @@ void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
     if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
 }
 
-ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const { return waveformDisplayController_.get(); }
+ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const { return display().get(); }
 bool ZQAudioFileDocument::documentWindow() const {
-    ZQWaveformDisplayController* c = waveformDisplayController_.get();
+    Ref<ZQWaveformDisplayController> c = display();
     return c && c->hasWindow();
 }
 
 #define ZQ_FORWARD(method)                                                                                           \
     void ZQAudioFileDocument::method() {                                                                             \
-        if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->method();                        \
+        if (Ref<ZQWaveformDisplayController> c = display()) c->method();                                          \
     }
 ZQ_FORWARD(zoomIn)
 ZQ_FORWARD(zoomOut)
@@ -244,7 +271,7 @@ ZQ_FORWARD(zoomAmplitudeOut)
 #define ZQ_FORWARD_LOCKED(method)                                                                                    \
     void ZQAudioFileDocument::method(platform::Object* sender) {                                                     \
         Guard g(monitor());                                                                                          \
-        if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->method(sender);                  \
+        if (Ref<ZQWaveformDisplayController> c = display()) c->method(sender);                                    \
     }
 ZQ_FORWARD_LOCKED(selectAll)
 ZQ_FORWARD_LOCKED(selectNone)
@@ -256,51 +283,48 @@ ZQ_FORWARD_LOCKED(duplicate)
 #undef ZQ_FORWARD_LOCKED
 
 void ZQAudioFileDocument::updateNumericAndHMSDisplays(platform::Object*) {
-    if (ZQWaveformDisplayController* c = waveformDisplayController_.get()) c->updateNumericAndHMSDisplays();
+    if (Ref<ZQWaveformDisplayController> c = display()) c->updateNumericAndHMSDisplays();
 }
 
 ZQAudioFileDocumentTransportController* ZQAudioFileDocument::audioFileDocumentTransportController() const {
-    return audioFileDocumentTransportController_.get();
+    return transport().get();
 }
 
 ZQAudioFileDocumentTransportCommandReceiver* ZQAudioFileDocument::audioFileDocumentTransportCommandReceiver() {
-    ZQAudioFileDocumentTransportController* t = audioFileDocumentTransportController_.get();
+    Ref<ZQAudioFileDocumentTransportController> t = transport();
     return t ? t->audioFileDocumentTransportCommandReceiver() : nullptr;
 }
 
 void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
-    Ref<ZQAudioFileDocumentTransportController> t;
-    {
-        Guard g(monitor());
-        t = audioFileDocumentTransportController_.getRetained();
-    }
-    if (t) t->perform_Stop(sender);
+    // No monitor: this arrives from stream threads while they render.
+    if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(sender);
 }
 
 ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {
-    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     return c ? c->audioFileDocumentOutputSource() : nullptr;
 }
 
 std::uint64_t ZQAudioFileDocument::presentPlaybackPosition() {
-    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     return c ? c->presentPlaybackPosition() : 0;
 }
 
 void ZQAudioFileDocument::connectToStreamingServer() {
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
+    if (!c || c->hasConnected()) return; // the usual case, asked by every transport command
     Guard g(monitor());
-    if (ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get())
-        c->connectToStreamingServer();
+    c->connectToStreamingServer();
 }
 
 ZQ::AudioStream::ReadPosition* ZQAudioFileDocument::audioStreamReadPosition() {
-    ZQAudioFileDocumentOutputSourceController* c = audioFileDocumentOutputSourceController_.get();
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     ZQ::AudioFileDocumentOutputSource* s = c ? c->audioFileDocumentOutputSource() : nullptr;
     return s ? &s->readPosition() : nullptr;
 }
 
 ZQAudioFileDocumentOutputSourceController* ZQAudioFileDocument::outputSourceController() const {
-    return audioFileDocumentOutputSourceController_.get();
+    return sourceController().get();
 }
 
 void ZQAudioFileDocument::transportStateWillChange() {
@@ -315,10 +339,7 @@ void ZQAudioFileDocument::transportStateDidChange() {
     platform::performOnMainThread([self] { self->imp_transportStateDidChange(); });
 }
 
-void ZQAudioFileDocument::imp_transportStateWillChange() {
-    Guard g(monitor());
-    updateNumericAndHMSDisplays(nullptr);
-}
+void ZQAudioFileDocument::imp_transportStateWillChange() { updateNumericAndHMSDisplays(nullptr); }
 
 namespace {
 
@@ -335,7 +356,6 @@ double ZQAudioFileDocument::refreshTimerInterval() const {
 }
 
 void ZQAudioFileDocument::imp_transportStateDidChange() {
-    Guard g(monitor());
     updateNumericAndHMSDisplays(nullptr);
     ZQAudioFileDocumentTransportCommandReceiver* receiver = audioFileDocumentTransportCommandReceiver();
     if (!receiver) return;

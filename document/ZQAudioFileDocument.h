@@ -6,6 +6,12 @@
 // A reference-counted object; its monitor serialises the import (for the
 // whole decode), the rendezvous, window building, the error alert, close and
 // teardown, and the forwarding methods marked below.
+//
+// Lock order: the document's monitor may be held while calling into its
+// controllers (display, transport, receiver, source), never the other way
+// round. What the transport chain calls back into the document (the
+// transport-change handlers, Stop, the connected-source check) takes no
+// monitor of the document.
 #pragma once
 
 #include "audiofile/AudioFileDocumentSampleData.h"
@@ -18,6 +24,7 @@
 #include "platform/Values.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class ZQAudioFileDocumentAtPath;
@@ -92,17 +99,19 @@ public:
     void updateNumericAndHMSDisplays(platform::Object* sender);
     ZQAudioFileDocumentTransportController* audioFileDocumentTransportController() const;
     ZQAudioFileDocumentTransportCommandReceiver* audioFileDocumentTransportCommandReceiver();
-    void perform_Stop(platform::Object* sender) override; // †
+    void perform_Stop(platform::Object* sender) override;
     ZQ::AudioStream::OutputSource* audioFileDocumentOutputSource() override;
     std::uint64_t presentPlaybackPosition();
-    void connectToStreamingServer(); // †
+    void connectToStreamingServer(); // † (no lock once connected)
     ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;
     ZQAudioFileDocumentOutputSourceController* outputSourceController() const;
     // Run at once on the main thread, else handed to it.
     void transportStateWillChange();
     void transportStateDidChange();
-    void imp_transportStateWillChange(); // †
-    void imp_transportStateDidChange();  // †
+    // Main thread only; they touch only main-thread state (the displays and
+    // the timer), so they take no monitor.
+    void imp_transportStateWillChange();
+    void imp_transportStateDidChange();
 
     // The refresh timer of the numeric displays while playing.
     bool refreshTimerIsRunning() const { return timer_.isRunning(); }
@@ -117,6 +126,9 @@ public:
 private:
     ZQAudioFileDocument() = default;
     ~ZQAudioFileDocument() override;
+    platform::Ref<ZQWaveformDisplayController> display() const;
+    platform::Ref<ZQAudioFileDocumentTransportController> transport() const;
+    platform::Ref<ZQAudioFileDocumentOutputSourceController> sourceController() const;
 
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
     bool viewDisplayShouldLoadInAwakeFromNib_ = false;
@@ -124,8 +136,12 @@ private:
     ZQ::t_string fileOpenError_;
     ZQ::OCPtr<ZQAudioFileDocumentOutputSourceController> audioFileDocumentOutputSourceController_;
     ZQ::OCPtr<ZQAudioFileDocumentTransportController> audioFileDocumentTransportController_;
-    ZQ::RenewableTimer timer_;
+    ZQ::RenewableTimer timer_; // main thread only
     ZQ::t_url fileURL_;
+    // Guards the three controller holders above and nothing else; never held
+    // while calling out, so a stream thread's Stop can reach the transport
+    // without the document's monitor (which the import holds for long).
+    mutable std::mutex holders_;
 };
 
 // The colour defaults and the archive format of colours in the preferences.

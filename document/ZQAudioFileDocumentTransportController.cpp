@@ -126,10 +126,18 @@ void ZQAudioFileDocumentTransportController::updateTransportState() {
         platform::performOnMainThread([self] { self->updateTransportState(); });
         return;
     }
-    Guard g(monitor());
-    ZQAudioFileDocumentTransportCommandReceiver* receiver = audioFileDocumentTransportCommandReceiver_.get();
-    ZQTransportBar* bar = transportBar_.get();
-    if (!hasLoaded_.isSet() || !receiver || !bar) return;
+    Ref<ZQAudioFileDocumentTransportCommandReceiver> receiver;
+    Ref<ZQTransportBar> bar;
+    {
+        Guard g(monitor());
+        if (!hasLoaded_.isSet()) return;
+        receiver = audioFileDocumentTransportCommandReceiver_.getRetained();
+        bar = transportBar_.getRetained();
+    }
+    if (!receiver || !bar) return;
+    // The flags are read outside our monitor (the receiver's monitor comes
+    // first in the transport chain); the bar is only touched here, on the
+    // main thread.
     const auto looks = transportButtonLooks(*receiver);
     for (int i = 0; i < kTransportButtonCount; ++i) {
         const auto b = static_cast<TransportButton>(i);

@@ -1,5 +1,7 @@
 #include "platform/Threads.h"
 
+#include "platform/MainThreadQueue.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
@@ -126,13 +128,47 @@ void Timer::invalidate() {
     }
 }
 
+namespace {
+std::atomic<MainThreadQueue*> gMainThreadQueue{nullptr};
+}
+
+// Made on the main thread as the application object is built, so no other
+// thread ever creates or moves it.
+static void createMainThreadQueue() {
+    if (!gMainThreadQueue.load()) gMainThreadQueue.store(new MainThreadQueue); // lives for the whole process
+}
+Q_COREAPP_STARTUP_FUNCTION(createMainThreadQueue)
+
+MainThreadQueue* MainThreadQueue::instance() { return gMainThreadQueue.load(); }
+
+void MainThreadQueue::post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        work_.push_back(std::move(work));
+    }
+    QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+}
+
+void MainThreadQueue::drain() {
+    for (;;) {
+        std::function<void()> next;
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            if (work_.empty()) return;
+            next = std::move(work_.front());
+            work_.pop_front();
+        }
+        next();
+    }
+}
+
 void performOnMainThread(std::function<void()> work) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
+    MainThreadQueue* queue = MainThreadQueue::instance();
+    if (!queue) {
         std::fprintf(stderr, "performOnMainThread: no application object; work dropped\n");
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+    queue->post(std::move(work));
 }
 
 } // namespace platform

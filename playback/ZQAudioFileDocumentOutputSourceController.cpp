@@ -23,8 +23,9 @@ void ZQAudioFileDocumentOutputSourceController::initState() {
 }
 
 void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
-    if (hasConnected_.isSet() || document_.isEmpty()) return;
+    if (hasConnected()) return;
     Guard g(monitor());
+    if (document_.isEmpty()) return;
     if (hasConnected_.isSet()) return;
     ZQ::PlaybackDocument* document = document_.get();
     if (!document) return;
@@ -38,6 +39,7 @@ void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
     source_.reset(source);
     source->connect(false);
     hasConnected_.set();
+    connected_.store(true, std::memory_order_release);
 }
 
 std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition() const {

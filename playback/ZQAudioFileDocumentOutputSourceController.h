@@ -7,6 +7,7 @@
 #include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/PlaybackDocument.h"
 
+#include <atomic>
 #include <cstdint>
 
 class ZQAudioFileDocumentOutputSourceController final : public platform::Object {
@@ -23,7 +24,8 @@ public:
     void transportStateDidChange() {}
     void deallocState();
     void documentWillClose();
-    bool hasConnected() const { return hasConnected_.isSet(); }
+    // Safe to ask from any thread without a lock.
+    bool hasConnected() const { return connected_.load(std::memory_order_acquire); }
 
     const char* kindName() const override { return "ZQAudioFileDocumentOutputSourceController"; }
 
@@ -35,4 +37,7 @@ private:
     ZQ::OCPtr<ZQ::PlaybackDocument> document_;
     ZQ::auto_ptr<ZQ::AudioFileDocumentOutputSource> source_;
     ZQ::once hasConnected_;
+    // hasConnected_ as other threads may read it: a connected source is
+    // never connected again, so callers skip every lock once this is set.
+    std::atomic<bool> connected_{false};
 };

@@ -110,3 +110,16 @@ TEST(HMSText, DigitsAreTruncatedNeverRounded) {
             ASSERT_EQ(text(rate, index), want) << rate;
         }
 }
+
+TEST(SampleCountText, RangesAndSingleIndices) {
+    using ZQ::Num::Count;
+    using ZQ::Num::SampleRange;
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(5ull), Count(3ull)), "a", "b", true), "--/--");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(7ull), Count(7ull)), "", "", false), "--/--");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(7ull), Count(7ull)), "at ", " smp", true), "at 7 smp");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(0ull), Count(0ull)), "", "", true), "0");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(0ull), Count(0ull)), "", "", false), "--/--");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(0ull), Count(44099ull)), "[", "]", false), "[0/44099]");
+    EXPECT_EQ(ZQ::sampleCountText(SampleRange(Count(0ull), Count(18446744073709551615ull)), "", "", false),
+              "0/18446744073709551615");
+}

@@ -125,11 +125,12 @@ public:
     double displayRefreshRate() override { return refreshRate; }
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController*) override {
         log.add("side.createTransportBar");
-        bar = new RecordingTransportBar(log);
+        bars.push_back(platform::Ref<RecordingTransportBar>::adopt(new RecordingTransportBar(log)));
+        bar = bars.back().get();
         return platform::retained(bar);
     }
-    RecordingTransportBar* bar = nullptr; // +1 while the test runs
-    ~RecordingWindowSide() { platform::releaseObject(bar); }
+    RecordingTransportBar* bar = nullptr; // the last one built
+    std::vector<platform::Ref<RecordingTransportBar>> bars;
 };
 
 // A stream the test drives: pull() asks every producing source for frames,
