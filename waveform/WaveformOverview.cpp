@@ -195,4 +195,21 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     return true;
 }
 
+bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
+                         std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
+                         IndexRange& visibleRange, bool& updateInProgress) {
+    if (!samples || count == 0) return false;
+    if (!hasDocument) {
+        std::printf("skipping imp");
+        return false;
+    }
+    if (channelNumber < 0 || frame.size.width < 10.0) return false;
+    struct InProgress {
+        bool& flag;
+        explicit InProgress(bool& f) : flag(f) { flag = true; }
+        ~InProgress() { flag = false; }
+    } inProgress(updateInProgress);
+    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange);
+}
+
 } // namespace ZQ

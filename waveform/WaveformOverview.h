@@ -120,4 +120,13 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                                const double* samples, std::uint64_t count, const CGRect& frame,
                                IndexRange& visibleRange);
 
+// The view's entry to the reduction (updateWaveformCache:count:): nothing for
+// null samples or a count of 0; "skipping imp" without a document; nothing for
+// a negative channel or a frame narrower than 10 pixels. Otherwise sets
+// `updateInProgress`, runs the reduction and clears it again (also when the
+// reduction gives up). The caller holds the view's lock. True when rebuilt.
+bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
+                         std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
+                         IndexRange& visibleRange, bool& updateInProgress);
+
 } // namespace ZQ

@@ -253,3 +253,24 @@ TEST(Overview, WideViewsGrowTheArrayAndNarrowOnesAreSkippedByTheCaller) {
     EXPECT_EQ(empty.overviewData, nullptr);
     EXPECT_EQ(empty.allocationSize, 0u);
 }
+
+TEST(Overview, TheViewsEntrySkipsWhatCannotBeDrawn) {
+    std::vector<double> s(500, -0.5);
+    WaveformZoomSettings z;
+    z.setLimits(s.size(), 40);
+    WaveformOverview<CGPoint> o;
+    IndexRange visible;
+    bool inProgress = false;
+    EXPECT_FALSE(updateWaveformCache(o, z, nullptr, 500, true, 0, frame(100, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 0, true, 0, frame(100, 40), visible, inProgress));
+    EXPECT_EQ(captured([&] { EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, false, 0, frame(100, 40), visible, inProgress)); }),
+              "skipping imp");
+    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, -1, frame(100, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, 0, frame(9.5, 40), visible, inProgress));
+    EXPECT_EQ(o.overviewData, nullptr); // nothing was built
+    EXPECT_TRUE(updateWaveformCache(o, z, s.data(), 500, true, 0, frame(10, 40), visible, inProgress));
+    EXPECT_FALSE(inProgress);
+    EXPECT_EQ(o.waveformPointsCount, 10u);
+    EXPECT_EQ(o.overviewData[0].x, 20.0 - 0.5 * 20);
+    EXPECT_EQ(o.overviewData[0].y, 20.0);
+}
