@@ -24,4 +24,4 @@ extern "C" const char* __tsan_default_options() { return "allocator_may_return_n
 // Qt is not built for the thread checker: its own locking (futexes) is
 // invisible to it, so accesses inside Qt's event queue look unordered. Our
 // hand-overs take locks the checker sees; only Qt's insides are excused.
-extern "C" const char* __tsan_default_suppressions() { return "race:libQt6Core.so\n"; }
+extern "C" const char* __tsan_default_suppressions() { return "called_from_lib:libQt6Core.so.6\n"; }
