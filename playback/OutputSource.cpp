@@ -1,16 +1,26 @@
 #include "playback/OutputSource.h"
 
+#include "playback/ZQAudioStreamOutputStreamController.h"
+
 #include <atomic>
 #include <cstdio>
 
 namespace ZQ::AudioStream {
 
 namespace {
+// Until someone says otherwise, sources connect through the output stream
+// controller.
+std::atomic<bool> gProviderSet{false};
 std::atomic<StreamProvider*> gProvider{nullptr};
-}
+} // namespace
 
-void setStreamProvider(StreamProvider* provider) { gProvider.store(provider); }
-StreamProvider* streamProvider() { return gProvider.load(); }
+void setStreamProvider(StreamProvider* provider) {
+    gProvider.store(provider);
+    gProviderSet.store(true);
+}
+StreamProvider* streamProvider() {
+    return gProviderSet.load() ? gProvider.load() : &outputStreamControllerProvider();
+}
 
 void ReadPosition::resetUnbounded() {
     maxSamplesToRead_ = Num::Count(0ull);

@@ -51,8 +51,8 @@ protected:
     ~StreamProvider() = default;
 };
 
-// The process-wide provider the sources connect through; none until the
-// playback engine installs one (connect then fails silently).
+// The process-wide provider the sources connect through: the output stream
+// controller unless another one (or none: connect then fails silently) is set.
 void setStreamProvider(StreamProvider* provider);
 StreamProvider* streamProvider();
 
@@ -83,6 +83,8 @@ public:
     const sample_rate& sampleRate() const { return sampleRate_; }
     Num::Count channelCount() const { return channelCount_; }
     bool isProducing() const { return isProducing_; }
+    // The stream silences a source that cannot (or can no longer) produce.
+    void setProducing(bool producing) { isProducing_ = producing; }
     bool isFormatAccepted() const { return isFormatAccepted_; }
 
 protected:

@@ -1,0 +1,27 @@
+// A window side without windows, for the command-line tools: documents build
+// their transport and playback as with a window, alerts are written to
+// standard error (and count as dismissed at once, which closes the document).
+#pragma once
+
+#include "document/WindowSide.h"
+
+#include <atomic>
+#include <string>
+
+class ZQHeadlessWindowSide final : public ZQDocumentWindowSide {
+public:
+    ZQWaveformDisplayController* createDisplayController(ZQAudioFileDocument* document) override;
+    bool prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override { return false; }
+    void showWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override {}
+    void closeWindow(ZQAudioFileDocument*) override {}
+    bool runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
+                       const std::string& informativeText, std::function<void()> dismissed) override;
+    double displayRefreshRate() override { return 0; }
+    ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController*) override { return nullptr; }
+
+    // Alerts shown so far.
+    int alerts() const { return alerts_.load(); }
+
+private:
+    std::atomic<int> alerts_{0};
+};

@@ -1,0 +1,367 @@
+#include "platform/AudioQueue.h"
+
+#include "platform/AudioDevice.h"
+#include "platform/RunLoop.h"
+#include "platform/Values.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::audio {
+
+namespace {
+
+std::atomic<int> gCaptureQueues{0};
+
+// PATH for the first capture queue of the process, PATH with ".2", ".3"
+// before the extension for the next ones.
+std::string capturePathFor(const std::string& base) {
+    const int n = ++gCaptureQueues;
+    if (n == 1) return base;
+    const std::size_t slash = base.rfind('/');
+    const std::size_t dot = base.rfind('.');
+    const std::string suffix = "." + std::to_string(n);
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return base + suffix;
+    return base.substr(0, dot) + suffix + base.substr(dot);
+}
+
+} // namespace
+
+struct AudioQueue::Impl final : DeviceClient {
+    AudioQueue* self = nullptr;
+    AudioStreamBasicDescription format;
+    unsigned channels = 0;
+    AudioQueueOutputCallback callback = nullptr;
+    void* userData = nullptr;
+    Ref<RunLoop> loop;
+    std::shared_ptr<RunLoopSource> source;
+    std::shared_ptr<std::atomic<Impl*>> alive;
+
+    // The ring: written by the loop thread, read by the device.
+    std::vector<float> ring;
+    std::uint64_t ringFrames = 0;
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint64_t> read{0};
+    std::atomic<std::uint64_t> wakeMark{0};
+    std::atomic<std::uint64_t> wakeFrames{1024};
+    std::atomic<bool> playing{false};
+    std::atomic<bool> draining{false};
+    std::atomic<std::uint64_t> underruns{0};
+    std::atomic<std::uint64_t> consumed{0};
+    std::atomic<float> volume{1.0f};
+
+    std::vector<std::unique_ptr<AudioQueueBuffer>> buffers;
+    std::vector<std::unique_ptr<float[]>> blocks;
+    // Enqueued buffers with the byte size they had when enqueued (what plays).
+    std::deque<std::pair<AudioQueueBuffer*, std::uint32_t>> queued;
+    struct Listener {
+        std::uint32_t id;
+        AudioQueuePropertyListenerProc proc;
+        void* userData;
+    };
+    std::vector<Listener> listeners;
+    std::uint32_t reportedRunning = 0;
+    bool disposed = false;
+    bool started = false;
+    bool pumping = false;
+    std::unique_ptr<Device> device;
+    std::string backend;
+    Ref<String> deviceName;
+
+    // Device side.
+    void render(float* out, std::uint64_t frames) override {
+        if (!playing.load(std::memory_order_acquire)) {
+            std::memset(out, 0, frames * channels * sizeof(float));
+            return;
+        }
+        const std::uint64_t w = written.load(std::memory_order_acquire);
+        std::uint64_t r = read.load(std::memory_order_relaxed);
+        const std::uint64_t n = std::min<std::uint64_t>(w - r, frames);
+        const float gain = volume.load(std::memory_order_relaxed);
+        for (std::uint64_t k = 0; k < n; ++k) {
+            const float* frame = &ring[((r + k) % ringFrames) * channels];
+            for (unsigned c = 0; c < channels; ++c) out[k * channels + c] = frame[c] * gain;
+        }
+        r += n;
+        read.store(r, std::memory_order_release);
+        if (n < frames) {
+            std::memset(out + n * channels, 0, (frames - n) * channels * sizeof(float));
+            if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
+        }
+        consumed.fetch_add(frames, std::memory_order_relaxed);
+        bool wake = false;
+        if (draining.load(std::memory_order_acquire) && r == w) {
+            playing.store(false, std::memory_order_release);
+            wake = true;
+        }
+        if (r - wakeMark.load(std::memory_order_relaxed) >= wakeFrames.load(std::memory_order_relaxed)) {
+            wakeMark.store(r, std::memory_order_relaxed);
+            wake = true;
+        }
+        if (wake) {
+            source->signal();
+            loop->wakeUp();
+        }
+    }
+    bool isPlaying() const override { return playing.load(std::memory_order_acquire); }
+
+    // Loop side.
+    void notify(std::uint32_t id) {
+        auto copy = listeners;
+        for (const Listener& l : copy)
+            if (l.id == id) l.proc(l.userData, self, id);
+    }
+    void reportRunning() {
+        const std::uint32_t now = playing.load(std::memory_order_acquire) ? 1 : 0;
+        if (now != reportedRunning) {
+            reportedRunning = now;
+            notify(kAudioQueueProperty_IsRunning);
+        }
+    }
+    // Moves enqueued buffers into the ring while there is room, handing each
+    // back to the owner as soon as its samples are in.
+    void pump() {
+        if (disposed || pumping) return;
+        pumping = true;
+        while (started && !queued.empty() && !disposed) {
+            auto [b, bytes] = queued.front();
+            const std::uint64_t frames = bytes / (4u * channels);
+            const std::uint64_t w = written.load(std::memory_order_relaxed);
+            const std::uint64_t free = ringFrames - (w - read.load(std::memory_order_acquire));
+            if (frames > free) break;
+            const auto* in = static_cast<const float*>(b->mAudioData);
+            for (std::uint64_t k = 0; k < frames; ++k)
+                std::memcpy(&ring[((w + k) % ringFrames) * channels], in + k * channels, channels * sizeof(float));
+            written.store(w + frames, std::memory_order_release);
+            queued.pop_front();
+            callback(userData, self, b);
+        }
+        pumping = false;
+        reportRunning();
+    }
+};
+
+AudioQueue::AudioQueue() : impl_(new Impl) { impl_->self = this; }
+
+AudioQueue::~AudioQueue() {
+    dispose(true);
+    delete impl_;
+}
+
+OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQueueOutputCallback callback,
+                               void* userData, RunLoop* loop, AudioQueue** out) {
+    if (!out || !callback) return kParameterError;
+    *out = nullptr;
+    const unsigned channels = format.mChannelsPerFrame;
+    if (format.mFormatID != kAudioFormatLinearPCM || !(format.mFormatFlags & kAudioFormatFlagIsFloat) ||
+        format.mBitsPerChannel != 32 || (channels != 1 && channels != 2) || format.mBytesPerFrame != 4 * channels ||
+        !(format.mSampleRate >= 8000.0 && format.mSampleRate <= 192000.0))
+        return kAudioFormatUnsupportedDataFormatError;
+
+    Ref<AudioQueue> q = Ref<AudioQueue>::adopt(new AudioQueue);
+    Impl& i = *q->impl_;
+    i.format = format;
+    i.channels = channels;
+    i.callback = callback;
+    i.userData = userData;
+    i.loop = Ref<RunLoop>::retain(loop ? loop : RunLoop::current());
+    // The source may still be in the loop for a moment after a dispose made on
+    // another thread: it reaches the queue only through this token.
+    i.alive = std::make_shared<std::atomic<Impl*>>(&i);
+    i.source = std::make_shared<RunLoopSource>([alive = i.alive] {
+        if (Impl* impl = alive->load()) impl->pump();
+    });
+    // A fifth of a second, and at least eight buffers of 1024 frames: room
+    // for the stream thread to be late without the device running dry.
+    const auto fifth = static_cast<std::uint64_t>(format.mSampleRate / 5.0);
+    i.ringFrames = std::max<std::uint64_t>(8192, (fifth + 1023) / 1024 * 1024);
+    i.ring.assign(i.ringFrames * channels, 0.0f);
+
+    const char* env = std::getenv("ZQ_AUDIO_OUTPUT");
+    const std::string choice = env && *env ? env : "portaudio";
+    std::string error;
+    if (choice.rfind("capture:", 0) == 0) {
+        const std::string path = capturePathFor(choice.substr(8));
+        i.device = makeClockDevice(i, format.mSampleRate, channels, path, error);
+        if (!i.device) {
+            std::fprintf(stderr, "Audio output: cannot write the capture file %s: %s\n", path.c_str(), error.c_str());
+            return kAudioFilePermissionsError;
+        }
+        i.backend = "capture";
+    } else if (choice == "null") {
+        i.device = makeClockDevice(i, format.mSampleRate, channels, "", error);
+        i.backend = "null";
+    } else {
+        if (choice != "portaudio")
+            std::fprintf(stderr, "Audio output: unknown ZQ_AUDIO_OUTPUT \"%s\"; using portaudio\n", choice.c_str());
+        i.device = makePortAudioDevice(i, format.mSampleRate, channels, error);
+        i.backend = "portaudio";
+        if (!i.device) {
+            std::fprintf(stderr, "Audio output: %s; playing silently\n", error.c_str());
+            i.device = makeClockDevice(i, format.mSampleRate, channels, "", error);
+            i.backend = "null";
+        }
+    }
+    if (!i.device) return kAudioQueueErr_CannotStart;
+    i.deviceName = Ref<String>::adopt(String::create(i.device->name()));
+    i.loop->addSource(i.source);
+    *out = static_cast<AudioQueue*>(q->retain());
+    return kNoErr;
+}
+
+OSStatus AudioQueue::allocateBuffer(std::uint32_t bytes, AudioQueueBuffer** out) {
+    if (!out) return kParameterError;
+    *out = nullptr;
+    if (impl_->disposed) return kAudioQueueErr_Disposed;
+    if (bytes == 0 || bytes % (4 * impl_->channels) != 0) return kAudioQueueErr_InvalidBuffer;
+    auto block = std::make_unique<float[]>(bytes / 4);
+    auto b = std::make_unique<AudioQueueBuffer>();
+    b->mAudioDataBytesCapacity = bytes;
+    b->mAudioData = block.get();
+    *out = b.get();
+    const std::uint64_t frames = bytes / (4 * impl_->channels);
+    impl_->wakeFrames.store(std::min<std::uint64_t>(std::max<std::uint64_t>(frames, 1), impl_->ringFrames / 2));
+    impl_->blocks.push_back(std::move(block));
+    impl_->buffers.push_back(std::move(b));
+    return kNoErr;
+}
+
+OSStatus AudioQueue::enqueueBuffer(AudioQueueBuffer* buffer) {
+    Impl& i = *impl_;
+    if (i.disposed) return kAudioQueueErr_Disposed;
+    const bool ours = std::any_of(i.buffers.begin(), i.buffers.end(), [&](auto& b) { return b.get() == buffer; });
+    if (!ours || buffer->mAudioDataByteSize > buffer->mAudioDataBytesCapacity ||
+        buffer->mAudioDataByteSize % (4 * i.channels) != 0)
+        return kAudioQueueErr_InvalidBuffer;
+    i.queued.emplace_back(buffer, buffer->mAudioDataByteSize);
+    // Taken on the loop's next turn: the owner writes the samples after this call.
+    i.source->signal();
+    i.loop->wakeUp();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::start() {
+    Impl& i = *impl_;
+    if (i.disposed) return kAudioQueueErr_Disposed;
+    i.started = true;
+    i.draining.store(false);
+    i.pump(); // what was primed goes into the ring first
+    i.playing.store(true, std::memory_order_release);
+    if (!i.device->start()) {
+        i.playing.store(false);
+        return kAudioQueueErr_CannotStart;
+    }
+    i.reportRunning();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::stop(bool immediate) {
+    Impl& i = *impl_;
+    if (i.disposed) return kAudioQueueErr_Disposed;
+    if (immediate) {
+        i.playing.store(false, std::memory_order_release);
+        i.queued.clear();
+        i.started = false;
+    } else {
+        i.draining.store(true, std::memory_order_release);
+        if (i.written.load() == i.read.load()) i.playing.store(false, std::memory_order_release);
+    }
+    i.reportRunning();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::flush() { return impl_->disposed ? kAudioQueueErr_Disposed : kNoErr; }
+
+OSStatus AudioQueue::dispose(bool) {
+    Impl& i = *impl_;
+    if (i.disposed) return kNoErr;
+    i.playing.store(false, std::memory_order_release);
+    if (i.device) i.device->close(); // no device call after this
+    i.disposed = true;
+    if (i.alive) i.alive->store(nullptr);
+    i.queued.clear();
+    if (i.loop) {
+        if (i.loop->isCurrent()) {
+            i.loop->removeSource(i.source);
+        } else {
+            auto loop = i.loop;
+            auto source = i.source;
+            loop->perform([loop, source] { loop->removeSource(source); });
+        }
+    }
+    i.reportRunning();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::setParameter(std::uint32_t parameter, float value) {
+    if (impl_->disposed) return kAudioQueueErr_Disposed;
+    if (parameter != kAudioQueueParam_Volume) return kAudioQueueErr_InvalidParameter;
+    impl_->volume.store(std::clamp(value, 0.0f, 1.0f));
+    return kNoErr;
+}
+
+OSStatus AudioQueue::setProperty(std::uint32_t id, const void* data, std::uint32_t size) {
+    if (impl_->disposed) return kAudioQueueErr_Disposed;
+    if (id != kAudioQueueProperty_ChannelLayout) return kAudioQueueErr_InvalidProperty;
+    if (!data || size < sizeof(AudioChannelLayoutHeader)) return kAudioQueueErr_InvalidPropertySize;
+    return kNoErr; // the device takes channels in order; the layout adds nothing here
+}
+
+OSStatus AudioQueue::getProperty(std::uint32_t id, void* data, std::uint32_t* ioSize) const {
+    if (!data || !ioSize) return kParameterError;
+    auto put = [&](const auto& value) {
+        if (*ioSize < sizeof value) return kAudioQueueErr_InvalidPropertySize;
+        std::memcpy(data, &value, sizeof value);
+        *ioSize = sizeof value;
+        return kNoErr;
+    };
+    switch (id) {
+    case kAudioQueueProperty_IsRunning: return put(std::uint32_t(isRunning() ? 1 : 0));
+    case kAudioQueueDeviceProperty_SampleRate: return put(impl_->device ? impl_->device->sampleRate() : 0.0);
+    case kAudioQueueDeviceProperty_NumberChannels: return put(std::uint32_t(impl_->channels));
+    case kAudioQueueProperty_CurrentDevice: return put(static_cast<const void*>(impl_->deviceName.get()));
+    case kAudioQueueProperty_MagicCookie: return put(static_cast<const void*>(nullptr));
+    default: return kAudioQueueErr_InvalidProperty;
+    }
+}
+
+OSStatus AudioQueue::addPropertyListener(std::uint32_t id, AudioQueuePropertyListenerProc proc, void* userData) {
+    if (!proc) return kParameterError;
+    if (impl_->disposed) return kAudioQueueErr_Disposed;
+    switch (id) {
+    case kAudioQueueProperty_IsRunning:
+    case kAudioQueueDeviceProperty_SampleRate:
+    case kAudioQueueDeviceProperty_NumberChannels:
+    case kAudioQueueProperty_CurrentDevice:
+    case kAudioQueueProperty_MagicCookie: break;
+    default: return kAudioQueueErr_InvalidProperty;
+    }
+    impl_->listeners.push_back({id, proc, userData});
+    return kNoErr;
+}
+
+OSStatus AudioQueue::removePropertyListener(std::uint32_t id, AudioQueuePropertyListenerProc proc, void* userData) {
+    auto& l = impl_->listeners;
+    auto it = std::find_if(l.begin(), l.end(), [&](const Impl::Listener& x) {
+        return x.id == id && x.proc == proc && x.userData == userData;
+    });
+    if (it == l.end()) return kAudioQueueErr_InvalidProperty;
+    l.erase(it);
+    return kNoErr;
+}
+
+std::uint64_t AudioQueue::underruns() const { return impl_->underruns.load(); }
+std::uint64_t AudioQueue::framesConsumed() const { return impl_->consumed.load(); }
+std::uint64_t AudioQueue::framesWritten() const { return impl_->written.load(); }
+const char* AudioQueue::backend() const { return impl_->backend.c_str(); }
+bool AudioQueue::isRunning() const { return impl_->playing.load(std::memory_order_acquire); }
+
+} // namespace platform::audio

@@ -1,0 +1,94 @@
+// The null and capture backends: a thread that takes frames at the real rate
+// (the capture one also writes them to a WAV file).
+#include "platform/AudioDevice.h"
+
+#include <atomic>
+#include <chrono>
+#include <sndfile.h>
+#include <thread>
+#include <vector>
+
+namespace platform::audio {
+
+namespace {
+
+class ClockDevice final : public Device {
+public:
+    ClockDevice(DeviceClient& client, double rate, unsigned channels, SNDFILE* file, std::string name)
+        : client_(client), rate_(rate), channels_(channels), file_(file), name_(std::move(name)),
+          scratch_(kChunk * channels) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ClockDevice() override { close(); }
+
+    bool start() override { return true; }
+    void close() override {
+        if (quit_.exchange(true)) return;
+        thread_.join();
+        if (file_) sf_close(file_);
+        file_ = nullptr;
+    }
+    double sampleRate() const override { return rate_; }
+    std::string name() const override { return name_; }
+
+private:
+    static constexpr std::uint64_t kChunk = 4096;
+
+    void run() {
+        using Clock = std::chrono::steady_clock;
+        bool wasPlaying = false;
+        Clock::time_point since{};
+        std::uint64_t taken = 0;
+        while (!quit_.load(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const bool playing = client_.isPlaying();
+            if (!playing) {
+                wasPlaying = false;
+                continue;
+            }
+            if (!wasPlaying) { // the clock starts with the playing
+                wasPlaying = true;
+                since = Clock::now();
+                taken = 0;
+            }
+            const double elapsed = std::chrono::duration<double>(Clock::now() - since).count();
+            const auto due = static_cast<std::uint64_t>(elapsed * rate_);
+            while (taken < due && !quit_.load(std::memory_order_relaxed)) {
+                const std::uint64_t n = std::min(kChunk, due - taken);
+                client_.render(scratch_.data(), n);
+                if (file_) sf_writef_float(file_, scratch_.data(), static_cast<sf_count_t>(n));
+                taken += n;
+            }
+        }
+    }
+
+    DeviceClient& client_;
+    double rate_;
+    unsigned channels_;
+    SNDFILE* file_;
+    std::string name_;
+    std::vector<float> scratch_;
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+std::unique_ptr<Device> makeClockDevice(DeviceClient& client, double rate, unsigned channels,
+                                        const std::string& capturePath, std::string& error) {
+    SNDFILE* file = nullptr;
+    if (!capturePath.empty()) {
+        SF_INFO info{};
+        info.samplerate = static_cast<int>(rate + 0.5);
+        info.channels = static_cast<int>(channels);
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        file = sf_open(capturePath.c_str(), SFM_WRITE, &info);
+        if (!file) {
+            error = sf_strerror(nullptr);
+            return nullptr;
+        }
+    }
+    return std::make_unique<ClockDevice>(client, rate, channels, file, file ? "capture:" + capturePath : "null");
+}
+
+} // namespace platform::audio
