@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,12 +21,16 @@ namespace platform::audio {
 
 namespace {
 
-std::atomic<int> gCaptureQueues{0};
-
-// PATH for the first capture queue of the process, PATH with ".2", ".3"
-// before the extension for the next ones.
+// PATH the first time a process captures to it, then PATH with ".2", ".3"
+// before the extension (two streams must not write one file).
 std::string capturePathFor(const std::string& base) {
-    const int n = ++gCaptureQueues;
+    static std::mutex lock;
+    static std::map<std::string, int> uses;
+    int n;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        n = ++uses[base];
+    }
     if (n == 1) return base;
     const std::size_t slash = base.rfind('/');
     const std::size_t dot = base.rfind('.');

@@ -9,9 +9,10 @@
 //   portaudio (default)  the real output device; without one, null (one line)
 //   null                 a clock thread that consumes at the real rate
 //   capture:PATH         as null, and every frame that would have been played
-//                        is written to a 32-bit float WAV file at PATH (the
-//                        second and later queues of a process add ".2", ".3"
-//                        before the extension)
+//                        is written to a 32-bit float WAV file at PATH, whose
+//                        header is kept up to date so it can be read while it
+//                        grows (a second queue of the process on the same
+//                        PATH adds ".2", a third ".3", before the extension)
 //
 // The device side never allocates, never takes a lock and never calls the
 // owner: it reads from a lock-free ring that the owner's thread fills, and

@@ -87,6 +87,8 @@ std::unique_ptr<Device> makeClockDevice(DeviceClient& client, double rate, unsig
             error = sf_strerror(nullptr);
             return nullptr;
         }
+        // Readable at any time, not only once closed.
+        sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     }
     return std::make_unique<ClockDevice>(client, rate, channels, file, file ? "capture:" + capturePath : "null");
 }

@@ -26,7 +26,8 @@ AudioFileDocumentOutputSource::AudioFileDocumentOutputSource(PlaybackDocument* d
 
 Num::Count AudioFileDocumentOutputSource::renderChannels(double* buffer, Num::Count requested, std::uint64_t channels) {
     if (!document_) return Num::Count(0ull);
-    if (!stream_ || readPosition_.isDone()) return Num::Count(0ull);
+    AudioStream::SourceHost* host = stream_.load();
+    if (!host || readPosition_.isDone()) return Num::Count(0ull);
     AudioFileDocumentSampleData* data = document_->sampleData();
     if (!data || channels == 0 || !buffer || requested.v_ == 0) return Num::Count(0ull);
     const std::uint64_t frames = std::min<std::uint64_t>(requested.v_ / channels, readPosition_.remaining());
@@ -38,9 +39,12 @@ Num::Count AudioFileDocumentOutputSource::renderChannels(double* buffer, Num::Co
         for (std::uint64_t k = 0; k < frames && current + k < have; ++k) buffer[c + k * channels] += p[current + k];
     }
     readPosition_.advance(frames);
-    if (!stream_ || readPosition_.isDone()) {
+    if (readPosition_.isDone()) {
         isProducing_ = false;
-        document_->perform_Stop(nullptr);
+        // The Stop goes through the transport, whose locks come before the
+        // stream's: it is sent once the stream has let go of its lock.
+        platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
+        host->deferUntilUnlocked([document] { document->perform_Stop(nullptr); });
     }
     return Num::Count(channels * frames);
 }
@@ -95,7 +99,10 @@ bool AudioFileDocumentOutputSource::acceptsFormat() {
 }
 
 void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::Logic& logic) {
-    sync_guard g(this);
+    withPlayState([&] { apply(logic); });
+}
+
+void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) {
     using namespace TransportCommand;
     AudioStream::ReadPosition& p = readPosition_;
     const bool usable = sampleRate_.s_.v_ > 1.0 && sampleRate_.r_.v_ > 0.0;
@@ -111,7 +118,7 @@ void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::
         isProducing_ = true;
         break;
     case kPause:
-        if (isProducing_ && isFormatAccepted_ && stream_ && !p.isDone()) {
+        if (isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone()) {
             isProducing_ = false;
         } else {
             p.isDoneReading_ = false;

@@ -21,14 +21,15 @@ public:
     // count (1 or 2) are valid and agree.
     bool acceptsFormat() override;
 
-    // Before a command changes the transport flags (any thread), under the
-    // source's lock.
+    // Before a command changes the transport flags (any thread), with the play
+    // state held still (the source's lock, then the stream's).
     void applyPendingCommand(const TransportCommand::Logic& logic);
     void transportStateDidChange() {}
 
     PlaybackDocument* document() const { return document_; }
 
 private:
+    void apply(const TransportCommand::Logic& logic);
     Num::Count renderChannels(double* buffer, Num::Count requested, std::uint64_t channels);
 
     PlaybackDocument* document_; // not owned: the document owns the source's controller

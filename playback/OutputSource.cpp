@@ -102,14 +102,14 @@ Num::Count OutputSource::renderStereo(double* buffer, Num::Count requested) { re
 
 bool OutputSource::attach(SourceHost* stream, bool startProducing) {
     isFormatAccepted_ = false;
-    if (!stream || stream_) return false;
+    if (!stream || stream_.load()) return false;
     sampleRate_.assign(stream->streamSampleRate());
     sampleRateDidChange();
     if (stream->streamChannelCount() != channelCount_) {
         channelCount_ = stream->streamChannelCount();
         channelCountDidChange();
     }
-    stream_ = stream;
+    stream_.store(stream);
     const bool ok = acceptsFormat();
     isFormatAccepted_ = ok;
     isProducing_ = ok && startProducing;
@@ -131,18 +131,24 @@ std::int32_t OutputSource::connect(bool startProducing) {
 }
 
 std::int32_t OutputSource::disconnect() {
-    readPosition_.markDone();
-    std::int32_t r = 0;
-    if (stream_) {
-        SourceHost* stream = stream_;
-        r = stream->removeSource(this);
-        if (r != 0) {
-            std::printf("error encountered. result: %lli :: Source: %s Line: %i Function: %s\n",
-                        static_cast<long long>(r), "", 78, "");
-            std::printf("Unable to remove source\n");
-        }
-        stream_ = nullptr;
+    sync_guard mine(this);
+    SourceHost* stream = stream_.load();
+    if (!stream) {
+        readPosition_.markDone();
+        return 0;
     }
+    std::int32_t r;
+    {
+        sync_guard theirs(stream);
+        readPosition_.markDone();
+        r = stream->removeSource(this);
+    }
+    if (r != 0) {
+        std::printf("error encountered. result: %lli :: Source: %s Line: %i Function: %s\n", static_cast<long long>(r),
+                    "", 78, "");
+        std::printf("Unable to remove source\n");
+    }
+    stream_.store(nullptr);
     return r;
 }
 

@@ -6,7 +6,9 @@
 #include "core/object.h"
 #include "core/values.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace ZQ::AudioStream {
 
@@ -39,7 +41,11 @@ public:
     virtual Num::Count streamChannelCount() const = 0;
     // Attaches the source (calling its attach); 0 on success.
     virtual std::int32_t addSource(OutputSource* source, bool startProducing) = 0;
+    // Detaches the source (calling its detachFromStream); 0 on success.
     virtual std::int32_t removeSource(OutputSource* source) = 0;
+    // Called during a render: `work` runs on the rendering thread once the
+    // stream's lock has been let go (what a source must not do under it).
+    virtual void deferUntilUnlocked(std::function<void()> work) = 0;
 };
 
 // Finds (or makes) the stream for a rate and channel count.
@@ -75,10 +81,28 @@ public:
     std::int32_t connect(bool startProducing);
     std::int32_t disconnect();
 
-    // Called by the stream when it lets go of the source (under its lock).
-    void detached() { stream_ = nullptr; }
+    // Called by the stream when it lets go of the source (under its lock):
+    // the position is done and the source detached.
+    void detachFromStream() {
+        readPosition_.markDone();
+        stream_.store(nullptr);
+    }
+    void detached() { stream_.store(nullptr); }
 
-    SourceHost* stream() const { return stream_; }
+    // Runs `f` with the play state held still: under the source's lock and,
+    // while attached, the stream's (the stream renders under its own lock
+    // only). Lock order: source, then stream, as connect.
+    template <class F> auto withPlayState(F&& f) {
+        sync_guard mine(this);
+        SourceHost* s = stream_.load();
+        if (s) {
+            sync_guard theirs(s);
+            return f();
+        }
+        return f();
+    }
+
+    SourceHost* stream() const { return stream_.load(); }
     ReadPosition& readPosition() { return readPosition_; }
     const sample_rate& sampleRate() const { return sampleRate_; }
     Num::Count channelCount() const { return channelCount_; }
@@ -88,7 +112,9 @@ public:
     bool isFormatAccepted() const { return isFormatAccepted_; }
 
 protected:
-    SourceHost* stream_ = nullptr;
+    // The play state (position, producing) belongs to the stream's lock while
+    // the source is attached: the stream renders holding only that one.
+    std::atomic<SourceHost*> stream_{nullptr};
     ReadPosition readPosition_;
     sample_rate sampleRate_;
     Num::Count channelCount_;

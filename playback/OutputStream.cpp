@@ -229,8 +229,25 @@ std::int32_t OutputStream::initialise() {
 
 void OutputStream::wakeUp() {
     if (!isStarted_.isSet()) start();
+    {
+        sync_guard g(this);
+        if (!thread_.isEmpty()) queueState_.audioStreamReadPosition_.isDone();
+    }
+    runDeferred();
+}
+
+void OutputStream::deferUntilUnlocked(std::function<void()> work) {
     sync_guard g(this);
-    if (!thread_.isEmpty()) queueState_.audioStreamReadPosition_.isDone();
+    deferred_.push_back(std::move(work));
+}
+
+void OutputStream::runDeferred() {
+    std::vector<std::function<void()>> work;
+    {
+        sync_guard g(this);
+        work.swap(deferred_);
+    }
+    for (auto& w : work) w();
 }
 
 std::int32_t OutputStream::start() {
@@ -264,7 +281,9 @@ std::int32_t OutputStream::start() {
 
 void OutputStream::fillCallback(void* user, audio::AudioQueue* queue, audio::AudioQueueBuffer* buffer) {
     if (!user || !queue || !buffer) return;
-    static_cast<OutputStream*>(user)->fill(queue, buffer);
+    auto* stream = static_cast<OutputStream*>(user);
+    stream->fill(queue, buffer);
+    stream->runDeferred(); // a source's end-of-file Stop, now that the lock is free
 }
 
 void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffer) {
@@ -335,17 +354,19 @@ std::int32_t OutputStream::removeSource(OutputSource* source) {
         return -1;
     }
     *it = nullptr;
+    source->detachFromStream();
     return 0;
 }
 
 void OutputStream::removeAllSources() {
     sync_guard g(this);
     if (thread_.isEmpty()) return;
+    // Each source is let go here, under the stream lock alone: taking a
+    // source's lock under the stream's would invert the connect order.
     while (!sources_.empty()) {
         OutputSource* last = sources_.back();
-        if (last) last->disconnect(); // nulls its slot
-        if (!sources_.empty() && sources_.back() == nullptr) sources_.pop_back();
-        else if (!sources_.empty() && sources_.back() == last) sources_.pop_back(); // could not be removed
+        sources_.pop_back();
+        if (last) last->detachFromStream();
     }
 }
 

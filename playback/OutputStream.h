@@ -84,6 +84,7 @@ public:
     std::int32_t addSource(OutputSource* source, bool startProducing) override;
     std::int32_t removeSource(OutputSource* source) override;
     void removeAllSources();
+    void deferUntilUnlocked(std::function<void()> work) override;
     void signal(bool hasSources);
 
     sample_rate streamSampleRate() const override { return rate_; }
@@ -110,6 +111,7 @@ private:
     static void fillCallback(void* user, platform::audio::AudioQueue* queue, platform::audio::AudioQueueBuffer* buffer);
     static void propertyCallback(void* user, platform::audio::AudioQueue* queue, std::uint32_t id);
     void fill(platform::audio::AudioQueue* queue, platform::audio::AudioQueueBuffer* buffer);
+    void runDeferred();
     std::int32_t registerListeners();
     std::int32_t removeListeners();
 
@@ -129,6 +131,7 @@ private:
     once isClosing_;
     std::vector<OutputSource*> sources_;
     std::vector<double> mix_;
+    std::vector<std::function<void()>> deferred_; // under the stream lock
     sample_rate rate_;
     Num::Count channels_;
 };

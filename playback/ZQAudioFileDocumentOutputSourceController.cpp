@@ -45,7 +45,7 @@ void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
 std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition() const {
     if (document_.isEmpty()) return 0;
     ZQ::AudioFileDocumentOutputSource* s = source_.get();
-    return s ? s->readPosition().currentReadPosition_.v_ : 0;
+    return s ? s->withPlayState([s] { return s->readPosition().currentReadPosition_.v_; }) : 0;
 }
 
 void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {
@@ -53,7 +53,7 @@ void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {
     Guard g(monitor());
     ZQ::AudioFileDocumentOutputSource* s = source_.get();
     if (!document_.isEmpty() && s && s->acceptsFormat())
-        *time = ZQ::HMSTime(s->sampleRate(), s->readPosition().currentReadPosition_);
+        *time = ZQ::HMSTime(s->sampleRate(), s->withPlayState([s] { return s->readPosition().currentReadPosition_; }));
     else
         *time = ZQ::HMSTime();
 }

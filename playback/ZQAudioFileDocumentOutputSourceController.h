@@ -18,6 +18,8 @@ public:
     void connectToStreamingServer();
     // Read without a lock.
     ZQ::AudioFileDocumentOutputSource* audioFileDocumentOutputSource() const { return source_.get(); }
+    // The position is read with the play state held still (the stream thread
+    // moves it under the stream's lock).
     std::uint64_t presentPlaybackPosition() const;
     void hmsTime(ZQ::HMSTime* time);
     void transportStateWillChange() {}

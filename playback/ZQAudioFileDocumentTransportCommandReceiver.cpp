@@ -91,5 +91,13 @@ void ZQAudioFileDocumentTransportCommandReceiver::documentWillClose() {
 void ZQAudioFileDocumentTransportCommandReceiver::commmandPeformed() {
     std::lock_guard<std::recursive_mutex> g(monitor());
     ZQ::AudioStream::ReadPosition* p = audioStreamReadPosition();
-    if (p && isPlaying() && p->isDone() && !isStopped()) stop(nullptr);
+    if (!p || !isPlaying() || isStopped()) return;
+    // The position is the stream's while it plays: asked with the play state held.
+    platform::Ref<ZQ::PlaybackDocument> document;
+    {
+        document = audioFileDocument_.getRetained();
+    }
+    ZQ::AudioStream::OutputSource* source = document ? document->audioFileDocumentOutputSource() : nullptr;
+    const bool done = source ? source->withPlayState([p] { return p->isDone(); }) : p->isDone();
+    if (done) stop(nullptr);
 }

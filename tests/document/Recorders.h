@@ -139,7 +139,7 @@ class TestStream final : public ZQ::AudioStream::SourceHost, public ZQ::AudioStr
 public:
     TestStream(double rate, unsigned channels) : rate_(rate), channels_(channels) {}
     ~TestStream() override {
-        for (auto* s : sources_) s->detached();
+        for (auto* s : sources_) s->detachFromStream();
     }
     ZQ::sample_rate streamSampleRate() const override { return rate_; }
     ZQ::Num::Count streamChannelCount() const override { return ZQ::Num::Count(channels_); }
@@ -152,20 +152,26 @@ public:
     std::int32_t removeSource(ZQ::AudioStream::OutputSource* source) override {
         ZQ::sync_guard g(this);
         sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
-        source->detached();
+        source->detachFromStream();
         return 0;
     }
+    void deferUntilUnlocked(std::function<void()> work) override { deferred_.push_back(std::move(work)); }
     ZQ::AudioStream::SourceHost* getOutputStream(const ZQ::sample_rate& rate, ZQ::Num::Count channels) override {
         ++requests;
         return rate.s_.v_ == rate_.s_.v_ && channels.v_ == channels_ ? this : nullptr;
     }
     // One buffer of `frames` frames: silence plus what the producing sources add.
     std::vector<double> pull(std::uint64_t frames) {
-        ZQ::sync_guard g(this);
         std::vector<double> buffer(frames * channels_, 0.0);
-        auto sources = sources_;
-        for (auto* s : sources)
-            if (s->isProducing()) s->render(buffer.data(), ZQ::Num::Count(frames * channels_));
+        std::vector<std::function<void()>> deferred;
+        {
+            ZQ::sync_guard g(this);
+            auto sources = sources_;
+            for (auto* s : sources)
+                if (s->isProducing()) s->render(buffer.data(), ZQ::Num::Count(frames * channels_));
+            deferred.swap(deferred_);
+        }
+        for (auto& d : deferred) d();
         return buffer;
     }
     std::size_t sourceCount() const { return sources_.size(); }
@@ -175,6 +181,7 @@ private:
     ZQ::sample_rate rate_;
     unsigned channels_;
     std::vector<ZQ::AudioStream::OutputSource*> sources_;
+    std::vector<std::function<void()>> deferred_;
 };
 
 } // namespace testsupport
