@@ -99,6 +99,10 @@ public:
 
     // Diagnostics for tests and benchmarks.
     bool isInitialized() const { return isInitialized_.isSet(); }
+    ZQASThread* streamThread() const {
+        sync_guard g(this);
+        return thread_.get();
+    }
     bool isStarted() const { return isStarted_.isSet(); }
     std::uint64_t samplesPlayed() const;
     std::uint64_t underruns() const;

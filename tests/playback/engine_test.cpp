@@ -1,0 +1,269 @@
+// The playback engine end to end: documents, the real stream controller,
+// stream threads and the capture output, compared frame by frame with what
+// the documents hold. Each test uses a rate of its own, so each gets a
+// stream (and a capture file) of its own.
+#include "document/HeadlessWindowSide.h"
+#include "document/Termination.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentAtPath.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "document/ZQDocumentController.h"
+#include "playback/OutputStream.h"
+#include "playback/ZQASThread.h"
+#include "playback/ZQAudioStreamOutputStreamController.h"
+#include "support/EventLoop.h"
+#include "support/Fixtures.h"
+#include "audiofile/Capture.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <thread>
+
+using namespace testsupport;
+using platform::Ref;
+
+namespace {
+
+// Frame k of channel c: (k + 1) / 2^20, negative on the right. Never zero,
+// exact in every format used here, and it names its own frame.
+double counting(int c, long k) { return (c ? -1.0 : 1.0) * static_cast<double>(k + 1) / 1048576.0; }
+long frameOf(float v) { return std::lround(std::fabs(static_cast<double>(v)) * 1048576.0) - 1; }
+
+class Engine : public testing::Test {
+protected:
+    void SetUp() override {
+        ZQ::AudioStream::setStreamProvider(&ZQ::AudioStream::outputStreamControllerProvider());
+        setDocumentWindowSide(&side);
+    }
+    void TearDown() override {
+        for (auto& d : docs) d->close();
+        docs.clear();
+        spinFor(20);
+        setDocumentWindowSide(nullptr);
+    }
+    // Opens a document with the capture output at `capture`, ready to play.
+    Ref<ZQAudioFileDocument> open(const std::string& path, const std::string& capture) {
+        setenv("ZQ_AUDIO_OUTPUT", ("capture:" + capture).c_str(), 1);
+        auto doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+        EXPECT_TRUE(doc->readFromURL(fileURL(path).get(), "WAVE audio file", nullptr));
+        EXPECT_TRUE(spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; }));
+        docs.push_back(doc);
+        return doc;
+    }
+    static bool playedToTheEnd(ZQAudioFileDocument* doc) {
+        return spinUntil([&] { return !doc->audioFileDocumentTransportCommandReceiver()->isPlaying(); }, 20000);
+    }
+    static std::vector<float> capture(const std::string& path, int& channels) {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        if (!f) return {};
+        std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_float(f, data.data(), info.frames);
+        sf_close(f);
+        channels = info.channels;
+        return data;
+    }
+    // Silence, then exactly frames 0 ... n-1 of `counting`, then silence only.
+    static void expectPlayedExactly(const std::vector<float>& data, int channels, long n) {
+        const std::size_t frames = data.size() / channels;
+        std::size_t first = 0;
+        while (first < frames && data[first * channels] == 0.0f) ++first;
+        ASSERT_LT(first, frames) << "nothing was played";
+        for (std::size_t i = 0; i < first * channels; ++i) ASSERT_EQ(data[i], 0.0f);
+        ASSERT_GE(frames - first, static_cast<std::size_t>(n));
+        for (long k = 0; k < n; ++k)
+            for (int c = 0; c < channels; ++c)
+                ASSERT_EQ(data[(first + k) * channels + c], static_cast<float>(counting(c, k))) << "frame " << k;
+        for (std::size_t i = (first + n) * channels; i < data.size(); ++i) ASSERT_EQ(data[i], 0.0f) << "after the end";
+    }
+
+    ZQHeadlessWindowSide side;
+    TempDir dir;
+    std::vector<Ref<ZQAudioFileDocument>> docs;
+};
+
+} // namespace
+
+TEST_F(Engine, MonoAndStereoFilesPlayAllButTheLastFrameExactly) {
+    struct Case {
+        int channels;
+        int rate;
+        long frames;
+    } cases[] = {{1, 22050, 9000}, {2, 24000, 12345}};
+    for (const Case& c : cases) {
+        const std::string path = dir.file("f" + std::to_string(c.channels) + ".wav");
+        const std::string out = dir.file("out" + std::to_string(c.channels) + ".wav");
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, c.rate, c.frames, counting));
+        Ref<ZQAudioFileDocument> doc = open(path, out);
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        ASSERT_TRUE(playedToTheEnd(doc.get()));
+        ZQ::AudioStream::OutputStream* stream =
+            ZQ::AudioStream::OutputStream::findOrCreate(c.rate, ZQ::Num::Count(static_cast<unsigned long long>(c.channels)));
+        ASSERT_TRUE(stream->waitUntilPlayed(5));
+        EXPECT_EQ(stream->underruns(), 0u);
+        int channels = 0;
+        std::vector<float> data = capture(out, channels);
+        ASSERT_EQ(channels, c.channels);
+        expectPlayedExactly(data, channels, c.frames - 1);
+    }
+}
+
+TEST_F(Engine, TwoDocumentsOnOneStreamSum) {
+    const std::string a = dir.file("a.wav"), b = dir.file("b.wav"), out = dir.file("sum.wav");
+    const long na = 20000, nb = 15000;
+    ASSERT_TRUE(writeFixture(a, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 26000, na, [](int, long) { return 0.25; }));
+    ASSERT_TRUE(writeFixture(b, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 26000, nb, [](int, long) { return 0.5; }));
+    Ref<ZQAudioFileDocument> da = open(a, out), db = open(b, out);
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(26000, ZQ::Num::Count(2ull));
+    EXPECT_EQ(da->audioFileDocumentOutputSource()->stream(), stream); // one shared stream
+    EXPECT_EQ(db->audioFileDocumentOutputSource()->stream(), stream);
+    da->audioFileDocumentTransportController()->perform_Play(nullptr);
+    db->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(playedToTheEnd(da.get()));
+    ASSERT_TRUE(playedToTheEnd(db.get()));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    int channels = 0;
+    std::vector<float> data = capture(out, channels);
+    long withA = 0, withB = 0, both = 0;
+    for (std::size_t k = 0; k < data.size() / 2; ++k) {
+        const float v = data[2 * k];
+        ASSERT_TRUE(v == 0.0f || v == 0.25f || v == 0.5f || v == 0.75f) << v;
+        ASSERT_EQ(data[2 * k + 1], v);
+        withA += v == 0.25f || v == 0.75f;
+        withB += v == 0.5f || v == 0.75f;
+        both += v == 0.75f;
+    }
+    EXPECT_EQ(withA, na - 1);
+    EXPECT_EQ(withB, nb - 1);
+    EXPECT_GT(both, 0); // they did overlap, and added up there
+}
+
+TEST_F(Engine, PauseLeavesSilenceWithoutMovingAndSecondsStepDuringPlayback) {
+    const int rate = 20000;
+    const long n = rate * 3;
+    const std::string path = dir.file("p.wav"), out = dir.file("pause.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, n, counting));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    spinFor(250);
+    t->perform_Pause(nullptr);
+    const std::uint64_t paused = doc->presentPlaybackPosition();
+    spinFor(300);
+    EXPECT_EQ(doc->presentPlaybackPosition(), paused); // silence, position kept
+    t->perform_Pause(nullptr);                          // resumes
+    spinFor(150);
+    t->perform_Forward(nullptr);
+    spinFor(150);
+    t->perform_Back(nullptr);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(1ull));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    int channels = 0;
+    std::vector<float> data = capture(out, channels);
+    // The frames heard, in order, with where the silences and jumps fell.
+    std::vector<long> heard;
+    long pauseGap = 0, longestGap = 0;
+    bool started = false;
+    for (float v : data) {
+        if (v == 0.0f) {
+            if (started) ++pauseGap;
+            continue;
+        }
+        started = true;
+        longestGap = std::max(longestGap, pauseGap);
+        pauseGap = 0;
+        heard.push_back(frameOf(v));
+    }
+    EXPECT_GT(longestGap, rate / 10); // the pause was heard as silence
+    ASSERT_GT(heard.size(), 10u);
+    EXPECT_EQ(heard.front(), 0);
+    EXPECT_EQ(heard.back(), n - 2);
+    std::vector<long> jumps;
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        if (heard[i] != heard[i - 1] + 1) jumps.push_back(heard[i] - heard[i - 1]);
+    // No frame lost or repeated across the pause; one second forward, one back.
+    EXPECT_EQ(jumps, (std::vector<long>{1 + rate, 1 - rate}));
+}
+
+TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
+    using ZQ::AudioStream::OutputStream;
+    OutputStream* a = ZQAudioStreamOutputStreamController::getOutputStream(
+        std::make_unique<ZQ::sample_rate>(30000.0).get(), std::make_unique<ZQ::Num::Count>(2ull).get());
+    ZQ::sample_rate same(30000.00004), apart(30000.0001);
+    ZQ::Num::Count two(2ull), one(1ull);
+    EXPECT_EQ(ZQAudioStreamOutputStreamController::getOutputStream(&same, &two), a);
+    EXPECT_NE(ZQAudioStreamOutputStreamController::getOutputStream(&apart, &two), a);
+    EXPECT_NE(ZQAudioStreamOutputStreamController::getOutputStream(&same, &one), a);
+    EXPECT_TRUE(ZQAudioStreamOutputStreamController::hasControllerThread());
+    EXPECT_EQ(ZQASThread::initIdentifierString(30000.0, two), "ZQASThread:300000000|2");
+    EXPECT_EQ(ZQASThread::initIdentifierString(7999.0, two), "ZQASThread:0|2");
+    ZQ::sample_rate tooLow(7999.0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ZQAudioStreamOutputStreamController::getOutputStream(&tooLow, &two), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid sample rate: 7999.000000\n");
+}
+
+TEST_F(Engine, CancellingAStreamThreadClosesItsStreamBeforeReturning) {
+    // A stream of its own rate, started by a source, then cancelled from here.
+    const std::string path = dir.file("c.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 11025, 50000, counting));
+    Ref<ZQAudioFileDocument> doc = open(path, dir.file("cancel.wav"));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(11025, ZQ::Num::Count(1ull));
+    ASSERT_TRUE(spinUntil([&] { return stream->isStarted(); }));
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ZQASThread* thread = stream->streamThread();
+    ASSERT_NE(thread, nullptr);
+    Ref<ZQASThread> held = Ref<ZQASThread>::retain(thread);
+    EXPECT_FALSE(held->shouldTerminate());
+    held->cancel(); // waits for the thread to close its stream
+    EXPECT_TRUE(held->shouldTerminate());
+    EXPECT_EQ(doc->audioFileDocumentOutputSource()->stream(), nullptr); // its source was let go
+    held->performExit(); // again: nothing left to do
+    held->waitUntilFinished();
+    EXPECT_TRUE(held->isFinished());
+    // The document still stops cleanly.
+    doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+    EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
+}
+
+TEST_F(Engine, ANeverStartedThreadIsNotWaitedFor) {
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(12345, ZQ::Num::Count(2ull));
+    ASSERT_NE(stream, nullptr);
+    Ref<ZQASThread> thread = Ref<ZQASThread>::retain(stream->streamThread());
+    EXPECT_FALSE(thread->hasStarted());
+    thread->applicationWillTerminate(); // would hang if it waited for the thread
+    EXPECT_TRUE(thread->shouldTerminate());
+}
+
+// Last: termination is once per process.
+TEST_F(Engine, TerminationWhileOneFileOpensAndAnotherPlays) {
+    const std::string playing = dir.file("playing.wav"), opening = dir.file("opening.wav");
+    ASSERT_TRUE(writeFixture(playing, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 44100 * 5, counting));
+    ASSERT_TRUE(writeFixture(opening, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 44100 * 60));
+    Ref<ZQAudioFileDocument> doc = open(playing, dir.file("term.wav"));
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(44100, ZQ::Num::Count(2ull));
+    Ref<ZQASThread> thread = Ref<ZQASThread>::retain(stream->streamThread());
+    ASSERT_TRUE(ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(opening, nullptr));
+    testing::internal::CaptureStdout();
+    ZQ::terminateApplication();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(".suoqe.\n"), std::string::npos);
+    EXPECT_EQ(ZQ::AudioStream::OutputStream::registrySize(), 0u);
+    EXPECT_TRUE(ZQAudioStreamOutputStreamController::shouldTerminate());
+    EXPECT_FALSE(ZQAudioStreamOutputStreamController::hasControllerThread());
+    EXPECT_TRUE(thread->shouldTerminate()); // the notification closed its stream
+    thread->waitUntilFinished();
+    EXPECT_TRUE(thread->isFinished());
+    EXPECT_EQ(doc->audioFileDocumentOutputSource()->stream(), nullptr);
+    // No stream is handed out any more; the transport still answers.
+    ZQ::sample_rate rate(44100);
+    ZQ::Num::Count two(2ull);
+    EXPECT_EQ(ZQAudioStreamOutputStreamController::getOutputStream(&rate, &two), nullptr);
+    doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        ZQDocumentController::sharedDocumentController().removeDocument(d.get());
+}
