@@ -270,7 +270,9 @@ std::int32_t OutputStream::start() {
         fill(queueObject_.get(), b);
     }
     queueState_.audioStreamReadPosition_.resetUnbounded();
+    starting_ = true;
     const std::int32_t r = queueObject_->start();
+    starting_ = false;
     if (r != 0) {
         reportStreamError(r, 761, "Unable to start queue");
         return r;
@@ -283,7 +285,14 @@ void OutputStream::fillCallback(void* user, audio::AudioQueue* queue, audio::Aud
     if (!user || !queue || !buffer) return;
     auto* stream = static_cast<OutputStream*>(user);
     stream->fill(queue, buffer);
-    stream->runDeferred(); // a source's end-of-file Stop, now that the lock is free
+    // A source's end-of-file Stop, now that the lock is free (while priming,
+    // start still holds it: its caller runs them afterwards).
+    bool starting;
+    {
+        sync_guard g(stream);
+        starting = stream->starting_;
+    }
+    if (!starting) stream->runDeferred();
 }
 
 void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffer) {

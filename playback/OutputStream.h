@@ -98,12 +98,18 @@ public:
     static bool waitUntilAllPlayed(double timeoutSeconds);
 
     // Diagnostics for tests and benchmarks.
-    bool isInitialized() const { return isInitialized_.isSet(); }
+    bool isInitialized() const {
+        sync_guard g(this);
+        return isInitialized_.isSet();
+    }
     ZQASThread* streamThread() const {
         sync_guard g(this);
         return thread_.get();
     }
-    bool isStarted() const { return isStarted_.isSet(); }
+    bool isStarted() const {
+        sync_guard g(this);
+        return isStarted_.isSet();
+    }
     std::uint64_t samplesPlayed() const;
     std::uint64_t underruns() const;
     platform::audio::AudioQueue* audioQueue() const { return queueObject_.get(); }
@@ -136,6 +142,7 @@ private:
     std::vector<OutputSource*> sources_;
     std::vector<double> mix_;
     std::vector<std::function<void()>> deferred_; // under the stream lock
+    bool starting_ = false;                        // start() is priming (under the lock)
     sample_rate rate_;
     Num::Count channels_;
 };

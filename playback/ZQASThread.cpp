@@ -25,8 +25,8 @@ ZQASThread* ZQASThread::initWithSampleRate(double rate, ZQ::Num::Count channelCo
 }
 
 ZQASThread::~ZQASThread() {
+    // A stream holds its thread, so none is left by the time the thread goes.
     obmgr_.remove();
-    if (outStream_) performExit();
 }
 
 void ZQASThread::setStream(ZQ::AudioStream::OutputStream* stream) {
@@ -43,20 +43,15 @@ std::string ZQASThread::identifier() const { return identifier_.utf8(); }
 
 bool ZQASThread::isCurrentThread() const { return platform::Thread::current() == thread_.get(); }
 
+// Both without the monitor: the stream signals under its own lock, and the
+// thread holds its monitor while it closes the stream.
 void ZQASThread::start() {
-    {
-        Guard g(monitor());
-        startHasBeenCalled_.store(true);
-    }
+    if (startHasBeenCalled_.exchange(true)) return;
     retain(); // the running body's reference, released as it ends
     thread_->start();
 }
 
-void ZQASThread::signalHasBeenAdded() {
-    Guard g(monitor());
-    if (startHasBeenCalled_.load()) return;
-    start();
-}
+void ZQASThread::signalHasBeenAdded() { start(); }
 
 platform::RunLoop* ZQASThread::loop() const {
     std::unique_lock<std::mutex> g(loopMutex_);
@@ -71,11 +66,14 @@ void ZQASThread::main() {
     }
     loopReady_.notify_all();
     platform::RunLoop* loop = runLoop_.get();
+    ZQ::AudioStream::OutputStream* stream = this->stream();
+    // The stream is set up without our monitor (it takes its own lock, which
+    // others hold while they signal us).
+    if (stream && !stream->isInitialized()) stream->initialise();
     bool run = true;
     {
         Guard g(monitor());
-        if (!hasInitialized_.isSet() && !(outStream_ && outStream_->isInitialized())) {
-            if (outStream_) outStream_->initialise();
+        if (!hasInitialized_.isSet()) {
             hasInitialized_.set();
             timer_ = loop->addTimer(0.1, 0.1, [this] { updateAudio(); });
         }
@@ -105,6 +103,7 @@ void ZQASThread::updateAudio() {
 }
 
 void ZQASThread::cancel() {
+    Ref<ZQASThread> keep = Ref<ZQASThread>::retain(this); // closing the stream may drop the last other reference
     cancelled_.store(true, std::memory_order_release);
     if (isCurrentThread()) {
         if (runLoop_) runLoop_->stop();
@@ -121,6 +120,7 @@ void ZQASThread::cancel() {
 }
 
 void ZQASThread::performExit() {
+    Ref<ZQASThread> keep = Ref<ZQASThread>::retain(this);
     if (isCurrentThread() || !startHasBeenCalled_.load() || finished_.load()) {
         Guard g(monitor());
         closeThread();
@@ -132,6 +132,8 @@ void ZQASThread::performExit() {
 }
 
 void ZQASThread::closeThread() {
+    // The stream holds this thread: destroying it may drop the last reference.
+    Ref<ZQASThread> keep = Ref<ZQASThread>::retain(this);
     Guard g(monitor());
     ZQ::AudioStream::OutputStream* stream = outStream_;
     if (!stream) return;

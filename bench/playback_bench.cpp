@@ -1,0 +1,154 @@
+// The playback engine's cost and robustness, with the null output (real-time
+// clock, no device):
+//  1. CPU time of the stream thread per second of 48 kHz stereo audio with
+//     1, 4 and 16 playing sources on one stream (from the thread's own
+//     scheduler statistics, nanoseconds).
+//  2. Underruns over a 60-second playback while two busy threads load both
+//     cores.
+//   playback_bench [seconds-for-2]   (default 60)
+#include "document/HeadlessWindowSide.h"
+#include "document/Termination.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "playback/OutputStream.h"
+#include "platform/Values.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <functional>
+#include <sndfile.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void spinFor(double seconds) {
+    QTimer tick;
+    tick.start(20);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+void spinUntil(const std::function<bool()>& done) {
+    QTimer tick;
+    tick.start(20);
+    while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+bool writeFile(const std::string& path, int rate, long frames) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    std::vector<short> block(2 * 48000);
+    for (long at = 0; at < frames;) {
+        const long n = std::min<long>(48000, frames - at);
+        for (long k = 0; k < n; ++k) block[2 * k] = block[2 * k + 1] = static_cast<short>(8000 * std::sin((at + k) * 0.05));
+        sf_writef_short(f, block.data(), n);
+        at += n;
+    }
+    return sf_close(f) == 0;
+}
+
+// Nanoseconds on the processor so far of the first thread named like `prefix`.
+long long threadCpuNs(const std::string& prefix) {
+    DIR* d = opendir("/proc/self/task");
+    if (!d) return -1;
+    long long ns = -1;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(base + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind(prefix, 0) != 0) continue;
+        std::ifstream sched(base + "/schedstat");
+        sched >> ns;
+        break;
+    }
+    closedir(d);
+    return ns;
+}
+
+platform::Ref<ZQAudioFileDocument> open(const std::string& path) {
+    auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+    auto doc = platform::Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    doc->readFromURL(url.get(), "WAVE audio file", nullptr);
+    spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; });
+    return doc;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double loadedSeconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    setenv("ZQ_AUDIO_OUTPUT", "null", 1);
+    QCoreApplication app(argc, argv);
+    ZQHeadlessWindowSide side;
+    setDocumentWindowSide(&side);
+    char dir[] = "/tmp/zqplaybench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+
+    // 1. Cost per second of audio.
+    const std::string file = std::string(dir) + "/s.wav";
+    if (!writeFile(file, 48000, 48000L * 30)) return 1;
+    std::vector<platform::Ref<ZQAudioFileDocument>> docs;
+    for (int i = 0; i < 16; ++i) docs.push_back(open(file));
+    spinFor(0.5); // the stream is running (silence)
+    const double window = 4.0;
+    std::printf("stream thread CPU per second of 48 kHz stereo audio (null output, %.0f s each):\n", window);
+    for (int playing : {0, 1, 4, 16}) {
+        for (int i = 0; i < playing; ++i) {
+            docs[i]->audioFileDocumentTransportController()->perform_GotoStart(nullptr);
+            docs[i]->audioFileDocumentTransportController()->perform_Play(nullptr);
+        }
+        spinFor(0.2);
+        const long long before = threadCpuNs("ZQASThread:4800");
+        spinFor(window);
+        const long long after = threadCpuNs("ZQASThread:4800");
+        for (int i = 0; i < playing; ++i) docs[i]->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        std::printf("  %2d source%s  %8.1f us per second of audio (%.3f %% of one core)\n", playing,
+                    playing == 1 ? " " : "s", (after - before) / window / 1000.0, (after - before) / window / 1e7);
+    }
+    for (auto& d : docs) d->close();
+    docs.clear();
+
+    // 2. Underruns with both cores busy.
+    const std::string longFile = std::string(dir) + "/long.wav";
+    if (!writeFile(longFile, 44100, static_cast<long>(44100 * (loadedSeconds + 1)))) return 1;
+    platform::Ref<ZQAudioFileDocument> doc = open(longFile);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> load;
+    for (int i = 0; i < 2; ++i)
+        load.emplace_back([&] {
+            volatile double x = 1;
+            while (!stop.load(std::memory_order_relaxed)) x = x * 1.0000001 + 1e-9;
+        });
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(44100, ZQ::Num::Count(2ull));
+    spinFor(0.3);
+    const std::uint64_t underrunsBefore = stream ? stream->underruns() : 0;
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    spinFor(loadedSeconds);
+    const std::uint64_t underruns = stream ? stream->underruns() - underrunsBefore : 0;
+    stop = true;
+    for (auto& t : load) t.join();
+    std::printf("underruns over %.0f s of 44.1 kHz stereo playback with both cores busy: %llu\n", loadedSeconds,
+                static_cast<unsigned long long>(underruns));
+    doc->close();
+    ZQ::terminateApplication();
+    unlink(file.c_str());
+    unlink(longFile.c_str());
+    rmdir(dir);
+    return 0;
+}
