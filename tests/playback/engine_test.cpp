@@ -15,7 +15,9 @@
 #include "support/Fixtures.h"
 #include "audiofile/Capture.h"
 
+#include <chrono>
 #include <cmath>
+#include <fstream>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -236,6 +238,36 @@ TEST_F(Engine, ANeverStartedThreadIsNotWaitedFor) {
     EXPECT_FALSE(thread->hasStarted());
     thread->applicationWillTerminate(); // would hang if it waited for the thread
     EXPECT_TRUE(thread->shouldTerminate());
+}
+
+TEST_F(Engine, ZqplayPlaysAFileSampleExactlyThroughTheCaptureOutput) {
+    const std::string path = dir.file("tool.wav"), out = dir.file("tool-out.wav");
+    const long n = 30000;
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, n, counting));
+    const std::string command = "ZQ_AUDIO_OUTPUT=capture:'" + out + "' " ZQ_ZQPLAY " '" + path + "' > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    int channels = 0;
+    std::vector<float> data = capture(out, channels);
+    ASSERT_EQ(channels, 2);
+    expectPlayedExactly(data, channels, n - 1);
+}
+
+TEST_F(Engine, ZqplayWithoutASoundDevicePlaysThroughTheClockAndEnds) {
+    const std::string path = dir.file("quiet.wav"), log = dir.file("log.txt");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 8000)); // one second
+    const auto start = std::chrono::steady_clock::now();
+    const std::string command = "env -u ZQ_AUDIO_OUTPUT " ZQ_ZQPLAY " '" + path + "' > '" + log + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 1.0); // it played the second, in real time, even with nothing to hear it
+    std::ifstream in(log);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(text.find(".suoqe."), std::string::npos);
+    // Either a device played it, or one line said there was none.
+    const bool silent = text.find("playing silently") != std::string::npos;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), silent ? 2 : 1) << text;
+
+    ASSERT_NE(std::system((std::string(ZQ_ZQPLAY) + " /nonexistent.wav > /dev/null 2>&1").c_str()), 0);
 }
 
 // Last: termination is once per process.
