@@ -182,6 +182,12 @@ void OutputStream::propertyCallback(void* user, audio::AudioQueue* queue, std::u
 }
 
 std::int32_t OutputStream::initialise() {
+    const std::int32_t r = initialiseQueue();
+    initialiseResult_.store(r);
+    return r;
+}
+
+std::int32_t OutputStream::initialiseQueue() {
     sync_guard g(this);
     if (isInitialized_.isSet()) return 0;
     runLoop_ = platform::Ref<platform::RunLoop>::retain(platform::RunLoop::current());

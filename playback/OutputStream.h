@@ -15,6 +15,7 @@
 #include "platform/AudioQueue.h"
 #include "platform/RunLoop.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -97,6 +98,11 @@ public:
     // Every stream in the registry (see waitUntilPlayed).
     static bool waitUntilAllPlayed(double timeoutSeconds);
 
+    // The result of the stream thread's initialise: 0, a failing status, or
+    // kNotInitialisedYet before it has run.
+    static constexpr std::int32_t kNotInitialisedYet = -2147483647 - 1;
+    std::int32_t initialiseResult() const { return initialiseResult_.load(); }
+
     // Diagnostics for tests and benchmarks.
     bool isInitialized() const {
         sync_guard g(this);
@@ -122,6 +128,7 @@ private:
     static void propertyCallback(void* user, platform::audio::AudioQueue* queue, std::uint32_t id);
     void fill(platform::audio::AudioQueue* queue, platform::audio::AudioQueueBuffer* buffer);
     void runDeferred();
+    std::int32_t initialiseQueue();
     std::int32_t registerListeners();
     std::int32_t removeListeners();
 
@@ -143,6 +150,7 @@ private:
     std::vector<double> mix_;
     std::vector<std::function<void()>> deferred_; // under the stream lock
     bool starting_ = false;                        // start() is priming (under the lock)
+    std::atomic<std::int32_t> initialiseResult_{kNotInitialisedYet};
     sample_rate rate_;
     Num::Count channels_;
 };

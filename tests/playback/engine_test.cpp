@@ -268,6 +268,10 @@ TEST_F(Engine, ZqplayWithoutASoundDevicePlaysThroughTheClockAndEnds) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), silent ? 2 : 1) << text;
 
     ASSERT_NE(std::system((std::string(ZQ_ZQPLAY) + " /nonexistent.wav > /dev/null 2>&1").c_str()), 0);
+    // An output that cannot be opened ends the tool with a failure, not a wait.
+    const std::string unwritable =
+        "ZQ_AUDIO_OUTPUT=capture:" + dir.file("no/such/folder/x.wav") + " " ZQ_ZQPLAY " '" + path + "' > /dev/null 2>&1";
+    EXPECT_NE(std::system(unwritable.c_str()), 0);
 }
 
 // Last: termination is once per process.

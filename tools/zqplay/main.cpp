@@ -55,6 +55,22 @@ int main(int argc, char** argv) {
     spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr || side.alerts() > 0; });
     if (side.alerts() > 0) return finish(1);
 
+    // Nothing would ever play (or end) on an output that could not be opened.
+    auto* stream = dynamic_cast<ZQ::AudioStream::OutputStream*>(doc->audioFileDocumentOutputSource()
+                                                                    ? doc->audioFileDocumentOutputSource()->stream()
+                                                                    : nullptr);
+    if (!stream) {
+        std::fprintf(stderr, "%s: no audio output for this file's format\n", argv[1]);
+        doc->close();
+        return finish(1);
+    }
+    spinUntil([&] { return stream->initialiseResult() != ZQ::AudioStream::OutputStream::kNotInitialisedYet; });
+    if (stream->initialiseResult() != 0) {
+        std::fprintf(stderr, "%s: the audio output could not be opened\n", argv[1]);
+        doc->close();
+        return finish(1);
+    }
+
     ZQAudioFileDocumentTransportController* transport = doc->audioFileDocumentTransportController();
     transport->perform_Play(nullptr); // the path a button press takes
     ZQAudioFileDocumentTransportCommandReceiver* receiver = doc->audioFileDocumentTransportCommandReceiver();
