@@ -102,6 +102,7 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
 
 void ZQAudioFileDocument::concludeImport() {
     std::unique_lock<std::recursive_mutex> g(monitor());
+    if (!sampleData_) return; // closed meanwhile: nothing to present
     Ref<ZQWaveformDisplayController> displayController = display();
     if (!displayController) {
         viewDisplayShouldLoadInAwakeFromNib_ = true;
@@ -135,6 +136,9 @@ void ZQAudioFileDocument::loadUI() {
     Ref<ZQWaveformDisplayController> controller;
     {
         Guard g(monitor());
+        // A document closed before its window was built gets none (its parts
+        // would hold it for ever).
+        if (!sampleData_) return;
         if (side) {
             controller = Ref<ZQWaveformDisplayController>::adopt(side->createDisplayController(this));
             std::lock_guard<std::mutex> h(holders_);

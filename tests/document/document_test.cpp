@@ -214,3 +214,16 @@ TEST_F(DocumentTest, DefaultColoursAreWrittenOnceAndOnlyWhenMissing) {
     EXPECT_FALSE(unarchiveColour("ZQColor 1 1 1", c));
     EXPECT_FALSE(unarchiveColour("ZQColor 1 1 1 5", c));
 }
+
+TEST_F(DocumentTest, ADocumentClosedBeforeItsWindowGetsNone) {
+    const std::string path = dir.file("late.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 100));
+    Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+    doc->readFromURL_Offline(fileURL(path).get()); // imported, no window yet
+    EXPECT_TRUE(doc->viewDisplayShouldLoadInAwakeFromNib());
+    doc->close();
+    doc->loadUI(); // arrives late, as from the import thread
+    EXPECT_EQ(side.log.count("side.createDisplayController"), 0);
+    EXPECT_EQ(doc->audioFileDocumentTransportController(), nullptr);
+    EXPECT_EQ(doc->waveformDisplayController(), nullptr);
+}
