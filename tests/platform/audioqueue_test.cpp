@@ -61,18 +61,6 @@ struct Running {
     }
 };
 
-std::vector<float> readCapture(const std::string& path, int& channels, int& rate) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(f, data.data(), info.frames);
-    sf_close(f);
-    channels = info.channels;
-    rate = info.samplerate;
-    return data;
-}
-
 } // namespace
 
 TEST(AudioQueue, CaptureReceivesEveryFrameInOrderAtTheRealRate) {
@@ -102,7 +90,7 @@ TEST(AudioQueue, CaptureReceivesEveryFrameInOrderAtTheRealRate) {
     q->dispose(true);
 
     int channels = 0, rate = 0;
-    std::vector<float> data = readCapture(path, channels, rate);
+    std::vector<float> data = testsupport::readFloatFile(path, channels, rate);
     EXPECT_EQ(channels, 2);
     EXPECT_EQ(rate, 32000);
     ASSERT_EQ(data.size(), consumed * 2);
@@ -133,7 +121,7 @@ TEST(AudioQueue, StarvingCountsUnderrunsAndPlaysSilence) {
     EXPECT_GT(q->underruns(), 0u);
     q->dispose(true);
     int channels = 0, rate = 0;
-    std::vector<float> data = readCapture(path, channels, rate);
+    std::vector<float> data = testsupport::readFloatFile(path, channels, rate);
     ASSERT_GT(data.size(), 2048u);
     for (std::size_t k = 0; k < 1024; ++k) ASSERT_EQ(data[k], static_cast<float>(0.5 * double(k + 1) / 1048576.0)) << k;
     for (std::size_t k = 1024; k < data.size(); ++k) ASSERT_EQ(data[k], 0.0f) << k;

@@ -58,14 +58,8 @@ protected:
         return spinUntil([&] { return !doc->audioFileDocumentTransportCommandReceiver()->isPlaying(); }, 20000);
     }
     static std::vector<float> capture(const std::string& path, int& channels) {
-        SF_INFO info{};
-        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-        if (!f) return {};
-        std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
-        sf_readf_float(f, data.data(), info.frames);
-        sf_close(f);
-        channels = info.channels;
-        return data;
+        int rate = 0;
+        return readFloatFile(path, channels, rate);
     }
     // Silence, then exactly frames 0 ... n-1 of `counting`, then silence only.
     static void expectPlayedExactly(const std::vector<float>& data, int channels, long n) {

@@ -61,4 +61,18 @@ inline bool writeFixture(const std::string& path, int format, int channels, int 
     return sf_close(f) == 0;
 }
 
+// All samples of a sound file as interleaved floats (empty when unreadable);
+// its channel count and rate go to the outputs.
+inline std::vector<float> readFloatFile(const std::string& path, int& channels, int& rate) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, data.data(), info.frames);
+    sf_close(f);
+    channels = info.channels;
+    rate = info.samplerate;
+    return data;
+}
+
 } // namespace testsupport
