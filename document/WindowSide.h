@@ -30,6 +30,7 @@ public:
     virtual void selectAll(platform::Object* sender) = 0;
     virtual void selectNone(platform::Object* sender) = 0;
     virtual void cut(platform::Object* sender) = 0;
+    using platform::Object::copy; // the value copy, beside the Edit command
     virtual void copy(platform::Object* sender) = 0;
     virtual void paste(platform::Object* sender) = 0;
     virtual void delete_(platform::Object* sender) = 0;

@@ -92,6 +92,7 @@ public:
     void selectAll(platform::Object* sender); // †
     void selectNone(platform::Object* sender); // †
     void cut(platform::Object* sender);        // †
+    using platform::Object::copy; // the value copy, beside the Edit command
     void copy(platform::Object* sender);       // †
     void paste(platform::Object* sender);      // †
     void delete_(platform::Object* sender);    // †

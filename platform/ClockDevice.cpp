@@ -15,7 +15,7 @@ namespace {
 class ClockDevice final : public Device {
 public:
     ClockDevice(DeviceClient& client, double rate, unsigned channels, SNDFILE* file, std::string name)
-        : client_(client), rate_(rate), channels_(channels), file_(file), name_(std::move(name)),
+        : client_(client), rate_(rate), file_(file), name_(std::move(name)),
           scratch_(kChunk * channels) {
         thread_ = std::thread([this] { run(); });
     }
@@ -64,7 +64,6 @@ private:
 
     DeviceClient& client_;
     double rate_;
-    unsigned channels_;
     SNDFILE* file_;
     std::string name_;
     std::vector<float> scratch_;

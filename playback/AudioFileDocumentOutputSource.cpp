@@ -87,9 +87,9 @@ bool AudioFileDocumentOutputSource::acceptsFormat() {
     if (!document_) return false;
     const double documentRate = document_->sampleRate();
     const double rate = sampleRate_.s_.v_;
-    const bool ratesValid = validRate(documentRate) & validRate(rate);
+    const bool ratesValid = validRate(documentRate) && validRate(rate);
     const auto documentChannels = static_cast<unsigned long long>(static_cast<std::int64_t>(document_->channelCount()));
-    const bool channelsValid = validChannels(documentChannels) & validChannels(channelCount_.v_);
+    const bool channelsValid = validChannels(documentChannels) && validChannels(channelCount_.v_);
     if (!ratesValid || !channelsValid) return false;
     // Equal on a fixed scale: 2^64 over twice the highest rate, within 3 steps.
     const auto a = static_cast<std::uint64_t>(documentRate * 48038396025285.0);
