@@ -4,10 +4,17 @@
 // information record asks, and decodes the whole file to interleaved 32-bit
 // float at the file's own rate and channel count.
 //
+// libsndfile is handed only what the reader decodes (WAVE, AIFF and CAF files
+// whose header our own walker found sound, and Sound Designer II files), so
+// that a damaged or hostile file never reaches code we cannot fix. Files of
+// containers other decoders know open without samples; the reader then
+// refuses them by type.
+//
 // One AudioFile is used by one thread at a time.
 #pragma once
 
 #include "platform/AudioTypes.h"
+#include "platform/Container.h"
 #include "platform/Object.h"
 
 #include <cstdint>
@@ -57,42 +64,6 @@ inline constexpr FourCharCode kEstimatedDuration = fourcc("edur");
 inline constexpr FourCharCode kBitRate = fourcc("brat");
 } // namespace file
 
-// A marker or region as a CAF file stores it (names resolved from its
-// string table).
-struct ContainerMarker {
-    std::uint32_t type = 0;
-    double framePosition = 0;
-    std::uint32_t markerID = 0;
-    std::uint32_t channel = 0;
-    std::string name;
-};
-struct ContainerRegion {
-    std::uint32_t regionID = 0;
-    std::string name;
-    bool hasName = false;
-    std::uint32_t flags = 0;
-    std::vector<ContainerMarker> markers;
-};
-
-// What the container header says, read without libsndfile.
-struct ContainerInfo {
-    FourCharCode type = 0;
-    std::vector<FourCharCode> chunkIDs; // every chunk inside the container, in order
-    std::int64_t dataOffset = -1;       // first byte of the sample data
-    std::int64_t dataByteCount = -1;    // bytes of sample data (clamped to the file)
-    std::uint32_t cafFormatFlags = 0;   // the CAF description's flags (1 float, 2 little-endian)
-    bool hasCafDescription = false;
-    std::uint32_t cafFormatID = 0;
-    std::vector<ContainerMarker> cafMarkers; // a CAF 'mark' chunk
-    std::vector<ContainerRegion> regions;    // a CAF 'regn' chunk
-    std::vector<unsigned char> magicCookie;  // a CAF 'kuki' chunk
-};
-
-// Reads the container header of the file at path. Never fails: an unreadable
-// or unknown file gives type 0 and no chunks. For unknown containers the type
-// is their first four bytes when those are printable.
-ContainerInfo readContainerInfo(const std::string& path);
-
 class AudioFile final : public Object {
 public:
     // Opens the file at path for reading: status 0 with *out set (+1), or an
@@ -101,9 +72,14 @@ public:
     static OSStatus open(const std::string& path, AudioFile** out);
 
     FourCharCode fileType() const { return container_.type; }
+    // Whether samples can be read (false for other decoders' containers).
+    bool hasDecoder() const { return sndfile_ != nullptr; }
     // The file's own encoding.
     const AudioStreamBasicDescription& fileDataFormat() const { return format_; }
     std::int64_t lengthFrames() const { return frames_; }
+    // The most frames the file's sample data can hold, for encodings of a
+    // fixed size per frame; -1 when the encoding does not tell (codecs).
+    std::int64_t framesTheDataCanHold() const;
     const std::string& path() const { return path_; }
 
     // The audio file's property questions (codes in namespace `file`).
@@ -135,7 +111,6 @@ private:
     ContainerInfo container_;
     AudioStreamBasicDescription format_;
     std::int64_t frames_ = 0;
-    std::vector<std::int32_t> channelMap_; // libsndfile channel map, when the file has one
     struct Cue {
         std::int32_t id;
         std::uint32_t position;

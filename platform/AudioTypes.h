@@ -124,6 +124,23 @@ inline constexpr FourCharCode kAudioFileNextType = fourcc("NeXT");
 inline constexpr FourCharCode kAudioFileWave64Type = fourcc("W64f");
 inline constexpr FourCharCode kAudioFileRF64Type = fourcc("RF64");
 inline constexpr FourCharCode kAudioFileFLACType = fourcc("flac");
+inline constexpr FourCharCode kAudioFileMP1Type = fourcc("MPG1");
+inline constexpr FourCharCode kAudioFileMP2Type = fourcc("MPG2");
+inline constexpr FourCharCode kAudioFileMP3Type = fourcc("MPG3");
+inline constexpr FourCharCode kAudioFileAAC_ADTSType = fourcc("adts");
+inline constexpr FourCharCode kAudioFileMPEG4Type = fourcc("mp4f");
+inline constexpr FourCharCode kAudioFileM4AType = fourcc("m4af");
+inline constexpr FourCharCode kAudioFile3GPType = fourcc("3gpp");
+inline constexpr FourCharCode kAudioFile3GP2Type = fourcc("3gp2");
+inline constexpr FourCharCode kAudioFileAMRType = fourcc("amrf");
+inline constexpr FourCharCode kAudioFileAC3Type = fourcc("ac-3");
+// Not a platform code: an Ogg stream's own magic, which the type rule for
+// unknown containers (their first four printable bytes) gives as well.
+inline constexpr FourCharCode kAudioFileOggType = fourcc("OggS");
+
+// Channel layout tags.
+inline constexpr std::uint32_t kAudioChannelLayoutTag_UseChannelDescriptions = 0;
+inline constexpr std::uint32_t kAudioChannelLayoutTag_UseChannelBitmap = 1u << 16;
 
 // Result codes.
 inline constexpr OSStatus kNoErr = 0;

@@ -44,14 +44,18 @@ TEST(AudioFileService, ReportsTheContainerTypeFromTheHeader) {
         const char* name;
         int format;
         FourCharCode type;
+        bool decoded; // other decoders' containers open without samples
     } cases[] = {
-        {"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, kAudioFileWAVEType},
-        {"a.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, kAudioFileAIFFType},
-        {"b.aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, kAudioFileAIFCType}, // libsndfile says AIFF
-        {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, kAudioFileCAFType},
-        {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, kAudioFileSoundDesigner2Type},
-        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kAudioFileFLACType},
-        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, kAudioFileWave64Type},
+        {"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, kAudioFileWAVEType, true},
+        {"a.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, kAudioFileAIFFType, true},
+        {"b.aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, kAudioFileAIFCType, false}, // libsndfile says AIFF
+        {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, kAudioFileCAFType, true},
+        {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, kAudioFileSoundDesigner2Type, true},
+        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kAudioFileFLACType, false},
+        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, kAudioFileWave64Type, false},
+        {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, kAudioFileRF64Type, false},
+        {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, kAudioFileNextType, false},
+        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, kAudioFileOggType, false},
     };
     for (auto& c : cases) {
         std::string path = dir.file(c.name);
@@ -60,10 +64,45 @@ TEST(AudioFileService, ReportsTheContainerTypeFromTheHeader) {
         auto f = openOrFail(path, &r);
         ASSERT_EQ(r, kNoErr) << c.name;
         EXPECT_EQ(f->fileType(), c.type) << c.name;
-        EXPECT_EQ(f->lengthFrames(), 1000) << c.name;
+        EXPECT_EQ(f->hasDecoder(), c.decoded) << c.name;
+        EXPECT_EQ(f->lengthFrames(), c.decoded ? 1000 : 0) << c.name;
         std::uint32_t type = 0, size = 4;
         EXPECT_EQ(f->getProperty(file::kFileFormat, &size, &type), kNoErr);
         EXPECT_EQ(type, c.type);
+        if (!c.decoded) {
+            float sample[2];
+            std::uint32_t frames = 1;
+            EXPECT_NE(f->readFloat(&frames, sample), kNoErr) << c.name;
+            EXPECT_EQ(frames, 0u);
+        }
+    }
+}
+
+TEST(AudioFileService, TellsOtherDecodersStreamsByTheirMagicNumbers) {
+    TempDir dir;
+    const struct {
+        std::string bytes;
+        FourCharCode type;
+    } cases[] = {
+        {std::string("ID3\x04\0\0\0\0\0\x10", 10) + std::string(40, '\0'), kAudioFileMP3Type},
+        {std::string("\xFF\xFB\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP3Type},
+        {std::string("\xFF\xFD\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP2Type},
+        {std::string("\xFF\xF1\x50\x80", 4) + std::string(40, '\0'), kAudioFileAAC_ADTSType},
+        {std::string("\0\0\0\x20" "ftypM4A \0\0\0\0", 16) + std::string(40, '\0'), kAudioFileM4AType},
+        {std::string("\0\0\0\x20" "ftypisom\0\0\0\0", 16) + std::string(40, '\0'), kAudioFileMPEG4Type},
+        {std::string("\0\0\0\x20" "ftyp3gp4\0\0\0\0", 16) + std::string(40, '\0'), kAudioFile3GPType},
+        {"#!AMR\n" + std::string(40, '\0'), kAudioFileAMRType},
+        {std::string("\x0B\x77\x12\x34", 4) + std::string(40, '\0'), kAudioFileAC3Type},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        const std::string path = dir.file("s" + std::to_string(i++) + ".bin");
+        writeBytes(path, c.bytes);
+        OSStatus r;
+        auto f = openOrFail(path, &r);
+        ASSERT_EQ(r, kNoErr) << i;
+        EXPECT_EQ(f->fileType(), c.type) << i;
+        EXPECT_FALSE(f->hasDecoder());
     }
 }
 
