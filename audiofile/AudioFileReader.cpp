@@ -6,13 +6,20 @@
 #include "platform/Format.h"
 #include "platform/Values.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace ZQ {
 
 namespace audio = platform::audio;
 using platform::Ref;
+
+namespace {
+// Where a decode of an unconfirmed length starts; it doubles from there.
+constexpr std::uint64_t kFirstGrowingBlockFrames = 1 << 16;
+} // namespace
 
 OSStatus AllocateAudioBufferList(AudioBufferList& list, ExtAudioFile* reference, std::uint32_t frames) {
     audio::AudioStreamBasicDescription fileFormat;
@@ -40,7 +47,13 @@ OSStatus AllocateAudioBufferList(AudioBufferList& list, ExtAudioFile* reference,
     list.mNumberBuffers = 1;
     audio::AudioBuffer& b = list.mBuffers[0];
     b.mNumberChannels = client.mChannelsPerFrame;
-    b.mDataByteSize = std::uint64_t(frames) * client.mChannelsPerFrame * 4;
+    const std::uint64_t bytesPerFrame = std::uint64_t(client.mChannelsPerFrame) * 4;
+    // A length the sample data cannot hold (a codec's claimed frame count, say)
+    // gets no block of that size: the decode grows its block as frames arrive.
+    const std::int64_t room = reference->audioFile() ? reference->audioFile()->framesTheDataCanHold() : -1;
+    const bool trusted = room >= 0 && std::uint64_t(frames) <= std::uint64_t(room);
+    std::uint64_t capacity = trusted ? frames : std::min<std::uint64_t>(frames, kFirstGrowingBlockFrames);
+    b.mDataByteSize = capacity * bytesPerFrame;
     b.mData = b.mDataByteSize ? allocateZeroedArray(b.mDataByteSize) : nullptr;
     if (!b.mData) {
         b.mDataByteSize = 0;
@@ -49,14 +62,39 @@ OSStatus AllocateAudioBufferList(AudioBufferList& list, ExtAudioFile* reference,
         return -1;
     }
 
-    // One frame more than the length is asked for; the buffer's size caps
-    // what the service may deliver at the reported length.
-    std::uint32_t delivered = frames + 1 > frames ? frames + 1 : frames;
-    r = reference->read(&delivered, &list);
-    if (r != audio::kNoErr) {
-        std::fprintf(stderr, "ExtAudioFileRead Err: \n");
-        return r;
+    std::uint64_t delivered = 0;
+    for (;;) {
+        // One frame more than the length is asked for; the buffer's size caps
+        // what the service may deliver at the reported length.
+        const std::uint64_t want = capacity - delivered;
+        AudioBufferList slice;
+        slice.mNumberBuffers = 1;
+        slice.mBuffers[0].mNumberChannels = b.mNumberChannels;
+        slice.mBuffers[0].mData = static_cast<unsigned char*>(b.mData) + delivered * bytesPerFrame;
+        slice.mBuffers[0].mDataByteSize = want * bytesPerFrame;
+        std::uint32_t got = frames + 1 > frames ? frames + 1 : frames;
+        r = reference->read(&got, &slice);
+        if (r != audio::kNoErr) {
+            b.mDataByteSize = delivered * bytesPerFrame;
+            std::fprintf(stderr, "ExtAudioFileRead Err: \n");
+            return r;
+        }
+        delivered += got;
+        if (got < want || delivered >= frames) break; // the end, or all of it
+        const std::uint64_t grown = std::min<std::uint64_t>(frames, capacity * 2);
+        void* bigger = allocateZeroedArray(grown * bytesPerFrame);
+        if (!bigger) {
+            b.mDataByteSize = delivered * bytesPerFrame;
+            std::fprintf(stderr, "AllocateAudioBufferList: allocation error. Escaping\n");
+            std::fprintf(stderr, "An error was encountered while allocating a buffer. Escaping.\n");
+            return -1;
+        }
+        std::memcpy(bigger, b.mData, delivered * bytesPerFrame);
+        freeZeroedArray(b.mData);
+        b.mData = bigger;
+        capacity = grown;
     }
+    b.mDataByteSize = delivered * bytesPerFrame;
     if (delivered == 0 || delivered == frames) return audio::kNoErr;
     std::fprintf(stderr, "Error: packet count mismatch\n");
     return -1;
