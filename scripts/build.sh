@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds, and then runs the demo
-# ("run") or every test ("test"). Debian 12; run as root or a sudoer.
+# ("run"), every test ("test"), or the open-path fuzzer for a number of
+# seconds ("fuzz [SECONDS]", 120 by default; clang, in build-fuzz/).
+# Debian 12; run as root or a sudoer.
 #   ZQ_SANITIZE=1  build with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
 #   ZQ_TSAN=1      build with ThreadSanitizer (build-tsan/)
 set -euo pipefail
@@ -9,6 +11,7 @@ cd "$(dirname "$0")/.."
 action=${1:-run}
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev
           libgtest-dev libbenchmark-dev sox)
+if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -26,6 +29,10 @@ build=build
 flags=()
 if [ "${ZQ_SANITIZE:-0}" = 1 ]; then build=build-asan; flags+=(-DZQ_SANITIZE=ON); fi
 if [ "${ZQ_TSAN:-0}" = 1 ]; then build=build-tsan; flags+=(-DZQ_TSAN=ON); fi
+if [ "$action" = fuzz ]; then
+    build=build-fuzz
+    flags=(-DZQ_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+fi
 
 cmake -S . -B "$build" -G Ninja "${flags[@]}" > /dev/null
 cmake --build "$build" --parallel 2
@@ -38,8 +45,22 @@ test)
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$build" --output-on-failure --parallel 2 --timeout 600
     ;;
+fuzz)
+    # Inputs of up to 64 KB from the committed corpus and freshly generated
+    # seeds; a crash, a sanitizer report, an input slower than the timeout or
+    # an allocation over the limit stops the run with a failure and leaves
+    # the input in build-fuzz/artifacts/.
+    seconds=${2:-120}
+    rm -rf "$build/corpus" "$build/seeds" "$build/artifacts"
+    mkdir -p "$build/corpus" "$build/seeds" "$build/artifacts"
+    "$build/bin/fuzz_seeds" "$build/seeds"
+    cp fuzz/regression/* "$build/corpus/"
+    "$build/bin/open_fuzzer" "$build/corpus" "$build/seeds" -max_total_time="$seconds" -max_len=65536 \
+        -timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=512 -close_fd_mask=3 -print_final_stats=1 \
+        -artifact_prefix="$build/artifacts/"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac
