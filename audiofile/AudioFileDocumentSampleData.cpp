@@ -1,7 +1,7 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 
 #include "audiofile/AudioFileReader.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,8 +2,8 @@
 
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "core/allocator.h"
-#include "platform/AudioFileWriter.h"
-#include "platform/Values.h"
+#include "platform/soundfile/AudioFileWriter.h"
+#include "platform/base/Values.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -7,7 +7,7 @@
 // destroys or truncates an existing file. Messages go to standard output.
 #pragma once
 
-#include "platform/AudioTypes.h"
+#include "platform/base/AudioTypes.h"
 
 #include <cstdint>
 

@@ -1,10 +1,10 @@
 #include "audiofile/AudioFileInformation.h"
 
 #include "core/allocator.h"
-#include "platform/AudioFile.h"
-#include "platform/ExtAudioFile.h"
-#include "platform/Format.h"
-#include "platform/Values.h"
+#include "platform/soundfile/AudioFile.h"
+#include "platform/soundfile/ExtAudioFile.h"
+#include "platform/base/Format.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <cstdio>

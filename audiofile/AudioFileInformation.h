@@ -6,7 +6,7 @@
 
 #include "core/holders.h"
 #include "core/object.h"
-#include "platform/AudioTypes.h"
+#include "platform/base/AudioTypes.h"
 
 #include <cstdint>
 #include <string>

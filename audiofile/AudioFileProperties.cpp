@@ -3,8 +3,8 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileInformation.h"
 #include "core/values.h"
-#include "platform/Format.h"
-#include "platform/Values.h"
+#include "platform/base/Format.h"
+#include "platform/base/Values.h"
 
 namespace ZQ {
 

@@ -1,10 +1,10 @@
 #include "audiofile/AudioFileReader.h"
 
 #include "core/allocator.h"
-#include "platform/ExtAudioFile.h"
-#include "platform/FileManager.h"
-#include "platform/Format.h"
-#include "platform/Values.h"
+#include "platform/soundfile/ExtAudioFile.h"
+#include "platform/base/FileManager.h"
+#include "platform/base/Format.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <cstdio>

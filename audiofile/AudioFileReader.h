@@ -8,7 +8,7 @@
 
 #include "audiofile/AudioFileInformation.h"
 #include "core/buffer.h"
-#include "platform/AudioTypes.h"
+#include "platform/base/AudioTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "playback/OutputStream.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -9,7 +9,7 @@
 //   reader_bench [minutes]     (default 10: 26,460,000 stereo frames)
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "core/holders.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <chrono>
 #include <cstdio>

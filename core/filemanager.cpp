@@ -1,6 +1,6 @@
 #include "core/filemanager.h"
 
-#include "platform/Format.h"
+#include "platform/base/Format.h"
 
 namespace ZQ {
 

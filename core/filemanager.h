@@ -5,7 +5,7 @@
 
 #include "core/holders.h"
 #include "core/wrappers.h"
-#include "platform/FileManager.h"
+#include "platform/base/FileManager.h"
 
 #include <string>
 

@@ -8,9 +8,9 @@
 
 #include "core/allocator.h"
 #include "core/object.h"
-#include "platform/Notifications.h"
-#include "platform/Object.h"
-#include "platform/Threads.h"
+#include "platform/base/Notifications.h"
+#include "platform/base/Object.h"
+#include "platform/threads/Threads.h"
 
 #include <functional>
 #include <new>

@@ -1,8 +1,8 @@
 // Thin thread and run-loop utilities over the platform's thread objects.
 #pragma once
 
-#include "platform/Threads.h"
-#include "platform/Values.h"
+#include "platform/threads/Threads.h"
+#include "platform/base/Values.h"
 
 #include <functional>
 #include <string>

@@ -11,7 +11,7 @@
 
 #include "core/errors.h"
 #include "core/object.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <cstdint>
 #include <string>

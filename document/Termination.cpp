@@ -4,7 +4,7 @@
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
-#include "platform/Notifications.h"
+#include "platform/base/Notifications.h"
 
 #include <mutex>
 

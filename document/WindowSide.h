@@ -6,7 +6,7 @@
 // Called on the main thread unless noted.
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,8 +3,8 @@
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
-#include "platform/Format.h"
-#include "platform/Threads.h"
+#include "platform/base/Format.h"
+#include "platform/threads/Threads.h"
 
 #include <QSettings>
 #include <algorithm>

@@ -21,7 +21,7 @@
 #include "playback/PlaybackDocument.h"
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <cstdint>
 #include <mutex>

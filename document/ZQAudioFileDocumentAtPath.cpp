@@ -3,9 +3,9 @@
 #include "core/allocator.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQDocumentController.h"
-#include "platform/FileManager.h"
-#include "platform/Format.h"
-#include "platform/Threads.h"
+#include "platform/base/FileManager.h"
+#include "platform/base/Format.h"
+#include "platform/threads/Threads.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "document/ZQAudioFileDocumentTransportController.h"
 
 #include "document/ZQAudioFileDocument.h"
-#include "platform/Threads.h"
+#include "platform/threads/Threads.h"
 
 #include <mutex>
 

@@ -3,8 +3,8 @@
 // Any thread.
 #pragma once
 
-#include "platform/Object.h"
-#include "platform/Values.h"
+#include "platform/base/Object.h"
+#include "platform/base/Values.h"
 
 #include <mutex>
 #include <string>

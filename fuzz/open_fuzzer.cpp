@@ -7,7 +7,7 @@
 #include "audiofile/AudioFileProperties.h"
 #include "core/holders.h"
 #include "fuzz/FuzzInput.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <cstdio>
 #include <cstdlib>

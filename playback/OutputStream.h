@@ -12,8 +12,8 @@
 #include "core/holders.h"
 #include "core/values.h"
 #include "playback/OutputSource.h"
-#include "platform/AudioQueue.h"
-#include "platform/RunLoop.h"
+#include "platform/audioout/AudioQueue.h"
+#include "platform/threads/RunLoop.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/values.h"
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 

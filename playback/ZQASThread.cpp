@@ -1,7 +1,7 @@
 #include "playback/ZQASThread.h"
 
 #include "playback/OutputStream.h"
-#include "platform/Format.h"
+#include "platform/base/Format.h"
 
 #include <mutex>
 

@@ -7,8 +7,8 @@
 #include "core/holders.h"
 #include "core/values.h"
 #include "core/wrappers.h"
-#include "platform/RunLoop.h"
-#include "platform/Threads.h"
+#include "platform/threads/RunLoop.h"
+#include "platform/threads/Threads.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -2,8 +2,8 @@
 
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
-#include "platform/RunLoop.h"
-#include "platform/Threads.h"
+#include "platform/threads/RunLoop.h"
+#include "platform/threads/Threads.h"
 
 #include <atomic>
 #include <mutex>

@@ -5,7 +5,7 @@
 #include "Containers.h"
 #include "audiofile/AudioFileProperties.h"
 #include "fuzz/FuzzInput.h"
-#include "platform/AudioFile.h"
+#include "platform/soundfile/AudioFile.h"
 #include "support/Fixtures.h"
 
 #include <chrono>

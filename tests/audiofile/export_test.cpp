@@ -1,5 +1,5 @@
 #include "audiofile/AudioFileExport.h"
-#include "platform/AudioFile.h"
+#include "platform/soundfile/AudioFile.h"
 #include "support/Fixtures.h"
 #include "Capture.h"
 

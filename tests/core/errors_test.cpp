@@ -1,7 +1,7 @@
 #include "core/errors.h"
 #include "core/holders.h"
 #include "core/filemanager.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "core/errors.h"
 #include "core/holders.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 #include "support/EventLoop.h"
 
 #include <gtest/gtest.h>

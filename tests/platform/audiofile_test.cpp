@@ -1,6 +1,6 @@
-#include "platform/AudioFile.h"
-#include "platform/ExtAudioFile.h"
-#include "platform/Values.h"
+#include "platform/soundfile/AudioFile.h"
+#include "platform/soundfile/ExtAudioFile.h"
+#include "platform/base/Values.h"
 #include "support/Fixtures.h"
 
 #include <cstring>

@@ -1,5 +1,5 @@
-#include "platform/AudioFile.h"
-#include "platform/AudioFileWriter.h"
+#include "platform/soundfile/AudioFile.h"
+#include "platform/soundfile/AudioFileWriter.h"
 #include "support/Fixtures.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "platform/AudioQueue.h"
-#include "platform/RunLoop.h"
-#include "platform/Values.h"
+#include "platform/audioout/AudioQueue.h"
+#include "platform/threads/RunLoop.h"
+#include "platform/base/Values.h"
 #include "support/Fixtures.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "platform/Format.h"
-#include "platform/Values.h"
+#include "platform/base/Format.h"
+#include "platform/base/Values.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/Notifications.h"
-#include "platform/Values.h"
+#include "platform/base/Notifications.h"
+#include "platform/base/Values.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

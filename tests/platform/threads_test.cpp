@@ -1,4 +1,4 @@
-#include "platform/Threads.h"
+#include "platform/threads/Threads.h"
 #include "support/EventLoop.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileExport.h"
 #include "core/holders.h"
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/AudioFileWriter.h"
+#include "platform/soundfile/AudioFileWriter.h"
 
 #include <cmath>
 #include <sndfile.h>

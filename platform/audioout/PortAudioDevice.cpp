@@ -1,5 +1,5 @@
 // The real output device through PortAudio (the one file that includes it).
-#include "platform/AudioDevice.h"
+#include "platform/audioout/AudioDevice.h"
 
 #include <fcntl.h>
 #include <mutex>

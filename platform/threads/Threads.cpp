@@ -1,6 +1,6 @@
-#include "platform/Threads.h"
+#include "platform/threads/Threads.h"
 
-#include "platform/MainThreadQueue.h"
+#include "platform/threads/MainThreadQueue.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -142,25 +142,11 @@ Q_COREAPP_STARTUP_FUNCTION(createMainThreadQueue)
 MainThreadQueue* MainThreadQueue::instance() { return gMainThreadQueue.load(); }
 
 void MainThreadQueue::post(std::function<void()> work) {
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        work_.push_back(std::move(work));
-    }
+    work_.push(work); // never closed: the queue lives as long as the process
     QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
 }
 
-void MainThreadQueue::drain() {
-    for (;;) {
-        std::function<void()> next;
-        {
-            std::lock_guard<std::mutex> g(mutex_);
-            if (work_.empty()) return;
-            next = std::move(work_.front());
-            work_.pop_front();
-        }
-        next();
-    }
-}
+void MainThreadQueue::drain() { work_.drain(); }
 
 void performOnMainThread(std::function<void()> work) {
     MainThreadQueue* queue = MainThreadQueue::instance();

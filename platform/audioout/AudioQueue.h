@@ -20,8 +20,8 @@
 // All other members are called on the owner's run-loop thread.
 #pragma once
 
-#include "platform/AudioTypes.h"
-#include "platform/Object.h"
+#include "platform/base/AudioTypes.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 #include <string>

@@ -4,8 +4,8 @@
 // writes the headers.
 #pragma once
 
-#include "platform/AudioTypes.h"
-#include "platform/Object.h"
+#include "platform/base/AudioTypes.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // The file manager stand-in: questions about the file system.
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <string>
 

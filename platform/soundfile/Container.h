@@ -9,7 +9,7 @@
 // make the walk neither run long nor allocate much.
 #pragma once
 
-#include "platform/AudioTypes.h"
+#include "platform/base/AudioTypes.h"
 
 #include <cstdint>
 #include <string>

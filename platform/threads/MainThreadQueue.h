@@ -4,10 +4,10 @@
 // the thread checker can see (Qt's own locking is invisible to it).
 #pragma once
 
+#include "platform/threads/WorkQueue.h"
+
 #include <QObject>
-#include <deque>
 #include <functional>
-#include <mutex>
 
 namespace platform {
 
@@ -22,8 +22,7 @@ public:
     MainThreadQueue() = default;
 
 private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> work_;
+    WorkQueue work_;
 };
 
 } // namespace platform

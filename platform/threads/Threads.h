@@ -7,7 +7,7 @@
 // holds a reference to a scheduled timer until it is invalidated.
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "platform/AudioFile.h"
+#include "platform/soundfile/AudioFile.h"
 
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/Container.h"
+#include "platform/soundfile/Container.h"
 
 #include <algorithm>
 #include <cstdio>

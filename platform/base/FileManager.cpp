@@ -1,4 +1,4 @@
-#include "platform/FileManager.h"
+#include "platform/base/FileManager.h"
 
 #include <sys/stat.h>
 

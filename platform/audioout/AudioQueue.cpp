@@ -1,8 +1,8 @@
-#include "platform/AudioQueue.h"
+#include "platform/audioout/AudioQueue.h"
 
-#include "platform/AudioDevice.h"
-#include "platform/RunLoop.h"
-#include "platform/Values.h"
+#include "platform/audioout/AudioDevice.h"
+#include "platform/threads/RunLoop.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <atomic>

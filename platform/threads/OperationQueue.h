@@ -3,7 +3,7 @@
 // All members may be called from any thread.
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <atomic>
 #include <condition_variable>

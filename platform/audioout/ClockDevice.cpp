@@ -1,6 +1,6 @@
 // The null and capture backends: a thread that takes frames at the real rate
 // (the capture one also writes them to a WAV file).
-#include "platform/AudioDevice.h"
+#include "platform/audioout/AudioDevice.h"
 
 #include <atomic>
 #include <chrono>

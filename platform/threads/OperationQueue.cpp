@@ -1,4 +1,4 @@
-#include "platform/OperationQueue.h"
+#include "platform/threads/OperationQueue.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <cstdio>
 

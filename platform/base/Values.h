@@ -7,7 +7,7 @@
 // another writes.
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,8 @@
 // while its thread runs it (runFor).
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
+#include "platform/threads/WorkQueue.h"
 
 #include <atomic>
 #include <chrono>
@@ -72,7 +73,6 @@ public:
 private:
     RunLoop();
     ~RunLoop() override;
-    void drainWork();
     void fireTimers();
     void runSources();
     double secondsToNextTimer() const;
@@ -86,14 +86,12 @@ private:
     };
     int eventFd_ = -1;
     std::thread::id owner_;
-    std::mutex mutex_; // work queue only
-    std::deque<std::function<void()>> work_;
+    WorkQueue work_;
     std::vector<TimerEntry> timers_;                           // loop thread only
     std::vector<std::shared_ptr<RunLoopSource>> sources_;      // loop thread only
     int nextTimer_ = 1;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> waiting_{false};
-    bool closed_ = false; // under mutex_
 };
 
 } // namespace platform

@@ -13,9 +13,9 @@
 // One AudioFile is used by one thread at a time.
 #pragma once
 
-#include "platform/AudioTypes.h"
-#include "platform/Container.h"
-#include "platform/Object.h"
+#include "platform/base/AudioTypes.h"
+#include "platform/soundfile/Container.h"
+#include "platform/base/Object.h"
 
 #include <cstdint>
 #include <string>

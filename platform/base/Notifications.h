@@ -7,7 +7,7 @@
 // is not running and will not run again (a callback may remove itself).
 #pragma once
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "platform/Format.h"
+#include "platform/base/Format.h"
 
-#include "platform/Object.h"
+#include "platform/base/Object.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/Notifications.h"
+#include "platform/base/Notifications.h"
 
 #include <algorithm>
 

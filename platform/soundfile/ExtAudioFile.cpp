@@ -1,6 +1,6 @@
-#include "platform/ExtAudioFile.h"
+#include "platform/soundfile/ExtAudioFile.h"
 
-#include "platform/Values.h"
+#include "platform/base/Values.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/RunLoop.h"
+#include "platform/threads/RunLoop.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,34 +35,19 @@ void RunLoop::stop() {
 }
 
 void RunLoop::perform(std::function<void()> work) {
-    {
-        std::unique_lock<std::mutex> g(mutex_);
-        if (closed_) {
-            g.unlock();
-            work();
-            return;
-        }
-        work_.push_back(std::move(work));
+    if (!work_.push(work)) {
+        work(); // a closed loop: run it here
+        return;
     }
     wakeUp();
 }
 
 void RunLoop::close() {
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        if (closed_) return;
-        closed_ = true;
-    }
-    drainWork();
+    if (work_.close()) work_.drain();
 }
 
 void RunLoop::performAndWait(const std::function<void()>& work) {
-    bool closed;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        closed = closed_;
-    }
-    if (isCurrent() || closed) {
+    if (isCurrent() || work_.isClosed()) {
         work();
         return;
     }
@@ -100,19 +85,6 @@ void RunLoop::removeSource(const std::shared_ptr<RunLoopSource>& source) {
     sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
 }
 
-void RunLoop::drainWork() {
-    for (;;) {
-        std::function<void()> next;
-        {
-            std::lock_guard<std::mutex> g(mutex_);
-            if (work_.empty()) return;
-            next = std::move(work_.front());
-            work_.pop_front();
-        }
-        next();
-    }
-}
-
 void RunLoop::fireTimers() {
     const auto now = Clock::now();
     // Copy the due ones first: a timer may add or remove timers.
@@ -145,7 +117,7 @@ RunLoop::Result RunLoop::runFor(double seconds) {
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (;;) {
         if (stopRequested_.exchange(false, std::memory_order_acq_rel)) return Result::Stopped;
-        drainWork();
+        work_.drain();
         runSources();
         fireTimers();
         if (stopRequested_.exchange(false, std::memory_order_acq_rel)) return Result::Stopped;
@@ -154,12 +126,9 @@ RunLoop::Result RunLoop::runFor(double seconds) {
         const double wait = std::min(left, std::max(0.0, secondsToNextTimer()));
         pollfd p{eventFd_, POLLIN, 0};
         waiting_.store(true, std::memory_order_release);
-        {
-            std::lock_guard<std::mutex> g(mutex_);
-            if (!work_.empty()) {
-                waiting_.store(false, std::memory_order_release);
-                continue;
-            }
+        if (!work_.isEmpty()) {
+            waiting_.store(false, std::memory_order_release);
+            continue;
         }
         ::poll(&p, 1, static_cast<int>(wait * 1000.0 + 0.999));
         waiting_.store(false, std::memory_order_release);
