@@ -1,7 +1,7 @@
 // Damaged and hostile files, grouped by what went wrong with them before:
 // each case failed (crashed, hung or invoked undefined behaviour) on the
 // reader as it was, and must now open correctly or be refused cleanly.
-#include "Capture.h"
+#include "OpenedStore.h"
 #include "Containers.h"
 #include "audiofile/AudioFileProperties.h"
 #include "fuzz/FuzzInput.h"

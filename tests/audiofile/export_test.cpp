@@ -1,7 +1,7 @@
 #include "audiofile/AudioFileExport.h"
 #include "platform/soundfile/AudioFile.h"
 #include "support/Fixtures.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <cmath>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "platform/base/Values.h"
 #include "support/Fixtures.h"
 #include "CafChunks.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <sndfile.h>
 

@@ -1,6 +1,6 @@
 #include "audiofile/AudioFileProperties.h"
 #include "support/Fixtures.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <sndfile.h>
 

@@ -1,6 +1,6 @@
 #include "audiofile/AudioFileReader.h"
 #include "support/Fixtures.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <cmath>
 #include <filesystem>

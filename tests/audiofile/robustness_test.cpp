@@ -4,7 +4,7 @@
 #include "audiofile/AudioFileProperties.h"
 #include "support/Fixtures.h"
 #include "CafChunks.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <fstream>
 #include <random>

@@ -1,6 +1,6 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "support/Fixtures.h"
-#include "Capture.h"
+#include "OpenedStore.h"
 
 #include <sndfile.h>
 #include <thread>

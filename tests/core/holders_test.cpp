@@ -1,7 +1,7 @@
 #include "core/errors.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
-#include "support/EventLoop.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -117,13 +117,13 @@ TEST(RenewableTimerHolder, StartRefusesWhileRunningAndRestartsAfterStop) {
     platform::Timer* running = t.timer();
     EXPECT_FALSE(t.start(0.01, [&](platform::Timer*) { ++second; }));
     EXPECT_EQ(t.timer(), running);
-    EXPECT_TRUE(testsupport::spinUntil([&] { return first >= 2; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return first >= 2; }));
     EXPECT_EQ(second, 0);
 
     t.stop();
     EXPECT_FALSE(t.isRunning());
     int firstAtStop = first;
     ASSERT_TRUE(t.start(0.01, [&](platform::Timer*) { ++second; }));
-    EXPECT_TRUE(testsupport::spinUntil([&] { return second >= 2; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return second >= 2; }));
     EXPECT_EQ(first, firstAtStop);
 }

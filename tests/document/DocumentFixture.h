@@ -4,9 +4,9 @@
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
-#include "support/EventLoop.h"
+#include "support/Wait.h"
 #include "support/Fixtures.h"
-#include "audiofile/Capture.h"
+#include "support/Output.h"
 #include "Recorders.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ protected:
     platform::Ref<ZQAudioFileDocument> openDocument(const std::string& path) {
         auto doc = platform::Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
         EXPECT_TRUE(doc->readFromURL(fileURL(path).get(), "WAVE audio file", nullptr));
-        EXPECT_TRUE(spinUntil([&] { return doc->audioFileDocumentTransportController() || !doc->fileOpenError().empty() ||
+        EXPECT_TRUE(waitUntil([&] { return doc->audioFileDocumentTransportController() || !doc->fileOpenError().empty() ||
                                            side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; }));
         opened.push_back(doc);
         return doc;

@@ -67,7 +67,7 @@ TEST_F(DocumentTest, AFailedDecodeShowsTheAlertAndOkClosesTheDocument) {
     Ref<ZQAudioFileDocument> doc;
     Captured m = capture([&] {
         doc = openDocument(path);
-        spinUntil([&] { return bool(side.dismissAlert); });
+        waitUntil([&] { return bool(side.dismissAlert); });
     });
     EXPECT_NE(m.err.find("Failed to read audio file: file://" + path), std::string::npos) << m.err;
     EXPECT_EQ(side.log.count("side.alert:The audio file could not be opened.|Ok"), 1);
@@ -89,7 +89,7 @@ TEST_F(DocumentTest, AnAlertThatCannotBeShownIsLogged) {
     Ref<ZQAudioFileDocument> doc;
     Captured m = capture([&] {
         doc = openDocument(path);
-        spinUntil([&] { return side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; });
+        waitUntil([&] { return side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; });
         spinFor(10);
     });
     EXPECT_NE(m.err.find("Unable to display error: The file '" + path + "' may be an unreadable format"), std::string::npos);

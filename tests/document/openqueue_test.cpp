@@ -28,7 +28,7 @@ TEST_F(DocumentTest, ThePlaceholderRouteBuildsTheWindowThenLeaves) {
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 2000));
     ASSERT_TRUE(controller().openDocumentWithContentsOfPath(path, nullptr));
     EXPECT_EQ(placeholders(), 1);
-    ASSERT_TRUE(spinUntil([] { return placeholders() == 0; }));
+    ASSERT_TRUE(waitUntil([] { return placeholders() == 0; }));
     auto docs = realDocuments();
     ASSERT_EQ(docs.size(), 1u);
     EXPECT_TRUE(docs[0]->fileHasLoaded());
@@ -43,7 +43,7 @@ TEST_F(DocumentTest, APlaceholderLeavesAfterADecodeFailureToo) {
     { std::ofstream(path) << "caff but nothing else"; }
     capture([&] {
         ASSERT_TRUE(controller().openDocumentWithContentsOfPath(path, nullptr));
-        ASSERT_TRUE(spinUntil([&] { return placeholders() == 0 && bool(side.dismissAlert); }));
+        ASSERT_TRUE(waitUntil([&] { return placeholders() == 0 && bool(side.dismissAlert); }));
     });
     EXPECT_EQ(side.alertText, "The file '" + path + "' may be an unreadable format or possibly damaged.");
     ASSERT_EQ(realDocuments().size(), 1u);
@@ -116,7 +116,7 @@ TEST_F(DocumentTest, ManyOpensDecodeAtMostSixteenAtOnce) {
         ASSERT_TRUE(writeFixture(dir.file("m" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 400000));
     for (int i = 0; i < files; ++i)
         ASSERT_TRUE(controller().openDocumentWithContentsOfPath(dir.file("m" + std::to_string(i) + ".wav"), nullptr));
-    ASSERT_TRUE(spinUntil([&] { return side.windowsShown.load() == files && placeholders() == 0; }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return side.windowsShown.load() == files && placeholders() == 0; }, 60000));
     EXPECT_LE(ZQAudioFileOpenOperation::peakRunningOpens(), 16);
     EXPECT_GE(ZQAudioFileOpenOperation::peakRunningOpens(), 2); // they do run side by side
     EXPECT_EQ(realDocuments().size(), static_cast<std::size_t>(files));
@@ -127,7 +127,7 @@ TEST_F(DocumentTest, AfterTerminationOpensAreDropped) {
     const std::string path = dir.file("late.wav");
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 100));
     ASSERT_TRUE(controller().openDocumentWithContentsOfPath(path, nullptr)); // makes the queue
-    ASSERT_TRUE(spinUntil([] { return placeholders() == 0; }));
+    ASSERT_TRUE(waitUntil([] { return placeholders() == 0; }));
     Captured m = capture([] { ZQAudioFileOpenOperation::applicationWillTerminate(); });
     EXPECT_EQ(m.out, ".suoqe.\n");
     ASSERT_TRUE(controller().openDocumentWithContentsOfPath(path, nullptr));

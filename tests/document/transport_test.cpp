@@ -132,7 +132,7 @@ TEST_F(DocumentTest, TransportBarFollowsTheStateAndUpdatesOnTheMainThread) {
 
     // A Stop from another thread (as at the end of a file) reaches the bar on the main thread.
     std::thread([&] { t->perform_Stop(nullptr); }).join();
-    EXPECT_TRUE(spinUntil([&] { return !bar->state(TransportButton::Play); }));
+    EXPECT_TRUE(waitUntil([&] { return !bar->state(TransportButton::Play); }));
     EXPECT_TRUE(bar->isEnabled(TransportButton::Play));
     EXPECT_FALSE(bar->state(TransportButton::Pause));
 }

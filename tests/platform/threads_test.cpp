@@ -1,5 +1,5 @@
 #include "platform/threads/Threads.h"
-#include "support/EventLoop.h"
+#include "support/Wait.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST(PlatformThread, MainThreadIsKnown) {
 TEST(PlatformThread, ADetachedThreadKeepsItsObjectAliveUntilItEnds) {
     std::atomic<bool> done{false};
     Thread::detachNew([&] { done = true; });
-    EXPECT_TRUE(testsupport::spinUntil([&] { return done.load(); }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return done.load(); }));
 }
 
 TEST(PlatformTimer, RepeatsOnTheSchedulingThreadUntilInvalidated) {
@@ -46,7 +46,7 @@ TEST(PlatformTimer, RepeatsOnTheSchedulingThreadUntilInvalidated) {
         ++fired;
     }));
     EXPECT_EQ(t->retainCount(), 2u); // the caller's and the event loop's
-    EXPECT_TRUE(testsupport::spinUntil([&] { return fired >= 3; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return fired >= 3; }));
     t->invalidate();
     int atStop = fired;
     testsupport::spinFor(50);

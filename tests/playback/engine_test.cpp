@@ -11,9 +11,10 @@
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
-#include "support/EventLoop.h"
+#include "support/Wait.h"
 #include "support/Fixtures.h"
-#include "audiofile/Capture.h"
+#include "support/Output.h"
+#include "support/PlaybackCapture.h"
 
 #include <chrono>
 #include <cmath>
@@ -50,16 +51,17 @@ protected:
         setenv("ZQ_AUDIO_OUTPUT", ("capture:" + capture).c_str(), 1);
         auto doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
         EXPECT_TRUE(doc->readFromURL(fileURL(path).get(), "WAVE audio file", nullptr));
-        EXPECT_TRUE(spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; }));
+        EXPECT_TRUE(waitUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; }));
         docs.push_back(doc);
         return doc;
     }
     static bool playedToTheEnd(ZQAudioFileDocument* doc) {
-        return spinUntil([&] { return !doc->audioFileDocumentTransportCommandReceiver()->isPlaying(); }, 20000);
+        return waitUntil([&] { return !doc->audioFileDocumentTransportCommandReceiver()->isPlaying(); }, 20000);
     }
     static std::vector<float> capture(const std::string& path, int& channels) {
-        int rate = 0;
-        return readFloatFile(path, channels, rate);
+        PlayedSound played = readCapture(path);
+        channels = played.channels;
+        return std::move(played.samples);
     }
     // Silence, then exactly frames 0 ... n-1 of `counting`, then silence only.
     static void expectPlayedExactly(const std::vector<float>& data, int channels, long n) {
@@ -208,7 +210,7 @@ TEST_F(Engine, CancellingAStreamThreadClosesItsStreamBeforeReturning) {
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 11025, 50000, counting));
     Ref<ZQAudioFileDocument> doc = open(path, dir.file("cancel.wav"));
     ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(11025, ZQ::Num::Count(1ull));
-    ASSERT_TRUE(spinUntil([&] { return stream->isStarted(); }));
+    ASSERT_TRUE(waitUntil([&] { return stream->isStarted(); }));
     doc->audioFileDocumentTransportController()->perform_Play(nullptr);
     ZQASThread* thread = stream->streamThread();
     ASSERT_NE(thread, nullptr);

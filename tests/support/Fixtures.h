@@ -1,6 +1,8 @@
 // Audio fixtures written by the tests themselves with libsndfile.
 #pragma once
 
+#include "platform/base/Values.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -28,6 +30,10 @@ public:
 private:
     std::string path_;
 };
+
+inline platform::Ref<platform::URL> fileURL(const std::string& path) {
+    return platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+}
 
 // Sample value of channel c at frame k: exact in 16-bit, distinct per channel.
 inline double fixtureSample(int c, long k) {

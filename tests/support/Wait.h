@@ -1,4 +1,5 @@
-// Helpers for tests that wait on the current thread's Qt event loop.
+// Waiting in tests: on the current thread's Qt event loop, so that
+// main-thread hand-overs, timers and repaints keep running meanwhile.
 #pragma once
 
 #include <QCoreApplication>
@@ -9,7 +10,7 @@
 namespace testsupport {
 
 // Processes events until `done` holds or `timeoutMs` passes; returns `done()`.
-inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer clock;
     clock.start();
     while (!done() && clock.elapsed() < timeoutMs)
