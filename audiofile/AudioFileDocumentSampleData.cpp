@@ -8,10 +8,13 @@
 
 namespace ZQ {
 
-AudioFileDocumentSampleData::AudioFileDocumentSampleData() { information_.make(); }
+AudioFileDocumentSampleData::AudioFileDocumentSampleData() {
+    information_.make();
+}
 
 void AudioFileDocumentSampleData::releaseChannels() {
-    for (SampleBuffer& c : channels_) c.release();
+    for (SampleBuffer& c : channels_)
+        c.release();
 }
 
 void AudioFileDocumentSampleData::clear() {
@@ -48,7 +51,8 @@ bool AudioFileDocumentSampleData::read(const platform::URL* url) {
                 if (channels_[c].allocate(Num::Count(n))) { // fresh blocks come zeroed
                     const float* in = decoded[c].data();
                     double* out = channels_[c].data();
-                    for (std::uint64_t k = 0; k < n; ++k) out[k] = static_cast<double>(in[k]);
+                    for (std::uint64_t k = 0; k < n; ++k)
+                        out[k] = static_cast<double>(in[k]);
                 }
                 decoded[c].release(); // done with it: keeps the peak lower
             }

@@ -2,8 +2,8 @@
 
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "core/allocator.h"
-#include "platform/soundfile/AudioFileWriter.h"
 #include "platform/base/Values.h"
+#include "platform/soundfile/AudioFileWriter.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -49,8 +49,12 @@ void printCode(const char* text, audio::OSStatus e) {
     std::printf("\n");
 }
 
-std::uint16_t swap16(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
-std::uint32_t swap32(std::uint32_t v) { return __builtin_bswap32(v); }
+std::uint16_t swap16(std::uint16_t v) {
+    return static_cast<std::uint16_t>((v >> 8) | (v << 8));
+}
+std::uint32_t swap32(std::uint32_t v) {
+    return __builtin_bswap32(v);
+}
 
 // A temporary file next to the destination; removed unless renamed.
 class TemporaryFile {

@@ -26,8 +26,7 @@ inline constexpr int kInteger16 = 102;
 inline constexpr int kInteger32 = 104;
 inline constexpr int kFloat32 = 201;
 
-bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type,
-           int code);
+bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).

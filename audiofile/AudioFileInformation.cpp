@@ -1,10 +1,10 @@
 #include "audiofile/AudioFileInformation.h"
 
 #include "core/allocator.h"
-#include "platform/soundfile/AudioFile.h"
-#include "platform/soundfile/ExtAudioFile.h"
 #include "platform/base/Format.h"
 #include "platform/base/Values.h"
+#include "platform/soundfile/AudioFile.h"
+#include "platform/soundfile/ExtAudioFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +37,8 @@ public:
         return ext_ ? ext_->getProperty(id, ioSize, data) : file_->getProperty(id, ioSize, data);
     }
     const char* overwriteText() const {
-        return ext_ ? "Overwrite in property request (ExtAudioFile): " : "Overwrite in property request (AudioFileID): ";
+        return ext_ ? "Overwrite in property request (ExtAudioFile): "
+                    : "Overwrite in property request (AudioFileID): ";
     }
 
 private:
@@ -92,10 +93,14 @@ template <class B> void readBuffer(const PropertySource& src, FourCharCode id, B
         return;
     }
     switch (slot.value.prepare(size)) {
-    case Prepared::kEmpty: slot.flags = flagsFor(true, writable); return;
+    case Prepared::kEmpty:
+        slot.flags = flagsFor(true, writable);
+        return;
     case Prepared::kTooSmall:
-    case Prepared::kMisfit: return;
-    case Prepared::kReady: break;
+    case Prepared::kMisfit:
+        return;
+    case Prepared::kReady:
+        break;
     }
     std::uint32_t io = size;
     OSStatus g = src.get(id, &io, slot.value.data());
@@ -188,7 +193,8 @@ template <class Item> void PropertyList<Item>::resize(std::size_t count) {
             items_[i] = Item{};
         }
     } else {
-        for (std::size_t i = 0; i < std::min(count, items_.size()); ++i) items_[i] = Item{};
+        for (std::size_t i = 0; i < std::min(count, items_.size()); ++i)
+            items_[i] = Item{};
     }
     items_.resize(count);
 }
@@ -201,8 +207,8 @@ void reportPropertyError(FourCharCode property, OSStatus result) {
     if (result == 0 || isSilent(property, result)) return;
     const auto r = static_cast<std::uint32_t>(result);
     std::printf(" -==== Error accessing property: %c%c%c%c : %li (%c%c%c%c)\n", char(property >> 24),
-                char(property >> 16), char(property >> 8), char(property), static_cast<long>(result),
-                char(r >> 24), char(r >> 16), char(r >> 8), char(r));
+                char(property >> 16), char(property >> 8), char(property), static_cast<long>(result), char(r >> 24),
+                char(r >> 16), char(r >> 8), char(r));
 }
 
 void AudioFileInformationData::clearAudioFileSlots() {
@@ -337,8 +343,8 @@ std::string regionDescription(const std::vector<AudioFileRegion>& regions) {
         if (regions.empty()) return "< No Regions Defined >";
         std::string out;
         unsigned k = 1;
-        platform::Ref<platform::String> undefined = platform::Ref<platform::String>::adopt(
-            platform::String::create("< Undefined >"));
+        platform::Ref<platform::String> undefined =
+            platform::Ref<platform::String>::adopt(platform::String::create("< Undefined >"));
         for (const AudioFileRegion& r : regions) {
             if (k > 1) out += ", ";
             out += platform::format("%u) ", k++);

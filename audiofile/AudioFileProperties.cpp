@@ -18,8 +18,12 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 
 } // namespace
 
-std::string rowNameText(const std::string& name) { return replaceAll(name, "\n", " | "); }
-std::string rowValueText(const std::string& value) { return replaceAll(value, "\n", " _ _ _ "); }
+std::string rowNameText(const std::string& name) {
+    return replaceAll(name, "\n", " | ");
+}
+std::string rowValueText(const std::string& value) {
+    return replaceAll(value, "\n", " _ _ _ ");
+}
 
 AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* info, const std::string& path) {
     AudioFileProperties out;

@@ -18,10 +18,8 @@ struct AudioFileProperties {
 };
 
 // `path` is the document's file. Without a record: no rows and an empty text.
-AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* information,
-                                                const std::string& path);
-AudioFileProperties describeAudioFileProperties(const AudioFileDocumentSampleData* store,
-                                                const std::string& path);
+AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* information, const std::string& path);
+AudioFileProperties describeAudioFileProperties(const AudioFileDocumentSampleData* store, const std::string& path);
 
 // How a row shows a text on one line: each "\n" in a name becomes " | ",
 // each in a value " _ _ _ ".

@@ -1,10 +1,10 @@
 #include "audiofile/AudioFileReader.h"
 
 #include "core/allocator.h"
-#include "platform/soundfile/ExtAudioFile.h"
 #include "platform/base/FileManager.h"
 #include "platform/base/Format.h"
 #include "platform/base/Values.h"
+#include "platform/soundfile/ExtAudioFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -192,7 +192,8 @@ OSStatus openAudioFileList(AudioBufferList& list, const std::string* paths, std:
     }
     if (removed == count) return -1;
     std::size_t first = 0;
-    while (!valid[first]) ++first;
+    while (!valid[first])
+        ++first;
     OSStatus r = readAllFrames(list, references[first]);
     if (r != audio::kNoErr) {
         std::fprintf(stderr, "Failed to read sample data for file\n");
@@ -257,7 +258,8 @@ bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
         if (!outputs[c].allocate(Num::Count(frames))) continue; // a fresh, zeroed block
         float* out = outputs[c].data();
         const float* in = interleaved + c;
-        for (std::uint64_t k = 0; k < frames; ++k, in += channels) out[k] = *in;
+        for (std::uint64_t k = 0; k < frames; ++k, in += channels)
+            out[k] = *in;
     }
     DisposeAudioBufferListData(list);
     return true;

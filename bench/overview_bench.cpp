@@ -18,7 +18,8 @@ const std::vector<double>& hour() {
         std::uint32_t seed = 1;
         for (std::uint64_t i = 0; i < kSamples; ++i) {
             seed = seed * 1664525u + 1013904223u;
-            s[i] = 0.5 * std::sin(static_cast<double>(i) * 0.01) + (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.2;
+            s[i] = 0.5 * std::sin(static_cast<double>(i) * 0.01) +
+                   (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.2;
         }
         return s;
     }();
@@ -41,9 +42,13 @@ void rebuild(benchmark::State& state, double zoom, double scroll) {
     state.counters["visible_samples"] = static_cast<double>(visible.max_.v_ - visible.min_.v_);
 }
 
-void BM_OverviewFullZoomOut(benchmark::State& state) { rebuild(state, 1.0, 0.0); }
+void BM_OverviewFullZoomOut(benchmark::State& state) {
+    rebuild(state, 1.0, 0.0);
+}
 // One second of 44.1 kHz in view, in the middle of the hour.
-void BM_OverviewOneSecond(benchmark::State& state) { rebuild(state, 44100.0 / kSamples, 0.5); }
+void BM_OverviewOneSecond(benchmark::State& state) {
+    rebuild(state, 44100.0 / kSamples, 0.5);
+}
 
 } // namespace
 

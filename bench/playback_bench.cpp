@@ -10,8 +10,8 @@
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
-#include "playback/OutputStream.h"
 #include "platform/base/Values.h"
+#include "playback/OutputStream.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -36,12 +36,14 @@ void spinFor(double seconds) {
     QTimer tick;
     tick.start(20);
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 void spinUntil(const std::function<bool()>& done) {
     QTimer tick;
     tick.start(20);
-    while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 bool writeFile(const std::string& path, int rate, long frames) {
@@ -54,7 +56,8 @@ bool writeFile(const std::string& path, int rate, long frames) {
     std::vector<short> block(2 * 48000);
     for (long at = 0; at < frames;) {
         const long n = std::min<long>(48000, frames - at);
-        for (long k = 0; k < n; ++k) block[2 * k] = block[2 * k + 1] = static_cast<short>(8000 * std::sin((at + k) * 0.05));
+        for (long k = 0; k < n; ++k)
+            block[2 * k] = block[2 * k + 1] = static_cast<short>(8000 * std::sin((at + k) * 0.05));
         sf_writef_short(f, block.data(), n);
         at += n;
     }
@@ -104,7 +107,8 @@ int main(int argc, char** argv) {
     const std::string file = std::string(dir) + "/s.wav";
     if (!writeFile(file, 48000, 48000L * 30)) return 1;
     std::vector<platform::Ref<ZQAudioFileDocument>> docs;
-    for (int i = 0; i < 16; ++i) docs.push_back(open(file));
+    for (int i = 0; i < 16; ++i)
+        docs.push_back(open(file));
     spinFor(0.5); // the stream is running (silence)
     const double window = 4.0;
     std::printf("stream thread CPU per second of 48 kHz stereo audio (null output, %.0f s each):\n", window);
@@ -117,11 +121,13 @@ int main(int argc, char** argv) {
         const long long before = threadCpuNs("ZQASThread:4800");
         spinFor(window);
         const long long after = threadCpuNs("ZQASThread:4800");
-        for (int i = 0; i < playing; ++i) docs[i]->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        for (int i = 0; i < playing; ++i)
+            docs[i]->audioFileDocumentTransportController()->perform_Stop(nullptr);
         std::printf("  %2d source%s  %8.1f us per second of audio (%.3f %% of one core)\n", playing,
                     playing == 1 ? " " : "s", (after - before) / window / 1000.0, (after - before) / window / 1e7);
     }
-    for (auto& d : docs) d->close();
+    for (auto& d : docs)
+        d->close();
     docs.clear();
 
     // 2. Underruns with both cores busy.
@@ -133,7 +139,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 2; ++i)
         load.emplace_back([&] {
             volatile double x = 1;
-            while (!stop.load(std::memory_order_relaxed)) x = x * 1.0000001 + 1e-9;
+            while (!stop.load(std::memory_order_relaxed))
+                x = x * 1.0000001 + 1e-9;
         });
     ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(44100, ZQ::Num::Count(2ull));
     spinFor(0.3);
@@ -142,7 +149,8 @@ int main(int argc, char** argv) {
     spinFor(loadedSeconds);
     const std::uint64_t underruns = stream ? stream->underruns() - underrunsBefore : 0;
     stop = true;
-    for (auto& t : load) t.join();
+    for (auto& t : load)
+        t.join();
     std::printf("underruns over %.0f s of 44.1 kHz stereo playback with both cores busy: %llu\n", loadedSeconds,
                 static_cast<unsigned long long>(underruns));
     doc->close();

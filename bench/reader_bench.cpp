@@ -69,7 +69,8 @@ bool writeTestFile(const std::string& path, long frames) {
     unsigned seed = 1;
     for (long at = 0; at < frames;) {
         const long n = std::min<long>(65536, frames - at);
-        for (long k = 0; k < 2 * n; ++k) block[k] = static_cast<short>((seed = seed * 1103515245 + 12345) >> 16);
+        for (long k = 0; k < 2 * n; ++k)
+            block[k] = static_cast<short>((seed = seed * 1103515245 + 12345) >> 16);
         sf_writef_short(f, block.data(), n);
         at += n;
     }
@@ -100,13 +101,15 @@ int main(int argc, char** argv) {
         SF_INFO info{};
         SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
         std::vector<std::vector<double>> channels(static_cast<size_t>(info.channels));
-        for (auto& c : channels) c.resize(static_cast<size_t>(info.frames)); // one at a time: no template copy
+        for (auto& c : channels)
+            c.resize(static_cast<size_t>(info.frames)); // one at a time: no template copy
         std::vector<double> chunk(static_cast<size_t>(65536 * info.channels));
         for (sf_count_t at = 0; at < info.frames;) {
             const sf_count_t n = sf_readf_double(f, chunk.data(), 65536);
             if (n <= 0) std::abort();
             for (sf_count_t k = 0; k < n; ++k)
-                for (int c = 0; c < info.channels; ++c) channels[c][at + k] = chunk[k * info.channels + c];
+                for (int c = 0; c < info.channels; ++c)
+                    channels[c][at + k] = chunk[k * info.channels + c];
             at += n;
         }
         sf_close(f);

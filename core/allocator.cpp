@@ -21,12 +21,13 @@ std::atomic<bool> registryAlive{false};
 // before any default-priority static object and destroyed after all of them.
 __attribute__((init_priority(101))) static aref_ theRegistry;
 
-aref_& registry() { return theRegistry; }
+aref_& registry() {
+    return theRegistry;
+}
 
 extern "C" void ZQ_alloc_ref_error_break() {
-    std::printf("ZQ_alloc_ref_error_break::%p::%ld::%ld\n",
-                reinterpret_cast<void*>(pthread_self()), static_cast<long>(syscall(SYS_gettid)),
-                static_cast<long>(getpid()));
+    std::printf("ZQ_alloc_ref_error_break::%p::%ld::%ld\n", reinterpret_cast<void*>(pthread_self()),
+                static_cast<long>(syscall(SYS_gettid)), static_cast<long>(getpid()));
 }
 
 aref_::aref_() : name_("Default") {
@@ -45,9 +46,8 @@ aref_::~aref_() {
             records_.pop_back();
             if (!r.live) continue;
             std::printf("ZQ::aref_^^lqdeq: %p:%llu:%llu:Yes:%s:%s\n", r.address,
-                        static_cast<unsigned long long>(r.size),
-                        static_cast<unsigned long long>(r.size2), r.array ? "Yes" : "No",
-                        r.third ? "Yes" : "No");
+                        static_cast<unsigned long long>(r.size), static_cast<unsigned long long>(r.size2),
+                        r.array ? "Yes" : "No", r.third ? "Yes" : "No");
             ++count;
             total += r.size;
         }
@@ -68,15 +68,21 @@ void* aref_::allocate(std::size_t bytes, bool array) {
     // Zero in 8-byte words, then the remaining bytes.
     auto* words = static_cast<std::uint64_t*>(p);
     std::size_t nWords = bytes / 8;
-    for (std::size_t i = 0; i < nWords; ++i) words[i] = 0;
+    for (std::size_t i = 0; i < nWords; ++i)
+        words[i] = 0;
     auto* tail = static_cast<unsigned char*>(p) + nWords * 8;
-    for (std::size_t i = 0; i < bytes % 8; ++i) tail[i] = 0;
+    for (std::size_t i = 0; i < bytes % 8; ++i)
+        tail[i] = 0;
     registerRecord({p, bytes, bytes, true, array, false});
     return p;
 }
 
-void* aref_::allocateZeroed(std::size_t bytes) { return allocate(bytes, false); }
-void* aref_::allocateZeroedArray(std::size_t bytes) { return allocate(bytes, true); }
+void* aref_::allocateZeroed(std::size_t bytes) {
+    return allocate(bytes, false);
+}
+void* aref_::allocateZeroedArray(std::size_t bytes) {
+    return allocate(bytes, true);
+}
 
 void aref_::registerRecord(const AllocationRecord& record) {
     sync_guard g(this);
@@ -84,8 +90,8 @@ void aref_::registerRecord(const AllocationRecord& record) {
     if (watching_) {
         for (const AllocationRecord& w : watches_) {
             if (w.size != record.size || w.array != record.array) continue;
-            std::printf("aref_::mch::%p::%llu::%d\n", record.address,
-                        static_cast<unsigned long long>(record.size), record.array ? 1 : 0);
+            std::printf("aref_::mch::%p::%llu::%d\n", record.address, static_cast<unsigned long long>(record.size),
+                        record.array ? 1 : 0);
             ZQ_alloc_ref_error_break();
         }
     }
@@ -152,7 +158,8 @@ std::size_t aref_::recordCount() const {
 std::size_t aref_::liveCount() const {
     sync_guard g(this);
     std::size_t n = 0;
-    for (const AllocationRecord& r : records_) n += r.live ? 1 : 0;
+    for (const AllocationRecord& r : records_)
+        n += r.live ? 1 : 0;
     return n;
 }
 
@@ -161,16 +168,24 @@ std::size_t aref_::watchCount() const {
     return watches_.size();
 }
 
-void* allocateZeroed(std::size_t bytes) { return registry().allocateZeroed(bytes); }
-void* allocateZeroedArray(std::size_t bytes) { return registry().allocateZeroedArray(bytes); }
+void* allocateZeroed(std::size_t bytes) {
+    return registry().allocateZeroed(bytes);
+}
+void* allocateZeroedArray(std::size_t bytes) {
+    return registry().allocateZeroedArray(bytes);
+}
 
 bool release(void* address) {
     // After the registry is gone nothing can be vouched for: keep the block.
     return registryAlive.load() && registry().release(address);
 }
 
-void setReportOnExit(bool report) { registry().setReportOnExit(report); }
-void addWatch(std::uint64_t bytes, bool array) { registry().addWatch(bytes, array); }
+void setReportOnExit(bool report) {
+    registry().setReportOnExit(report);
+}
+void addWatch(std::uint64_t bytes, bool array) {
+    registry().addWatch(bytes, array);
+}
 
 void freeZeroed(void* address) {
     if (release(address)) ::operator delete(address);
@@ -180,8 +195,7 @@ void freeZeroedArray(void* address) {
     if (release(address)) ::operator delete[](address);
 }
 
-bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit,
-                        std::size_t elementSize) {
+bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit, std::size_t elementSize) {
     if (destination || n == 0 || n >= limit) return false;
     // A request the system cannot meet is retried a bounded number of times
     // with a short pause: retrying forever would hang the program on a file

@@ -85,8 +85,7 @@ inline constexpr int kAllocateArrayAttempts = 8;
 // The typed front end of the owning arrays, for 4- and 8-byte elements. Fails
 // without allocating when `destination` already holds a pointer, when n is 0,
 // or when n is not below `limit`.
-bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit,
-                        std::size_t elementSize);
+bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit, std::size_t elementSize);
 
 template <class T> bool allocateArray(T*& destination, std::uint64_t n, std::uint64_t limit) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "element sizes 4 and 8 only");

@@ -4,7 +4,9 @@
 
 namespace ZQ {
 
-FileManagerUtility::~FileManagerUtility() { reportPendingError(); }
+FileManagerUtility::~FileManagerUtility() {
+    reportPendingError();
+}
 
 bool FileManagerUtility::fileExists(const std::string& path) {
     if (manager_.isEmpty()) {

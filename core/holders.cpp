@@ -3,8 +3,7 @@
 namespace ZQ {
 
 void ObjCObjectObservationManager::observe(Callback callback, const std::string& name) {
-    if (ob_ && !name.empty())
-        platform::NotificationCenter::defaultCenter().addObserver(ob_, name, std::move(callback));
+    if (ob_ && !name.empty()) platform::NotificationCenter::defaultCenter().addObserver(ob_, name, std::move(callback));
     if (ob_) remove_ = true;
 }
 
@@ -18,8 +17,8 @@ void ObjCObjectObservationManager::remove() {
 
 bool RenewableTimer::start(double seconds, Callback callback, platform::Object* userInfo) {
     if (!t_.isEmpty() || !callback || !(seconds > 0.0)) return false;
-    OCPtr<platform::Timer, 0> fresh(platform::Timer::scheduledTimer(seconds, std::move(callback), userInfo),
-                                    kOCRetain, true);
+    OCPtr<platform::Timer, 0> fresh(platform::Timer::scheduledTimer(seconds, std::move(callback), userInfo), kOCRetain,
+                                    true);
     t_.set(fresh.get());
     return true;
 }

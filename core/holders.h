@@ -149,10 +149,16 @@ private:
         platform::Object* held = nullptr;
         switch (m_) {
         // Through the root: a kind may have its own methods named copy.
-        case kOCCopy: held = static_cast<const platform::Object*>(o)->copy(); break;
-        case kOCMutableCopy: held = static_cast<const platform::Object*>(o)->mutableCopy(); break;
-        case kOCTakeOver: return o;
-        default: return static_cast<T*>(o->retain());
+        case kOCCopy:
+            held = static_cast<const platform::Object*>(o)->copy();
+            break;
+        case kOCMutableCopy:
+            held = static_cast<const platform::Object*>(o)->mutableCopy();
+            break;
+        case kOCTakeOver:
+            return o;
+        default:
+            return static_cast<T*>(o->retain());
         }
         if (auto* typed = dynamic_cast<T*>(held)) return typed;
         platform::releaseObject(held); // a kind without that form: hold nothing

@@ -29,7 +29,9 @@ rlo_::rlo_() {
     }
 }
 
-rlo_::~rlo_() { destroy(); }
+rlo_::~rlo_() {
+    destroy();
+}
 
 void rlo_::destroy() {
     if (c_) return;
@@ -83,6 +85,8 @@ loc_r::~loc_r() {
     lc_.destroy();
 }
 
-bool z_::handle(std::int32_t code, QueryResult&) { return code == kQueryNoOperation; }
+bool z_::handle(std::int32_t code, QueryResult&) {
+    return code == kQueryNoOperation;
+}
 
 } // namespace ZQ

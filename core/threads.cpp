@@ -3,9 +3,15 @@
 namespace ZQ {
 namespace threads {
 
-platform::Thread* current() { return platform::Thread::current(); }
-platform::Thread* main() { return platform::Thread::main(); }
-bool isMainThread() { return platform::Thread::isMainThread(); }
+platform::Thread* current() {
+    return platform::Thread::current();
+}
+platform::Thread* main() {
+    return platform::Thread::main();
+}
+bool isMainThread() {
+    return platform::Thread::isMainThread();
+}
 
 platform::Array* commonModes() {
     static platform::Array* modes = [] {

@@ -1,8 +1,8 @@
 // Thin thread and run-loop utilities over the platform's thread objects.
 #pragma once
 
-#include "platform/threads/Threads.h"
 #include "platform/base/Values.h"
+#include "platform/threads/Threads.h"
 
 #include <functional>
 #include <string>
@@ -17,8 +17,8 @@ bool isMainThread();
 platform::Array* commonModes();
 // A thread object for a body, not started (+1; null for an empty body).
 platform::Thread* create(platform::Thread::Body body);
-void start(platform::Thread* thread);                            // ignored for null
-void setName(platform::Thread* thread, const char* name);        // ignored when either is null
+void start(platform::Thread* thread);                                                 // ignored for null
+void setName(platform::Thread* thread, const char* name);                             // ignored when either is null
 void detach(std::function<void(platform::Object*)> body, platform::Object* argument); // ignored when either is null
 
 } // namespace threads

@@ -21,9 +21,7 @@ bool sample_rate::isSupported() const {
 
 bool sample_rate::assign(const sample_rate& other) {
     // Integer parts compared as doubles: no overflow for any rate.
-    if (std::trunc(s_.v_) == std::trunc(other.s_.v_) &&
-        !other.isForceRefresh_)
-        return false;
+    if (std::trunc(s_.v_) == std::trunc(other.s_.v_) && !other.isForceRefresh_) return false;
     s_ = other.s_;
     r_ = other.r_;
     n_ = other.n_;
@@ -51,9 +49,19 @@ std::string hmsText(const HMSTime& time) {
     // and the truncation would turn exactly 10 ms into 9.
     const auto millis = static_cast<unsigned long long>(i * 1000 / r) % 1000;
     if (hours >= 100) return zero;
-    char text[13] = {kDigits[hours / 10], kDigits[hours % 10], ':', kDigits[minutes / 10], kDigits[minutes % 10],
-                     ':', kDigits[seconds / 10], kDigits[seconds % 10], '.', kDigits[millis / 100],
-                     kDigits[millis / 10 % 10], kDigits[millis % 10], 0};
+    char text[13] = {kDigits[hours / 10],
+                     kDigits[hours % 10],
+                     ':',
+                     kDigits[minutes / 10],
+                     kDigits[minutes % 10],
+                     ':',
+                     kDigits[seconds / 10],
+                     kDigits[seconds % 10],
+                     '.',
+                     kDigits[millis / 100],
+                     kDigits[millis / 10 % 10],
+                     kDigits[millis % 10],
+                     0};
     return text;
 }
 

@@ -14,9 +14,14 @@ platform::Object* takeReference(platform::Object* ref, std::int32_t code) {
     if (!ref) return nullptr;
     switch (code) {
     case kOwnRetain:
-    case kOwnRetainToo: ref->retain(); break;
-    case kOwnReleaseOnce: ref->release(); break;
-    default: break; // adopted as it is
+    case kOwnRetainToo:
+        ref->retain();
+        break;
+    case kOwnReleaseOnce:
+        ref->release();
+        break;
+    default:
+        break; // adopted as it is
     }
     return ref;
 }
@@ -25,11 +30,15 @@ platform::Object* copyOutReference(platform::Object* ref, std::int32_t code) {
     if (!ref) return nullptr;
     switch (code) {
     case kOwnRetain:
-    case kOwnRetainToo: return ref->retain();
-    case kOwnMutableCopy: return ref->mutableCopy();
+    case kOwnRetainToo:
+        return ref->retain();
+    case kOwnMutableCopy:
+        return ref->mutableCopy();
     case kOwnShare:
-    case kOwnAdopt: return ref;
-    default: return nullptr;
+    case kOwnAdopt:
+        return ref;
+    default:
+        return nullptr;
     }
 }
 
@@ -79,8 +88,7 @@ platform::Error* ZUError::copy() const {
 
 namespace {
 // A t_ value asks its content and treats an unanswered query as empty.
-template <class Content>
-bool answerIsEmpty(Content& content, std::int32_t code, QueryResult& result) {
+template <class Content> bool answerIsEmpty(Content& content, std::int32_t code, QueryResult& result) {
     if (code != kQueryIsEmpty) return false;
     QueryResult inner(true);
     result.setBoolean(ask(&content, kQueryIsEmpty, inner) == 1 ? inner.boolean() : true);
@@ -92,7 +100,9 @@ t_string::t_string(const char* utf8) {
     if (utf8) content_.with([&](ZUString& u) { u.createWithUTF8(utf8); });
 }
 
-t_string::t_string(const t_string& other) : z_(other) { content_.set(other.get().get()); }
+t_string::t_string(const t_string& other) : z_(other) {
+    content_.set(other.get().get());
+}
 
 t_string& t_string::operator=(const t_string& other) {
     if (this != &other) {
@@ -143,7 +153,9 @@ t_url t_url::fileURL(const std::string& path) {
     return t_url(platform::URL::fileURLWithPath(path), kOwnAdopt);
 }
 
-t_url::t_url(const t_url& other) : z_(other) { content_.set(other.get().get()); }
+t_url::t_url(const t_url& other) : z_(other) {
+    content_.set(other.get().get());
+}
 
 t_url& t_url::operator=(const t_url& other) {
     if (this != &other) {
@@ -165,7 +177,9 @@ std::string t_url::path() const {
 
 // ---- t_array
 
-t_array::t_array(const t_array& other) : z_(other) { content_.set(other.get().get()); }
+t_array::t_array(const t_array& other) : z_(other) {
+    content_.set(other.get().get());
+}
 
 t_array& t_array::operator=(const t_array& other) {
     if (this != &other) {

@@ -179,8 +179,7 @@ public:
     platform::Object* valueAtIndex(std::size_t i) const { return get() ? get()->objectAtIndex(i) : nullptr; }
 };
 
-class ZUDictionary
-    : public ZUAggregate<platform::Dictionary, platform::MutableDictionary, names::ZUDictionary> {
+class ZUDictionary : public ZUAggregate<platform::Dictionary, platform::MutableDictionary, names::ZUDictionary> {
 public:
     using ZUAggregate::ZUAggregate;
     std::size_t count() const { return get() ? get()->count() : 0; }
@@ -210,9 +209,7 @@ public:
     ZIValue(Held* ref, std::int32_t code) : ecobj(ref, code) {}
 
     // The class name, as a new string built from the text.
-    Ref<platform::String> className() const {
-        return Ref<platform::String>::adopt(platform::String::create(Name));
-    }
+    Ref<platform::String> className() const { return Ref<platform::String>::adopt(platform::String::create(Name)); }
     Ref<platform::String> description() const {
         sync_guard g(this);
         return ecobj.description();

@@ -1,10 +1,10 @@
 #include "document/Termination.h"
 
 #include "document/ZQAudioFileDocumentAtPath.h"
+#include "platform/base/Notifications.h"
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
-#include "platform/base/Notifications.h"
 
 #include <mutex>
 

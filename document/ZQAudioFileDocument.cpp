@@ -23,8 +23,12 @@ std::atomic<ZQDocumentWindowSide*> gWindowSide{nullptr};
 
 } // namespace
 
-void setDocumentWindowSide(ZQDocumentWindowSide* side) { gWindowSide.store(side); }
-ZQDocumentWindowSide* documentWindowSide() { return gWindowSide.load(); }
+void setDocumentWindowSide(ZQDocumentWindowSide* side) {
+    gWindowSide.store(side);
+}
+ZQDocumentWindowSide* documentWindowSide() {
+    return gWindowSide.load();
+}
 
 ZQAudioFileDocument* ZQAudioFileDocument::init() {
     auto* d = new ZQAudioFileDocument;
@@ -32,7 +36,9 @@ ZQAudioFileDocument* ZQAudioFileDocument::init() {
     return d;
 }
 
-ZQAudioFileDocument::~ZQAudioFileDocument() { timer_.stop(); }
+ZQAudioFileDocument::~ZQAudioFileDocument() {
+    timer_.stop();
+}
 
 Ref<ZQWaveformDisplayController> ZQAudioFileDocument::display() const {
     std::lock_guard<std::mutex> g(holders_);
@@ -50,8 +56,8 @@ Ref<ZQAudioFileDocumentOutputSourceController> ZQAudioFileDocument::sourceContro
 void ZQAudioFileDocument::initState() {
     Guard g(monitor());
     sampleData_.make();
-    Ref<ZQAudioFileDocumentOutputSourceController> controller =
-        Ref<ZQAudioFileDocumentOutputSourceController>::adopt(ZQAudioFileDocumentOutputSourceController::initWithDocument(this));
+    Ref<ZQAudioFileDocumentOutputSourceController> controller = Ref<ZQAudioFileDocumentOutputSourceController>::adopt(
+        ZQAudioFileDocumentOutputSourceController::initWithDocument(this));
     Ref<ZQAudioFileDocumentOutputSourceController> old;
     {
         std::lock_guard<std::mutex> h(holders_);
@@ -117,7 +123,8 @@ void ZQAudioFileDocument::concludeImport() {
     displayController->audioFileDataHasLoaded();
     connectToStreamingServer();
     Ref<ZQAudioFileDocumentTransportController> transportController =
-        Ref<ZQAudioFileDocumentTransportController>::adopt(ZQAudioFileDocumentTransportController::initWithDocument(this));
+        Ref<ZQAudioFileDocumentTransportController>::adopt(
+            ZQAudioFileDocumentTransportController::initWithDocument(this));
     {
         std::lock_guard<std::mutex> h(holders_);
         audioFileDocumentTransportController_ = transportController.get();
@@ -164,7 +171,8 @@ void ZQAudioFileDocument::displayFileOpenError() {
     ZQDocumentWindowSide* side = documentWindowSide();
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
     // Dismissing the alert closes the document.
-    if (side && side->runAlertSheet(this, "The audio file could not be opened.", "Ok", text, [self] { self->close(); })) {
+    if (side &&
+        side->runAlertSheet(this, "The audio file could not be opened.", "Ok", text, [self] { self->close(); })) {
         fileOpenError_.setText("");
         return;
     }
@@ -222,18 +230,34 @@ void ZQAudioFileDocument::openAudioFileAtURL(ZQAudioFileDocumentAtPath* placehol
     ZQAudioFileOpenOperation::openAudioFileDocumentAtPath(held.get());
 }
 
-void ZQAudioFileDocument::setFileURL(platform::URL* url) { fileURL_.set(url); }
-Ref<platform::URL> ZQAudioFileDocument::fileURL() const { return fileURL_.get(); }
-std::string ZQAudioFileDocument::fileName() const { return fileURL_.path(); }
-std::string ZQAudioFileDocument::fileOpenError() const { return fileOpenError_.utf8(); }
+void ZQAudioFileDocument::setFileURL(platform::URL* url) {
+    fileURL_.set(url);
+}
+Ref<platform::URL> ZQAudioFileDocument::fileURL() const {
+    return fileURL_.get();
+}
+std::string ZQAudioFileDocument::fileName() const {
+    return fileURL_.path();
+}
+std::string ZQAudioFileDocument::fileOpenError() const {
+    return fileOpenError_.utf8();
+}
 
-ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::sampleData() { return sampleData_.get(); }
-bool ZQAudioFileDocument::fileHasLoaded() { return sampleData_ && sampleData_->isLoaded(); }
+ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::sampleData() {
+    return sampleData_.get();
+}
+bool ZQAudioFileDocument::fileHasLoaded() {
+    return sampleData_ && sampleData_->isLoaded();
+}
 ZQ::Num::Count ZQAudioFileDocument::sampleCount(std::int32_t channel) {
     return sampleData_ ? sampleData_->channelSampleCount(channel) : ZQ::Num::Count(0ull);
 }
-double ZQAudioFileDocument::sampleRate() { return sampleData_ ? sampleData_->sampleRate() : 0.0; }
-std::int32_t ZQAudioFileDocument::channelCount() { return sampleData_ ? sampleData_->channelCount() : 0; }
+double ZQAudioFileDocument::sampleRate() {
+    return sampleData_ ? sampleData_->sampleRate() : 0.0;
+}
+std::int32_t ZQAudioFileDocument::channelCount() {
+    return sampleData_ ? sampleData_->channelCount() : 0;
+}
 const ZQ::AudioFileInformationData* ZQAudioFileDocument::audioFileInformation() {
     return sampleData_ ? sampleData_->information() : nullptr;
 }
@@ -242,7 +266,8 @@ void ZQAudioFileDocument::updateWaveformStore(ZQWaveformStoreClient* view) {
     if (!view || !sampleData_ || !sampleData_->isLoaded()) return;
     const std::int32_t c = view->channelNumber();
     if (!(c < channelCount())) return;
-    if (c < 0) std::printf("-[%s %s] :: %s: %d\n", kindName(), "updateWaveformStore:", "Skipping invalid channel numbered", c);
+    if (c < 0)
+        std::printf("-[%s %s] :: %s: %d\n", kindName(), "updateWaveformStore:", "Skipping invalid channel numbered", c);
     const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
     if (n == 0) return;
     if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
@@ -256,15 +281,17 @@ void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
     if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
 }
 
-ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const { return display().get(); }
+ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const {
+    return display().get();
+}
 bool ZQAudioFileDocument::documentWindow() const {
     Ref<ZQWaveformDisplayController> c = display();
     return c && c->hasWindow();
 }
 
-#define ZQ_FORWARD(method)                                                                                           \
-    void ZQAudioFileDocument::method() {                                                                             \
-        if (Ref<ZQWaveformDisplayController> c = display()) c->method();                                          \
+#define ZQ_FORWARD(method)                                                                                             \
+    void ZQAudioFileDocument::method() {                                                                               \
+        if (Ref<ZQWaveformDisplayController> c = display()) c->method();                                               \
     }
 ZQ_FORWARD(zoomIn)
 ZQ_FORWARD(zoomOut)
@@ -272,10 +299,10 @@ ZQ_FORWARD(zoomAmplitudeIn)
 ZQ_FORWARD(zoomAmplitudeOut)
 #undef ZQ_FORWARD
 
-#define ZQ_FORWARD_LOCKED(method)                                                                                    \
-    void ZQAudioFileDocument::method(platform::Object* sender) {                                                     \
-        Guard g(monitor());                                                                                          \
-        if (Ref<ZQWaveformDisplayController> c = display()) c->method(sender);                                    \
+#define ZQ_FORWARD_LOCKED(method)                                                                                      \
+    void ZQAudioFileDocument::method(platform::Object* sender) {                                                       \
+        Guard g(monitor());                                                                                            \
+        if (Ref<ZQWaveformDisplayController> c = display()) c->method(sender);                                         \
     }
 ZQ_FORWARD_LOCKED(selectAll)
 ZQ_FORWARD_LOCKED(selectNone)
@@ -343,7 +370,9 @@ void ZQAudioFileDocument::transportStateDidChange() {
     platform::performOnMainThread([self] { self->imp_transportStateDidChange(); });
 }
 
-void ZQAudioFileDocument::imp_transportStateWillChange() { updateNumericAndHMSDisplays(nullptr); }
+void ZQAudioFileDocument::imp_transportStateWillChange() {
+    updateNumericAndHMSDisplays(nullptr);
+}
 
 namespace {
 

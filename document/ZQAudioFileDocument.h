@@ -18,10 +18,10 @@
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/WindowSide.h"
+#include "platform/base/Values.h"
 #include "playback/PlaybackDocument.h"
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
-#include "platform/base/Values.h"
 
 #include <cstdint>
 #include <mutex>
@@ -89,10 +89,10 @@ public:
     void zoomOut();
     void zoomAmplitudeIn();
     void zoomAmplitudeOut();
-    void selectAll(platform::Object* sender); // †
+    void selectAll(platform::Object* sender);  // †
     void selectNone(platform::Object* sender); // †
     void cut(platform::Object* sender);        // †
-    using platform::Object::copy; // the value copy, beside the Edit command
+    using platform::Object::copy;              // the value copy, beside the Edit command
     void copy(platform::Object* sender);       // †
     void paste(platform::Object* sender);      // †
     void delete_(platform::Object* sender);    // †

@@ -15,7 +15,9 @@
 
 using platform::Ref;
 
-ZQAudioFileDocumentAtPath* ZQAudioFileDocumentAtPath::create() { return new ZQAudioFileDocumentAtPath; }
+ZQAudioFileDocumentAtPath* ZQAudioFileDocumentAtPath::create() {
+    return new ZQAudioFileDocumentAtPath;
+}
 
 bool ZQAudioFileDocumentAtPath::readFromURL(platform::URL* url, const char* type, Ref<platform::Error>* error) {
     if (!audioFileURL_.isEmpty()) audioFileURL_.set(nullptr);
@@ -30,15 +32,19 @@ bool ZQAudioFileDocumentAtPath::readFromURL(platform::URL* url, const char* type
         if (error) *error = Ref<platform::Error>::adopt(platform::Error::create("ZQInvalidTypeSpecification", -1));
         return false;
     }
-    if (url->isFileURL()) audioFileURL_ = ZQ::t_url::fileURL(url->standardizedPath());
-    else audioFileURL_.set(url);
+    if (url->isFileURL())
+        audioFileURL_ = ZQ::t_url::fileURL(url->standardizedPath());
+    else
+        audioFileURL_.set(url);
     if (audioFileURL_.isEmpty()) return invalidURL();
     Ref<ZQAudioFileDocumentAtPath> self = Ref<ZQAudioFileDocumentAtPath>::retain(this);
     platform::Thread::detachNew([self] { ZQAudioFileDocument::openAudioFileAtURL(self.get()); });
     return true;
 }
 
-void ZQAudioFileDocumentAtPath::doRemove() { ZQDocumentController::sharedDocumentController().removeDocument(this); }
+void ZQAudioFileDocumentAtPath::doRemove() {
+    ZQDocumentController::sharedDocumentController().removeDocument(this);
+}
 
 namespace {
 
@@ -62,8 +68,12 @@ std::atomic<int> gPeak{0};
 
 } // namespace
 
-int ZQAudioFileOpenOperation::runningOpens() { return gRunning.load(); }
-int ZQAudioFileOpenOperation::peakRunningOpens() { return gPeak.load(); }
+int ZQAudioFileOpenOperation::runningOpens() {
+    return gRunning.load();
+}
+int ZQAudioFileOpenOperation::peakRunningOpens() {
+    return gPeak.load();
+}
 
 ZQAudioFileOpenOperation* ZQAudioFileOpenOperation::initWithAudioFileDocument(ZQAudioFileDocumentAtPath* placeholder) {
     auto* op = new ZQAudioFileOpenOperation;
@@ -82,7 +92,8 @@ void ZQAudioFileOpenOperation::openAudioFileDocumentAtPath(ZQAudioFileDocumentAt
         OpenQueue& q = openQueue();
         std::lock_guard<std::mutex> g(q.lock);
         if (q.queue.isEmpty() && !q.terminating) {
-            Ref<platform::OperationQueue> fresh = Ref<platform::OperationQueue>::adopt(platform::OperationQueue::create());
+            Ref<platform::OperationQueue> fresh =
+                Ref<platform::OperationQueue>::adopt(platform::OperationQueue::create());
             fresh->setMaxConcurrentOperationCount(kMaxConcurrentOpens);
             q.queue = fresh.get();
         }
@@ -117,7 +128,9 @@ void ZQAudioFileOpenOperation::main() {
     if (placeholder && audioFileDocument_.isEmpty()) openAudioFileAtURL(placeholder.get());
 }
 
-Ref<ZQAudioFileDocument> ZQAudioFileOpenOperation::document() const { return audioFileDocument_.getRetained(); }
+Ref<ZQAudioFileDocument> ZQAudioFileOpenOperation::document() const {
+    return audioFileDocument_.getRetained();
+}
 
 void ZQAudioFileOpenOperation::openAudioFileAtURL(ZQAudioFileDocumentAtPath* placeholder) {
     ZQ::t_url url;

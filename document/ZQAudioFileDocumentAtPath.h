@@ -6,8 +6,8 @@
 
 #include "core/holders.h"
 #include "core/wrappers.h"
-#include "platform/threads/OperationQueue.h"
 #include "platform/base/Values.h"
+#include "platform/threads/OperationQueue.h"
 
 #include <string>
 

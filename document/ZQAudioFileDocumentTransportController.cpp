@@ -42,8 +42,9 @@ void ZQAudioFileDocumentTransportController::buildUI() {
     if (hasLoaded_.isSet()) return;
     Ref<ZQAudioFileDocument> doc = document();
     if (doc) {
-        Ref<ZQAudioFileDocumentTransportCommandReceiver> receiver = Ref<ZQAudioFileDocumentTransportCommandReceiver>::adopt(
-            ZQAudioFileDocumentTransportCommandReceiver::initWithAudioFileDocument(doc.get()));
+        Ref<ZQAudioFileDocumentTransportCommandReceiver> receiver =
+            Ref<ZQAudioFileDocumentTransportCommandReceiver>::adopt(
+                ZQAudioFileDocumentTransportCommandReceiver::initWithAudioFileDocument(doc.get()));
         {
             Guard g(monitor());
             audioFileDocumentTransportCommandReceiver_ = receiver.get();
@@ -71,7 +72,8 @@ Ref<ZQAudioFileDocument> ZQAudioFileDocumentTransportController::document() cons
     return document_.getRetained();
 }
 
-ZQAudioFileDocumentTransportCommandReceiver* ZQAudioFileDocumentTransportController::audioFileDocumentTransportCommandReceiver() {
+ZQAudioFileDocumentTransportCommandReceiver*
+ZQAudioFileDocumentTransportController::audioFileDocumentTransportCommandReceiver() {
     // Connected outside our monitor: connecting takes the document's monitor,
     // and a stream thread's Stop holds that one while it comes to ours.
     if (Ref<ZQAudioFileDocument> doc = document()) doc->connectToStreamingServer();
@@ -94,14 +96,30 @@ void ZQAudioFileDocumentTransportController::send(
     updateTransportState();
 }
 
-void ZQAudioFileDocumentTransportController::perform_Play(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::play, s); }
-void ZQAudioFileDocumentTransportController::perform_Record(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::record, s); }
-void ZQAudioFileDocumentTransportController::perform_Pause(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::pause, s); }
-void ZQAudioFileDocumentTransportController::perform_Stop(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::stop, s); }
-void ZQAudioFileDocumentTransportController::perform_GotoStart(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::gotoStart, s); }
-void ZQAudioFileDocumentTransportController::perform_Back(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::goBack, s); }
-void ZQAudioFileDocumentTransportController::perform_Forward(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::goForward, s); }
-void ZQAudioFileDocumentTransportController::perform_GotoEnd(platform::Object* s) { send(&ZQAudioFileDocumentTransportCommandReceiver::gotoEnd, s); }
+void ZQAudioFileDocumentTransportController::perform_Play(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::play, s);
+}
+void ZQAudioFileDocumentTransportController::perform_Record(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::record, s);
+}
+void ZQAudioFileDocumentTransportController::perform_Pause(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::pause, s);
+}
+void ZQAudioFileDocumentTransportController::perform_Stop(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::stop, s);
+}
+void ZQAudioFileDocumentTransportController::perform_GotoStart(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::gotoStart, s);
+}
+void ZQAudioFileDocumentTransportController::perform_Back(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::goBack, s);
+}
+void ZQAudioFileDocumentTransportController::perform_Forward(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::goForward, s);
+}
+void ZQAudioFileDocumentTransportController::perform_GotoEnd(platform::Object* s) {
+    send(&ZQAudioFileDocumentTransportCommandReceiver::gotoEnd, s);
+}
 
 void ZQAudioFileDocumentTransportController::transportStateWillChange() {
     Guard g(monitor());
@@ -142,7 +160,8 @@ void ZQAudioFileDocumentTransportController::updateTransportState() {
     for (int i = 0; i < kTransportButtonCount; ++i) {
         const auto b = static_cast<TransportButton>(i);
         if (bar->state(b) != looks[i].on) bar->setState(b, looks[i].on);
-        if (looks[i].enabled >= 0 && bar->isEnabled(b) != (looks[i].enabled == 1)) bar->setEnabled(b, looks[i].enabled == 1);
+        if (looks[i].enabled >= 0 && bar->isEnabled(b) != (looks[i].enabled == 1))
+            bar->setEnabled(b, looks[i].enabled == 1);
     }
 }
 

@@ -24,7 +24,7 @@ std::array<TransportButtonLook, kTransportButtonCount>
 transportButtonLooks(const ZQAudioFileDocumentTransportCommandReceiver& receiver);
 
 class ZQAudioFileDocumentTransportController final : public platform::Object,
-                                                      public ZQ::TransportCommand::ChangeTarget {
+                                                     public ZQ::TransportCommand::ChangeTarget {
 public:
     // Null for a null document (+1 otherwise).
     static ZQAudioFileDocumentTransportController* initWithDocument(ZQAudioFileDocument* document);
@@ -59,7 +59,8 @@ public:
 private:
     ZQAudioFileDocumentTransportController() = default;
     ~ZQAudioFileDocumentTransportController() override;
-    void send(void (ZQAudioFileDocumentTransportCommandReceiver::*command)(platform::Object*), platform::Object* sender);
+    void send(void (ZQAudioFileDocumentTransportCommandReceiver::*command)(platform::Object*),
+              platform::Object* sender);
 
     ZQ::OCPtr<ZQAudioFileDocumentTransportCommandReceiver> audioFileDocumentTransportCommandReceiver_;
     ZQ::OCPtr<ZQAudioFileDocument> document_;

@@ -57,7 +57,7 @@ std::string ZQDocumentController::typeForExtension(const std::string& extension)
         const char* extension;
         const char* type;
     } kTypes[] = {
-        {"wav", "WAVE audio file"}, {"wave", "WAVE audio file"}, {"aif", "AIFF audio file"},
+        {"wav", "WAVE audio file"},  {"wave", "WAVE audio file"}, {"aif", "AIFF audio file"},
         {"aiff", "AIFF audio file"}, {"aifc", "AIFF audio file"}, {"sd2", "Sound Designer II audio file"},
         {"caf", "Core Audio file"},
     };
@@ -76,13 +76,15 @@ bool ZQDocumentController::openDocumentWithContentsOfPath(const std::string& pat
                 "The file '" + url->lastPathComponent() +
                 "' cannot be opened: only WAV, AIFF, Sound Designer II and CAF files (.wav, .wave, .aif, .aiff, "
                 ".aifc, .sd2, .caf) can be opened."));
-            Ref<platform::MutableDictionary> info = Ref<platform::MutableDictionary>::adopt(platform::MutableDictionary::create());
+            Ref<platform::MutableDictionary> info =
+                Ref<platform::MutableDictionary>::adopt(platform::MutableDictionary::create());
             info->setObject(text.get(), platform::kLocalizedDescriptionKey);
             *error = Ref<platform::Error>::adopt(platform::Error::create("ZQUnsupportedDocumentType", -1, info.get()));
         }
         return false;
     }
-    Ref<ZQAudioFileDocumentAtPath> placeholder = Ref<ZQAudioFileDocumentAtPath>::adopt(ZQAudioFileDocumentAtPath::create());
+    Ref<ZQAudioFileDocumentAtPath> placeholder =
+        Ref<ZQAudioFileDocumentAtPath>::adopt(ZQAudioFileDocumentAtPath::create());
     addDocument(placeholder.get());
     if (!placeholder->readFromURL(url.get(), type.c_str(), error)) {
         removeDocument(placeholder.get());

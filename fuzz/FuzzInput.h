@@ -48,7 +48,8 @@ inline std::string materialize(const std::string& dir, const std::uint8_t* data,
 inline std::string frameSoundDesigner(const std::string& dataFork, const std::string& resourceFork) {
     std::string out = "ZQSD2";
     const auto n = static_cast<std::uint32_t>(dataFork.size());
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(n >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>(n >> (8 * i)));
     return out + dataFork + resourceFork;
 }
 

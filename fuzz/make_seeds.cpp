@@ -79,10 +79,12 @@ void save(const std::string& name, const std::string& bytes) {
 }
 
 void be32(std::string& s, std::uint32_t v) {
-    for (int i = 3; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 3; i >= 0; --i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
 }
 void be64(std::string& s, std::uint64_t v) {
-    for (int i = 7; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 7; i >= 0; --i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
 }
 void cafChunk(std::string& file, const char* type, const std::string& body) {
     file.append(type, 4);
@@ -113,10 +115,10 @@ std::string cafWithTables() {
     std::string regn;
     be32(regn, 0);
     be32(regn, 1);
-    be32(regn, 7);  // region id
-    be32(regn, 3);  // name id
-    be32(regn, 0);  // flags
-    be32(regn, 2);  // markers
+    be32(regn, 7); // region id
+    be32(regn, 3); // name id
+    be32(regn, 0); // flags
+    be32(regn, 2); // markers
     cafMarker(regn, 0, 5.0, 4);
     cafMarker(regn, 0, 20.0, 5);
     cafChunk(file, "regn", regn);
@@ -129,7 +131,8 @@ std::string cafWithTables() {
         be64(strg, offset);
         offset += std::strlen(texts[i]) + 1;
     }
-    for (const char* t : texts) strg.append(t, std::strlen(t) + 1);
+    for (const char* t : texts)
+        strg.append(t, std::strlen(t) + 1);
     cafChunk(file, "strg", strg);
     cafChunk(file, "kuki", std::string("0123456789abcdef"));
     return file;
@@ -183,7 +186,8 @@ int main(int argc, char** argv) {
         {"s16.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1, {}},
         {"s16.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 1, {}},
     };
-    for (const Kind& k : kinds) save(k.name, make(k.name, k.format, k.channels, N, k.extra));
+    for (const Kind& k : kinds)
+        save(k.name, make(k.name, k.format, k.channels, N, k.extra));
     save("tables.caf", cafWithTables());
 
     // Sound Designer II: libsndfile writes the resource fork beside the file.

@@ -36,7 +36,8 @@ Num::Count AudioFileDocumentOutputSource::renderChannels(double* buffer, Num::Co
         const double* p = data->channelSamples(static_cast<std::int32_t>(c));
         // A channel shorter than the position reads as silence where it ends.
         const std::uint64_t have = p ? data->channelSampleCount(static_cast<std::int32_t>(c)).v_ : 0;
-        for (std::uint64_t k = 0; k < frames && current + k < have; ++k) buffer[c + k * channels] += p[current + k];
+        for (std::uint64_t k = 0; k < frames && current + k < have; ++k)
+            buffer[c + k * channels] += p[current + k];
     }
     readPosition_.advance(frames);
     if (readPosition_.isDone()) {
@@ -111,7 +112,9 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
     switch (logic.pendingCommand_) {
     case 0:
     case 2:
-    case kStop: isProducing_ = false; break;
+    case kStop:
+        isProducing_ = false;
+        break;
     case kPlay:
         p.isDoneReading_ = false;
         p.normalise();
@@ -137,12 +140,19 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
         }
         break;
     case kGoForward:
-        if (usable) moveTo(p, std::min<std::uint64_t>(p.currentReadPosition_.v_ + step, last));
-        else p.markDone();
+        if (usable)
+            moveTo(p, std::min<std::uint64_t>(p.currentReadPosition_.v_ + step, last));
+        else
+            p.markDone();
         break;
-    case kGotoStart: moveTo(p, 0); break;
-    case kGotoEnd: moveTo(p, last); break;
-    default: break; // 1, 4, 11, 12
+    case kGotoStart:
+        moveTo(p, 0);
+        break;
+    case kGotoEnd:
+        moveTo(p, last);
+        break;
+    default:
+        break; // 1, 4, 11, 12
     }
 }
 

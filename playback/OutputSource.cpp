@@ -95,10 +95,16 @@ OutputSource::OutputSource(const sample_rate& rate, Num::Count channelCount)
     readPosition_.resetUnbounded();
 }
 
-OutputSource::~OutputSource() { disconnect(); }
+OutputSource::~OutputSource() {
+    disconnect();
+}
 
-Num::Count OutputSource::render(double*, Num::Count requested) { return requested; }
-Num::Count OutputSource::renderStereo(double* buffer, Num::Count requested) { return OutputSource::render(buffer, requested); }
+Num::Count OutputSource::render(double*, Num::Count requested) {
+    return requested;
+}
+Num::Count OutputSource::renderStereo(double* buffer, Num::Count requested) {
+    return OutputSource::render(buffer, requested);
+}
 
 bool OutputSource::attach(SourceHost* stream, bool startProducing) {
     isFormatAccepted_ = false;

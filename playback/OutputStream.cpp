@@ -76,7 +76,8 @@ void OutputStream::releaseRegistry() {
         std::lock_guard<std::mutex> g(r.lock);
         entries.swap(r.entries);
     }
-    for (RegistryEntry* e : entries) auto_ptr<RegistryEntry> release(e);
+    for (RegistryEntry* e : entries)
+        auto_ptr<RegistryEntry> release(e);
 }
 
 std::size_t OutputStream::registrySize() {
@@ -117,7 +118,8 @@ std::int32_t OutputStream::registerListeners() {
     }
     std::int32_t result = 0;
     auto add = [&](auto& record, int line) {
-        if (record.audioQueueRef_) record.audioQueueRef_->removePropertyListener(record.rcv_pid_, &propertyCallback, &record);
+        if (record.audioQueueRef_)
+            record.audioQueueRef_->removePropertyListener(record.rcv_pid_, &propertyCallback, &record);
         record.audioQueueRef_ = q;
         const std::int32_t r = q->addPropertyListener(record.rcv_pid_, &propertyCallback, &record);
         if (r != 0) {
@@ -147,7 +149,8 @@ std::int32_t OutputStream::removeListeners() {
     std::int32_t result = 0;
     auto remove = [&](auto& record) {
         if (!record.audioQueueRef_) return;
-        const std::int32_t r = record.audioQueueRef_->removePropertyListener(record.rcv_pid_, &propertyCallback, &record);
+        const std::int32_t r =
+            record.audioQueueRef_->removePropertyListener(record.rcv_pid_, &propertyCallback, &record);
         if (r != 0) {
             std::printf("Error removing listener for AudioQueue events\n");
             result = r;
@@ -173,11 +176,18 @@ void OutputStream::propertyCallback(void* user, audio::AudioQueue* queue, std::u
     };
     switch (id) {
     case audio::kAudioQueueProperty_IsRunning:
-    case audio::kAudioQueueDeviceProperty_NumberChannels: read(static_cast<QueueProperty<std::uint32_t>*>(user)); break;
-    case audio::kAudioQueueDeviceProperty_SampleRate: read(static_cast<QueueProperty<double>*>(user)); break;
+    case audio::kAudioQueueDeviceProperty_NumberChannels:
+        read(static_cast<QueueProperty<std::uint32_t>*>(user));
+        break;
+    case audio::kAudioQueueDeviceProperty_SampleRate:
+        read(static_cast<QueueProperty<double>*>(user));
+        break;
     case audio::kAudioQueueProperty_CurrentDevice:
-    case audio::kAudioQueueProperty_MagicCookie: read(static_cast<QueueProperty<const void*>*>(user)); break;
-    default: break;
+    case audio::kAudioQueueProperty_MagicCookie:
+        read(static_cast<QueueProperty<const void*>*>(user));
+        break;
+    default:
+        break;
     }
 }
 
@@ -253,7 +263,8 @@ void OutputStream::runDeferred() {
         sync_guard g(this);
         work.swap(deferred_);
     }
-    for (auto& w : work) w();
+    for (auto& w : work)
+        w();
 }
 
 std::int32_t OutputStream::start() {
@@ -335,8 +346,10 @@ void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffe
             written = std::max<std::uint64_t>(written, s->render(mix_.data(), Num::Count(count)).v_);
         s->readPosition().isDone();
     }
-    for (std::uint64_t k = 0; k < written; ++k) out[k] = static_cast<float>(mix_[k]);
-    std::fill(mix_.begin(), mix_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(written, mix_.size())), 0.0);
+    for (std::uint64_t k = 0; k < written; ++k)
+        out[k] = static_cast<float>(mix_[k]);
+    std::fill(mix_.begin(), mix_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(written, mix_.size())),
+              0.0);
     played.advance(written);
 }
 
@@ -467,7 +480,8 @@ bool OutputStream::waitUntilAllPlayed(double timeoutSeconds) {
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> g(r.lock);
-        for (RegistryEntry* e : r.entries) streams.push_back(e->stream);
+        for (RegistryEntry* e : r.entries)
+            streams.push_back(e->stream);
     }
     bool all = true;
     for (OutputStream* s : streams)

@@ -11,9 +11,9 @@
 
 #include "core/holders.h"
 #include "core/values.h"
-#include "playback/OutputSource.h"
 #include "platform/audioout/AudioQueue.h"
 #include "platform/threads/RunLoop.h"
+#include "playback/OutputSource.h"
 
 #include <atomic>
 #include <cstdint>
@@ -149,7 +149,7 @@ private:
     std::vector<OutputSource*> sources_;
     std::vector<double> mix_;
     std::vector<std::function<void()>> deferred_; // under the stream lock
-    bool starting_ = false;                        // start() is priming (under the lock)
+    bool starting_ = false;                       // start() is priming (under the lock)
     std::atomic<std::int32_t> initialiseResult_{kNotInitialisedYet};
     sample_rate rate_;
     Num::Count channels_;

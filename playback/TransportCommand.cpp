@@ -13,14 +13,17 @@ void notify(ChangeObserver* observer, std::int32_t event) {
     case kDidChange:
         if (observer->wantsDidChange_) observer->transportStateDidChange();
         break;
-    case kAttached: observer->observerAttached(); break;
+    case kAttached:
+        observer->observerAttached();
+        break;
     case kDetached:
         observer->observerDetached();
         if (observer->deleteWhenDetached_) {
             auto_ptr<ChangeObserver> last(observer); // unregisters and destroys it
         }
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -36,19 +39,34 @@ void Logic::performCommand(std::int32_t code) {
         isPlaying_ = true;
         isPaused_ = false;
         break;
-    case kRecord: isRecording_ = true; break;
-    case kPause: isPaused_ = !isPaused_; break;
+    case kRecord:
+        isRecording_ = true;
+        break;
+    case kPause:
+        isPaused_ = !isPaused_;
+        break;
     case kStop:
         isStopping_ = true;
         isPlaying_ = false;
         isPaused_ = false;
         break;
-    case kGoBack: isGoingBack_ = true; break;
-    case kGoForward: isGoingForward_ = true; break;
-    case kGotoStart: isGotoStart_ = true; break;
-    case kGotoEnd: isGotoEnd_ = true; break;
-    case kGotoPosition: isGotoPosition_ = true; break;
-    default: break; // ClearMomentary, NoChange
+    case kGoBack:
+        isGoingBack_ = true;
+        break;
+    case kGoForward:
+        isGoingForward_ = true;
+        break;
+    case kGotoStart:
+        isGotoStart_ = true;
+        break;
+    case kGotoEnd:
+        isGotoEnd_ = true;
+        break;
+    case kGotoPosition:
+        isGotoPosition_ = true;
+        break;
+    default:
+        break; // ClearMomentary, NoChange
     }
     notify(ob_, kDidChange);
     pendingCommand_ = 0;

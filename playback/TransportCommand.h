@@ -94,7 +94,9 @@ struct Logic {
     std::int32_t pendingCommand_ = 0;
 
     // Every valid code in every state: 1 and 3 ... 12.
-    static bool canPerformCommand(std::int32_t code) { return code == kClearMomentary || (code >= kPlay && code <= kNoChange); }
+    static bool canPerformCommand(std::int32_t code) {
+        return code == kClearMomentary || (code >= kPlay && code <= kNoChange);
+    }
     void performCommand(std::int32_t code);
     void setChangeObserver(ChangeObserver* observer);
 

@@ -1,7 +1,7 @@
 #include "playback/ZQASThread.h"
 
-#include "playback/OutputStream.h"
 #include "platform/base/Format.h"
+#include "playback/OutputStream.h"
 
 #include <mutex>
 
@@ -9,7 +9,8 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 using platform::Ref;
 
 std::string ZQASThread::initIdentifierString(double rate, ZQ::Num::Count channelCount) {
-    return platform::format("ZQASThread:%qu|%qu", static_cast<unsigned long long>(ZQ::AudioStream::OutputStream::keyFor(rate)),
+    return platform::format("ZQASThread:%qu|%qu",
+                            static_cast<unsigned long long>(ZQ::AudioStream::OutputStream::keyFor(rate)),
                             channelCount.v_);
 }
 
@@ -39,9 +40,13 @@ ZQ::AudioStream::OutputStream* ZQASThread::stream() const {
     return outStream_;
 }
 
-std::string ZQASThread::identifier() const { return identifier_.utf8(); }
+std::string ZQASThread::identifier() const {
+    return identifier_.utf8();
+}
 
-bool ZQASThread::isCurrentThread() const { return platform::Thread::current() == thread_.get(); }
+bool ZQASThread::isCurrentThread() const {
+    return platform::Thread::current() == thread_.get();
+}
 
 // Both without the monitor: the stream signals under its own lock, and the
 // thread holds its monitor while it closes the stream.
@@ -51,7 +56,9 @@ void ZQASThread::start() {
     thread_->start();
 }
 
-void ZQASThread::signalHasBeenAdded() { start(); }
+void ZQASThread::signalHasBeenAdded() {
+    start();
+}
 
 platform::RunLoop* ZQASThread::loop() const {
     std::unique_lock<std::mutex> g(loopMutex_);
@@ -80,7 +87,8 @@ void ZQASThread::main() {
         if (!outStream_) run = false;
     }
     if (run) {
-        while (!isCancelled()) loop->runFor(0.25);
+        while (!isCancelled())
+            loop->runFor(0.25);
         Guard g(monitor());
         if (outStream_) performExit();
     }
@@ -115,8 +123,10 @@ void ZQASThread::cancel() {
         return;
     }
     Ref<ZQASThread> self = Ref<ZQASThread>::retain(this);
-    if (platform::RunLoop* l = loop()) l->performAndWait([self] { self->cancel(); });
-    else closeThread(); // already finished
+    if (platform::RunLoop* l = loop())
+        l->performAndWait([self] { self->cancel(); });
+    else
+        closeThread(); // already finished
 }
 
 void ZQASThread::performExit() {
@@ -127,8 +137,10 @@ void ZQASThread::performExit() {
         return;
     }
     Ref<ZQASThread> self = Ref<ZQASThread>::retain(this);
-    if (platform::RunLoop* l = loop()) l->performAndWait([self] { self->performExit(); });
-    else closeThread();
+    if (platform::RunLoop* l = loop())
+        l->performAndWait([self] { self->performExit(); });
+    else
+        closeThread();
 }
 
 void ZQASThread::closeThread() {
@@ -149,7 +161,9 @@ void ZQASThread::readHasCompleted() {
     }
 }
 
-void ZQASThread::applicationWillTerminate() { cancel(); }
+void ZQASThread::applicationWillTerminate() {
+    cancel();
+}
 
 bool ZQASThread::shouldTerminate() const {
     Guard g(monitor());

@@ -71,4 +71,6 @@ void ZQAudioFileDocumentOutputSourceController::documentWillClose() {
     document_ = nullptr;
 }
 
-ZQAudioFileDocumentOutputSourceController::~ZQAudioFileDocumentOutputSourceController() { destroySource(); }
+ZQAudioFileDocumentOutputSourceController::~ZQAudioFileDocumentOutputSourceController() {
+    destroySource();
+}

@@ -25,14 +25,30 @@ void ZQAudioFileDocumentTransportCommandReceiver::perform(std::int32_t code) {
     commmandPeformed();
 }
 
-void ZQAudioFileDocumentTransportCommandReceiver::play(platform::Object*) { perform(kPlay); }
-void ZQAudioFileDocumentTransportCommandReceiver::record(platform::Object*) { perform(kRecord); }
-void ZQAudioFileDocumentTransportCommandReceiver::pause(platform::Object*) { perform(kPause); }
-void ZQAudioFileDocumentTransportCommandReceiver::stop(platform::Object*) { perform(kStop); }
-void ZQAudioFileDocumentTransportCommandReceiver::goBack(platform::Object*) { perform(kGoBack); }
-void ZQAudioFileDocumentTransportCommandReceiver::goForward(platform::Object*) { perform(kGoForward); }
-void ZQAudioFileDocumentTransportCommandReceiver::gotoStart(platform::Object*) { perform(kGotoStart); }
-void ZQAudioFileDocumentTransportCommandReceiver::gotoEnd(platform::Object*) { perform(kGotoEnd); }
+void ZQAudioFileDocumentTransportCommandReceiver::play(platform::Object*) {
+    perform(kPlay);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::record(platform::Object*) {
+    perform(kRecord);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::pause(platform::Object*) {
+    perform(kPause);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::stop(platform::Object*) {
+    perform(kStop);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::goBack(platform::Object*) {
+    perform(kGoBack);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::goForward(platform::Object*) {
+    perform(kGoForward);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::gotoStart(platform::Object*) {
+    perform(kGotoStart);
+}
+void ZQAudioFileDocumentTransportCommandReceiver::gotoEnd(platform::Object*) {
+    perform(kGotoEnd);
+}
 
 void ZQAudioFileDocumentTransportCommandReceiver::performCommand(const std::int32_t* code) {
     std::lock_guard<std::recursive_mutex> g(monitor());
@@ -53,7 +69,9 @@ void ZQAudioFileDocumentTransportCommandReceiver::gotoPosition(const ZQ::Num::Co
     commmandPeformed();
 }
 
-void ZQAudioFileDocumentTransportCommandReceiver::setLoopMode(const ZQ::Num::Count*) { commmandPeformed(); }
+void ZQAudioFileDocumentTransportCommandReceiver::setLoopMode(const ZQ::Num::Count*) {
+    commmandPeformed();
+}
 
 void ZQAudioFileDocumentTransportCommandReceiver::setInstanceChangeObserver(ChangeObserver* observer) {
     std::lock_guard<std::recursive_mutex> g(monitor());
@@ -94,9 +112,7 @@ void ZQAudioFileDocumentTransportCommandReceiver::commmandPeformed() {
     if (!p || !isPlaying() || isStopped()) return;
     // The position is the stream's while it plays: asked with the play state held.
     platform::Ref<ZQ::PlaybackDocument> document;
-    {
-        document = audioFileDocument_.getRetained();
-    }
+    { document = audioFileDocument_.getRetained(); }
     ZQ::AudioStream::OutputSource* source = document ? document->audioFileDocumentOutputSource() : nullptr;
     const bool done = source ? source->withPlayState([p] { return p->isDone(); }) : p->isDone();
     if (done) stop(nullptr);

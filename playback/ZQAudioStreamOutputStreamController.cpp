@@ -1,9 +1,9 @@
 #include "playback/ZQAudioStreamOutputStreamController.h"
 
-#include "playback/OutputStream.h"
-#include "playback/ZQASThread.h"
 #include "platform/threads/RunLoop.h"
 #include "platform/threads/Threads.h"
+#include "playback/OutputStream.h"
+#include "playback/ZQASThread.h"
 
 #include <atomic>
 #include <mutex>
@@ -50,7 +50,8 @@ private:
             if (!timer) timer = loop->addTimer(1.0, 1.0, [] {});
         }
         loopStarted_.store(true);
-        while (!isTerminating_.load()) loop->runFor(1.0);
+        while (!isTerminating_.load())
+            loop->runFor(1.0);
         loop->removeTimer(timer);
         loop->close();
     }
@@ -64,7 +65,8 @@ private:
     friend class ::ZQAudioStreamOutputStreamController;
 };
 
-std::atomic<ZQAudioStreamOutputStreamController_Private*> ZQAudioStreamOutputStreamController_Private::instance_{nullptr};
+std::atomic<ZQAudioStreamOutputStreamController_Private*> ZQAudioStreamOutputStreamController_Private::instance_{
+    nullptr};
 
 std::recursive_mutex& controllerClassMonitor() {
     static std::recursive_mutex m;
@@ -128,7 +130,9 @@ void ZQAudioStreamOutputStreamController::imp_getOutputStream(ZQVoidP* request) 
     r->ostream_ = ZQ::AudioStream::OutputStream::findOrCreate(r->sampleRate_.s_.v_, r->channelCount_);
 }
 
-void ZQAudioStreamOutputStreamController::initializeState() { ZQAudioStreamOutputStreamController_Private::shared(); }
+void ZQAudioStreamOutputStreamController::initializeState() {
+    ZQAudioStreamOutputStreamController_Private::shared();
+}
 
 bool ZQAudioStreamOutputStreamController::shouldTerminate() {
     auto* i = ZQAudioStreamOutputStreamController_Private::peek();
@@ -156,13 +160,15 @@ void ZQASThreadManager::registerThread(ZQASThread* thread) {
 
 void ZQASThreadManager::applicationWillTerminate() {
     std::vector<Ref<ZQASThread>> copy = threads();
-    for (auto it = copy.rbegin(); it != copy.rend(); ++it) (*it)->applicationWillTerminate();
+    for (auto it = copy.rbegin(); it != copy.rend(); ++it)
+        (*it)->applicationWillTerminate();
 }
 
 std::vector<Ref<ZQASThread>> ZQASThreadManager::threads() {
     ThreadManager& m = threadManager();
     std::lock_guard<std::mutex> g(m.lock);
     std::vector<Ref<ZQASThread>> out;
-    for (auto& [id, t] : m.threads) out.push_back(t);
+    for (auto& [id, t] : m.threads)
+        out.push_back(t);
     return out;
 }

@@ -37,7 +37,9 @@ std::int32_t notificationStep(double v) {
     return static_cast<std::int32_t>(scaled);
 }
 
-std::uint64_t floorToCount(double v) { return v <= 0 || !(v == v) ? 0 : static_cast<std::uint64_t>(std::floor(v)); }
+std::uint64_t floorToCount(double v) {
+    return v <= 0 || !(v == v) ? 0 : static_cast<std::uint64_t>(std::floor(v));
+}
 
 } // namespace
 
@@ -54,8 +56,12 @@ void WaveformZoomSettings::store(Num::Nm<double>& field, double value) {
         waveformView->zoomSettingsHaveChanged();
 }
 
-void WaveformZoomSettings::setHorizontalZoom(double zoom) { store(horizontalZoom, clampToRange(horizontalZoomRange, zoom)); }
-void WaveformZoomSettings::setVerticalZoom(double zoom) { store(verticalZoom, clampToRange(verticalZoomRange, zoom)); }
+void WaveformZoomSettings::setHorizontalZoom(double zoom) {
+    store(horizontalZoom, clampToRange(horizontalZoomRange, zoom));
+}
+void WaveformZoomSettings::setVerticalZoom(double zoom) {
+    store(verticalZoom, clampToRange(verticalZoomRange, zoom));
+}
 void WaveformZoomSettings::setHorizontalScroll(double scroll) {
     store(horizontalScroll, clampToRange(Num::range<double>(0.0, 1.0), scroll));
 }
@@ -133,7 +139,8 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     const double W = frame.size.width, H = frame.size.height;
     const std::uint64_t widthPx = floorToCount(W);
     // widthPx points plus the closing point must fit, whatever the counts say.
-    if (!overview.overviewData || overview.allocationSize < widthPx + 1 || overview.waveformPointsCount < std::ceil(W)) {
+    if (!overview.overviewData || overview.allocationSize < widthPx + 1 ||
+        overview.waveformPointsCount < std::ceil(W)) {
         if (!updateCache(overview, count, widthPx + 1)) return false;
     }
     sync_guard g(overview);
@@ -152,7 +159,8 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     if (samplesPerPixel > 1.0) {
         const std::uint64_t perColumn = floorToCount(samplesPerPixel);
         for (std::uint64_t k = 0; k < widthPx; ++k) {
-            const std::uint64_t start = floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
+            const std::uint64_t start =
+                floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
             if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
             double lo = std::min(samples[start], 0.0), hi = std::max(samples[start], 0.0);
             const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);

@@ -1,8 +1,8 @@
 #include "platform/audioout/AudioQueue.h"
 
 #include "platform/audioout/AudioDevice.h"
-#include "platform/threads/RunLoop.h"
 #include "platform/base/Values.h"
+#include "platform/threads/RunLoop.h"
 
 #include <algorithm>
 #include <atomic>
@@ -94,7 +94,8 @@ struct AudioQueue::Impl final : DeviceClient {
         const float gain = volume.load(std::memory_order_relaxed);
         for (std::uint64_t k = 0; k < n; ++k) {
             const float* frame = &ring[((r + k) % ringFrames) * channels];
-            for (unsigned c = 0; c < channels; ++c) out[k * channels + c] = frame[c] * gain;
+            for (unsigned c = 0; c < channels; ++c)
+                out[k * channels + c] = frame[c] * gain;
         }
         r += n;
         read.store(r, std::memory_order_release);
@@ -155,7 +156,9 @@ struct AudioQueue::Impl final : DeviceClient {
     }
 };
 
-AudioQueue::AudioQueue() : impl_(new Impl) { impl_->self = this; }
+AudioQueue::AudioQueue() : impl_(new Impl) {
+    impl_->self = this;
+}
 
 AudioQueue::~AudioQueue() {
     dispose(true);
@@ -284,7 +287,9 @@ OSStatus AudioQueue::stop(bool immediate) {
     return kNoErr;
 }
 
-OSStatus AudioQueue::flush() { return impl_->disposed ? kAudioQueueErr_Disposed : kNoErr; }
+OSStatus AudioQueue::flush() {
+    return impl_->disposed ? kAudioQueueErr_Disposed : kNoErr;
+}
 
 OSStatus AudioQueue::dispose(bool) {
     Impl& i = *impl_;
@@ -330,12 +335,18 @@ OSStatus AudioQueue::getProperty(std::uint32_t id, void* data, std::uint32_t* io
         return kNoErr;
     };
     switch (id) {
-    case kAudioQueueProperty_IsRunning: return put(std::uint32_t(isRunning() ? 1 : 0));
-    case kAudioQueueDeviceProperty_SampleRate: return put(impl_->device ? impl_->device->sampleRate() : 0.0);
-    case kAudioQueueDeviceProperty_NumberChannels: return put(std::uint32_t(impl_->channels));
-    case kAudioQueueProperty_CurrentDevice: return put(static_cast<const void*>(impl_->deviceName.get()));
-    case kAudioQueueProperty_MagicCookie: return put(static_cast<const void*>(nullptr));
-    default: return kAudioQueueErr_InvalidProperty;
+    case kAudioQueueProperty_IsRunning:
+        return put(std::uint32_t(isRunning() ? 1 : 0));
+    case kAudioQueueDeviceProperty_SampleRate:
+        return put(impl_->device ? impl_->device->sampleRate() : 0.0);
+    case kAudioQueueDeviceProperty_NumberChannels:
+        return put(std::uint32_t(impl_->channels));
+    case kAudioQueueProperty_CurrentDevice:
+        return put(static_cast<const void*>(impl_->deviceName.get()));
+    case kAudioQueueProperty_MagicCookie:
+        return put(static_cast<const void*>(nullptr));
+    default:
+        return kAudioQueueErr_InvalidProperty;
     }
 }
 
@@ -347,8 +358,10 @@ OSStatus AudioQueue::addPropertyListener(std::uint32_t id, AudioQueuePropertyLis
     case kAudioQueueDeviceProperty_SampleRate:
     case kAudioQueueDeviceProperty_NumberChannels:
     case kAudioQueueProperty_CurrentDevice:
-    case kAudioQueueProperty_MagicCookie: break;
-    default: return kAudioQueueErr_InvalidProperty;
+    case kAudioQueueProperty_MagicCookie:
+        break;
+    default:
+        return kAudioQueueErr_InvalidProperty;
     }
     impl_->listeners.push_back({id, proc, userData});
     return kNoErr;
@@ -364,10 +377,20 @@ OSStatus AudioQueue::removePropertyListener(std::uint32_t id, AudioQueueProperty
     return kNoErr;
 }
 
-std::uint64_t AudioQueue::underruns() const { return impl_->underruns.load(); }
-std::uint64_t AudioQueue::framesConsumed() const { return impl_->consumed.load(); }
-std::uint64_t AudioQueue::framesWritten() const { return impl_->written.load(); }
-const char* AudioQueue::backend() const { return impl_->backend.c_str(); }
-bool AudioQueue::isRunning() const { return impl_->playing.load(std::memory_order_acquire); }
+std::uint64_t AudioQueue::underruns() const {
+    return impl_->underruns.load();
+}
+std::uint64_t AudioQueue::framesConsumed() const {
+    return impl_->consumed.load();
+}
+std::uint64_t AudioQueue::framesWritten() const {
+    return impl_->written.load();
+}
+const char* AudioQueue::backend() const {
+    return impl_->backend.c_str();
+}
+bool AudioQueue::isRunning() const {
+    return impl_->playing.load(std::memory_order_acquire);
+}
 
 } // namespace platform::audio

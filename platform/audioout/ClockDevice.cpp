@@ -15,8 +15,7 @@ namespace {
 class ClockDevice final : public Device {
 public:
     ClockDevice(DeviceClient& client, double rate, unsigned channels, SNDFILE* file, std::string name)
-        : client_(client), rate_(rate), file_(file), name_(std::move(name)),
-          scratch_(kChunk * channels) {
+        : client_(client), rate_(rate), file_(file), name_(std::move(name)), scratch_(kChunk * channels) {
         thread_ = std::thread([this] { run(); });
     }
     ~ClockDevice() override { close(); }

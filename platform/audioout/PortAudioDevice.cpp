@@ -64,8 +64,8 @@ public:
         PaError r;
         {
             QuietStandardError quiet;
-            r = Pa_OpenStream(&stream_, nullptr, &out, rate, paFramesPerBufferUnspecified, paNoFlag, &PortAudioDevice::callback,
-                              this);
+            r = Pa_OpenStream(&stream_, nullptr, &out, rate, paFramesPerBufferUnspecified, paNoFlag,
+                              &PortAudioDevice::callback, this);
         }
         if (r != paNoError) {
             error = Pa_GetErrorText(r);

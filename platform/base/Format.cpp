@@ -44,21 +44,30 @@ std::string formatv(const char* fmt, va_list args) {
             continue;
         }
         std::string spec(start, static_cast<std::size_t>(p - start));
-        while (*p && std::strchr("-+ #0", *p)) spec += *p++;
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        while (*p && std::strchr("-+ #0", *p))
+            spec += *p++;
+        while (*p >= '0' && *p <= '9')
+            spec += *p++;
         if (*p == '.') {
             spec += *p++;
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            while (*p >= '0' && *p <= '9')
+                spec += *p++;
         }
         int longs = 0;
         bool shortMod = false, sizeMod = false, longDouble = false;
         for (;; ++p) {
-            if (*p == 'l') ++longs;
-            else if (*p == 'q') longs = 2;
-            else if (*p == 'h') shortMod = true;
-            else if (*p == 'z' || *p == 'j' || *p == 't') sizeMod = true;
-            else if (*p == 'L') longDouble = true;
-            else break;
+            if (*p == 'l')
+                ++longs;
+            else if (*p == 'q')
+                longs = 2;
+            else if (*p == 'h')
+                shortMod = true;
+            else if (*p == 'z' || *p == 'j' || *p == 't')
+                sizeMod = true;
+            else if (*p == 'L')
+                longDouble = true;
+            else
+                break;
         }
         char conv = *p;
         if (!conv) break;
@@ -69,23 +78,34 @@ std::string formatv(const char* fmt, va_list args) {
             out += o ? o->description() : "(null)";
             break;
         }
-        case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': {
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': {
             bool isSigned = conv == 'd' || conv == 'i';
             if (longs >= 2 || sizeMod) {
                 spec += "ll";
                 spec += conv;
-                if (isSigned) append(out, spec, va_arg(args, long long));
-                else append(out, spec, va_arg(args, unsigned long long));
+                if (isSigned)
+                    append(out, spec, va_arg(args, long long));
+                else
+                    append(out, spec, va_arg(args, unsigned long long));
             } else if (longs == 1) {
                 spec += 'l';
                 spec += conv;
-                if (isSigned) append(out, spec, va_arg(args, long));
-                else append(out, spec, va_arg(args, unsigned long));
+                if (isSigned)
+                    append(out, spec, va_arg(args, long));
+                else
+                    append(out, spec, va_arg(args, unsigned long));
             } else {
                 spec += conv;
                 (void)shortMod; // promoted to int either way
-                if (isSigned) append(out, spec, va_arg(args, int));
-                else append(out, spec, va_arg(args, unsigned));
+                if (isSigned)
+                    append(out, spec, va_arg(args, int));
+                else
+                    append(out, spec, va_arg(args, unsigned));
             }
             break;
         }
@@ -103,7 +123,14 @@ std::string formatv(const char* fmt, va_list args) {
             spec += 'p';
             append(out, spec, va_arg(args, void*));
             break;
-        case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
             if (longDouble) {
                 spec += 'L';
                 spec += conv;
@@ -142,8 +169,8 @@ void log(const char* fmt, ...) {
     localtime_r(&t, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-    std::fprintf(stderr, "%s.%03lld %s[%d] %s\n", stamp, static_cast<long long>(ms),
-                 program_invocation_short_name, static_cast<int>(getpid()), text.c_str());
+    std::fprintf(stderr, "%s.%03lld %s[%d] %s\n", stamp, static_cast<long long>(ms), program_invocation_short_name,
+                 static_cast<int>(getpid()), text.c_str());
 }
 
 } // namespace platform

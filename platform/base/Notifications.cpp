@@ -10,8 +10,7 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return *centre;
 }
 
-void NotificationCenter::addObserver(const void* observer, const std::string& name,
-                                     Callback callback) {
+void NotificationCenter::addObserver(const void* observer, const std::string& name, Callback callback) {
     if (!observer || name.empty() || !callback) return;
     auto reg = std::make_shared<Registration>();
     reg->observer = observer;
@@ -44,9 +43,8 @@ void NotificationCenter::removeObserver(const void* observer, const std::string&
     std::vector<std::shared_ptr<Registration>> gone;
     {
         std::lock_guard l(mutex_);
-        auto keep = std::stable_partition(registrations_.begin(), registrations_.end(), [&](auto& r) {
-            return r->observer != observer || r->name != name;
-        });
+        auto keep = std::stable_partition(registrations_.begin(), registrations_.end(),
+                                          [&](auto& r) { return r->observer != observer || r->name != name; });
         gone.assign(keep, registrations_.end());
         registrations_.erase(keep, registrations_.end());
     }
@@ -69,8 +67,8 @@ void NotificationCenter::post(const std::string& name, Object* sender, Object* u
 
 std::size_t NotificationCenter::observerCount(const std::string& name) const {
     std::lock_guard l(mutex_);
-    return static_cast<std::size_t>(std::count_if(registrations_.begin(), registrations_.end(),
-                                                  [&](auto& r) { return r->name == name; }));
+    return static_cast<std::size_t>(
+        std::count_if(registrations_.begin(), registrations_.end(), [&](auto& r) { return r->name == name; }));
 }
 
 } // namespace platform

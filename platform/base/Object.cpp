@@ -13,7 +13,9 @@ void Object::release() const {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
-Object* Object::copy() const { return retain(); }
+Object* Object::copy() const {
+    return retain();
+}
 
 std::string Object::description() const {
     char text[64];

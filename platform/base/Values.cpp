@@ -22,11 +22,19 @@ std::string indent(const std::string& text) {
 
 // ---- String
 
-String* String::create(const char* utf8) { return new String(utf8 ? utf8 : ""); }
-String* String::create(std::string utf8) { return new String(std::move(utf8)); }
+String* String::create(const char* utf8) {
+    return new String(utf8 ? utf8 : "");
+}
+String* String::create(std::string utf8) {
+    return new String(std::move(utf8));
+}
 
-Object* String::copy() const { return retain(); }
-Object* String::mutableCopy() const { return MutableString::create(utf8()); }
+Object* String::copy() const {
+    return retain();
+}
+Object* String::mutableCopy() const {
+    return MutableString::create(utf8());
+}
 
 bool String::isEqual(const Object* other) const {
     if (other == this) return true;
@@ -34,7 +42,9 @@ bool String::isEqual(const Object* other) const {
     return s && s->utf8() == utf8();
 }
 
-MutableString* MutableString::create(std::string utf8) { return new MutableString(std::move(utf8)); }
+MutableString* MutableString::create(std::string utf8) {
+    return new MutableString(std::move(utf8));
+}
 
 std::string MutableString::utf8() const {
     Lock l(monitor());
@@ -62,7 +72,9 @@ void MutableString::replaceAll(const std::string& from, const std::string& to) {
     text_ = std::move(out);
 }
 
-Object* MutableString::copy() const { return String::create(utf8()); }
+Object* MutableString::copy() const {
+    return String::create(utf8());
+}
 
 // ---- URL
 
@@ -86,7 +98,9 @@ URL* URL::fileURLWithPath(const std::string& path) {
     return new URL(kFileScheme + path, nullptr);
 }
 
-URL* URL::create(const std::string& string, URL* base) { return new URL(string, base); }
+URL* URL::create(const std::string& string, URL* base) {
+    return new URL(string, base);
+}
 
 std::string URL::absoluteString() const {
     if (!base_ || string_.find("://") != std::string::npos) return string_;
@@ -98,13 +112,16 @@ std::string URL::absoluteString() const {
     return directoryOf(base_->absoluteString()) + string_;
 }
 
-bool URL::isFileURL() const { return absoluteString().rfind(kFileScheme, 0) == 0; }
+bool URL::isFileURL() const {
+    return absoluteString().rfind(kFileScheme, 0) == 0;
+}
 
 std::string URL::path() const {
     std::string a = absoluteString();
     if (a.rfind(kFileScheme, 0) != 0) return {};
     std::string p = a.substr(std::char_traits<char>::length(kFileScheme));
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     return p;
 }
 
@@ -125,7 +142,8 @@ std::string URL::standardizedPath() const {
         at = slash + 1;
     }
     std::string out = p[0] == '/' ? "/" : "";
-    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        out += (i ? "/" : "") + parts[i];
     return out;
 }
 
@@ -167,7 +185,9 @@ Number* Number::createInteger(long long value) {
     return n;
 }
 
-Number* Number::createBool(bool value) { return createInteger(value ? 1 : 0); }
+Number* Number::createBool(bool value) {
+    return createInteger(value ? 1 : 0);
+}
 
 std::string Number::description() const {
     char text[64];
@@ -194,10 +214,13 @@ Array::Array(const std::vector<Object*>& items) {
 }
 
 Array::~Array() {
-    for (Object* o : items_) o->release();
+    for (Object* o : items_)
+        o->release();
 }
 
-Array* Array::create(const std::vector<Object*>& items) { return new Array(items); }
+Array* Array::create(const std::vector<Object*>& items) {
+    return new Array(items);
+}
 
 std::size_t Array::count() const {
     Lock l(monitor());
@@ -213,11 +236,14 @@ std::vector<Ref<Object>> Array::items() const {
     Lock l(monitor());
     std::vector<Ref<Object>> out;
     out.reserve(items_.size());
-    for (Object* o : items_) out.push_back(Ref<Object>::retain(o));
+    for (Object* o : items_)
+        out.push_back(Ref<Object>::retain(o));
     return out;
 }
 
-Object* Array::copy() const { return retain(); }
+Object* Array::copy() const {
+    return retain();
+}
 
 Object* Array::mutableCopy() const {
     Lock l(monitor());
@@ -270,7 +296,8 @@ void MutableArray::removeAllObjects() {
         Lock l(monitor());
         gone.swap(items_);
     }
-    for (Object* o : gone) o->release();
+    for (Object* o : gone)
+        o->release();
 }
 
 Object* MutableArray::copy() const {
@@ -281,7 +308,8 @@ Object* MutableArray::copy() const {
 // ---- Dictionary
 
 Dictionary::Dictionary(const Pairs& pairs) {
-    for (auto& [k, v] : pairs) put(k, v);
+    for (auto& [k, v] : pairs)
+        put(k, v);
 }
 
 Dictionary::~Dictionary() {
@@ -309,7 +337,9 @@ void Dictionary::put(Object* key, Object* value) {
     if (value) pairs_.emplace_back(key->copy(), value->retain());
 }
 
-Dictionary* Dictionary::create(const Pairs& pairs) { return new Dictionary(pairs); }
+Dictionary* Dictionary::create(const Pairs& pairs) {
+    return new Dictionary(pairs);
+}
 
 std::size_t Dictionary::count() const {
     Lock l(monitor());
@@ -331,11 +361,14 @@ Object* Dictionary::objectForKey(const char* key) const {
 std::vector<std::pair<Ref<Object>, Ref<Object>>> Dictionary::entries() const {
     Lock l(monitor());
     std::vector<std::pair<Ref<Object>, Ref<Object>>> out;
-    for (auto& [k, v] : pairs_) out.emplace_back(Ref<Object>::retain(k), Ref<Object>::retain(v));
+    for (auto& [k, v] : pairs_)
+        out.emplace_back(Ref<Object>::retain(k), Ref<Object>::retain(v));
     return out;
 }
 
-Object* Dictionary::copy() const { return retain(); }
+Object* Dictionary::copy() const {
+    return retain();
+}
 
 Object* Dictionary::mutableCopy() const {
     Lock l(monitor());
@@ -345,7 +378,8 @@ Object* Dictionary::mutableCopy() const {
 std::string Dictionary::description() const {
     std::string out = "{";
     auto all = entries();
-    for (auto& [k, v] : all) out += "\n    " + k->description() + " = " + indent(v->description()) + ";";
+    for (auto& [k, v] : all)
+        out += "\n    " + k->description() + " = " + indent(v->description()) + ";";
     return out + (all.empty() ? "}" : "\n}");
 }
 
@@ -364,7 +398,9 @@ MutableDictionary* MutableDictionary::create(const Pairs& pairs) {
     return new MutableDictionary(pairs);
 }
 
-void MutableDictionary::setObject(Object* value, Object* key) { put(key, value); }
+void MutableDictionary::setObject(Object* value, Object* key) {
+    put(key, value);
+}
 
 void MutableDictionary::setObject(Object* value, const char* key) {
     Ref<String> k = Ref<String>::adopt(String::create(key));
@@ -409,8 +445,7 @@ Object* MutableDictionary::copy() const {
 
 Error::Error(std::string domain, long code, Dictionary* userInfo)
     : domain_(std::move(domain)), code_(code),
-      userInfo_(Ref<Dictionary>::adopt(
-          userInfo ? static_cast<Dictionary*>(userInfo->copy()) : nullptr)) {}
+      userInfo_(Ref<Dictionary>::adopt(userInfo ? static_cast<Dictionary*>(userInfo->copy()) : nullptr)) {}
 
 Error* Error::create(const std::string& domain, long code, Dictionary* userInfo) {
     return new Error(domain, code, userInfo);
@@ -423,8 +458,8 @@ std::string Error::localizedDescription() const {
 }
 
 std::string Error::description() const {
-    std::string out = "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" +
-                      localizedDescription() + "\"";
+    std::string out =
+        "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" + localizedDescription() + "\"";
     if (userInfo_ && userInfo_->count()) out += " UserInfo=" + userInfo_->description();
     return out;
 }

@@ -88,9 +88,7 @@ public:
     static Number* createBool(bool value);
 
     double doubleValue() const { return isInteger_ ? static_cast<double>(integer_) : real_; }
-    long long longLongValue() const {
-        return isInteger_ ? integer_ : static_cast<long long>(real_);
-    }
+    long long longLongValue() const { return isInteger_ ? integer_ : static_cast<long long>(real_); }
     bool boolValue() const { return isInteger_ ? integer_ != 0 : real_ != 0.0; }
 
     std::string description() const override;

@@ -19,13 +19,19 @@ int sampleBits(int sub) {
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_U8:
     case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW: return 8;
-    case SF_FORMAT_PCM_16: return 16;
-    case SF_FORMAT_PCM_24: return 24;
+    case SF_FORMAT_ALAW:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
     case SF_FORMAT_PCM_32:
-    case SF_FORMAT_FLOAT: return 32;
-    case SF_FORMAT_DOUBLE: return 64;
-    default: return 0;
+    case SF_FORMAT_FLOAT:
+        return 32;
+    case SF_FORMAT_DOUBLE:
+        return 64;
+    default:
+        return 0;
     }
 }
 
@@ -53,8 +59,10 @@ AudioStreamBasicDescription describe(const SF_INFO& sf, const ContainerInfo& c) 
         d.mFormatID = kAudioFormatLinearPCM;
         const bool isFloat = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
         d.mFormatFlags = kAudioFormatFlagIsPacked;
-        if (isFloat) d.mFormatFlags |= kAudioFormatFlagIsFloat;
-        else if (sub != SF_FORMAT_PCM_U8) d.mFormatFlags |= kAudioFormatFlagIsSignedInteger;
+        if (isFloat)
+            d.mFormatFlags |= kAudioFormatFlagIsFloat;
+        else if (sub != SF_FORMAT_PCM_U8)
+            d.mFormatFlags |= kAudioFormatFlagIsSignedInteger;
         if (bigEndian) d.mFormatFlags |= kAudioFormatFlagIsBigEndian;
         d.mBitsPerChannel = static_cast<std::uint32_t>(bits);
         d.mBytesPerFrame = channels * static_cast<std::uint32_t>(bits / 8);
@@ -63,14 +71,24 @@ AudioStreamBasicDescription describe(const SF_INFO& sf, const ContainerInfo& c) 
     }
     // A codec inside the container: its own four-character code.
     switch (sub) {
-    case SF_FORMAT_ULAW: d.mFormatID = fourcc("ulaw"); break;
-    case SF_FORMAT_ALAW: d.mFormatID = fourcc("alaw"); break;
+    case SF_FORMAT_ULAW:
+        d.mFormatID = fourcc("ulaw");
+        break;
+    case SF_FORMAT_ALAW:
+        d.mFormatID = fourcc("alaw");
+        break;
     case SF_FORMAT_IMA_ADPCM:
         d.mFormatID = major == SF_FORMAT_WAV ? 0x6D730011u : fourcc("ima4");
         break;
-    case SF_FORMAT_MS_ADPCM: d.mFormatID = 0x6D730002u; break;
-    case SF_FORMAT_GSM610: d.mFormatID = fourcc("agsm"); break;
-    default: d.mFormatID = c.hasCafDescription ? c.cafFormatID : 0; break;
+    case SF_FORMAT_MS_ADPCM:
+        d.mFormatID = 0x6D730002u;
+        break;
+    case SF_FORMAT_GSM610:
+        d.mFormatID = fourcc("agsm");
+        break;
+    default:
+        d.mFormatID = c.hasCafDescription ? c.cafFormatID : 0;
+        break;
     }
     if (bits == 8) {
         d.mBitsPerChannel = 8;
@@ -89,10 +107,14 @@ struct InfoKey {
     const char* name;
 };
 constexpr InfoKey kInfoKeys[] = {
-    {SF_STR_TITLE, "title"},         {SF_STR_ARTIST, "artist"},
-    {SF_STR_ALBUM, "album"},         {SF_STR_COMMENT, "comments"},
-    {SF_STR_COPYRIGHT, "copyright"}, {SF_STR_DATE, "year"},
-    {SF_STR_GENRE, "genre"},         {SF_STR_TRACKNUMBER, "track number"},
+    {SF_STR_TITLE, "title"},
+    {SF_STR_ARTIST, "artist"},
+    {SF_STR_ALBUM, "album"},
+    {SF_STR_COMMENT, "comments"},
+    {SF_STR_COPYRIGHT, "copyright"},
+    {SF_STR_DATE, "year"},
+    {SF_STR_GENRE, "genre"},
+    {SF_STR_TRACKNUMBER, "track number"},
     {SF_STR_SOFTWARE, "encoding application"},
 };
 
@@ -114,7 +136,7 @@ std::int64_t AudioFile::framesTheDataCanHold() const {
 OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     if (!out) return kParameterError;
     *out = nullptr;
-    struct stat st{};
+    struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return kAudioFileFileNotFoundError;
     if (!S_ISREG(st.st_mode)) return kAudioFileInvalidFileError;
 
@@ -131,7 +153,8 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     if (decodable) {
         if (container.hazard != DecoderHazard::none) return kAudioFileInvalidFileError;
         // libsndfile knows a CAF file only by a description right after the header.
-        if (container.type == kAudioFileCAFType && (container.chunkIDs.empty() || container.chunkIDs[0] != fourcc("desc")))
+        if (container.type == kAudioFileCAFType &&
+            (container.chunkIDs.empty() || container.chunkIDs[0] != fourcc("desc")))
             return kAudioFileInvalidFileError;
         expected = container.type == kAudioFileWAVEType   ? SF_FORMAT_WAV
                    : container.type == kAudioFileAIFFType ? SF_FORMAT_AIFF
@@ -199,8 +222,12 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
     const double rate = format_.mSampleRate;
     const std::int64_t bytes = std::max<std::int64_t>(container_.dataByteCount, 0);
     switch (id) {
-    case kFileFormat: appendValue(out, container_.type); return kNoErr;
-    case kDataFormat: appendValue(out, format_); return kNoErr;
+    case kFileFormat:
+        appendValue(out, container_.type);
+        return kNoErr;
+    case kDataFormat:
+        appendValue(out, format_);
+        return kNoErr;
     case kFormatList: {
         AudioFormatListItem item;
         item.mASBD = format_;
@@ -212,11 +239,19 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
         if (container_.magicCookie.empty()) return kAudioFileUnsupportedPropertyError;
         out.insert(out.end(), container_.magicCookie.begin(), container_.magicCookie.end());
         return kNoErr;
-    case kIsOptimized: appendValue(out, std::uint32_t(1)); return kNoErr;
-    case kAudioDataByteCount: appendValue(out, std::uint64_t(bytes)); return kNoErr;
-    case kAudioDataPacketCount: appendValue(out, std::uint64_t(frames_)); return kNoErr;
+    case kIsOptimized:
+        appendValue(out, std::uint32_t(1));
+        return kNoErr;
+    case kAudioDataByteCount:
+        appendValue(out, std::uint64_t(bytes));
+        return kNoErr;
+    case kAudioDataPacketCount:
+        appendValue(out, std::uint64_t(frames_));
+        return kNoErr;
     case kMaximumPacketSize:
-    case kPacketSizeUpperBound: appendValue(out, format_.mBytesPerPacket); return kNoErr;
+    case kPacketSizeUpperBound:
+        appendValue(out, format_.mBytesPerPacket);
+        return kNoErr;
     case kDataOffset:
         if (container_.dataOffset < 0) return kAudioFileUnsupportedPropertyError;
         appendValue(out, container_.dataOffset);
@@ -225,10 +260,13 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
         const ContainerChannelLayout& layout = container_.channelLayout;
         if (!layout.present) return kAudioFileInvalidChunkError;
         appendValue(out, layout.header);
-        for (const AudioChannelDescription& d : layout.descriptions) appendValue(out, d);
+        for (const AudioChannelDescription& d : layout.descriptions)
+            appendValue(out, d);
         return kNoErr;
     }
-    case kDeferSizeUpdates: appendValue(out, std::uint32_t(0)); return kNoErr;
+    case kDeferSizeUpdates:
+        appendValue(out, std::uint32_t(0));
+        return kNoErr;
     case kMarkerList: {
         AudioFileMarkerListHeader h;
         h.mNumberMarkers = static_cast<std::uint32_t>(cues_.size());
@@ -259,20 +297,23 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
         return kNoErr;
     }
     case kChunkIDs:
-        for (FourCharCode c : container_.chunkIDs) appendValue(out, c);
+        for (FourCharCode c : container_.chunkIDs)
+            appendValue(out, c);
         return kNoErr;
-    case kInfoDictionary: appendValue(out, static_cast<void*>(nullptr)); return kNoErr;
+    case kInfoDictionary:
+        appendValue(out, static_cast<void*>(nullptr));
+        return kNoErr;
     case kEstimatedDuration:
         appendValue(out, rate > 0 ? static_cast<double>(frames_) / rate : 0.0);
         return kNoErr;
     case kBitRate: {
         double seconds = rate > 0 ? static_cast<double>(frames_) / rate : 0.0;
-        double bps = seconds > 0 ? static_cast<double>(bytes) * 8.0 / seconds
-                                 : rate * format_.mBytesPerFrame * 8.0;
+        double bps = seconds > 0 ? static_cast<double>(bytes) * 8.0 / seconds : rate * format_.mBytesPerFrame * 8.0;
         appendValue(out, static_cast<std::uint32_t>(std::min(bps, 4294967295.0)));
         return kNoErr;
     }
-    default: return kAudioFileUnsupportedPropertyError;
+    default:
+        return kAudioFileUnsupportedPropertyError;
     }
 }
 

@@ -14,8 +14,8 @@
 #pragma once
 
 #include "platform/base/AudioTypes.h"
-#include "platform/soundfile/Container.h"
 #include "platform/base/Object.h"
+#include "platform/soundfile/Container.h"
 
 #include <cstdint>
 #include <string>

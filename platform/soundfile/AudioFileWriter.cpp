@@ -5,8 +5,8 @@
 
 namespace platform::audio {
 
-OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type,
-                                 const AudioStreamBasicDescription& format, AudioFileWriter** out) {
+OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
+                                 AudioFileWriter** out) {
     if (!out) return kParameterError;
     *out = nullptr;
     int major = type == kAudioFileWAVEType ? SF_FORMAT_WAV : type == kAudioFileAIFFType ? SF_FORMAT_AIFF : 0;
@@ -14,9 +14,12 @@ OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type,
     const bool isFloat = format.mFormatFlags & kAudioFormatFlagIsFloat;
     int sub = 0;
     if (format.mFormatID == kAudioFormatLinearPCM) {
-        if (isFloat && format.mBitsPerChannel == 32) sub = SF_FORMAT_FLOAT;
-        else if (!isFloat && format.mBitsPerChannel == 16) sub = SF_FORMAT_PCM_16;
-        else if (!isFloat && format.mBitsPerChannel == 32) sub = SF_FORMAT_PCM_32;
+        if (isFloat && format.mBitsPerChannel == 32)
+            sub = SF_FORMAT_FLOAT;
+        else if (!isFloat && format.mBitsPerChannel == 16)
+            sub = SF_FORMAT_PCM_16;
+        else if (!isFloat && format.mBitsPerChannel == 32)
+            sub = SF_FORMAT_PCM_32;
     }
     const std::uint32_t channels = format.mChannelsPerFrame;
     const double rate = format.mSampleRate;
@@ -47,8 +50,7 @@ OSStatus AudioFileWriter::write(std::uint32_t frames, const void* words) {
     if (!words) return kParameterError;
     const sf_count_t bytes = static_cast<sf_count_t>(frames) * bytesPerFrame_;
     // Raw: libsndfile neither converts nor swaps these bytes.
-    return sf_write_raw(static_cast<SNDFILE*>(sndfile_), words, bytes) == bytes ? kNoErr
-                                                                               : kAudioFilePermissionsError;
+    return sf_write_raw(static_cast<SNDFILE*>(sndfile_), words, bytes) == bytes ? kNoErr : kAudioFilePermissionsError;
 }
 
 OSStatus AudioFileWriter::close() {
@@ -58,6 +60,8 @@ OSStatus AudioFileWriter::close() {
     return r == 0 ? kNoErr : kAudioFilePermissionsError;
 }
 
-AudioFileWriter::~AudioFileWriter() { close(); }
+AudioFileWriter::~AudioFileWriter() {
+    close();
+}
 
 } // namespace platform::audio

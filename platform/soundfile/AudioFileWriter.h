@@ -18,8 +18,8 @@ public:
     // linear PCM format of 16/32-bit integers or 32-bit float; status 0 with
     // *out set (+1), kAudioFileUnsupportedFileTypeError,
     // kAudioFileUnsupportedDataFormatError or kAudioFilePermissionsError.
-    static OSStatus create(const std::string& path, FourCharCode type,
-                           const AudioStreamBasicDescription& format, AudioFileWriter** out);
+    static OSStatus create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
+                           AudioFileWriter** out);
 
     // Appends `frames` frames of interleaved words (format.mBytesPerFrame each).
     OSStatus write(std::uint32_t frames, const void* words);

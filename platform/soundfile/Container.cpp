@@ -90,7 +90,8 @@ void parseLayout(const std::vector<unsigned char>& b, ContainerChannelLayout& ou
         const unsigned char* d = b.data() + 12 + i * 20;
         out.descriptions[i].mChannelLabel = be32(d);
         out.descriptions[i].mChannelFlags = be32(d + 4);
-        for (int k = 0; k < 3; ++k) out.descriptions[i].mCoordinates[k] = beFloat(d + 8 + 4 * k);
+        for (int k = 0; k < 3; ++k)
+            out.descriptions[i].mCoordinates[k] = beFloat(d + 8 + 4 * k);
     }
     out.header.mNumberChannelDescriptions = static_cast<std::uint32_t>(n);
 }
@@ -109,8 +110,8 @@ void parseWaveFormat(const std::vector<unsigned char>& b, bool bigEndian, Contai
     out.header.mChannelBitmap = mask;
 }
 
-constexpr FourCharCode kLIST = fourcc("LIST"), kINFO = fourcc("INFO"), kAdtl = fourcc("adtl"),
-                       kExif = fourcc("exif"), kData = fourcc("data");
+constexpr FourCharCode kLIST = fourcc("LIST"), kINFO = fourcc("INFO"), kAdtl = fourcc("adtl"), kExif = fourcc("exif"),
+                       kData = fourcc("data");
 
 // Walks a RIFF list body the way a list parser steps through it: the markers
 // 'INFO' and 'adtl' are four bytes without a size; 'data' or a zero word ends
@@ -341,14 +342,14 @@ std::string soundDesignerResourceFork(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    struct stat st{};
+    struct stat st {};
     for (const std::string& fork : {dir + "._" + name, dir + ".AppleDouble/" + name})
         if (::stat(fork.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return fork;
     return "";
 }
 
 bool resourceForkHeaderIsSound(const std::string& forkPath) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(forkPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= 0x7FFFFFFF) return false;
     File file(forkPath);
     unsigned char h[16];
@@ -363,7 +364,8 @@ bool resourceForkHeaderIsSound(const std::string& forkPath) {
     }
     const std::int64_t dataOffset = word(0), mapOffset = word(1), dataLength = word(2), mapLength = word(3);
     if (dataOffset < 0 || mapOffset < 0 || dataLength < 0 || mapLength < 0) return false;
-    return base + dataOffset + dataLength == base + mapOffset && base + mapOffset + mapLength == std::int64_t(st.st_size);
+    return base + dataOffset + dataLength == base + mapOffset &&
+           base + mapOffset + mapLength == std::int64_t(st.st_size);
 }
 
 bool isDecodableContainer(FourCharCode type) {
@@ -387,14 +389,16 @@ bool isKnownForeignContainer(FourCharCode type) {
     case kAudioFile3GPType:
     case kAudioFile3GP2Type:
     case kAudioFileAMRType:
-    case kAudioFileAC3Type: return true;
-    default: return false;
+    case kAudioFileAC3Type:
+        return true;
+    default:
+        return false;
     }
 }
 
 ContainerInfo readContainerInfo(const std::string& path) {
     ContainerInfo info;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return info;
     const std::int64_t size = st.st_size;
     File file(path);

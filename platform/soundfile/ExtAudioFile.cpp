@@ -52,8 +52,12 @@ OSStatus ExtAudioFile::answer(FourCharCode id, std::vector<unsigned char>& out) 
     using namespace ext;
     const AudioStreamBasicDescription& fileFormat = file_->fileDataFormat();
     switch (id) {
-    case kFileDataFormat: appendValue(out, fileFormat); return kNoErr;
-    case kClientDataFormat: appendValue(out, client_); return kNoErr;
+    case kFileDataFormat:
+        appendValue(out, fileFormat);
+        return kNoErr;
+    case kClientDataFormat:
+        appendValue(out, client_);
+        return kNoErr;
     case kFileChannelLayout:
     case kClientChannelLayout: {
         // The file's own layout, where it has one; none is the service's -1.
@@ -67,14 +71,29 @@ OSStatus ExtAudioFile::answer(FourCharCode id, std::vector<unsigned char>& out) 
         appendValue(out, converter);
         return kNoErr;
     }
-    case kAudioFile: appendValue(out, static_cast<const void*>(file_.get())); return kNoErr;
-    case kFileMaxPacketSize: appendValue(out, fileFormat.mBytesPerPacket); return kNoErr;
-    case kClientMaxPacketSize: appendValue(out, client_.mBytesPerPacket); return kNoErr;
-    case kFileLengthFrames: appendValue(out, file_->lengthFrames()); return kNoErr;
-    case kConverterConfig: appendValue(out, static_cast<const void*>(nullptr)); return kNoErr;
-    case kIOBufferSizeBytes: appendValue(out, std::uint32_t(32768)); return kNoErr;
-    case kIOBuffer: appendValue(out, static_cast<const void*>(nullptr)); return kNoErr;
-    default: return kAudioFileUnsupportedPropertyError;
+    case kAudioFile:
+        appendValue(out, static_cast<const void*>(file_.get()));
+        return kNoErr;
+    case kFileMaxPacketSize:
+        appendValue(out, fileFormat.mBytesPerPacket);
+        return kNoErr;
+    case kClientMaxPacketSize:
+        appendValue(out, client_.mBytesPerPacket);
+        return kNoErr;
+    case kFileLengthFrames:
+        appendValue(out, file_->lengthFrames());
+        return kNoErr;
+    case kConverterConfig:
+        appendValue(out, static_cast<const void*>(nullptr));
+        return kNoErr;
+    case kIOBufferSizeBytes:
+        appendValue(out, std::uint32_t(32768));
+        return kNoErr;
+    case kIOBuffer:
+        appendValue(out, static_cast<const void*>(nullptr));
+        return kNoErr;
+    default:
+        return kAudioFileUnsupportedPropertyError;
     }
 }
 

@@ -7,9 +7,9 @@
 // One ExtAudioFile is used by one thread at a time.
 #pragma once
 
-#include "platform/soundfile/AudioFile.h"
 #include "platform/base/AudioTypes.h"
 #include "platform/base/Object.h"
+#include "platform/soundfile/AudioFile.h"
 
 #include <cstdint>
 #include <string>

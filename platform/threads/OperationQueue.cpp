@@ -4,7 +4,9 @@
 
 namespace platform {
 
-OperationQueue* OperationQueue::create() { return new OperationQueue; }
+OperationQueue* OperationQueue::create() {
+    return new OperationQueue;
+}
 
 void OperationQueue::setMaxConcurrentOperationCount(std::size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -52,7 +54,8 @@ void OperationQueue::cancelAllOperations() {
     std::deque<Operation*> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (Operation* op : running_) op->cancel();
+        for (Operation* op : running_)
+            op->cancel();
         dropped.swap(queued_);
         changed_.notify_all();
     }
@@ -75,7 +78,8 @@ OperationQueue::~OperationQueue() {
         stopping_ = true;
         changed_.notify_all();
     }
-    for (std::thread& t : workers_) t.join();
+    for (std::thread& t : workers_)
+        t.join();
 }
 
 } // namespace platform

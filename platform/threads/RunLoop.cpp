@@ -21,7 +21,9 @@ RunLoop::~RunLoop() {
     if (eventFd_ >= 0) ::close(eventFd_);
 }
 
-bool RunLoop::isCurrent() const { return std::this_thread::get_id() == owner_; }
+bool RunLoop::isCurrent() const {
+    return std::this_thread::get_id() == owner_;
+}
 
 void RunLoop::wakeUp() {
     const std::uint64_t one = 1;
@@ -68,7 +70,8 @@ int RunLoop::addTimer(double firstDelaySeconds, double periodSeconds, std::funct
     const auto toDuration = [](double s) {
         return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(s, 0.0)));
     };
-    timers_.push_back({nextTimer_, Clock::now() + toDuration(firstDelaySeconds), toDuration(periodSeconds), std::move(fire)});
+    timers_.push_back(
+        {nextTimer_, Clock::now() + toDuration(firstDelaySeconds), toDuration(periodSeconds), std::move(fire)});
     return nextTimer_++;
 }
 
@@ -108,7 +111,8 @@ void RunLoop::runSources() {
 
 double RunLoop::secondsToNextTimer() const {
     auto next = Clock::time_point::max();
-    for (const TimerEntry& t : timers_) next = std::min(next, t.next);
+    for (const TimerEntry& t : timers_)
+        next = std::min(next, t.next);
     if (next == Clock::time_point::max()) return 1e9;
     return std::chrono::duration<double>(next - Clock::now()).count();
 }

@@ -87,8 +87,8 @@ private:
     int eventFd_ = -1;
     std::thread::id owner_;
     WorkQueue work_;
-    std::vector<TimerEntry> timers_;                           // loop thread only
-    std::vector<std::shared_ptr<RunLoopSource>> sources_;      // loop thread only
+    std::vector<TimerEntry> timers_;                      // loop thread only
+    std::vector<std::shared_ptr<RunLoopSource>> sources_; // loop thread only
     int nextTimer_ = 1;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> waiting_{false};

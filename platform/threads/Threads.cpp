@@ -17,7 +17,9 @@ const std::thread::id mainThreadId = std::this_thread::get_id();
 thread_local Thread* currentThreadObject = nullptr;
 } // namespace
 
-Thread* Thread::create(Body body) { return new Thread(std::move(body)); }
+Thread* Thread::create(Body body) {
+    return new Thread(std::move(body));
+}
 
 void Thread::detachNew(Body body) {
     Thread* t = create(std::move(body));
@@ -48,7 +50,9 @@ Thread* Thread::main() {
     return mainObject;
 }
 
-bool Thread::isMainThread() { return std::this_thread::get_id() == mainThreadId; }
+bool Thread::isMainThread() {
+    return std::this_thread::get_id() == mainThreadId;
+}
 
 void Thread::start() {
     State expected = State::created;
@@ -119,7 +123,8 @@ void Timer::invalidate() {
     } else {
         // The QTimer belongs to its own thread; stop it there.
         QMetaObject::invokeMethod(
-            qt, [qt, this] {
+            qt,
+            [qt, this] {
                 qt->stop();
                 qt->deleteLater();
                 release();
@@ -139,14 +144,18 @@ static void createMainThreadQueue() {
 }
 Q_COREAPP_STARTUP_FUNCTION(createMainThreadQueue)
 
-MainThreadQueue* MainThreadQueue::instance() { return gMainThreadQueue.load(); }
+MainThreadQueue* MainThreadQueue::instance() {
+    return gMainThreadQueue.load();
+}
 
 void MainThreadQueue::post(std::function<void()> work) {
     work_.push(work); // never closed: the queue lives as long as the process
     QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
 }
 
-void MainThreadQueue::drain() { work_.drain(); }
+void MainThreadQueue::drain() {
+    work_.drain();
+}
 
 void performOnMainThread(std::function<void()> work) {
     MainThreadQueue* queue = MainThreadQueue::instance();

@@ -13,10 +13,12 @@ namespace testsupport {
 class CafChunkWriter {
 public:
     void u32(std::uint32_t v) {
-        for (int i = 3; i >= 0; --i) body_.push_back(static_cast<char>(v >> (8 * i)));
+        for (int i = 3; i >= 0; --i)
+            body_.push_back(static_cast<char>(v >> (8 * i)));
     }
     void i64(std::int64_t v) {
-        for (int i = 7; i >= 0; --i) body_.push_back(static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i)));
+        for (int i = 7; i >= 0; --i)
+            body_.push_back(static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i)));
     }
     void f64(double v) {
         std::int64_t bits;
@@ -37,7 +39,8 @@ public:
         std::ofstream out(path, std::ios::binary | std::ios::app);
         out.write(type, 4);
         std::string size;
-        for (int i = 7; i >= 0; --i) size.push_back(static_cast<char>(std::uint64_t(body_.size()) >> (8 * i)));
+        for (int i = 7; i >= 0; --i)
+            size.push_back(static_cast<char>(std::uint64_t(body_.size()) >> (8 * i)));
         out << size << body_;
         body_.clear();
     }
@@ -56,7 +59,8 @@ inline void appendCafStrings(const std::string& path, const std::vector<std::pai
         w.i64(offset);
         offset += static_cast<std::int64_t>(text.size()) + 1;
     }
-    for (auto& [id, text] : s) w.bytes(text + std::string(1, '\0'));
+    for (auto& [id, text] : s)
+        w.bytes(text + std::string(1, '\0'));
     w.appendTo(path, "strg");
 }
 

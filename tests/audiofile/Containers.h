@@ -15,17 +15,20 @@ inline void put16be(std::string& s, std::uint32_t v) {
     s.push_back(static_cast<char>(v));
 }
 inline void put32be(std::string& s, std::uint32_t v) {
-    for (int i = 3; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 3; i >= 0; --i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
 }
 inline void put64be(std::string& s, std::uint64_t v) {
-    for (int i = 7; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 7; i >= 0; --i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
 }
 inline void put16le(std::string& s, std::uint32_t v) {
     s.push_back(static_cast<char>(v));
     s.push_back(static_cast<char>(v >> 8));
 }
 inline void put32le(std::string& s, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
 }
 inline void putF64be(std::string& s, double v) {
     std::uint64_t bits;
@@ -36,17 +39,25 @@ inline void putF64be(std::string& s, double v) {
 // A chunk of a RIFF (little-endian sizes) or FORM (big-endian) file, padded.
 inline std::string iffChunk(const char* id, const std::string& body, bool bigEndian) {
     std::string c(id, 4);
-    if (bigEndian) put32be(c, static_cast<std::uint32_t>(body.size()));
-    else put32le(c, static_cast<std::uint32_t>(body.size()));
+    if (bigEndian)
+        put32be(c, static_cast<std::uint32_t>(body.size()));
+    else
+        put32le(c, static_cast<std::uint32_t>(body.size()));
     c += body;
     if (body.size() & 1) c.push_back('\0');
     return c;
 }
-inline std::string riffChunk(const char* id, const std::string& body) { return iffChunk(id, body, false); }
-inline std::string formChunk(const char* id, const std::string& body) { return iffChunk(id, body, true); }
+inline std::string riffChunk(const char* id, const std::string& body) {
+    return iffChunk(id, body, false);
+}
+inline std::string formChunk(const char* id, const std::string& body) {
+    return iffChunk(id, body, true);
+}
 
 // 16-bit samples k * 100 - 3000 + 7 * c, distinct per channel and frame.
-inline std::int16_t builtSample(int c, int k) { return static_cast<std::int16_t>(k * 100 - 3000 + 7 * c); }
+inline std::int16_t builtSample(int c, int k) {
+    return static_cast<std::int16_t>(k * 100 - 3000 + 7 * c);
+}
 
 // A 16-bit PCM WAV file at 44100 Hz; `extra` chunks go between 'fmt ' and
 // 'data', `tail` after the data.
@@ -60,7 +71,8 @@ inline std::string builtWav(int channels, int frames, const std::string& extra =
     put16le(fmt, 16);
     std::string data;
     for (int k = 0; k < frames; ++k)
-        for (int c = 0; c < channels; ++c) put16le(data, static_cast<std::uint16_t>(builtSample(c, k)));
+        for (int c = 0; c < channels; ++c)
+            put16le(data, static_cast<std::uint16_t>(builtSample(c, k)));
     std::string body = "WAVE" + riffChunk("fmt ", fmt) + extra + riffChunk("data", data) + tail;
     std::string file = "RIFF";
     put32le(file, static_cast<std::uint32_t>(body.size()));
@@ -88,16 +100,16 @@ inline std::string layoutBody(std::uint32_t tag, std::uint32_t bitmap, const std
     put32be(b, static_cast<std::uint32_t>(count));
     for (int i = 0; i < count; ++i) {
         put32be(b, labels[i]);
-        put32be(b, 0);                   // flags
-        for (int k = 0; k < 3; ++k) put32be(b, 0); // coordinates
+        put32be(b, 0); // flags
+        for (int k = 0; k < 3; ++k)
+            put32be(b, 0); // coordinates
     }
     return b;
 }
 
 // A 16-bit AIFF file at 44100 Hz; `beforeComm` and `afterComm` chunks go
 // around the 'COMM' chunk.
-inline std::string builtAiff(int channels, int frames, const std::string& beforeComm,
-                             const std::string& afterComm) {
+inline std::string builtAiff(int channels, int frames, const std::string& beforeComm, const std::string& afterComm) {
     std::string comm;
     put16be(comm, static_cast<std::uint32_t>(channels));
     put32be(comm, static_cast<std::uint32_t>(frames));
@@ -107,7 +119,8 @@ inline std::string builtAiff(int channels, int frames, const std::string& before
     put32be(ssnd, 0);
     put32be(ssnd, 0);
     for (int k = 0; k < frames; ++k)
-        for (int c = 0; c < channels; ++c) put16be(ssnd, static_cast<std::uint16_t>(builtSample(c, k)));
+        for (int c = 0; c < channels; ++c)
+            put16be(ssnd, static_cast<std::uint16_t>(builtSample(c, k)));
     std::string body = "AIFF" + beforeComm + formChunk("COMM", comm) + afterComm + formChunk("SSND", ssnd);
     std::string file = "FORM";
     put32be(file, static_cast<std::uint32_t>(body.size()));
@@ -133,7 +146,8 @@ inline std::string builtCaf(int channels, int frames, const std::string& extra) 
     std::string data;
     put32be(data, 0); // edit count
     for (int k = 0; k < frames; ++k)
-        for (int c = 0; c < channels; ++c) put16be(data, static_cast<std::uint16_t>(builtSample(c, k)));
+        for (int c = 0; c < channels; ++c)
+            put16be(data, static_cast<std::uint16_t>(builtSample(c, k)));
     std::string file = "caff";
     put16be(file, 1);
     put16be(file, 0);

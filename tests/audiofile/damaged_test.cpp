@@ -1,8 +1,8 @@
 // Damaged and hostile files, grouped by what went wrong with them before:
 // each case failed (crashed, hung or invoked undefined behaviour) on the
 // reader as it was, and must now open correctly or be refused cleanly.
-#include "OpenedStore.h"
 #include "Containers.h"
+#include "OpenedStore.h"
 #include "audiofile/AudioFileProperties.h"
 #include "fuzz/FuzzInput.h"
 #include "platform/soundfile/AudioFile.h"
@@ -23,7 +23,9 @@ namespace audio = platform::audio;
 
 namespace {
 
-const ZQ::ChannelLayoutBuffer& layoutOf(const Opened& o) { return o.store->information()->channelLayout.value; }
+const ZQ::ChannelLayoutBuffer& layoutOf(const Opened& o) {
+    return o.store->information()->channelLayout.value;
+}
 
 // Every channel holds the samples the builder wrote.
 void expectBuiltSamples(const Opened& o, int channels, int frames) {
@@ -32,7 +34,8 @@ void expectBuiltSamples(const Opened& o, int channels, int frames) {
     for (int c = 0; c < channels; ++c) {
         ASSERT_EQ(o.store->channelSampleCount(c).v_, static_cast<unsigned long long>(frames));
         const double* s = o.store->channelSamples(c);
-        for (int k = 0; k < frames; ++k) ASSERT_EQ(s[k], builtSample(c, k) / 32768.0) << c << " " << k;
+        for (int k = 0; k < frames; ++k)
+            ASSERT_EQ(s[k], builtSample(c, k) / 32768.0) << c << " " << k;
     }
 }
 
@@ -128,7 +131,8 @@ TEST(DamagedFiles, AListSubchunkOfTwoGigabytesOrMoreIsRefusedAtOnce) {
         {"after.wav", builtWav(1, 20, "", riffList("INFO", forgedSubchunk("ABCD", 0xFFFFFFF8u, padding)))},
         {"adtl.wav", builtWav(1, 20, riffList("adtl", forgedSubchunk("zzzz", 0x80000000u, padding)))},
         {"second.wav",
-         builtWav(2, 20, riffList("INFO", forgedSubchunk("INAM", 4, "name") + forgedSubchunk("QQQQ", 0xFFFFFFF0u, padding)))},
+         builtWav(2, 20,
+                  riffList("INFO", forgedSubchunk("INAM", 4, "name") + forgedSubchunk("QQQQ", 0xFFFFFFF0u, padding)))},
     };
     for (const auto& r : refused) {
         const std::string path = dir.file(r.name);

@@ -1,7 +1,7 @@
+#include "OpenedStore.h"
 #include "audiofile/AudioFileExport.h"
 #include "platform/soundfile/AudioFile.h"
 #include "support/Fixtures.h"
-#include "OpenedStore.h"
 
 #include <cmath>
 #include <cstring>
@@ -21,7 +21,9 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // What the document holds, channel 0 (and 1 mirrored with a sign change).
 const std::vector<double> kValues = {0.0, 1.0, -1.0, 0.5, -0.5, kNaN, 1.5, -1.5, 0.25, 1.0 / 32768, -0.999};
 // The document keeps what the float source file could hold.
-double stored(std::size_t i) { return static_cast<double>(static_cast<float>(kValues[i])); }
+double stored(std::size_t i) {
+    return static_cast<double>(static_cast<float>(kValues[i]));
+}
 
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -110,8 +112,10 @@ TEST(Export, EveryFormatWritesTheConvertedWordsInTheContainersByteOrder) {
                 EXPECT_EQ(wordAt<std::int32_t>(bytes, i, big), Export::toInteger32(stored(i), clipped)) << i;
             } else {
                 const float f = wordAt<float>(bytes, i, big);
-                if (std::isnan(kValues[i])) EXPECT_TRUE(std::isnan(f));
-                else EXPECT_EQ(f, static_cast<float>(kValues[i])) << i; // 1.5 stays 1.5
+                if (std::isnan(kValues[i]))
+                    EXPECT_TRUE(std::isnan(f));
+                else
+                    EXPECT_EQ(f, static_cast<float>(kValues[i])) << i; // 1.5 stays 1.5
             }
             clips += clipped;
         }
@@ -130,7 +134,7 @@ TEST(Export, EveryFormatWritesTheConvertedWordsInTheContainersByteOrder) {
         EXPECT_EQ(info.channels, 1);
         EXPECT_EQ(info.frames, static_cast<sf_count_t>(kValues.size()));
         const int sub = info.format & SF_FORMAT_SUBMASK;
-        EXPECT_EQ(sub, c.code == Export::kInteger16 ? SF_FORMAT_PCM_16
+        EXPECT_EQ(sub, c.code == Export::kInteger16   ? SF_FORMAT_PCM_16
                        : c.code == Export::kInteger32 ? SF_FORMAT_PCM_32
                                                       : SF_FORMAT_FLOAT);
         sf_close(f);
@@ -145,7 +149,8 @@ TEST(Export, StereoInterleavesLeftThenRight) {
     ASSERT_TRUE(stereo->ok);
     const std::string out = dir.file("s.wav");
     capture([&] {
-        ASSERT_TRUE(Export::write(stereo->store.get(), fileURL(out).get(), audio::kAudioFileWAVEType, Export::kInteger16));
+        ASSERT_TRUE(
+            Export::write(stereo->store.get(), fileURL(out).get(), audio::kAudioFileWAVEType, Export::kInteger16));
     });
     const std::string bytes = sampleBytes(out);
     ASSERT_EQ(bytes.size(), kValues.size() * 4);
@@ -169,23 +174,27 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
     ASSERT_TRUE(doc3->ok);
     reset();
     Captured m = capture([&] {
-        EXPECT_FALSE(Export::write(doc3->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kInteger16));
+        EXPECT_FALSE(
+            Export::write(doc3->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kInteger16));
     });
     EXPECT_EQ(m.out, "Unsupported channel count: 3\n");
     EXPECT_EQ(readAll(keep), precious);
     const std::string fresh = dir.file("fresh.wav");
-    capture([&] { Export::write(doc3->store.get(), fileURL(fresh).get(), audio::kAudioFileWAVEType, Export::kInteger16); });
+    capture(
+        [&] { Export::write(doc3->store.get(), fileURL(fresh).get(), audio::kAudioFileWAVEType, Export::kInteger16); });
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
     auto mono = documentWith(dir, 1);
     ASSERT_TRUE(mono->ok);
     // An unknown sample format.
-    m = capture([&] { EXPECT_FALSE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, 103)); });
+    m = capture(
+        [&] { EXPECT_FALSE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, 103)); });
     EXPECT_EQ(m.out, "Unrecognized Format\n");
     EXPECT_EQ(readAll(keep), precious);
     // A container the writer cannot make.
     m = capture([&] {
-        EXPECT_FALSE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileCAFType, Export::kInteger16));
+        EXPECT_FALSE(
+            Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileCAFType, Export::kInteger16));
     });
     EXPECT_EQ(m.out, "Error creating audio file:1954115647 | ?pyt\n");
     EXPECT_EQ(readAll(keep), precious);
@@ -209,7 +218,9 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
     // An empty store: nothing to write, no file.
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> empty;
     empty.make();
-    m = capture([&] { EXPECT_FALSE(Export::write(empty.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kFloat32)); });
+    m = capture([&] {
+        EXPECT_FALSE(Export::write(empty.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kFloat32));
+    });
     EXPECT_EQ(readAll(keep), precious);
 
     // No temporary files are left behind by any of this.
@@ -217,6 +228,9 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
         EXPECT_EQ(entry.path().filename().string().find(".export-"), std::string::npos) << entry.path();
 
     // Success replaces the old file.
-    capture([&] { ASSERT_TRUE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kInteger16)); });
+    capture([&] {
+        ASSERT_TRUE(
+            Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kInteger16));
+    });
     EXPECT_EQ(audio::readContainerInfo(keep).type, audio::kAudioFileWAVEType);
 }

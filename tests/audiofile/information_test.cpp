@@ -1,10 +1,10 @@
-#include "audiofile/AudioFileInformation.h"
-#include "platform/soundfile/AudioFile.h"
-#include "platform/soundfile/ExtAudioFile.h"
-#include "platform/base/Values.h"
-#include "support/Fixtures.h"
 #include "CafChunks.h"
 #include "OpenedStore.h"
+#include "audiofile/AudioFileInformation.h"
+#include "platform/base/Values.h"
+#include "platform/soundfile/AudioFile.h"
+#include "platform/soundfile/ExtAudioFile.h"
+#include "support/Fixtures.h"
 
 #include <sndfile.h>
 
@@ -111,7 +111,7 @@ TEST(InformationRecord, CafMarkersRegionsAndCookieAreRead) {
     w.u32(2);  // two markers
     w.marker(0, 100, 1);
     w.marker(0, 200, 2);
-    w.u32(2);  // region 2, without a name
+    w.u32(2); // region 2, without a name
     w.u32(99);
     w.u32(0);
     w.u32(0);

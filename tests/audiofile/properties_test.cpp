@@ -1,6 +1,6 @@
+#include "OpenedStore.h"
 #include "audiofile/AudioFileProperties.h"
 #include "support/Fixtures.h"
-#include "OpenedStore.h"
 
 #include <sndfile.h>
 
@@ -31,7 +31,8 @@ TEST(PropertiesText, RowsAndTextOfAWaveFile) {
         {"Is Optimized", "Yes"},
         {"Bit Rate", "1411200"},
     };
-    for (std::size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(p.rows[i], expected[i]) << i;
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(p.rows[i], expected[i]) << i;
     EXPECT_EQ(p.rows[15].first, "Format List Description");
     EXPECT_EQ(p.rows[16], (std::pair<std::string, std::string>("Regions", "< No Regions Defined >")));
     EXPECT_EQ(p.rows[17].second.rfind("1) 1718449184, ", 0), 0u);
@@ -39,8 +40,9 @@ TEST(PropertiesText, RowsAndTextOfAWaveFile) {
     EXPECT_NE(p.rows[18].second.find("title = A _ _ _ "), std::string::npos) << p.rows[18].second;
     EXPECT_EQ(p.rows[18].second.find('\n'), std::string::npos);
 
-    EXPECT_EQ(p.text.rfind("\nFile: tone.wav\nFull Path: " + path + "\nFile Format: WAVE\nSample Rate: 44100.000000\n"
-                           "Format ID: 1819304813\nFormat Flags: 12\n",
+    EXPECT_EQ(p.text.rfind("\nFile: tone.wav\nFull Path: " + path +
+                               "\nFile Format: WAVE\nSample Rate: 44100.000000\n"
+                               "Format ID: 1819304813\nFormat Flags: 12\n",
                            0),
               0u);
     EXPECT_NE(p.text.find("\nFile Length (HMS): 00:00:01.999\nIs Optimized: Yes\nBit Rate: 1411200\n"
@@ -52,7 +54,8 @@ TEST(PropertiesText, RowsAndTextOfAWaveFile) {
 }
 
 TEST(PropertiesText, MissingRecordAndUnknownType) {
-    ZQ::AudioFileProperties p = ZQ::describeAudioFileProperties(static_cast<const ZQ::AudioFileInformationData*>(nullptr), "/x.wav");
+    ZQ::AudioFileProperties p =
+        ZQ::describeAudioFileProperties(static_cast<const ZQ::AudioFileInformationData*>(nullptr), "/x.wav");
     EXPECT_TRUE(p.rows.empty());
     EXPECT_EQ(p.text, "");
 

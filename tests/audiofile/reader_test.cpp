@@ -1,6 +1,6 @@
+#include "OpenedStore.h"
 #include "audiofile/AudioFileReader.h"
 #include "support/Fixtures.h"
-#include "OpenedStore.h"
 
 #include <cmath>
 #include <filesystem>
@@ -39,16 +39,11 @@ TEST(Reader, ReadsEveryAcceptedContainerAndEncoding) {
         int format;
         double tolerance; // 8-bit cannot hold the fixture's values exactly
     } cases[] = {
-        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1.0 / 128},
-        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},
-        {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},
-        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 0},
-        {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
-        {"s16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0},
-        {"s24.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0},
-        {"s32.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 0},
-        {"s16.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, 0},
-        {"f32.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 0},
+        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1.0 / 128}, {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},
+        {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 0},
+        {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},         {"s16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0},
+        {"s24.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0},      {"s32.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 0},
+        {"s16.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, 0},        {"f32.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 0},
         {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 0},
     };
     for (const Case& c : cases) {
@@ -132,10 +127,8 @@ TEST(Reader, RefusedContainersSayWhyOnTheRightStream) {
         int format;
     } cases[] = {
         {"a.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, // AIFC on disk
-        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
-        {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16}, {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},   {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
@@ -196,7 +189,9 @@ TEST(Reader, MissingDamagedAndEmptyFilesAreRefusedCleanly) {
     EXPECT_EQ(o->messages.out, "Unable to open file at path: " + text + "\n");
 
     const std::string garbage = dir.file("garbage.aif");
-    writeBytes(garbage, std::string("FORM\x00\x00\x00\x10" "AIFFCOMM\xff\xff\xff\xff", 20));
+    writeBytes(garbage, std::string("FORM\x00\x00\x00\x10"
+                                    "AIFFCOMM\xff\xff\xff\xff",
+                                    20));
     o = openStore(garbage);
     EXPECT_FALSE(o->ok);
 
@@ -260,7 +255,8 @@ TEST(Reader, FilesOfTwoToTheThirtyTwoFramesAreRefusedBeforeDecoding) {
     const std::size_t data = bytes.find("data");
     ASSERT_NE(data, std::string::npos);
     const std::uint64_t frames = 4294967296ull + 10;
-    for (int i = 0; i < 8; ++i) bytes[data + 4 + i] = static_cast<char>((frames + 4) >> (56 - 8 * i));
+    for (int i = 0; i < 8; ++i)
+        bytes[data + 4 + i] = static_cast<char>((frames + 4) >> (56 - 8 * i));
     writeBytes(path, bytes);
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(data + 12 + 4 + frames)), 0);
 

@@ -1,10 +1,10 @@
 // Mutated and cut files: the reader must refuse them cleanly or read them
 // consistently; never crash, hang or read out of bounds (the sanitizer
 // builds run this too).
-#include "audiofile/AudioFileProperties.h"
-#include "support/Fixtures.h"
 #include "CafChunks.h"
 #include "OpenedStore.h"
+#include "audiofile/AudioFileProperties.h"
+#include "support/Fixtures.h"
 
 #include <fstream>
 #include <random>
@@ -84,12 +84,14 @@ TEST(Robustness, MutatedHeadersAreRefusedOrReadConsistently) {
                 for (int n = 1 + random() % 4; n > 0; --n)
                     m[random() % std::min<std::size_t>(m.size(), 96)] = static_cast<char>(random());
             } else if (kind == 1) { // anywhere, chunk tables included
-                for (int n = 1 + random() % 6; n > 0; --n) m[random() % m.size()] = static_cast<char>(random());
+                for (int n = 1 + random() % 6; n > 0; --n)
+                    m[random() % m.size()] = static_cast<char>(random());
             } else { // cut short, sometimes with a forged size word
                 m.resize(random() % m.size());
                 if (m.size() > 8 && random() % 2) {
                     const std::size_t at = 4 + random() % (m.size() - 8);
-                    for (int i = 0; i < 4; ++i) m[at + i] = static_cast<char>(0xff);
+                    for (int i = 0; i < 4; ++i)
+                        m[at + i] = static_cast<char>(0xff);
                 }
             }
             std::ofstream(mutated, std::ios::binary | std::ios::trunc) << m;

@@ -1,6 +1,6 @@
+#include "OpenedStore.h"
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "support/Fixtures.h"
-#include "OpenedStore.h"
 
 #include <sndfile.h>
 #include <thread>
@@ -17,7 +17,8 @@ TEST(SampleStore, StartsEmptyWithAFreshRecord) {
     ASSERT_NE(s->information(), nullptr);
     EXPECT_EQ(s->channelCount(), 0);
     EXPECT_EQ(s->sampleRate(), 0.0);
-    for (int c = 0; c < 16; ++c) EXPECT_TRUE(s->channel(c).isEmpty());
+    for (int c = 0; c < 16; ++c)
+        EXPECT_TRUE(s->channel(c).isEmpty());
     // Not loaded: silent zeros and nulls.
     Captured m = capture([&] {
         EXPECT_EQ(s->channelSampleCount(0).v_, 0u);
@@ -99,7 +100,8 @@ TEST(SampleStore, ASecondReadOrAClearIsRefusedWhileReading) {
     s.make();
     bool first = false;
     std::thread reader([&] { first = s->read(fileURL(big).get()); });
-    while (!s->isReading() && !s->isLoaded()) std::this_thread::yield();
+    while (!s->isReading() && !s->isLoaded())
+        std::this_thread::yield();
     bool refusedSecond = false, sawReading = false;
     if (s->isReading()) { // the big read is still running
         sawReading = true;

@@ -27,20 +27,25 @@ Outcome run(const std::string& command) {
     if (!p) return r;
     std::array<char, 4096> buf;
     std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.out.append(buf.data(), n);
     const int s = pclose(p);
     r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
     return r;
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string quoted(const std::string& s) {
+    return "'" + s + "'";
+}
 
-bool haveSox() { return std::system("command -v sox > /dev/null 2>&1") == 0; }
+bool haveSox() {
+    return std::system("command -v sox > /dev/null 2>&1") == 0;
+}
 
 // sox's reading of a file as raw little-endian words of the given encoding.
 std::string soxRaw(const std::string& path, const char* encoding, int bits, const std::string& to) {
-    const std::string cmd = "sox " + quoted(path) + " -t raw -e " + encoding + " -b " + std::to_string(bits) +
-                            " -L " + quoted(to) + " 2>&1";
+    const std::string cmd = "sox " + quoted(path) + " -t raw -e " + encoding + " -b " + std::to_string(bits) + " -L " +
+                            quoted(to) + " 2>&1";
     if (std::system(cmd.c_str()) != 0) return {};
     std::ifstream in(to, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -129,7 +134,7 @@ TEST(Tools, ZqconvertOutputReadsBackExactlyInSox) {
         const char* encoding;
         int bits;
     } cases[] = {
-        {"wav16", "o16.wav", "signed-integer", 16},  {"wav32", "o32.wav", "signed-integer", 32},
+        {"wav16", "o16.wav", "signed-integer", 16},   {"wav32", "o32.wav", "signed-integer", 32},
         {"wavfloat", "of.wav", "floating-point", 32}, {"aiff16", "o16.aif", "signed-integer", 16},
         {"aiff32", "o32.aif", "signed-integer", 32},
     };
@@ -153,8 +158,9 @@ TEST(Tools, ZqconvertOutputReadsBackExactlyInSox) {
                     std::int32_t v;
                     std::memcpy(&v, raw.data() + i * 4, 4);
                     const double y = x * 2147483648.0;
-                    const std::int32_t want =
-                        y > 2147483647.0 ? 2147483647 : y < -2147483648.0 ? -2147483647 - 1 : std::int32_t(y);
+                    const std::int32_t want = y > 2147483647.0    ? 2147483647
+                                              : y < -2147483648.0 ? -2147483647 - 1
+                                                                  : std::int32_t(y);
                     ASSERT_EQ(v, want) << c.format << " " << k << " " << ch;
                 } else if (std::abs(x) <= 1.0) { // sox clips floats beyond full scale on output
                     float v;

@@ -29,4 +29,6 @@ int main(int argc, char** argv) {
 
 // The leaks above are the point of the exercise: keep LeakSanitizer (in
 // sanitizer builds) from turning them into a failing exit status.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=0";
+}

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
+#include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <cctype>
 #include <string>
 
 using namespace ZQ;
@@ -16,7 +16,8 @@ std::string runProbe(const std::string& mode) {
     FILE* p = popen((std::string(ZQ_EXIT_PROBE) + " " + mode).c_str(), "r");
     if (!p) return out;
     char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    while (size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
     EXPECT_EQ(pclose(p), 0);
     return out;
 }
@@ -31,7 +32,8 @@ TEST(TrackingAllocator, BlocksAreZeroedAndRegistered) {
     size_t before = registry().liveCount();
     auto* p = static_cast<unsigned char*>(allocateZeroed(37));
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 37; ++i) ASSERT_EQ(p[i], 0);
+    for (int i = 0; i < 37; ++i)
+        ASSERT_EQ(p[i], 0);
     EXPECT_EQ(registry().liveCount(), before + 1);
     EXPECT_TRUE(release(p));
     ::operator delete(p);
@@ -64,7 +66,8 @@ TEST(TrackingAllocator, CompactionDropsClearedRecords) {
     void* d = allocateZeroed(8);
     EXPECT_EQ(registry().recordCount(), before + 3);
     EXPECT_EQ(registry().liveCount(), before + 3);
-    for (void* p : {a, c, d}) freeZeroed(p);
+    for (void* p : {a, c, d})
+        freeZeroed(p);
     registry().compact();
     EXPECT_EQ(registry().recordCount(), before);
 }
@@ -114,7 +117,8 @@ TEST(TrackingAllocator, WatchesReportMatchingSizeAndKindOnly) {
     void* arrayOfSame = allocateZeroedArray(24);
     void* other = allocateZeroed(32);
     std::string text = out.text();
-    for (void* p : {hit, other}) freeZeroed(p);
+    for (void* p : {hit, other})
+        freeZeroed(p);
     freeZeroedArray(arrayOfSame);
     char line[96];
     std::snprintf(line, sizeof line, "aref_::mch::%p::24::0\nZQ_alloc_ref_error_break::", hit);
@@ -130,15 +134,15 @@ TEST(TrackingAllocatorReport, ListsLeakedBlocksFromTheLastAndTotalsThem) {
         if (out.compare(at, 2, "0x") == 0) {
             shape += "ADDR";
             at += 2;
-            while (at < out.size() && std::isxdigit(static_cast<unsigned char>(out[at]))) ++at;
+            while (at < out.size() && std::isxdigit(static_cast<unsigned char>(out[at])))
+                ++at;
         } else {
             shape += out[at++];
         }
     }
-    EXPECT_EQ(shape,
-              "ZQ::aref_^^lqdeq: ADDR:24:24:Yes:Yes:No\n"
-              "ZQ::aref_^^lqdeq: ADDR:16:16:Yes:No:No\n"
-              "\nlqct^2:40\n");
+    EXPECT_EQ(shape, "ZQ::aref_^^lqdeq: ADDR:24:24:Yes:Yes:No\n"
+                     "ZQ::aref_^^lqdeq: ADDR:16:16:Yes:No:No\n"
+                     "\nlqct^2:40\n");
 }
 
 TEST(TrackingAllocatorReport, SilentWithoutLeaksOrWithTheReportOff) {
@@ -157,7 +161,8 @@ TEST(TrackingAllocatorReport, DemoReportsOnlyWhatItLeaksOnPurpose) {
         std::string out;
         FILE* p = popen((std::string(ZQ_DEMO) + args).c_str(), "r");
         char buf[512];
-        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        while (size_t n = fread(buf, 1, sizeof buf, p))
+            out.append(buf, n);
         EXPECT_EQ(pclose(p), 0);
         return out;
     };

@@ -33,9 +33,11 @@ TEST(SampleBuffer, HonoursACapacityAtMostSixtyFourAboveTheCount) {
 TEST(SampleBuffer, FreshStorageReadsAsZero) {
     SampleBuffer b;
     ASSERT_TRUE(b.allocate(Count(4096ull)));
-    for (int i = 0; i < 4096; ++i) b.data()[i] = 1.5;
+    for (int i = 0; i < 4096; ++i)
+        b.data()[i] = 1.5;
     ASSERT_TRUE(b.allocate(Count(4096ull)));
-    for (int i = 0; i < 4096; ++i) ASSERT_EQ(b.data()[i], 0.0) << i;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(b.data()[i], 0.0) << i;
 }
 
 TEST(SampleBuffer, ReallocatingFreesTheOldBlockOnceAndSilently) {

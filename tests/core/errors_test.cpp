@@ -1,6 +1,6 @@
 #include "core/errors.h"
-#include "core/holders.h"
 #include "core/filemanager.h"
+#include "core/holders.h"
 #include "platform/base/Values.h"
 
 #include <cstdio>
@@ -61,8 +61,7 @@ TEST(FileManagerUtilityCheck, AnswersExistenceAndLogsAPendingError) {
     fm.reportPendingError(); // nothing pending: silent
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-    platform::Ref<platform::Error> e =
-        platform::Ref<platform::Error>::adopt(platform::Error::create("Files", 4));
+    platform::Ref<platform::Error> e = platform::Ref<platform::Error>::adopt(platform::Error::create("Files", 4));
     fm.error().set(e.get());
     testing::internal::CaptureStderr();
     EXPECT_TRUE(fm.checkedFileExists("/"));

@@ -35,8 +35,7 @@ TEST(AutoPtr, OwnsAnObjectInTrackedStorageAndDestroysItOnce) {
 }
 
 TEST(OCPtrModes, RetainCopyMutableCopyAndTakeOver) {
-    Ref<platform::MutableString> source =
-        Ref<platform::MutableString>::adopt(platform::MutableString::create("one"));
+    Ref<platform::MutableString> source = Ref<platform::MutableString>::adopt(platform::MutableString::create("one"));
 
     OCPtr<platform::String> retaining(kOCRetain);
     retaining.set(source.get());

@@ -33,10 +33,9 @@ TEST(ObjectLock, ReentersOnOneThreadAndBlocksOthersUntilEveryUnlock) {
 TEST(ObjectLock, CountsWaitersAsWellAsHolders) {
     z_ o;
     o.lock();
-    std::thread waiter([&] {
-        sync_guard g(&o);
-    });
-    while (o.objectLock().holders() < 2) std::this_thread::yield();
+    std::thread waiter([&] { sync_guard g(&o); });
+    while (o.objectLock().holders() < 2)
+        std::this_thread::yield();
     EXPECT_EQ(o.objectLock().holders(), 2);
     o.unlock();
     waiter.join();
@@ -45,7 +44,11 @@ TEST(ObjectLock, CountsWaitersAsWellAsHolders) {
 
 TEST(ObjectLock, DestroyingAFreeLockPrintsNothing) {
     testing::internal::CaptureStdout();
-    { loc_r l; l.lock(); l.unlock(); }
+    {
+        loc_r l;
+        l.lock();
+        l.unlock();
+    }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -58,7 +61,8 @@ TEST(ObjectLock, DestroyingALockHeldElsewhereWaitsAndSaysSo) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         l->unlock();
     });
-    while (!holding) std::this_thread::yield();
+    while (!holding)
+        std::this_thread::yield();
     testing::internal::CaptureStdout();
     delete l; // returns only once the holder let go
     std::string out = testing::internal::GetCapturedStdout();

@@ -5,7 +5,9 @@
 using namespace ZQ;
 
 namespace {
-platform::String* freshString(const char* text) { return platform::String::create(text); }
+platform::String* freshString(const char* text) {
+    return platform::String::create(text);
+}
 } // namespace
 
 TEST(OwnershipCodes, TakingAReference) {
@@ -20,7 +22,8 @@ TEST(OwnershipCodes, TakingAReference) {
         auto before = static_cast<int>(s->retainCount());
         takeReference(s, c.code);
         EXPECT_EQ(static_cast<int>(s->retainCount()) - before, c.change) << "code " << c.code;
-        while (s->retainCount() > 1) s->release();
+        while (s->retainCount() > 1)
+            s->release();
         s->release();
     }
 }
@@ -37,7 +40,8 @@ TEST(OwnershipCodes, CopyingAReferenceOut) {
         EXPECT_EQ(copyOutReference(s.get(), code), s.get());
         EXPECT_EQ(s->retainCount(), 1u);
     }
-    for (std::int32_t code : {2, 0, 5, 7}) EXPECT_EQ(copyOutReference(s.get(), code), nullptr);
+    for (std::int32_t code : {2, 0, 5, 7})
+        EXPECT_EQ(copyOutReference(s.get(), code), nullptr);
 
     Ref<platform::Object> independent = Ref<platform::Object>::adopt(copyOutReference(s.get(), 3));
     auto* m = dynamic_cast<platform::MutableString*>(independent.get());

@@ -1,16 +1,16 @@
 // A window side that records, a test stream, and helpers to open documents.
 #pragma once
 
+#include "Recorders.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
-#include "support/Wait.h"
 #include "support/Fixtures.h"
 #include "support/Output.h"
-#include "Recorders.h"
+#include "support/Wait.h"
 
-#include <gtest/gtest.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
 #include <sndfile.h>
 
@@ -25,7 +25,8 @@ protected:
     void TearDown() override {
         for (auto& d : ZQDocumentController::sharedDocumentController().documents())
             if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) doc->close();
-        for (auto& d : opened) d->close();
+        for (auto& d : opened)
+            d->close();
         opened.clear();
         spinFor(20); // hand-overs still queued run before the recorders go
         ZQ::AudioStream::setStreamProvider(nullptr);
@@ -36,8 +37,10 @@ protected:
     platform::Ref<ZQAudioFileDocument> openDocument(const std::string& path) {
         auto doc = platform::Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
         EXPECT_TRUE(doc->readFromURL(fileURL(path).get(), "WAVE audio file", nullptr));
-        EXPECT_TRUE(waitUntil([&] { return doc->audioFileDocumentTransportController() || !doc->fileOpenError().empty() ||
-                                           side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; }));
+        EXPECT_TRUE(waitUntil([&] {
+            return doc->audioFileDocumentTransportController() || !doc->fileOpenError().empty() ||
+                   side.log.count("side.alert:The audio file could not be opened.|Ok") > 0;
+        }));
         opened.push_back(doc);
         return doc;
     }

@@ -73,7 +73,8 @@ private:
 class RecordingTransportBar final : public ZQTransportBar {
 public:
     explicit RecordingTransportBar(CallLog& log) : log_(log) {
-        for (auto& b : buttons_) b = platform::Ref<platform::Object>::adopt(platform::String::create("button"));
+        for (auto& b : buttons_)
+            b = platform::Ref<platform::Object>::adopt(platform::String::create("button"));
     }
     bool state(TransportButton b) const override { return on_[int(b)]; }
     void setState(TransportButton b, bool on) override {
@@ -139,7 +140,8 @@ class TestStream final : public ZQ::AudioStream::SourceHost, public ZQ::AudioStr
 public:
     TestStream(double rate, unsigned channels) : rate_(rate), channels_(channels) {}
     ~TestStream() override {
-        for (auto* s : sources_) s->detachFromStream();
+        for (auto* s : sources_)
+            s->detachFromStream();
     }
     ZQ::sample_rate streamSampleRate() const override { return rate_; }
     ZQ::Num::Count streamChannelCount() const override { return ZQ::Num::Count(channels_); }
@@ -171,7 +173,8 @@ public:
                 if (s->isProducing()) s->render(buffer.data(), ZQ::Num::Count(frames * channels_));
             deferred.swap(deferred_);
         }
-        for (auto& d : deferred) d();
+        for (auto& d : deferred)
+            d();
         return buffer;
     }
     std::size_t sourceCount() const { return sources_.size(); }

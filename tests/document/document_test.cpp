@@ -11,9 +11,13 @@ TEST_F(DocumentTest, ImportBeforeTheWindowConcludesFromLoadUI) {
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1000));
     Ref<ZQAudioFileDocument> doc = openDocument(path); // the import thread ends, then sends loadUI
     ASSERT_TRUE(doc->fileHasLoaded());
-    const std::vector<std::string> expected = {
-        "side.createDisplayController", "display.buildUI", "display.audioFileDataHasLoaded",
-        "side.createTransportBar", "display.updateNumericAndHMSDisplays", "side.prepareWindow", "side.showWindow"};
+    const std::vector<std::string> expected = {"side.createDisplayController",
+                                               "display.buildUI",
+                                               "display.audioFileDataHasLoaded",
+                                               "side.createTransportBar",
+                                               "display.updateNumericAndHMSDisplays",
+                                               "side.prepareWindow",
+                                               "side.showWindow"};
     auto calls = side.log.calls();
     std::vector<std::string> main(calls.begin(), calls.end());
     main.erase(std::remove(main.begin(), main.end(), "bar.setState"), main.end());
@@ -72,7 +76,7 @@ TEST_F(DocumentTest, AFailedDecodeShowsTheAlertAndOkClosesTheDocument) {
     EXPECT_NE(m.err.find("Failed to read audio file: file://" + path), std::string::npos) << m.err;
     EXPECT_EQ(side.log.count("side.alert:The audio file could not be opened.|Ok"), 1);
     EXPECT_EQ(side.alertText, "The file '" + path + "' may be an unreadable format or possibly damaged.");
-    EXPECT_EQ(doc->fileOpenError(), ""); // handed to the alert
+    EXPECT_EQ(doc->fileOpenError(), "");             // handed to the alert
     EXPECT_EQ(side.log.count("side.showWindow"), 1); // the window is shown behind the sheet
     EXPECT_EQ(doc->audioFileDocumentTransportController(), nullptr);
     ASSERT_TRUE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));
@@ -92,7 +96,8 @@ TEST_F(DocumentTest, AnAlertThatCannotBeShownIsLogged) {
         waitUntil([&] { return side.log.count("side.alert:The audio file could not be opened.|Ok") > 0; });
         spinFor(10);
     });
-    EXPECT_NE(m.err.find("Unable to display error: The file '" + path + "' may be an unreadable format"), std::string::npos);
+    EXPECT_NE(m.err.find("Unable to display error: The file '" + path + "' may be an unreadable format"),
+              std::string::npos);
     EXPECT_EQ(doc->fileOpenError(), "");
     EXPECT_TRUE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get())); // window stays
 }
@@ -108,7 +113,8 @@ TEST_F(DocumentTest, CloseDuringImportWaitsThenTearsDownInOrder) {
         doc->readFromURL_Offline(fileURL(path).get());
         importDone = true;
     });
-    while (!(doc->sampleData() && doc->sampleData()->isReading()) && !importDone) std::this_thread::yield();
+    while (!(doc->sampleData() && doc->sampleData()->isReading()) && !importDone)
+        std::this_thread::yield();
     doc->close(); // waits for the import
     import.join();
     EXPECT_EQ(doc->sampleData(), nullptr);
@@ -179,7 +185,7 @@ TEST_F(DocumentTest, ForwardingReachesTheDisplayController) {
     doc->delete_(nullptr);
     doc->duplicate(nullptr);
     EXPECT_EQ(side.log.calls(), (std::vector<std::string>{"display.zoomIn", "display.zoomAmplitudeOut",
-                                                           "display.selectAll", "display.delete", "display.duplicate"}));
+                                                          "display.selectAll", "display.delete", "display.duplicate"}));
     EXPECT_TRUE(doc->documentWindow());
 }
 

@@ -6,11 +6,14 @@ using platform::Ref;
 
 namespace {
 
-ZQDocumentController& controller() { return ZQDocumentController::sharedDocumentController(); }
+ZQDocumentController& controller() {
+    return ZQDocumentController::sharedDocumentController();
+}
 
 int placeholders() {
     int n = 0;
-    for (auto& d : controller().documents()) n += dynamic_cast<ZQAudioFileDocumentAtPath*>(d.get()) != nullptr;
+    for (auto& d : controller().documents())
+        n += dynamic_cast<ZQAudioFileDocumentAtPath*>(d.get()) != nullptr;
     return n;
 }
 
@@ -58,7 +61,8 @@ TEST_F(DocumentTest, APlaceholderStaysWhenTheOpenStopsEarly) {
         ASSERT_TRUE(controller().openDocumentWithContentsOfPath(missing, nullptr));
         spinFor(300);
     });
-    EXPECT_NE(m.err.find("Error opening audio file: File does not exist: file://" + missing), std::string::npos) << m.err;
+    EXPECT_NE(m.err.find("Error opening audio file: File does not exist: file://" + missing), std::string::npos)
+        << m.err;
     EXPECT_EQ(placeholders(), 1);
     EXPECT_EQ(side.windowsShown.load(), 0);
 
@@ -70,9 +74,11 @@ TEST_F(DocumentTest, APlaceholderStaysWhenTheOpenStopsEarly) {
         ASSERT_TRUE(web->readFromURL(url.get(), "WAVE audio file", nullptr));
         spinFor(300);
     });
-    EXPECT_NE(m.err.find("Error opening audio file: Local file url required: http://example.com/a.wav"), std::string::npos);
+    EXPECT_NE(m.err.find("Error opening audio file: Local file url required: http://example.com/a.wav"),
+              std::string::npos);
     EXPECT_EQ(placeholders(), 2);
-    for (auto& d : controller().documents()) controller().removeDocument(d.get());
+    for (auto& d : controller().documents())
+        controller().removeDocument(d.get());
 }
 
 TEST_F(DocumentTest, PlaceholderRequestsAreChecked) {
@@ -100,7 +106,8 @@ TEST_F(DocumentTest, OnlyTheAudioTypesAreOpened) {
     EXPECT_EQ(ZQDocumentController::typeForExtension("WAV"), "WAVE audio file");
     for (const char* e : {"wav", "wave", "aif", "aiff", "aifc", "sd2", "caf"})
         EXPECT_NE(ZQDocumentController::typeForExtension(e), "") << e;
-    for (const char* e : {"mp3", "flac", "ogg", "w64", ""}) EXPECT_EQ(ZQDocumentController::typeForExtension(e), "") << e;
+    for (const char* e : {"mp3", "flac", "ogg", "w64", ""})
+        EXPECT_EQ(ZQDocumentController::typeForExtension(e), "") << e;
     Ref<platform::Error> error;
     EXPECT_FALSE(controller().openDocumentWithContentsOfPath(dir.file("song.mp3"), &error));
     ASSERT_TRUE(error);
@@ -113,14 +120,16 @@ TEST_F(DocumentTest, OnlyTheAudioTypesAreOpened) {
 TEST_F(DocumentTest, ManyOpensDecodeAtMostSixteenAtOnce) {
     const int files = 24;
     for (int i = 0; i < files; ++i)
-        ASSERT_TRUE(writeFixture(dir.file("m" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 400000));
+        ASSERT_TRUE(writeFixture(dir.file("m" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100,
+                                 400000));
     for (int i = 0; i < files; ++i)
         ASSERT_TRUE(controller().openDocumentWithContentsOfPath(dir.file("m" + std::to_string(i) + ".wav"), nullptr));
     ASSERT_TRUE(waitUntil([&] { return side.windowsShown.load() == files && placeholders() == 0; }, 60000));
     EXPECT_LE(ZQAudioFileOpenOperation::peakRunningOpens(), 16);
     EXPECT_GE(ZQAudioFileOpenOperation::peakRunningOpens(), 2); // they do run side by side
     EXPECT_EQ(realDocuments().size(), static_cast<std::size_t>(files));
-    for (ZQAudioFileDocument* d : realDocuments()) EXPECT_EQ(d->sampleCount(0).v_, 400000u);
+    for (ZQAudioFileDocument* d : realDocuments())
+        EXPECT_EQ(d->sampleCount(0).v_, 400000u);
 }
 
 TEST_F(DocumentTest, AfterTerminationOpensAreDropped) {

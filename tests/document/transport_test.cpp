@@ -7,7 +7,9 @@ using platform::Ref;
 
 namespace {
 
-double ramp(int c, long k) { return (c == 0 ? 1.0 : -1.0) * static_cast<double>(k) / 65536.0; }
+double ramp(int c, long k) {
+    return (c == 0 ? 1.0 : -1.0) * static_cast<double>(k) / 65536.0;
+}
 
 } // namespace
 
@@ -33,7 +35,8 @@ TEST_F(DocumentTest, PlaybackDeliversFramesZeroToNMinusTwoThenStops) {
         ASSERT_EQ(played[2 * k], ramp(0, k)) << k;
         ASSERT_EQ(played[2 * k + 1], ramp(1, k)) << k;
     }
-    for (std::size_t i = 2 * (N - 1); i < played.size(); ++i) ASSERT_EQ(played[i], 0.0) << i;
+    for (std::size_t i = 2 * (N - 1); i < played.size(); ++i)
+        ASSERT_EQ(played[i], 0.0) << i;
     // The end stopped the transport through the document.
     EXPECT_FALSE(receiver->isPlaying());
     EXPECT_FALSE(doc->audioFileDocumentOutputSource()->isProducing());
@@ -90,7 +93,8 @@ TEST_F(DocumentTest, PositionsAfterBackForwardStartAndEnd) {
 TEST_F(DocumentTest, PauseSilencesWithoutMovingAndTwoSourcesSum) {
     const std::string a = dir.file("a.wav"), b = dir.file("b.wav");
     ASSERT_TRUE(writeFixture(a, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 5000, ramp));
-    ASSERT_TRUE(writeFixture(b, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 5000, [](int c, long k) { return c * 0.5 + k * 1e-6; }));
+    ASSERT_TRUE(writeFixture(b, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 5000,
+                             [](int c, long k) { return c * 0.5 + k * 1e-6; }));
     Ref<ZQAudioFileDocument> da = openDocument(a), db = openDocument(b);
     EXPECT_EQ(stream.sourceCount(), 2u);
     da->audioFileDocumentTransportController()->perform_Play(nullptr);
@@ -210,7 +214,8 @@ TEST_F(DocumentTest, FormatsTheStreamCannotTakeAreNotAccepted) {
     EXPECT_TRUE(md->audioFileDocumentOutputSource()->isFormatAccepted());
     md->audioFileDocumentTransportController()->perform_Play(nullptr);
     EXPECT_EQ(mono.pull(3)[2], fixtureSample(0, 2));
-    for (auto& d : opened) d->close();
+    for (auto& d : opened)
+        d->close();
     opened.clear();
     ZQ::AudioStream::setStreamProvider(&stream);
 }
@@ -231,8 +236,8 @@ TEST_F(DocumentTest, ClosingADocumentStopsItsPlayback) {
 }
 
 TEST(TransportButtons, LooksFollowTheReceiversFlags) {
-    Ref<ZQAudioFileDocumentTransportCommandReceiver> r =
-        Ref<ZQAudioFileDocumentTransportCommandReceiver>::adopt(ZQAudioFileDocumentTransportCommandReceiver::initWithAudioFileDocument(nullptr));
+    Ref<ZQAudioFileDocumentTransportCommandReceiver> r = Ref<ZQAudioFileDocumentTransportCommandReceiver>::adopt(
+        ZQAudioFileDocumentTransportCommandReceiver::initWithAudioFileDocument(nullptr));
     auto looks = transportButtonLooks(*r);
     EXPECT_FALSE(looks[int(TransportButton::Play)].on);
     EXPECT_EQ(looks[int(TransportButton::Play)].enabled, 1);

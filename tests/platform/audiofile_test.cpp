@@ -1,6 +1,6 @@
+#include "platform/base/Values.h"
 #include "platform/soundfile/AudioFile.h"
 #include "platform/soundfile/ExtAudioFile.h"
-#include "platform/base/Values.h"
 #include "support/Fixtures.h"
 
 #include <cstring>
@@ -88,9 +88,21 @@ TEST(AudioFileService, TellsOtherDecodersStreamsByTheirMagicNumbers) {
         {std::string("\xFF\xFB\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP3Type},
         {std::string("\xFF\xFD\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP2Type},
         {std::string("\xFF\xF1\x50\x80", 4) + std::string(40, '\0'), kAudioFileAAC_ADTSType},
-        {std::string("\0\0\0\x20" "ftypM4A \0\0\0\0", 16) + std::string(40, '\0'), kAudioFileM4AType},
-        {std::string("\0\0\0\x20" "ftypisom\0\0\0\0", 16) + std::string(40, '\0'), kAudioFileMPEG4Type},
-        {std::string("\0\0\0\x20" "ftyp3gp4\0\0\0\0", 16) + std::string(40, '\0'), kAudioFile3GPType},
+        {std::string("\0\0\0\x20"
+                     "ftypM4A \0\0\0\0",
+                     16) +
+             std::string(40, '\0'),
+         kAudioFileM4AType},
+        {std::string("\0\0\0\x20"
+                     "ftypisom\0\0\0\0",
+                     16) +
+             std::string(40, '\0'),
+         kAudioFileMPEG4Type},
+        {std::string("\0\0\0\x20"
+                     "ftyp3gp4\0\0\0\0",
+                     16) +
+             std::string(40, '\0'),
+         kAudioFile3GPType},
         {"#!AMR\n" + std::string(40, '\0'), kAudioFileAMRType},
         {std::string("\x0B\x77\x12\x34", 4) + std::string(40, '\0'), kAudioFileAC3Type},
     };
@@ -196,8 +208,9 @@ TEST(AudioFileService, DecodesToInterleavedFloatExactly) {
 TEST(AudioFileService, FloatFilesKeepValuesBeyondFullScale) {
     TempDir dir;
     std::string path = dir.file("loud.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000, 4,
-                             [](int, long k) { return std::array<double, 4>{1.5, -2.0, 0.25, 1.0}[k]; }));
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000, 4, [](int, long k) {
+        return std::array<double, 4>{1.5, -2.0, 0.25, 1.0}[k];
+    }));
     auto f = openOrFail(path);
     float v[4];
     std::uint32_t n = 4;
@@ -239,8 +252,8 @@ TEST(AudioFileService, ChunkListDataOffsetAndByteCountLocateTheSamples) {
         auto lo = static_cast<unsigned char>(raw[static_cast<size_t>(offset)]);
         auto hi = static_cast<unsigned char>(raw[static_cast<size_t>(offset) + 1]);
         bool bigEndian = f->fileDataFormat().mFormatFlags & kAudioFormatFlagIsBigEndian;
-        std::int16_t first = bigEndian ? static_cast<std::int16_t>((lo << 8) | hi)
-                                                     : static_cast<std::int16_t>((hi << 8) | lo);
+        std::int16_t first =
+            bigEndian ? static_cast<std::int16_t>((lo << 8) | hi) : static_cast<std::int16_t>((hi << 8) | lo);
         EXPECT_EQ(first, static_cast<std::int16_t>(fixtureSample(0, 0) * 32768.0)) << name;
     }
 }
@@ -251,8 +264,8 @@ TEST(AudioFileService, UnansweredPropertiesFailTheExpectedWay) {
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 10));
     auto f = openOrFail(path);
     std::uint32_t size = 0;
-    for (FourCharCode id : {file::kMagicCookieData, file::kDataFormatName, file::kRegionList,
-                            file::kPacketTableInfo, file::kReserveDuration})
+    for (FourCharCode id : {file::kMagicCookieData, file::kDataFormatName, file::kRegionList, file::kPacketTableInfo,
+                            file::kReserveDuration})
         EXPECT_EQ(f->getPropertyInfo(id, &size, nullptr), kAudioFileUnsupportedPropertyError);
     EXPECT_EQ(f->getPropertyInfo(file::kChannelLayout, &size, nullptr), kAudioFileInvalidChunkError);
     std::uint32_t writable = 0;
@@ -305,8 +318,8 @@ TEST(AudioFileService, SurvivesMutatedHeaders) {
             if (!f) continue;
             ++opened;
             std::uint32_t size = 0;
-            for (FourCharCode id : {file::kChunkIDs, file::kMarkerList, file::kDataOffset,
-                                    file::kAudioDataByteCount, file::kBitRate, file::kFormatList}) {
+            for (FourCharCode id : {file::kChunkIDs, file::kMarkerList, file::kDataOffset, file::kAudioDataByteCount,
+                                    file::kBitRate, file::kFormatList}) {
                 if (f->getPropertyInfo(id, &size, nullptr) != kNoErr) continue;
                 std::vector<unsigned char> buf(size + 8);
                 std::uint32_t io = size;

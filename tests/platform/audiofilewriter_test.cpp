@@ -27,7 +27,8 @@ AudioStreamBasicDescription pcm(std::uint32_t channels, std::uint32_t bits, bool
 template <class T> T swapped(T v) {
     unsigned char b[sizeof(T)];
     std::memcpy(b, &v, sizeof v);
-    for (size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
+    for (size_t i = 0; i < sizeof(T) / 2; ++i)
+        std::swap(b[i], b[sizeof(T) - 1 - i]);
     std::memcpy(&v, b, sizeof v);
     return v;
 }
@@ -64,7 +65,8 @@ TEST(AudioFileWriterService, AiffTakesWordsAlreadySwappedToBigEndian) {
     TempDir dir;
     const std::vector<std::int32_t> values = {0, 2147483647, -2147483647 - 1, 1073741824};
     std::vector<std::int32_t> words;
-    for (auto v : values) words.push_back(swapped(v));
+    for (auto v : values)
+        words.push_back(swapped(v));
     std::string path = dir.file("o.aif");
     writeWords(path, kAudioFileAIFFType, pcm(1, 32, false, true), words);
     AudioFile* f = nullptr;
@@ -106,8 +108,8 @@ TEST(AudioFileWriterService, RefusesOtherContainersAndFormats) {
     noChannels.mChannelsPerFrame = 0;
     EXPECT_EQ(AudioFileWriter::create(dir.file("x.wav"), kAudioFileWAVEType, noChannels, &w),
               kAudioFileUnsupportedDataFormatError);
-    EXPECT_EQ(AudioFileWriter::create(dir.path() + "/no/such/dir/x.wav", kAudioFileWAVEType,
-                                      pcm(1, 16, false, false), &w),
-              kAudioFilePermissionsError);
+    EXPECT_EQ(
+        AudioFileWriter::create(dir.path() + "/no/such/dir/x.wav", kAudioFileWAVEType, pcm(1, 16, false, false), &w),
+        kAudioFilePermissionsError);
     EXPECT_EQ(w, nullptr);
 }

@@ -1,6 +1,6 @@
 #include "platform/audioout/AudioQueue.h"
-#include "platform/threads/RunLoop.h"
 #include "platform/base/Values.h"
+#include "platform/threads/RunLoop.h"
 #include "support/Fixtures.h"
 
 #include <algorithm>
@@ -75,8 +75,10 @@ TEST(AudioQueue, CaptureReceivesEveryFrameInOrderAtTheRealRate) {
     Running running;
     ASSERT_EQ(q->addPropertyListener(kAudioQueueProperty_IsRunning, &Running::listener, &running), kNoErr);
     AudioQueueBuffer* buffers[2];
-    for (auto& b : buffers) ASSERT_EQ(q->allocateBuffer(8192, &b), kNoErr);
-    for (auto* b : buffers) counter.write(q.get(), b); // prime
+    for (auto& b : buffers)
+        ASSERT_EQ(q->allocateBuffer(8192, &b), kNoErr);
+    for (auto* b : buffers)
+        counter.write(q.get(), b); // prime
     ASSERT_EQ(q->start(), kNoErr);
     EXPECT_TRUE(q->isRunning());
     RunLoop::current()->runFor(0.5);
@@ -123,8 +125,10 @@ TEST(AudioQueue, StarvingCountsUnderrunsAndPlaysSilence) {
     int channels = 0, rate = 0;
     std::vector<float> data = testsupport::readFloatFile(path, channels, rate);
     ASSERT_GT(data.size(), 2048u);
-    for (std::size_t k = 0; k < 1024; ++k) ASSERT_EQ(data[k], static_cast<float>(0.5 * double(k + 1) / 1048576.0)) << k;
-    for (std::size_t k = 1024; k < data.size(); ++k) ASSERT_EQ(data[k], 0.0f) << k;
+    for (std::size_t k = 0; k < 1024; ++k)
+        ASSERT_EQ(data[k], static_cast<float>(0.5 * double(k + 1) / 1048576.0)) << k;
+    for (std::size_t k = 1024; k < data.size(); ++k)
+        ASSERT_EQ(data[k], 0.0f) << k;
 }
 
 TEST(AudioQueue, RefusesWhatItCannotPlayAndAnswersItsProperties) {
@@ -194,11 +198,13 @@ TEST(RunLoop, PerformsTimesAndStops) {
         done = true;
         l->close();
     });
-    while (!loop.load()) std::this_thread::yield();
+    while (!loop.load())
+        std::this_thread::yield();
     std::thread::id ranOn;
     loop.load()->performAndWait([&] { ranOn = std::this_thread::get_id(); });
     EXPECT_EQ(ranOn, t.get_id());
-    while (ticks.load() < 3) std::this_thread::yield();
+    while (ticks.load() < 3)
+        std::this_thread::yield();
     Ref<RunLoop> keep = Ref<RunLoop>::retain(loop.load());
     keep->stop();
     t.join();

@@ -7,15 +7,13 @@ using namespace platform;
 
 TEST(Format, ObjectPlaceholderPrintsTheDescription) {
     Ref<URL> u = Ref<URL>::adopt(URL::fileURLWithPath("/a b/c.wav"));
-    EXPECT_EQ(format("Error %li returned when attempting to open: %@", -1L,
-                     static_cast<const Object*>(u.get())),
+    EXPECT_EQ(format("Error %li returned when attempting to open: %@", -1L, static_cast<const Object*>(u.get())),
               "Error -1 returned when attempting to open: file:///a b/c.wav");
     EXPECT_EQ(format("[%@]", static_cast<const Object*>(nullptr)), "[(null)]");
 }
 
 TEST(Format, QuadLengthMeansLongLong) {
-    EXPECT_EQ(format("%qu|%qi|%qu", 18446744073709551615ull, -5ll, 7ull),
-              "18446744073709551615|-5|7");
+    EXPECT_EQ(format("%qu|%qi|%qu", 18446744073709551615ull, -5ll, 7ull), "18446744073709551615|-5|7");
 }
 
 TEST(Format, OrdinaryConversionsMatchPrintf) {

@@ -64,11 +64,13 @@ TEST(NotificationCentre, RemovalWaitsForADeliveryRunningOnAnotherThread) {
     std::atomic<bool> inside{false}, release{false}, finished{false};
     centre.addObserver(&key, "slow", [&](const Notification&) {
         inside = true;
-        while (!release) std::this_thread::yield();
+        while (!release)
+            std::this_thread::yield();
         finished = true;
     });
     std::thread poster([&] { centre.post("slow"); });
-    while (!inside) std::this_thread::yield();
+    while (!inside)
+        std::this_thread::yield();
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         release = true;
@@ -93,7 +95,8 @@ TEST(NotificationCentre, ConcurrentPostsAndRegistrationsAreSafe) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_GE(delivered.load(), 800); // each post reaches at least its own observer
     EXPECT_EQ(centre.observerCount("x"), 0u);
 }

@@ -49,7 +49,8 @@ TEST(OperationQueue, CancellingDropsTheQueuedOnes) {
         Ref<Counting> op = Ref<Counting>::adopt(new Counting(running, peak, done));
         q->addOperation(op.get());
     }
-    while (running.load() == 0) std::this_thread::yield();
+    while (running.load() == 0)
+        std::this_thread::yield();
     q->cancelAllOperations();
     q->waitUntilAllOperationsAreFinished();
     EXPECT_LE(done.load(), 4); // the running ones finish; the queued ones never start

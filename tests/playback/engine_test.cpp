@@ -11,15 +11,15 @@
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
-#include "support/Wait.h"
 #include "support/Fixtures.h"
 #include "support/Output.h"
 #include "support/PlaybackCapture.h"
+#include "support/Wait.h"
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <thread>
@@ -31,8 +31,12 @@ namespace {
 
 // Frame k of channel c: (k + 1) / 2^20, negative on the right. Never zero,
 // exact in every format used here, and it names its own frame.
-double counting(int c, long k) { return (c ? -1.0 : 1.0) * static_cast<double>(k + 1) / 1048576.0; }
-long frameOf(float v) { return std::lround(std::fabs(static_cast<double>(v)) * 1048576.0) - 1; }
+double counting(int c, long k) {
+    return (c ? -1.0 : 1.0) * static_cast<double>(k + 1) / 1048576.0;
+}
+long frameOf(float v) {
+    return std::lround(std::fabs(static_cast<double>(v)) * 1048576.0) - 1;
+}
 
 class Engine : public testing::Test {
 protected:
@@ -41,7 +45,8 @@ protected:
         setDocumentWindowSide(&side);
     }
     void TearDown() override {
-        for (auto& d : docs) d->close();
+        for (auto& d : docs)
+            d->close();
         docs.clear();
         spinFor(20);
         setDocumentWindowSide(nullptr);
@@ -67,14 +72,17 @@ protected:
     static void expectPlayedExactly(const std::vector<float>& data, int channels, long n) {
         const std::size_t frames = data.size() / channels;
         std::size_t first = 0;
-        while (first < frames && data[first * channels] == 0.0f) ++first;
+        while (first < frames && data[first * channels] == 0.0f)
+            ++first;
         ASSERT_LT(first, frames) << "nothing was played";
-        for (std::size_t i = 0; i < first * channels; ++i) ASSERT_EQ(data[i], 0.0f);
+        for (std::size_t i = 0; i < first * channels; ++i)
+            ASSERT_EQ(data[i], 0.0f);
         ASSERT_GE(frames - first, static_cast<std::size_t>(n));
         for (long k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c)
                 ASSERT_EQ(data[(first + k) * channels + c], static_cast<float>(counting(c, k))) << "frame " << k;
-        for (std::size_t i = (first + n) * channels; i < data.size(); ++i) ASSERT_EQ(data[i], 0.0f) << "after the end";
+        for (std::size_t i = (first + n) * channels; i < data.size(); ++i)
+            ASSERT_EQ(data[i], 0.0f) << "after the end";
     }
 
     ZQHeadlessWindowSide side;
@@ -97,8 +105,8 @@ TEST_F(Engine, MonoAndStereoFilesPlayAllButTheLastFrameExactly) {
         Ref<ZQAudioFileDocument> doc = open(path, out);
         doc->audioFileDocumentTransportController()->perform_Play(nullptr);
         ASSERT_TRUE(playedToTheEnd(doc.get()));
-        ZQ::AudioStream::OutputStream* stream =
-            ZQ::AudioStream::OutputStream::findOrCreate(c.rate, ZQ::Num::Count(static_cast<unsigned long long>(c.channels)));
+        ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(
+            c.rate, ZQ::Num::Count(static_cast<unsigned long long>(c.channels)));
         ASSERT_TRUE(stream->waitUntilPlayed(5));
         EXPECT_EQ(stream->underruns(), 0u);
         int channels = 0;
@@ -151,7 +159,7 @@ TEST_F(Engine, PauseLeavesSilenceWithoutMovingAndSecondsStepDuringPlayback) {
     const std::uint64_t paused = doc->presentPlaybackPosition();
     spinFor(300);
     EXPECT_EQ(doc->presentPlaybackPosition(), paused); // silence, position kept
-    t->perform_Pause(nullptr);                          // resumes
+    t->perform_Pause(nullptr);                         // resumes
     spinFor(150);
     t->perform_Forward(nullptr);
     spinFor(150);
@@ -219,7 +227,7 @@ TEST_F(Engine, CancellingAStreamThreadClosesItsStreamBeforeReturning) {
     held->cancel(); // waits for the thread to close its stream
     EXPECT_TRUE(held->shouldTerminate());
     EXPECT_EQ(doc->audioFileDocumentOutputSource()->stream(), nullptr); // its source was let go
-    held->performExit(); // again: nothing left to do
+    held->performExit();                                                // again: nothing left to do
     held->waitUntilFinished();
     EXPECT_TRUE(held->isFinished());
     // The document still stops cleanly.
@@ -265,8 +273,8 @@ TEST_F(Engine, ZqplayWithoutASoundDevicePlaysThroughTheClockAndEnds) {
 
     ASSERT_NE(std::system((std::string(ZQ_ZQPLAY) + " /nonexistent.wav > /dev/null 2>&1").c_str()), 0);
     // An output that cannot be opened ends the tool with a failure, not a wait.
-    const std::string unwritable =
-        "ZQ_AUDIO_OUTPUT=capture:" + dir.file("no/such/folder/x.wav") + " " ZQ_ZQPLAY " '" + path + "' > /dev/null 2>&1";
+    const std::string unwritable = "ZQ_AUDIO_OUTPUT=capture:" + dir.file("no/such/folder/x.wav") + " " ZQ_ZQPLAY " '" +
+                                   path + "' > /dev/null 2>&1";
     EXPECT_NE(std::system(unwritable.c_str()), 0);
 }
 

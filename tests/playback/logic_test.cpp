@@ -39,7 +39,9 @@ struct Destroyed final : ChangeObserver {
     bool& flag;
 };
 
-std::pair<bool, bool> state(const Logic& l) { return {l.isPlaying_, l.isPaused_}; }
+std::pair<bool, bool> state(const Logic& l) {
+    return {l.isPlaying_, l.isPaused_};
+}
 
 } // namespace
 
@@ -51,16 +53,28 @@ TEST(TransportLogic, StateTable) {
         std::int32_t command;
         S after;
     } rows[] = {
-        {{}, kPlay, playing},           {{}, kPause, pausedStopped},     {{}, kStop, stopped},
-        {{}, kGoBack, stopped},         {{kStop}, kPlay, playing},        {{kStop}, kPause, pausedStopped},
-        {{kPlay}, kPause, playingPaused}, {{kPlay}, kPlay, playing},      {{kPlay}, kStop, stopped},
-        {{kPlay}, kGotoEnd, playing},   {{kPlay, kPause}, kPause, playing}, {{kPlay, kPause}, kPlay, playing},
-        {{kPlay, kPause}, kStop, stopped}, {{kPause}, kPause, stopped},   {{kPause}, kPlay, playing},
-        {{kPause}, kRecord, pausedStopped}, {{kPlay}, kNoChange, playing},
+        {{}, kPlay, playing},
+        {{}, kPause, pausedStopped},
+        {{}, kStop, stopped},
+        {{}, kGoBack, stopped},
+        {{kStop}, kPlay, playing},
+        {{kStop}, kPause, pausedStopped},
+        {{kPlay}, kPause, playingPaused},
+        {{kPlay}, kPlay, playing},
+        {{kPlay}, kStop, stopped},
+        {{kPlay}, kGotoEnd, playing},
+        {{kPlay, kPause}, kPause, playing},
+        {{kPlay, kPause}, kPlay, playing},
+        {{kPlay, kPause}, kStop, stopped},
+        {{kPause}, kPause, stopped},
+        {{kPause}, kPlay, playing},
+        {{kPause}, kRecord, pausedStopped},
+        {{kPlay}, kNoChange, playing},
     };
     for (const Row& r : rows) {
         Logic l;
-        for (auto c : r.before) l.performCommand(c);
+        for (auto c : r.before)
+            l.performCommand(c);
         l.performCommand(r.command);
         EXPECT_EQ(state(l), r.after) << r.command;
         EXPECT_FALSE(l.isIdle_);
@@ -87,8 +101,11 @@ TEST(TransportLogic, NotificationPairsAndMomentaryFlags) {
     EXPECT_FALSE(l.isStopping_);
     r.events.clear();
 
-    const std::pair<std::int32_t, const char*> momentary[] = {
-        {kGoBack, " back"}, {kGoForward, " forward"}, {kGotoStart, " start"}, {kGotoEnd, " end"}, {kGotoPosition, " position"}};
+    const std::pair<std::int32_t, const char*> momentary[] = {{kGoBack, " back"},
+                                                              {kGoForward, " forward"},
+                                                              {kGotoStart, " start"},
+                                                              {kGotoEnd, " end"},
+                                                              {kGotoPosition, " position"}};
     for (auto [code, flag] : momentary) {
         l.performCommand(code);
         const std::string c = std::to_string(code);
@@ -109,7 +126,8 @@ TEST(TransportLogic, NotificationPairsAndMomentaryFlags) {
         l.performCommand(bad);
     }
     EXPECT_TRUE(r.events.empty());
-    for (std::int32_t good : {1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}) EXPECT_TRUE(Logic::canPerformCommand(good));
+    for (std::int32_t good : {1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})
+        EXPECT_TRUE(Logic::canPerformCommand(good));
 }
 
 TEST(TransportLogic, ObserversAttachDetachAndHearWhatTheyAskFor) {

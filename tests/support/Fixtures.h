@@ -8,8 +8,8 @@
 #include <functional>
 #include <sndfile.h>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -44,8 +44,7 @@ inline double fixtureSample(int c, long k) {
 // Writes `frames` frames of fixtureSample (or `gen`) with the given format;
 // returns false when libsndfile refuses.
 inline bool writeFixture(const std::string& path, int format, int channels, int rate, long frames,
-                         const std::function<double(int, long)>& gen = fixtureSample,
-                         const char* title = nullptr) {
+                         const std::function<double(int, long)>& gen = fixtureSample, const char* title = nullptr) {
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = rate;
@@ -57,7 +56,8 @@ inline bool writeFixture(const std::string& path, int format, int channels, int 
     for (long at = 0; at < frames;) {
         long n = std::min<long>(4096, frames - at);
         for (long k = 0; k < n; ++k)
-            for (int c = 0; c < channels; ++c) block[static_cast<size_t>(k * channels + c)] = gen(c, at + k);
+            for (int c = 0; c < channels; ++c)
+                block[static_cast<size_t>(k * channels + c)] = gen(c, at + k);
         if (sf_writef_double(f, block.data(), n) != n) {
             sf_close(f);
             return false;

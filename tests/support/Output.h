@@ -25,7 +25,8 @@ template <class F> Captured capture(F&& step) {
 
 inline std::size_t countOf(const std::string& text, const std::string& part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
     return n;
 }
 

@@ -34,8 +34,12 @@ int main(int argc, char** argv) {
 
 // Under AddressSanitizer, an impossible allocation must come back as null (as
 // it does from the system allocator) rather than abort the test run.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
-extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+extern "C" const char* __tsan_default_options() {
+    return "allocator_may_return_null=1";
+}
 // Qt is not built for the thread checker: its own locking (futexes) is
 // invisible to it, so accesses inside Qt's event queue look unordered. Our
 // hand-overs take locks the checker sees; only Qt's insides are excused.

@@ -22,7 +22,9 @@ std::string captured(const std::function<void()>& step) {
     return testing::internal::GetCapturedStdout();
 }
 
-CGRect frame(double w, double h) { return CGRect{{0, 0}, {w, h}}; }
+CGRect frame(double w, double h) {
+    return CGRect{{0, 0}, {w, h}};
+}
 
 // The plain reading of one column in min/max mode.
 CGPoint plainMinMax(const std::vector<double>& s, std::uint64_t start, std::uint64_t n, double centre, double scale) {
@@ -83,7 +85,8 @@ TEST(ZoomSettings, StepsClampAndNotifyOnlyOnVisibleChanges) {
     EXPECT_EQ(z.horizontalZoom.v_, 0.5);
     z.zoomIn();
     EXPECT_EQ(z.horizontalZoom.v_, 0.25);
-    for (int i = 0; i < 4; ++i) z.zoomIn();
+    for (int i = 0; i < 4; ++i)
+        z.zoomIn();
     EXPECT_DOUBLE_EQ(z.horizontalZoom.v_, 0.016); // 0.015625 is clamped
     EXPECT_EQ(view.changes, 6);
     z.zoomIn();
@@ -140,7 +143,8 @@ TEST(ZoomSettings, StepsClampAndNotifyOnlyOnVisibleChanges) {
 
 TEST(Overview, WorkedExamples) {
     std::vector<double> s(1000);
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] = std::sin(i * 0.05) * 0.5;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = std::sin(i * 0.05) * 0.5;
     WaveformZoomSettings z;
     z.setLimits(1000, 200);
     WaveformOverview<CGPoint> o;
@@ -163,7 +167,8 @@ TEST(Overview, WorkedExamples) {
     }
 
     // The deepest zoom: 31 samples in 400 pixels, interpolated.
-    for (int i = 0; i < 6; ++i) z.zoomIn();
+    for (int i = 0; i < 6; ++i)
+        z.zoomIn();
     EXPECT_EQ(z.numVisibleSamples(), 31u);
     z.setHorizontalScroll(0.5);
     ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(400, 200), visible));
@@ -175,7 +180,8 @@ TEST(Overview, WorkedExamples) {
         const double pos = k * spp + first;
         const auto i = static_cast<std::uint64_t>(pos);
         double y[6];
-        for (int j = 0; j < 6; ++j) y[j] = s[i + j - 2];
+        for (int j = 0; j < 6; ++j)
+            y[j] = s[i + j - 2];
         const double v = lagrange(y, pos - i);
         EXPECT_NEAR(o.overviewData[k].x, std::max(v, 0.0) * 100 + 100, 1e-9) << k;
         EXPECT_NEAR(o.overviewData[k].y, std::min(v, 0.0) * 100 + 100, 1e-9) << k;
@@ -183,7 +189,8 @@ TEST(Overview, WorkedExamples) {
 
     // A flat view: every point on the centre line.
     ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(300, 0), visible));
-    for (std::uint64_t k = 0; k < 300; ++k) EXPECT_EQ(o.overviewData[k].x, 0.0);
+    for (std::uint64_t k = 0; k < 300; ++k)
+        EXPECT_EQ(o.overviewData[k].x, 0.0);
 }
 
 TEST(Overview, BothModesMatchAPlainComputationOnRandomSignals) {
@@ -192,7 +199,8 @@ TEST(Overview, BothModesMatchAPlainComputationOnRandomSignals) {
     for (int round = 0; round < 40; ++round) {
         const std::uint64_t n = 50 + random() % 200000;
         std::vector<double> s(n);
-        for (double& v : s) v = amplitude(random);
+        for (double& v : s)
+            v = amplitude(random);
         WaveformZoomSettings z;
         z.setLimits(n, 180);
         z.setHorizontalZoom(std::pow(2.0, -double(random() % 16)));
@@ -219,7 +227,8 @@ TEST(Overview, BothModesMatchAPlainComputationOnRandomSignals) {
                 const double pos = k * spp + first;
                 const auto i = static_cast<std::int64_t>(pos);
                 double y[6];
-                for (int j = 0; j < 6; ++j) y[j] = s[std::clamp<std::int64_t>(i + j - 2, 0, std::int64_t(n) - 1)];
+                for (int j = 0; j < 6; ++j)
+                    y[j] = s[std::clamp<std::int64_t>(i + j - 2, 0, std::int64_t(n) - 1)];
                 const double v = lagrange(y, pos - i);
                 ASSERT_NEAR(o.overviewData[k].x, std::max(v, 0.0) * pixelScale + centre, 1e-7) << round << " " << k;
                 ASSERT_NEAR(o.overviewData[k].y, std::min(v, 0.0) * pixelScale + centre, 1e-7) << round << " " << k;
@@ -263,7 +272,9 @@ TEST(Overview, TheViewsEntrySkipsWhatCannotBeDrawn) {
     bool inProgress = false;
     EXPECT_FALSE(updateWaveformCache(o, z, nullptr, 500, true, 0, frame(100, 40), visible, inProgress));
     EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 0, true, 0, frame(100, 40), visible, inProgress));
-    EXPECT_EQ(captured([&] { EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, false, 0, frame(100, 40), visible, inProgress)); }),
+    EXPECT_EQ(captured([&] {
+                  EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, false, 0, frame(100, 40), visible, inProgress));
+              }),
               "skipping imp");
     EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, -1, frame(100, 40), visible, inProgress));
     EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, 0, frame(9.5, 40), visible, inProgress));

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     ZQ::setReportOnExit(true);
 
     ZQ::sample_rate rate(44100.0);
-    std::printf("rate %.1f Hz: period %.9f s, Nyquist %.1f Hz, supported %s\n", rate.rate(),
-                rate.r_.v_, rate.n_.v_, rate.isSupported() ? "yes" : "no");
+    std::printf("rate %.1f Hz: period %.9f s, Nyquist %.1f Hz, supported %s\n", rate.rate(), rate.r_.v_, rate.n_.v_,
+                rate.isSupported() ? "yes" : "no");
 
     // One second of a 440 Hz tone in a channel buffer.
     ZQ::SampleBuffer channel;
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
         channel.data()[k] = 0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(k) / rate.rate());
         peak = std::max(peak, std::fabs(channel.data()[k]));
     }
-    std::printf("channel: %llu samples, capacity %llu, peak %.3f, live blocks %zu\n",
-                channel.count().v_, channel.capacity().v_, peak, ZQ::registry().liveCount());
+    std::printf("channel: %llu samples, capacity %llu, peak %.3f, live blocks %zu\n", channel.count().v_,
+                channel.capacity().v_, peak, ZQ::registry().liveCount());
 
     ZQ::t_string title("demo");
     title.append(" tone");
@@ -55,4 +55,6 @@ int main(int argc, char** argv) {
 
 // --leak leaks on purpose; the tracking allocator's report is the leak check
 // here, so LeakSanitizer (in sanitizer builds) stays out of the way.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=0";
+}

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     for (int i = 1; i < argc; ++i) {
-        platform::Ref<platform::URL> url =
-            platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(argv[i]));
+        platform::Ref<platform::URL> url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(argv[i]));
         ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
         store.make();
         const std::string path = url->standardizedPath();

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     for (long k = 0; k < frames; ++k) {
         const double t = static_cast<double>(k) / rate;
         double v = 0;
-        for (double n : notes) v += std::sin(2 * pi * n * t);
+        for (double n : notes)
+            v += std::sin(2 * pi * n * t);
         v *= 0.2 * std::min({1.0, t / 0.05, (4.0 - t) / 0.3});
         const double pan = t / 4.0;
         block[static_cast<size_t>(2 * k)] = static_cast<float>(v * std::cos(pan * pi / 2));

@@ -11,8 +11,8 @@
 #include "playback/OutputStream.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <QEventLoop>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 
@@ -23,7 +23,8 @@ namespace {
 void spinUntil(const std::function<bool()>& done) {
     QTimer tick;
     tick.start(20);
-    while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 int finish(int status) {
@@ -56,9 +57,8 @@ int main(int argc, char** argv) {
     if (side.alerts() > 0) return finish(1);
 
     // Nothing would ever play (or end) on an output that could not be opened.
-    auto* stream = dynamic_cast<ZQ::AudioStream::OutputStream*>(doc->audioFileDocumentOutputSource()
-                                                                    ? doc->audioFileDocumentOutputSource()->stream()
-                                                                    : nullptr);
+    auto* stream = dynamic_cast<ZQ::AudioStream::OutputStream*>(
+        doc->audioFileDocumentOutputSource() ? doc->audioFileDocumentOutputSource()->stream() : nullptr);
     if (!stream) {
         std::fprintf(stderr, "%s: no audio output for this file's format\n", argv[1]);
         doc->close();
