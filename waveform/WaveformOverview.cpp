@@ -135,7 +135,8 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange) {
+                               IndexRange& visibleRange, const WaveformSummary* summary) {
+    if (summary && summary->sampleCount() != count) summary = nullptr; // not of these samples
     const double W = frame.size.width, H = frame.size.height;
     const std::uint64_t widthPx = floorToCount(W);
     // widthPx points plus the closing point must fit, whatever the counts say.
@@ -158,15 +159,24 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 
     if (samplesPerPixel > 1.0) {
         const std::uint64_t perColumn = floorToCount(samplesPerPixel);
+        const bool folding = summary && perColumn > (std::uint64_t(1) << WaveformSummary::kBaseShift);
         for (std::uint64_t k = 0; k < widthPx; ++k) {
             const std::uint64_t start =
                 floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
+            if (folding) // four columns ahead: each column starts far from the last
+                summary->prefetch(samples, floorToCount(std::floor(static_cast<double>(k + 4) * samplesPerPixel) +
+                                                        static_cast<double>(first)));
             if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
             double lo = std::min(samples[start], 0.0), hi = std::max(samples[start], 0.0);
             const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
-            for (std::uint64_t i = start + 1; i <= end; ++i) {
-                lo = std::min(lo, samples[i]);
-                hi = std::max(hi, samples[i]);
+            // Short columns are scanned: the summary pays from a block on.
+            if (summary && end >= start + (std::uint64_t(1) << WaveformSummary::kBaseShift)) {
+                summary->fold(samples, start + 1, end, lo, hi);
+            } else {
+                for (std::uint64_t i = start + 1; i <= end; ++i) {
+                    lo = std::min(lo, samples[i]);
+                    hi = std::max(hi, samples[i]);
+                }
             }
             points[k] = CGPoint{centre - std::fabs(lo) * scale, std::fabs(hi) * scale + centre};
         }
@@ -205,7 +215,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
                          std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress) {
+                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary) {
     if (!samples || count == 0) return false;
     if (!hasDocument) {
         std::printf("skipping imp");
@@ -217,7 +227,7 @@ bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettin
         explicit InProgress(bool& f) : flag(f) { flag = true; }
         ~InProgress() { flag = false; }
     } inProgress(updateInProgress);
-    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange);
+    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange, summary);
 }
 
 } // namespace ZQ

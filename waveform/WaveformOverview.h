@@ -7,6 +7,7 @@
 
 #include "core/object.h"
 #include "core/values.h"
+#include "waveform/WaveformSummary.h"
 
 #include <cstdint>
 
@@ -116,9 +117,13 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 // `count` samples. Min/max of each column's samples when a column covers more
 // than one sample, otherwise a 6-point Lagrange interpolation. Writes the
 // visible sample range; false when the array could not be prepared.
+//
+// With a summary of the same samples the min/max columns are folded from it
+// (time in proportion to the columns, not the samples); the points are the
+// same, bit for bit.
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange);
+                               IndexRange& visibleRange, const WaveformSummary* summary = nullptr);
 
 // The view's entry to the reduction (updateWaveformCache:count:): nothing for
 // null samples or a count of 0; "skipping imp" without a document; nothing for
@@ -127,6 +132,6 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 // reduction gives up). The caller holds the view's lock. True when rebuilt.
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
                          std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress);
+                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary = nullptr);
 
 } // namespace ZQ
