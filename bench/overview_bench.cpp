@@ -54,10 +54,16 @@ void rebuild(benchmark::State& state, double zoom, double scroll, const ZQ::Wave
     state.counters["visible_samples"] = static_cast<double>(visible.max_.v_ - visible.min_.v_);
 }
 
-void BM_OverviewFullZoomOut_Scan(benchmark::State& state) { rebuild(state, 1.0, 0.0, nullptr); }
-void BM_OverviewFullZoomOut_Summary(benchmark::State& state) { rebuild(state, 1.0, 0.0, &hourSummary()); }
+void BM_OverviewFullZoomOut_Scan(benchmark::State& state) {
+    rebuild(state, 1.0, 0.0, nullptr);
+}
+void BM_OverviewFullZoomOut_Summary(benchmark::State& state) {
+    rebuild(state, 1.0, 0.0, &hourSummary());
+}
 // One second of 44.1 kHz in view, in the middle of the hour.
-void BM_OverviewOneSecond_Scan(benchmark::State& state) { rebuild(state, 44100.0 / kSamples, 0.5, nullptr); }
+void BM_OverviewOneSecond_Scan(benchmark::State& state) {
+    rebuild(state, 44100.0 / kSamples, 0.5, nullptr);
+}
 void BM_OverviewOneSecond_Summary(benchmark::State& state) {
     rebuild(state, 44100.0 / kSamples, 0.5, &hourSummary());
 }

@@ -13,8 +13,12 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The scan's own comparisons: a NaN on the right never replaces the left.
-inline double lower(double acc, double s) { return s < acc ? s : acc; }
-inline double higher(double acc, double s) { return acc < s ? s : acc; }
+inline double lower(double acc, double s) {
+    return s < acc ? s : acc;
+}
+inline double higher(double acc, double s) {
+    return acc < s ? s : acc;
+}
 
 // Samples [a, b) folded into lo and hi. Four running extremes keep the
 // processor's pipelines full; combining them with the same comparisons gives
@@ -41,7 +45,9 @@ inline void scan(const double* s, std::uint64_t a, std::uint64_t b, double& lo, 
 
 } // namespace
 
-WaveformSummary::~WaveformSummary() { clear(); }
+WaveformSummary::~WaveformSummary() {
+    clear();
+}
 
 void WaveformSummary::clear() {
     for (Level& l : levels_)

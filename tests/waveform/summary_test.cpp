@@ -27,21 +27,31 @@ std::vector<double> signal(int kind, std::size_t n, std::mt19937& random) {
     std::uniform_int_distribution<int> pick(0, 199);
     for (std::size_t i = 0; i < n; ++i) {
         switch (kind) {
-        case 0: s[i] = u(random); break;
+        case 0:
+            s[i] = u(random);
+            break;
         case 1: {
             const int p = pick(random);
             s[i] = p == 0 ? kNaN : p == 1 ? kInf : p == 2 ? -kInf : p == 3 ? -0.0 : p == 4 ? 0.0 : u(random);
             break;
         }
-        case 2: s[i] = (i / 64) % 3 == 1 ? kNaN : u(random); break;
-        case 3: s[i] = 0.0; break;
-        default: s[i] = (i % 512 == 0 || i % 4096 == 4095) ? (i % 1024 ? 1.0 : -1.0) : 0.001; break;
+        case 2:
+            s[i] = (i / 64) % 3 == 1 ? kNaN : u(random);
+            break;
+        case 3:
+            s[i] = 0.0;
+            break;
+        default:
+            s[i] = (i % 512 == 0 || i % 4096 == 4095) ? (i % 1024 ? 1.0 : -1.0) : 0.001;
+            break;
         }
     }
     return s;
 }
 
-bool sameValue(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+bool sameValue(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
 
 } // namespace
 
@@ -134,8 +144,7 @@ TEST(WaveformSummary, TheOverviewFromTheSummaryIsTheScansBitForBit) {
                 ASSERT_EQ(okA, okB);
                 if (!okA) continue;
                 ASSERT_EQ(a.waveformPointsCount, b.waveformPointsCount);
-                ASSERT_EQ(std::memcmp(a.overviewData, b.overviewData, (a.waveformPointsCount + 1) * sizeof(CGPoint)),
-                          0)
+                ASSERT_EQ(std::memcmp(a.overviewData, b.overviewData, (a.waveformPointsCount + 1) * sizeof(CGPoint)), 0)
                     << "kind " << kind << " n " << n << " zoom " << zoom << " scroll " << scroll << " width " << width;
                 EXPECT_EQ(va, vb);
             }
