@@ -4,7 +4,7 @@
 
 namespace {
 
-class HeadlessDisplayController final : public ZQWaveformDisplayController {
+class HeadlessDisplayController final : public ZQWaveformDisplayControllerBase {
 public:
     void buildUI() override {}
     void audioFileDataHasLoaded() override {}
@@ -26,7 +26,7 @@ public:
 
 } // namespace
 
-ZQWaveformDisplayController* ZQHeadlessWindowSide::createDisplayController(ZQAudioFileDocument*) {
+ZQWaveformDisplayControllerBase* ZQHeadlessWindowSide::createDisplayController(ZQAudioFileDocument*) {
     return new HeadlessDisplayController;
 }
 

@@ -10,13 +10,13 @@
 
 class ZQHeadlessWindowSide final : public ZQDocumentWindowSide {
 public:
-    ZQWaveformDisplayController* createDisplayController(ZQAudioFileDocument* document) override;
-    bool prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override { return false; }
-    void showWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override {}
+    ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument* document) override;
+    bool prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayControllerBase*) override { return false; }
+    void showWindow(ZQAudioFileDocument*, ZQWaveformDisplayControllerBase*) override {}
     void closeWindow(ZQAudioFileDocument*) override {}
     bool runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
                        const std::string& informativeText, std::function<void()> dismissed) override;
-    double displayRefreshRate() override { return 0; }
+    double displayRefreshRate(ZQAudioFileDocument*) override { return 0; }
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController*) override { return nullptr; }
 
     // Alerts shown so far.

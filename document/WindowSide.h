@@ -16,7 +16,7 @@ class ZQAudioFileDocument;
 class ZQAudioFileDocumentTransportController;
 
 // The window's waveform display (one per document window).
-class ZQWaveformDisplayController : public platform::Object {
+class ZQWaveformDisplayControllerBase : public platform::Object {
 public:
     virtual void buildUI() = 0;
     virtual void audioFileDataHasLoaded() = 0;
@@ -57,20 +57,21 @@ class ZQDocumentWindowSide {
 public:
     // The display controller of a new window (initWithAudioFileDocument:);
     // +1, or null.
-    virtual ZQWaveformDisplayController* createDisplayController(ZQAudioFileDocument* document) = 0;
+    virtual ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument* document) = 0;
     // Sizes the controller's window (half the screen's visible frame, 800 x 600
     // without a screen) and sets it on the document; false without a window.
-    virtual bool prepareWindow(ZQAudioFileDocument* document, ZQWaveformDisplayController* controller) = 0;
+    virtual bool prepareWindow(ZQAudioFileDocument* document, ZQWaveformDisplayControllerBase* controller) = 0;
     // Window controller, title, cascading placement, showing.
-    virtual void showWindow(ZQAudioFileDocument* document, ZQWaveformDisplayController* controller) = 0;
+    virtual void showWindow(ZQAudioFileDocument* document, ZQWaveformDisplayControllerBase* controller) = 0;
     // Closes the document's window, if any.
     virtual void closeWindow(ZQAudioFileDocument* document) = 0;
     // Runs an alert as a sheet on the document's window; `dismissed` runs when
     // the user dismisses it. False when no alert could be shown.
     virtual bool runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
                                const std::string& informativeText, std::function<void()> dismissed) = 0;
-    // The main display's refresh rate; 0 when it reports none.
-    virtual double displayRefreshRate() = 0;
+    // The refresh rate of the display the document's window is on (the main
+    // display without a window); 0 when it reports none.
+    virtual double displayRefreshRate(ZQAudioFileDocument* document) = 0;
     // The transport bar for a controller whose document has a window (+1), or
     // null.
     virtual ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) = 0;

@@ -40,7 +40,7 @@ ZQAudioFileDocument::~ZQAudioFileDocument() {
     timer_.stop();
 }
 
-Ref<ZQWaveformDisplayController> ZQAudioFileDocument::display() const {
+Ref<ZQWaveformDisplayControllerBase> ZQAudioFileDocument::display() const {
     std::lock_guard<std::mutex> g(holders_);
     return waveformDisplayController_.getRetained();
 }
@@ -98,6 +98,7 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
     if (wrapped.isEmpty() || !sampleData_) return;
     Ref<platform::URL> u = wrapped.get();
     const bool ok = sampleData_->read(u.get());
+    if (ok) buildWaveformSummaries();
     if (!ok) {
         platform::log("Failed to read audio file: %@", static_cast<const platform::Object*>(u.get()));
         fileOpenError_.setText(
@@ -106,10 +107,36 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
     concludeImport();
 }
 
+void ZQAudioFileDocument::buildWaveformSummaries() {
+    // Each channel on its own, on both cores: a long file's summaries cost
+    // a fraction of its decode.
+    const std::int32_t channels = sampleData_->channelCount();
+    for (auto& s : summaries_)
+        s.reset();
+    auto build = [this](std::int32_t c) {
+        auto summary = std::make_unique<ZQ::WaveformSummary>();
+        const double* p = sampleData_->channelSamples(c);
+        const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
+        if (p && n && summary->build(p, n)) summaries_[static_cast<std::size_t>(c)] = std::move(summary);
+    };
+    std::thread other([&] {
+        for (std::int32_t c = 1; c < channels; c += 2)
+            build(c);
+    });
+    for (std::int32_t c = 0; c < channels; c += 2)
+        build(c);
+    other.join();
+}
+
+const ZQ::WaveformSummary* ZQAudioFileDocument::waveformSummary(std::int32_t channel) const {
+    if (channel < 0 || channel >= ZQ::AudioFileDocumentSampleData::kMaxChannels) return nullptr;
+    return summaries_[static_cast<std::size_t>(channel)].get();
+}
+
 void ZQAudioFileDocument::concludeImport() {
     std::unique_lock<std::recursive_mutex> g(monitor());
     if (!sampleData_) return; // closed meanwhile: nothing to present
-    Ref<ZQWaveformDisplayController> displayController = display();
+    Ref<ZQWaveformDisplayControllerBase> displayController = display();
     if (!displayController) {
         viewDisplayShouldLoadInAwakeFromNib_ = true;
         return;
@@ -140,14 +167,14 @@ void ZQAudioFileDocument::loadUI() {
         return;
     }
     ZQDocumentWindowSide* side = documentWindowSide();
-    Ref<ZQWaveformDisplayController> controller;
+    Ref<ZQWaveformDisplayControllerBase> controller;
     {
         Guard g(monitor());
         // A document closed before its window was built gets none (its parts
         // would hold it for ever).
         if (!sampleData_) return;
         if (side) {
-            controller = Ref<ZQWaveformDisplayController>::adopt(side->createDisplayController(this));
+            controller = Ref<ZQWaveformDisplayControllerBase>::adopt(side->createDisplayController(this));
             std::lock_guard<std::mutex> h(holders_);
             waveformDisplayController_ = controller.get();
         }
@@ -198,7 +225,7 @@ void ZQAudioFileDocument::close() {
 void ZQAudioFileDocument::deallocState() {
     Guard g(monitor());
     Ref<ZQAudioFileDocumentTransportController> transportController = transport();
-    Ref<ZQWaveformDisplayController> displayController = display();
+    Ref<ZQWaveformDisplayControllerBase> displayController = display();
     Ref<ZQAudioFileDocumentOutputSourceController> source = sourceController();
     if (transportController)
         if (ZQAudioFileDocumentTransportCommandReceiver* receiver =
@@ -214,6 +241,8 @@ void ZQAudioFileDocument::deallocState() {
         audioFileDocumentTransportController_ = nullptr;
     }
     if (platform::Thread::isMainThread()) timer_.stop();
+    for (auto& summary : summaries_)
+        summary.reset();
     sampleData_.reset();
 }
 
@@ -270,7 +299,7 @@ void ZQAudioFileDocument::updateWaveformStore(ZQWaveformStoreClient* view) {
         std::printf("-[%s %s] :: %s: %d\n", kindName(), "updateWaveformStore:", "Skipping invalid channel numbered", c);
     const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
     if (n == 0) return;
-    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
+    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n, waveformSummary(c));
 }
 
 void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
@@ -278,20 +307,20 @@ void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
     const std::int32_t c = view->channelNumber();
     const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
     if (n == 0) return;
-    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n);
+    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n, waveformSummary(c));
 }
 
-ZQWaveformDisplayController* ZQAudioFileDocument::waveformDisplayController() const {
+ZQWaveformDisplayControllerBase* ZQAudioFileDocument::waveformDisplayController() const {
     return display().get();
 }
 bool ZQAudioFileDocument::documentWindow() const {
-    Ref<ZQWaveformDisplayController> c = display();
+    Ref<ZQWaveformDisplayControllerBase> c = display();
     return c && c->hasWindow();
 }
 
 #define ZQ_FORWARD(method)                                                                                             \
     void ZQAudioFileDocument::method() {                                                                               \
-        if (Ref<ZQWaveformDisplayController> c = display()) c->method();                                               \
+        if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->method();                                           \
     }
 ZQ_FORWARD(zoomIn)
 ZQ_FORWARD(zoomOut)
@@ -302,7 +331,7 @@ ZQ_FORWARD(zoomAmplitudeOut)
 #define ZQ_FORWARD_LOCKED(method)                                                                                      \
     void ZQAudioFileDocument::method(platform::Object* sender) {                                                       \
         Guard g(monitor());                                                                                            \
-        if (Ref<ZQWaveformDisplayController> c = display()) c->method(sender);                                         \
+        if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->method(sender);                                     \
     }
 ZQ_FORWARD_LOCKED(selectAll)
 ZQ_FORWARD_LOCKED(selectNone)
@@ -314,7 +343,7 @@ ZQ_FORWARD_LOCKED(duplicate)
 #undef ZQ_FORWARD_LOCKED
 
 void ZQAudioFileDocument::updateNumericAndHMSDisplays(platform::Object*) {
-    if (Ref<ZQWaveformDisplayController> c = display()) c->updateNumericAndHMSDisplays();
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->updateNumericAndHMSDisplays();
 }
 
 ZQAudioFileDocumentTransportController* ZQAudioFileDocument::audioFileDocumentTransportController() const {
@@ -385,7 +414,7 @@ double refreshRateFor(double displayRate) {
 
 double ZQAudioFileDocument::refreshTimerInterval() const {
     ZQDocumentWindowSide* side = documentWindowSide();
-    return 1.0 / refreshRateFor(side ? side->displayRefreshRate() : 0.0);
+    return 1.0 / refreshRateFor(side ? side->displayRefreshRate(const_cast<ZQAudioFileDocument*>(this)) : 0.0);
 }
 
 void ZQAudioFileDocument::imp_transportStateDidChange() {

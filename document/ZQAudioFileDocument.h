@@ -22,8 +22,11 @@
 #include "playback/PlaybackDocument.h"
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
+#include "waveform/WaveformSummary.h"
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,7 +37,10 @@ class ZQAudioFileDocumentTransportController;
 class ZQWaveformStoreClient {
 public:
     virtual std::int32_t channelNumber() const = 0;
-    virtual void updateWaveformCache(const double* samples, std::uint64_t count) = 0;
+    // The channel's samples, with their summary when the document has one
+    // (null otherwise); both valid until the document closes.
+    virtual void updateWaveformCache(const double* samples, std::uint64_t count,
+                                     const ZQ::WaveformSummary* summary) = 0;
 
 protected:
     ~ZQWaveformStoreClient() = default;
@@ -79,11 +85,14 @@ public:
     double sampleRate() override;
     std::int32_t channelCount() override;
     const ZQ::AudioFileInformationData* audioFileInformation();
+    // The channel's summary for the overview, built with the import (null
+    // before, for an invalid channel, or when memory ran short).
+    const ZQ::WaveformSummary* waveformSummary(std::int32_t channel) const;
     void updateWaveformStore(ZQWaveformStoreClient* view);
     void imp_updateWaveformStore(ZQWaveformStoreClient* view);
 
     // Forwarding († under the document's monitor).
-    ZQWaveformDisplayController* waveformDisplayController() const;
+    ZQWaveformDisplayControllerBase* waveformDisplayController() const;
     bool documentWindow() const; // whether the display controller has a window
     void zoomIn();
     void zoomOut();
@@ -127,13 +136,17 @@ public:
 private:
     ZQAudioFileDocument() = default;
     ~ZQAudioFileDocument() override;
-    platform::Ref<ZQWaveformDisplayController> display() const;
+    platform::Ref<ZQWaveformDisplayControllerBase> display() const;
     platform::Ref<ZQAudioFileDocumentTransportController> transport() const;
     platform::Ref<ZQAudioFileDocumentOutputSourceController> sourceController() const;
 
+    void buildWaveformSummaries();
+
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
+    // One per channel, built on the importing thread and read-only afterwards.
+    std::array<std::unique_ptr<ZQ::WaveformSummary>, ZQ::AudioFileDocumentSampleData::kMaxChannels> summaries_;
     bool viewDisplayShouldLoadInAwakeFromNib_ = false;
-    ZQ::OCPtr<ZQWaveformDisplayController> waveformDisplayController_;
+    ZQ::OCPtr<ZQWaveformDisplayControllerBase> waveformDisplayController_;
     ZQ::t_string fileOpenError_;
     ZQ::OCPtr<ZQAudioFileDocumentOutputSourceController> audioFileDocumentOutputSourceController_;
     ZQ::OCPtr<ZQAudioFileDocumentTransportController> audioFileDocumentTransportController_;

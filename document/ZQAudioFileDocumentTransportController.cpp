@@ -178,4 +178,5 @@ void ZQAudioFileDocumentTransportController::documentWillClose() {
     perform_Stop(stopButton);
     Guard g(monitor());
     document_ = nullptr;
+    transportBar_ = nullptr; // the bar holds us while its window lives
 }

@@ -46,7 +46,7 @@ private:
     std::vector<std::string> calls_;
 };
 
-class RecordingDisplayController final : public ZQWaveformDisplayController {
+class RecordingDisplayController final : public ZQWaveformDisplayControllerBase {
 public:
     explicit RecordingDisplayController(CallLog& log) : log_(log) {}
     void buildUI() override { log_.add("display.buildUI"); }
@@ -102,15 +102,15 @@ public:
     std::string alertText;
     std::atomic<int> windowsShown{0};
 
-    ZQWaveformDisplayController* createDisplayController(ZQAudioFileDocument*) override {
+    ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument*) override {
         log.add("side.createDisplayController");
         return new RecordingDisplayController(log);
     }
-    bool prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override {
+    bool prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayControllerBase*) override {
         log.add("side.prepareWindow");
         return true;
     }
-    void showWindow(ZQAudioFileDocument*, ZQWaveformDisplayController*) override {
+    void showWindow(ZQAudioFileDocument*, ZQWaveformDisplayControllerBase*) override {
         log.add("side.showWindow");
         ++windowsShown;
     }
@@ -123,7 +123,7 @@ public:
         dismissAlert = std::move(dismissed);
         return true;
     }
-    double displayRefreshRate() override { return refreshRate; }
+    double displayRefreshRate(ZQAudioFileDocument*) override { return refreshRate; }
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController*) override {
         log.add("side.createTransportBar");
         bars.push_back(platform::Ref<RecordingTransportBar>::adopt(new RecordingTransportBar(log)));

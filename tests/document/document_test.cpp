@@ -152,16 +152,24 @@ TEST_F(DocumentTest, WaveformStoreHandsOutOnlyValidChannels) {
         std::int32_t channel = 0;
         const double* samples = nullptr;
         std::uint64_t count = 0;
+        const ZQ::WaveformSummary* summary = nullptr;
         std::int32_t channelNumber() const override { return channel; }
-        void updateWaveformCache(const double* s, std::uint64_t n) override {
+        void updateWaveformCache(const double* s, std::uint64_t n, const ZQ::WaveformSummary* sum) override {
             samples = s;
             count = n;
+            summary = sum;
         }
     } view;
     view.channel = 1;
     doc->updateWaveformStore(&view);
     EXPECT_EQ(view.count, 300u);
     EXPECT_EQ(view.samples[299], fixtureSample(1, 299));
+    // The import summarised every channel for the overview.
+    ASSERT_NE(view.summary, nullptr);
+    EXPECT_EQ(view.summary->sampleCount(), 300u);
+    EXPECT_EQ(view.summary, doc->waveformSummary(1));
+    EXPECT_NE(doc->waveformSummary(0), nullptr);
+    EXPECT_EQ(doc->waveformSummary(2), nullptr);
     view = View{};
     view.channel = 2;
     EXPECT_EQ(capture([&] { doc->updateWaveformStore(&view); }).out, "");
