@@ -1,0 +1,108 @@
+#include "app/ZQQtWindowSide.h"
+
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "window/ZQTransportBarBox.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+using platform::Ref;
+
+namespace {
+
+ZQWaveformDisplayController* displayOf(ZQAudioFileDocument* document) {
+    return document ? dynamic_cast<ZQWaveformDisplayController*>(document->waveformDisplayController()) : nullptr;
+}
+
+// How far each new window moves from the last, right and down.
+constexpr int kCascadeStep = 22;
+
+} // namespace
+
+ZQWaveformDisplayControllerBase* ZQQtWindowSide::createDisplayController(ZQAudioFileDocument* document) {
+    return ZQWaveformDisplayController::initWithAudioFileDocument(document);
+}
+
+bool ZQQtWindowSide::prepareWindow(ZQAudioFileDocument*, ZQWaveformDisplayControllerBase* base) {
+    auto* controller = dynamic_cast<ZQWaveformDisplayController*>(base);
+    ZQDocumentWindow* window = controller ? controller->window() : nullptr;
+    if (!window) return false;
+    // Half the screen's available area in each direction; 800 x 600 without a screen.
+    QSize size(800, 600);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        size = QSize(available.width() / 2, available.height() / 2);
+    }
+    window->resize(size);
+    window->move(0, 0);
+    return true;
+}
+
+void ZQQtWindowSide::showWindow(ZQAudioFileDocument* document, ZQWaveformDisplayControllerBase* base) {
+    auto* controller = dynamic_cast<ZQWaveformDisplayController*>(base);
+    ZQDocumentWindow* window = controller ? controller->window() : nullptr;
+    if (!window) return;
+    Ref<platform::URL> url = document->fileURL();
+    window->setWindowTitle(url ? QString::fromStdString(url->lastPathComponent()) : QString());
+    window->setWindowFilePath(QString::fromStdString(document->fileName()));
+    // Cascade from the top left of the screen, each window down and right of
+    // the last; back to the corner once a window would leave the screen.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen && !cascadeFromScreen_) {
+        cascadeFromScreen_ = true;
+        cascade_ = screen->availableGeometry().topLeft();
+    }
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        if (cascade_.x() + window->width() > available.right() || cascade_.y() + window->height() > available.bottom())
+            cascade_ = available.topLeft();
+    }
+    window->move(cascade_);
+    cascade_ += QPoint(kCascadeStep, kCascadeStep);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void ZQQtWindowSide::closeWindow(ZQAudioFileDocument* document) {
+    if (ZQWaveformDisplayController* c = displayOf(document))
+        if (ZQDocumentWindow* w = c->window()) w->closeForDocument();
+}
+
+bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::string& message,
+                                   const std::string& button, const std::string& informativeText,
+                                   std::function<void()> dismissed) {
+    ZQWaveformDisplayController* c = displayOf(document);
+    QWidget* parent = c ? c->window() : nullptr;
+    auto* box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QString::fromStdString(message));
+    box->setText(QString::fromStdString(message));
+    box->setInformativeText(QString::fromStdString(informativeText));
+    box->addButton(QString::fromStdString(button), QMessageBox::AcceptRole);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box, [dismissed](int) {
+        if (dismissed) dismissed();
+    });
+    box->open();
+    return true;
+}
+
+double ZQQtWindowSide::displayRefreshRate(ZQAudioFileDocument* document) {
+    const ZQWaveformDisplayController* c = displayOf(document);
+    const QScreen* screen = c && c->window() ? c->window()->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->refreshRate() : 0.0;
+}
+
+ZQTransportBar* ZQQtWindowSide::createTransportBar(ZQAudioFileDocumentTransportController* controller) {
+    Ref<ZQAudioFileDocument> doc = controller ? controller->document() : Ref<ZQAudioFileDocument>();
+    ZQWaveformDisplayController* c = displayOf(doc.get());
+    ZQDocumentWindow* window = c ? c->window() : nullptr;
+    if (!window) return nullptr;
+    return ZQTransportBarBox::create(controller, window);
+}

@@ -1,0 +1,27 @@
+// The window side in Qt: display controllers with real windows, window
+// size and cascading placement, the open-failure alert as a window-modal
+// message box, the display's refresh rate, the transport bar.
+#pragma once
+
+#include "document/WindowSide.h"
+
+#include <QPoint>
+
+class ZQQtWindowSide final : public ZQDocumentWindowSide {
+public:
+    ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument* document) override;
+    bool prepareWindow(ZQAudioFileDocument* document, ZQWaveformDisplayControllerBase* controller) override;
+    void showWindow(ZQAudioFileDocument* document, ZQWaveformDisplayControllerBase* controller) override;
+    void closeWindow(ZQAudioFileDocument* document) override;
+    bool runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
+                       const std::string& informativeText, std::function<void()> dismissed) override;
+    double displayRefreshRate(ZQAudioFileDocument* document) override;
+    ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) override;
+
+    // Where the next window's top-left corner goes.
+    QPoint cascadePoint() const { return cascade_; }
+
+private:
+    QPoint cascade_{60, 60};
+    bool cascadeFromScreen_ = false;
+};

@@ -1,0 +1,85 @@
+#include "controls/NumericDisplays.h"
+
+#include <QMouseEvent>
+
+void ZQWaveformDisplayUserInterfaceControlStyles::setNumericDisplayAppearance(QLabel* field) {
+    if (!field) return;
+    field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont font = field->font();
+    font.setPixelSize(13);
+    font.setBold(true);
+    field->setFont(font);
+    field->setAutoFillBackground(false);
+    field->setFrameShape(QFrame::NoFrame);
+    QPalette p = field->palette();
+    p.setColor(QPalette::WindowText, QColor::fromRgbF(0.0, 0.0, 0.0, 0.85));
+    field->setPalette(p);
+}
+
+namespace {
+// An empty string, the look, then the first text; not editable or selectable,
+// one line.
+void initialise(QLabel* field, const char* text) {
+    field->setText(QString());
+    ZQWaveformDisplayUserInterfaceControlStyles::setNumericDisplayAppearance(field);
+    field->setText(text);
+    field->setTextInteractionFlags(Qt::NoTextInteraction);
+    field->setWordWrap(false);
+}
+} // namespace
+
+ZQHMSDisplay::ZQHMSDisplay(QWidget* parent) : QLabel(parent) { initialise(this, "--:--:--.---"); }
+
+void ZQHMSDisplay::setHMSValue(const ZQ::HMSTime* time) {
+    const ZQ::HMSTime zero;
+    const std::string text = prefix_ + ZQ::hmsText(time ? *time : zero);
+    updateStringValue(&text);
+}
+
+void ZQHMSDisplay::updateStringValue(const std::string* text) {
+    const QString s = QString::fromStdString(text ? *text : std::string("--:--:--.---"));
+    if (s != this->text()) setText(s); // an unchanged text needs no redraw
+
+}
+
+void ZQHMSDisplay::mousePressEvent(QMouseEvent*) {
+    if (action_) action_(this);
+}
+
+ZQSampleCountDisplay::ZQSampleCountDisplay(QWidget* parent) : QLabel(parent) { initialise(this, "--/--"); }
+
+void ZQSampleCountDisplay::setRange(const ZQ::Num::SampleRange* range) {
+    if (!range) return;
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    if (*range == range_ && hasBeenInitialized_) return;
+    range_ = *range;
+    refresh();
+    hasBeenInitialized_ = true;
+}
+
+ZQ::Num::SampleRange ZQSampleCountDisplay::range() const {
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    return range_;
+}
+
+void ZQSampleCountDisplay::setPrefix(const std::string& prefix) {
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    prefix_ = prefix;
+    refresh();
+}
+
+void ZQSampleCountDisplay::setSuffix(const std::string& suffix) {
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    suffix_ = suffix;
+    refresh();
+}
+
+void ZQSampleCountDisplay::setAllowsZeroLengthRange(bool allows) {
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    allowsZeroLengthRange_ = allows;
+}
+
+void ZQSampleCountDisplay::refresh() {
+    const QString text = QString::fromStdString(ZQ::sampleCountText(range_, prefix_, suffix_, allowsZeroLengthRange_));
+    if (text != this->text()) setText(text);
+}

@@ -1,0 +1,472 @@
+#include "window/ZQWaveform.h"
+
+#include "controls/Colours.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+using namespace ZQ;
+using platform::Ref;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+namespace {
+
+QColor toColour(const RGBAlphaComponents& c) { return QColor::fromRgbF(c.r_, c.g_, c.b_, c.a_); }
+RGBAlphaComponents fromColour(const QColor& c) { return {c.redF(), c.greenF(), c.blueF(), c.alphaF()}; }
+
+// The faint band over every view: made once, shared, relative to the view.
+const QLinearGradient& highlightBand() {
+    static const QLinearGradient band = [] {
+        QLinearGradient g(0, 1, 0, 0); // bottom edge to top edge
+        g.setCoordinateMode(QGradient::ObjectMode);
+        g.setSpread(QGradient::PadSpread);
+        g.setColorAt(0.0, QColor::fromRgbF(0.95, 0.95, 0.95, 0.0));
+        g.setColorAt(0.5, QColor::fromRgbF(1.0, 1.0, 1.0, 0.12));
+        g.setColorAt(1.0, QColor::fromRgbF(0.95, 0.95, 0.95, 0.0));
+        return g;
+    }();
+    return band;
+}
+
+const QColor& defaultSelectionColour() {
+    static const QColor c = calibratedWhite(1.0, 0.12);
+    return c;
+}
+const QColor& playheadColour() {
+    static const QColor c = calibratedWhite(1.0, 0.5);
+    return c;
+}
+
+// Where a sample index lies across the view: the fraction of the visible range.
+double fractionOf(std::uint64_t index, const IndexRange& visible) {
+    const std::uint64_t a = visible.min_.v_, b = visible.max_.v_;
+    return b == a ? 0.0 : static_cast<double>(index - a) / static_cast<double>(b - a);
+}
+
+// A pixel row from a height measured from the bottom (y upwards), kept just
+// outside the view when the value is beyond it.
+int rowFor(double fromBottom, int height) {
+    const double row = height - std::floor(fromBottom);
+    return static_cast<int>(std::clamp(row, -1.0, height + 1.0));
+}
+
+} // namespace
+
+// Layers.
+
+ZQWaveformViewSubview::ZQWaveformViewSubview(ZQWaveform* waveform) : QWidget(waveform), waveform_(waveform) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+const IndexRange* ZQWaveformViewSubview::visibleRange() const {
+    Guard g(lock_);
+    return waveform_ ? &waveform_->visibleRange() : nullptr;
+}
+
+std::uint64_t ZQWaveformViewSubview::presentPlaybackPosition() const {
+    Guard g(lock_);
+    return waveform_ ? waveform_->presentPlaybackPosition() : 0;
+}
+
+void ZQWaveformViewSubview::documentWillClose() {
+    Guard g(lock_);
+    waveform_ = nullptr;
+}
+
+ZQWaveformSelectionOverlay* ZQWaveformSelectionOverlay::initWithFrame(const Frame& frame, ZQWaveform* waveform) {
+    if (!waveform) return nullptr;
+    auto* o = new ZQWaveformSelectionOverlay(waveform);
+    o->color_ = defaultSelectionColour();
+    placeChild(o, frame, kWidthSizable | kHeightSizable);
+    return o;
+}
+
+void ZQWaveformSelectionOverlay::setColor(const QColor& colour) {
+    color_ = colour.isValid() ? colour : defaultSelectionColour();
+    update();
+}
+
+const SampleSelection* ZQWaveformSelectionOverlay::selection() const {
+    Guard g(lock_);
+    return waveform_ ? &waveform_->selection() : nullptr;
+}
+
+QRect ZQWaveformSelectionOverlay::bandRect() const {
+    Guard g(lock_);
+    if (!color_.isValid()) return {};
+    if (!waveform_) return rect();
+    const IndexRange& v = waveform_->visibleRange();
+    const SampleSelection& s = waveform_->selection();
+    const std::uint64_t a = v.min_.v_, b = v.max_.v_, first = s.min_.v_, last = s.max_.v_;
+    if (first > b || last < a) return {};
+    const double W = std::max(static_cast<double>(width()), 1.0);
+    const double x0 = (a <= first && first <= b) ? fractionOf(first, v) * W : 0.0;
+    const double x1 = (a <= last && last <= b) ? fractionOf(last, v) * W : W;
+    const double w = std::max(x1 - x0, 1.0);
+    // The band's pixel columns, edges rounded: an empty selection is one column.
+    const int left = static_cast<int>(std::lround(x0));
+    const int right = std::max(left + 1, static_cast<int>(std::lround(x0 + w)));
+    return QRect(left, 0, right - left, height());
+}
+
+void ZQWaveformSelectionOverlay::playbackTimerTick() {
+    const QRect now = bandRect();
+    if (now == drawn_) return; // the band looks as it did: nothing to redraw
+    update(drawn_.united(now));
+}
+
+void ZQWaveformSelectionOverlay::paintEvent(QPaintEvent*) {
+    drawn_ = bandRect();
+    if (drawn_.isEmpty()) return;
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Plus);
+    p.fillRect(drawn_, color_);
+}
+
+ZQWaveformPlayheadPositionView* ZQWaveformPlayheadPositionView::initWithFrame(const Frame& frame,
+                                                                              ZQWaveform* waveform) {
+    if (!waveform) return nullptr;
+    auto* v = new ZQWaveformPlayheadPositionView(waveform);
+    v->color_ = playheadColour();
+    placeChild(v, frame, kWidthSizable | kHeightSizable);
+    return v;
+}
+
+int ZQWaveformPlayheadPositionView::column() const {
+    Guard g(lock_);
+    if (!color_.isValid() || !waveform_) return -1;
+    const IndexRange& v = waveform_->visibleRange();
+    const std::uint64_t p = waveform_->presentPlaybackPosition();
+    if (p < v.min_.v_ || p > v.max_.v_) return -1;
+    const double c = width() * fractionOf(p, v) + 0.0; // the layer's origin is the view's
+    return static_cast<int>(std::clamp(c, -1.0, 2147483647.0));
+}
+
+void ZQWaveformPlayheadPositionView::playbackTimerTick() { redraw(); }
+
+void ZQWaveformPlayheadPositionView::redraw() {
+    const int c = column();
+    if (c == pixelInsetOfPreviousDraw_) return; // the line is where it was
+    if (pixelInsetOfPreviousDraw_ >= 0) update(pixelInsetOfPreviousDraw_, 0, 1, height());
+    if (c >= 0) update(c, 0, 1, height());
+    pixelInsetOfPreviousDraw_ = c;
+}
+
+void ZQWaveformPlayheadPositionView::paintEvent(QPaintEvent*) {
+    const int c = column();
+    pixelInsetOfPreviousDraw_ = c;
+    if (c < 0) return;
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Plus);
+    p.fillRect(QRect(c, 0, 1, height()), color_);
+}
+
+// The view.
+
+ZQWaveform::ZQWaveform(QWidget* parent) : QWidget(parent) {}
+
+ZQWaveform::~ZQWaveform() = default;
+
+ZQWaveform* ZQWaveform::initWithFrame(QWidget* parent, const Frame& frame, ZQAudioFileDocument* document,
+                                      ZQWaveformDisplayController* controller, std::int32_t channelNumber,
+                                      std::uint64_t sampleCount) {
+    if (channelNumber >= 16 || !controller || !document) return nullptr;
+    auto* w = new ZQWaveform(parent);
+    w->channelNumber_ = channelNumber;
+    placeChild(w, frame, kMinXMargin | kWidthSizable | kMaxXMargin | kMinYMargin | kHeightSizable | kMaxYMargin);
+    w->zoomSettings_.setLimits(sampleCount, frame.height);
+    w->zoomSettings_.setWaveformView(w);
+    w->isReadyToDraw_ = false;
+    w->document_ = Ref<ZQAudioFileDocument>::retain(document);
+    w->updateInProgress_ = false;
+    w->waveformDisplayController_ = Ref<ZQWaveformDisplayController>::retain(controller);
+    w->shouldWaveformViewsAutoNormalize_ = false;
+    w->waveformColors_.centerLineColor = RGBAlphaComponents(1, 0, 0, 1);
+    // The view paints all of its bounds; nothing behind it needs painting.
+    w->setAttribute(Qt::WA_OpaquePaintEvent);
+    w->setFocusPolicy(Qt::NoFocus);
+    if (!w->waveformSelectionData_.waveform_) w->waveformSelectionData_.waveform_ = w;
+    return w;
+}
+
+void ZQWaveform::enableDrawing() {
+    {
+        Guard g(lock_);
+        createOverlays();
+        isReadyToDraw_ = true;
+    }
+    setNeedsDisplay();
+}
+
+void ZQWaveform::createOverlays() {
+    Guard g(lock_);
+    if (vZoomOverlay_ && firstVisibleOverlay_ && lastVisibleOverlay_) return;
+    const Frame bounds = boundsOf(this);
+    if (!waveformSelectionOverlay_) {
+        waveformSelectionOverlay_ = ZQWaveformSelectionOverlay::initWithFrame(bounds, this);
+        waveformSelectionOverlay_->show();
+        waveformSelectionOverlay_->raise();
+    }
+    if (!waveformPlayheadPositionView_) {
+        waveformPlayheadPositionView_ = ZQWaveformPlayheadPositionView::initWithFrame(bounds, this);
+        waveformPlayheadPositionView_->show();
+        waveformPlayheadPositionView_->raise();
+    }
+    auto label = [this](Qt::Alignment alignment) {
+        auto* l = new QLabel(this);
+        l->hide();
+        QFont f = l->font();
+        f.setPixelSize(9);
+        l->setFont(f);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, calibratedWhite(1.0, 0.5));
+        l->setPalette(p);
+        l->setTextInteractionFlags(Qt::NoTextInteraction);
+        l->setAutoFillBackground(false);
+        l->setAttribute(Qt::WA_TransparentForMouseEvents); // clicks select, wherever they land
+        l->setAlignment(alignment | Qt::AlignVCenter);
+        return l;
+    };
+    const double W = width(), H = height();
+    if (!vZoomOverlay_) {
+        vZoomOverlay_ = label(Qt::AlignRight);
+        placeChild(vZoomOverlay_, {W - 60, H - 14, 60, 14}, kMinXMargin | kMinYMargin);
+        vZoomOverlay_->setNum(100);
+        vZoomOverlay_->show();
+    }
+    if (!firstVisibleOverlay_) {
+        firstVisibleOverlay_ = label(Qt::AlignLeft);
+        placeChild(firstVisibleOverlay_, {0, 0, 60, 14}, kNotSizable);
+        firstVisibleOverlay_->setNum(0);
+        firstVisibleOverlay_->show();
+    }
+    if (!lastVisibleOverlay_) {
+        lastVisibleOverlay_ = label(Qt::AlignRight);
+        placeChild(lastVisibleOverlay_, {W - 60, -1, 60, 14}, kMinXMargin);
+        lastVisibleOverlay_->setNum(0);
+        lastVisibleOverlay_->show();
+    }
+}
+
+void ZQWaveform::setBackgroundColor(const QColor& colour) {
+    {
+        Guard g(lock_);
+        waveformColors_.backgroundColor = colour.isValid() ? fromColour(colour) : RGBAlphaComponents(0, 0, 0, 1);
+    }
+    setNeedsDisplay();
+}
+
+void ZQWaveform::setForegroundColor(const QColor& colour) {
+    {
+        Guard g(lock_);
+        waveformColors_.foregroundColor = colour.isValid() ? fromColour(colour) : RGBAlphaComponents(1, 1, 1, 1);
+    }
+    setNeedsDisplay();
+}
+
+void ZQWaveform::setCenterLineColor(const QColor& colour) {
+    waveformColors_.centerLineColor = colour.isValid() ? fromColour(colour) : RGBAlphaComponents(0.99, 0.2, 0.2, 1.0);
+    setNeedsDisplay();
+}
+
+const SampleSelection& ZQWaveform::selection() { return waveformSelectionData_.selection(); }
+
+void ZQWaveform::setSelection(const SampleSelection& selection) {
+    {
+        Guard g(lock_);
+        waveformSelectionData_.set(selection);
+    }
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick(); // redraws what changed
+}
+
+std::uint64_t ZQWaveform::selectionLength() { return waveformSelectionData_.length(); }
+
+void ZQWaveform::selectionDidChange() {
+    Guard g(lock_);
+    if (waveformDisplayController_) waveformDisplayController_->selectionDidChange(this);
+}
+
+std::uint64_t ZQWaveform::convertEventCoordinatesToSampleIndex(const QPointF& point) {
+    const double x = point.x(), W = width();
+    const std::uint64_t a = visibleRange_.min_.v_, b = visibleRange_.max_.v_;
+    std::uint64_t index;
+    if (W <= 1.0 || x < 0) index = a;
+    else if (x > W) index = b;
+    else index = a + static_cast<std::uint64_t>((x / W) * static_cast<double>(b - a));
+    const std::uint64_t count = document_ ? document_->sampleCount(channelNumber_).v_ : 0;
+    return count == 0 ? 0 : std::min(index, count - 1);
+}
+
+std::uint64_t ZQWaveform::presentPlaybackPosition() { return document_ ? document_->presentPlaybackPosition() : 0; }
+
+void ZQWaveform::playbackTimerTick() {
+    if (!isReadyToDraw_) return;
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick();
+    if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->playbackTimerTick();
+}
+
+void ZQWaveform::redrawPlayhead() {
+    if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->waveformHasUpdated();
+}
+
+void ZQWaveform::visibleIndexValuesChanged() {
+    auto show = [](QLabel* l, std::uint64_t v) {
+        if (!l) return;
+        const QString text = QString::number(static_cast<qulonglong>(v));
+        if (l->text() != text) l->setText(text);
+    };
+    show(firstVisibleOverlay_, visibleRange_.min_.v_);
+    show(lastVisibleOverlay_, visibleRange_.max_.v_);
+}
+
+void ZQWaveform::setVerticalZoomDisplayValue(std::int32_t percent) {
+    if (!vZoomOverlay_) createOverlays();
+    if (vZoomOverlay_->text().toInt() != percent || vZoomOverlay_->text().isEmpty()) vZoomOverlay_->setNum(percent);
+}
+
+void ZQWaveform::updateWaveformCache(const double* samples, std::uint64_t count, const WaveformSummary* summary) {
+    Guard g(lock_);
+    const CGRect frame{{0, 0}, {double(width()), double(height())}};
+    if (ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, count, bool(document_), channelNumber_,
+                                frame, visibleRange_, updateInProgress_, summary)) {
+        visibleIndexValuesChanged();
+        waveformCacheIsPrepared();
+    }
+}
+
+bool ZQWaveform::updateCache(std::uint64_t count) {
+    return ZQ::updateCache(waveformOverview_, count, static_cast<std::uint64_t>(std::max(0, width())) + 1);
+}
+
+void ZQWaveform::waveformCacheIsPrepared() {
+    // Drawing happens on the main thread, so the controller is told at once.
+    imp_waveformCacheIsPrepared();
+}
+
+void ZQWaveform::imp_waveformCacheIsPrepared() {
+    if (waveformDisplayController_)
+        waveformDisplayController_->setVisibleSampleCountFieldValue(visibleRange_.min_.v_, visibleRange_.max_.v_);
+}
+
+void ZQWaveform::zoomSettingsHaveChanged() {
+    Guard g(lock_);
+    if (!isReadyToDraw_) return;
+    setNeedsDisplay();
+    if (waveformDisplayController_) {
+        waveformDisplayController_->zoomSettingsHaveChanged();
+        waveformDisplayController_->updatePercentageDisplays(zoomSettings_.representedVerticalZoom.v_);
+        waveformDisplayController_->setVisibleSampleCountFieldValue(visibleRange_.min_.v_, visibleRange_.max_.v_);
+    }
+}
+
+void ZQWaveform::setNeedsDisplay() {
+    tracesValid_ = false;
+    update();
+}
+
+void ZQWaveform::renderTraces() {
+    ++traceRenders_;
+    const int W = width(), H = height();
+    if (traces_.size() != size()) traces_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&traces_);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(traces_.rect(), toColour(waveformColors_.backgroundColor));
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const double centre = zoomSettings_.halfPhysicalViewHeightPx.v_;
+    p.setPen(QPen(toColour(waveformColors_.centerLineColor), 0));
+    p.drawLine(QPointF(W, H - centre), QPointF(0, H - centre));
+    // One line per column between the two ends the overview gives (measured
+    // from the bottom), covering the rows from one end up to the other as a
+    // stroke with flat ends does: a line of no length (silence) draws
+    // nothing. A column whose samples are not numbers stays empty.
+    const std::uint64_t n = waveformOverview_.waveformPointsCount;
+    lines_.resize(static_cast<std::size_t>(n));
+    std::size_t used = 0;
+    for (std::uint64_t k = 0; k < n; ++k) {
+        const CGPoint& pt = waveformOverview_.overviewData[k];
+        if (std::isnan(pt.x) || std::isnan(pt.y)) continue;
+        const int top = std::max(0, rowFor(std::max(pt.x, pt.y), H));
+        const int bottom = std::min(H, rowFor(std::min(pt.x, pt.y), H));
+        if (bottom > top) lines_[used++] = QLine(int(k), top, int(k), bottom - 1);
+    }
+    p.setPen(QPen(toColour(waveformColors_.foregroundColor), 0));
+    p.drawLines(lines_.data(), static_cast<int>(used));
+    p.fillRect(traces_.rect(), highlightBand());
+    tracesValid_ = true;
+}
+
+void ZQWaveform::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    if (!isReadyToDraw_ || updateInProgress_ || channelNumber_ < 0 || !document_) {
+        painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
+        return;
+    }
+    Guard g(lock_);
+    if (!tracesValid_ || traces_.size() != size()) {
+        document_->updateWaveformStore(this);
+        if (updateInProgress_ || !waveformOverview_.overviewData || waveformOverview_.waveformPointsCount == 0) {
+            painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
+            return;
+        }
+        renderTraces();
+        if (waveformDisplayController_) {
+            waveformDisplayController_->updatePercentageDisplays(zoomSettings_.representedVerticalZoom.v_);
+            waveformDisplayController_->setVisibleSampleCountFieldValue(visibleRange_.min_.v_, visibleRange_.max_.v_);
+        }
+        redrawPlayhead();
+        // The layers draw over the new traces with the new visible range.
+        if (waveformSelectionOverlay_) waveformSelectionOverlay_->update();
+    }
+    painter.drawImage(event->rect(), traces_, event->rect());
+}
+
+void ZQWaveform::resizeEvent(QResizeEvent*) {
+    tracesValid_ = false;
+    // The centre line follows the height at once (the overview recomputes it too).
+    zoomSettings_.halfPhysicalViewHeightPx = Num::Nm<double>(std::max(0.0, height() * 0.5));
+}
+
+void ZQWaveform::feedSelection(SelectionEventType type, QMouseEvent* event) {
+    SelectionEvent e;
+    e.number = eventNumber_;
+    e.type = type;
+    e.shift = event->modifiers() & Qt::ShiftModifier;
+    e.index = convertEventCoordinatesToSampleIndex(event->position());
+    if (waveformSelectionData_.waveform_) waveformSelectionData_.eventHandler.handle(e, waveformSelectionData_);
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick();
+}
+
+void ZQWaveform::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    ++eventNumber_; // one gesture per press
+    feedSelection(SelectionEventType::LeftMouseDown, event);
+}
+
+void ZQWaveform::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton) feedSelection(SelectionEventType::LeftMouseDragged, event);
+}
+
+void ZQWaveform::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) feedSelection(SelectionEventType::LeftMouseUp, event);
+}
+
+void ZQWaveform::documentWillClose() {
+    Ref<ZQAudioFileDocument> keep = document_;
+    Guard g(lock_);
+    document_ = {};
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->documentWillClose();
+    if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->documentWillClose();
+    waveformSelectionOverlay_ = nullptr;
+    waveformPlayheadPositionView_ = nullptr;
+    vZoomOverlay_ = firstVisibleOverlay_ = lastVisibleOverlay_ = nullptr;
+    waveformDisplayController_ = {};
+    isReadyToDraw_ = false;
+}

@@ -1,0 +1,203 @@
+// The view of one channel: its overview (one line per pixel column) over a
+// background with a centre line and a soft highlight band, three small
+// numeric labels, and two transparent layers above it, the selection band and
+// the play-position line, composited with "plus" (the sum of source and
+// destination). Left-button gestures select samples.
+//
+// The traces are drawn into an image that is kept until zoom, scroll, size,
+// samples or colours change; every other repaint (the layers on a playback
+// tick, the labels) only copies from it. Main thread; the view's own lock
+// guards its drawing state as the overview rebuild runs under it.
+#pragma once
+
+#include "controls/Frames.h"
+#include "document/ZQAudioFileDocument.h"
+#include "waveform/WaveformOverview.h"
+#include "waveform/WaveformSelection.h"
+
+#include <QColor>
+#include <QImage>
+#include <QLine>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class QLabel;
+class ZQWaveform;
+class ZQWaveformDisplayController;
+
+// The base of the two layers: it belongs to one waveform (fixed when it is
+// made) and takes no mouse events, which go to the waveform under it.
+class ZQWaveformViewSubview : public QWidget {
+public:
+    ZQWaveform* waveform() const { return waveform_; }
+    void setWaveform(ZQWaveform*) {} // fixed at creation
+    // Null and 0 without a waveform.
+    const ZQ::IndexRange* visibleRange() const;
+    std::uint64_t presentPlaybackPosition() const;
+    virtual void documentWillClose();
+    virtual void playbackTimerTick() = 0;
+
+protected:
+    ZQWaveformViewSubview(ZQWaveform* waveform);
+    QPointer<ZQWaveform> waveform_;
+    mutable std::recursive_mutex lock_;
+};
+
+class ZQWaveformSelectionOverlay final : public ZQWaveformViewSubview {
+public:
+    // Null without a waveform.
+    static ZQWaveformSelectionOverlay* initWithFrame(const ZQ::Frame& frame, ZQWaveform* waveform);
+    QColor color() const { return color_; }
+    // An invalid colour restores the default (white at 0.12).
+    void setColor(const QColor& colour);
+    const ZQ::SampleSelection* selection() const;
+    // Redraws when the band would look different from the last one drawn.
+    void playbackTimerTick() override;
+    // The band's columns for the current selection and visible range, empty
+    // when none is drawn.
+    QRect bandRect() const;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    using ZQWaveformViewSubview::ZQWaveformViewSubview;
+    QColor color_;
+    QRect drawn_;
+};
+
+class ZQWaveformPlayheadPositionView final : public ZQWaveformViewSubview {
+public:
+    static ZQWaveformPlayheadPositionView* initWithFrame(const ZQ::Frame& frame, ZQWaveform* waveform);
+    void playbackTimerTick() override;
+    void waveformHasUpdated() { redraw(); }
+    // Moves the line when its column changed (repainting only the old and the
+    // new column); nothing when it lands in the column it occupies.
+    void redraw();
+    // The column of the play position, or -1 when it is not in view.
+    int column() const;
+    int pixelInsetOfPreviousDraw() const { return pixelInsetOfPreviousDraw_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    using ZQWaveformViewSubview::ZQWaveformViewSubview;
+    int pixelInsetOfPreviousDraw_ = -1;
+    QColor color_;
+};
+
+class ZQWaveform final : public QWidget,
+                         public ZQ::ZQWaveformViewSettingsNotificationReceiverProtocol,
+                         public ZQWaveformStoreClient,
+                         public ZQ::WaveformSelectionOwner {
+public:
+    // Null unless the channel is below 16 and both the document and the
+    // controller are given. Placed at `frame` in `parent`.
+    static ZQWaveform* initWithFrame(QWidget* parent, const ZQ::Frame& frame, ZQAudioFileDocument* document,
+                                     ZQWaveformDisplayController* controller, std::int32_t channelNumber,
+                                     std::uint64_t sampleCount);
+    ~ZQWaveform() override;
+
+    void enableDrawing();
+    bool isReadyToDraw() const { return isReadyToDraw_; }
+    void createOverlays();
+
+    // Colours; an invalid colour falls back to the defaults.
+    void setBackgroundColor(const QColor& colour);
+    void setForegroundColor(const QColor& colour);
+    void setCenterLineColor(const QColor& colour);
+    const ZQ::WaveformColors& waveformColors() const { return waveformColors_; }
+
+    std::int32_t channelNumber() const override { return channelNumber_; }
+    void setChannelNumber(std::int32_t channel) { channelNumber_ = channel; }
+    const ZQ::IndexRange& visibleRange() const { return visibleRange_; }
+    const ZQ::SampleSelection& selection();
+    void setSelection(const ZQ::SampleSelection& selection);
+    std::uint64_t selectionLength();
+    void selectionDidChange() override;
+    // The sample under a point given in the view's own (top-left) coordinates.
+    std::uint64_t convertEventCoordinatesToSampleIndex(const QPointF& point);
+    std::uint64_t presentPlaybackPosition();
+
+    void playbackTimerTick();
+    void redrawPlayhead();
+    void visibleIndexValuesChanged();
+    void setVerticalZoomDisplayValue(std::int32_t percent);
+
+    // Zoom and scroll.
+    double horizontalZoom() const { return zoomSettings_.horizontalZoom.v_; }
+    double verticalZoom() const { return zoomSettings_.verticalZoom.v_; }
+    double horizontalScroll() const { return zoomSettings_.horizontalScroll.v_; }
+    double representedVerticalZoom() const { return zoomSettings_.representedVerticalZoom.v_; }
+    void setHorizontalZoom(double zoom) { zoomSettings_.setHorizontalZoom(zoom); }
+    void setVerticalZoom(double zoom) { zoomSettings_.setVerticalZoom(zoom); }
+    void setHorizontalScroll(double scroll) { zoomSettings_.setHorizontalScroll(scroll); }
+    void zoomIn() { zoomSettings_.zoomIn(); }
+    void zoomOut() { zoomSettings_.zoomOut(); }
+    void zoomAmplitudeIn() { zoomSettings_.zoomAmplitudeIn(); }
+    void zoomAmplitudeOut() { zoomSettings_.zoomAmplitudeOut(); }
+    void zoomOutEntirely() { zoomSettings_.zoomOutEntirely(); }
+    void setShouldWaveformViewsAutoNormalize(bool normalize) { shouldWaveformViewsAutoNormalize_ = normalize; }
+    const ZQ::WaveformZoomSettings& zoomSettings() const { return zoomSettings_; }
+
+    // The overview (called back by the document from inside a draw).
+    void updateWaveformCache(const double* samples, std::uint64_t count, const ZQ::WaveformSummary* summary) override;
+    bool updateCache(std::uint64_t count);
+    void waveformCacheIsPrepared();
+    void imp_waveformCacheIsPrepared();
+    const ZQ::WaveformOverview<ZQ::CGPoint>& waveformOverview() const { return waveformOverview_; }
+
+    void zoomSettingsHaveChanged() override;
+    bool waveformViewWantsZoomSettingsChangeNotifications() override { return true; }
+    // Asks for the traces to be drawn again on the next repaint.
+    void setNeedsDisplay();
+
+    void documentWillClose();
+    bool isOpaque() const { return true; }
+
+    ZQWaveformSelectionOverlay* selectionOverlay() const { return waveformSelectionOverlay_; }
+    ZQWaveformPlayheadPositionView* playheadView() const { return waveformPlayheadPositionView_; }
+    QLabel* vZoomOverlay() const { return vZoomOverlay_; }
+    QLabel* firstVisibleOverlay() const { return firstVisibleOverlay_; }
+    QLabel* lastVisibleOverlay() const { return lastVisibleOverlay_; }
+    // How often the traces were drawn (for tests that check what a repaint costs).
+    std::uint64_t traceRenders() const { return traceRenders_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent*) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    ZQWaveform(QWidget* parent);
+    void renderTraces();
+    void feedSelection(ZQ::SelectionEventType type, QMouseEvent* event);
+
+    platform::Ref<ZQAudioFileDocument> document_;
+    platform::Ref<ZQWaveformDisplayController> waveformDisplayController_;
+    ZQ::WaveformOverview<ZQ::CGPoint> waveformOverview_;
+    ZQ::WaveformColors waveformColors_;
+    ZQ::WaveformZoomSettings zoomSettings_;
+    bool shouldWaveformViewsAutoNormalize_ = false;
+    bool updateInProgress_ = false;
+    std::int32_t channelNumber_ = 0;
+    ZQ::IndexRange visibleRange_;
+    ZQ::WaveformSelectionData waveformSelectionData_;
+    QPointer<QLabel> vZoomOverlay_, firstVisibleOverlay_, lastVisibleOverlay_;
+    QPointer<ZQWaveformSelectionOverlay> waveformSelectionOverlay_;
+    QPointer<ZQWaveformPlayheadPositionView> waveformPlayheadPositionView_;
+    bool isReadyToDraw_ = false;
+
+    mutable std::recursive_mutex lock_;
+    QImage traces_;
+    bool tracesValid_ = false;
+    std::vector<QLine> lines_; // reused from draw to draw
+    std::uint64_t traceRenders_ = 0;
+    std::int64_t eventNumber_ = 0;
+};

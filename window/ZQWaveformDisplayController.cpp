@@ -1,0 +1,471 @@
+#include "window/ZQWaveformDisplayController.h"
+
+#include "controls/Colours.h"
+#include "controls/NumericDisplays.h"
+#include "controls/ZQDoubleSlider.h"
+#include "controls/ZQRoundedBox.h"
+#include "controls/ZQSimpleHorzontalSplitView.h"
+#include "controls/ZQWaveformDisplayScroller.h"
+#include "platform/threads/Threads.h"
+#include "window/WaveformColorPreferences.h"
+#include "window/ZQWaveform.h"
+
+#include <QCloseEvent>
+#include <algorithm>
+#include <cmath>
+
+using namespace ZQ;
+using platform::Ref;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// The window.
+
+ZQDocumentWindow::ZQDocumentWindow(ZQWaveformDisplayController* controller) : controller_(controller) {
+    auto* content = new QWidget;
+    content->setAutoFillBackground(true);
+    QPalette p = content->palette();
+    p.setColor(QPalette::Window, calibratedWhite(0.94, 1.0));
+    content->setPalette(p);
+    content->resize(400, 300); // the content rectangle the frames are laid out in
+    setCentralWidget(content);
+    resize(400, 300);
+}
+
+void ZQDocumentWindow::closeForDocument() {
+    closingForDocument_ = true;
+    if (isVisible()) close();
+}
+
+void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (closingForDocument_) return;
+    closingForDocument_ = true;
+    // Closing the window closes the document: playback stops and everything
+    // is torn down in order, the window last.
+    if (Ref<ZQAudioFileDocument> doc = controller_->document()) doc->close();
+}
+
+// The controller.
+
+ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
+    if (!document) return nullptr;
+    auto* c = new ZQWaveformDisplayController;
+    c->document_ = Ref<ZQAudioFileDocument>::retain(document);
+    c->obi_.setObserver(c);
+    c->obi_.observe(
+        [c](const platform::Notification&) {
+            if (platform::Thread::isMainThread()) {
+                c->waveformColorPreferencesDidChange();
+                return;
+            }
+            Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(c);
+            platform::performOnMainThread([self] { self->waveformColorPreferencesDidChange(); });
+        },
+        WaveformColorPreferences::waveformColorsDidChangeNotification());
+    return c;
+}
+
+ZQWaveformDisplayController::~ZQWaveformDisplayController() {
+    obi_.remove();
+    if (window_) window_->deleteLater(); // never closed: the window goes with us
+}
+
+Ref<ZQAudioFileDocument> ZQWaveformDisplayController::document() const {
+    Guard g(monitor());
+    return document_;
+}
+
+template <class F> void ZQWaveformDisplayController::forEachView(F&& f) {
+    for (const QPointer<ZQWaveform>& v : waveforms_)
+        if (v) f(v.data());
+}
+
+ZQWaveform* ZQWaveformDisplayController::waveform(int channel) const {
+    return channel >= 0 && channel < kMaxViews ? waveforms_[static_cast<std::size_t>(channel)].data() : nullptr;
+}
+
+int ZQWaveformDisplayController::waveformCount() const {
+    return static_cast<int>(std::count_if(waveforms_.begin(), waveforms_.end(), [](const auto& v) { return !v.isNull(); }));
+}
+
+void ZQWaveformDisplayController::buildUI() {
+    if (buildUIHasBeenCalled_.isSet()) return;
+    Guard g(monitor());
+    window_ = new ZQDocumentWindow(this);
+    window_->setWindowTitle(QString());
+    window_->setMinimumSize(600, 255);
+    window_->setMaximumSize(4096, 4096);
+    QWidget* content = window_->contentView();
+    const Frame c = boundsOf(content);
+
+    // The content box: 4-point margins left and right, a 36-point strip free
+    // at the bottom, flush at the top.
+    contentBox_ = new ZQRoundedBox(content);
+    placeChild(contentBox_, {c.x + 4, c.y + 36, c.width - 8, c.height - 36}, kWidthSizable | kHeightSizable);
+    contentBox_->setCornerRadius(3.0);
+    contentBox_->setBorderWidth(1.0);
+    contentBox_->setContentViewMargins(QSizeF(0, 4));
+    contentBox_->setFillColor(calibratedWhite(0.89, 1.0));
+    contentBox_->setBorderColor(calibratedWhite(0.0, 0.4));
+    QWidget* boxContent = contentBox_->contentView();
+    const Frame B = boundsOf(boxContent);
+
+    splitView_ = new ZQSimpleHorzontalSplitView(boxContent);
+    placeChild(splitView_, {0, 20, B.width, B.height - 26}, kWidthSizable | kHeightSizable);
+    splitView_->setDividerThickness(2);
+    splitView_->setDrawsDivider(false);
+    splitView_->update();
+    const Frame S = frameOf(splitView_);
+
+    // The small scroller's width, and one point more.
+    const double w = 11 + 1;
+
+    verticalZoomSlider_ = new ZQDoubleSlider(Qt::Vertical, boxContent);
+    placeChild(verticalZoomSlider_, {S.width, S.y, 0, S.height}, kMinXMargin | kHeightSizable);
+    verticalZoomSlider_->setMinValue(0.5);
+    verticalZoomSlider_->setMaxValue(16.0);
+    verticalZoomSlider_->setDoubleValue(1.0);
+    verticalZoomSlider_->setAction([this](ZQDoubleSlider* s) { changeVerticalZoom(s); });
+    verticalZoomSlider_->setHidden(true);
+
+    horizontalZoomSlider_ = new ZQDoubleSlider(Qt::Horizontal, boxContent);
+    placeChild(horizontalZoomSlider_, {S.x + 16, S.y - w - 15, S.width - 32, 20}, kWidthSizable | kMaxYMargin);
+    horizontalZoomSlider_->setMinValue(0.0);
+    horizontalZoomSlider_->setMaxValue(1.0);
+    horizontalZoomSlider_->setDoubleValue(0.0);
+    horizontalZoomSlider_->setAction([this](ZQDoubleSlider* s) { changeHorizontalZoom(s); });
+
+    zoomOutEntirely();
+    updateColorsFromPreferences();
+
+    horizontalScrollScroller_ = new ZQWaveformDisplayScroller(boxContent);
+    placeChild(horizontalScrollScroller_, {S.x, S.y - w, S.width, w}, kWidthSizable | kMaxYMargin);
+    horizontalScrollScroller_->setWaveformDisplayController(this);
+    horizontalScrollScroller_->setKnobProportion(1.0);
+    horizontalScrollScroller_->setDoubleValue(0.0);
+    horizontalScrollScroller_->setAction([this](ZQWaveformDisplayScroller* s) { changeHorizontalScroll(s); });
+
+    zoomSettingsHaveChanged();
+
+    // The readouts, in the window's bottom left.
+    auto look = [](QLabel* l, Qt::Alignment alignment) {
+        QFont f = l->font();
+        f.setPixelSize(11);
+        f.setBold(false);
+        l->setFont(f);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, darkGrayColour());
+        l->setPalette(p);
+        l->setAlignment(alignment | Qt::AlignVCenter);
+        l->raise();
+    };
+    sampleCountDisplay_ = new ZQSampleCountDisplay(content);
+    placeChild(sampleCountDisplay_, {536, 18, 160, 16}, kMaxXMargin | kMaxYMargin);
+    look(sampleCountDisplay_, Qt::AlignLeft);
+    currentSelectionDisplay_ = new ZQSampleCountDisplay(content);
+    // Below the play position, as the duration is below the time: on its row the
+    // two readouts would overlap.
+    placeChild(currentSelectionDisplay_, {558, 6, 160, 16}, kMaxXMargin | kMaxYMargin);
+    look(currentSelectionDisplay_, Qt::AlignLeft);
+    currentSelectionDisplay_->setAllowsZeroLengthRange(true);
+    hmsDuration_ = new ZQHMSDisplay(content);
+    placeChild(hmsDuration_, {448, 6, 80, 16}, kMaxXMargin | kMaxYMargin);
+    look(hmsDuration_, Qt::AlignRight);
+    hmsCurrent_ = new ZQHMSDisplay(content);
+    placeChild(hmsCurrent_, {448, 18, 80, 16}, kMaxXMargin | kMaxYMargin);
+    look(hmsCurrent_, Qt::AlignRight);
+
+    hasWindow_.store(true);
+    buildUIHasBeenCalled_.set();
+}
+
+void ZQWaveformDisplayController::audioFileDataHasLoaded() {
+    if (platform::Thread::isMainThread()) return imp_audioFileDataHasLoaded();
+    Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
+    platform::performOnMainThread([self] { self->imp_audioFileDataHasLoaded(); });
+}
+
+void ZQWaveformDisplayController::imp_audioFileDataHasLoaded() {
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc || !splitView_) return;
+    const std::int32_t n = doc->channelCount();
+    if (n <= 0) return;
+    const Frame bounds = boundsOf(splitView_);
+    const double h = std::floor(bounds.height / n);
+    for (std::int32_t i = 0; i < n; ++i) {
+        ZQWaveform* view = ZQWaveform::initWithFrame(splitView_, {0, std::ceil(i * h), bounds.width, h}, doc.get(),
+                                                     this, i, doc->sampleCount(i).v_);
+        if (!view) continue; // channels beyond the sixteenth
+        waveforms_[static_cast<std::size_t>(i)] = view;
+        splitView_->addSubview(view);
+        splitView_->resizeSubviews();
+        view->update();
+    }
+    forEachView([](ZQWaveform* v) { v->enableDrawing(); });
+    splitView_->setDividerColor(lightGrayColour());
+    splitView_->resizeSubviews();
+    splitView_->update();
+    updateColorsFromPreferences();
+    zoomOutEntirely();
+}
+
+// Zoom and scroll.
+
+double ZQWaveformDisplayController::horizontalZoom() {
+    ZQWaveform* first = waveform(0);
+    return first ? first->horizontalZoom() : backingHorizontalZoom_;
+}
+
+double ZQWaveformDisplayController::verticalZoom() {
+    ZQWaveform* first = waveform(0);
+    return first ? first->verticalZoom() : backingVerticalZoom_;
+}
+
+void ZQWaveformDisplayController::setHorizontalZoom(double zoom, bool updateControls) {
+    constexpr double kDeepest = static_cast<double>(1e-27f);
+    if (zoom > 1.0) zoom = 1.0;
+    if (zoom < kDeepest) zoom = kDeepest;
+    backingHorizontalZoom_ = zoom;
+    forEachView([zoom](ZQWaveform* v) { v->setHorizontalZoom(zoom); });
+    // The slider runs from the whole file (0) to the deepest zoom (1).
+    if (updateControls && waveform(0) && horizontalZoomSlider_)
+        horizontalZoomSlider_->setDoubleValue(1.0 - waveform(0)->horizontalZoom());
+}
+
+void ZQWaveformDisplayController::setVerticalZoom(double zoom, bool updateControls) {
+    zoom = std::clamp(zoom == zoom ? zoom : 1.0, 0.5, 16.0);
+    backingVerticalZoom_ = zoom;
+    forEachView([zoom](ZQWaveform* v) {
+        v->setVerticalZoom(zoom);
+        v->setShouldWaveformViewsAutoNormalize(false);
+    });
+    if (updateControls && verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(backingVerticalZoom_);
+}
+
+void ZQWaveformDisplayController::changeHorizontalZoom(ZQDoubleSlider* sender) {
+    if (sender) setHorizontalZoom(1.0 - sender->doubleValue(), false);
+}
+
+void ZQWaveformDisplayController::changeVerticalZoom(ZQDoubleSlider* sender) {
+    if (sender) setVerticalZoom(sender->doubleValue(), false);
+}
+
+void ZQWaveformDisplayController::changeHorizontalScroll(ZQWaveformDisplayScroller* sender) {
+    if (!sender) return;
+    const double value = sender->doubleValue();
+    forEachView([value](ZQWaveform* v) { v->setHorizontalScroll(value); });
+}
+
+void ZQWaveformDisplayController::zoomIn() {
+    forEachView([](ZQWaveform* v) { v->zoomIn(); });
+}
+void ZQWaveformDisplayController::zoomOut() {
+    forEachView([](ZQWaveform* v) { v->zoomOut(); });
+}
+void ZQWaveformDisplayController::zoomAmplitudeIn() {
+    forEachView([](ZQWaveform* v) { v->zoomAmplitudeIn(); });
+}
+void ZQWaveformDisplayController::zoomAmplitudeOut() {
+    forEachView([](ZQWaveform* v) { v->zoomAmplitudeOut(); });
+}
+
+void ZQWaveformDisplayController::zoomOutEntirely() {
+    setHorizontalZoom(horizontalZoomSlider_ ? horizontalZoomSlider_->maxValue() : 1.0, true);
+    setVerticalZoom(verticalZoomSlider_ ? verticalZoomSlider_->minValue() : 0.5, true);
+    forEachView([](ZQWaveform* v) { v->zoomOutEntirely(); });
+}
+
+void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
+    ZQWaveform* first = waveform(0);
+    if (!first) return;
+    backingHorizontalZoom_ = first->horizontalZoom();
+    setHorizontalZoom(backingHorizontalZoom_, true);
+    backingVerticalZoom_ = first->verticalZoom();
+    setVerticalZoom(backingVerticalZoom_, true);
+    if (ZQWaveformDisplayScroller* s = horizontalScrollScroller_) {
+        // Without its action while it is set, so that setting it scrolls nothing.
+        ZQWaveformDisplayScroller::Action action = s->action();
+        s->setAction({});
+        s->setDoubleValue(first->horizontalScroll());
+        s->setKnobProportion(backingHorizontalZoom_);
+        s->setAction(action);
+    }
+}
+
+void ZQWaveformDisplayController::scrollAction(unsigned part, bool isVertical) {
+    if (isVertical || !horizontalScrollScroller_) return;
+    double value = horizontalScrollScroller_->doubleValue();
+    if (part == 4) value -= 0.02;
+    if (part == 5) value += 0.02;
+    horizontalScrollScroller_->setDoubleValue(std::clamp(value, 0.0, 1.0));
+    changeHorizontalScroll(horizontalScrollScroller_);
+    zoomSettingsHaveChanged();
+}
+
+void ZQWaveformDisplayController::updatePercentageDisplays(double v) {
+    if (!(v <= 20 && v >= -20)) return;
+    const auto p = static_cast<std::int32_t>(v * 100);
+    if (p < -2000 || p > 2000) return;
+    forEachView([p](ZQWaveform* view) { view->setVerticalZoomDisplayValue(p); });
+}
+
+void ZQWaveformDisplayController::setVisibleSampleCountFieldValue(std::uint64_t first, std::uint64_t last) {
+    backingVisibleRange_ = IndexRange(Num::Count(first), Num::Count(last));
+}
+
+double ZQWaveformDisplayController::horizontalZoomValueFromSlider() const {
+    return horizontalZoomSlider_ ? horizontalZoomSlider_->doubleValue() : 1.0;
+}
+double ZQWaveformDisplayController::verticalZoomValueFromSlider() const {
+    return verticalZoomSlider_ ? verticalZoomSlider_->doubleValue() : 1.0;
+}
+double ZQWaveformDisplayController::horizontalScrollValue() const {
+    return horizontalScrollScroller_ ? horizontalScrollScroller_->doubleValue() : 0.0;
+}
+
+// Selection.
+
+void ZQWaveformDisplayController::selectionDidChange(ZQWaveform* sender) {
+    Guard g(monitor());
+    if (!sender) return;
+    const SampleSelection s = sender->selection();
+    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
+    if (document_) udpateCurrentSelectionDisplay(currentSelectionDisplay_);
+}
+
+void ZQWaveformDisplayController::udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display) {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    if (!display || !first) return;
+    const SampleSelection s = first->selection();
+    display->setRange(&s);
+}
+
+void ZQWaveformDisplayController::selectAll(platform::Object*) {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    if (!first || !document_) return;
+    const std::uint64_t n = document_->sampleCount(0).v_;
+    const SampleSelection all(Num::Count(0ull), Num::Count(n == 0 ? 0 : n - 1));
+    forEachView([&all](ZQWaveform* v) { v->setSelection(all); });
+}
+
+void ZQWaveformDisplayController::selectNone(platform::Object*) {
+    Guard g(monitor());
+    if (!waveform(0) || !document_) return;
+    forEachView([](ZQWaveform* v) {
+        const SampleSelection s = v->selection(); // an inverted one reads as [0, 0]
+        v->setSelection(SampleSelection(s.min_, s.min_));
+    });
+}
+
+// Readouts and ticks.
+
+void ZQWaveformDisplayController::updateNumericAndHMSDisplays() {
+    if (platform::Thread::isMainThread()) return imp_updateNumericAndHMSDisplays();
+    Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
+    platform::performOnMainThread([self] { self->imp_updateNumericAndHMSDisplays(); });
+}
+
+void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
+    Guard g(monitor());
+    if (!document_) return;
+    HMSTime now;
+    ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController();
+    if (source) source->hmsTime(&now);
+    if (hmsCurrent_) hmsCurrent_->setHMSValue(&now);
+    AudioFileDocumentSampleData* data = document_->sampleData();
+    const bool hasChannels = data && data->channelCount() >= 1;
+    const Num::Count length = hasChannels ? data->channelSampleCount(0) : Num::Count(0ull);
+    const HMSTime duration = hasChannels ? HMSTime(sample_rate(data->sampleRate()), length) : HMSTime();
+    if (hmsDuration_) hmsDuration_->setHMSValue(&duration);
+    const Num::SampleRange position =
+        hasChannels && source ? Num::SampleRange(now.sample_, length) : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
+    if (sampleCountDisplay_) sampleCountDisplay_->setRange(&position);
+    udpateCurrentSelectionDisplay(currentSelectionDisplay_);
+    playbackTimerTick();
+}
+
+void ZQWaveformDisplayController::playbackTimerTick() {
+    if (!document_) return;
+    Guard g(monitor());
+    forEachView([](ZQWaveform* v) { v->playbackTimerTick(); });
+}
+
+// Colours.
+
+void ZQWaveformDisplayController::updateColorsFromPreferences() {
+    Guard g(monitor());
+    setForegroundColor(WaveformColorPreferences::foregroundColorFromPreferences());
+    setBackgroundColor(WaveformColorPreferences::backgroundColorFromPreferences());
+}
+
+void ZQWaveformDisplayController::waveformColorPreferencesDidChange() { updateColorsFromPreferences(); }
+
+void ZQWaveformDisplayController::setBackgroundColor(const QColor& colour) {
+    backgroundColor_ = colour.isValid() ? colour : QColor::fromRgbF(0, 0, 0, 1);
+    const QColor c = backgroundColor_;
+    forEachView([&c](ZQWaveform* v) { v->setBackgroundColor(c); });
+}
+
+void ZQWaveformDisplayController::setForegroundColor(const QColor& colour) {
+    foregroundColor_ = colour.isValid() ? colour : QColor::fromRgbF(1, 1, 1, 1);
+    const QColor c = foregroundColor_;
+    forEachView([&c](ZQWaveform* v) { v->setForegroundColor(c); });
+}
+
+void ZQWaveformDisplayController::changeBackgroundColor(const QColor& colour) {
+    if (colour.isValid()) setBackgroundColor(colour);
+}
+void ZQWaveformDisplayController::changeForegroundColor(const QColor& colour) {
+    if (colour.isValid()) setForegroundColor(colour);
+}
+
+// Layout.
+
+void ZQWaveformDisplayController::setWaveformsNeedDisplay(bool needsDisplay) {
+    if (needsDisplay) forEachView([](ZQWaveform* v) { v->setNeedsDisplay(); });
+}
+
+void ZQWaveformDisplayController::waveformFrameWillChange() {
+    if (splitView_) splitView_->resizeSubviews();
+}
+
+void ZQWaveformDisplayController::resizeWaveforms() {
+    Guard g(monitor());
+    if (splitView_) splitView_->resizeSubviews();
+}
+
+// Closing.
+
+void ZQWaveformDisplayController::documentWillClose() {
+    if (!platform::Thread::isMainThread()) { // widgets live on the main thread
+        Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
+        platform::performOnMainThread([self] { self->documentWillClose(); });
+        return;
+    }
+    Ref<ZQAudioFileDocument> keep = document();
+    if (!keep) return;
+    Guard g(monitor());
+    document_ = {};
+    hasWindow_.store(false);
+    QPointer<ZQDocumentWindow> window = window_;
+    window_ = nullptr;
+    for (QPointer<ZQWaveform>& v : waveforms_) {
+        if (v) v->documentWillClose();
+        v = nullptr;
+    }
+    verticalZoomSlider_ = horizontalZoomSlider_ = nullptr;
+    horizontalScrollScroller_ = nullptr;
+    contentBox_ = nullptr;
+    splitView_ = nullptr;
+    zoomBox_ = nullptr;
+    hmsCurrent_ = hmsDuration_ = nullptr;
+    sampleCountDisplay_ = currentSelectionDisplay_ = nullptr;
+    backgroundColor_ = foregroundColor_ = QColor();
+    // The window goes last, with every widget in it.
+    if (window) {
+        window->closeForDocument();
+        window->deleteLater();
+    }
+}

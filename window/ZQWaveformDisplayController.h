@@ -1,0 +1,167 @@
+// The window of one open audio document and everything in it that belongs to
+// the waveform display: the rounded content box, the split view with one
+// waveform view per channel, the zoom sliders, the scroller and the four
+// numeric readouts. It keeps every channel view on the same zoom, scroll
+// position and selection, relays the colour preferences, forwards the
+// playback tick, and tears everything down when the document closes.
+//
+// Widgets are touched on the main thread only: what the document may call
+// from its importing thread (data loaded, the readouts) is handed to the main
+// thread. The controller's recursive monitor serialises what the description
+// of the display puts under it.
+#pragma once
+
+#include "controls/Frames.h"
+#include "controls/NumericDisplays.h"
+#include "controls/ZQDoubleSlider.h"
+#include "controls/ZQRoundedBox.h"
+#include "controls/ZQSimpleHorzontalSplitView.h"
+#include "controls/ZQWaveformDisplayScroller.h"
+#include "controls/ZQWaveformDisplayZoomBox.h"
+#include "core/holders.h"
+#include "document/WindowSide.h"
+#include "document/ZQAudioFileDocument.h"
+#include "waveform/WaveformOverview.h"
+#include "waveform/WaveformSelection.h"
+#include "window/ZQWaveform.h"
+
+#include <QColor>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+class QLabel;
+class ZQWaveformDisplayController;
+
+// The document window: closing it closes the document.
+class ZQDocumentWindow final : public QMainWindow {
+public:
+    explicit ZQDocumentWindow(ZQWaveformDisplayController* controller);
+    // The content view, where every frame of the window is placed.
+    QWidget* contentView() const { return centralWidget(); }
+    // Closes without asking the document (the document is closing).
+    void closeForDocument();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    ZQWaveformDisplayController* controller_; // the controller owns the window
+    bool closingForDocument_ = false;
+};
+
+class ZQWaveformDisplayController final : public ZQWaveformDisplayControllerBase, public ZQZoomBoxController {
+public:
+    static constexpr int kMaxViews = 16;
+
+    // Null without a document (+1 otherwise).
+    static ZQWaveformDisplayController* initWithAudioFileDocument(ZQAudioFileDocument* document);
+
+    // ZQWaveformDisplayControllerBase.
+    void buildUI() override;
+    void audioFileDataHasLoaded() override;
+    void updateNumericAndHMSDisplays() override;
+    void documentWillClose() override;
+    // Any thread.
+    bool hasWindow() const override { return hasWindow_.load(); }
+    void zoomIn() override;
+    void zoomOut() override;
+    void zoomAmplitudeIn() override;
+    void zoomAmplitudeOut() override;
+    void selectAll(platform::Object* sender) override;
+    void selectNone(platform::Object* sender) override;
+    // The remaining Edit commands come with editing; until then they change nothing.
+    void cut(platform::Object*) override {}
+    using ZQWaveformDisplayControllerBase::copy;
+    void copy(platform::Object*) override {}
+    void paste(platform::Object*) override {}
+    void delete_(platform::Object*) override {}
+    void duplicate(platform::Object*) override {}
+
+    ZQDocumentWindow* window() const { return window_; }
+    platform::Ref<ZQAudioFileDocument> document() const;
+    QColor backgroundColor() const { return backgroundColor_; }
+    QColor foregroundColor() const { return foregroundColor_; }
+
+    // Zoom and scroll (ZQZoomBoxController too).
+    double horizontalZoom() override;
+    double verticalZoom() override;
+    void setHorizontalZoom(double zoom, bool updateControls) override;
+    void setVerticalZoom(double zoom, bool updateControls) override;
+    void changeHorizontalZoom(ZQDoubleSlider* sender);
+    void changeVerticalZoom(ZQDoubleSlider* sender);
+    void changeHorizontalScroll(ZQWaveformDisplayScroller* sender);
+    void zoomOutEntirely() override;
+    void scrollAction(unsigned part, bool isVertical) override;
+    void zoomSettingsHaveChanged();
+    void updatePercentageDisplays(double verticalZoom);
+    void setVisibleSampleCountFieldValue(std::uint64_t first, std::uint64_t last);
+    ZQ::IndexRange visibleSampleRange() const { return backingVisibleRange_; }
+
+    // Selection.
+    void selectionDidChange(ZQWaveform* sender);
+    void udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display);
+
+    void playbackTimerTick();
+
+    // Colours.
+    void updateColorsFromPreferences();
+    void waveformColorPreferencesDidChange();
+    // An invalid colour means opaque black (background) or white (foreground).
+    void setBackgroundColor(const QColor& colour);
+    void setForegroundColor(const QColor& colour);
+    void changeBackgroundColor(const QColor& colour);
+    void changeForegroundColor(const QColor& colour);
+
+    void setWaveformsNeedDisplay(bool needsDisplay);
+    void waveformFrameWillChange();
+    void resizeWaveforms();
+
+    double horizontalZoomValueFromSlider() const;
+    double verticalZoomValueFromSlider() const;
+    double horizontalScrollValue() const;
+
+    // The parts, for the window side and tests.
+    ZQWaveform* waveform(int channel) const;
+    int waveformCount() const;
+    ZQSimpleHorzontalSplitView* splitView() const { return splitView_; }
+    ZQRoundedBox* contentBox() const { return contentBox_; }
+    ZQDoubleSlider* horizontalZoomSlider() const { return horizontalZoomSlider_; }
+    ZQDoubleSlider* verticalZoomSlider() const { return verticalZoomSlider_; }
+    ZQWaveformDisplayScroller* horizontalScrollScroller() const { return horizontalScrollScroller_; }
+    ZQHMSDisplay* hmsCurrent() const { return hmsCurrent_; }
+    ZQHMSDisplay* hmsDuration() const { return hmsDuration_; }
+    ZQSampleCountDisplay* sampleCountDisplay() const { return sampleCountDisplay_; }
+    ZQSampleCountDisplay* currentSelectionDisplay() const { return currentSelectionDisplay_; }
+
+    const char* kindName() const override { return "ZQWaveformDisplayController"; }
+
+private:
+    ZQWaveformDisplayController() = default;
+    ~ZQWaveformDisplayController() override;
+    void imp_audioFileDataHasLoaded();
+    void imp_updateNumericAndHMSDisplays();
+    template <class F> void forEachView(F&& f);
+
+    // backingData
+    double backingHorizontalZoom_ = 1.0;
+    double backingVerticalZoom_ = 1.0;
+    ZQ::IndexRange backingVisibleRange_;
+    ZQ::ObjCObjectObservationManager obi_;
+    // audioFileDocumentViews_
+    QPointer<ZQHMSDisplay> hmsCurrent_, hmsDuration_;
+    QPointer<ZQSampleCountDisplay> sampleCountDisplay_, currentSelectionDisplay_;
+    QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
+    QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
+    QPointer<ZQRoundedBox> contentBox_;
+    QPointer<ZQSimpleHorzontalSplitView> splitView_;
+    QPointer<ZQDocumentWindow> window_;
+    std::array<QPointer<ZQWaveform>, kMaxViews> waveforms_;
+    platform::Ref<ZQAudioFileDocument> document_;
+    QColor backgroundColor_, foregroundColor_;
+    ZQ::once buildUIHasBeenCalled_;
+    QPointer<ZQWaveformDisplayZoomBox> zoomBox_; // stays empty in the window built here
+    std::atomic<bool> hasWindow_{false};
+};
