@@ -73,9 +73,8 @@ void ZQQtWindowSide::closeWindow(ZQAudioFileDocument* document) {
         if (ZQDocumentWindow* w = c->window()) w->closeForDocument();
 }
 
-bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::string& message,
-                                   const std::string& button, const std::string& informativeText,
-                                   std::function<void()> dismissed) {
+bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
+                                   const std::string& informativeText, std::function<void()> dismissed) {
     ZQWaveformDisplayController* c = displayOf(document);
     QWidget* parent = c ? c->window() : nullptr;
     auto* box = new QMessageBox(parent);

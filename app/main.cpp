@@ -19,9 +19,10 @@
 namespace {
 
 QStringList chooseFiles() {
-    return QFileDialog::getOpenFileNames(nullptr, QStringLiteral("Open Audio Files"), QString(),
-                                         QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf "
-                                                        "*.WAV *.WAVE *.AIF *.AIFF *.AIFC *.SD2 *.CAF);;All files (*)"));
+    return QFileDialog::getOpenFileNames(
+        nullptr, QStringLiteral("Open Audio Files"), QString(),
+        QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf "
+                       "*.WAV *.WAVE *.AIF *.AIFF *.AIFC *.SD2 *.CAF);;All files (*)"));
 }
 
 // Hands one file to the document system; says why when it cannot.
@@ -75,6 +76,9 @@ int main(int argc, char** argv) {
         QCoreApplication::quit();
     });
     const int status = app.exec();
+    // Closed windows are deleted on a later turn of the loop, which quitting
+    // ends: delete them now, so that nothing they hold outlives the process.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     setDocumentWindowSide(nullptr);
     return status;
 }

@@ -21,8 +21,9 @@ const std::vector<double>& hour() {
         std::uint32_t seed = 1;
         for (std::uint64_t i = 0; i < kSamples; ++i) {
             seed = seed * 1664525u + 1013904223u;
-            s[i] = 0.5 * std::sin(static_cast<double>(i) * 0.01) +
-                   (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.2;
+            // Floats widened to double, as samples decoded from a file are.
+            s[i] = static_cast<float>(0.5 * std::sin(static_cast<double>(i) * 0.01) +
+                                      (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.2);
         }
         return s;
     }();
@@ -72,6 +73,32 @@ void BM_OverviewOneMinute_Summary(benchmark::State& state) {
     rebuild(state, 60 * 44100.0 / kSamples, 0.3, &hourSummary());
 }
 
+// Sixteen ten-minute channels in 1910-pixel views, as a 16-channel window
+// fully zoomed out redraws them: every column's edges are far from the last
+// column's, in memory no cache holds.
+void BM_Overview16x10min_Summary(benchmark::State& state) {
+    constexpr std::uint64_t kTen = 10ull * 60 * 44100;
+    static std::vector<std::vector<double>> channels;
+    static std::vector<std::unique_ptr<ZQ::WaveformSummary>> summaries;
+    if (channels.empty()) {
+        for (int c = 0; c < 16; ++c) {
+            channels.emplace_back(hour().begin() + c * 1000, hour().begin() + c * 1000 + kTen);
+            summaries.push_back(std::make_unique<ZQ::WaveformSummary>());
+            summaries.back()->build(channels.back().data(), kTen);
+        }
+    }
+    std::vector<ZQ::WaveformZoomSettings> z(16);
+    std::vector<ZQ::WaveformOverview<ZQ::CGPoint>> overviews(16);
+    for (auto& s : z)
+        s.setLimits(kTen, 54);
+    ZQ::IndexRange visible;
+    const ZQ::CGRect frame{{0, 0}, {1910, 54}};
+    for (auto _ : state)
+        for (int c = 0; c < 16; ++c)
+            ZQ::calculateWaveformOverview(overviews[c], z[c], channels[c].data(), kTen, frame, visible,
+                                          summaries[c].get());
+}
+
 void BM_SummaryBuild_OneHourChannel(benchmark::State& state) {
     const std::vector<double>& s = hour();
     for (auto _ : state) {
@@ -101,6 +128,7 @@ BENCHMARK(BM_OverviewFullZoomOut_Summary)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OverviewOneSecond_Scan)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OverviewOneSecond_Summary)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OverviewOneMinute_Summary)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Overview16x10min_Summary)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SummaryBuild_OneHourChannel)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SummaryBuild_OneHourStereo)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK_MAIN();

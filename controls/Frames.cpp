@@ -112,7 +112,9 @@ void placeChild(QWidget* child, const Frame& frame, unsigned mask) {
     if (FrameKeeper* k = FrameKeeper::of(child->parentWidget(), true)) k->place(child, frame, mask);
 }
 
-void setFrame(QWidget* child, const Frame& frame) { placeChild(child, frame, autoresizingMaskOf(child)); }
+void setFrame(QWidget* child, const Frame& frame) {
+    placeChild(child, frame, autoresizingMaskOf(child));
+}
 
 Frame frameOf(const QWidget* child) {
     if (FrameKeeper* k = FrameKeeper::of(child->parentWidget(), false))
@@ -128,6 +130,8 @@ unsigned autoresizingMaskOf(const QWidget* child) {
     return 0;
 }
 
-Frame boundsOf(const QWidget* parent) { return {0, 0, double(parent->width()), double(parent->height())}; }
+Frame boundsOf(const QWidget* parent) {
+    return {0, 0, double(parent->width()), double(parent->height())};
+}
 
 } // namespace ZQ

@@ -17,10 +17,10 @@ struct Frame {
 
 enum AutoresizingMask : unsigned {
     kNotSizable = 0,
-    kMinXMargin = 1,  // the left margin follows the parent
+    kMinXMargin = 1, // the left margin follows the parent
     kWidthSizable = 2,
-    kMaxXMargin = 4,  // the right margin follows the parent
-    kMinYMargin = 8,  // the bottom margin follows the parent
+    kMaxXMargin = 4, // the right margin follows the parent
+    kMinYMargin = 8, // the bottom margin follows the parent
     kHeightSizable = 16,
     kMaxYMargin = 32, // the top margin follows the parent
 };

@@ -28,7 +28,9 @@ void initialise(QLabel* field, const char* text) {
 }
 } // namespace
 
-ZQHMSDisplay::ZQHMSDisplay(QWidget* parent) : QLabel(parent) { initialise(this, "--:--:--.---"); }
+ZQHMSDisplay::ZQHMSDisplay(QWidget* parent) : QLabel(parent) {
+    initialise(this, "--:--:--.---");
+}
 
 void ZQHMSDisplay::setHMSValue(const ZQ::HMSTime* time) {
     const ZQ::HMSTime zero;
@@ -39,14 +41,15 @@ void ZQHMSDisplay::setHMSValue(const ZQ::HMSTime* time) {
 void ZQHMSDisplay::updateStringValue(const std::string* text) {
     const QString s = QString::fromStdString(text ? *text : std::string("--:--:--.---"));
     if (s != this->text()) setText(s); // an unchanged text needs no redraw
-
 }
 
 void ZQHMSDisplay::mousePressEvent(QMouseEvent*) {
     if (action_) action_(this);
 }
 
-ZQSampleCountDisplay::ZQSampleCountDisplay(QWidget* parent) : QLabel(parent) { initialise(this, "--/--"); }
+ZQSampleCountDisplay::ZQSampleCountDisplay(QWidget* parent) : QLabel(parent) {
+    initialise(this, "--/--");
+}
 
 void ZQSampleCountDisplay::setRange(const ZQ::Num::SampleRange* range) {
     if (!range) return;

@@ -7,7 +7,9 @@
 
 using namespace ZQ;
 
-ZQRoundedBox::ZQRoundedBox(QWidget* parent) : QWidget(parent), content_(new QWidget(this)) { placeContent(); }
+ZQRoundedBox::ZQRoundedBox(QWidget* parent) : QWidget(parent), content_(new QWidget(this)) {
+    placeContent();
+}
 
 void ZQRoundedBox::placeContent() {
     const double inX = borderWidth_ + margins_.width(), inY = borderWidth_ + margins_.height();

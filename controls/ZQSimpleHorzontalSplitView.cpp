@@ -3,8 +3,8 @@
 #include "controls/Colours.h"
 #include "controls/Frames.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <algorithm>
 
 using namespace ZQ;
@@ -74,7 +74,9 @@ void ZQSimpleHorzontalSplitView::resizeSubviews() {
     update();
 }
 
-void ZQSimpleHorzontalSplitView::resizeEvent(QResizeEvent*) { resizeSubviews(); }
+void ZQSimpleHorzontalSplitView::resizeEvent(QResizeEvent*) {
+    resizeSubviews();
+}
 
 void ZQSimpleHorzontalSplitView::paintEvent(QPaintEvent* event) {
     if (!drawsDivider_ || !dividerColor_.isValid()) return; // the gaps show what lies behind

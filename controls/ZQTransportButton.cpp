@@ -28,7 +28,9 @@ void ZQTransportButton::mousePressEvent(QMouseEvent* event) {
     performClick(); // at once: the press is the click
 }
 
-void ZQTransportButton::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+void ZQTransportButton::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
 
 void ZQTransportButton::paintEvent(QPaintEvent*) {
     QStylePainter p(this);

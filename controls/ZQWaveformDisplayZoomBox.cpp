@@ -5,7 +5,9 @@
 #include <QScreen>
 #include <cmath>
 
-ZQWaveformDisplayZoomBox::ZQWaveformDisplayZoomBox(QWidget* parent) : QLineEdit(parent) { setReadOnly(true); }
+ZQWaveformDisplayZoomBox::ZQWaveformDisplayZoomBox(QWidget* parent) : QLineEdit(parent) {
+    setReadOnly(true);
+}
 
 void ZQWaveformDisplayZoomBox::invalidate() {
     horizontalZoomTrackingEnabled_ = false;
@@ -25,7 +27,9 @@ void ZQWaveformDisplayZoomBox::zoomWaveform(EventType type, Qt::KeyboardModifier
             controllerValueV_ = controller_->verticalZoom();
         }
         break;
-    case EventType::LeftMouseUp: invalidate(); break;
+    case EventType::LeftMouseUp:
+        invalidate();
+        break;
     case EventType::LeftMouseDragged: {
         if (!(trackingX_ > kUntracked)) break;
         const double dx = x - trackingX_, dy = y - trackingY_;
@@ -43,7 +47,8 @@ void ZQWaveformDisplayZoomBox::zoomWaveform(EventType type, Qt::KeyboardModifier
             controller_->setHorizontalZoom(controllerValueH_ + dy * (fine ? 0.03125 : 1.0) * 0.00125, true);
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }
 

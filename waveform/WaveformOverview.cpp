@@ -135,8 +135,8 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange, const WaveformSummary* summary) {
-    if (summary && summary->sampleCount() != count) summary = nullptr; // not of these samples
+                               IndexRange& visibleRange, const WaveformSummary* summary, ColumnSplitter split) {
+    if (summary && (summary->sampleCount() != count || !summary->isExact())) summary = nullptr; // not usable here
     const double W = frame.size.width, H = frame.size.height;
     const std::uint64_t widthPx = floorToCount(W);
     // widthPx points plus the closing point must fit, whatever the counts say.
@@ -160,26 +160,35 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     if (samplesPerPixel > 1.0) {
         const std::uint64_t perColumn = floorToCount(samplesPerPixel);
         const bool folding = summary && perColumn > (std::uint64_t(1) << WaveformSummary::kBaseShift);
-        for (std::uint64_t k = 0; k < widthPx; ++k) {
-            const std::uint64_t start =
-                floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
-            if (folding) // four columns ahead: each column starts far from the last
-                summary->prefetch(samples, floorToCount(std::floor(static_cast<double>(k + 4) * samplesPerPixel) +
-                                                        static_cast<double>(first)));
-            if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
-            double lo = std::min(samples[start], 0.0), hi = std::max(samples[start], 0.0);
-            const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
-            // Short columns are scanned: the summary pays from a block on.
-            if (summary && end >= start + (std::uint64_t(1) << WaveformSummary::kBaseShift)) {
-                summary->fold(samples, start + 1, end, lo, hi);
-            } else {
-                for (std::uint64_t i = start + 1; i <= end; ++i) {
-                    lo = std::min(lo, samples[i]);
-                    hi = std::max(hi, samples[i]);
+        auto columns = [&](std::uint64_t from, std::uint64_t to) {
+            for (std::uint64_t k = from; k < to; ++k) {
+                const std::uint64_t start =
+                    floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
+                if (folding) // eight columns ahead: each column starts far from the last
+                    summary->prefetch(samples, floorToCount(std::floor(static_cast<double>(k + 8) * samplesPerPixel) +
+                                                            static_cast<double>(first)));
+                if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
+                double lo = std::min(samples[start], 0.0), hi = std::max(samples[start], 0.0);
+                const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
+                // Short columns are scanned: the summary pays from a block on.
+                if (summary && end >= start + (std::uint64_t(1) << WaveformSummary::kBaseShift)) {
+                    summary->fold(samples, start + 1, end, lo, hi);
+                } else {
+                    for (std::uint64_t i = start + 1; i <= end; ++i) {
+                        lo = std::min(lo, samples[i]);
+                        hi = std::max(hi, samples[i]);
+                    }
                 }
+                points[k] = CGPoint{centre - std::fabs(lo) * scale, std::fabs(hi) * scale + centre};
             }
-            points[k] = CGPoint{centre - std::fabs(lo) * scale, std::fabs(hi) * scale + centre};
-        }
+        };
+        // Columns are independent of each other; long ones are worth sharing out.
+        if (split && perColumn >= 256)
+            split(widthPx, &columns, [](void* c, std::uint64_t from, std::uint64_t to) {
+                (*static_cast<decltype(columns)*>(c))(from, to);
+            });
+        else
+            columns(0, widthPx);
     } else {
         for (std::uint64_t k = 0; k < widthPx; ++k) {
             const double pos = static_cast<double>(k) * samplesPerPixel + static_cast<double>(first);
@@ -215,7 +224,8 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
                          std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary) {
+                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary,
+                         ColumnSplitter split) {
     if (!samples || count == 0) return false;
     if (!hasDocument) {
         std::printf("skipping imp");
@@ -227,7 +237,7 @@ bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettin
         explicit InProgress(bool& f) : flag(f) { flag = true; }
         ~InProgress() { flag = false; }
     } inProgress(updateInProgress);
-    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange, summary);
+    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange, summary, split);
 }
 
 } // namespace ZQ

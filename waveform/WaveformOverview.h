@@ -113,6 +113,11 @@ inline constexpr std::uint64_t kOverviewMinimumCapacity = 125;
 // allocation fails.
 bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount, std::uint64_t points);
 
+// Runs part(context, begin, end) over the columns [0, count) in whatever
+// pieces it likes (on other threads, too), returning when all are done.
+using ColumnSplitter = void (*)(std::uint64_t count, void* context,
+                                void (*part)(void* context, std::uint64_t begin, std::uint64_t end));
+
 // The reduction: one point per pixel column of a view of `frame`'s size, from
 // `count` samples. Min/max of each column's samples when a column covers more
 // than one sample, otherwise a 6-point Lagrange interpolation. Writes the
@@ -120,10 +125,11 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 //
 // With a summary of the same samples the min/max columns are folded from it
 // (time in proportion to the columns, not the samples); the points are the
-// same, bit for bit.
+// same, bit for bit. With a splitter, long min/max columns are shared out.
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange, const WaveformSummary* summary = nullptr);
+                               IndexRange& visibleRange, const WaveformSummary* summary = nullptr,
+                               ColumnSplitter split = nullptr);
 
 // The view's entry to the reduction (updateWaveformCache:count:): nothing for
 // null samples or a count of 0; "skipping imp" without a document; nothing for
@@ -132,6 +138,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 // reduction gives up). The caller holds the view's lock. True when rebuilt.
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
                          std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary = nullptr);
+                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary = nullptr,
+                         ColumnSplitter split = nullptr);
 
 } // namespace ZQ

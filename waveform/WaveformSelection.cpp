@@ -5,7 +5,9 @@
 namespace ZQ {
 
 namespace {
-double unit(double v) { return v == v ? std::clamp(v, 0.0, 1.0) : 0.0; }
+double unit(double v) {
+    return v == v ? std::clamp(v, 0.0, 1.0) : 0.0;
+}
 } // namespace
 
 void RGBAlphaComponents::set(double r, double g, double b, double a) {
@@ -58,7 +60,8 @@ void WaveformSelectionEventHandler::handle(const SelectionEvent& event, Waveform
             rev.advance();
         }
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

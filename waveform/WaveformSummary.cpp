@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ZQ {
 
@@ -20,10 +23,33 @@ inline double higher(double acc, double s) {
     return acc < s ? s : acc;
 }
 
-// Samples [a, b) folded into lo and hi. Four running extremes keep the
+// Samples [a, b) folded into lo and hi. Several running extremes keep the
 // processor's pipelines full; combining them with the same comparisons gives
 // the single scan's values (a NaN already in lo stays, NaN samples never win).
 inline void scan(const double* s, std::uint64_t a, std::uint64_t b, double& lo, double& hi) {
+#if defined(__SSE2__)
+    // MINPD/MAXPD give their second operand when either is NaN: with the
+    // running value second, that is the scan's std::min(running, sample).
+    if (b - a >= 8) {
+        __m128d l0 = _mm_set1_pd(kInf), l1 = l0, h0 = _mm_set1_pd(-kInf), h1 = h0;
+        for (; a + 4 <= b; a += 4) {
+            const __m128d x = _mm_loadu_pd(s + a), y = _mm_loadu_pd(s + a + 2);
+            l0 = _mm_min_pd(x, l0);
+            h0 = _mm_max_pd(x, h0);
+            l1 = _mm_min_pd(y, l1);
+            h1 = _mm_max_pd(y, h1);
+        }
+        alignas(16) double lows[4], highs[4];
+        _mm_store_pd(lows, l0);
+        _mm_store_pd(lows + 2, l1);
+        _mm_store_pd(highs, h0);
+        _mm_store_pd(highs + 2, h1);
+        for (int i = 0; i < 4; ++i) {
+            lo = std::min(lo, lows[i]);
+            hi = std::max(hi, highs[i]);
+        }
+    }
+#endif
     double l1 = kInf, l2 = kInf, l3 = kInf, h1 = -kInf, h2 = -kInf, h3 = -kInf;
     for (; a + 4 <= b; a += 4) {
         lo = std::min(lo, s[a]);
@@ -54,6 +80,7 @@ void WaveformSummary::clear() {
         if (l.blocks) freeZeroedArray(l.blocks);
     levels_.clear();
     count_ = 0;
+    exact_ = true;
 }
 
 std::uint64_t WaveformSummary::bytes() const {
@@ -77,6 +104,7 @@ bool WaveformSummary::allocateLevels(std::uint64_t count) {
 void WaveformSummary::summarise(const double* samples, std::uint64_t fromBlock) {
     if (levels_.empty()) return;
     const Level& base = levels_[0];
+    bool exact = true;
     for (std::uint64_t b = fromBlock; b < base.count; ++b) {
         const double* s = samples + (b << kBaseShift);
         double lo = kInf, hi = -kInf;
@@ -84,18 +112,21 @@ void WaveformSummary::summarise(const double* samples, std::uint64_t fromBlock) 
             lo = lower(lo, s[i]);
             hi = higher(hi, s[i]);
         }
-        base.blocks[b] = {lo, hi};
+        const auto flo = static_cast<float>(lo), fhi = static_cast<float>(hi);
+        exact = exact && static_cast<double>(flo) == lo && static_cast<double>(fhi) == hi;
+        base.blocks[b] = {flo, fhi};
     }
+    exact_ = exact_ && exact;
     for (std::size_t l = 1; l < levels_.size(); ++l) {
         fromBlock >>= kLevelShift;
         const Level& below = levels_[l - 1];
         const Level& here = levels_[l];
         for (std::uint64_t b = fromBlock; b < here.count; ++b) {
             const Extremes* e = below.blocks + (b << kLevelShift);
-            double lo = kInf, hi = -kInf;
+            float lo = static_cast<float>(kInf), hi = static_cast<float>(-kInf);
             for (unsigned i = 0; i < (1u << kLevelShift); ++i) {
-                lo = lower(lo, e[i].min);
-                hi = higher(hi, e[i].max);
+                lo = e[i].min < lo ? e[i].min : lo;
+                hi = hi < e[i].max ? e[i].max : hi;
             }
             here.blocks[b] = {lo, hi};
         }
@@ -120,6 +151,7 @@ bool WaveformSummary::rebuildFrom(const double* samples, std::uint64_t count, st
     old.swap(levels_);
     const std::uint64_t oldCount = count_;
     count_ = 0;
+    if (from == 0) exact_ = true; // all of it is summarised anew
     const bool ok = allocateLevels(count);
     // Blocks wholly before the change keep their extremes.
     std::uint64_t keep = std::min({from, count, oldCount}) >> kBaseShift;
@@ -141,20 +173,25 @@ bool WaveformSummary::rebuildFrom(const double* samples, std::uint64_t count, st
 
 void WaveformSummary::prefetch(const double* samples, std::uint64_t at) const {
     if (at >= count_) return;
-    const std::uint64_t edge = at & ~((std::uint64_t(1) << kBaseShift) - 1);
-    for (std::uint64_t i = edge; i < std::min(count_, edge + (std::uint64_t(1) << kBaseShift)); i += 8)
+    // A column edge: the tail of one column and the head of the next are the
+    // samples either side of the block edge nearest to it.
+    constexpr std::uint64_t kBase = std::uint64_t(1) << kBaseShift;
+    const std::uint64_t edge = at & ~(kBase - 1);
+    const std::uint64_t from = edge >= kBase ? edge - kBase : 0, to = std::min(count_, edge + kBase);
+    for (std::uint64_t i = from; i < to; i += 8)
         __builtin_prefetch(samples + i);
     for (std::size_t l = 0; l < levels_.size() && l < 3; ++l) {
         const std::uint64_t b = at >> (kBaseShift + kLevelShift * l);
         if (b < levels_[l].count) __builtin_prefetch(levels_[l].blocks + b);
+        if (b > 0 && b - 1 < levels_[l].count) __builtin_prefetch(levels_[l].blocks + b - 1);
     }
 }
 
 void WaveformSummary::fold(const double* samples, std::uint64_t first, std::uint64_t last, double& lo,
                            double& hi) const {
     auto block = [&](const Extremes& e) {
-        lo = std::min(lo, e.min);
-        hi = std::max(hi, e.max);
+        lo = std::min(lo, static_cast<double>(e.min));
+        hi = std::max(hi, static_cast<double>(e.max));
     };
     constexpr std::uint64_t kBase = std::uint64_t(1) << kBaseShift;
     const std::uint64_t end = last + 1;

@@ -1,11 +1,16 @@
 // An exact summary of one channel for the overview: the minimum and maximum
-// of every block of 64 samples, and of every 8 such blocks, and so on up.
+// of every block of 32 samples, and of every 8 such blocks, and so on up.
 // The minimum and maximum of any range of samples then cost time in
 // proportion to the number of levels, not of samples, and are exactly what a
 // scan of the samples finds (NaN samples are passed over as the scan passes
 // over them; see fold()).
 //
-// Memory: 16 bytes per 64 samples, and an eighth more for the levels above,
+// The extremes are kept as 32-bit floats: a channel decoded from a file holds
+// values widened from floats, whose extremes floats hold exactly. A channel
+// with any extreme a float cannot hold exactly is not summarised (isExact()
+// is false and the overview scans its samples instead).
+//
+// Memory: 8 bytes per 32 samples, and an eighth more for the levels above,
 // about 0.29 bytes per sample. Built on any thread; read-only afterwards, so
 // any number of readers may share it.
 #pragma once
@@ -17,12 +22,12 @@ namespace ZQ {
 
 class WaveformSummary {
 public:
-    static constexpr unsigned kBaseShift = 6;  // 64 samples per block at the first level
+    static constexpr unsigned kBaseShift = 5;  // 32 samples per block at the first level
     static constexpr unsigned kLevelShift = 3; // each level's blocks hold 8 of the level below
 
     struct Extremes {
-        double min;
-        double max;
+        float min;
+        float max;
     };
 
     WaveformSummary() = default;
@@ -39,6 +44,8 @@ public:
     void clear();
 
     std::uint64_t sampleCount() const { return count_; }
+    // Whether the summary holds its samples' extremes exactly (see above).
+    bool isExact() const { return exact_; }
     bool isEmpty() const { return levels_.empty(); }
     std::size_t levelCount() const { return levels_.size(); }
     std::uint64_t bytes() const;
@@ -64,6 +71,7 @@ private:
 
     std::vector<Level> levels_;
     std::uint64_t count_ = 0;
+    bool exact_ = true;
 };
 
 } // namespace ZQ

@@ -30,7 +30,11 @@ QColor stored(const std::string& key) {
 }
 } // namespace
 
-QColor foregroundColorFromPreferences() { return stored(foregroundKey()); }
-QColor backgroundColorFromPreferences() { return stored(backgroundKey()); }
+QColor foregroundColorFromPreferences() {
+    return stored(foregroundKey());
+}
+QColor backgroundColorFromPreferences() {
+    return stored(backgroundKey());
+}
 
 } // namespace ZQ::WaveformColorPreferences

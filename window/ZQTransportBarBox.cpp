@@ -21,13 +21,15 @@ struct ButtonDescription {
 };
 // In the bar's order; Play and Stop share the space bar (see build()).
 constexpr ButtonDescription kButtons[] = {
-    {TransportButton::Record, "Record", Qt::Key_R},   {TransportButton::Play, "Play", Qt::Key_Space},
-    {TransportButton::Pause, "Pause", Qt::Key_Comma}, {TransportButton::Stop, "Stop", Qt::Key_Space},
-    {TransportButton::GotoStart, "| <", Qt::Key_0},   {TransportButton::Back, "<<", Qt::Key_Less},
+    {TransportButton::Record, "Record", Qt::Key_R},    {TransportButton::Play, "Play", Qt::Key_Space},
+    {TransportButton::Pause, "Pause", Qt::Key_Comma},  {TransportButton::Stop, "Stop", Qt::Key_Space},
+    {TransportButton::GotoStart, "| <", Qt::Key_0},    {TransportButton::Back, "<<", Qt::Key_Less},
     {TransportButton::Forward, ">>", Qt::Key_Greater}, {TransportButton::GotoEnd, "> |", Qt::Key_E},
 };
 
-int at(TransportButton b) { return static_cast<int>(b); }
+int at(TransportButton b) {
+    return static_cast<int>(b);
+}
 
 } // namespace
 
@@ -96,8 +98,10 @@ void ZQTransportBarBox::build(QWidget* content) {
     QPointer<ZQTransportButton> stop = buttons_[static_cast<std::size_t>(at(TransportButton::Stop))];
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), window);
     QObject::connect(space, &QShortcut::activated, space, [play, stop] {
-        if (play && play->isEnabled()) play->performClick();
-        else if (stop) stop->performClick();
+        if (play && play->isEnabled())
+            play->performClick();
+        else if (stop)
+            stop->performClick();
     });
     for (int i = 0; i < kTransportButtonCount; ++i)
         apply(static_cast<TransportButton>(i));
@@ -107,14 +111,30 @@ void ZQTransportBarBox::press(TransportButton b) {
     ZQAudioFileDocumentTransportController* c = controller_.get();
     if (!c) return;
     switch (b) {
-    case TransportButton::Record: c->perform_Record(this); break;
-    case TransportButton::Play: c->perform_Play(this); break;
-    case TransportButton::Pause: c->perform_Pause(this); break;
-    case TransportButton::Stop: c->perform_Stop(this); break;
-    case TransportButton::GotoStart: c->perform_GotoStart(this); break;
-    case TransportButton::Back: c->perform_Back(this); break;
-    case TransportButton::Forward: c->perform_Forward(this); break;
-    case TransportButton::GotoEnd: c->perform_GotoEnd(this); break;
+    case TransportButton::Record:
+        c->perform_Record(this);
+        break;
+    case TransportButton::Play:
+        c->perform_Play(this);
+        break;
+    case TransportButton::Pause:
+        c->perform_Pause(this);
+        break;
+    case TransportButton::Stop:
+        c->perform_Stop(this);
+        break;
+    case TransportButton::GotoStart:
+        c->perform_GotoStart(this);
+        break;
+    case TransportButton::Back:
+        c->perform_Back(this);
+        break;
+    case TransportButton::Forward:
+        c->perform_Forward(this);
+        break;
+    case TransportButton::GotoEnd:
+        c->perform_GotoEnd(this);
+        break;
     }
 }
 
@@ -157,4 +177,6 @@ void ZQTransportBarBox::apply(TransportButton b) {
     if (w->isEnabled() != enabled) w->setEnabled(enabled);
 }
 
-ZQTransportButton* ZQTransportBarBox::widget(TransportButton b) const { return buttons_[static_cast<std::size_t>(at(b))]; }
+ZQTransportButton* ZQTransportBarBox::widget(TransportButton b) const {
+    return buttons_[static_cast<std::size_t>(at(b))];
+}

@@ -1,6 +1,7 @@
 #include "window/ZQWaveform.h"
 
 #include "controls/Colours.h"
+#include "window/TwoCoreRunner.h"
 #include "window/ZQWaveformDisplayController.h"
 
 #include <QLabel>
@@ -17,21 +18,11 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 namespace {
 
-QColor toColour(const RGBAlphaComponents& c) { return QColor::fromRgbF(c.r_, c.g_, c.b_, c.a_); }
-RGBAlphaComponents fromColour(const QColor& c) { return {c.redF(), c.greenF(), c.blueF(), c.alphaF()}; }
-
-// The faint band over every view: made once, shared, relative to the view.
-const QLinearGradient& highlightBand() {
-    static const QLinearGradient band = [] {
-        QLinearGradient g(0, 1, 0, 0); // bottom edge to top edge
-        g.setCoordinateMode(QGradient::ObjectMode);
-        g.setSpread(QGradient::PadSpread);
-        g.setColorAt(0.0, QColor::fromRgbF(0.95, 0.95, 0.95, 0.0));
-        g.setColorAt(0.5, QColor::fromRgbF(1.0, 1.0, 1.0, 0.12));
-        g.setColorAt(1.0, QColor::fromRgbF(0.95, 0.95, 0.95, 0.0));
-        return g;
-    }();
-    return band;
+QColor toColour(const RGBAlphaComponents& c) {
+    return QColor::fromRgbF(c.r_, c.g_, c.b_, c.a_);
+}
+RGBAlphaComponents fromColour(const QColor& c) {
+    return {c.redF(), c.greenF(), c.blueF(), c.alphaF()};
 }
 
 const QColor& defaultSelectionColour() {
@@ -150,7 +141,9 @@ int ZQWaveformPlayheadPositionView::column() const {
     return static_cast<int>(std::clamp(c, -1.0, 2147483647.0));
 }
 
-void ZQWaveformPlayheadPositionView::playbackTimerTick() { redraw(); }
+void ZQWaveformPlayheadPositionView::playbackTimerTick() {
+    redraw();
+}
 
 void ZQWaveformPlayheadPositionView::redraw() {
     const int c = column();
@@ -277,7 +270,9 @@ void ZQWaveform::setCenterLineColor(const QColor& colour) {
     setNeedsDisplay();
 }
 
-const SampleSelection& ZQWaveform::selection() { return waveformSelectionData_.selection(); }
+const SampleSelection& ZQWaveform::selection() {
+    return waveformSelectionData_.selection();
+}
 
 void ZQWaveform::setSelection(const SampleSelection& selection) {
     {
@@ -287,7 +282,9 @@ void ZQWaveform::setSelection(const SampleSelection& selection) {
     if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick(); // redraws what changed
 }
 
-std::uint64_t ZQWaveform::selectionLength() { return waveformSelectionData_.length(); }
+std::uint64_t ZQWaveform::selectionLength() {
+    return waveformSelectionData_.length();
+}
 
 void ZQWaveform::selectionDidChange() {
     Guard g(lock_);
@@ -298,14 +295,19 @@ std::uint64_t ZQWaveform::convertEventCoordinatesToSampleIndex(const QPointF& po
     const double x = point.x(), W = width();
     const std::uint64_t a = visibleRange_.min_.v_, b = visibleRange_.max_.v_;
     std::uint64_t index;
-    if (W <= 1.0 || x < 0) index = a;
-    else if (x > W) index = b;
-    else index = a + static_cast<std::uint64_t>((x / W) * static_cast<double>(b - a));
+    if (W <= 1.0 || x < 0)
+        index = a;
+    else if (x > W)
+        index = b;
+    else
+        index = a + static_cast<std::uint64_t>((x / W) * static_cast<double>(b - a));
     const std::uint64_t count = document_ ? document_->sampleCount(channelNumber_).v_ : 0;
     return count == 0 ? 0 : std::min(index, count - 1);
 }
 
-std::uint64_t ZQWaveform::presentPlaybackPosition() { return document_ ? document_->presentPlaybackPosition() : 0; }
+std::uint64_t ZQWaveform::presentPlaybackPosition() {
+    return document_ ? document_->presentPlaybackPosition() : 0;
+}
 
 void ZQWaveform::playbackTimerTick() {
     if (!isReadyToDraw_) return;
@@ -334,16 +336,50 @@ void ZQWaveform::setVerticalZoomDisplayValue(std::int32_t percent) {
 
 void ZQWaveform::updateWaveformCache(const double* samples, std::uint64_t count, const WaveformSummary* summary) {
     Guard g(lock_);
-    const CGRect frame{{0, 0}, {double(width()), double(height())}};
-    if (ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, count, bool(document_), channelNumber_,
-                                frame, visibleRange_, updateInProgress_, summary)) {
-        visibleIndexValuesChanged();
-        waveformCacheIsPrepared();
-    }
+    const CGRect frame{{0, 0}, {double(drawSize_.width()), double(drawSize_.height())}};
+    overviewRebuilt_ = ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, count, bool(document_),
+                                               channelNumber_, frame, visibleRange_, updateInProgress_, summary,
+                                               shareCores_ ? &shareBetweenCores : nullptr);
+    // The labels and the controller are told on the main thread (finishRebuild).
 }
 
 bool ZQWaveform::updateCache(std::uint64_t count) {
-    return ZQ::updateCache(waveformOverview_, count, static_cast<std::uint64_t>(std::max(0, width())) + 1);
+    return ZQ::updateCache(waveformOverview_, count, static_cast<std::uint64_t>(std::max(0, drawSize_.width())) + 1);
+}
+
+bool ZQWaveform::needsTraces() const {
+    return isReadyToDraw_ && document_ && channelNumber_ >= 0 && (!tracesValid_ || traces_.size() != size());
+}
+
+void ZQWaveform::prepareToRebuild() {
+    drawSize_ = size();
+    overviewRebuilt_ = false;
+}
+
+void ZQWaveform::rebuildTraces(bool shareCores) {
+    Guard g(lock_);
+    if (!document_) return;
+    shareCores_ = shareCores;
+    document_->updateWaveformStore(this);
+    if (updateInProgress_ || !overviewRebuilt_ || !waveformOverview_.overviewData ||
+        waveformOverview_.waveformPointsCount == 0)
+        return;
+    renderTraces();
+    shareCores_ = false;
+}
+
+void ZQWaveform::finishRebuild() {
+    if (!overviewRebuilt_) return;
+    overviewRebuilt_ = false;
+    visibleIndexValuesChanged();
+    waveformCacheIsPrepared();
+    if (waveformDisplayController_) {
+        waveformDisplayController_->updatePercentageDisplays(zoomSettings_.representedVerticalZoom.v_);
+        waveformDisplayController_->setVisibleSampleCountFieldValue(visibleRange_.min_.v_, visibleRange_.max_.v_);
+    }
+    redrawPlayhead();
+    // The layers draw over the new traces with the new visible range.
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->update();
 }
 
 void ZQWaveform::waveformCacheIsPrepared() {
@@ -372,34 +408,75 @@ void ZQWaveform::setNeedsDisplay() {
     update();
 }
 
+namespace {
+
+// A colour with the highlight band over it at each row: the band's gradient
+// (white 0.95 at alpha 0 at the bottom and top edges, white at alpha 0.12 in
+// the middle, painted over everything) composited "source over".
+void bandedRows(const QColor& base, int height, std::vector<QRgb>& out) {
+    out.resize(static_cast<std::size_t>(std::max(0, height)));
+    const double a = base.alphaF();
+    const double r = base.redF() * a, g = base.greenF() * a, b = base.blueF() * a; // premultiplied
+    for (int row = 0; row < height; ++row) {
+        const double t = 1.0 - (row + 0.5) / height; // 0 at the bottom edge, 1 at the top
+        const double peak = 1.0 - std::fabs(2.0 * t - 1.0);
+        const double alpha = 0.12 * peak, white = 0.95 + 0.05 * peak;
+        auto mix = [&](double channel) {
+            return static_cast<int>(std::lround((white * alpha + channel * (1 - alpha)) * 255));
+        };
+        // The view is opaque: a translucent colour shows as over black.
+        out[static_cast<std::size_t>(row)] = qRgb(mix(r), mix(g), mix(b));
+    }
+}
+
+} // namespace
+
 void ZQWaveform::renderTraces() {
     ++traceRenders_;
-    const int W = width(), H = height();
-    if (traces_.size() != size()) traces_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-    QPainter p(&traces_);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.fillRect(traces_.rect(), toColour(waveformColors_.backgroundColor));
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const int W = drawSize_.width(), H = drawSize_.height();
+    // Opaque pixels, in the format the window's backing store has, so that
+    // showing them is a plain copy.
+    if (traces_.size() != drawSize_) traces_ = QImage(drawSize_, QImage::Format_RGB32);
+    if (W <= 0 || H <= 0) return;
+    // The drawing, in its order: background, the centre line across at half
+    // height, one line per column of the overview over them, then the band
+    // over everything. Rows take their banded colours from tables, so that
+    // each pixel is written once or twice rather than blended four times.
+    bandedRows(toColour(waveformColors_.backgroundColor), H, bgRows_);
+    bandedRows(toColour(waveformColors_.foregroundColor), H, fgRows_);
+    bandedRows(toColour(waveformColors_.centerLineColor), H, centreRows_);
     const double centre = zoomSettings_.halfPhysicalViewHeightPx.v_;
-    p.setPen(QPen(toColour(waveformColors_.centerLineColor), 0));
-    p.drawLine(QPointF(W, H - centre), QPointF(0, H - centre));
-    // One line per column between the two ends the overview gives (measured
-    // from the bottom), covering the rows from one end up to the other as a
+    const int centreRow = static_cast<int>(std::clamp(H - std::floor(centre), 0.0, double(H - 1)));
+    // Each column's line covers the rows from one end up to the other, as a
     // stroke with flat ends does: a line of no length (silence) draws
     // nothing. A column whose samples are not numbers stays empty.
-    const std::uint64_t n = waveformOverview_.waveformPointsCount;
-    lines_.resize(static_cast<std::size_t>(n));
-    std::size_t used = 0;
+    const std::uint64_t n = std::min<std::uint64_t>(waveformOverview_.waveformPointsCount, std::uint64_t(W));
+    tops_.assign(static_cast<std::size_t>(W), 0);
+    bottoms_.assign(static_cast<std::size_t>(W), 0);
     for (std::uint64_t k = 0; k < n; ++k) {
         const CGPoint& pt = waveformOverview_.overviewData[k];
         if (std::isnan(pt.x) || std::isnan(pt.y)) continue;
-        const int top = std::max(0, rowFor(std::max(pt.x, pt.y), H));
-        const int bottom = std::min(H, rowFor(std::min(pt.x, pt.y), H));
-        if (bottom > top) lines_[used++] = QLine(int(k), top, int(k), bottom - 1);
+        tops_[k] = std::max(0, rowFor(std::max(pt.x, pt.y), H));
+        bottoms_[k] = std::min(H, rowFor(std::min(pt.x, pt.y), H));
     }
-    p.setPen(QPen(toColour(waveformColors_.foregroundColor), 0));
-    p.drawLines(lines_.data(), static_cast<int>(used));
-    p.fillRect(traces_.rect(), highlightBand());
+    // Row by row, each pixel written once: the trace where a column's line
+    // covers the row, else the background (or the centre line on its row).
+    const std::int32_t* top = tops_.data();
+    const std::int32_t* bottom = bottoms_.data();
+    auto rows = [&](std::uint64_t from, std::uint64_t to) {
+        for (int row = int(from); row < int(to); ++row) {
+            auto* line = reinterpret_cast<QRgb*>(traces_.scanLine(row));
+            const QRgb fg = fgRows_[static_cast<std::size_t>(row)];
+            const QRgb bg =
+                row == centreRow ? centreRows_[static_cast<std::size_t>(row)] : bgRows_[static_cast<std::size_t>(row)];
+            for (int k = 0; k < W; ++k)
+                line[k] = (row >= top[k]) & (row < bottom[k]) ? fg : bg;
+        }
+    };
+    if (shareCores_)
+        runOnBothCores(std::uint64_t(H), rows);
+    else
+        rows(0, std::uint64_t(H));
     tracesValid_ = true;
 }
 
@@ -409,22 +486,23 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
         painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
         return;
     }
-    Guard g(lock_);
-    if (!tracesValid_ || traces_.size() != size()) {
-        document_->updateWaveformStore(this);
-        if (updateInProgress_ || !waveformOverview_.overviewData || waveformOverview_.waveformPointsCount == 0) {
+    if (needsTraces()) {
+        // The window's other views that need it are drawn meanwhile, on both
+        // cores (each under its own lock, which this view must not hold now).
+        if (waveformDisplayController_) waveformDisplayController_->prepareOverviews();
+        Guard g(lock_);
+        if (needsTraces()) {
+            prepareToRebuild();
+            rebuildTraces(true);
+            finishRebuild();
+        }
+        if (!tracesValid_ || traces_.size() != size()) {
             painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
             return;
         }
-        renderTraces();
-        if (waveformDisplayController_) {
-            waveformDisplayController_->updatePercentageDisplays(zoomSettings_.representedVerticalZoom.v_);
-            waveformDisplayController_->setVisibleSampleCountFieldValue(visibleRange_.min_.v_, visibleRange_.max_.v_);
-        }
-        redrawPlayhead();
-        // The layers draw over the new traces with the new visible range.
-        if (waveformSelectionOverlay_) waveformSelectionOverlay_->update();
     }
+    Guard g(lock_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(event->rect(), traces_, event->rect());
 }
 

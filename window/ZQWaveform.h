@@ -155,6 +155,16 @@ public:
     bool waveformViewWantsZoomSettingsChangeNotifications() override { return true; }
     // Asks for the traces to be drawn again on the next repaint.
     void setNeedsDisplay();
+    // Redrawing the traces, in three steps so that the middle one may run on
+    // another thread for several views at once: the main thread fixes the
+    // size, any thread rebuilds the overview and draws the traces image, the
+    // main thread shows the results (labels, controller, layers).
+    bool needsTraces() const;
+    void prepareToRebuild();
+    // With shareCores, the view's own columns and rows are shared between
+    // both cores (not when several views are being rebuilt at once).
+    void rebuildTraces(bool shareCores);
+    void finishRebuild();
 
     void documentWillClose();
     bool isOpaque() const { return true; }
@@ -197,7 +207,11 @@ private:
     mutable std::recursive_mutex lock_;
     QImage traces_;
     bool tracesValid_ = false;
-    std::vector<QLine> lines_; // reused from draw to draw
+    std::vector<QRgb> bgRows_, fgRows_, centreRows_; // the banded colours of each row, reused
+    std::vector<std::int32_t> tops_, bottoms_;       // each column's line, in rows
+    QSize drawSize_;                                 // the size the traces are drawn for
+    bool overviewRebuilt_ = false;                   // by the last rebuildTraces
+    bool shareCores_ = false;
     std::uint64_t traceRenders_ = 0;
     std::int64_t eventNumber_ = 0;
 };

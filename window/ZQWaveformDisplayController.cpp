@@ -7,12 +7,16 @@
 #include "controls/ZQSimpleHorzontalSplitView.h"
 #include "controls/ZQWaveformDisplayScroller.h"
 #include "platform/threads/Threads.h"
+#include "window/TwoCoreRunner.h"
 #include "window/WaveformColorPreferences.h"
 #include "window/ZQWaveform.h"
 
 #include <QCloseEvent>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 using namespace ZQ;
 using platform::Ref;
@@ -85,7 +89,8 @@ ZQWaveform* ZQWaveformDisplayController::waveform(int channel) const {
 }
 
 int ZQWaveformDisplayController::waveformCount() const {
-    return static_cast<int>(std::count_if(waveforms_.begin(), waveforms_.end(), [](const auto& v) { return !v.isNull(); }));
+    return static_cast<int>(
+        std::count_if(waveforms_.begin(), waveforms_.end(), [](const auto& v) { return !v.isNull(); }));
 }
 
 void ZQWaveformDisplayController::buildUI() {
@@ -379,8 +384,8 @@ void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
     const Num::Count length = hasChannels ? data->channelSampleCount(0) : Num::Count(0ull);
     const HMSTime duration = hasChannels ? HMSTime(sample_rate(data->sampleRate()), length) : HMSTime();
     if (hmsDuration_) hmsDuration_->setHMSValue(&duration);
-    const Num::SampleRange position =
-        hasChannels && source ? Num::SampleRange(now.sample_, length) : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
+    const Num::SampleRange position = hasChannels && source ? Num::SampleRange(now.sample_, length)
+                                                            : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
     if (sampleCountDisplay_) sampleCountDisplay_->setRange(&position);
     udpateCurrentSelectionDisplay(currentSelectionDisplay_);
     playbackTimerTick();
@@ -400,7 +405,9 @@ void ZQWaveformDisplayController::updateColorsFromPreferences() {
     setBackgroundColor(WaveformColorPreferences::backgroundColorFromPreferences());
 }
 
-void ZQWaveformDisplayController::waveformColorPreferencesDidChange() { updateColorsFromPreferences(); }
+void ZQWaveformDisplayController::waveformColorPreferencesDidChange() {
+    updateColorsFromPreferences();
+}
 
 void ZQWaveformDisplayController::setBackgroundColor(const QColor& colour) {
     backgroundColor_ = colour.isValid() ? colour : QColor::fromRgbF(0, 0, 0, 1);
@@ -425,6 +432,25 @@ void ZQWaveformDisplayController::changeForegroundColor(const QColor& colour) {
 
 void ZQWaveformDisplayController::setWaveformsNeedDisplay(bool needsDisplay) {
     if (needsDisplay) forEachView([](ZQWaveform* v) { v->setNeedsDisplay(); });
+}
+
+void ZQWaveformDisplayController::prepareOverviews() {
+    std::vector<ZQWaveform*> views;
+    forEachView([&views](ZQWaveform* v) {
+        if (v->needsTraces()) views.push_back(v);
+    });
+    if (views.size() < 2) return; // one view draws itself
+    for (ZQWaveform* v : views)
+        v->prepareToRebuild();
+    // Each view's reduction reads only its own channel and writes only its
+    // own overview and image; half of the views go to the other core.
+    auto work = [&views](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t i = from; i < to; ++i)
+            views[i]->rebuildTraces(false);
+    };
+    runOnBothCores(views.size(), work);
+    for (ZQWaveform* v : views)
+        v->finishRebuild();
 }
 
 void ZQWaveformDisplayController::waveformFrameWillChange() {

@@ -116,6 +116,9 @@ public:
     void changeForegroundColor(const QColor& colour);
 
     void setWaveformsNeedDisplay(bool needsDisplay);
+    // Rebuilds the overviews and traces of every view that needs them, the
+    // views shared between the main thread and one helper. Main thread.
+    void prepareOverviews();
     void waveformFrameWillChange();
     void resizeWaveforms();
 

@@ -13,7 +13,9 @@ struct Owner : WaveformSelectionOwner {
     void selectionDidChange() override { ++changes; }
 };
 
-SampleSelection sel(unsigned long long a, unsigned long long b) { return {Num::Count(a), Num::Count(b)}; }
+SampleSelection sel(unsigned long long a, unsigned long long b) {
+    return {Num::Count(a), Num::Count(b)};
+}
 
 struct Gestures {
     Owner owner;
@@ -23,7 +25,9 @@ struct Gestures {
     void press(std::uint64_t i, bool shift = false) {
         data.eventHandler.handle({++next, SelectionEventType::LeftMouseDown, shift, i}, data);
     }
-    void drag(std::uint64_t i) { data.eventHandler.handle({next, SelectionEventType::LeftMouseDragged, false, i}, data); }
+    void drag(std::uint64_t i) {
+        data.eventHandler.handle({next, SelectionEventType::LeftMouseDragged, false, i}, data);
+    }
     void release(std::uint64_t i) { data.eventHandler.handle({next, SelectionEventType::LeftMouseUp, false, i}, data); }
 };
 

@@ -20,10 +20,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Signals that could break a summary: noise with NaN, infinities and signed
 // zeros sprinkled in, runs of NaN as long as whole blocks, silence, and
-// impulses at block edges.
+// impulses at block edges. Every value is a float widened to double, as the
+// samples decoded from a file are.
 std::vector<double> signal(int kind, std::size_t n, std::mt19937& random) {
     std::vector<double> s(n);
-    std::uniform_real_distribution<double> u(-1.5, 1.5);
+    std::uniform_real_distribution<float> u(-1.5f, 1.5f);
     std::uniform_int_distribution<int> pick(0, 199);
     for (std::size_t i = 0; i < n; ++i) {
         switch (kind) {
@@ -42,7 +43,7 @@ std::vector<double> signal(int kind, std::size_t n, std::mt19937& random) {
             s[i] = 0.0;
             break;
         default:
-            s[i] = (i % 512 == 0 || i % 4096 == 4095) ? (i % 1024 ? 1.0 : -1.0) : 0.001;
+            s[i] = (i % 512 == 0 || i % 4096 == 4095) ? (i % 1024 ? 1.0 : -1.0) : 0.001f;
             break;
         }
     }
@@ -62,6 +63,7 @@ TEST(WaveformSummary, FoldsAnyRangeExactlyAsTheScan) {
             const std::vector<double> s = signal(kind, n, random);
             WaveformSummary summary;
             ASSERT_TRUE(summary.build(s.data(), n));
+            ASSERT_TRUE(summary.isExact()) << kind << " " << n;
             std::uniform_int_distribution<std::size_t> at(0, n - 1);
             for (int round = 0; round < 300; ++round) {
                 std::size_t a = at(random), b = at(random);
@@ -95,7 +97,7 @@ TEST(WaveformSummary, IsSmallAndRebuildsFromAnEditPoint) {
     const std::size_t from = 300007;
     s.resize(n - 5000);
     for (std::size_t i = from; i < s.size(); ++i)
-        s[i] = -s[i] * 0.5;
+        s[i] = -s[i] * 0.5; // still floats
     ASSERT_TRUE(summary.rebuildFrom(s.data(), s.size(), from));
     WaveformSummary fresh;
     ASSERT_TRUE(fresh.build(s.data(), s.size()));
@@ -135,12 +137,26 @@ TEST(WaveformSummary, TheOverviewFromTheSummaryIsTheScansBitForBit) {
                 }
                 const double width = 10.0 + std::floor(2500.0 * unit(random)) + (round % 2 ? 0.5 : 0.0);
                 const CGRect frame{{0, 0}, {width, height}};
-                WaveformOverview<CGPoint> a, b;
-                IndexRange va, vb;
+                WaveformOverview<CGPoint> a, b, c;
+                IndexRange va, vb, vc;
+                WaveformZoomSettings shared = folded;
                 testing::internal::CaptureStdout();
                 const bool okA = calculateWaveformOverview(a, plain, s.data(), n, frame, va);
                 const bool okB = calculateWaveformOverview(b, folded, s.data(), n, frame, vb, &summary);
+                // Columns shared out in uneven pieces, the last first: the same points.
+                const bool okC = calculateWaveformOverview(
+                    c, shared, s.data(), n, frame, vc, &summary,
+                    [](std::uint64_t count, void* context, void (*part)(void*, std::uint64_t, std::uint64_t)) {
+                        const std::uint64_t cut = count / 3;
+                        part(context, cut, count);
+                        part(context, 0, cut);
+                    });
                 testing::internal::GetCapturedStdout();
+                ASSERT_EQ(okA, okC);
+                if (okC) {
+                    ASSERT_EQ(
+                        std::memcmp(a.overviewData, c.overviewData, (a.waveformPointsCount + 1) * sizeof(CGPoint)), 0);
+                }
                 ASSERT_EQ(okA, okB);
                 if (!okA) continue;
                 ASSERT_EQ(a.waveformPointsCount, b.waveformPointsCount);
@@ -150,6 +166,29 @@ TEST(WaveformSummary, TheOverviewFromTheSummaryIsTheScansBitForBit) {
             }
         }
     }
+}
+
+TEST(WaveformSummary, AChannelBeyondFloatsIsScannedInstead) {
+    std::vector<double> s(10000);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = std::sin(i * 0.001) * (1.0 + 1e-12); // no float holds these
+    WaveformSummary summary;
+    ASSERT_TRUE(summary.build(s.data(), s.size()));
+    EXPECT_FALSE(summary.isExact());
+    WaveformZoomSettings z1, z2;
+    z1.setLimits(s.size(), 100);
+    z2.setLimits(s.size(), 100);
+    WaveformOverview<CGPoint> a, b;
+    IndexRange va, vb;
+    const CGRect frame{{0, 0}, {300, 100}};
+    ASSERT_TRUE(calculateWaveformOverview(a, z1, s.data(), s.size(), frame, va));
+    ASSERT_TRUE(calculateWaveformOverview(b, z2, s.data(), s.size(), frame, vb, &summary));
+    EXPECT_EQ(std::memcmp(a.overviewData, b.overviewData, 301 * sizeof(CGPoint)), 0);
+    // A float-valued channel is summarised exactly.
+    for (double& v : s)
+        v = static_cast<float>(v);
+    ASSERT_TRUE(summary.build(s.data(), s.size()));
+    EXPECT_TRUE(summary.isExact());
 }
 
 TEST(WaveformSummary, ASummaryOfOtherSamplesIsNotUsed) {

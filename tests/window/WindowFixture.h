@@ -17,12 +17,14 @@
 
 #include <QImage>
 #include <QString>
-#include <ostream>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <sndfile.h>
 
 // Readable texts in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace testsupport {
 
@@ -88,7 +90,9 @@ protected:
     TempDir dir;
 };
 
-inline QRgb pixelAt(const QImage& image, int x, int y) { return image.pixel(x, y); }
+inline QRgb pixelAt(const QImage& image, int x, int y) {
+    return image.pixel(x, y);
+}
 inline bool sameColour(QRgb a, int r, int g, int b, int tolerance = 1) {
     return std::abs(qRed(a) - r) <= tolerance && std::abs(qGreen(a) - g) <= tolerance &&
            std::abs(qBlue(a) - b) <= tolerance;

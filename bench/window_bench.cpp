@@ -1,0 +1,257 @@
+// What the document window costs on long files, measured on the real window
+// (offscreen, the raster engine) with files opened the way the application
+// opens them:
+//  - a full repaint of a 1920 x 960 window showing 16 channels of a
+//    ten-minute 44.1 kHz file, fully zoomed out and at a one-second zoom;
+//  - a playback tick on that window (readouts, selection layer,
+//    play-position line; 16 channels do not play, so the position stands),
+//    and on a 1920 x 960 window of a ten-minute stereo file while it plays
+//    through the silent clock output (the line moves every tick);
+//  - a full repaint of a single view of a one-hour channel, 1920 wide.
+// Each figure is the median of many runs, in milliseconds of main-thread time.
+//   window_bench [DIR]   (the test files are written to DIR, /tmp by default)
+#include "app/ZQQtWindowSide.h"
+#include "document/Termination.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "document/ZQDocumentController.h"
+#include "window/ZQWaveform.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <vector>
+
+using platform::Ref;
+
+namespace {
+
+// A long 16-bit file of a slow sweep with noise, written once and reused.
+std::string longFile(const std::string& dir, const char* name, int channels, long frames) {
+    const std::string path = dir + "/" + name;
+    struct stat st{};
+    const long long bytes = 44 + 2LL * channels * frames;
+    if (::stat(path.c_str(), &st) == 0 && st.st_size == bytes) return path;
+    std::printf("writing %s (%.0f MB)...\n", path.c_str(), bytes / 1e6);
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return "";
+    std::vector<short> block(static_cast<std::size_t>(channels) * 65536);
+    std::uint32_t seed = 1;
+    for (long at = 0; at < frames;) {
+        const long n = std::min<long>(65536, frames - at);
+        for (long k = 0; k < n; ++k)
+            for (int c = 0; c < channels; ++c) {
+                seed = seed * 1664525u + 1013904223u;
+                const double t = double(at + k);
+                const double v = 0.5 * std::sin(t * (0.001 + 0.0001 * c)) * std::sin(t * 1e-6) +
+                                 (double(seed >> 8) / 16777216.0 - 0.5) * 0.1;
+                block[static_cast<std::size_t>(k * channels + c)] = static_cast<short>(v * 32767);
+            }
+        sf_writef_short(f, block.data(), n);
+        at += n;
+    }
+    sf_close(f);
+    return path;
+}
+
+void spin(const std::function<bool()>& done) {
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+}
+
+Ref<ZQAudioFileDocument> openWindow(const std::string& path) {
+    ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(path, nullptr);
+    Ref<ZQAudioFileDocument> doc;
+    spin([&] {
+        for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+            if (auto* a = dynamic_cast<ZQAudioFileDocument*>(d.get()))
+                if (a->fileName() == path && a->audioFileDocumentTransportController()) {
+                    doc = Ref<ZQAudioFileDocument>::retain(a);
+                    return true;
+                }
+        return false;
+    });
+    return doc;
+}
+
+ZQWaveformDisplayController* displayOf(ZQAudioFileDocument* doc) {
+    return dynamic_cast<ZQWaveformDisplayController*>(doc->waveformDisplayController());
+}
+
+// Milliseconds of one tick: the readouts and the layers, then the repaints
+// of what changed, as the event loop delivers them.
+double ticks(ZQAudioFileDocument* doc, ZQWaveformDisplayController* c, std::uint64_t& traceRenders) {
+    auto renders = [&] {
+        std::uint64_t n = 0;
+        for (int i = 0; i < c->waveformCount(); ++i)
+            n += c->waveform(i)->traceRenders();
+        return n;
+    };
+    const std::uint64_t before = renders();
+    std::vector<double> ms;
+    for (int i = 0; i < 200; ++i) {
+        QThread::msleep(25);
+        QCoreApplication::processEvents(); // what arrived meanwhile is not the tick's
+        QElapsedTimer t;
+        t.start();
+        doc->updateNumericAndHMSDisplays(nullptr);
+        QCoreApplication::processEvents();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    traceRenders = renders() - before;
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Milliseconds for one full repaint of the window: every view's traces drawn
+// anew from its overview, then everything composited.
+double fullRepaint(ZQWaveformDisplayController* c, int runs) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        c->setWaveformsNeedDisplay(true);
+        QElapsedTimer t;
+        t.start();
+        c->window()->repaint();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    return median(ms);
+}
+
+void report(const char* what, double ms, double target) {
+    std::printf("%-62s %8.3f ms  (target <= %.1f ms)\n", what, ms, target);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("ZQ_AUDIO_OUTPUT", "null", 1);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("ZQBench");
+    QApplication::setApplicationName("WindowBench");
+    const std::string dir = argc > 1 ? argv[1] : "/tmp";
+    ZQQtWindowSide side;
+    setDocumentWindowSide(&side);
+
+    const long tenMinutes = 10L * 60 * 44100, oneHour = 60L * 60 * 44100;
+    const std::string sixteen = longFile(dir, "zq-bench-16ch-10min.wav", 16, tenMinutes);
+    const std::string stereo = longFile(dir, "zq-bench-2ch-10min.wav", 2, tenMinutes);
+    const std::string mono = longFile(dir, "zq-bench-1ch-1h.wav", 1, oneHour);
+    if (sixteen.empty() || stereo.empty() || mono.empty()) {
+        std::fprintf(stderr, "window_bench: cannot write the test files in %s\n", dir.c_str());
+        return 1;
+    }
+
+    {
+        Ref<ZQAudioFileDocument> doc = openWindow(sixteen);
+        ZQWaveformDisplayController* c = displayOf(doc.get());
+        c->window()->resize(1920, 960);
+        spin([&] { return c->window()->contentView()->width() == 1920; });
+        c->window()->repaint();
+        std::printf("16 channels of 10 minutes; views %d x %d\n", c->waveform(0)->width(), c->waveform(0)->height());
+        report("full repaint, 16 x 10 min, fully zoomed out", fullRepaint(c, 40), 8);
+        {
+            std::vector<double> ms;
+            for (int run = 0; run < 40; ++run) {
+                for (int i = 0; i < c->waveformCount(); ++i)
+                    c->waveform(i)->update(); // the views again, their traces kept
+                QElapsedTimer t;
+                t.start();
+                c->window()->repaint();
+                ms.push_back(t.nsecsElapsed() / 1e6);
+            }
+            report("  the same with the traces kept (compositing only)", median(ms), 8);
+        }
+        {
+            // Of which the overviews alone (every view's reduction from its summary).
+            std::vector<double> ms;
+            for (int run = 0; run < 40; ++run) {
+                QElapsedTimer t;
+                t.start();
+                for (int i = 0; i < c->waveformCount(); ++i)
+                    doc->updateWaveformStore(c->waveform(i));
+                ms.push_back(t.nsecsElapsed() / 1e6);
+            }
+            report("  the 16 overviews alone, on one core", median(ms), 8);
+        }
+        c->setHorizontalZoom(44100.0 / tenMinutes, true);
+        c->horizontalScrollScroller()->setValue(c->horizontalScrollScroller()->maximum() / 2);
+        report("full repaint, 16 x 10 min, one second in view", fullRepaint(c, 40), 8);
+        c->zoomOutEntirely();
+        c->window()->repaint();
+
+        c->waveform(3)->setSelection({ZQ::Num::Count(1000000ull), ZQ::Num::Count(9000000ull)});
+        std::uint64_t renders = 0;
+        report("tick, 16 x 10 min (readouts, layers, repaints)", ticks(doc.get(), c, renders), 1);
+        std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
+        doc->close();
+    }
+    {
+        Ref<ZQAudioFileDocument> doc = openWindow(stereo);
+        ZQWaveformDisplayController* c = displayOf(doc.get());
+        c->window()->resize(1920, 960);
+        spin([&] { return c->window()->contentView()->width() == 1920; });
+        c->window()->repaint();
+        c->waveform(0)->setSelection({ZQ::Num::Count(1000000ull), ZQ::Num::Count(9000000ull)});
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        spin([&] { return doc->presentPlaybackPosition() > 0; });
+        std::uint64_t renders = 0;
+        const std::uint64_t from = doc->presentPlaybackPosition();
+        report("playback tick, 2 x 10 min playing (line moving)", ticks(doc.get(), c, renders), 1);
+        std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
+        std::printf("%-62s %8.2f s\n", "  played meanwhile", double(doc->presentPlaybackPosition() - from) / 44100);
+        doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        doc->close();
+    }
+    {
+        Ref<ZQAudioFileDocument> doc = openWindow(mono);
+        ZQWaveformDisplayController* c = displayOf(doc.get());
+        c->window()->resize(1920 + 10, 400);
+        spin([&] { return c->window()->contentView()->width() == 1930; });
+        c->window()->repaint();
+        ZQWaveform* v = c->waveform(0);
+        std::printf("1 channel of one hour; view %d x %d\n", v->width(), v->height());
+        std::vector<double> ms;
+        for (int i = 0; i < 100; ++i) {
+            v->setNeedsDisplay();
+            QElapsedTimer t;
+            t.start();
+            v->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        report("repaint of one view, 1 h channel, fully zoomed out", median(ms), 1);
+        ms.clear();
+        for (int i = 0; i < 100; ++i) {
+            QElapsedTimer t;
+            t.start();
+            doc->updateWaveformStore(v);
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        report("  of which the overview", median(ms), 1);
+        doc->close();
+    }
+    spin([] { return ZQDocumentController::sharedDocumentController().documents().empty(); });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the closed windows
+    ZQ::terminateApplication();
+    setDocumentWindowSide(nullptr);
+    return 0;
+}
