@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds, and then runs the demo
-# ("run"), every test ("test"), or the open-path fuzzer for a number of
+# Installs what is missing, configures, builds, and then opens the demo
+# sound in the application ("run"; without a display, prints its
+# properties), every test ("test"), or the open-path fuzzer for a number of
 # seconds ("fuzz [SECONDS]", 120 by default; clang, in build-fuzz/).
 # Debian 12; run as root or a sudoer.
 #   ZQ_SANITIZE=1  build with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
@@ -10,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 action=${1:-run}
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev
-          libgtest-dev libbenchmark-dev sox)
+          libgtest-dev libbenchmark-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -39,7 +40,12 @@ cmake --build "$build" --parallel 2
 
 case "$action" in
 run)
-    "$build/bin/zqinfo" "$build/demo.wav"
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        "$build/bin/zqaudio" "$build/demo.wav"
+    else
+        echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): the demo sound's properties instead of its window."
+        "$build/bin/zqinfo" "$build/demo.wav"
+    fi
     ;;
 test)
     export QT_QPA_PLATFORM=offscreen
