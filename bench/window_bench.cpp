@@ -36,7 +36,7 @@ namespace {
 // A long 16-bit file of a slow sweep with noise, written once and reused.
 std::string longFile(const std::string& dir, const char* name, int channels, long frames) {
     const std::string path = dir + "/" + name;
-    struct stat st{};
+    struct stat st {};
     const long long bytes = 44 + 2LL * channels * frames;
     if (::stat(path.c_str(), &st) == 0 && st.st_size == bytes) return path;
     std::printf("writing %s (%.0f MB)...\n", path.c_str(), bytes / 1e6);

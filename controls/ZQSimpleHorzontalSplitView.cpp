@@ -38,10 +38,14 @@ void ZQSimpleHorzontalSplitView::setDividerColor(const QColor& colour) {
 void ZQSimpleHorzontalSplitView::addSubview(QWidget* view) {
     view->setParent(this);
     subviews_.push_back(view);
-    QObject::connect(view, &QObject::destroyed, this, [this, view] {
-        subviews_.erase(std::remove(subviews_.begin(), subviews_.end(), view), subviews_.end());
-    });
     view->show();
+}
+
+std::vector<QWidget*> ZQSimpleHorzontalSplitView::subviews() const {
+    std::vector<QWidget*> alive;
+    for (const QPointer<QWidget>& v : subviews_)
+        if (v) alive.push_back(v);
+    return alive;
 }
 
 bool ZQSimpleHorzontalSplitView::isOpaque() const {
@@ -50,6 +54,9 @@ bool ZQSimpleHorzontalSplitView::isOpaque() const {
 
 void ZQSimpleHorzontalSplitView::resizeSubviews() {
     const Frame f = frameOf(this);
+    subviews_.erase(
+        std::remove_if(subviews_.begin(), subviews_.end(), [](const QPointer<QWidget>& v) { return v.isNull(); }),
+        subviews_.end());
     const std::size_t n = subviews_.size();
     if (n == 0) {
         hide();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
@@ -21,7 +22,8 @@ public:
     void setDividerColor(const QColor& colour);
     // Adds `view` (made a child here) above the other subviews.
     void addSubview(QWidget* view);
-    const std::vector<QWidget*>& subviews() const { return subviews_; }
+    // The subviews still alive, in the order they were added.
+    std::vector<QWidget*> subviews() const;
     void resizeSubviews();
     bool isOpaque() const;
 
@@ -33,5 +35,5 @@ private:
     std::uint8_t dividerThickness_ = 1;
     QColor dividerColor_;
     bool drawsDivider_ = false;
-    std::vector<QWidget*> subviews_;
+    std::vector<QPointer<QWidget>> subviews_; // a deleted subview is passed over
 };

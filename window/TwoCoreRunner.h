@@ -14,7 +14,8 @@ void shareBetweenCores(std::uint64_t n, void* context, void (*part)(void*, std::
 
 // The same for a callable f(begin, end).
 template <class F> void runOnBothCores(std::uint64_t n, F& f) {
-    shareBetweenCores(n, &f, [](void* c, std::uint64_t begin, std::uint64_t end) { (*static_cast<F*>(c))(begin, end); });
+    shareBetweenCores(n, &f,
+                      [](void* c, std::uint64_t begin, std::uint64_t end) { (*static_cast<F*>(c))(begin, end); });
 }
 
 } // namespace ZQ
