@@ -1,10 +1,16 @@
 #include "app/ZQQtWindowSide.h"
 
+#include "app/RecentFiles.h"
+#include "app/ZQApplicationMenus.h"
+#include "document/ZQDocumentController.h"
+
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -63,9 +69,16 @@ void ZQQtWindowSide::showWindow(ZQAudioFileDocument* document, ZQWaveformDisplay
     }
     window->move(cascade_);
     cascade_ += QPoint(kCascadeStep, kCascadeStep);
+    ZQApplicationMenus::shared().install(window);
     window->show();
     window->raise();
     window->activateWindow();
+    // A new window is the frontmost: its document is the current one.
+    ZQDocumentController::sharedDocumentController().setCurrentDocument(document);
+    if (document->fileHasLoaded() && document->fileOpenError().empty()) {
+        ZQ::RecentFiles::noteOpened(QString::fromStdString(document->fileName()));
+        if (shown_) shown_(document);
+    }
 }
 
 void ZQQtWindowSide::closeWindow(ZQAudioFileDocument* document) {
@@ -104,4 +117,33 @@ ZQTransportBar* ZQQtWindowSide::createTransportBar(ZQAudioFileDocumentTransportC
     ZQDocumentWindow* window = c ? c->window() : nullptr;
     if (!window) return nullptr;
     return ZQTransportBarBox::create(controller, window);
+}
+
+bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::string& extension,
+                                  const std::string& proposedName, SavePanelDone done) {
+    ZQWaveformDisplayController* c = displayOf(document);
+    QWidget* parent = c ? c->window() : nullptr;
+    auto* dialog = new QFileDialog(parent, QStringLiteral("Export"));
+    dialog->setObjectName(QStringLiteral("exportDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    const QString ext = QString::fromStdString(extension);
+    dialog->setNameFilter(ext == QLatin1String("aif") ? QStringLiteral("AIFF audio file (*.aif *.aiff)")
+                                                      : QStringLiteral("WAV audio file (*.wav)"));
+    // The chosen name gets the format's extension.
+    dialog->setDefaultSuffix(ext);
+    dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + ext);
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result != QDialog::Accepted || chosen.isEmpty()) {
+            done(false, std::string(), std::string());
+            return;
+        }
+        const QFileInfo file(chosen.first());
+        done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString());
+    });
+    dialog->open();
+    return true;
 }

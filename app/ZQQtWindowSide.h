@@ -6,6 +6,7 @@
 #include "document/WindowSide.h"
 
 #include <QPoint>
+#include <functional>
 
 class ZQQtWindowSide final : public ZQDocumentWindowSide {
 public:
@@ -17,6 +18,11 @@ public:
                        const std::string& informativeText, std::function<void()> dismissed) override;
     double displayRefreshRate(ZQAudioFileDocument* document) override;
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) override;
+    bool runSavePanel(ZQAudioFileDocument* document, const std::string& extension, const std::string& proposedName,
+                      SavePanelDone done) override;
+
+    // Runs whenever a document's window has been shown with its samples.
+    void setDocumentShown(std::function<void(ZQAudioFileDocument*)> shown) { shown_ = std::move(shown); }
 
     // Where the next window's top-left corner goes.
     QPoint cascadePoint() const { return cascade_; }
@@ -24,4 +30,5 @@ public:
 private:
     QPoint cascade_{60, 60};
     bool cascadeFromScreen_ = false;
+    std::function<void(ZQAudioFileDocument*)> shown_;
 };

@@ -1,49 +1,20 @@
 // zqaudio [FILE...]: opens every named file in a document window of its own
 // (through the placeholder route and the open queue, as the desktop opens
-// documents); without a file, a dialog asks for some (cancel quits). When the
-// last window has closed, the application's termination runs in order and
-// the process ends; the tracking allocator's leak report is on.
+// documents); without a file, a small start window offers Open and the
+// recent files. Quit (the menu, the last window closing, SIGTERM or SIGINT)
+// runs the application's termination in order and ends the process; the
+// tracking allocator's leak report is on.
+#include "app/FileOpening.h"
+#include "app/ZQApplicationShell.h"
+#include "app/ZQAudioFilePropertiesPanel.h"
+#include "app/ZQAudioWaveformColorSelectionPanel.h"
 #include "app/ZQQtWindowSide.h"
-#include "core/allocator.h"
-#include "document/Termination.h"
-#include "document/ZQDocumentController.h"
-#include "platform/base/Values.h"
+#include "app/ZQStartWindow.h"
 
 #include <QApplication>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <cstdio>
-
-namespace {
-
-QStringList chooseFiles() {
-    return QFileDialog::getOpenFileNames(
-        nullptr, QStringLiteral("Open Audio Files"), QString(),
-        QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf "
-                       "*.WAV *.WAVE *.AIF *.AIFF *.AIFC *.SD2 *.CAF);;All files (*)"));
-}
-
-// Hands one file to the document system; says why when it cannot.
-bool open(const QString& file) {
-    const QFileInfo info(file);
-    if (!info.exists()) {
-        QMessageBox::warning(nullptr, QStringLiteral("The audio file could not be opened."),
-                             QStringLiteral("The file '%1' does not exist.").arg(file));
-        return false;
-    }
-    platform::Ref<platform::Error> error;
-    if (!ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(
-            info.absoluteFilePath().toStdString(), &error)) {
-        QMessageBox::warning(nullptr, QStringLiteral("The audio file could not be opened."),
-                             error ? QString::fromStdString(error->localizedDescription()) : file);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -51,34 +22,40 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("ZQ"));
     QApplication::setApplicationName(QStringLiteral("ZQAudio"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZQ Audio"));
-    // The application's delegate switches the leak report on.
-    ZQ::setReportOnExit(true);
+    QApplication::setApplicationVersion(QString::fromUtf8(ZQ::Application::version()));
+    ZQApplicationDelegate& delegate = ZQApplicationDelegate::shared();
+    delegate.init();
+    delegate.installSignalHandlers();
 
     ZQQtWindowSide side;
     setDocumentWindowSide(&side);
+    // The start window goes once a document is shown.
+    QPointer<ZQStartWindow> start;
+    side.setDocumentShown([&start](ZQAudioFileDocument*) {
+        if (start) start->close();
+    });
 
-    QStringList files = app.arguments().mid(1);
-    if (files.isEmpty()) files = chooseFiles();
-    int opening = 0;
-    for (const QString& f : files)
-        opening += open(f) ? 1 : 0;
-    if (opening == 0) {
-        ZQ::terminateApplication();
-        setDocumentWindowSide(nullptr);
-        return files.isEmpty() ? 0 : 1;
-    }
-
-    // Documents close with their windows; once the last is gone the
+    // Documents close with their windows; once the last window is gone the
     // application ends in the delegate's order.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [] {
-        ZQ::terminateApplication();
-        QCoreApplication::quit();
-    });
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [&delegate] { delegate.terminate(); });
+
+    int opening = 0;
+    for (const QString& f : app.arguments().mid(1))
+        opening += ZQ::FileOpening::openFile(f, nullptr) ? 1 : 0;
+    if (opening == 0) {
+        start = new ZQStartWindow;
+        start->show();
+    }
+
     const int status = app.exec();
+    delegate.terminate(); // when the loop ended some other way
     // Closed windows are deleted on a later turn of the loop, which quitting
     // ends: delete them now, so that nothing they hold outlives the process.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete start.data();
+    ZQAudioFilePropertiesPanelController::shutdown();
+    ZQAudioWaveformColorSelectionPanelController::shutdown();
     setDocumentWindowSide(nullptr);
     return status;
 }

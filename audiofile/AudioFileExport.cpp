@@ -90,12 +90,18 @@ private:
 
 } // namespace
 
-bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code) {
+bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,
+           std::string* reason) {
+    auto refuse = [reason](std::string why) {
+        if (reason) *reason = std::move(why);
+        return false;
+    };
     if (code != kInteger16 && code != kInteger32 && code != kFloat32) {
         std::printf("Unrecognized Format\n");
-        return false;
+        return refuse("The sample format is not one that can be written.");
     }
-    if (!store || !store->information() || !url || !url->isFileURL()) return false;
+    if (!store || !store->information() || !url || !url->isFileURL())
+        return refuse("The document has no samples to export.");
     const AudioFileInformationData& info = *store->information();
 
     // The file's format: the source's, with the chosen encoding.
@@ -112,7 +118,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     const std::int32_t channels = info.channelCount();
     if (channels != 1 && channels != 2) {
         std::printf("Unsupported channel count: %d\n", static_cast<int>(channels));
-        return false;
+        return refuse("Only mono and stereo documents can be exported; this document has " + std::to_string(channels) +
+                      " channels.");
     }
 
     const std::string destination = url->path();
@@ -123,7 +130,9 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
                             : audio::AudioFileWriter::create(temporary.path(), type, format, &file);
     if (e != audio::kNoErr) {
         printCode("Error creating audio file:", e);
-        return false;
+        if (temporary.path().empty())
+            return refuse("The folder cannot be written to: " + std::string(std::strerror(temporary.error())) + ".");
+        return refuse("The file could not be created (error " + std::to_string(e) + ").");
     }
     platform::Ref<audio::AudioFileWriter> writer = platform::Ref<audio::AudioFileWriter>::adopt(file);
 
@@ -131,7 +140,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     auto* list = static_cast<audio::AudioBufferList*>(allocateZeroed(sizeof(audio::AudioBufferList)));
     if (!list) {
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
-        return false;
+        return refuse("There is not enough memory to convert the samples.");
     }
     struct ListGuard {
         audio::AudioBufferList* list;
@@ -147,14 +156,15 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     if (length <= 0 || length > 0xFFFFFFFFll || !left || (channels == 2 && !right) ||
         store->channelSampleCount(0).v_ < std::uint64_t(length) ||
         (channels == 2 && store->channelSampleCount(1).v_ < std::uint64_t(length)))
-        return false;
+        return refuse(length > 0xFFFFFFFFll ? "The document is too long to be written in one file."
+                                            : "The document has no samples to export.");
     const auto frames = static_cast<std::uint64_t>(length);
     list->mNumberBuffers = static_cast<std::uint32_t>(channels);
     audio::AudioBuffer& b = list->mBuffers[0];
     b.mNumberChannels = static_cast<std::uint32_t>(channels);
     b.mDataByteSize = frames * static_cast<std::uint64_t>(channels) * bytesPerSample;
     b.mData = allocateZeroedArray(b.mDataByteSize);
-    if (!b.mData) return false;
+    if (!b.mData) return refuse("There is not enough memory to convert the samples.");
 
     const double* source[2] = {left, right};
     const std::uint64_t samples = frames * static_cast<std::uint64_t>(channels);
@@ -183,22 +193,28 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         }
     }
 
+    errno = 0;
     e = writer->write(static_cast<std::uint32_t>(frames), b.mData);
     if (e != audio::kNoErr) {
+        const int why = errno;
         std::printf("Error writing audio data:%d\n", static_cast<int>(e));
-        return false;
+        return refuse("The samples could not be written: " +
+                      std::string(why ? std::strerror(why) : "the disk may be full") + ".");
     }
     std::printf("Audio data is good: imp_continues...\n");
     // The record answers false, which as a status is 0: nothing to report.
     if (const int copied = static_cast<int>(info.copyPropertiesTo(writer.get())); copied != 0) {
         std::printf("Error writing audio file properties: %d\n", copied);
-        return false;
+        return refuse("The file's properties could not be written.");
     }
+    errno = 0;
     e = writer->close();
     if (e == audio::kNoErr && !temporary.moveTo(destination)) e = audio::kAudioFilePermissionsError;
     if (e != audio::kNoErr) {
+        const int why = errno;
         std::printf("Error writing audio file:%d\n", static_cast<int>(e));
-        return false;
+        return refuse(
+            "The file could not be completed: " + std::string(why ? std::strerror(why) : "the disk may be full") + ".");
     }
     return true;
 }

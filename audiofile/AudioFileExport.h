@@ -10,6 +10,7 @@
 #include "platform/base/AudioTypes.h"
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 class URL;
@@ -26,7 +27,10 @@ inline constexpr int kInteger16 = 102;
 inline constexpr int kInteger32 = 104;
 inline constexpr int kFloat32 = 201;
 
-bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code);
+// False when nothing was written; `reason`, when given, then says why in
+// words for the user.
+bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code,
+           std::string* reason = nullptr);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).

@@ -10,13 +10,20 @@
 
 namespace ZQ {
 
-bool applicationShouldTerminate() {
+bool applicationShouldTerminate(const std::function<void(TerminationStep)>& afterStep) {
     static std::recursive_mutex delegate;
     std::lock_guard<std::recursive_mutex> g(delegate);
+    auto done = [&afterStep](TerminationStep s) {
+        if (afterStep) afterStep(s);
+    };
     ZQAudioFileOpenOperation::applicationWillTerminate();
+    done(TerminationStep::OpensStopped);
     ZQASThreadManager::applicationWillTerminate();
+    done(TerminationStep::StreamThreadsTold);
     AudioStream::OutputStream::releaseRegistry();
+    done(TerminationStep::StreamRegistryEmptied);
     ZQAudioStreamOutputStreamController::applicationWillTerminate();
+    done(TerminationStep::StreamControllerEnded);
     return true;
 }
 

@@ -5,10 +5,15 @@
 // its own stream. Main thread; used by the tools now and the application.
 #pragma once
 
+#include <functional>
+
 namespace ZQ {
 
+// The termination steps, as `afterStep` hears of them.
+enum class TerminationStep { OpensStopped = 1, StreamThreadsTold, StreamRegistryEmptied, StreamControllerEnded };
+
 // The delegate's should-terminate steps; the answer is always "now".
-bool applicationShouldTerminate();
+bool applicationShouldTerminate(const std::function<void(TerminationStep)>& afterStep = {});
 // What the platform does next: posts the will-terminate notification.
 void postApplicationWillTerminate();
 // Both, in order.

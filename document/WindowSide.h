@@ -6,6 +6,7 @@
 // Called on the main thread unless noted.
 #pragma once
 
+#include "document/MenuItem.h"
 #include "platform/base/Object.h"
 
 #include <cstdint>
@@ -35,6 +36,11 @@ public:
     virtual void paste(platform::Object* sender) = 0;
     virtual void delete_(platform::Object* sender) = 0;
     virtual void duplicate(platform::Object* sender) = 0;
+    // Whether the Edit item's command may run now; none by default.
+    virtual bool validateMenuItem(const ZQMenuItem* item) {
+        (void)item;
+        return false;
+    }
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 };
 
@@ -75,6 +81,16 @@ public:
     // The transport bar for a controller whose document has a window (+1), or
     // null.
     virtual ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) = 0;
+    // Shows a save dialog on the document's window proposing `proposedName`
+    // with `extension`; `done` runs once, with the chosen folder and file
+    // path, or with accepted false when cancelled. False (and `done` never
+    // runs) when no dialog can be shown, as without windows.
+    using SavePanelDone = std::function<void(bool accepted, const std::string& directory, const std::string& file)>;
+    virtual bool runSavePanel(ZQAudioFileDocument* document, const std::string& extension,
+                              const std::string& proposedName, SavePanelDone done) {
+        (void)document, (void)extension, (void)proposedName, (void)done;
+        return false;
+    }
 
 protected:
     ~ZQDocumentWindowSide() = default;

@@ -1,5 +1,6 @@
 #include "document/ZQAudioFileDocument.h"
 
+#include "audiofile/AudioFileExport.h"
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
@@ -358,6 +359,121 @@ ZQAudioFileDocumentTransportCommandReceiver* ZQAudioFileDocument::audioFileDocum
 void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
     // No monitor: this arrives from stream threads while they render.
     if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(sender);
+}
+
+bool ZQAudioFileDocument::validateMenuItem(const ZQMenuItem* item) {
+    if (!item) return false;
+    if (item->action && isConvertAction(*item->action)) return true;
+    Ref<ZQWaveformDisplayControllerBase> c = display();
+    return c ? c->validateMenuItem(item) : false;
+}
+
+// Export.
+
+namespace {
+struct ConvertFormat {
+    ZQAction action;
+    int code;
+    platform::audio::FourCharCode type;
+};
+constexpr ConvertFormat kConvertFormats[] = {
+    {ZQAction::ConvertWave16Integer, ZQ::AudioFileExport::kInteger16, platform::audio::kAudioFileWAVEType},
+    {ZQAction::ConvertWave32Integer, ZQ::AudioFileExport::kInteger32, platform::audio::kAudioFileWAVEType},
+    {ZQAction::ConvertWave32Float, ZQ::AudioFileExport::kFloat32, platform::audio::kAudioFileWAVEType},
+    {ZQAction::ConvertAiff16Integer, ZQ::AudioFileExport::kInteger16, platform::audio::kAudioFileAIFFType},
+    {ZQAction::ConvertAiff32Integer, ZQ::AudioFileExport::kInteger32, platform::audio::kAudioFileAIFFType},
+};
+
+// The last path component of `path`.
+std::string lastComponent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    const std::size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+} // namespace
+
+void ZQAudioFileDocument::performConvert(ZQAction action) {
+    for (const ConvertFormat& f : kConvertFormats) {
+        if (f.action != action) continue;
+        if (!platform::Thread::isMainThread()) {
+            Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+            platform::performOnMainThread([self, action] { self->performConvert(action); });
+            return;
+        }
+        runConvertPanel(f.code, f.type);
+        return;
+    }
+}
+
+void ZQAudioFileDocument::perform_convert_Aiff_16_Integer(platform::Object*) {
+    performConvert(ZQAction::ConvertAiff16Integer);
+}
+void ZQAudioFileDocument::perform_convert_Aiff_32_Integer(platform::Object*) {
+    performConvert(ZQAction::ConvertAiff32Integer);
+}
+void ZQAudioFileDocument::perform_convert_Wave_16_Integer(platform::Object*) {
+    performConvert(ZQAction::ConvertWave16Integer);
+}
+void ZQAudioFileDocument::perform_convert_Wave_32_Integer(platform::Object*) {
+    performConvert(ZQAction::ConvertWave32Integer);
+}
+void ZQAudioFileDocument::perform_convert_Wave_32_Float(platform::Object*) {
+    performConvert(ZQAction::ConvertWave32Float);
+}
+
+void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type) {
+    ZQDocumentWindowSide* side = documentWindowSide();
+    const std::string extension = type == platform::audio::kAudioFileAIFFType ? "aif" : "wav";
+    // The document's name without its folder and extension.
+    std::string proposed;
+    if (Ref<platform::URL> url = fileURL()) {
+        proposed = url->lastPathComponent();
+        bool hasExtension = false;
+        const std::string ext = url->pathExtension(&hasExtension);
+        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
+    }
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    auto done = [self, code, type](bool accepted, const std::string& directory, const std::string& file) {
+        self->savePanelDidEnd(accepted, directory, file, code, type);
+    };
+    if (!side || !side->runSavePanel(this, extension, proposed, done)) std::printf("Error creating save panel\n");
+}
+
+void ZQAudioFileDocument::savePanelDidEnd(bool accepted, const std::string& directory, const std::string& file,
+                                          int code, platform::audio::FourCharCode type) {
+    if (!accepted) return;
+    std::string reason;
+    if (exportAudioFileDataTo(directory, file, code, type, &reason) || reason.empty()) return;
+    if (ZQDocumentWindowSide* side = documentWindowSide())
+        side->runAlertSheet(this, "The audio file could not be exported.", "Ok", reason, nullptr);
+}
+
+bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
+                                                platform::audio::FourCharCode type, std::string* reason) {
+    {
+        Guard g(monitor());
+        if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
+    }
+    if (directory.empty() || name.empty()) {
+        std::printf("Export: Invalid argument\n");
+        if (reason) *reason = "No file was chosen.";
+        return false;
+    }
+    Guard g(monitor());
+    const std::string component = lastComponent(name);
+    if (component.empty() || component == "/") return false;
+    const std::string path = directory.back() == '/' ? directory + component : directory + "/" + component;
+    Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+    if (!url || url->path().empty()) return false;
+    bool known = false;
+    for (const ConvertFormat& f : kConvertFormats)
+        known = known || (f.code == code && f.type == type);
+    if (!known) return false;
+    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason)) return true;
+    std::printf("Write failed\n");
+    return false;
 }
 
 ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {

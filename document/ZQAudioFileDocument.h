@@ -17,6 +17,7 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
+#include "document/MenuItem.h"
 #include "document/WindowSide.h"
 #include "platform/base/Values.h"
 #include "playback/PlaybackDocument.h"
@@ -106,6 +107,29 @@ public:
     void paste(platform::Object* sender);      // †
     void delete_(platform::Object* sender);    // †
     void duplicate(platform::Object* sender);  // †
+    // Enabling: the five export formats always; everything else as the
+    // display controller decides (disabled without one, or without an item).
+    bool validateMenuItem(const ZQMenuItem* item);
+
+    // Export. Each format's action shows the save dialog on the document's
+    // window (handed to the main thread when called elsewhere).
+    void perform_convert_Aiff_16_Integer(platform::Object* sender);
+    void perform_convert_Aiff_32_Integer(platform::Object* sender);
+    void perform_convert_Wave_16_Integer(platform::Object* sender);
+    void perform_convert_Wave_32_Integer(platform::Object* sender);
+    void perform_convert_Wave_32_Float(platform::Object* sender);
+    // The action of a convert item (none for any other action).
+    void performConvert(ZQAction action);
+    void runConvertPanel(int code, platform::audio::FourCharCode type);
+    // The end of the dialog: nothing when cancelled, else the export, whose
+    // failure is shown in an alert on the window.
+    void savePanelDidEnd(bool accepted, const std::string& directory, const std::string& file, int code,
+                         platform::audio::FourCharCode type);
+    // Stops playback and writes the samples to directory/name; false (with
+    // why, for the user, in `reason`) when nothing was written. An existing
+    // file there is replaced only by a complete new one.
+    bool exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
+                               platform::audio::FourCharCode type, std::string* reason = nullptr);
     void updateNumericAndHMSDisplays(platform::Object* sender);
     ZQAudioFileDocumentTransportController* audioFileDocumentTransportController() const;
     ZQAudioFileDocumentTransportCommandReceiver* audioFileDocumentTransportCommandReceiver();

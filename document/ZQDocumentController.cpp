@@ -1,6 +1,8 @@
 #include "document/ZQDocumentController.h"
 
+#include "document/MenuItem.h"
 #include "document/ZQAudioFileDocumentAtPath.h"
+#include "platform/base/Notifications.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,22 +14,32 @@ ZQDocumentController& ZQDocumentController::sharedDocumentController() {
     return *shared;
 }
 
+void commandStateMayHaveChanged() {
+    platform::NotificationCenter::defaultCenter().post(kCommandStateMayHaveChangedNotification);
+}
+
 void ZQDocumentController::addDocument(platform::Object* document) {
     if (!document) return;
-    std::lock_guard<std::mutex> g(mutex_);
-    for (auto& d : documents_)
-        if (d.get() == document) return;
-    documents_.push_back(Ref<platform::Object>::retain(document));
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        for (auto& d : documents_)
+            if (d.get() == document) return;
+        documents_.push_back(Ref<platform::Object>::retain(document));
+    }
+    commandStateMayHaveChanged();
 }
 
 void ZQDocumentController::removeDocument(platform::Object* document) {
     Ref<platform::Object> last; // released outside the lock
-    std::lock_guard<std::mutex> g(mutex_);
-    auto it = std::find_if(documents_.begin(), documents_.end(), [&](auto& d) { return d.get() == document; });
-    if (it == documents_.end()) return;
-    last = *it;
-    documents_.erase(it);
-    if (current_.get() == document) current_ = Ref<platform::Object>();
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        auto it = std::find_if(documents_.begin(), documents_.end(), [&](auto& d) { return d.get() == document; });
+        if (it == documents_.end()) return;
+        last = *it;
+        documents_.erase(it);
+        if (current_.get() == document) current_ = Ref<platform::Object>();
+    }
+    commandStateMayHaveChanged();
 }
 
 std::vector<Ref<platform::Object>> ZQDocumentController::documents() const {
@@ -41,8 +53,13 @@ bool ZQDocumentController::containsDocument(const platform::Object* document) co
 }
 
 void ZQDocumentController::setCurrentDocument(platform::Object* document) {
-    std::lock_guard<std::mutex> g(mutex_);
-    current_ = Ref<platform::Object>::retain(document);
+    Ref<platform::Object> previous = Ref<platform::Object>::retain(document); // released outside the lock
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (current_.get() == document) return;
+        std::swap(current_, previous);
+    }
+    commandStateMayHaveChanged();
 }
 
 Ref<platform::Object> ZQDocumentController::currentDocument() const {

@@ -174,7 +174,10 @@ void ZQTransportBarBox::apply(TransportButton b) {
         enabled = enabled_[static_cast<std::size_t>(at(b))];
     }
     if (w->state() != on) w->setState(on);
-    if (w->isEnabled() != enabled) w->setEnabled(enabled);
+    if (w->isEnabled() != enabled) {
+        w->setEnabled(enabled);
+        commandStateMayHaveChanged(); // the Transport menu follows the buttons
+    }
 }
 
 ZQTransportButton* ZQTransportBarBox::widget(TransportButton b) const {

@@ -275,10 +275,9 @@ const SampleSelection& ZQWaveform::selection() {
 }
 
 void ZQWaveform::setSelection(const SampleSelection& selection) {
-    {
-        Guard g(lock_);
-        waveformSelectionData_.set(selection);
-    }
+    // Not under the view's lock: the change is reported to the controller,
+    // which locks itself and then every view (the controller's order).
+    waveformSelectionData_.set(selection);
     if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick(); // redraws what changed
 }
 
@@ -287,7 +286,6 @@ std::uint64_t ZQWaveform::selectionLength() {
 }
 
 void ZQWaveform::selectionDidChange() {
-    Guard g(lock_);
     if (waveformDisplayController_) waveformDisplayController_->selectionDidChange(this);
 }
 
@@ -393,9 +391,12 @@ void ZQWaveform::imp_waveformCacheIsPrepared() {
 }
 
 void ZQWaveform::zoomSettingsHaveChanged() {
-    Guard g(lock_);
-    if (!isReadyToDraw_) return;
-    setNeedsDisplay();
+    {
+        Guard g(lock_);
+        if (!isReadyToDraw_) return;
+        setNeedsDisplay();
+    }
+    // The controller locks itself before any view: never called under ours.
     if (waveformDisplayController_) {
         waveformDisplayController_->zoomSettingsHaveChanged();
         waveformDisplayController_->updatePercentageDisplays(zoomSettings_.representedVerticalZoom.v_);
@@ -490,12 +491,14 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
         // The window's other views that need it are drawn meanwhile, on both
         // cores (each under its own lock, which this view must not hold now).
         if (waveformDisplayController_) waveformDisplayController_->prepareOverviews();
-        Guard g(lock_);
-        if (needsTraces()) {
-            prepareToRebuild();
-            rebuildTraces(true);
-            finishRebuild();
+        {
+            Guard g(lock_);
+            if (needsTraces()) {
+                prepareToRebuild();
+                rebuildTraces(true);
+            }
         }
+        finishRebuild(); // tells the controller, so not under the view's lock
         if (!tracesValid_ || traces_.size() != size()) {
             painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
             return;

@@ -336,6 +336,26 @@ void ZQWaveformDisplayController::selectionDidChange(ZQWaveform* sender) {
     const SampleSelection s = sender->selection();
     forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
     if (document_) udpateCurrentSelectionDisplay(currentSelectionDisplay_);
+    commandStateMayHaveChanged();
+}
+
+bool ZQWaveformDisplayController::validateMenuItem(const ZQMenuItem* item) {
+    Guard g(monitor());
+    if (!item || !item->action) return false;
+    ZQWaveform* first = waveform(0);
+    switch (*item->action) {
+    case ZQAction::SelectAll:
+        return first != nullptr;
+    case ZQAction::SelectNone:
+    case ZQAction::Cut:
+    case ZQAction::Copy:
+    case ZQAction::Delete:
+    case ZQAction::Duplicate:
+        return first && first->selectionLength() != 0;
+    default:
+        // Paste waits for a clipboard of samples.
+        return false;
+    }
 }
 
 void ZQWaveformDisplayController::udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display) {

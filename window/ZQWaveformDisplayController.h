@@ -41,6 +41,7 @@ public:
     explicit ZQDocumentWindow(ZQWaveformDisplayController* controller);
     // The content view, where every frame of the window is placed.
     QWidget* contentView() const { return centralWidget(); }
+    ZQWaveformDisplayController* controller() const { return controller_; }
     // Closes without asking the document (the document is closing).
     void closeForDocument();
 
@@ -79,6 +80,7 @@ public:
     void paste(platform::Object*) override {}
     void delete_(platform::Object*) override {}
     void duplicate(platform::Object*) override {}
+    bool validateMenuItem(const ZQMenuItem* item) override;
 
     ZQDocumentWindow* window() const { return window_; }
     platform::Ref<ZQAudioFileDocument> document() const;

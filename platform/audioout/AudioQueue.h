@@ -105,4 +105,7 @@ private:
     Impl* impl_;
 };
 
+// The version text of the audio output library in use.
+const char* audioOutputLibraryVersion();
+
 } // namespace platform::audio

@@ -1,5 +1,6 @@
 // The real output device through PortAudio (the one file that includes it).
 #include "platform/audioout/AudioDevice.h"
+#include "platform/audioout/AudioQueue.h"
 
 #include <fcntl.h>
 #include <mutex>
@@ -114,6 +115,10 @@ std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, u
     auto device = std::make_unique<PortAudioDevice>(client, channels);
     if (!device->open(rate, error)) return nullptr;
     return device;
+}
+
+const char* audioOutputLibraryVersion() {
+    return Pa_GetVersionText();
 }
 
 } // namespace platform::audio

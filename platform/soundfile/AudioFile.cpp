@@ -398,3 +398,11 @@ OSStatus AudioFile::seek(std::int64_t frame) {
 }
 
 } // namespace platform::audio
+
+namespace platform::audio {
+
+const char* soundFileLibraryVersion() {
+    return sf_version_string();
+}
+
+} // namespace platform::audio

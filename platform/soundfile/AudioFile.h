@@ -119,4 +119,7 @@ private:
     std::vector<Cue> cues_;
 };
 
+// The version text of the sound file library in use.
+const char* soundFileLibraryVersion();
+
 } // namespace platform::audio

@@ -1,0 +1,310 @@
+#include "app/ZQApplicationMenus.h"
+
+#include "app/FileOpening.h"
+#include "app/RecentFiles.h"
+#include "app/ZQApplicationShell.h"
+#include "app/ZQAudioFilePropertiesPanel.h"
+#include "controls/ZQTransportButton.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "document/ZQDocumentController.h"
+#include "platform/base/Notifications.h"
+#include "window/ZQTransportBarBox.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <atomic>
+
+using platform::Ref;
+
+namespace {
+
+std::atomic<bool> refreshRequested{false};
+
+Ref<ZQAudioFileDocument> current() {
+    return ZQApplicationDispatchCenter::currentAudioDocument();
+}
+
+ZQDocumentWindow* windowOf(ZQAudioFileDocument* doc) {
+    auto* c = doc ? dynamic_cast<ZQWaveformDisplayController*>(doc->waveformDisplayController()) : nullptr;
+    return c ? c->window() : nullptr;
+}
+
+ZQTransportBarBox* barOf(ZQAudioFileDocument* doc) {
+    ZQAudioFileDocumentTransportController* t = doc ? doc->audioFileDocumentTransportController() : nullptr;
+    return t ? dynamic_cast<ZQTransportBarBox*>(t->transportBar()) : nullptr;
+}
+
+bool validate(ZQAction action) {
+    const ZQMenuItem item{action};
+    return ZQApplicationDispatchCenter::shared().validateMenuItem(&item);
+}
+
+// Edit items are the document's own (through its display controller).
+bool validateForDocument(ZQAction action) {
+    const ZQMenuItem item{action};
+    Ref<ZQAudioFileDocument> d = current();
+    return d && d->validateMenuItem(&item);
+}
+
+bool transportEnabled(TransportButton b) {
+    // What the button shows (and what a press of it checks).
+    ZQTransportBarBox* bar = barOf(current().get());
+    ZQTransportButton* w = bar ? bar->widget(b) : nullptr;
+    return w && w->isEnabled();
+}
+
+void pressTransport(TransportButton b) {
+    if (ZQTransportBarBox* bar = barOf(current().get()))
+        if (ZQTransportButton* w = bar->widget(b)) w->performClick();
+}
+
+// The document of the active window becomes the current document; panels
+// and dialogs leave it as it is, the start window has none.
+void followActiveWindow() {
+    QWidget* active = QApplication::activeWindow();
+    if (!active) return;
+    if (auto* w = dynamic_cast<ZQDocumentWindow*>(active)) {
+        if (ZQWaveformDisplayController* c = w->controller())
+            ZQDocumentController::sharedDocumentController().setCurrentDocument(c->document().get());
+    } else if (!active->windowFlags().testFlag(Qt::Tool) && !active->parentWidget() &&
+               active->property("zqStartWindow").toBool()) {
+        ZQDocumentController::sharedDocumentController().setCurrentDocument(nullptr);
+    }
+}
+
+} // namespace
+
+ZQApplicationMenus& ZQApplicationMenus::shared() {
+    static ZQApplicationMenus* menus = new ZQApplicationMenus; // for the whole process
+    return *menus;
+}
+
+ZQApplicationMenus::ZQApplicationMenus() {
+    open_ = [](const QString& file, QWidget* parent) { ZQ::FileOpening::openFile(file, parent); };
+    connect(qApp, &QApplication::focusChanged, this, [this] {
+        followActiveWindow();
+        scheduleRefresh();
+    });
+    platform::NotificationCenter::defaultCenter().addObserver(this, kCommandStateMayHaveChangedNotification,
+                                                              [this](const platform::Notification&) {
+                                                                  scheduleRefresh();
+                                                              });
+}
+
+void ZQApplicationMenus::scheduleRefresh() {
+    if (refreshRequested.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshRequested = false;
+            followActiveWindow();
+            refresh();
+        },
+        Qt::QueuedConnection);
+}
+
+void ZQApplicationMenus::refresh() {
+    std::erase_if(items_, [](const Item& i) { return i.action.isNull(); });
+    for (Item& i : items_) {
+        const bool on = i.enabled();
+        if (i.action->isEnabled() != on) i.action->setEnabled(on);
+    }
+}
+
+QAction* ZQApplicationMenus::add(QMenu* menu, const char* name, const QString& title, const QKeySequence& keys,
+                                 std::function<bool()> enabled, std::function<void()> run) {
+    auto* action = new QAction(title, menu);
+    action->setObjectName(QString::fromUtf8(name));
+    if (!keys.isEmpty()) {
+        action->setShortcut(keys);
+        // Each window has its own bar: its keys act in that window only.
+        action->setShortcutContext(Qt::WindowShortcut);
+        if (installing_) installing_->addAction(action);
+    }
+    menu->addAction(action);
+    // The rule is asked again at the moment of running: a command never runs
+    // where its item would be disabled.
+    connect(action, &QAction::triggered, menu, [enabled, run] {
+        if (enabled()) run();
+    });
+    action->setEnabled(enabled());
+    items_.push_back({action, std::move(enabled)});
+    return action;
+}
+
+void ZQApplicationMenus::install(QMainWindow* window) {
+    if (!window || window->property("zqMenusInstalled").toBool()) return;
+    window->setProperty("zqMenusInstalled", true);
+    installing_ = window;
+    QMenuBar* bar = window->menuBar();
+    auto always = [] { return true; };
+    QPointer<QMainWindow> w = window;
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    add(file, "open", QStringLiteral("&Open\u2026"), QKeySequence(Qt::CTRL | Qt::Key_O), always,
+        [w] { ZQ::FileOpening::runOpenDialog(w); });
+    QMenu* recent = file->addMenu(QStringLiteral("Open &Recent"));
+    recent->setObjectName(QStringLiteral("openRecent"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent, w] { fillRecentMenu(recent, w); });
+    fillRecentMenu(recent, window);
+    file->addSeparator();
+    add(file, "close", QStringLiteral("&Close"), QKeySequence(Qt::CTRL | Qt::Key_W), always, [w] {
+        if (w) w->close();
+    });
+    QMenu* exportMenu = file->addMenu(QStringLiteral("&Export as"));
+    exportMenu->setObjectName(QStringLiteral("exportAs"));
+    const struct {
+        const char* name;
+        const char* title;
+        ZQAction action;
+    } kFormats[] = {
+        {"exportWave16", "WAV, 16-bit integer\u2026", ZQAction::ConvertWave16Integer},
+        {"exportWave32", "WAV, 32-bit integer\u2026", ZQAction::ConvertWave32Integer},
+        {"exportWaveFloat", "WAV, 32-bit float\u2026", ZQAction::ConvertWave32Float},
+        {"exportAiff16", "AIFF, 16-bit integer\u2026", ZQAction::ConvertAiff16Integer},
+        {"exportAiff32", "AIFF, 32-bit integer\u2026", ZQAction::ConvertAiff32Integer},
+    };
+    for (const auto& f : kFormats) {
+        const ZQAction a = f.action;
+        add(exportMenu, f.name, QString::fromUtf8(f.title), {}, [a] { return validate(a); },
+            [a] { ZQApplicationDispatchCenter::shared().perform_convert(a); });
+    }
+    add(file, "properties", QStringLiteral("&Properties"), QKeySequence(Qt::CTRL | Qt::Key_I), always,
+        [] { ZQAudioFilePropertiesPanelController::showPanel(); });
+    file->addSeparator();
+    QAction* quit = add(file, "quit", QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), always,
+                        [] { ZQApplicationDelegate::shared().terminate(); });
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    add(edit, "selectAll", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A),
+        [] { return validateForDocument(ZQAction::SelectAll); }, [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->selectAll(nullptr);
+        });
+    add(edit, "selectNone", QStringLiteral("Select &None"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A),
+        [] { return validateForDocument(ZQAction::SelectNone); }, [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->selectNone(nullptr);
+        });
+    edit->addSeparator();
+    add(edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+        [] { return validate(ZQAction::Duplicate); }, [] { ZQApplicationDispatchCenter::shared().duplicate(nullptr); });
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    add(view, "zoomIn", QStringLiteral("Zoom &In"), QKeySequence(Qt::CTRL | Qt::Key_Plus), always,
+        [] { ZQWaveformZoomMessageReceiver::zoomIn(); });
+    // Ctrl+= is Ctrl++ without Shift on most layouts.
+    if (QAction* a = window->findChild<QAction*>(QStringLiteral("zoomIn")))
+        a->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    add(view, "zoomOut", QStringLiteral("Zoom &Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), always,
+        [] { ZQWaveformZoomMessageReceiver::zoomOut(); });
+    add(view, "amplitudeIn", QStringLiteral("&Amplitude In"), QKeySequence(Qt::CTRL | Qt::Key_Up), always,
+        [] { ZQWaveformZoomMessageReceiver::zoomAmplitudeIn(); });
+    add(view, "amplitudeOut", QStringLiteral("A&mplitude Out"), QKeySequence(Qt::CTRL | Qt::Key_Down), always,
+        [] { ZQWaveformZoomMessageReceiver::zoomAmplitudeOut(); });
+    add(view, "zoomOutEntirely", QStringLiteral("Zoom Out &Entirely"), QKeySequence(Qt::CTRL | Qt::Key_0), always,
+        [] { ZQWaveformZoomMessageReceiver::zoomOutEntirely(); });
+    view->addSeparator();
+    add(view, "waveformColours", QStringLiteral("Waveform &Colours\u2026"), {},
+        [] { return validate(ZQAction::ShowWaveformColorPanel); },
+        [] { ZQApplicationDispatchCenter::shared().perform_showWaveformColorPanel(); });
+
+    // The transport keys belong to the window's transport bar; the items
+    // show them (after the tab) and do what its buttons do.
+    QMenu* transport = bar->addMenu(QStringLiteral("&Transport"));
+    const struct {
+        const char* name;
+        const char* title;
+        TransportButton button;
+    } kTransport[] = {
+        {"record", "Record\tR", TransportButton::Record},
+        {"play", "Play\tSpace", TransportButton::Play},
+        {"pause", "Pause\t,", TransportButton::Pause},
+        {"stop", "Stop\tSpace", TransportButton::Stop},
+        {"gotoStart", "Go to Start\t0", TransportButton::GotoStart},
+        {"back", "Back One Second\t<", TransportButton::Back},
+        {"forward", "Forward One Second\t>", TransportButton::Forward},
+        {"gotoEnd", "Go to End\tE", TransportButton::GotoEnd},
+    };
+    for (const auto& t : kTransport) {
+        const TransportButton b = t.button;
+        add(transport, t.name, QString::fromUtf8(t.title), {}, [b] { return transportEnabled(b); },
+            [b] { pressTransport(b); });
+    }
+    transport->addSeparator();
+    add(transport, "home", QStringLiteral("Start"), QKeySequence(Qt::Key_Home),
+        [] { return transportEnabled(TransportButton::GotoStart); }, [] { pressTransport(TransportButton::GotoStart); });
+    add(transport, "end", QStringLiteral("End"), QKeySequence(Qt::Key_End),
+        [] { return transportEnabled(TransportButton::GotoEnd); }, [] { pressTransport(TransportButton::GotoEnd); });
+
+    QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
+    windows->setObjectName(QStringLiteral("windowMenu"));
+    connect(windows, &QMenu::aboutToShow, this, [this, windows] { fillWindowMenu(windows); });
+    fillWindowMenu(windows);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    add(help, "visitOnline", QStringLiteral("ZQ Audio on the &Web"), {}, [] { return validate(ZQAction::VisitOnline); },
+        [] { ZQApplicationDispatchCenter::shared().perform_VisitZanquorOnline(); });
+    QAction* about = add(help, "about", QStringLiteral("&About ZQ Audio"), {}, always, [w] {
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About ZQ Audio"),
+                                    QString::fromStdString(ZQ::Application::aboutText()), QMessageBox::Ok, w);
+        box->setObjectName(QStringLiteral("aboutBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+    });
+    about->setMenuRole(QAction::AboutRole);
+
+    installing_ = nullptr;
+    for (QMenu* m : {file, edit, view, transport, windows, help, exportMenu})
+        connect(m, &QMenu::aboutToShow, this, [this] {
+            followActiveWindow();
+            refresh();
+        });
+}
+
+void ZQApplicationMenus::fillRecentMenu(QMenu* menu, QWidget* window) {
+    menu->clear();
+    const QStringList files = ZQ::RecentFiles::files();
+    QPointer<QWidget> w = window;
+    for (const QString& f : files) {
+        QAction* a = menu->addAction(QFileInfo(f).fileName());
+        a->setToolTip(f);
+        a->setData(f);
+        connect(a, &QAction::triggered, this, [this, f, w] {
+            if (open_) open_(f, w);
+        });
+    }
+    if (!files.isEmpty()) menu->addSeparator();
+    QAction* clear = menu->addAction(QStringLiteral("Clear Menu"));
+    clear->setObjectName(QStringLiteral("clearRecent"));
+    clear->setEnabled(!files.isEmpty());
+    connect(clear, &QAction::triggered, this, [] { ZQ::RecentFiles::clear(); });
+}
+
+void ZQApplicationMenus::fillWindowMenu(QMenu* menu) {
+    menu->clear();
+    QWidget* active = QApplication::activeWindow();
+    bool any = false;
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents()) {
+        auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get());
+        QPointer<ZQDocumentWindow> w = windowOf(doc);
+        if (!w || !w->isVisible()) continue;
+        any = true;
+        QAction* a = menu->addAction(w->windowTitle());
+        a->setCheckable(true);
+        a->setChecked(w == active);
+        connect(a, &QAction::triggered, this, [w] {
+            if (!w) return;
+            if (w->isMinimized()) w->showNormal();
+            w->raise();
+            w->activateWindow();
+        });
+    }
+    if (!any) menu->addAction(QStringLiteral("No Documents"))->setEnabled(false);
+}

@@ -1,0 +1,51 @@
+// The menu bar of every window of the application (document windows and the
+// start window): File, Edit, View, Transport, Window, Help. Commands go
+// through the dispatch centre, the zoom receiver and the current document;
+// each item is enabled by the same rule that its command checks before it
+// runs, evaluated when a menu is about to show and again whenever the active
+// window, a selection, the transport state or the open documents change, so
+// a shortcut never runs a command that its item would refuse.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+
+class ZQApplicationMenus final : public QObject {
+public:
+    static ZQApplicationMenus& shared();
+
+    // Gives `window` its menu bar (once).
+    void install(QMainWindow* window);
+    // Re-evaluates every item of every window now.
+    void refresh();
+    // Asks for a refresh on the main thread's next turn (any thread; many
+    // requests make one refresh).
+    void scheduleRefresh();
+
+    // What Open Recent and the start window offer; runs on opening a file.
+    void setOpenHandler(std::function<void(const QString& file, QWidget* parent)> open) { open_ = std::move(open); }
+
+private:
+    ZQApplicationMenus();
+    struct Item {
+        QPointer<QAction> action;
+        std::function<bool()> enabled;
+    };
+    QAction* add(QMenu* menu, const char* name, const QString& title, const QKeySequence& keys,
+                 std::function<bool()> enabled, std::function<void()> run);
+    void fillRecentMenu(QMenu* menu, QWidget* window);
+    void fillWindowMenu(QMenu* menu);
+    void refresh(QMenu* menu);
+
+    std::vector<Item> items_;
+    QMainWindow* installing_ = nullptr; // the window whose bar is being built
+    bool refreshPending_ = false;
+    std::function<void(const QString&, QWidget*)> open_;
+};

@@ -1,0 +1,181 @@
+#include "app/ZQApplicationShell.h"
+
+#include "app/ZQAudioWaveformColorSelectionPanel.h"
+#include "core/allocator.h"
+#include "document/Termination.h"
+#include "document/ZQDocumentController.h"
+#include "platform/audioout/AudioQueue.h"
+#include "platform/soundfile/AudioFile.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QSocketNotifier>
+#include <QUrl>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using platform::Ref;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+namespace ZQ::Application {
+
+const char* websiteAddress() {
+    return ZQ_WEBSITE;
+}
+
+const char* version() {
+    return ZQ_VERSION;
+}
+
+std::string aboutText() {
+    return std::string("ZQ Audio ") + version() + "\n\nQt " + qVersion() + "\n" +
+           platform::audio::soundFileLibraryVersion() + "\n" + platform::audio::audioOutputLibraryVersion();
+}
+
+} // namespace ZQ::Application
+
+// Dispatch centre.
+
+ZQApplicationDispatchCenter& ZQApplicationDispatchCenter::shared() {
+    static ZQApplicationDispatchCenter* center = new ZQApplicationDispatchCenter; // for the whole process
+    return *center;
+}
+
+Ref<ZQAudioFileDocument> ZQApplicationDispatchCenter::currentAudioDocument() {
+    Ref<platform::Object> current = ZQDocumentController::sharedDocumentController().currentDocument();
+    return Ref<ZQAudioFileDocument>::retain(dynamic_cast<ZQAudioFileDocument*>(current.get()));
+}
+
+bool ZQApplicationDispatchCenter::validateMenuItem(const ZQMenuItem* item) {
+    if (!item) return false;
+    Ref<ZQAudioFileDocument> document;
+    {
+        Guard g(sync_);
+        document = currentAudioDocument();
+    }
+    if (!item->action) return false;
+    switch (*item->action) {
+    case ZQAction::ShowWaveformColorPanel:
+    case ZQAction::VisitOnline:
+        return true;
+    case ZQAction::Duplicate:
+    case ZQAction::ConvertWave16Integer:
+    case ZQAction::ConvertWave32Integer:
+    case ZQAction::ConvertWave32Float:
+    case ZQAction::ConvertAiff16Integer:
+    case ZQAction::ConvertAiff32Integer:
+        return document && document->validateMenuItem(item);
+    default:
+        return false;
+    }
+}
+
+void ZQApplicationDispatchCenter::perform_VisitZanquorOnline() {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ZQ::Application::websiteAddress())));
+}
+
+void ZQApplicationDispatchCenter::perform_showWaveformColorPanel() {
+    Guard g(sync_);
+    ZQAudioWaveformColorSelectionPanelController::displayAudioWaveformColorSelectionPanel();
+}
+
+void ZQApplicationDispatchCenter::duplicate(platform::Object* sender) {
+    Guard g(sync_);
+    if (Ref<ZQAudioFileDocument> d = currentAudioDocument()) d->duplicate(sender);
+}
+
+void ZQApplicationDispatchCenter::perform_convert(ZQAction action) {
+    Guard g(sync_);
+    if (Ref<ZQAudioFileDocument> d = currentAudioDocument()) d->performConvert(action);
+}
+
+// Zoom receiver.
+
+namespace ZQWaveformZoomMessageReceiver {
+
+Ref<ZQAudioFileDocument> currentDocument() {
+    return ZQApplicationDispatchCenter::currentAudioDocument();
+}
+
+void zoomIn() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument()) d->zoomIn();
+}
+void zoomOut() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument()) d->zoomOut();
+}
+void zoomAmplitudeIn() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument()) d->zoomAmplitudeIn();
+}
+void zoomAmplitudeOut() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument()) d->zoomAmplitudeOut();
+}
+void zoomOutEntirely() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument())
+        if (auto* c = dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController())) c->zoomOutEntirely();
+}
+
+} // namespace ZQWaveformZoomMessageReceiver
+
+// Delegate.
+
+ZQApplicationDelegate& ZQApplicationDelegate::shared() {
+    static ZQApplicationDelegate* delegate = new ZQApplicationDelegate; // for the whole process
+    return *delegate;
+}
+
+void ZQApplicationDelegate::init() {
+    ZQ::setReportOnExit(true);
+}
+
+bool ZQApplicationDelegate::applicationShouldTerminate() {
+    Guard g(sync_);
+    return ZQ::applicationShouldTerminate([this](ZQ::TerminationStep s) { step(static_cast<int>(s)); });
+}
+
+void ZQApplicationDelegate::terminate() {
+    {
+        Guard g(sync_);
+        if (terminating_) return;
+        terminating_ = true;
+    }
+    applicationShouldTerminate();
+    ZQ::postApplicationWillTerminate();
+    step(0);
+    // What finished opening meanwhile reaches the main thread first, so
+    // that it is closed with the rest.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) doc->close();
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        ZQDocumentController::sharedDocumentController().removeDocument(d.get());
+    step(-1);
+    QCoreApplication::quit();
+}
+
+namespace {
+int signalPipe[2] = {-1, -1};
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+} // namespace
+
+void ZQApplicationDelegate::installSignalHandlers() {
+    // The handler only writes a byte; the main thread reads it and quits.
+    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
+        notifier->setEnabled(false);
+        ZQApplicationDelegate::shared().terminate();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}

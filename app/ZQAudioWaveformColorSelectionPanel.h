@@ -1,0 +1,72 @@
+// The waveform colour preferences panel: a small floating panel with two
+// colour wells, background and foreground. A chosen colour is stored under
+// its key first; then the change notification is posted, on which every
+// open display reads both colours again and redraws.
+#pragma once
+
+#include <QAbstractButton>
+#include <functional>
+#include <QColor>
+#include <QPointer>
+#include <QWidget>
+#include <string>
+
+#include <QColorDialog>
+
+// A swatch of a colour (alpha shown over a checkerboard); a click opens a
+// colour dialog with alpha, and a colour chosen there becomes the well's.
+class ZQColorWell final : public QAbstractButton {
+public:
+    explicit ZQColorWell(QWidget* parent);
+    QColor color() const { return color_; }
+    void setColor(const QColor& colour);
+    // Runs when the user has chosen a colour in the dialog.
+    void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // The open dialog, if any (for tests).
+    QColorDialog* dialog() const { return dialog_; }
+    QSize sizeHint() const override { return {52, 28}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void openDialog();
+    QColor color_ = Qt::black;
+    std::function<void()> action_;
+    QPointer<QColorDialog> dialog_;
+};
+
+class ZQAudioWaveformColorSelectionPanel final : public QWidget {
+public:
+    ZQAudioWaveformColorSelectionPanel();
+    ZQColorWell* backgroundWell() const { return backgroundWell_; }
+    ZQColorWell* foregroundWell() const { return foregroundWell_; }
+    // The wells' actions: store the well's colour, then post the notification.
+    void perform_changeBackgroundColor();
+    void perform_changeForegroundColor();
+    // The wells show what is stored.
+    void showStoredColors();
+
+private:
+    QPointer<ZQColorWell> backgroundWell_, foregroundWell_;
+};
+
+class ZQAudioWaveformColorSelectionPanelController {
+public:
+    // The single controller, made on first use (main thread for the panel).
+    static ZQAudioWaveformColorSelectionPanelController& sharedAudioWaveformColorSelectionPanelController();
+    // Brings the panel to the front (and makes it key).
+    static void displayAudioWaveformColorSelectionPanel();
+    ZQAudioWaveformColorSelectionPanel* colorSelectionPanel() const { return colorSelectionPanel_; }
+    // Deletes the panel before the application object goes.
+    static void shutdown();
+
+private:
+    ZQAudioWaveformColorSelectionPanelController();
+    QPointer<ZQAudioWaveformColorSelectionPanel> colorSelectionPanel_;
+};
+
+namespace ZQ::WaveformColorPreferences {
+// Stores `colour` under `key` (archived, synchronised to disk).
+void storeColor(const std::string& key, const QColor& colour);
+} // namespace ZQ::WaveformColorPreferences
