@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QWindow>
 #include <atomic>
 
 using platform::Ref;
@@ -87,14 +88,10 @@ ZQApplicationMenus& ZQApplicationMenus::shared() {
 
 ZQApplicationMenus::ZQApplicationMenus() {
     open_ = [](const QString& file, QWidget* parent) { ZQ::FileOpening::openFile(file, parent); };
-    connect(qApp, &QApplication::focusChanged, this, [this] {
-        followActiveWindow();
-        scheduleRefresh();
-    });
-    platform::NotificationCenter::defaultCenter().addObserver(this, kCommandStateMayHaveChangedNotification,
-                                                              [this](const platform::Notification&) {
-                                                                  scheduleRefresh();
-                                                              });
+    connect(qApp, &QApplication::focusChanged, this, [this] { scheduleRefresh(); });
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { scheduleRefresh(); });
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, kCommandStateMayHaveChangedNotification, [this](const platform::Notification&) { scheduleRefresh(); });
 }
 
 void ZQApplicationMenus::scheduleRefresh() {
@@ -103,13 +100,13 @@ void ZQApplicationMenus::scheduleRefresh() {
         this,
         [this] {
             refreshRequested = false;
-            followActiveWindow();
             refresh();
         },
         Qt::QueuedConnection);
 }
 
 void ZQApplicationMenus::refresh() {
+    followActiveWindow();
     std::erase_if(items_, [](const Item& i) { return i.action.isNull(); });
     for (Item& i : items_) {
         const bool on = i.enabled();
@@ -172,7 +169,8 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     };
     for (const auto& f : kFormats) {
         const ZQAction a = f.action;
-        add(exportMenu, f.name, QString::fromUtf8(f.title), {}, [a] { return validate(a); },
+        add(
+            exportMenu, f.name, QString::fromUtf8(f.title), {}, [a] { return validate(a); },
             [a] { ZQApplicationDispatchCenter::shared().perform_convert(a); });
     }
     add(file, "properties", QStringLiteral("&Properties"), QKeySequence(Qt::CTRL | Qt::Key_I), always,
@@ -183,16 +181,21 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
-    add(edit, "selectAll", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A),
-        [] { return validateForDocument(ZQAction::SelectAll); }, [] {
+    add(
+        edit, "selectAll", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A),
+        [] { return validateForDocument(ZQAction::SelectAll); },
+        [] {
             if (Ref<ZQAudioFileDocument> d = current()) d->selectAll(nullptr);
         });
-    add(edit, "selectNone", QStringLiteral("Select &None"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A),
-        [] { return validateForDocument(ZQAction::SelectNone); }, [] {
+    add(
+        edit, "selectNone", QStringLiteral("Select &None"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A),
+        [] { return validateForDocument(ZQAction::SelectNone); },
+        [] {
             if (Ref<ZQAudioFileDocument> d = current()) d->selectNone(nullptr);
         });
     edit->addSeparator();
-    add(edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+    add(
+        edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
         [] { return validate(ZQAction::Duplicate); }, [] { ZQApplicationDispatchCenter::shared().duplicate(nullptr); });
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
@@ -210,7 +213,8 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     add(view, "zoomOutEntirely", QStringLiteral("Zoom Out &Entirely"), QKeySequence(Qt::CTRL | Qt::Key_0), always,
         [] { ZQWaveformZoomMessageReceiver::zoomOutEntirely(); });
     view->addSeparator();
-    add(view, "waveformColours", QStringLiteral("Waveform &Colours\u2026"), {},
+    add(
+        view, "waveformColours", QStringLiteral("Waveform &Colours\u2026"), {},
         [] { return validate(ZQAction::ShowWaveformColorPanel); },
         [] { ZQApplicationDispatchCenter::shared().perform_showWaveformColorPanel(); });
 
@@ -233,13 +237,17 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     };
     for (const auto& t : kTransport) {
         const TransportButton b = t.button;
-        add(transport, t.name, QString::fromUtf8(t.title), {}, [b] { return transportEnabled(b); },
+        add(
+            transport, t.name, QString::fromUtf8(t.title), {}, [b] { return transportEnabled(b); },
             [b] { pressTransport(b); });
     }
     transport->addSeparator();
-    add(transport, "home", QStringLiteral("Start"), QKeySequence(Qt::Key_Home),
-        [] { return transportEnabled(TransportButton::GotoStart); }, [] { pressTransport(TransportButton::GotoStart); });
-    add(transport, "end", QStringLiteral("End"), QKeySequence(Qt::Key_End),
+    add(
+        transport, "home", QStringLiteral("Start"), QKeySequence(Qt::Key_Home),
+        [] { return transportEnabled(TransportButton::GotoStart); },
+        [] { pressTransport(TransportButton::GotoStart); });
+    add(
+        transport, "end", QStringLiteral("End"), QKeySequence(Qt::Key_End),
         [] { return transportEnabled(TransportButton::GotoEnd); }, [] { pressTransport(TransportButton::GotoEnd); });
 
     QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
@@ -248,7 +256,8 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     fillWindowMenu(windows);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    add(help, "visitOnline", QStringLiteral("ZQ Audio on the &Web"), {}, [] { return validate(ZQAction::VisitOnline); },
+    add(
+        help, "visitOnline", QStringLiteral("ZQ Audio on the &Web"), {}, [] { return validate(ZQAction::VisitOnline); },
         [] { ZQApplicationDispatchCenter::shared().perform_VisitZanquorOnline(); });
     QAction* about = add(help, "about", QStringLiteral("&About ZQ Audio"), {}, always, [w] {
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About ZQ Audio"),
@@ -262,10 +271,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
 
     installing_ = nullptr;
     for (QMenu* m : {file, edit, view, transport, windows, help, exportMenu})
-        connect(m, &QMenu::aboutToShow, this, [this] {
-            followActiveWindow();
-            refresh();
-        });
+        connect(m, &QMenu::aboutToShow, this, [this] { refresh(); });
 }
 
 void ZQApplicationMenus::fillRecentMenu(QMenu* menu, QWidget* window) {

@@ -17,7 +17,6 @@
 #include <mutex>
 #include <string>
 
-
 class ZQAudioFilePropertiesPanel final : public QWidget {
 public:
     static constexpr int kRows = 20;

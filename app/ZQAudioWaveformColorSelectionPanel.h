@@ -5,10 +5,10 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <functional>
 #include <QColor>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include <QColorDialog>

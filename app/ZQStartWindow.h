@@ -3,11 +3,10 @@
 // Return opens one). It goes away once a document window is shown.
 #pragma once
 
-#include <QMainWindow>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
-
 
 class ZQStartWindow final : public QMainWindow {
 public:

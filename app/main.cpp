@@ -52,6 +52,12 @@ int main(int argc, char** argv) {
     delegate.terminate(); // when the loop ended some other way
     // Closed windows are deleted on a later turn of the loop, which quitting
     // ends: delete them now, so that nothing they hold outlives the process.
+    // Work handed to the main thread meanwhile (a window finishing its
+    // teardown) still runs, so that it lets go of what it holds.
+    for (int turn = 0; turn < 3; ++turn) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete start.data();
     ZQAudioFilePropertiesPanelController::shutdown();

@@ -113,7 +113,9 @@ ZQ::AudioStream::OutputStream* ZQAudioStreamOutputStreamController::getOutputStr
     if (!rate || !channels) return nullptr;
     if (!ZQAudioStreamOutputStreamController_Private::peek()) initializeState();
     auto* instance = ZQAudioStreamOutputStreamController_Private::peek();
-    if (!instance || !instance->hasExecutionThread()) return nullptr;
+    // Once the application terminates no stream is made: the registry has
+    // been emptied for the last time, so a new one would never be freed.
+    if (!instance || instance->shouldTerminate() || !instance->hasExecutionThread()) return nullptr;
     ZQSRCC request;
     request.sampleRate_ = *rate;
     request.sampleRate_.isForceRefresh_ = false;
