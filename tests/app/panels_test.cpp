@@ -16,8 +16,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <fstream>
-#include <sys/stat.h>
 #include <iterator>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace testsupport;
@@ -155,7 +155,7 @@ TEST_F(PanelTest, AChosenColourIsStoredFirstThenEveryWindowRedrawsWithIt) {
     item(wa, "waveformColours")->trigger();
     EXPECT_EQ(ZQAudioWaveformColorSelectionPanelController::sharedAudioWaveformColorSelectionPanelController()
                   .colorSelectionPanel(),
-              panel); // the same panel, twice
+              panel);                                                          // the same panel, twice
     EXPECT_EQ(panel->backgroundWell()->color(), QColor::fromRgbF(0, 0, 0, 1)); // the stored defaults
     EXPECT_EQ(panel->foregroundWell()->color().rgb(), QColor::fromRgbF(0.56, 0.66, 0.9, 1).rgb());
 
@@ -164,8 +164,7 @@ TEST_F(PanelTest, AChosenColourIsStoredFirstThenEveryWindowRedrawsWithIt) {
     int notifications = 0;
     int tag = 0;
     platform::NotificationCenter::defaultCenter().addObserver(
-        &tag, ZQ::WaveformColorPreferences::waveformColorsDidChangeNotification(),
-        [&](const platform::Notification&) {
+        &tag, ZQ::WaveformColorPreferences::waveformColorsDidChangeNotification(), [&](const platform::Notification&) {
             ++notifications;
             seenAtNotification = ZQ::WaveformColorPreferences::backgroundColorFromPreferences();
         });
@@ -193,8 +192,7 @@ TEST_F(PanelTest, AChosenColourIsStoredFirstThenEveryWindowRedrawsWithIt) {
     EXPECT_EQ(seenAtNotification.rgb(), chosen.rgb());
 
     // Every open window redraws with it, every channel.
-    EXPECT_TRUE(waitUntil([&] { return near(background(a.get(), 0)); }, 2000))
-        << std::hex << background(a.get(), 0);
+    EXPECT_TRUE(waitUntil([&] { return near(background(a.get(), 0)); }, 2000)) << std::hex << background(a.get(), 0);
     EXPECT_TRUE(near(background(b.get(), 0)));
     EXPECT_TRUE(near(background(b.get(), 1)));
     // A window opened later starts with it, and a new settings object reads it.
@@ -240,8 +238,7 @@ TEST_F(PanelTest, ExportThroughTheDialogWritesEveryFormatSampleExact) {
             const bool aiff = (f.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
             // The document's name with the format's extension is proposed.
             const std::string stem = source == mono ? "mono-src" : "stereo-src";
-            EXPECT_EQ(QFileInfo(d->selectedFiles().value(0)).fileName().toStdString(),
-                      stem + (aiff ? ".aif" : ".wav"));
+            EXPECT_EQ(QFileInfo(d->selectedFiles().value(0)).fileName().toStdString(), stem + (aiff ? ".aif" : ".wav"));
             const std::string out = dir.file(std::string(f.name) + "-" + std::to_string(channels));
             typeName(d, out);
             EXPECT_EQ(save(d).toStdString(), "");
@@ -296,9 +293,8 @@ TEST_F(PanelTest, AFailedExportKeepsTheDestinationAndSaysWhy) {
     { std::ofstream(existing, std::ios::binary) << "an earlier export, byte for byte"; }
     const std::string before = bytesOf(existing);
     // Where the dialog ends once the user has chosen (and confirmed) the file.
-    Captured out = capture([&] {
-        doc->savePanelDidEnd(true, dir.path(), existing, 102, platform::audio::kAudioFileWAVEType);
-    });
+    Captured out =
+        capture([&] { doc->savePanelDidEnd(true, dir.path(), existing, 102, platform::audio::kAudioFileWAVEType); });
     EXPECT_NE(out.out.find("Unsupported channel count: 3\n"), std::string::npos);
     EXPECT_EQ(bytesOf(existing), before);
     QMessageBox* alert = nullptr;
