@@ -46,6 +46,7 @@ void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
     closingForDocument_ = true;
     // Closing the window closes the document: playback stops and everything
     // is torn down in order, the window last.
+    if (!controller_) return;
     if (Ref<ZQAudioFileDocument> doc = controller_->document()) doc->close();
 }
 
@@ -71,7 +72,10 @@ ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocum
 
 ZQWaveformDisplayController::~ZQWaveformDisplayController() {
     obi_.remove();
-    if (window_) window_->deleteLater(); // never closed: the window goes with us
+    if (window_) {
+        window_->detachController(); // the window may outlive us until its deletion
+        window_->deleteLater();      // never closed: the window goes with us
+    }
 }
 
 Ref<ZQAudioFileDocument> ZQWaveformDisplayController::document() const {
@@ -497,6 +501,7 @@ void ZQWaveformDisplayController::documentWillClose() {
     hasWindow_.store(false);
     QPointer<ZQDocumentWindow> window = window_;
     window_ = nullptr;
+    if (window) window->detachController(); // the window outlives us until it is deleted
     for (QPointer<ZQWaveform>& v : waveforms_) {
         if (v) v->documentWillClose();
         v = nullptr;

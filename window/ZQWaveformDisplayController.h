@@ -41,7 +41,9 @@ public:
     explicit ZQDocumentWindow(ZQWaveformDisplayController* controller);
     // The content view, where every frame of the window is placed.
     QWidget* contentView() const { return centralWidget(); }
+    // Null once the controller is gone (the window is then being deleted).
     ZQWaveformDisplayController* controller() const { return controller_; }
+    void detachController() { controller_ = nullptr; }
     // Closes without asking the document (the document is closing).
     void closeForDocument();
 
@@ -49,7 +51,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    ZQWaveformDisplayController* controller_; // the controller owns the window
+    ZQWaveformDisplayController* controller_; // the controller owns the window; null once it is gone
     bool closingForDocument_ = false;
 };
 
