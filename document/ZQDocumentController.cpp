@@ -57,6 +57,11 @@ void ZQDocumentController::setCurrentDocument(platform::Object* document) {
     {
         std::lock_guard<std::mutex> g(mutex_);
         if (current_.get() == document) return;
+        // Only an open document can be the current one: a closed one would be
+        // held here for ever (a closing window may still be the active one).
+        if (document &&
+            std::none_of(documents_.begin(), documents_.end(), [&](auto& d) { return d.get() == document; }))
+            return;
         std::swap(current_, previous);
     }
     commandStateMayHaveChanged();

@@ -20,6 +20,7 @@ public:
     std::vector<platform::Ref<platform::Object>> documents() const;
     bool containsDocument(const platform::Object* document) const;
 
+    // Null, or a document of the list (others are ignored).
     void setCurrentDocument(platform::Object* document);
     platform::Ref<platform::Object> currentDocument() const;
 

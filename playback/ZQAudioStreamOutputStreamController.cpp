@@ -68,6 +68,12 @@ private:
 std::atomic<ZQAudioStreamOutputStreamController_Private*> ZQAudioStreamOutputStreamController_Private::instance_{
     nullptr};
 
+// Set by the termination, also when no stream was ever asked for.
+std::atomic<bool>& applicationHasTerminated() {
+    static std::atomic<bool> terminated{false};
+    return terminated;
+}
+
 std::recursive_mutex& controllerClassMonitor() {
     static std::recursive_mutex m;
     return m;
@@ -111,10 +117,12 @@ ZQ::AudioStream::StreamProvider& ZQ::AudioStream::outputStreamControllerProvider
 ZQ::AudioStream::OutputStream* ZQAudioStreamOutputStreamController::getOutputStream(const ZQ::sample_rate* rate,
                                                                                     const ZQ::Num::Count* channels) {
     if (!rate || !channels) return nullptr;
+    // Once the application terminates no stream is made, not even by a
+    // document that finishes opening only then: the registry has been emptied
+    // for the last time, so a new stream (or controller) would never be freed.
+    if (applicationHasTerminated().load()) return nullptr;
     if (!ZQAudioStreamOutputStreamController_Private::peek()) initializeState();
     auto* instance = ZQAudioStreamOutputStreamController_Private::peek();
-    // Once the application terminates no stream is made: the registry has
-    // been emptied for the last time, so a new one would never be freed.
     if (!instance || instance->shouldTerminate() || !instance->hasExecutionThread()) return nullptr;
     ZQSRCC request;
     request.sampleRate_ = *rate;
@@ -142,6 +150,7 @@ bool ZQAudioStreamOutputStreamController::shouldTerminate() {
 }
 
 void ZQAudioStreamOutputStreamController::applicationWillTerminate() {
+    applicationHasTerminated().store(true);
     if (auto* i = ZQAudioStreamOutputStreamController_Private::peek()) i->applicationWillTerminate();
 }
 

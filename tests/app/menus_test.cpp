@@ -3,6 +3,7 @@
 // Select None, and Quit in the termination order.
 #include "app/AppFixture.h"
 #include "app/ZQStartWindow.h"
+#include "controls/ZQTransportButton.h"
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
@@ -95,6 +96,31 @@ TEST_F(AppTest, ItemsAndKeysFollowTheActiveDocumentsSelection) {
     QTest::keyClick(wb, Qt::Key_A, Qt::ControlModifier);
     ZQApplicationDispatchCenter::shared().selectNone(nullptr);
     EXPECT_EQ(display(b.get())->waveform(0)->selection().max_.v_, 4999u);
+}
+
+TEST_F(AppTest, AClosedDocumentIsNeverHeldAsTheCurrentOne) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("closing.wav", 1, 1000, ramp));
+    QPointer<ZQDocumentWindow> w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    ASSERT_EQ(ZQDocumentController::sharedDocumentController().currentDocument().get(), doc.get());
+    QPointer<ZQTransportButton> play = bar(doc.get())->widget(TransportButton::Play);
+    Ref<ZQAudioFileDocumentTransportController> transport =
+        Ref<ZQAudioFileDocumentTransportController>::retain(doc->audioFileDocumentTransportController());
+    Ref<ZQAudioFileDocumentOutputSourceController> source =
+        Ref<ZQAudioFileDocumentOutputSourceController>::retain(doc->outputSourceController());
+    doc->close();
+    // Its window may still be the active one until it is deleted: the menus
+    // look at it meanwhile, and must not make its document current again.
+    refreshMenus();
+    EXPECT_EQ(ZQDocumentController::sharedDocumentController().currentDocument().get(), nullptr);
+    spinFor(50);
+    refreshMenus();
+    EXPECT_EQ(ZQDocumentController::sharedDocumentController().currentDocument().get(), nullptr);
+    EXPECT_EQ(doc->retainCount(), 1u); // ours only: nothing keeps the closed document
+    EXPECT_TRUE(w.isNull());
+    EXPECT_TRUE(play.isNull());
+    EXPECT_EQ(transport->retainCount(), 1u);
+    EXPECT_EQ(source->retainCount(), 1u);
 }
 
 TEST_F(AppTest, ZoomAndTransportItemsActOnTheCurrentDocument) {
@@ -211,9 +237,11 @@ TEST(Zqaudio, EndsOnSigtermWithAnEmptyLeakReport) {
     EXPECT_NE(shown.out.find(".suoqe."), std::string::npos) << shown.out;
     EXPECT_EQ(shown.out.find("aref_^^lqdeq"), std::string::npos) << shown.out; // nothing left registered
     EXPECT_EQ(shown.out.find("lqct^"), std::string::npos) << shown.out;
-    // While a long file is decoding: the process still ends, promptly and cleanly.
+    // While a long file is decoding: it finishes opening during the
+    // termination, and still nothing is left behind.
     const AppRun opening = runAndTerminate(longFile, 300, dir.path());
     EXPECT_FALSE(opening.crashed);
     EXPECT_EQ(opening.exitCode, 0);
     EXPECT_NE(opening.out.find(".suoqe."), std::string::npos) << opening.out;
+    EXPECT_EQ(opening.out.find("aref_^^lqdeq"), std::string::npos) << opening.out;
 }

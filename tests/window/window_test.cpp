@@ -54,18 +54,6 @@ void resizeContent(ZQWaveformDisplayController* c, int width, int height) {
     waitUntil([&] { return w->contentView()->size() == QSize(width, height); }, 2000);
 }
 
-// The application ends as it does after its last window: the termination's
-// order, so that no stream or thread outlives the run (the leak report the
-// open route switches on then lists nothing).
-class Termination : public testing::Environment {
-public:
-    void TearDown() override {
-        ZQ::terminateApplication();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-};
-const testing::Environment* const kTermination = testing::AddGlobalTestEnvironment(new Termination);
-
 } // namespace
 
 TEST_F(WindowTest, EveryFrameFollowsTheLayoutAfterBuildingAndResizing) {
