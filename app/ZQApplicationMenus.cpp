@@ -111,6 +111,10 @@ void ZQApplicationMenus::refresh() {
     for (Item& i : items_) {
         const bool on = i.enabled();
         if (i.action->isEnabled() != on) i.action->setEnabled(on);
+        if (i.title) {
+            const QString t = i.title();
+            if (i.action->text() != t) i.action->setText(t);
+        }
     }
 }
 
@@ -131,7 +135,7 @@ QAction* ZQApplicationMenus::add(QMenu* menu, const char* name, const QString& t
         if (enabled()) run();
     });
     action->setEnabled(enabled());
-    items_.push_back({action, std::move(enabled)});
+    items_.push_back({action, std::move(enabled), {}});
     return action;
 }
 
@@ -177,10 +181,62 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         [] { ZQAudioFilePropertiesPanelController::showPanel(); });
     file->addSeparator();
     QAction* quit = add(file, "quit", QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), always,
-                        [] { ZQApplicationDelegate::shared().terminate(); });
+                        [] { ZQApplicationDelegate::shared().requestQuit(); });
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    // Undo and Redo name the step they would run ("Undo Delete").
+    auto stepTitle = [](const char* verb, bool undo) {
+        return [verb, undo] {
+            Ref<ZQAudioFileDocument> d = current();
+            const std::string name = d ? (undo ? d->undoActionName() : d->redoActionName()) : std::string();
+            return name.empty() ? QString::fromUtf8(verb)
+                                : QString::fromUtf8(verb) + ' ' + QString::fromStdString(name);
+        };
+    };
+    add(
+        edit, "undo", QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z),
+        [] { return validateForDocument(ZQAction::Undo); },
+        [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->undo(nullptr);
+        });
+    items_.back().title = stepTitle("Undo", true);
+    add(
+        edit, "redo", QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+        [] { return validateForDocument(ZQAction::Redo); },
+        [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->redo(nullptr);
+        });
+    items_.back().title = stepTitle("Redo", false);
+    edit->addSeparator();
+    const struct {
+        const char* name;
+        const char* title;
+        QKeySequence keys;
+        ZQAction action;
+        void (ZQAudioFileDocument::*run)(platform::Object*);
+    } editing[] = {
+        {"cut", "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), ZQAction::Cut, &ZQAudioFileDocument::cut},
+        {"copy", "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), ZQAction::Copy, &ZQAudioFileDocument::copy},
+        {"paste", "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), ZQAction::Paste, &ZQAudioFileDocument::paste},
+        {"delete", "De&lete", QKeySequence(Qt::Key_Delete), ZQAction::Delete, &ZQAudioFileDocument::delete_},
+    };
+    for (const auto& e : editing) {
+        const ZQAction action = e.action;
+        const auto run = e.run;
+        add(
+            edit, e.name, QString::fromUtf8(e.title), e.keys, [action] { return validateForDocument(action); },
+            [run] {
+                if (Ref<ZQAudioFileDocument> d = current()) (d.get()->*run)(nullptr);
+            });
+    }
+    // Backspace deletes too, as in most audio editors.
+    if (QAction* a = window->findChild<QAction*>(QStringLiteral("delete")))
+        a->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    add(
+        edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+        [] { return validate(ZQAction::Duplicate); }, [] { ZQApplicationDispatchCenter::shared().duplicate(nullptr); });
+    edit->addSeparator();
     add(
         edit, "selectAll", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A),
         [] { return validateForDocument(ZQAction::SelectAll); },
@@ -193,10 +249,6 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         [] {
             if (Ref<ZQAudioFileDocument> d = current()) d->selectNone(nullptr);
         });
-    edit->addSeparator();
-    add(
-        edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
-        [] { return validate(ZQAction::Duplicate); }, [] { ZQApplicationDispatchCenter::shared().duplicate(nullptr); });
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     add(view, "zoomIn", QStringLiteral("Zoom &In"), QKeySequence(Qt::CTRL | Qt::Key_Plus), always,

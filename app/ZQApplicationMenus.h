@@ -37,6 +37,7 @@ private:
     struct Item {
         QPointer<QAction> action;
         std::function<bool()> enabled;
+        std::function<QString()> title; // for items whose title follows the state (Undo, Redo)
     };
     QAction* add(QMenu* menu, const char* name, const QString& title, const QKeySequence& keys,
                  std::function<bool()> enabled, std::function<void()> run);

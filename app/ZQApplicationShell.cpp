@@ -13,8 +13,10 @@
 #include <QSocketNotifier>
 #include <QUrl>
 #include <csignal>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -132,6 +134,35 @@ void ZQApplicationDelegate::init() {
 bool ZQApplicationDelegate::applicationShouldTerminate() {
     Guard g(sync_);
     return ZQ::applicationShouldTerminate([this](ZQ::TerminationStep s) { step(static_cast<int>(s)); });
+}
+
+void ZQApplicationDelegate::requestQuit() {
+    if (isTerminating()) return;
+    // Every document with changes is asked about, one window at a time; a
+    // Cancel anywhere keeps everything open (what was exported stays so).
+    auto windows = std::make_shared<std::vector<QPointer<ZQDocumentWindow>>>();
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get()); doc && doc->isDocumentEdited())
+            if (auto* c = dynamic_cast<ZQWaveformDisplayController*>(doc->waveformDisplayController()))
+                if (c->window()) windows->push_back(c->window());
+    auto next = std::make_shared<std::function<void(std::size_t)>>();
+    *next = [windows, next](std::size_t i) {
+        while (i < windows->size() && !(*windows)[i])
+            ++i;
+        if (i >= windows->size()) {
+            ZQApplicationDelegate::shared().terminate();
+            *next = nullptr; // the last step lets go of the chain
+            return;
+        }
+        (*windows)[i]->askToExportChanges([next, i](bool proceed) {
+            if (!*next) return;
+            if (proceed)
+                (*next)(i + 1);
+            else
+                *next = nullptr;
+        });
+    };
+    (*next)(0);
 }
 
 void ZQApplicationDelegate::terminate() {

@@ -65,6 +65,10 @@ public:
     // above, the will-terminate notification, then every document closes and
     // the event loop ends. Main thread; a second call does nothing.
     void terminate();
+    // Quit as the user asks for it (the menu, Ctrl+Q): each document with
+    // changes first asks whether to export them; then terminate(), unless
+    // one of them was cancelled. Main thread.
+    void requestQuit();
     bool isTerminating() const { return terminating_; }
     // SIGTERM and SIGINT end the application as Quit does.
     void installSignalHandlers();

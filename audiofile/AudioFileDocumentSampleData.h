@@ -20,6 +20,10 @@ class URL;
 
 namespace ZQ {
 
+class AudioFileDocumentSampleData;
+// The holder an editing operation fills or takes a store from.
+using SampleDataHolder = auto_ptr<AudioFileDocumentSampleData>;
+
 class AudioFileDocumentSampleData : public z_ {
 public:
     static constexpr int kMaxChannels = 16;
@@ -51,8 +55,42 @@ public:
     // The channel buffers, for the editing operations.
     SampleBuffer& channel(int c) { return channels_[c]; }
 
+    // Editing. Ranges are inclusive sample indices ([a, b] covers a ... b)
+    // and must lie within the channels; a range with min_ > max_ is refused.
+    // Copies are new, separately owned stores with this store's rate and
+    // channel count. The changing operations leave the store as it was when
+    // they fail (memory short): every channel grows before any is rewritten.
+    //
+    // Frames in every channel (the channels of a store are equally long).
+    std::uint64_t frameCount() const;
+    bool copyAll(SampleDataHolder& into) const;
+    bool copyRange(const Num::SampleRange& range, SampleDataHolder& into) const;
+    // The channel's samples of `range` into `out` (left untouched when the
+    // channel or range is not valid).
+    void copyChannelRange(SampleBuffer& out, std::int32_t channel, const Num::SampleRange& range) const;
+    // Removes the range; `removed` receives what was removed.
+    bool cutRange(const Num::SampleRange& range, SampleDataHolder& removed);
+    bool deleteRange(const Num::SampleRange& range);
+    // Inserts a copy of the range right after it.
+    bool duplicateRange(const Num::SampleRange& range);
+    // The clipboard's samples (same channel count) in place of the range, or,
+    // for a range of one index (min_ == max_), before that sample; a store
+    // with no frames takes them at 0. Index count (the frame count) is
+    // accepted as min_ == max_ to insert at the end.
+    bool pasteRange(const SampleDataHolder& data, const Num::SampleRange& range);
+    // The general edit all of the above come down to: at frame `at`,
+    // `removeCount` frames of every channel are replaced by the frames of
+    // `insert` (none when null); `removed` (when given) receives the frames
+    // taken out. at + removeCount must not pass the end.
+    bool replaceFrames(std::uint64_t at, std::uint64_t removeCount, const AudioFileDocumentSampleData* insert,
+                       SampleDataHolder* removed);
+
 private:
     void releaseChannels();
+    // A loaded store of `frames` zeroed frames in `channels` channels with
+    // this store's format; null when memory runs short.
+    AudioFileDocumentSampleData* makeSibling(std::int32_t channels, std::uint64_t frames) const;
+    bool rangeIsValid(const Num::SampleRange& range) const;
     bool checkChannel(std::int32_t channel) const;
 
     SampleBuffer channels_[kMaxChannels];

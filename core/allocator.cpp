@@ -1,5 +1,8 @@
 #include "core/allocator.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include <sys/mman.h>
 
 #include <atomic>
@@ -84,7 +87,8 @@ void adviseHugePages(void* p, std::size_t bytes) {
 } // namespace
 
 void* aref_::allocate(std::size_t bytes, bool array) {
-    void* p = array ? ::operator new[](bytes, std::nothrow) : ::operator new(bytes, std::nothrow);
+    // Arrays come from malloc so that they can be resized (see resizeArray).
+    void* p = array ? std::malloc(bytes) : ::operator new(bytes, std::nothrow);
     if (!p) {
         ZQ_alloc_ref_error_break();
         return nullptr;
@@ -121,6 +125,28 @@ void aref_::registerRecord(const AllocationRecord& record) {
         }
     }
     records_.push_back(record);
+}
+
+bool aref_::resizeArray(void*& address, std::size_t oldBytes, std::size_t bytes) {
+    if (!address || bytes == 0) return false;
+    sync_guard g(this);
+    AllocationRecord* record = nullptr;
+    for (AllocationRecord& r : records_)
+        if (r.address == address && r.live && r.array) record = &r;
+    if (!record) return false;
+    // Large blocks are mapped pages, which realloc moves without copying:
+    // growing or shrinking a channel costs neither a second copy of it in
+    // memory nor the time to make one.
+    void* p = std::realloc(address, bytes);
+    if (!p) {
+        ZQ_alloc_ref_error_break();
+        return false;
+    }
+    if (bytes > oldBytes) std::memset(static_cast<unsigned char*>(p) + oldBytes, 0, bytes - oldBytes);
+    record->address = p;
+    record->size = record->size2 = bytes;
+    address = p;
+    return true;
 }
 
 bool aref_::release(void* address) {
@@ -217,7 +243,14 @@ void freeZeroed(void* address) {
 }
 
 void freeZeroedArray(void* address) {
-    if (release(address)) ::operator delete[](address);
+    if (release(address)) std::free(address);
+}
+
+bool resizeArrayBytes(void*& block, std::uint64_t count, std::uint64_t n, std::uint64_t limit,
+                      std::size_t elementSize) {
+    if (!block || n == 0 || n >= limit) return false;
+    return registry().resizeArray(block, static_cast<std::size_t>(count * elementSize),
+                                  static_cast<std::size_t>(n * elementSize));
 }
 
 bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit, std::size_t elementSize) {

@@ -3,7 +3,8 @@
 //
 // Pattern: obtain with allocateZeroed / allocateZeroedArray (or allocateArray),
 // and when done call release(); free the block only when release() returned
-// true (freeZeroed / freeZeroedArray do both steps). Any thread may call.
+// true (freeZeroed / freeZeroedArray do both steps). Arrays are malloc
+// blocks (freed with std::free) and may be resized. Any thread may call.
 #pragma once
 
 #include "core/object.h"
@@ -36,6 +37,10 @@ public:
     void* allocateZeroedArray(std::size_t bytes);
     // True means the caller must now free the block; false that it must not.
     bool release(void* address);
+    // Resizes a live array block of `oldBytes` to `bytes`, keeping its
+    // contents and zeroing what grew; the block may move (`address` follows).
+    // False, with the block untouched, when it is unknown or memory is short.
+    bool resizeArray(void*& address, std::size_t oldBytes, std::size_t bytes);
     void setReportOnExit(bool report);
     bool reportOnExit() const { return report_; }
     void addWatch(std::uint64_t bytes, bool array);
@@ -86,6 +91,9 @@ inline constexpr int kAllocateArrayAttempts = 8;
 // without allocating when `destination` already holds a pointer, when n is 0,
 // or when n is not below `limit`.
 bool allocateArrayBytes(void*& destination, std::uint64_t n, std::uint64_t limit, std::size_t elementSize);
+
+// Resizes an array block of `count` elements to n, as aref_::resizeArray.
+bool resizeArrayBytes(void*& block, std::uint64_t count, std::uint64_t n, std::uint64_t limit, std::size_t elementSize);
 
 template <class T> bool allocateArray(T*& destination, std::uint64_t n, std::uint64_t limit) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "element sizes 4 and 8 only");

@@ -67,6 +67,26 @@ public:
         return allocate(n, capacity, unchanged);
     }
 
+    // Changes the count to n (> 0), keeping the first min(n, count) elements
+    // and zero-filling the rest; an empty buffer is allocated. The block may
+    // move. Shrinking never fails; growing gives false, with the buffer
+    // unchanged, when memory runs short.
+    bool resize(Num::Count n) {
+        sync_guard g(this);
+        if (n.v_ == 0 || n.v_ > kMaxElements) return false;
+        if (!data_) return allocate(n);
+        if (n.v_ <= count_.v_) {
+            resizeBlock(n.v_); // giving the rest back; should the system refuse, the block stays larger
+        } else if (n.v_ > capacity_.v_) {
+            if (!resizeBlock(n.v_)) return false;
+        } else {
+            for (std::uint64_t k = count_.v_; k < n.v_; ++k)
+                data_[k] = T{};
+        }
+        count_ = n;
+        return true;
+    }
+
     void release() {
         if (!data_) return;
         sync_guard g(this);
@@ -84,6 +104,15 @@ public:
     bool isEmpty() const { return data_ == nullptr; }
 
 private:
+    bool resizeBlock(std::uint64_t n) {
+        void* block = data_;
+        if (!resizeArrayBytes(block, capacity_.v_, n, A::limit, sizeof(T))) return false;
+        data_ = static_cast<T*>(block);
+        start_ = block;
+        capacity_ = Num::Count(n);
+        return true;
+    }
+
     address_tp<T> data_ = nullptr;
     A alloc_;
     Num::Count capacity_{0ull};

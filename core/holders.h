@@ -54,6 +54,14 @@ public:
     bool isEmpty() const { return o_ == nullptr; }
     explicit operator bool() const { return o_ != nullptr; }
 
+    // Gives up the held object without destroying it (the caller owns it).
+    T* detach() {
+        sync_guard g(this);
+        T* o = o_;
+        o_ = nullptr;
+        return o;
+    }
+
     // Destroys the held object (if any) and holds `o` instead.
     void reset(T* o = nullptr) {
         sync_guard g(this);

@@ -7,6 +7,8 @@
 
 enum class ZQAction {
     // Edit.
+    Undo,
+    Redo,
     SelectAll,
     SelectNone,
     Cut,

@@ -6,6 +6,7 @@
 // Called on the main thread unless noted.
 #pragma once
 
+#include "core/values.h"
 #include "document/MenuItem.h"
 #include "platform/base/Object.h"
 
@@ -36,6 +37,13 @@ public:
     virtual void paste(platform::Object* sender) = 0;
     virtual void delete_(platform::Object* sender) = 0;
     virtual void duplicate(platform::Object* sender) = 0;
+    // The samples changed from frame `from` on (an edit, an undo, a redo);
+    // `selection` is the selection that goes with the new samples. Main thread.
+    virtual void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) {
+        (void)from, (void)selection;
+    }
+    // Whether the document has changes may have changed (the title's mark).
+    virtual void documentEditedStateDidChange() {}
     // Whether the Edit item's command may run now; none by default.
     virtual bool validateMenuItem(const ZQMenuItem* item) {
         (void)item;

@@ -244,6 +244,7 @@ void ZQAudioFileDocument::deallocState() {
     if (platform::Thread::isMainThread()) timer_.stop();
     for (auto& summary : summaries_)
         summary.reset();
+    history_.clear();
     sampleData_.reset();
 }
 
@@ -364,6 +365,8 @@ void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
 bool ZQAudioFileDocument::validateMenuItem(const ZQMenuItem* item) {
     if (!item) return false;
     if (item->action && isConvertAction(*item->action)) return true;
+    if (item->action == ZQAction::Undo) return canUndo();
+    if (item->action == ZQAction::Redo) return canRedo();
     Ref<ZQWaveformDisplayControllerBase> c = display();
     return c ? c->validateMenuItem(item) : false;
 }
@@ -423,7 +426,8 @@ void ZQAudioFileDocument::perform_convert_Wave_32_Float(platform::Object*) {
     performConvert(ZQAction::ConvertWave32Float);
 }
 
-void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type) {
+void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type,
+                                          std::function<void(bool exported)> finished) {
     ZQDocumentWindowSide* side = documentWindowSide();
     const std::string extension = type == platform::audio::kAudioFileAIFFType ? "aif" : "wav";
     // The document's name without its folder and extension.
@@ -435,19 +439,32 @@ void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCod
         if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
     }
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    auto done = [self, code, type](bool accepted, const std::string& directory, const std::string& file) {
-        self->savePanelDidEnd(accepted, directory, file, code, type);
+    auto done = [self, code, type, finished](bool accepted, const std::string& directory, const std::string& file) {
+        self->savePanelDidEnd(accepted, directory, file, code, type, finished);
     };
-    if (!side || !side->runSavePanel(this, extension, proposed, done)) std::printf("Error creating save panel\n");
+    if (!side || !side->runSavePanel(this, extension, proposed, done)) {
+        std::printf("Error creating save panel\n");
+        if (finished) finished(false);
+    }
+}
+
+int ZQAudioFileDocument::changesExportCode() {
+    return ZQ::AudioFileExport::kFloat32;
 }
 
 void ZQAudioFileDocument::savePanelDidEnd(bool accepted, const std::string& directory, const std::string& file,
-                                          int code, platform::audio::FourCharCode type) {
-    if (!accepted) return;
+                                          int code, platform::audio::FourCharCode type,
+                                          const std::function<void(bool)>& finished) {
+    if (!accepted) {
+        if (finished) finished(false);
+        return;
+    }
     std::string reason;
-    if (exportAudioFileDataTo(directory, file, code, type, &reason) || reason.empty()) return;
-    if (ZQDocumentWindowSide* side = documentWindowSide())
-        side->runAlertSheet(this, "The audio file could not be exported.", "Ok", reason, nullptr);
+    const bool exported = exportAudioFileDataTo(directory, file, code, type, &reason);
+    if (!exported && !reason.empty())
+        if (ZQDocumentWindowSide* side = documentWindowSide())
+            side->runAlertSheet(this, "The audio file could not be exported.", "Ok", reason, nullptr);
+    if (finished) finished(exported);
 }
 
 bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
@@ -471,7 +488,14 @@ bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, co
     for (const ConvertFormat& f : kConvertFormats)
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
-    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason)) return true;
+    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason)) {
+        // The changes are kept in a file now: closing need not ask about them.
+        history_.markClean();
+        changeCount_.fetch_add(1);
+        if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->documentEditedStateDidChange();
+        commandStateMayHaveChanged();
+        return true;
+    }
     std::printf("Write failed\n");
     return false;
 }

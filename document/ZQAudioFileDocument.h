@@ -17,6 +17,7 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
+#include "document/AudioFileEditHistory.h"
 #include "document/MenuItem.h"
 #include "document/WindowSide.h"
 #include "platform/base/Values.h"
@@ -27,6 +28,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -107,9 +109,42 @@ public:
     void paste(platform::Object* sender);      // †
     void delete_(platform::Object* sender);    // †
     void duplicate(platform::Object* sender);  // †
-    // Enabling: the five export formats always; everything else as the
-    // display controller decides (disabled without one, or without an item).
+    // Enabling: the five export formats always; Undo and Redo when there is
+    // a step to undo or redo; everything else as the display controller
+    // decides (disabled without one, or without an item).
     bool validateMenuItem(const ZQMenuItem* item);
+
+    // Editing, on the main thread, each under the document's monitor. Ranges
+    // are inclusive; a range with min_ > max_ or past the end is refused.
+    // Every change first stops playback, is recorded for Undo, and then
+    // refreshes what depends on the samples (summaries from the edit point,
+    // the playback length and position, the views, readouts and title).
+    //
+    // A copy of every channel (the caller owns it), or null.
+    ZQ::AudioFileDocumentSampleData* createCopyData();
+    ZQ::AudioFileDocumentSampleData* createCopyDataInRange(const ZQ::Num::SampleRange& range);
+    void createCopyDataForChannel(ZQ::Num::Count channel, const ZQ::Num::SampleRange& range, ZQ::SampleBuffer& out);
+    // Removes the range; the removed samples go to the clipboard.
+    bool cutRange(const ZQ::Num::SampleRange& range);
+    bool deleteRange(const ZQ::Num::SampleRange& range);
+    // Inserts a copy of the range right after it and selects the copy.
+    bool duplicateRange(const ZQ::Num::SampleRange& range);
+    // The holder's samples (taken from it) replace the range, or, for a range
+    // of one index (min_ == max_), go in before that sample; they become the
+    // selection.
+    bool pasteClipboardData(ZQ::SampleDataHolder& holder, const ZQ::Num::SampleRange& range);
+    void undo(platform::Object* sender);
+    void redo(platform::Object* sender);
+    bool canUndo() const;
+    bool canRedo() const;
+    // The name of the step Undo (Redo) would run ("Delete"), or "".
+    std::string undoActionName() const;
+    std::string redoActionName() const;
+    // Whether the samples differ from the file as opened (or last exported).
+    bool isDocumentEdited() const;
+    // Counts every change of the samples (an edit, an undo, a redo).
+    std::uint64_t changeCount() const { return changeCount_.load(); }
+    const ZQ::AudioFileEditHistory& editHistory() const { return history_; }
 
     // Export. Each format's action shows the save dialog on the document's
     // window (handed to the main thread when called elsewhere).
@@ -120,11 +155,18 @@ public:
     void perform_convert_Wave_32_Float(platform::Object* sender);
     // The action of a convert item (none for any other action).
     void performConvert(ZQAction action);
-    void runConvertPanel(int code, platform::audio::FourCharCode type);
+    // `finished` (when given) hears whether a file was written: false when
+    // the dialog was cancelled, could not be shown, or the export failed.
+    void runConvertPanel(int code, platform::audio::FourCharCode type,
+                         std::function<void(bool exported)> finished = nullptr);
     // The end of the dialog: nothing when cancelled, else the export, whose
     // failure is shown in an alert on the window.
     void savePanelDidEnd(bool accepted, const std::string& directory, const std::string& file, int code,
-                         platform::audio::FourCharCode type);
+                         platform::audio::FourCharCode type, const std::function<void(bool)>& finished = nullptr);
+    // The format in which "export the changes" writes them: 32-bit float
+    // WAV, which holds every sample exactly.
+    static constexpr platform::audio::FourCharCode kChangesExportType = platform::audio::kAudioFileWAVEType;
+    static int changesExportCode();
     // Stops playback and writes the samples to directory/name; false (with
     // why, for the user, in `reason`) when nothing was written. An existing
     // file there is replaced only by a complete new one.
@@ -165,6 +207,13 @@ private:
     platform::Ref<ZQAudioFileDocumentOutputSourceController> sourceController() const;
 
     void buildWaveformSummaries();
+    // The change itself: frames [at, at + removeCount) become `insert`'s
+    // (none when empty; the history takes them), recorded as a step named
+    // `name`; with `toClipboard` the removed frames also go to the clipboard.
+    bool applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount, ZQ::SampleDataHolder& insert,
+                   const ZQ::Num::SampleRange& before, const ZQ::Num::SampleRange& after, bool toClipboard);
+    void stopForEdit();
+    void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection);
 
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
     // One per channel, built on the importing thread and read-only afterwards.
@@ -176,6 +225,8 @@ private:
     ZQ::OCPtr<ZQAudioFileDocumentTransportController> audioFileDocumentTransportController_;
     ZQ::RenewableTimer timer_; // main thread only
     ZQ::t_url fileURL_;
+    ZQ::AudioFileEditHistory history_; // under the monitor
+    std::atomic<std::uint64_t> changeCount_{0};
     // Guards the three controller holders above and nothing else; never held
     // while calling out, so a stream thread's Stop can reach the transport
     // without the document's monitor (which the import holds for long).

@@ -1,5 +1,7 @@
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 
+#include <algorithm>
+
 #include <mutex>
 
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -46,6 +48,23 @@ std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition
     if (document_.isEmpty()) return 0;
     ZQ::AudioFileDocumentOutputSource* s = source_.get();
     return s ? s->withPlayState([s] { return s->readPosition().currentReadPosition_.v_; }) : 0;
+}
+
+void ZQAudioFileDocumentOutputSourceController::sampleCountDidChange() {
+    Guard g(monitor());
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    if (document_.isEmpty() || !s) return;
+    std::uint64_t longest = 0;
+    for (std::uint64_t c = 0; c < s->channelCount().v_; ++c)
+        longest = std::max<std::uint64_t>(longest, document_->sampleCount(static_cast<std::int32_t>(c)).v_);
+    s->withPlayState([&] {
+        ZQ::AudioStream::ReadPosition& p = s->readPosition();
+        p.maxSamplesToRead_ = ZQ::Num::Count(longest);
+        const std::uint64_t last = longest == 0 ? 0 : longest - 1;
+        p.currentReadPosition_ = ZQ::Num::Count(std::min<std::uint64_t>(p.currentReadPosition_.v_, last));
+        p.isDoneReading_ = false;
+        p.normalise();
+    });
 }
 
 void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {

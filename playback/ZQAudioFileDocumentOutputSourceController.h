@@ -22,6 +22,9 @@ public:
     // moves it under the stream's lock).
     std::uint64_t presentPlaybackPosition() const;
     void hmsTime(ZQ::HMSTime* time);
+    // The document's length changed: the source reads to the new end, and a
+    // position past it moves to its last frame.
+    void sampleCountDidChange();
     void transportStateWillChange() {}
     void transportStateDidChange() {}
     void deallocState();

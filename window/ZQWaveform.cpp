@@ -285,6 +285,28 @@ std::uint64_t ZQWaveform::selectionLength() {
     return waveformSelectionData_.length();
 }
 
+void ZQWaveform::cut(platform::Object*) {
+    const SampleSelection s = selection(); // a copy: the edit sets the selection
+    if (Ref<ZQAudioFileDocument> doc = document_) doc->cutRange(s);
+}
+void ZQWaveform::delete_(platform::Object*) {
+    const SampleSelection s = selection(); // a copy: the edit sets the selection
+    if (Ref<ZQAudioFileDocument> doc = document_) doc->deleteRange(s);
+}
+void ZQWaveform::duplicate(platform::Object*) {
+    const SampleSelection s = selection(); // a copy: the edit sets the selection
+    if (Ref<ZQAudioFileDocument> doc = document_) doc->duplicateRange(s);
+}
+
+void ZQWaveform::samplesDidChange(std::uint64_t count) {
+    // setLimits reports through zoomSettingsHaveChanged, which must not run
+    // under the view's lock (the controller locks first).
+    zoomSettings_.setLimits(count, height());
+    Guard g(lock_);
+    setNeedsDisplay();
+    if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->update();
+}
+
 void ZQWaveform::selectionDidChange() {
     if (waveformDisplayController_) waveformDisplayController_->selectionDidChange(this);
 }

@@ -123,6 +123,15 @@ public:
     std::uint64_t convertEventCoordinatesToSampleIndex(const QPointF& point);
     std::uint64_t presentPlaybackPosition();
 
+    // The Edit commands the controller hands on: each edits this view's
+    // selection in the document (which then refreshes every view).
+    void cut(platform::Object* sender);
+    void delete_(platform::Object* sender);
+    void duplicate(platform::Object* sender);
+    // The channel now has `count` samples: new zoom limits (the zoom is kept
+    // where it still fits), and the traces are drawn again.
+    void samplesDidChange(std::uint64_t count);
+
     void playbackTimerTick();
     void redrawPlayhead();
     void visibleIndexValuesChanged();

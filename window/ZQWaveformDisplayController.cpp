@@ -6,15 +6,20 @@
 #include "controls/ZQRoundedBox.h"
 #include "controls/ZQSimpleHorzontalSplitView.h"
 #include "controls/ZQWaveformDisplayScroller.h"
+#include "document/AudioFileDocumentClipboard.h"
+#include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
 #include "window/TwoCoreRunner.h"
 #include "window/WaveformColorPreferences.h"
 #include "window/ZQWaveform.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -41,13 +46,70 @@ void ZQDocumentWindow::closeForDocument() {
 }
 
 void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
+    if (closingForDocument_) {
+        event->accept();
+        return;
+    }
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (doc && doc->isDocumentEdited()) {
+        // Nothing closes before the user has decided about the changes.
+        event->ignore();
+        QPointer<ZQDocumentWindow> self = this;
+        askToExportChanges([self, doc](bool proceed) {
+            if (proceed && self && !self->closingForDocument_) {
+                self->closingForDocument_ = true;
+                doc->close();
+            }
+        });
+        return;
+    }
     event->accept();
-    if (closingForDocument_) return;
     closingForDocument_ = true;
     // Closing the window closes the document: playback stops and everything
     // is torn down in order, the window last.
-    if (!controller_) return;
-    if (Ref<ZQAudioFileDocument> doc = controller_->document()) doc->close();
+    if (doc) doc->close();
+}
+
+void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then) {
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!doc || !doc->isDocumentEdited()) {
+        then(true);
+        return;
+    }
+    if (QMessageBox* open = changesPrompt_) { // asked already: the new request waits for the same answer
+        QObject::connect(open, &QMessageBox::finished, open, [then](int) { then(false); });
+        return;
+    }
+    raise();
+    activateWindow();
+    const QString name = property("zqUneditedTitle").isValid() ? property("zqUneditedTitle").toString() : windowTitle();
+    auto* box = new QMessageBox(this);
+    changesPrompt_ = box;
+    box->setObjectName(QStringLiteral("exportChangesPrompt"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QStringLiteral("Unexported Changes"));
+    box->setText(QStringLiteral("Do you want to export the changes you made to \u201c%1\u201d?").arg(name));
+    box->setInformativeText(QStringLiteral("The changes are in no file yet. If you discard them, they are lost."));
+    QPushButton* exportButton = box->addButton(QStringLiteral("Export\u2026"), QMessageBox::AcceptRole);
+    QPushButton* discardButton = box->addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    QPushButton* cancelButton = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(exportButton);
+    box->setEscapeButton(cancelButton);
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(box, &QMessageBox::finished, box, [box, exportButton, discardButton, doc, then](int) {
+        QAbstractButton* clicked = box->clickedButton();
+        if (clicked == discardButton) {
+            then(true);
+        } else if (clicked == exportButton) {
+            // Closing goes on only once the changes are in a file.
+            doc->runConvertPanel(ZQAudioFileDocument::changesExportCode(), ZQAudioFileDocument::kChangesExportType,
+                                 [doc, then](bool exported) { then(exported && !doc->isDocumentEdited()); });
+        } else {
+            then(false);
+        }
+    });
+    box->open();
 }
 
 // The controller.
@@ -356,10 +418,93 @@ bool ZQWaveformDisplayController::validateMenuItem(const ZQMenuItem* item) {
     case ZQAction::Delete:
     case ZQAction::Duplicate:
         return first && first->selectionLength() != 0;
+    case ZQAction::Paste: {
+        if (!first || !document_) return false;
+        const sample_rate rate(document_->sampleRate());
+        const std::int32_t channels = document_->channelCount();
+        if (!rate.isValid() || channels <= 0) return false;
+        const bool match =
+            AudioFileDocumentClipboard::sharedClipboard().isFormatMatch(rate, static_cast<std::uint64_t>(channels));
+        platform::log("isFormatMatch: %s", match ? "Yes" : "No");
+        return match;
+    }
     default:
-        // Paste waits for a clipboard of samples.
         return false;
     }
+}
+
+void ZQWaveformDisplayController::copy(platform::Object*) {
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc) return;
+    Guard d(doc->monitor());
+    Guard g(monitor());
+    const std::int32_t channels = doc->channelCount();
+    const sample_rate rate(doc->sampleRate());
+    ZQWaveform* first = waveform(0);
+    if (!rate.isValid() || channels <= 0 || !first) return;
+    const SampleSelection range = first->selection();
+    if (range.min_ > range.max_) return;
+    SampleDataHolder copy(doc->createCopyDataInRange(range));
+    if (copy.isEmpty()) return;
+    if (!AudioFileDocumentClipboard::sharedClipboard().setData(copy, static_cast<std::uint64_t>(channels), rate)) {
+        std::printf("Failed to copy selection\n");
+        std::fflush(stdout);
+    }
+    commandStateMayHaveChanged(); // Paste may have become possible
+}
+
+void ZQWaveformDisplayController::paste(platform::Object*) {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    if (!document_ || !first) return;
+    const sample_rate rate(document_->sampleRate());
+    const std::int32_t channels = document_->channelCount();
+    if (!rate.isValid() || channels <= 0) return;
+    AudioFileDocumentClipboard& clipboard = AudioFileDocumentClipboard::sharedClipboard();
+    if (!clipboard.isFormatMatch(rate, static_cast<std::uint64_t>(channels))) return;
+    SampleDataHolder holder;
+    if (!clipboard.copyData(holder)) return;
+    Ref<ZQAudioFileDocument> doc = document_;
+    const SampleSelection range = first->selection(); // a copy: the paste sets the selection
+    if (!doc->pasteClipboardData(holder, range))
+        platform::log("Error::%@::%s", static_cast<const platform::Object*>(this), "paste:");
+}
+
+void ZQWaveformDisplayController::cut(platform::Object* sender) {
+    if (ZQWaveform* first = waveform(0)) first->cut(sender);
+}
+void ZQWaveformDisplayController::delete_(platform::Object* sender) {
+    if (ZQWaveform* first = waveform(0)) first->delete_(sender);
+}
+void ZQWaveformDisplayController::duplicate(platform::Object* sender) {
+    if (ZQWaveform* first = waveform(0)) first->duplicate(sender);
+}
+
+void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const Num::SampleRange& selection) {
+    Guard g(monitor());
+    if (!document_) return;
+    forEachView([this](ZQWaveform* v) { v->samplesDidChange(document_->sampleCount(v->channelNumber()).v_); });
+    const std::uint64_t n = document_->sampleCount(0).v_;
+    const std::uint64_t last = n == 0 ? 0 : n - 1;
+    const SampleSelection s(Num::Count(std::min<std::uint64_t>(selection.min_.v_, last)),
+                            Num::Count(std::min<std::uint64_t>(selection.max_.v_, last)));
+    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
+    zoomSettingsHaveChanged(); // the scroller's knob follows the new length
+    imp_updateNumericAndHMSDisplays();
+    documentEditedStateDidChange();
+}
+
+void ZQWaveformDisplayController::documentEditedStateDidChange() {
+    if (!window_ || !document_) return;
+    // A document with changes has "*" before its name, as editors on this
+    // desktop mark theirs; the title as shown once the window opened is kept.
+    QVariant base = window_->property("zqUneditedTitle");
+    if (!base.isValid()) {
+        base = window_->windowTitle();
+        window_->setProperty("zqUneditedTitle", base);
+    }
+    const QString title = document_->isDocumentEdited() ? QStringLiteral("*") + base.toString() : base.toString();
+    if (window_->windowTitle() != title) window_->setWindowTitle(title);
 }
 
 void ZQWaveformDisplayController::udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display) {

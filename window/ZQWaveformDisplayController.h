@@ -27,12 +27,15 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
+
 class ZQWaveformDisplayController;
 
 // The document window: closing it closes the document.
@@ -46,6 +49,12 @@ public:
     void detachController() { controller_ = nullptr; }
     // Closes without asking the document (the document is closing).
     void closeForDocument();
+    // When the document has changes, asks (on this window) whether to export
+    // them first: Export… runs the export dialog, Discard drops them, Cancel
+    // keeps everything. `then` runs once, with true when closing may go on
+    // (exported or discarded), at once when there is nothing to ask.
+    void askToExportChanges(std::function<void(bool proceed)> then);
+    QMessageBox* changesPrompt() const { return changesPrompt_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +62,7 @@ protected:
 private:
     ZQWaveformDisplayController* controller_; // the controller owns the window; null once it is gone
     bool closingForDocument_ = false;
+    QPointer<QMessageBox> changesPrompt_;
 };
 
 class ZQWaveformDisplayController final : public ZQWaveformDisplayControllerBase, public ZQZoomBoxController {
@@ -75,14 +85,17 @@ public:
     void zoomAmplitudeOut() override;
     void selectAll(platform::Object* sender) override;
     void selectNone(platform::Object* sender) override;
-    // The remaining Edit commands come with editing; until then they change nothing.
-    void cut(platform::Object*) override {}
+    // Cut, Delete and Duplicate go to the first view, which edits its
+    // selection; Copy and Paste go through the process-wide clipboard.
+    void cut(platform::Object* sender) override;
     using ZQWaveformDisplayControllerBase::copy;
-    void copy(platform::Object*) override {}
-    void paste(platform::Object*) override {}
-    void delete_(platform::Object*) override {}
-    void duplicate(platform::Object*) override {}
+    void copy(platform::Object* sender) override;
+    void paste(platform::Object* sender) override;
+    void delete_(platform::Object* sender) override;
+    void duplicate(platform::Object* sender) override;
     bool validateMenuItem(const ZQMenuItem* item) override;
+    void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) override;
+    void documentEditedStateDidChange() override;
 
     ZQDocumentWindow* window() const { return window_; }
     platform::Ref<ZQAudioFileDocument> document() const;

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -49,7 +50,7 @@ TEST(TrackingAllocator, ReleaseIsAGateAgainstUnknownAndDoubleRelease) {
                   static_cast<void*>(&onStack));
     EXPECT_TRUE(release(p));
     EXPECT_FALSE(release(p)); // second release: reported, nothing to free
-    ::operator delete[](p);
+    std::free(p);
     EXPECT_FALSE(release(&onStack));
     EXPECT_FALSE(release(nullptr)); // silent
     EXPECT_EQ(out.text(), expected);

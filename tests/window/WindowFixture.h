@@ -17,6 +17,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sndfile.h>
@@ -66,7 +67,12 @@ protected:
             },
             20000))
             << path;
-        if (ZQWaveformDisplayController* c = display(doc.get())) c->window()->activateWindow();
+        // Window shortcuts (Space, the transport keys) reach only the
+        // active window, and activation is asynchronous.
+        if (ZQWaveformDisplayController* c = display(doc.get())) {
+            c->window()->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(c->window(), 5000)) << path;
+        }
         return doc;
     }
 

@@ -335,6 +335,7 @@ TEST_F(WindowTest, ClosingAPlayingWindowStopsAndClosesItsDocument) {
     ZQWaveformDisplayController* c = display(doc.get());
     QPointer<ZQDocumentWindow> window = c->window();
     QTest::keyClick(window, Qt::Key_Space);
+    ASSERT_TRUE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
     ASSERT_TRUE(waitUntil([&] { return doc->presentPlaybackPosition() > 1000; }, 5000));
     window->close();
     EXPECT_FALSE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));

@@ -1,0 +1,185 @@
+// The document's editing: range operations on the sample store, the undo
+// history, and the refresh of everything that depends on the samples.
+#include "document/AudioFileDocumentClipboard.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+using platform::Ref;
+using ZQ::SampleDataHolder;
+using ZQ::Num::SampleRange;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+namespace {
+
+SampleRange rangeOf(std::uint64_t a, std::uint64_t b) {
+    return {ZQ::Num::Count(a), ZQ::Num::Count(b)};
+}
+
+} // namespace
+
+ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::createCopyData() {
+    Guard g(monitor());
+    if (!sampleData_) return nullptr;
+    SampleDataHolder holder;
+    if (!sampleData_->copyAll(holder) || holder.isEmpty()) return nullptr;
+    return holder.detach();
+}
+
+ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::createCopyDataInRange(const SampleRange& range) {
+    Guard g(monitor());
+    if (!sampleData_) return nullptr;
+    SampleDataHolder holder;
+    if (!sampleData_->copyRange(range, holder) || holder.isEmpty()) return nullptr;
+    return holder.detach();
+}
+
+void ZQAudioFileDocument::createCopyDataForChannel(ZQ::Num::Count channel, const SampleRange& range,
+                                                   ZQ::SampleBuffer& out) {
+    Guard g(monitor());
+    if (!sampleData_ || channel.v_ >= ZQ::AudioFileDocumentSampleData::kMaxChannels) return;
+    sampleData_->copyChannelRange(out, static_cast<std::int32_t>(channel.v_), range);
+}
+
+bool ZQAudioFileDocument::cutRange(const SampleRange& range) {
+    Guard g(monitor());
+    if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
+    const std::uint64_t a = range.min_.v_, b = range.max_.v_;
+    const std::uint64_t left = sampleData_->frameCount() - (b - a + 1);
+    const std::uint64_t at = left == 0 ? 0 : std::min(a, left - 1);
+    SampleDataHolder none;
+    return applyEdit("Cut", a, b - a + 1, none, range, rangeOf(at, at), true);
+}
+
+bool ZQAudioFileDocument::deleteRange(const SampleRange& range) {
+    Guard g(monitor());
+    if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
+    const std::uint64_t a = range.min_.v_, b = range.max_.v_;
+    const std::uint64_t left = sampleData_->frameCount() - (b - a + 1);
+    const std::uint64_t at = left == 0 ? 0 : std::min(a, left - 1);
+    SampleDataHolder none;
+    return applyEdit("Delete", a, b - a + 1, none, range, rangeOf(at, at), false);
+}
+
+bool ZQAudioFileDocument::duplicateRange(const SampleRange& range) {
+    Guard g(monitor());
+    if (!sampleData_ || !range.isValid()) return false;
+    SampleDataHolder copy;
+    if (!sampleData_->copyRange(range, copy)) return false;
+    const std::uint64_t a = range.min_.v_, b = range.max_.v_;
+    return applyEdit("Duplicate", b + 1, 0, copy, range, rangeOf(b + 1, b + 1 + (b - a)), false);
+}
+
+bool ZQAudioFileDocument::pasteClipboardData(SampleDataHolder& holder, const SampleRange& range) {
+    Guard g(monitor());
+    if (!sampleData_ || !range.isValid()) return false;
+    const ZQ::AudioFileDocumentSampleData* clip = holder.get();
+    if (!clip || clip->channelCount() != sampleData_->channelCount() || clip->frameCount() == 0) return false;
+    const std::uint64_t n = sampleData_->frameCount(), a = range.min_.v_, b = range.max_.v_;
+    // One index is the place to insert at; a longer range is replaced.
+    const std::uint64_t removeCount = a == b ? 0 : b - a + 1;
+    if (a > n || (removeCount > 0 && b >= n)) return false;
+    const std::uint64_t added = clip->frameCount();
+    SampleDataHolder insert(holder.detach());
+    return applyEdit("Paste", a, removeCount, insert, range, rangeOf(a, a + added - 1), false);
+}
+
+void ZQAudioFileDocument::stopForEdit() {
+    if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
+}
+
+bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount,
+                                    SampleDataHolder& insert, const SampleRange& before, const SampleRange& after,
+                                    bool toClipboard) {
+    Guard g(monitor());
+    if (!sampleData_ || !sampleData_->isLoaded()) return false;
+    // The stream reads the samples while producing; once stopped it reads
+    // none, and nothing starts it again before this returns (main thread).
+    stopForEdit();
+    SampleDataHolder removed;
+    if (!sampleData_->replaceFrames(at, removeCount, insert.get(), removeCount > 0 ? &removed : nullptr)) return false;
+    if (toClipboard && removed) {
+        // What Cut removes is kept on the clipboard (and, apart, in the history).
+        SampleDataHolder copy;
+        if (removed->copyAll(copy))
+            ZQ::AudioFileDocumentClipboard::sharedClipboard().setData(
+                copy, static_cast<std::uint64_t>(copy->channelCount()), ZQ::sample_rate(copy->sampleRate()));
+    }
+    auto step = std::make_unique<ZQ::AudioFileEditStep>();
+    step->name = name;
+    step->at = at;
+    step->removed.reset(removed.detach());
+    step->inserted.reset(insert.detach());
+    step->selectionBefore = before;
+    step->selectionAfter = after;
+    history_.record(std::move(step));
+    samplesDidChange(at, after);
+    return true;
+}
+
+void ZQAudioFileDocument::undo(platform::Object*) {
+    Guard g(monitor());
+    ZQ::AudioFileEditStep* step = history_.undoStep();
+    if (!step || !sampleData_) return;
+    stopForEdit();
+    if (!sampleData_->replaceFrames(step->at, step->insertedFrames(), step->removed.get(), nullptr)) return;
+    history_.didUndo();
+    samplesDidChange(step->at, step->selectionBefore);
+}
+
+void ZQAudioFileDocument::redo(platform::Object*) {
+    Guard g(monitor());
+    ZQ::AudioFileEditStep* step = history_.redoStep();
+    if (!step || !sampleData_) return;
+    stopForEdit();
+    if (!sampleData_->replaceFrames(step->at, step->removedFrames(), step->inserted.get(), nullptr)) return;
+    history_.didRedo();
+    samplesDidChange(step->at, step->selectionAfter);
+}
+
+bool ZQAudioFileDocument::canUndo() const {
+    Guard g(monitor());
+    return sampleData_ && history_.canUndo();
+}
+bool ZQAudioFileDocument::canRedo() const {
+    Guard g(monitor());
+    return sampleData_ && history_.canRedo();
+}
+std::string ZQAudioFileDocument::undoActionName() const {
+    Guard g(monitor());
+    const ZQ::AudioFileEditStep* step = history_.undoStep();
+    return step ? step->name : std::string();
+}
+std::string ZQAudioFileDocument::redoActionName() const {
+    Guard g(monitor());
+    const ZQ::AudioFileEditStep* step = history_.redoStep();
+    return step ? step->name : std::string();
+}
+bool ZQAudioFileDocument::isDocumentEdited() const {
+    Guard g(monitor());
+    return history_.hasChanges();
+}
+
+void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection) {
+    // Summaries from the edit point on: what lies before it is unchanged.
+    const std::int32_t channels = sampleData_->channelCount();
+    for (std::int32_t c = 0; c < channels; ++c) {
+        auto& summary = summaries_[static_cast<std::size_t>(c)];
+        const double* p = sampleData_->channelSamples(c);
+        const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
+        if (!p || n == 0) {
+            summary.reset();
+            continue;
+        }
+        if (!summary) summary = std::make_unique<ZQ::WaveformSummary>();
+        const bool ok = summary->isEmpty() ? summary->build(p, n) : summary->rebuildFrom(p, n, std::min(from, n));
+        if (!ok) summary.reset(); // the views scan the samples instead
+    }
+    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->sampleCountDidChange();
+    changeCount_.fetch_add(1);
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesDidChange(from, selection);
+    commandStateMayHaveChanged();
+}
