@@ -5,9 +5,15 @@
 #include "app/ZQApplicationShell.h"
 #include "window/WindowFixture.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 namespace testsupport {
 
@@ -31,6 +37,33 @@ protected:
         const bool active = QTest::qWaitForWindowActive(window, 3000);
         refreshMenus();
         return active;
+    }
+    // Types a path into the dialog's name field, as a user would.
+    static void typeName(QFileDialog* d, const std::string& path) {
+        // The dialog selects its proposed name once it has read the folder.
+        spinFor(300);
+        auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QString::fromStdString(path));
+    }
+    // Presses Save; a question the dialog asks (replace a file?) is answered
+    // No and returned.
+    static QString save(QFileDialog* d) {
+        QString asked;
+        QTimer guard;
+        guard.setInterval(100);
+        QObject::connect(&guard, &QTimer::timeout, [&asked] {
+            if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = m->text();
+                if (QAbstractButton* no = m->button(QMessageBox::No))
+                    no->click();
+                else
+                    m->reject();
+            }
+        });
+        guard.start();
+        QMetaObject::invokeMethod(d, "accept", Qt::DirectConnection); // as the Save button does
+        return asked;
     }
     static ZQDocumentWindow* windowOf(ZQAudioFileDocument* doc) {
         ZQWaveformDisplayController* c = display(doc);

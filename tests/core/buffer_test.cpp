@@ -71,3 +71,36 @@ TEST(SampleBuffer, FloatBuffersFollowTheSameRules) {
     EXPECT_EQ(f.elementSize().v_, 4ull);
     EXPECT_EQ(f.data()[2], 0.0f);
 }
+
+TEST(SampleBuffer, ResizingKeepsTheSamplesZeroesWhatGrowsAndStaysTracked) {
+    const size_t before = registry().liveCount();
+    testing::internal::CaptureStdout();
+    {
+        SampleBuffer b;
+        ASSERT_TRUE(b.resize(Count(3ull))); // an empty buffer is allocated
+        EXPECT_EQ(b.data()[2], 0.0);
+        // Big enough to be mapped pages, which move without copying.
+        const std::uint64_t n = 5'000'000;
+        ASSERT_TRUE(b.allocate(Count(n)));
+        for (std::uint64_t k = 0; k < n; ++k)
+            b.data()[k] = double(k);
+        ASSERT_TRUE(b.resize(Count(n + 123)));
+        EXPECT_EQ(b.count().v_, n + 123);
+        EXPECT_EQ(b.capacity().v_, n + 123);
+        bool kept = true;
+        for (std::uint64_t k = 0; k < n; ++k)
+            kept = kept && b.data()[k] == double(k);
+        EXPECT_TRUE(kept);
+        for (std::uint64_t k = n; k < n + 123; ++k)
+            ASSERT_EQ(b.data()[k], 0.0) << k;
+        ASSERT_TRUE(b.resize(Count(10ull)));
+        EXPECT_EQ(b.count().v_, 10ull);
+        EXPECT_EQ(b.data()[9], 9.0);
+        EXPECT_EQ(registry().liveCount(), before + 1); // one block, its record following it
+        EXPECT_FALSE(b.resize(Count(0ull)));
+        EXPECT_FALSE(b.resize(Count(SampleBuffer::kMaxElements + 1)));
+        EXPECT_EQ(b.count().v_, 10ull);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(registry().liveCount(), before);
+}
