@@ -91,16 +91,40 @@ int main(int argc, char** argv) {
     const ZQ::Num::SampleRange insertion{Count(mid), Count(mid)};
     ZQ::SampleDataHolder clip(doc->createCopyDataInRange({Count(0ull), Count(second - 1)}));
 
-    measure("delete 1 s", [&] { return doc->deleteRange(oneSecond); }, channelMB);
-    measure("undo delete", [&] { doc->undo(nullptr); return doc->sampleCount(0).v_ == std::uint64_t(frames); },
-            channelMB);
-    measure("paste 1 s (insert)", [&] { return doc->pasteClipboardData(clip, insertion); }, channelMB);
-    measure("undo paste", [&] { doc->undo(nullptr); return doc->sampleCount(0).v_ == std::uint64_t(frames); },
-            channelMB);
-    measure("redo paste", [&] { doc->redo(nullptr); return doc->sampleCount(0).v_ == std::uint64_t(frames) + second; },
-            channelMB);
-    measure("duplicate 1 s", [&] { return doc->duplicateRange(oneSecond); }, channelMB);
-    measure("undo duplicate", [&] { doc->undo(nullptr); return true; }, channelMB);
+    measure(
+        "delete 1 s", [&] { return doc->deleteRange(oneSecond); }, channelMB);
+    measure(
+        "undo delete",
+        [&] {
+            doc->undo(nullptr);
+            return doc->sampleCount(0).v_ == std::uint64_t(frames);
+        },
+        channelMB);
+    measure(
+        "paste 1 s (insert)", [&] { return doc->pasteClipboardData(clip, insertion); }, channelMB);
+    measure(
+        "undo paste",
+        [&] {
+            doc->undo(nullptr);
+            return doc->sampleCount(0).v_ == std::uint64_t(frames);
+        },
+        channelMB);
+    measure(
+        "redo paste",
+        [&] {
+            doc->redo(nullptr);
+            return doc->sampleCount(0).v_ == std::uint64_t(frames) + second;
+        },
+        channelMB);
+    measure(
+        "duplicate 1 s", [&] { return doc->duplicateRange(oneSecond); }, channelMB);
+    measure(
+        "undo duplicate",
+        [&] {
+            doc->undo(nullptr);
+            return true;
+        },
+        channelMB);
     doc->close();
     return 0;
 }
