@@ -454,18 +454,24 @@ void ZQWaveformDisplayController::copy(platform::Object*) {
 }
 
 void ZQWaveformDisplayController::paste(platform::Object*) {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    if (!document_ || !first) return;
-    const sample_rate rate(document_->sampleRate());
-    const std::int32_t channels = document_->channelCount();
-    if (!rate.isValid() || channels <= 0) return;
-    AudioFileDocumentClipboard& clipboard = AudioFileDocumentClipboard::sharedClipboard();
-    if (!clipboard.isFormatMatch(rate, static_cast<std::uint64_t>(channels))) return;
+    Ref<ZQAudioFileDocument> doc;
     SampleDataHolder holder;
-    if (!clipboard.copyData(holder)) return;
-    Ref<ZQAudioFileDocument> doc = document_;
-    const SampleSelection range = first->selection(); // a copy: the paste sets the selection
+    SampleSelection range;
+    {
+        Guard g(monitor());
+        ZQWaveform* first = waveform(0);
+        if (!document_ || !first) return;
+        const sample_rate rate(document_->sampleRate());
+        const std::int32_t channels = document_->channelCount();
+        if (!rate.isValid() || channels <= 0) return;
+        AudioFileDocumentClipboard& clipboard = AudioFileDocumentClipboard::sharedClipboard();
+        if (!clipboard.isFormatMatch(rate, static_cast<std::uint64_t>(channels))) return;
+        if (!clipboard.copyData(holder)) return;
+        doc = document_;
+        range = first->selection(); // a copy: the paste sets the selection
+    }
+    // The edit stops the transport, whose monitor comes before this
+    // controller's: the paste itself runs without it.
     if (!doc->pasteClipboardData(holder, range))
         platform::log("Error::%@::%s", static_cast<const platform::Object*>(this), "paste:");
 }
