@@ -212,6 +212,7 @@ private:
     // `name`; with `toClipboard` the removed frames also go to the clipboard.
     bool applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount, ZQ::SampleDataHolder& insert,
                    const ZQ::Num::SampleRange& before, const ZQ::Num::SampleRange& after, bool toClipboard);
+    bool removeRange(const char* name, const ZQ::Num::SampleRange& range, bool toClipboard);
     void stopForEdit();
     void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection);
 

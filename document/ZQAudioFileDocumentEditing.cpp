@@ -45,23 +45,22 @@ void ZQAudioFileDocument::createCopyDataForChannel(ZQ::Num::Count channel, const
 }
 
 bool ZQAudioFileDocument::cutRange(const SampleRange& range) {
-    Guard g(monitor());
-    if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
-    const std::uint64_t a = range.min_.v_, b = range.max_.v_;
-    const std::uint64_t left = sampleData_->frameCount() - (b - a + 1);
-    const std::uint64_t at = left == 0 ? 0 : std::min(a, left - 1);
-    SampleDataHolder none;
-    return applyEdit("Cut", a, b - a + 1, none, range, rangeOf(at, at), true);
+    return removeRange("Cut", range, true);
 }
 
 bool ZQAudioFileDocument::deleteRange(const SampleRange& range) {
+    return removeRange("Delete", range, false);
+}
+
+bool ZQAudioFileDocument::removeRange(const char* name, const SampleRange& range, bool toClipboard) {
     Guard g(monitor());
     if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
     const std::uint64_t a = range.min_.v_, b = range.max_.v_;
     const std::uint64_t left = sampleData_->frameCount() - (b - a + 1);
+    // The empty selection at the start of what went, within what is left.
     const std::uint64_t at = left == 0 ? 0 : std::min(a, left - 1);
     SampleDataHolder none;
-    return applyEdit("Delete", a, b - a + 1, none, range, rangeOf(at, at), false);
+    return applyEdit(name, a, b - a + 1, none, range, rangeOf(at, at), toClipboard);
 }
 
 bool ZQAudioFileDocument::duplicateRange(const SampleRange& range) {
