@@ -5,6 +5,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -66,35 +67,59 @@ aref_::~aref_() {
 
 namespace {
 
-// Large blocks (a channel's samples, its summary, a decode) are read in long
-// strides when an overview is drawn: on 2 MB pages the processor finds every
-// column's samples without a walk of the page tables each time. Asked for
-// before the block is first touched, so that zeroing it fills whole pages.
-void adviseHugePages(void* p, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::size_t kLarge = std::size_t(8) << 20;
-    if (bytes < kLarge) return;
-    const std::uintptr_t page = 4096;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
+// Large arrays (a channel's samples, its summary, a decode) are mappings of
+// their own, placed on 2 MB boundaries and advised onto 2 MB pages: they are
+// read in long strides when an overview is drawn, and on huge pages the
+// processor finds every column's samples without a page-table walk each
+// time. Being mappings, they grow and shrink by moving page tables, never by
+// copying samples, and because every move keeps the 2 MB alignment the huge
+// pages survive it (an unaligned move would split them into small ones and
+// every later pass over the channel would pay for it).
+constexpr std::size_t kMappedBytes = std::size_t(8) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Beyond this a length could not be rounded up to whole huge pages.
+constexpr std::size_t kMaxMappedBytes = ~std::size_t{0} / 2;
+
+std::size_t mappedLength(std::size_t bytes) {
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-} // namespace
+// A fresh zeroed mapping of `length` (whole huge pages) on a huge-page boundary.
+void* mapAligned(std::size_t length) {
+    void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const auto begin = reinterpret_cast<std::uintptr_t>(raw);
+    const auto aligned = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > begin) ::munmap(raw, aligned - begin);
+    const std::size_t after = begin + length + kHugePage - (aligned + length);
+    if (after > 0) ::munmap(reinterpret_cast<void*>(aligned + length), after);
+    void* p = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, length, MADV_HUGEPAGE);
+#endif
+    return p;
+}
 
-void* aref_::allocate(std::size_t bytes, bool array) {
-    // Arrays come from malloc so that they can be resized (see resizeArray).
-    void* p = array ? std::malloc(bytes) : ::operator new(bytes, std::nothrow);
-    if (!p) {
-        ZQ_alloc_ref_error_break();
-        return nullptr;
+// Resizes a mapping made by mapAligned; `p` follows a move. Fresh pages are zero.
+bool remapAligned(void*& p, std::size_t oldLength, std::size_t length) {
+    if (length == oldLength) return true;
+    auto* base = static_cast<unsigned char*>(p);
+    if (length < oldLength) return ::munmap(base + length, oldLength - length) == 0;
+    if (::mremap(p, oldLength, length, 0) != MAP_FAILED) return true; // grown where it is
+    // Moved onto a reserved aligned range: the page tables move, the samples stay.
+    void* target = mapAligned(length);
+    if (!target) return false;
+    void* moved = ::mremap(p, oldLength, length, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+        ::munmap(target, length);
+        return false;
     }
-    adviseHugePages(p, bytes);
-    // Zero in 8-byte words, then the remaining bytes.
+    p = moved;
+    return true;
+}
+
+void zeroBytes(void* p, std::size_t bytes) {
+    // In 8-byte words, then the remaining bytes.
     auto* words = static_cast<std::uint64_t*>(p);
     std::size_t nWords = bytes / 8;
     for (std::size_t i = 0; i < nWords; ++i)
@@ -102,7 +127,26 @@ void* aref_::allocate(std::size_t bytes, bool array) {
     auto* tail = static_cast<unsigned char*>(p) + nWords * 8;
     for (std::size_t i = 0; i < bytes % 8; ++i)
         tail[i] = 0;
-    registerRecord({p, bytes, bytes, true, array, false});
+}
+
+} // namespace
+
+void* aref_::allocate(std::size_t bytes, bool array) {
+    const bool mapped = array && bytes >= kMappedBytes;
+    if (mapped && bytes > kMaxMappedBytes) {
+        ZQ_alloc_ref_error_break();
+        return nullptr;
+    }
+    // Smaller arrays come from malloc so that realloc can resize them.
+    void* p = mapped  ? mapAligned(mappedLength(bytes))
+              : array ? std::malloc(bytes)
+                      : ::operator new(bytes, std::nothrow);
+    if (!p) {
+        ZQ_alloc_ref_error_break();
+        return nullptr;
+    }
+    if (!mapped) zeroBytes(p, bytes); // a fresh mapping is zero already
+    registerRecord({p, bytes, bytes, true, array, false, mapped});
     return p;
 }
 
@@ -134,17 +178,39 @@ bool aref_::resizeArray(void*& address, std::size_t oldBytes, std::size_t bytes)
     for (AllocationRecord& r : records_)
         if (r.address == address && r.live && r.array) record = &r;
     if (!record) return false;
-    // Large blocks are mapped pages, which realloc moves without copying:
-    // growing or shrinking a channel costs neither a second copy of it in
-    // memory nor the time to make one.
-    void* p = std::realloc(address, bytes);
-    if (!p) {
-        ZQ_alloc_ref_error_break();
-        return false;
+    void* p = address;
+    std::size_t stale = bytes; // up to here the block may hold old contents
+    bool mapped = record->mapped;
+    if (mapped) {
+        if (bytes > kMaxMappedBytes) return false;
+        const std::size_t oldLength = mappedLength(static_cast<std::size_t>(record->size));
+        if (!remapAligned(p, oldLength, mappedLength(bytes))) {
+            ZQ_alloc_ref_error_break();
+            return false;
+        }
+        stale = std::min(bytes, oldLength);
+    } else if (bytes >= kMappedBytes && bytes <= kMaxMappedBytes) {
+        // Outgrowing malloc: from now on a mapping, so later resizes copy nothing.
+        p = mapAligned(mappedLength(bytes));
+        if (!p) {
+            ZQ_alloc_ref_error_break();
+            return false;
+        }
+        std::memcpy(p, address, oldBytes);
+        std::free(address);
+        stale = oldBytes;
+        mapped = true;
+    } else {
+        p = std::realloc(address, bytes);
+        if (!p) {
+            ZQ_alloc_ref_error_break();
+            return false;
+        }
     }
-    if (bytes > oldBytes) std::memset(static_cast<unsigned char*>(p) + oldBytes, 0, bytes - oldBytes);
+    if (stale > oldBytes) std::memset(static_cast<unsigned char*>(p) + oldBytes, 0, stale - oldBytes);
     record->address = p;
     record->size = record->size2 = bytes;
+    record->mapped = mapped;
     address = p;
     return true;
 }
@@ -154,7 +220,17 @@ bool aref_::release(void* address) {
     sync_guard g(this);
     for (AllocationRecord& r : records_) {
         if (r.address != address) continue;
-        if (!r.live) std::printf("Potential double free for object at: %p\n", address);
+        if (!r.live) {
+            std::printf("Potential double free for object at: %p\n", address);
+            r = AllocationRecord{};
+            return true;
+        }
+        if (r.mapped) {
+            // Nothing for the caller to free: the mapping goes back here.
+            ::munmap(address, mappedLength(r.size));
+            r = AllocationRecord{};
+            return false;
+        }
         r = AllocationRecord{};
         return true;
     }
@@ -197,7 +273,7 @@ void aref_::addWatch(std::uint64_t bytes, bool array) {
     bool known = false;
     for (const AllocationRecord& w : watches_)
         known = known || (w.size == bytes && w.array == array);
-    if (!known) watches_.push_back({nullptr, bytes, bytes, false, array, false});
+    if (!known) watches_.push_back({nullptr, bytes, bytes, false, array, false, false});
     watching_ = true;
 }
 

@@ -3,8 +3,10 @@
 //
 // Pattern: obtain with allocateZeroed / allocateZeroedArray (or allocateArray),
 // and when done call release(); free the block only when release() returned
-// true (freeZeroed / freeZeroedArray do both steps). Arrays are malloc
-// blocks (freed with std::free) and may be resized. Any thread may call.
+// true (freeZeroed / freeZeroedArray do both steps). Small arrays are malloc
+// blocks (freed with std::free); arrays of 8 MB or more are mappings that
+// release() gives back itself (it then returns false). Arrays may be
+// resized. Any thread may call.
 #pragma once
 
 #include "core/object.h"
@@ -23,6 +25,8 @@ struct AllocationRecord {
     bool live = false;
     bool array = false;
     bool third = false;
+    // A large array: a mapping of its own, given back by release() itself.
+    bool mapped = false;
 };
 
 class aref_ : public z_ {
@@ -35,7 +39,8 @@ public:
 
     void* allocateZeroed(std::size_t bytes);
     void* allocateZeroedArray(std::size_t bytes);
-    // True means the caller must now free the block; false that it must not.
+    // True means the caller must now free the block; false that it must not
+    // (unknown, already released, or a mapping that release() gave back).
     bool release(void* address);
     // Resizes a live array block of `oldBytes` to `bytes`, keeping its
     // contents and zeroing what grew; the block may move (`address` follows).

@@ -1,5 +1,7 @@
 #include "core/buffer.h"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 using namespace ZQ;
@@ -93,6 +95,19 @@ TEST(SampleBuffer, ResizingKeepsTheSamplesZeroesWhatGrowsAndStaysTracked) {
         EXPECT_TRUE(kept);
         for (std::uint64_t k = n; k < n + 123; ++k)
             ASSERT_EQ(b.data()[k], 0.0) << k;
+        const auto onHugePages = [&] { return reinterpret_cast<std::uintptr_t>(b.data()) % (2u << 20) == 0; };
+        EXPECT_TRUE(onHugePages());
+        // A small shrink and a regrowth inside the same pages: what grew back is zero, not the old values.
+        ASSERT_TRUE(b.resize(Count(n - 10)));
+        ASSERT_TRUE(b.resize(Count(n + 5)));
+        for (std::uint64_t k = n - 10; k < n + 5; ++k)
+            ASSERT_EQ(b.data()[k], 0.0) << k;
+        EXPECT_EQ(b.data()[n - 11], double(n - 11));
+        // Growing far enough to need more room than the pages after it.
+        ASSERT_TRUE(b.resize(Count(3 * n)));
+        EXPECT_TRUE(onHugePages());
+        EXPECT_EQ(b.data()[n - 11], double(n - 11));
+        EXPECT_EQ(b.data()[3 * n - 1], 0.0);
         ASSERT_TRUE(b.resize(Count(10ull)));
         EXPECT_EQ(b.count().v_, 10ull);
         EXPECT_EQ(b.data()[9], 9.0);
@@ -100,6 +115,14 @@ TEST(SampleBuffer, ResizingKeepsTheSamplesZeroesWhatGrowsAndStaysTracked) {
         EXPECT_FALSE(b.resize(Count(0ull)));
         EXPECT_FALSE(b.resize(Count(SampleBuffer::kMaxElements + 1)));
         EXPECT_EQ(b.count().v_, 10ull);
+        // A small block outgrowing the small-block heap keeps what it held.
+        SampleBuffer small;
+        ASSERT_TRUE(small.allocate(Count(1000ull)));
+        small.data()[999] = 7.5;
+        ASSERT_TRUE(small.resize(Count(n)));
+        EXPECT_EQ(small.data()[999], 7.5);
+        EXPECT_EQ(small.data()[n - 1], 0.0);
+        EXPECT_EQ(registry().liveCount(), before + 2);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(registry().liveCount(), before);
