@@ -7,6 +7,7 @@
 // the size of one channel.
 //
 //   edit_bench [minutes]     (default 60: 158,760,000 stereo frames)
+#include "bench/Memory.h"
 #include "document/ZQAudioFileDocument.h"
 #include "platform/base/Values.h"
 
@@ -22,19 +23,8 @@
 
 namespace {
 
-long statusKB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size());
-    return -1;
-}
-
-bool resetPeak() {
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-    return static_cast<bool>(out.flush());
-}
+using zqbench::resetPeak;
+using zqbench::statusKB;
 
 void measure(const char* name, const std::function<bool()>& step, double channelMB) {
     resetPeak();

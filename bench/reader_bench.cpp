@@ -8,6 +8,7 @@
 //
 //   reader_bench [minutes]     (default 10: 26,460,000 stereo frames)
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "bench/Memory.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
 
@@ -24,19 +25,8 @@
 
 namespace {
 
-long statusKB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size());
-    return -1;
-}
-
-bool resetPeak() {
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-    return static_cast<bool>(out.flush());
-}
+using zqbench::resetPeak;
+using zqbench::statusKB;
 
 struct Result {
     double seconds = 1e9;
