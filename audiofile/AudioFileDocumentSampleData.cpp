@@ -27,7 +27,7 @@ void AudioFileDocumentSampleData::clear() {
     }
 }
 
-bool AudioFileDocumentSampleData::read(const platform::URL* url) {
+bool AudioFileDocumentSampleData::read(const platform::URL* url, DecodeControl* control) {
     bool expected = false;
     if (!isReading_.compare_exchange_strong(expected, true)) return false;
     bufferChannelCount_ = 0;
@@ -40,25 +40,8 @@ bool AudioFileDocumentSampleData::read(const platform::URL* url) {
         return false;
     }
     platform::Ref<platform::URL> held = platform::Ref<platform::URL>::retain(const_cast<platform::URL*>(url));
-    bool ok;
-    {
-        FloatSampleBuffer decoded[kMaxChannels];
-        ok = readAudioFileSamples(held.get(), information_, decoded, kMaxChannels, bufferChannelCount_);
-        if (ok) {
-            const std::int32_t channels = channelCount();
-            for (std::int32_t c = 0; c < channels; ++c) {
-                const std::uint64_t n = decoded[c].count().v_;
-                if (n == 0) continue;
-                if (channels_[c].allocate(Num::Count(n))) { // fresh blocks come zeroed
-                    const float* in = decoded[c].data();
-                    double* out = channels_[c].data();
-                    for (std::uint64_t k = 0; k < n; ++k)
-                        out[k] = static_cast<double>(in[k]);
-                }
-                decoded[c].release(); // done with it: keeps the peak lower
-            }
-        }
-    }
+    // Straight into the channels: nothing of the file's size besides them.
+    const bool ok = readAudioFileSamples(held.get(), information_, channels_, kMaxChannels, bufferChannelCount_, control);
     isLoaded_.store(ok, std::memory_order_release);
     isReading_.store(false, std::memory_order_release);
     return ok;

@@ -21,6 +21,7 @@ class URL;
 namespace ZQ {
 
 class AudioFileDocumentSampleData;
+struct DecodeControl;
 // The holder an editing operation fills or takes a store from.
 using SampleDataHolder = auto_ptr<AudioFileDocumentSampleData>;
 
@@ -35,9 +36,9 @@ public:
 
     // Empties the channels unless a read is running.
     void clear();
-    // Decodes the file; false when it cannot (the reader says why) or when
-    // another read is running.
-    bool read(const platform::URL* url);
+    // Decodes the file; false when it cannot (the reader says why), when it
+    // was cancelled through `control`, or when another read is running.
+    bool read(const platform::URL* url, DecodeControl* control = nullptr);
 
     double sampleRate() const;
     // The file's channel count, at most kMaxChannels: a file with more keeps

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace ZQ {
@@ -19,99 +22,242 @@ using platform::Ref;
 namespace {
 // Where a decode of an unconfirmed length starts; it doubles from there.
 constexpr std::uint64_t kFirstGrowingBlockFrames = 1 << 16;
-} // namespace
+// The most one chunk of interleaved floats takes, whatever the channel count.
+constexpr std::uint64_t kMaxChunkBytes = 1 << 20;
 
-OSStatus AllocateAudioBufferList(AudioBufferList& list, ExtAudioFile* reference, std::uint32_t frames) {
+std::atomic<std::uint64_t> gTestMemory{0};
+
+// A kB figure from /proc/meminfo, or -1.
+long long meminfoKB(const char* field) {
+    std::ifstream in("/proc/meminfo");
+    std::string line;
+    const std::string key = field;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return std::atoll(line.c_str() + key.size());
+    return -1;
+}
+
+// A number from a control-group file, or -1 ("max" is no limit).
+long long cgroupValue(const char* file) {
+    std::ifstream in(std::string("/sys/fs/cgroup/") + file);
+    std::string word;
+    if (!(in >> word) || word == "max") return -1;
+    return std::atoll(word.c_str());
+}
+
+void releaseOutputs(DecodeTarget& t) {
+    for (std::uint16_t c = 0; c < t.limit; ++c)
+        t.outputs[c].release();
+}
+
+void reportAllocationError() {
+    std::fprintf(stderr, "AllocateAudioBufferList: allocation error. Escaping\n");
+    std::fprintf(stderr, "An error was encountered while allocating a buffer. Escaping.\n");
+}
+
+OSStatus setFloatClientFormat(ExtAudioFile* reference, std::uint32_t* channelsOut) {
     audio::AudioStreamBasicDescription fileFormat;
     std::uint32_t size = sizeof fileFormat;
     OSStatus r = reference->getProperty(audio::ext::kFileDataFormat, &size, &fileFormat);
+    if (r != audio::kNoErr) return r;
+    // Only the encoding changes: the file's own rate and channel count.
     audio::AudioStreamBasicDescription client;
-    if (r == audio::kNoErr) {
-        // Only the encoding changes: the file's own rate and channel count.
-        client.mSampleRate = fileFormat.mSampleRate;
-        client.mFormatID = audio::kAudioFormatLinearPCM;
-        client.mFormatFlags = audio::kAudioFormatFlagIsFloat | audio::kAudioFormatFlagIsPacked;
-        client.mBytesPerPacket = fileFormat.mChannelsPerFrame * 4;
-        client.mFramesPerPacket = 1;
-        client.mBytesPerFrame = fileFormat.mChannelsPerFrame * 4;
-        client.mChannelsPerFrame = fileFormat.mChannelsPerFrame;
-        client.mBitsPerChannel = 32;
-        client.mReserved = 0;
-        r = reference->setProperty(audio::ext::kClientDataFormat, sizeof client, &client);
+    client.mSampleRate = fileFormat.mSampleRate;
+    client.mFormatID = audio::kAudioFormatLinearPCM;
+    client.mFormatFlags = audio::kAudioFormatFlagIsFloat | audio::kAudioFormatFlagIsPacked;
+    client.mBytesPerPacket = fileFormat.mChannelsPerFrame * 4;
+    client.mFramesPerPacket = 1;
+    client.mBytesPerFrame = fileFormat.mChannelsPerFrame * 4;
+    client.mChannelsPerFrame = fileFormat.mChannelsPerFrame;
+    client.mBitsPerChannel = 32;
+    client.mReserved = 0;
+    if (channelsOut) *channelsOut = fileFormat.mChannelsPerFrame;
+    return reference->setProperty(audio::ext::kClientDataFormat, sizeof client, &client);
+}
+
+// What one worker did: its status and the frames it delivered.
+struct RangeResult {
+    OSStatus status = audio::kNoErr;
+    std::uint64_t delivered = 0;
+    bool outOfMemory = false;
+};
+
+// Decodes frames [from, to) from `reference`, which stands at `from`, a chunk
+// at a time into the target's first `kept` channels. With `capacity` the
+// channels may be shorter than `to` and grow (doubling) as frames arrive.
+RangeResult decodeRange(ExtAudioFile* reference, DecodeTarget& t, std::uint32_t kept, std::uint64_t from,
+                        std::uint64_t to, std::uint64_t* capacity) {
+    RangeResult result;
+    const std::uint32_t channels = t.channels;
+    const std::uint32_t chunkFrames = decodeChunkFrames(channels);
+    FloatSampleBuffer chunk;
+    if (!chunk.allocate(Num::Count(std::uint64_t(chunkFrames) * channels))) {
+        result.outOfMemory = true;
+        return result;
     }
+    std::uint64_t at = from;
+    while (at < to) {
+        if (t.control && t.control->cancelRequested.load(std::memory_order_relaxed)) {
+            result.status = kDecodeCancelledError;
+            break;
+        }
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunkFrames, to - at));
+        if (capacity && at + want > *capacity) {
+            const std::uint64_t grown = std::min<std::uint64_t>(to, std::max(*capacity * 2, at + want));
+            for (std::uint32_t c = 0; c < kept; ++c)
+                if (!t.outputs[c].resize(Num::Count(grown))) result.outOfMemory = true;
+            if (result.outOfMemory) break;
+            *capacity = grown;
+        }
+        audio::AudioBufferList slice;
+        slice.mNumberBuffers = 1;
+        slice.mBuffers[0].mNumberChannels = channels;
+        slice.mBuffers[0].mData = chunk.data();
+        slice.mBuffers[0].mDataByteSize = std::uint64_t(want) * channels * 4;
+        std::uint32_t got = want;
+        const OSStatus r = reference->read(&got, &slice);
+        if (r != audio::kNoErr) {
+            result.status = r;
+            break;
+        }
+        // De-interleaved and widened: each value exactly the float the decoder gave.
+        for (std::uint32_t c = 0; c < kept; ++c) {
+            double* out = t.outputs[c].data() + at;
+            const float* in = chunk.data() + c;
+            for (std::uint32_t k = 0; k < got; ++k)
+                out[k] = static_cast<double>(in[std::size_t(k) * channels]);
+        }
+        at += got;
+        if (t.control) t.control->framesDone.fetch_add(got, std::memory_order_relaxed);
+        if (got < want) break; // the end of what the file holds
+    }
+    result.delivered = at - from;
+    return result;
+}
+
+} // namespace
+
+std::uint32_t decodeChunkFrames(std::uint32_t channels) {
+    if (channels == 0) return kDecodeChunkFrames;
+    const std::uint64_t bounded = kMaxChunkBytes / (std::uint64_t(channels) * 4);
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(bounded, 64, kDecodeChunkFrames));
+}
+
+std::uint64_t availableMemoryBytes() {
+    if (const std::uint64_t test = gTestMemory.load()) return test;
+    const long long availableKB = meminfoKB("MemAvailable:");
+    std::uint64_t available = availableKB >= 0 ? std::uint64_t(availableKB) * 1024 : ~std::uint64_t{0};
+    const long long limit = cgroupValue("memory.max"), used = cgroupValue("memory.current");
+    if (limit >= 0) available = std::min<std::uint64_t>(available, limit > used ? std::uint64_t(limit - std::max(used, 0LL)) : 0);
+    return available;
+}
+
+void setAvailableMemoryForTesting(std::uint64_t bytes) {
+    gTestMemory.store(bytes);
+}
+
+std::string memorySizeText(std::uint64_t bytes) {
+    if (bytes >= 1000000000ull) return platform::format("%.1f GB", double(bytes) / 1e9);
+    return platform::format("%.0f MB", std::max(1.0, double(bytes) / 1e6));
+}
+
+OSStatus decodeAllFrames(DecodeTarget& t, ExtAudioFile* reference, std::uint32_t frames) {
+    std::uint32_t channels = 0;
+    OSStatus r = setFloatClientFormat(reference, &channels);
     if (r != audio::kNoErr) {
         std::fprintf(stderr, "Error setting asbd\n");
         return r;
     }
+    t.channels = channels;
+    t.delivered = 0;
+    const std::uint32_t kept = std::min<std::uint32_t>(channels, t.limit);
+    releaseOutputs(t); // before the new blocks: never two documents' worth at once
+    if (channels == 0) return audio::kNoErr;
 
-    list.mNumberBuffers = 1;
-    audio::AudioBuffer& b = list.mBuffers[0];
-    b.mNumberChannels = client.mChannelsPerFrame;
-    const std::uint64_t bytesPerFrame = std::uint64_t(client.mChannelsPerFrame) * 4;
     // A length the sample data cannot hold (a codec's claimed frame count, say)
     // gets no block of that size: the decode grows its block as frames arrive.
-    const std::int64_t room = reference->audioFile() ? reference->audioFile()->framesTheDataCanHold() : -1;
+    audio::AudioFile* file = reference->audioFile();
+    const std::int64_t room = file ? file->framesTheDataCanHold() : -1;
     const bool trusted = room >= 0 && std::uint64_t(frames) <= std::uint64_t(room);
     std::uint64_t capacity = trusted ? frames : std::min<std::uint64_t>(frames, kFirstGrowingBlockFrames);
-    b.mDataByteSize = capacity * bytesPerFrame;
-    b.mData = b.mDataByteSize ? allocateZeroedArray(b.mDataByteSize) : nullptr;
-    if (!b.mData) {
-        b.mDataByteSize = 0;
-        std::fprintf(stderr, "AllocateAudioBufferList: allocation error. Escaping\n");
-        std::fprintf(stderr, "An error was encountered while allocating a buffer. Escaping.\n");
+    for (std::uint32_t c = 0; c < kept; ++c) {
+        if (t.outputs[c].allocate(Num::Count(capacity))) continue;
+        releaseOutputs(t);
+        reportAllocationError();
         return -1;
     }
+    if (t.control) t.control->framesTotal.store(frames, std::memory_order_relaxed);
 
-    std::uint64_t delivered = 0;
-    for (;;) {
-        // One frame more than the length is asked for; the buffer's size caps
-        // what the service may deliver at the reported length.
-        const std::uint64_t want = capacity - delivered;
-        AudioBufferList slice;
-        slice.mNumberBuffers = 1;
-        slice.mBuffers[0].mNumberChannels = b.mNumberChannels;
-        slice.mBuffers[0].mData = static_cast<unsigned char*>(b.mData) + delivered * bytesPerFrame;
-        slice.mBuffers[0].mDataByteSize = want * bytesPerFrame;
-        std::uint32_t got = frames + 1 > frames ? frames + 1 : frames;
-        r = reference->read(&got, &slice);
-        if (r != audio::kNoErr) {
-            b.mDataByteSize = delivered * bytesPerFrame;
-            std::fprintf(stderr, "ExtAudioFileRead Err: \n");
-            return r;
-        }
-        delivered += got;
-        if (got < want || delivered >= frames) break; // the end, or all of it
-        const std::uint64_t grown = std::min<std::uint64_t>(frames, capacity * 2);
-        void* bigger = allocateZeroedArray(grown * bytesPerFrame);
-        if (!bigger) {
-            b.mDataByteSize = delivered * bytesPerFrame;
-            std::fprintf(stderr, "AllocateAudioBufferList: allocation error. Escaping\n");
-            std::fprintf(stderr, "An error was encountered while allocating a buffer. Escaping.\n");
+    // Two workers where a seek lands exactly on a frame: plain PCM and float.
+    const bool seekable = trusted && file && file->fileDataFormat().mFormatID == audio::kAudioFormatLinearPCM;
+    const int asked = t.control ? t.control->workers : 0;
+    const bool twoWorkers = seekable && frames >= 2 && (asked == 2 || (asked == 0 && frames >= kTwoWorkerMinFrames));
+
+    RangeResult first, second;
+    bool secondRan = false;
+    if (twoWorkers) {
+        const std::uint64_t split = frames / 2;
+        std::thread other([&] {
+            // Its own file handle: a decoder's position belongs to one reader.
+            Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(t.path));
+            ExtAudioFile* own = nullptr;
+            if (ExtAudioFile::openURL(url.get(), &own) != audio::kNoErr) return;
+            Ref<ExtAudioFile> held = Ref<ExtAudioFile>::adopt(own);
+            std::uint32_t ownChannels = 0;
+            if (setFloatClientFormat(own, &ownChannels) != audio::kNoErr || ownChannels != channels ||
+                own->seek(std::int64_t(split)) != audio::kNoErr)
+                return;
+            second = decodeRange(own, t, kept, split, frames, nullptr);
+            secondRan = true;
+        });
+        first = decodeRange(reference, t, kept, 0, split, nullptr);
+        other.join();
+        // Where the second handle could not be had, the first goes on alone.
+        if (!secondRan && first.status == audio::kNoErr && !first.outOfMemory && first.delivered == split)
+            second = decodeRange(reference, t, kept, split, frames, nullptr);
+        if (first.delivered < split) second = RangeResult{second.status, 0, second.outOfMemory};
+    } else {
+        first = decodeRange(reference, t, kept, 0, frames, trusted ? nullptr : &capacity);
+    }
+    if (t.control) t.control->workersUsed = twoWorkers && secondRan ? 2 : 1;
+
+    const std::uint64_t delivered = first.delivered + second.delivered;
+    const OSStatus status = first.status != audio::kNoErr ? first.status : second.status;
+    if (status == kDecodeCancelledError) {
+        releaseOutputs(t);
+        return status;
+    }
+    if (first.outOfMemory || second.outOfMemory) {
+        releaseOutputs(t);
+        reportAllocationError();
+        return -1;
+    }
+    if (status != audio::kNoErr) {
+        releaseOutputs(t);
+        std::fprintf(stderr, "ExtAudioFileRead Err: \n");
+        return status;
+    }
+    if (delivered == 0) { // counts as complete; the caller finds nothing to keep
+        releaseOutputs(t);
+        return audio::kNoErr;
+    }
+    if (delivered != frames) {
+        releaseOutputs(t);
+        std::fprintf(stderr, "Error: packet count mismatch\n");
+        return -1;
+    }
+    for (std::uint32_t c = 0; c < kept; ++c) // a grown block may be longer than the file
+        if (t.outputs[c].count().v_ != delivered && !t.outputs[c].resize(Num::Count(delivered))) {
+            releaseOutputs(t);
+            reportAllocationError();
             return -1;
         }
-        std::memcpy(bigger, b.mData, delivered * bytesPerFrame);
-        freeZeroedArray(b.mData);
-        b.mData = bigger;
-        capacity = grown;
-    }
-    b.mDataByteSize = delivered * bytesPerFrame;
-    if (delivered == 0 || delivered == frames) return audio::kNoErr;
-    std::fprintf(stderr, "Error: packet count mismatch\n");
-    return -1;
+    t.delivered = delivered;
+    if (t.control) t.control->framesTotal.store(delivered, std::memory_order_relaxed);
+    return audio::kNoErr;
 }
 
-void DisposeAudioBufferListData(AudioBufferList& list) {
-    if (list.mNumberBuffers == 0) {
-        std::fprintf(stderr, "DisposeAudioBufferListData: No buffers reported, Escaping\n");
-        return;
-    }
-    audio::AudioBuffer& b = list.mBuffers[0];
-    if (b.mData) freeZeroedArray(b.mData);
-    b = audio::AudioBuffer{};
-    list.mNumberBuffers = 0;
-}
-
-OSStatus readAllFrames(AudioBufferList& list, ExtAudioFile* reference) {
+OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
     const void* file = nullptr;
     std::uint32_t size = sizeof file;
     OSStatus r = reference->getProperty(audio::ext::kAudioFile, &size, &file);
@@ -131,12 +277,25 @@ OSStatus readAllFrames(AudioBufferList& list, ExtAudioFile* reference) {
         std::printf("File is too large: %lu frames\n", static_cast<unsigned long>(frames));
         return -1;
     }
-    r = AllocateAudioBufferList(list, reference, static_cast<std::uint32_t>(frames));
-    if (r != audio::kNoErr) {
-        std::fprintf(stderr, "Couldn't get all packets, Escaping\n");
-        return r;
+    // A length the data can hold is what the channels will take: refused
+    // before anything is allocated when it cannot fit.
+    const audio::AudioFile* audioFile = reference->audioFile();
+    const std::int64_t room = audioFile ? audioFile->framesTheDataCanHold() : -1;
+    if (room >= 0 && frames <= room) {
+        const std::uint64_t kept = std::min<std::uint64_t>(audioFile->fileDataFormat().mChannelsPerFrame, t.limit);
+        const std::uint64_t needed = std::uint64_t(frames) * kept * sizeof(double);
+        const std::uint64_t available = availableMemoryBytes();
+        if (needed > available) {
+            const std::string why = "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) +
+                                    " are available";
+            if (t.control) t.control->refusal = why;
+            std::fprintf(stderr, "The file %s\n", why.c_str());
+            return -1;
+        }
     }
-    return audio::kNoErr;
+    r = decodeAllFrames(t, reference, static_cast<std::uint32_t>(frames));
+    if (r != audio::kNoErr && r != kDecodeCancelledError) std::fprintf(stderr, "Couldn't get all packets, Escaping\n");
+    return r;
 }
 
 bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
@@ -165,7 +324,7 @@ bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
            type == audio::kAudioFileSoundDesigner2Type || type == audio::kAudioFileCAFType;
 }
 
-OSStatus openAudioFileList(AudioBufferList& list, const std::string* paths, std::size_t count,
+OSStatus openAudioFileList(DecodeTarget& target, const std::string* paths, std::size_t count,
                            ExtAudioFile** references) {
     std::vector<bool> valid(count, false);
     std::size_t removed = 0;
@@ -194,74 +353,64 @@ OSStatus openAudioFileList(AudioBufferList& list, const std::string* paths, std:
     std::size_t first = 0;
     while (!valid[first])
         ++first;
-    OSStatus r = readAllFrames(list, references[first]);
+    target.path = paths[first];
+    OSStatus r = readAllFrames(target, references[first]);
     if (r != audio::kNoErr) {
-        std::fprintf(stderr, "Failed to read sample data for file\n");
+        if (r != kDecodeCancelledError) std::fprintf(stderr, "Failed to read sample data for file\n");
         return r;
     }
     return audio::kNoErr;
 }
 
-bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& information, FloatSampleBuffer* outputs,
-                          std::uint16_t limit, std::int32_t& channelCountOut) {
+bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& information, SampleBuffer* outputs,
+                          std::uint16_t limit, std::int32_t& channelCountOut, DecodeControl* control) {
     if (!url) {
         std::fprintf(stderr, "Invalid URL");
         return false;
     }
+    DecodeTarget target;
+    target.outputs = outputs;
+    target.limit = limit;
+    target.control = control;
     const std::string path = url->standardizedPath();
     Ref<platform::FileManager> files = Ref<platform::FileManager>::adopt(platform::FileManager::create());
     if (!files->fileExistsAtPath(path)) {
         std::fprintf(stderr, "Invalid file at path");
+        releaseOutputs(target);
         return false;
     }
 
-    AudioBufferList list;
     ExtAudioFile* reference = nullptr;
-    // Whatever the outcome, the decoded block and the open file are returned
-    // (the block only when one was allocated).
-    struct Cleanup {
-        AudioBufferList& list;
+    struct Cleanup { // the open file is returned whatever the outcome
         ExtAudioFile*& reference;
-        ~Cleanup() {
-            if (list.mNumberBuffers) DisposeAudioBufferListData(list);
-            platform::releaseObject(reference);
-        }
-    } cleanup{list, reference};
+        ~Cleanup() { platform::releaseObject(reference); }
+    } cleanup{reference};
 
-    OSStatus status = openAudioFileList(list, &path, 1, &reference);
+    OSStatus status = openAudioFileList(target, &path, 1, &reference);
     if (status != audio::kNoErr) {
+        releaseOutputs(target);
+        if (status == kDecodeCancelledError) { // the user's choice, not a failure
+            if (control) control->cancelled = true;
+            return false;
+        }
         platform::log("Error %li returned when attempting to open: %@", static_cast<long>(status),
                       static_cast<const platform::Object*>(url));
         return false;
     }
     if (!information.get() || !information->read(reference)) {
         platform::log("Error accessing file information from: %@", static_cast<const platform::Object*>(url));
+        releaseOutputs(target);
         return false;
     }
     platform::releaseObject(reference);
     reference = nullptr;
 
-    const audio::AudioBuffer& b = list.mBuffers[0];
-    if (b.mDataByteSize == 0 || b.mNumberChannels == 0) {
+    if (target.delivered == 0 || target.channels == 0) {
         std::fprintf(stderr, "Empty buffer, Escaping\n");
+        releaseOutputs(target);
         return false;
     }
-    const std::uint32_t channels = b.mNumberChannels;
-    channelCountOut = static_cast<std::int32_t>(channels);
-    const auto* interleaved = static_cast<const float*>(b.mData);
-    const std::uint64_t frames = (b.mDataByteSize / 4) / channels;
-    for (std::uint32_t c = 0; c < limit; ++c) {
-        if (c >= channels) {
-            outputs[c].release();
-            continue;
-        }
-        if (!outputs[c].allocate(Num::Count(frames))) continue; // a fresh, zeroed block
-        float* out = outputs[c].data();
-        const float* in = interleaved + c;
-        for (std::uint64_t k = 0; k < frames; ++k, in += channels)
-            out[k] = *in;
-    }
-    DisposeAudioBufferListData(list);
+    channelCountOut = static_cast<std::int32_t>(target.channels);
     return true;
 }
 

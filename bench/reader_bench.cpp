@@ -1,13 +1,16 @@
-// Opening a long file into a document's sample store, against two plain
-// libsndfile references measured in the same run:
+// Opening long files into a document's sample store, with one and with two
+// workers, against two plain libsndfile references measured in the same run:
 //   float-whole    sf_readf_float of the whole file into one interleaved block
 //   double-chunked sf_readf_double in 64k-frame chunks, split straight into
 //                  per-channel double buffers (the store's own layout: the floor)
 // Reports the best wall time of three runs and the peak resident memory each
 // one added (VmHWM, reset before every run through /proc/self/clear_refs).
 //
-//   reader_bench [minutes]     (default 10: 26,460,000 stereo frames)
+// on a stereo 16-bit WAV and a 16-channel 24-bit WAV of the same length.
+//
+//   reader_bench [minutes]     (default 10: 26,460,000 frames each)
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/AudioFileReader.h"
 #include "bench/Memory.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
@@ -48,37 +51,28 @@ Result measure(const std::function<void()>& step) {
     return r;
 }
 
-bool writeTestFile(const std::string& path, long frames) {
+bool writeTestFile(const std::string& path, long frames, int channels, int format) {
     SF_INFO info{};
     info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = channels;
+    info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f) return false;
-    std::vector<short> block(2 * 65536);
+    std::vector<int> block(static_cast<size_t>(channels) * 65536);
     unsigned seed = 1;
     for (long at = 0; at < frames;) {
         const long n = std::min<long>(65536, frames - at);
-        for (long k = 0; k < 2 * n; ++k)
-            block[k] = static_cast<short>((seed = seed * 1103515245 + 12345) >> 16);
-        sf_writef_short(f, block.data(), n);
+        for (long k = 0; k < channels * n; ++k)
+            block[k] = static_cast<int>((seed = seed * 1103515245 + 12345) & 0xffffff00u);
+        sf_writef_int(f, block.data(), n);
         at += n;
     }
     return sf_close(f) == 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 10.0;
-    const long frames = static_cast<long>(minutes * 60 * 44100);
-    char dir[] = "/tmp/zqbench-XXXXXX";
-    if (!mkdtemp(dir)) return 1;
-    const std::string path = std::string(dir) + "/long.wav";
-    if (!writeTestFile(path, frames)) return 1;
-    const double samples = 2.0 * static_cast<double>(frames);
-    std::printf("file: %.1f minutes, %ld stereo 16-bit frames at 44.1 kHz, %.0f MB on disk\n", minutes, frames,
-                samples * 2 / 1e6);
+void benchmarkFile(const std::string& path, const char* title, long frames, int channels) {
+    const double samples = double(channels) * static_cast<double>(frames);
+    std::printf("\n%s: %ld frames x %d channels\n", title, frames, channels);
 
     Result floatWhole = measure([&] {
         SF_INFO info{};
@@ -104,23 +98,48 @@ int main(int argc, char** argv) {
         }
         sf_close(f);
     });
-    Result store = measure([&] {
-        ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> s;
-        s.make();
-        auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
-        if (!s->read(url.get()) || s->channelSampleCount(1).v_ != static_cast<unsigned long long>(frames)) std::abort();
-    });
+    auto store = [&](int workers) {
+        return measure([&] {
+            ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> s;
+            s.make();
+            ZQ::DecodeControl control;
+            control.workers = workers;
+            auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+            if (!s->read(url.get(), &control) || s->channelSampleCount(0).v_ != static_cast<unsigned long long>(frames) ||
+                control.workersUsed != workers)
+                std::abort();
+        });
+    };
+    Result one = store(1), two = store(2);
 
     const double floorMB = samples * 8 / (1024 * 1024);
     auto row = [&](const char* name, const Result& r) {
-        std::printf("%-32s %7.3f s  %6ld MB peak  %5.1f bytes/sample  %4.2fx the floor\n", name, r.seconds, r.peakMB,
-                    r.peakMB * 1024.0 * 1024.0 / samples, r.peakMB / floorMB);
+        std::printf("%-32s %7.3f s  %5.2fx ref  %6ld MB peak  %5.2f bytes/sample  %4.2fx the floor\n", name, r.seconds,
+                    r.seconds / doubleChunked.seconds, r.peakMB, r.peakMB * 1024.0 * 1024.0 / samples, r.peakMB / floorMB);
     };
     std::printf("floor (the double store alone): %.0f MB, 8 bytes/sample\n", floorMB);
     row("sf_readf_float, whole file", floatWhole);
     row("sf_readf_double, chunked split", doubleChunked);
-    row("sample store read", store);
-    unlink(path.c_str());
+    row("sample store, one worker", one);
+    row("sample store, two workers", two);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double minutes = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const long frames = static_cast<long>(minutes * 60 * 44100);
+    char dir[] = "/tmp/zqbench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    const std::string stereo = std::string(dir) + "/stereo16.wav", many = std::string(dir) + "/multi24.wav";
+    if (!writeTestFile(stereo, frames, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16) ||
+        !writeTestFile(many, frames, 16, SF_FORMAT_WAV | SF_FORMAT_PCM_24))
+        return 1;
+    std::printf("%.1f minutes at 44.1 kHz; best of three runs each\n", minutes);
+    benchmarkFile(stereo, "stereo 16-bit WAV", frames, 2);
+    unlink(stereo.c_str());
+    benchmarkFile(many, "16-channel 24-bit WAV", frames, 16);
+    unlink(many.c_str());
     rmdir(dir);
     return 0;
 }

@@ -160,4 +160,9 @@ OSStatus ExtAudioFile::read(std::uint32_t* ioFrames, AudioBufferList* list) {
     return kNoErr;
 }
 
+OSStatus ExtAudioFile::seek(std::int64_t frame) {
+    if (frame < 0) return kParameterError;
+    return file_->seek(frame);
+}
+
 } // namespace platform::audio

@@ -39,6 +39,8 @@ public:
     // than its byte size holds. *ioFrames becomes the frames delivered and the
     // buffer's byte size the bytes delivered (0 at the end of the file).
     OSStatus read(std::uint32_t* ioFrames, AudioBufferList* list);
+    // Moves the read position to `frame` (the extended service's seek).
+    OSStatus seek(std::int64_t frame);
 
     AudioFile* audioFile() const { return file_.get(); }
     const AudioStreamBasicDescription& clientDataFormat() const { return client_; }
