@@ -2,6 +2,7 @@
 
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
+#include "app/ZQImportProgressWindow.h"
 #include "document/ZQDocumentController.h"
 
 #include "document/ZQAudioFileDocument.h"
@@ -103,6 +104,26 @@ bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::str
     });
     box->open();
     return true;
+}
+
+void ZQQtWindowSide::importDidBegin(ZQAudioFileDocument* document) {
+    importDidEnd(document); // one window per open
+    imports_[document] = new ZQImportProgressWindow(document);
+}
+
+void ZQQtWindowSide::importDidEnd(ZQAudioFileDocument* document) {
+    auto it = imports_.find(document);
+    if (it == imports_.end()) return;
+    if (it->second) {
+        it->second->hide();
+        it->second->deleteLater();
+    }
+    imports_.erase(it);
+}
+
+ZQImportProgressWindow* ZQQtWindowSide::importProgressWindow(ZQAudioFileDocument* document) const {
+    auto it = imports_.find(document);
+    return it == imports_.end() ? nullptr : it->second.data();
 }
 
 double ZQQtWindowSide::displayRefreshRate(ZQAudioFileDocument* document) {

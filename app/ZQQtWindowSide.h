@@ -6,7 +6,11 @@
 #include "document/WindowSide.h"
 
 #include <QPoint>
+#include <QPointer>
 #include <functional>
+#include <map>
+
+class ZQImportProgressWindow;
 
 class ZQQtWindowSide final : public ZQDocumentWindowSide {
 public:
@@ -20,6 +24,11 @@ public:
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) override;
     bool runSavePanel(ZQAudioFileDocument* document, const std::string& extension, const std::string& proposedName,
                       SavePanelDone done) override;
+    // Each open gets its progress window (shown once it takes long).
+    void importDidBegin(ZQAudioFileDocument* document) override;
+    void importDidEnd(ZQAudioFileDocument* document) override;
+    // The progress window of a document being opened, or null.
+    ZQImportProgressWindow* importProgressWindow(ZQAudioFileDocument* document) const;
 
     // Runs whenever a document's window has been shown with its samples.
     void setDocumentShown(std::function<void(ZQAudioFileDocument*)> shown) { shown_ = std::move(shown); }
@@ -31,4 +40,5 @@ private:
     QPoint cascade_{60, 60};
     bool cascadeFromScreen_ = false;
     std::function<void(ZQAudioFileDocument*)> shown_;
+    std::map<ZQAudioFileDocument*, QPointer<ZQImportProgressWindow>> imports_;
 };

@@ -41,7 +41,8 @@ bool AudioFileDocumentSampleData::read(const platform::URL* url, DecodeControl* 
     }
     platform::Ref<platform::URL> held = platform::Ref<platform::URL>::retain(const_cast<platform::URL*>(url));
     // Straight into the channels: nothing of the file's size besides them.
-    const bool ok = readAudioFileSamples(held.get(), information_, channels_, kMaxChannels, bufferChannelCount_, control);
+    const bool ok =
+        readAudioFileSamples(held.get(), information_, channels_, kMaxChannels, bufferChannelCount_, control);
     isLoaded_.store(ok, std::memory_order_release);
     isReading_.store(false, std::memory_order_release);
     return ok;

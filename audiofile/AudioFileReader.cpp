@@ -7,6 +7,7 @@
 #include "platform/soundfile/ExtAudioFile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,6 +27,7 @@ constexpr std::uint64_t kFirstGrowingBlockFrames = 1 << 16;
 constexpr std::uint64_t kMaxChunkBytes = 1 << 20;
 
 std::atomic<std::uint64_t> gTestMemory{0};
+std::atomic<std::int64_t> gChunkPauseMicroseconds{0};
 
 // A kB figure from /proc/meminfo, or -1.
 long long meminfoKB(const char* field) {
@@ -129,6 +131,8 @@ RangeResult decodeRange(ExtAudioFile* reference, DecodeTarget& t, std::uint32_t 
         }
         at += got;
         if (t.control) t.control->framesDone.fetch_add(got, std::memory_order_relaxed);
+        if (const std::int64_t pause = gChunkPauseMicroseconds.load(std::memory_order_relaxed))
+            std::this_thread::sleep_for(std::chrono::microseconds(pause));
         if (got < want) break; // the end of what the file holds
     }
     result.delivered = at - from;
@@ -148,12 +152,17 @@ std::uint64_t availableMemoryBytes() {
     const long long availableKB = meminfoKB("MemAvailable:");
     std::uint64_t available = availableKB >= 0 ? std::uint64_t(availableKB) * 1024 : ~std::uint64_t{0};
     const long long limit = cgroupValue("memory.max"), used = cgroupValue("memory.current");
-    if (limit >= 0) available = std::min<std::uint64_t>(available, limit > used ? std::uint64_t(limit - std::max(used, 0LL)) : 0);
+    if (limit >= 0)
+        available = std::min<std::uint64_t>(available, limit > used ? std::uint64_t(limit - std::max(used, 0LL)) : 0);
     return available;
 }
 
 void setAvailableMemoryForTesting(std::uint64_t bytes) {
     gTestMemory.store(bytes);
+}
+
+void setDecodeChunkPauseForTesting(std::chrono::microseconds pause) {
+    gChunkPauseMicroseconds.store(pause.count());
 }
 
 std::string memorySizeText(std::uint64_t bytes) {
@@ -286,8 +295,8 @@ OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
         const std::uint64_t needed = std::uint64_t(frames) * kept * sizeof(double);
         const std::uint64_t available = availableMemoryBytes();
         if (needed > available) {
-            const std::string why = "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) +
-                                    " are available";
+            const std::string why =
+                "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) + " are available";
             if (t.control) t.control->refusal = why;
             std::fprintf(stderr, "The file %s\n", why.c_str());
             return -1;

@@ -13,6 +13,7 @@
 #include "platform/base/AudioTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -70,6 +71,10 @@ inline constexpr std::uint64_t kTwoWorkerMinFrames = 1u << 18;
 std::uint64_t availableMemoryBytes();
 // A test's stand-in for the available memory; 0 restores the real figure.
 void setAvailableMemoryForTesting(std::uint64_t bytes);
+// A test's slow disk: every chunk of every decode is followed by this pause
+// (0 restores full speed), so that a small file opens for as long as a
+// long one would.
+void setDecodeChunkPauseForTesting(std::chrono::microseconds pause);
 // "9.3 GB", "212 MB": sizes as the refusal names them.
 std::string memorySizeText(std::uint64_t bytes);
 
@@ -85,9 +90,9 @@ struct DecodeTarget {
     SampleBuffer* outputs = nullptr;
     std::uint16_t limit = 0;
     DecodeControl* control = nullptr;
-    std::string path;             // for a second worker's own file handle
-    std::uint32_t channels = 0;   // the file's channel count, once known
-    std::uint64_t delivered = 0;  // frames in every delivered channel
+    std::string path;            // for a second worker's own file handle
+    std::uint32_t channels = 0;  // the file's channel count, once known
+    std::uint64_t delivered = 0; // frames in every delivered channel
 };
 
 // Opens the paths (the program passes one), drops the unsupported ones and

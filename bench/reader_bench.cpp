@@ -105,7 +105,8 @@ void benchmarkFile(const std::string& path, const char* title, long frames, int 
             ZQ::DecodeControl control;
             control.workers = workers;
             auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
-            if (!s->read(url.get(), &control) || s->channelSampleCount(0).v_ != static_cast<unsigned long long>(frames) ||
+            if (!s->read(url.get(), &control) ||
+                s->channelSampleCount(0).v_ != static_cast<unsigned long long>(frames) ||
                 control.workersUsed != workers)
                 std::abort();
         });
@@ -115,7 +116,8 @@ void benchmarkFile(const std::string& path, const char* title, long frames, int 
     const double floorMB = samples * 8 / (1024 * 1024);
     auto row = [&](const char* name, const Result& r) {
         std::printf("%-32s %7.3f s  %5.2fx ref  %6ld MB peak  %5.2f bytes/sample  %4.2fx the floor\n", name, r.seconds,
-                    r.seconds / doubleChunked.seconds, r.peakMB, r.peakMB * 1024.0 * 1024.0 / samples, r.peakMB / floorMB);
+                    r.seconds / doubleChunked.seconds, r.peakMB, r.peakMB * 1024.0 * 1024.0 / samples,
+                    r.peakMB / floorMB);
     };
     std::printf("floor (the double store alone): %.0f MB, 8 bytes/sample\n", floorMB);
     row("sf_readf_float, whole file", floatWhole);

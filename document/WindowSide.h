@@ -69,6 +69,11 @@ public:
 
 class ZQDocumentWindowSide {
 public:
+    // A document's import began or ended (the second always follows the
+    // first); a long one may show its progress (importProgress) and offer
+    // to cancel it. Nothing by default.
+    virtual void importDidBegin(ZQAudioFileDocument* document) { (void)document; }
+    virtual void importDidEnd(ZQAudioFileDocument* document) { (void)document; }
     // The display controller of a new window (initWithAudioFileDocument:);
     // +1, or null.
     virtual ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument* document) = 0;

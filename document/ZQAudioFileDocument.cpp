@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -92,18 +93,78 @@ bool ZQAudioFileDocument::readFromURL(platform::URL* url, const std::string&, Re
     return true;
 }
 
+namespace {
+// Every running import's control, for termination.
+std::mutex gImportsLock;
+std::set<std::shared_ptr<ZQ::DecodeControl>>& runningImports() {
+    static auto* imports = new std::set<std::shared_ptr<ZQ::DecodeControl>>; // lives for the whole process
+    return *imports;
+}
+} // namespace
+
+double ZQAudioFileDocument::importProgress() const {
+    std::lock_guard<std::mutex> h(holders_);
+    return import_ ? import_->fraction() : -1.0;
+}
+
+void ZQAudioFileDocument::cancelImport() {
+    std::lock_guard<std::mutex> h(holders_);
+    if (import_) import_->cancel();
+}
+
+void ZQAudioFileDocument::cancelAllImports() {
+    std::lock_guard<std::mutex> g(gImportsLock);
+    for (const auto& control : runningImports())
+        control->cancel();
+}
+
 void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
     if (!url) return;
     Guard g(monitor());
     ZQ::t_url wrapped = ZQ::t_url::fileURL(url->standardizedPath());
     if (wrapped.isEmpty() || !sampleData_) return;
     Ref<platform::URL> u = wrapped.get();
-    const bool ok = sampleData_->read(u.get());
+    auto control = std::make_shared<ZQ::DecodeControl>();
+    importCancelled_.store(false);
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        import_ = control;
+    }
+    {
+        std::lock_guard<std::mutex> r(gImportsLock);
+        runningImports().insert(control);
+    }
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    if (documentWindowSide())
+        platform::performOnMainThread([self] {
+            if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidBegin(self.get());
+        });
+    const bool ok = sampleData_->read(u.get(), control.get());
+    {
+        std::lock_guard<std::mutex> r(gImportsLock);
+        runningImports().erase(control);
+    }
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        import_.reset();
+    }
+    if (documentWindowSide())
+        platform::performOnMainThread([self] {
+            if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidEnd(self.get());
+        });
     if (ok) buildWaveformSummaries();
+    if (!ok && control->cancelled) {
+        // The user's choice: no alert, no window; the caller lets the document go.
+        importCancelled_.store(true);
+        return;
+    }
     if (!ok) {
         platform::log("Failed to read audio file: %@", static_cast<const platform::Object*>(u.get()));
-        fileOpenError_.setText(
-            platform::format("The file '%s' may be an unreadable format or possibly damaged.", fileName().c_str()));
+        if (!control->refusal.empty())
+            fileOpenError_.setText(platform::format("The file '%s' %s.", fileName().c_str(), control->refusal.c_str()));
+        else
+            fileOpenError_.setText(
+                platform::format("The file '%s' may be an unreadable format or possibly damaged.", fileName().c_str()));
     }
     concludeImport();
 }
@@ -172,7 +233,8 @@ void ZQAudioFileDocument::loadUI() {
     {
         Guard g(monitor());
         // A document closed before its window was built gets none (its parts
-        // would hold it for ever).
+        // would hold it for ever); so does one whose import was cancelled.
+        if (importWasCancelled()) deallocState();
         if (!sampleData_) return;
         if (side) {
             controller = Ref<ZQWaveformDisplayControllerBase>::adopt(side->createDisplayController(this));
@@ -211,6 +273,7 @@ void ZQAudioFileDocument::displayFileOpenError() {
 
 void ZQAudioFileDocument::close() {
     Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
+    cancelImport(); // closing while it loads: the decode stops instead of running to the end
     {
         Guard g(monitor());
         while (sampleData_ && sampleData_->isReading()) {

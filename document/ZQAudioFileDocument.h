@@ -15,6 +15,7 @@
 #pragma once
 
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/AudioFileReader.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/AudioFileEditHistory.h"
@@ -59,8 +60,20 @@ public:
     // window once the import has ended) and returns true; without a URL, the
     // error ("bzz", 22) and false.
     bool readFromURL(platform::URL* url, const std::string& type, platform::Ref<platform::Error>* error);
-    // The import itself, on the calling thread.
+    // The import itself, on the calling thread. Tells the window side when
+    // it begins and ends (on the main thread), so that a long one can show
+    // its progress.
     void readFromURL_Offline(platform::URL* url);
+    // The running import's progress, 0 ... 1, or -1 when none is running.
+    // Any thread; never waits for the import.
+    double importProgress() const;
+    // Asks the running import to stop (it does within a chunk); nothing when
+    // none is running. Any thread.
+    void cancelImport();
+    // Whether the last import was cancelled: the document then opens nothing.
+    bool importWasCancelled() const { return importCancelled_.load(); }
+    // Cancels every import running in the process (termination).
+    static void cancelAllImports();
     // Runs once both the import has ended and the display controller exists.
     void concludeImport();
     // Builds and shows the window; hops to the main thread when called elsewhere.
@@ -232,6 +245,9 @@ private:
     // while calling out, so a stream thread's Stop can reach the transport
     // without the document's monitor (which the import holds for long).
     mutable std::mutex holders_;
+    // The running import's control (guarded by holders_ as well).
+    std::shared_ptr<ZQ::DecodeControl> import_;
+    std::atomic<bool> importCancelled_{false};
 };
 
 // The colour defaults and the archive format of colours in the preferences.

@@ -116,6 +116,7 @@ void ZQAudioFileOpenOperation::applicationWillTerminate() {
     // not wait for us while we wait for it.
     if (queue) {
         if (queue->operationCount() > 0) queue->cancelAllOperations();
+        ZQAudioFileDocument::cancelAllImports(); // running decodes stop within a chunk
         queue->waitUntilAllOperationsAreFinished();
     }
     std::printf(".suoqe.\n");

@@ -36,8 +36,9 @@ class ZQAudioFileOpenOperation final : public platform::Operation {
 public:
     // Queues the placeholder's open; dropped once termination has begun.
     static void openAudioFileDocumentAtPath(ZQAudioFileDocumentAtPath* placeholder);
-    // Stops taking opens, cancels the queued ones, waits for the running ones
-    // and lets the queue go (".suoqe." on standard output).
+    // Stops taking opens, cancels the queued ones and the decodes running,
+    // waits for the running ones and lets the queue go (".suoqe." on
+    // standard output).
     static void applicationWillTerminate();
     // The queue's limit of decodes at once.
     static constexpr std::size_t kMaxConcurrentOpens = 16;

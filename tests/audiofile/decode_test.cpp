@@ -81,11 +81,11 @@ TEST(ChunkedDecode, EveryEncodingDecodesExactlyAsAPlainFloatRead) {
         int format;
         bool seekable; // plain PCM or float: two workers
     } cases[] = {
-        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, true},     {"s8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, true},
-        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true},    {"s24.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, true},
-        {"s32.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_32, true},    {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
-        {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, true},    {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, false},
-        {"ulaw.caf", SF_FORMAT_CAF | SF_FORMAT_ULAW, false},    {"ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, false},
+        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, true},  {"s8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, true},
+        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true}, {"s24.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, true},
+        {"s32.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_32, true}, {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
+        {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, true}, {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, false},
+        {"ulaw.caf", SF_FORMAT_CAF | SF_FORMAT_ULAW, false}, {"ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, false},
     };
     const long frames = 3 * long(ZQ::kDecodeChunkFrames) + 17;
     for (const Case& c : cases) {
@@ -117,8 +117,8 @@ TEST(ChunkedDecode, ManyChannelsDecodeInSmallerChunksAndLongFilesUseBothCores) {
     EXPECT_LE(ZQ::decodeChunkFrames(300) * 300u * 4u, 1u << 20); // a chunk stays within a megabyte
     TempDir dir;
     const std::string wide = dir.file("wide.wav");
-    ASSERT_TRUE(writeFixture(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 300, 44100, 2 * ZQ::decodeChunkFrames(300) + 5,
-                             noise));
+    ASSERT_TRUE(
+        writeFixture(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 300, 44100, 2 * ZQ::decodeChunkFrames(300) + 5, noise));
     EXPECT_EQ(expectIdenticalToPlainRead(wide, 2, "300 channels"), 2);
 
     // The reader's own choice: one worker below the threshold, two from it on.

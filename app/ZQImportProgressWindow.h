@@ -1,0 +1,37 @@
+// The small window of a long open: the file's name, how far its decode has
+// got, and Cancel. One per file being opened; it appears only when the open
+// takes longer than half a second, and goes when the import ends.
+#pragma once
+
+#include "platform/base/Object.h"
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class ZQAudioFileDocument;
+
+class ZQImportProgressWindow final : public QWidget {
+public:
+    // How long an open runs before its window shows, and how often it updates.
+    static constexpr int kShowAfterMs = 500;
+    static constexpr int kUpdateEveryMs = 50;
+
+    explicit ZQImportProgressWindow(ZQAudioFileDocument* document);
+    ~ZQImportProgressWindow() override;
+
+    // The percentage shown (0 ... 100).
+    int percent() const;
+    QPushButton* cancelButton() const { return cancel_; }
+
+private:
+    void update_();
+
+    platform::Ref<ZQAudioFileDocument> document_;
+    QLabel* name_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QTimer* timer_ = nullptr;
+};
