@@ -23,6 +23,7 @@
 #include <memory>
 #include <sndfile.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -113,6 +114,54 @@ void benchmarkFile(const std::string& path, const char* title, long frames, int 
     };
     Result one = store(1), two = store(2);
 
+    // Eight documents of this file at once, against the same eight one after
+    // another on one worker each: on two cores the first should take half.
+    auto eight = [&](bool together) {
+        return measure([&] {
+            std::vector<std::thread> threads;
+            auto open = [&](int workers) {
+                ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> s;
+                s.make();
+                ZQ::DecodeControl control;
+                control.workers = workers;
+                auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+                if (!s->read(url.get(), &control)) std::abort();
+            };
+            for (int i = 0; i < 8; ++i) {
+                if (together)
+                    threads.emplace_back(open, 0);
+                else
+                    open(1);
+            }
+            for (std::thread& t : threads)
+                t.join();
+        });
+    };
+    const bool eightFit = samples * 8 * 8 * 1.2 < double(ZQ::availableMemoryBytes());
+    Result inTurn, together;
+    if (eightFit) {
+        inTurn = eight(false);
+        together = eight(true);
+    }
+
+    // How long a cancel takes to stop a decode a quarter of the way through.
+    double cancelMs = 0;
+    for (int workers : {1, 2}) {
+        ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> s;
+        s.make();
+        ZQ::DecodeControl control;
+        control.workers = workers;
+        auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+        std::thread reader([&] { s->read(url.get(), &control); });
+        while (control.framesDone.load() < std::uint64_t(frames) / 4)
+            std::this_thread::yield();
+        const auto t0 = std::chrono::steady_clock::now();
+        control.cancel();
+        reader.join();
+        cancelMs = std::max(cancelMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        if (!control.cancelled) std::abort();
+    }
+
     const double floorMB = samples * 8 / (1024 * 1024);
     auto row = [&](const char* name, const Result& r) {
         std::printf("%-32s %7.3f s  %5.2fx ref  %6ld MB peak  %5.2f bytes/sample  %4.2fx the floor\n", name, r.seconds,
@@ -124,6 +173,14 @@ void benchmarkFile(const std::string& path, const char* title, long frames, int 
     row("sf_readf_double, chunked split", doubleChunked);
     row("sample store, one worker", one);
     row("sample store, two workers", two);
+    if (eightFit) {
+        std::printf("%-32s %7.3f s\n", "eight stores, one after another", inTurn.seconds);
+        std::printf("%-32s %7.3f s  %5.2fx one after another\n", "eight stores at once", together.seconds,
+                    together.seconds / inTurn.seconds);
+    } else {
+        std::printf("eight stores at once: skipped, eight copies would not fit in memory\n");
+    }
+    std::printf("%-32s %7.1f ms (longest of one and two workers)\n", "cancel to stop", cancelMs);
 }
 
 } // namespace

@@ -217,24 +217,28 @@ bool aref_::resizeArray(void*& address, std::size_t oldBytes, std::size_t bytes)
 
 bool aref_::release(void* address) {
     if (!address) return false;
-    sync_guard g(this);
-    for (AllocationRecord& r : records_) {
-        if (r.address != address) continue;
-        if (!r.live) {
-            std::printf("Potential double free for object at: %p\n", address);
-            r = AllocationRecord{};
-            return true;
-        }
-        if (r.mapped) {
-            // Nothing for the caller to free: the mapping goes back here.
-            ::munmap(address, mappedLength(r.size));
-            r = AllocationRecord{};
+    std::size_t unmap = 0;
+    {
+        sync_guard g(this);
+        AllocationRecord* found = nullptr;
+        for (AllocationRecord& r : records_)
+            if (r.address == address) {
+                found = &r;
+                break;
+            }
+        if (!found) {
+            std::printf("ZQ::aref_:unfa^:%p\n", address);
             return false;
         }
-        r = AllocationRecord{};
-        return true;
+        if (!found->live) std::printf("Potential double free for object at: %p\n", address);
+        if (found->live && found->mapped) unmap = mappedLength(static_cast<std::size_t>(found->size));
+        *found = AllocationRecord{};
     }
-    std::printf("ZQ::aref_:unfa^:%p\n", address);
+    if (unmap == 0) return true;
+    // Nothing for the caller to free: the mapping goes back here, outside the
+    // registry's lock (giving back a channel's pages takes a while, and other
+    // threads' blocks must not wait for it).
+    ::munmap(address, unmap);
     return false;
 }
 
