@@ -158,7 +158,8 @@ void benchmarkFile(const std::string& path, const char* title, long frames, int 
         const auto t0 = std::chrono::steady_clock::now();
         control.cancel();
         reader.join();
-        cancelMs = std::max(cancelMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        cancelMs = std::max(cancelMs,
+                            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         if (!control.cancelled) std::abort();
     }
 

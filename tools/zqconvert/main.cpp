@@ -5,9 +5,11 @@
 #include "audiofile/AudioFileExport.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
+#include "tools/common/TerminalProgress.h"
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -42,7 +44,13 @@ int main(int argc, char** argv) {
     Ref<URL> output = Ref<URL>::adopt(URL::fileURLWithPath(argv[3]));
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
     store.make();
-    if (!store || !store->read(input.get())) {
+    ZQ::DecodeControl control;
+    bool read = false;
+    {
+        zqtools::TerminalProgress progress(std::filesystem::path(argv[2]).filename().string(), control);
+        read = store && store->read(input.get(), &control);
+    }
+    if (!read) {
         std::fflush(stdout);
         std::fprintf(stderr, "\n%s: cannot be opened\n", argv[2]);
         return 1;

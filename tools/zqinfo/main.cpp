@@ -5,8 +5,10 @@
 #include "audiofile/AudioFileProperties.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
+#include "tools/common/TerminalProgress.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -22,7 +24,13 @@ int main(int argc, char** argv) {
         ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
         store.make();
         const std::string path = url->standardizedPath();
-        if (!store || !store->read(url.get())) {
+        ZQ::DecodeControl control;
+        bool read = false;
+        {
+            zqtools::TerminalProgress progress(std::filesystem::path(argv[i]).filename().string(), control);
+            read = store && store->read(url.get(), &control);
+        }
+        if (!read) {
             std::fflush(stdout);
             std::fprintf(stderr, "\n%s: cannot be opened\n", argv[i]);
             status = 1;
