@@ -4,6 +4,9 @@
 // recent files. Quit (the menu, the last window closing, SIGTERM or SIGINT)
 // runs the application's termination in order and ends the process; the
 // tracking allocator's leak report is on.
+//
+// ZQ_STARTUP_PROBE=1 (for bench/startup_bench) prints "zqaudio: first window
+// shown" once the first document window is on screen, and quits.
 #include "app/FileOpening.h"
 #include "app/ZQApplicationShell.h"
 #include "app/ZQAudioFilePropertiesPanel.h"
@@ -14,6 +17,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -31,8 +35,18 @@ int main(int argc, char** argv) {
     setDocumentWindowSide(&side);
     // The start window goes once a document is shown.
     QPointer<ZQStartWindow> start;
-    side.setDocumentShown([&start](ZQAudioFileDocument*) {
+    // ZQ_STARTUP_PROBE: the startup benchmark's question, "when is the first
+    // window on screen?", answered on standard output once it has been
+    // painted; the application then ends.
+    const bool probe = qEnvironmentVariableIsSet("ZQ_STARTUP_PROBE");
+    side.setDocumentShown([&start, probe, &delegate](ZQAudioFileDocument*) {
         if (start) start->close();
+        if (probe)
+            QTimer::singleShot(0, [&delegate] {
+                std::printf("zqaudio: first window shown\n");
+                std::fflush(stdout);
+                delegate.terminate();
+            });
     });
 
     // Documents close with their windows; once the last window is gone the
