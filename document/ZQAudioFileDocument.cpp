@@ -273,7 +273,6 @@ void ZQAudioFileDocument::displayFileOpenError() {
 
 void ZQAudioFileDocument::close() {
     Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
-    cancelImport(); // closing while it loads: the decode stops instead of running to the end
     {
         Guard g(monitor());
         while (sampleData_ && sampleData_->isReading()) {
