@@ -2,11 +2,13 @@
 
 #include "document/ZQAudioFileDocument.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -48,6 +50,13 @@ ZQImportProgressWindow::ZQImportProgressWindow(ZQAudioFileDocument* document)
     QTimer::singleShot(kShowAfterMs, this, [this] {
         if (document_->importProgress() < 0) return; // done meanwhile
         update_();
+        // In the middle of the screen, each further open a step down and right.
+        int others = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            others += w != this && w->isVisible() && dynamic_cast<ZQImportProgressWindow*>(w) ? 1 : 0;
+        adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center() + QPoint(28, 28) * others);
         show();
         raise();
     });

@@ -27,6 +27,10 @@ constexpr std::uint64_t kFirstGrowingBlockFrames = 1 << 16;
 constexpr std::uint64_t kMaxChunkBytes = 1 << 20;
 
 std::atomic<std::uint64_t> gTestMemory{0};
+// Memory promised to decodes that passed the check but have not yet written
+// it: the system counts a page only once it is touched, so opens checked at
+// the same moment must not all be promised the same memory.
+std::atomic<std::uint64_t> gPromisedBytes{0};
 std::atomic<std::int64_t> gChunkPauseMicroseconds{0};
 
 // A kB figure from /proc/meminfo, or -1.
@@ -131,6 +135,13 @@ RangeResult decodeRange(ExtAudioFile* reference, DecodeTarget& t, std::uint32_t 
         }
         at += got;
         if (t.control) t.control->framesDone.fetch_add(got, std::memory_order_relaxed);
+        if (t.promised.load(std::memory_order_relaxed) > 0) { // what is written now counts as used
+            const std::uint64_t written = std::uint64_t(got) * kept * sizeof(double);
+            std::uint64_t left = t.promised.load();
+            while (left > 0 && !t.promised.compare_exchange_weak(left, left - std::min(left, written))) {
+            }
+            gPromisedBytes.fetch_sub(std::min(left, written));
+        }
         if (const std::int64_t pause = gChunkPauseMicroseconds.load(std::memory_order_relaxed))
             std::this_thread::sleep_for(std::chrono::microseconds(pause));
         if (got < want) break; // the end of what the file holds
@@ -293,7 +304,8 @@ OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
     if (room >= 0 && frames <= room) {
         const std::uint64_t kept = std::min<std::uint64_t>(audioFile->fileDataFormat().mChannelsPerFrame, t.limit);
         const std::uint64_t needed = std::uint64_t(frames) * kept * sizeof(double);
-        const std::uint64_t available = availableMemoryBytes();
+        const std::uint64_t system = availableMemoryBytes(), promised = gPromisedBytes.load();
+        const std::uint64_t available = system > promised ? system - promised : 0;
         if (needed > available) {
             const std::string why =
                 "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) + " are available";
@@ -302,7 +314,13 @@ OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
             return -1;
         }
     }
+    if (room >= 0 && frames <= room) {
+        const std::uint64_t kept = std::min<std::uint64_t>(audioFile->fileDataFormat().mChannelsPerFrame, t.limit);
+        t.promised.store(std::uint64_t(frames) * kept * sizeof(double));
+        gPromisedBytes.fetch_add(t.promised.load());
+    }
     r = decodeAllFrames(t, reference, static_cast<std::uint32_t>(frames));
+    gPromisedBytes.fetch_sub(t.promised.exchange(0)); // whatever was not written: failed, cancelled or short
     if (r != audio::kNoErr && r != kDecodeCancelledError) std::fprintf(stderr, "Couldn't get all packets, Escaping\n");
     return r;
 }

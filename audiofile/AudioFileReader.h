@@ -93,6 +93,8 @@ struct DecodeTarget {
     std::string path;            // for a second worker's own file handle
     std::uint32_t channels = 0;  // the file's channel count, once known
     std::uint64_t delivered = 0; // frames in every delivered channel
+    // Of the memory the check promised this decode, what it has not written yet.
+    std::atomic<std::uint64_t> promised{0};
 };
 
 // Opens the paths (the program passes one), drops the unsupported ones and

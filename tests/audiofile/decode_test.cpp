@@ -221,3 +221,42 @@ TEST(ChunkedDecode, AFileThatCannotFitIsRefusedBeforeAnythingIsAllocated) {
     ZQ::setAvailableMemoryForTesting(0);
     EXPECT_GT(ZQ::availableMemoryBytes(), std::uint64_t(1 << 20) * 2 * 8); // this machine's own figure
 }
+
+TEST(ChunkedDecode, OpensCheckedTogetherAreNotPromisedTheSameMemory) {
+    TempDir dir;
+    const long frames = 200L * ZQ::kDecodeChunkFrames;
+    const std::string a = dir.file("a.wav"), b = dir.file("b.wav");
+    ASSERT_TRUE(writeFixture(a, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, frames));
+    ASSERT_TRUE(writeFixture(b, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, frames));
+    const std::uint64_t oneFile = std::uint64_t(frames) * sizeof(double);
+    struct Restore {
+        ~Restore() {
+            ZQ::setAvailableMemoryForTesting(0);
+            ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(0));
+        }
+    } restore;
+    ZQ::setAvailableMemoryForTesting(oneFile * 3 / 2); // room for one and a half
+    ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(5000));
+
+    ZQ::auto_ptr<AudioFileDocumentSampleData> first, second;
+    first.make();
+    second.make();
+    DecodeControl firstControl, secondControl;
+    firstControl.workers = 1;
+    bool firstOk = false;
+    std::thread reader([&] { firstOk = first->read(fileURL(a).get(), &firstControl); });
+    while (firstControl.framesDone.load() == 0)
+        std::this_thread::yield();
+    // The first has written little of its promise: the second does not fit beside it.
+    EXPECT_LT(firstControl.fraction(), 0.25);
+    Captured m = capture([&] { EXPECT_FALSE(second->read(fileURL(b).get(), &secondControl)); });
+    EXPECT_EQ(secondControl.refusal.rfind("needs 13 MB of memory; ", 0), 0u) << secondControl.refusal;
+    ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(0));
+    reader.join();
+    EXPECT_TRUE(firstOk);
+    // Once the first is done its promise is kept (written), not held twice.
+    second.reset();
+    second.make();
+    ZQ::setAvailableMemoryForTesting(oneFile * 3 / 2);
+    EXPECT_TRUE(second->read(fileURL(b).get()));
+}
