@@ -3,9 +3,12 @@
 #include "document/ZQDocumentController.h"
 #include "platform/base/Values.h"
 
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 
 namespace ZQ::FileOpening {
 
@@ -61,6 +64,71 @@ void runOpenDialog(QWidget* parent) {
             openFile(f, parent);
     });
     dialog->open();
+}
+
+namespace {
+
+// Watches one window for drags; it lives as the window's child.
+class DropFilter final : public QObject {
+public:
+    static constexpr const char* kName = "zqFileDrops";
+    explicit DropFilter(QWidget* window) : QObject(window), window_(window) { setObjectName(QString::fromUtf8(kName)); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != window_) return false;
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (droppedFiles(drag->mimeData()).isEmpty()) {
+                drag->ignore();
+            } else {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList files = droppedFiles(drop->mimeData());
+            if (files.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            for (const QString& f : files)
+                openFile(f, window_);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) return {}; // a web address among them: not ours to take
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+void acceptFileDrops(QWidget* window) {
+    // Once per window (a plain QObject: found by its name).
+    if (!window || window->findChild<QObject*>(QString::fromUtf8(DropFilter::kName), Qt::FindDirectChildrenOnly))
+        return;
+    window->setAcceptDrops(true);
+    window->installEventFilter(new DropFilter(window));
 }
 
 } // namespace ZQ::FileOpening

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+class QMimeData;
 class QWidget;
 
 namespace ZQ::FileOpening {
@@ -16,5 +17,11 @@ bool openFile(const QString& file, QWidget* parent);
 // A window-modal dialog on `parent` for choosing several files, each then
 // opened; nothing on Cancel.
 void runOpenDialog(QWidget* parent);
+// Lets `window` take files dropped on it (from a file manager): each opens as
+// a document, as if chosen with Open. A drag of anything but local files is
+// refused, so the pointer shows that it cannot be dropped.
+void acceptFileDrops(QWidget* window);
+// The local files a drag carries; empty when it carries anything else.
+QStringList droppedFiles(const QMimeData* data);
 
 } // namespace ZQ::FileOpening

@@ -1,5 +1,6 @@
 #include "app/ZQQtWindowSide.h"
 
+#include "app/FileOpening.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
 #include "app/ZQImportProgressWindow.h"
@@ -71,6 +72,7 @@ void ZQQtWindowSide::showWindow(ZQAudioFileDocument* document, ZQWaveformDisplay
     window->move(cascade_);
     cascade_ += QPoint(kCascadeStep, kCascadeStep);
     ZQApplicationMenus::shared().install(window);
+    ZQ::FileOpening::acceptFileDrops(window); // files dropped on it open beside it
     window->show();
     window->raise();
     window->activateWindow();

@@ -36,6 +36,7 @@ ZQStartWindow::ZQStartWindow() {
         if (item) ZQ::FileOpening::openFile(item->data(Qt::UserRole).toString(), this);
     });
     ZQApplicationMenus::shared().install(this);
+    ZQ::FileOpening::acceptFileDrops(this);
     refreshRecentFiles();
 }
 

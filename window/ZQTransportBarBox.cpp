@@ -89,6 +89,9 @@ void ZQTransportBarBox::build(QWidget* content) {
         // "<" and ">" are typed with Shift on most layouts; either way they work.
         QList<QKeySequence> keys{QKeySequence(d.key)};
         if (d.key == Qt::Key_Less || d.key == Qt::Key_Greater) keys.append(QKeySequence(Qt::SHIFT | d.key));
+        // And the arrows step by a second, as in most audio tools.
+        if (d.button == TransportButton::Back) keys.append(QKeySequence(Qt::Key_Left));
+        if (d.button == TransportButton::Forward) keys.append(QKeySequence(Qt::Key_Right));
         shortcut->setKeys(keys);
         QObject::connect(shortcut, &QShortcut::activated, shortcut, [b] {
             if (b) b->performClick();
