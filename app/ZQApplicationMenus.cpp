@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QWindow>
 #include <atomic>
 
@@ -265,6 +266,16 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     add(view, "zoomOutEntirely", QStringLiteral("Zoom Out &Entirely"), QKeySequence(Qt::CTRL | Qt::Key_0), always,
         [] { ZQWaveformZoomMessageReceiver::zoomOutEntirely(); });
     view->addSeparator();
+    // While playing, the views page to keep the play position in sight.
+    QAction* follow = add(view, "followPlayback", QStringLiteral("&Follow Playback"), {}, always, [] {});
+    follow->setCheckable(true);
+    follow->setChecked(ZQWaveformDisplayController::followsPlayback());
+    connect(follow, &QAction::toggled, follow, [](bool on) { ZQWaveformDisplayController::setFollowsPlayback(on); });
+    // Every window has its own item: each shows the one preference.
+    connect(view, &QMenu::aboutToShow, follow, [follow] {
+        const QSignalBlocker quiet(follow);
+        follow->setChecked(ZQWaveformDisplayController::followsPlayback());
+    });
     add(
         view, "waveformColours", QStringLiteral("Waveform &Colours\u2026"), {},
         [] { return validate(ZQAction::ShowWaveformColorPanel); },

@@ -572,6 +572,18 @@ std::uint64_t ZQAudioFileDocument::presentPlaybackPosition() {
     return c ? c->presentPlaybackPosition() : 0;
 }
 
+void ZQAudioFileDocument::locatePlaybackPosition(std::uint64_t frame) {
+    Ref<ZQAudioFileDocumentTransportController> t = transport();
+    ZQAudioFileDocumentTransportCommandReceiver* receiver =
+        t ? t->audioFileDocumentTransportCommandReceiverIfBuilt() : nullptr;
+    if (receiver && receiver->isPlaying()) return;
+    connectToStreamingServer();
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
+    if (!c) return;
+    c->locate(frame);
+    updateNumericAndHMSDisplays(nullptr);
+}
+
 void ZQAudioFileDocument::connectToStreamingServer() {
     Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     if (!c || c->hasConnected()) return; // the usual case, asked by every transport command

@@ -50,6 +50,19 @@ std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition
     return s ? s->withPlayState([s] { return s->readPosition().currentReadPosition_.v_; }) : 0;
 }
 
+void ZQAudioFileDocumentOutputSourceController::locate(std::uint64_t frame) {
+    Guard g(monitor());
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    if (document_.isEmpty() || !s) return;
+    s->withPlayState([&] {
+        ZQ::AudioStream::ReadPosition& p = s->readPosition();
+        const std::uint64_t last = p.maxSamplesToRead_.v_ == 0 ? 0 : p.maxSamplesToRead_.v_ - 1;
+        p.isDoneReading_ = false;
+        p.currentReadPosition_ = ZQ::Num::Count(std::min(frame, last));
+        p.normalise();
+    });
+}
+
 void ZQAudioFileDocumentOutputSourceController::sampleCountDidChange() {
     Guard g(monitor());
     ZQ::AudioFileDocumentOutputSource* s = source_.get();

@@ -21,6 +21,9 @@ public:
     // The position is read with the play state held still (the stream thread
     // moves it under the stream's lock).
     std::uint64_t presentPlaybackPosition() const;
+    // Puts the play position at `frame` (at most the last frame), as the
+    // transport's steps do; where Play starts next.
+    void locate(std::uint64_t frame);
     void hmsTime(ZQ::HMSTime* time);
     // The document's length changed: the source reads to the new end, and a
     // position past it moves to its last frame.

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -550,6 +551,7 @@ void ZQWaveform::feedSelection(SelectionEventType type, QMouseEvent* event) {
 void ZQWaveform::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     ++eventNumber_; // one gesture per press
+    pressedAt_ = event->position();
     feedSelection(SelectionEventType::LeftMouseDown, event);
 }
 
@@ -558,7 +560,47 @@ void ZQWaveform::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void ZQWaveform::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) feedSelection(SelectionEventType::LeftMouseUp, event);
+    if (event->button() != Qt::LeftButton) return;
+    feedSelection(SelectionEventType::LeftMouseUp, event);
+    // A click (no drag, no Shift) also puts the play position there, so that
+    // Play starts at the clicked sample; the document ignores it while playing.
+    const bool click =
+        (event->position() - pressedAt_).manhattanLength() < 3.0 && !(event->modifiers() & Qt::ShiftModifier);
+    if (!click) return;
+    const std::uint64_t sample = convertEventCoordinatesToSampleIndex(event->position());
+    Ref<ZQAudioFileDocument> document;
+    Ref<ZQWaveformDisplayController> controller;
+    {
+        Guard g(lock_);
+        document = document_;
+        controller = waveformDisplayController_;
+    }
+    if (!document) return;
+    document->locatePlaybackPosition(sample);
+    if (controller) controller->playbackTimerTick(); // the line moves at once
+}
+
+void ZQWaveform::wheelEvent(QWheelEvent* event) {
+    Ref<ZQWaveformDisplayController> controller;
+    {
+        Guard g(lock_);
+        controller = waveformDisplayController_;
+    }
+    if (!controller || width() <= 0) return;
+    // Trackpads report pixels; wheels report notches of 120.
+    const QPoint pixels = event->pixelDelta();
+    const QPoint angle = event->angleDelta();
+    const double xFraction = std::clamp(event->position().x() / double(width()), 0.0, 1.0);
+    if (event->modifiers() & Qt::ControlModifier) {
+        const double notches = !pixels.isNull() ? pixels.y() / 50.0 : angle.y() / 120.0;
+        if (notches != 0) controller->zoomAround(std::pow(0.8, notches), xFraction);
+    } else {
+        // Either axis scrolls along the file: down and right go forward.
+        const double px = !pixels.isNull() ? -(pixels.x() != 0 ? pixels.x() : pixels.y())
+                                           : -(angle.x() != 0 ? angle.x() : angle.y()) / 120.0 * (width() / 10.0);
+        if (px != 0) controller->scrollByColumns(px, width());
+    }
+    event->accept();
 }
 
 void ZQWaveform::documentWillClose() {

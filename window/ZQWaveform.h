@@ -192,6 +192,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The wheel scrolls the channels; with Ctrl it zooms around the pointer.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     ZQWaveform(QWidget* parent);
@@ -223,4 +225,5 @@ private:
     bool shareCores_ = false;
     std::uint64_t traceRenders_ = 0;
     std::int64_t eventNumber_ = 0;
+    QPointF pressedAt_; // where the left button went down: a release there is a click
 };

@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -569,7 +570,74 @@ void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
 void ZQWaveformDisplayController::playbackTimerTick() {
     if (!document_) return;
     Guard g(monitor());
+    // Following: a play position that left the view pages it, the position
+    // then at the left edge (once per page, not on every tick).
+    ZQWaveform* first = waveform(0);
+    ZQAudioFileDocumentTransportCommandReceiver* receiver = document_->audioFileDocumentTransportCommandReceiver();
+    if (first && receiver && receiver->isPlaying() && followsPlayback()) {
+        const std::uint64_t at = document_->presentPlaybackPosition();
+        const ZQ::IndexRange& visible = first->visibleRange();
+        if (at < visible.min_.v_ || at > visible.max_.v_) scrollToFirstSample(double(at));
+    }
     forEachView([](ZQWaveform* v) { v->playbackTimerTick(); });
+}
+
+namespace {
+std::atomic<int> gFollowPlayback{-1}; // -1: not read from the preferences yet
+} // namespace
+
+bool ZQWaveformDisplayController::followsPlayback() {
+    int follow = gFollowPlayback.load();
+    if (follow < 0) {
+        follow = QSettings().value(QString::fromUtf8(kFollowPlaybackKey), true).toBool() ? 1 : 0;
+        gFollowPlayback.store(follow);
+    }
+    return follow == 1;
+}
+
+void ZQWaveformDisplayController::setFollowsPlayback(bool follow) {
+    gFollowPlayback.store(follow ? 1 : 0);
+    QSettings().setValue(QString::fromUtf8(kFollowPlaybackKey), follow);
+}
+
+void ZQWaveformDisplayController::scrollToFirstSample(double wanted) {
+    ZQWaveform* view = waveform(0);
+    if (!view || !horizontalScrollScroller_) return;
+    // The scroll value whose first visible sample is nearest `wanted`: the
+    // mapping is monotonic, so halving the interval finds it.
+    ZQ::WaveformZoomSettings probe = view->zoomSettings();
+    probe.setWaveformView(nullptr);
+    double lo = 0.0, hi = 1.0;
+    for (int step = 0; step < 60; ++step) {
+        const double mid = (lo + hi) / 2;
+        probe.setHorizontalScroll(mid);
+        if (double(probe.firstVisibleSample()) < wanted)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    const double value = wanted <= 0 ? 0.0 : hi;
+    horizontalScrollScroller_->setDoubleValue(std::clamp(value, 0.0, 1.0));
+    changeHorizontalScroll(horizontalScrollScroller_);
+    zoomSettingsHaveChanged();
+}
+
+void ZQWaveformDisplayController::zoomAround(double factor, double xFraction) {
+    Guard g(monitor());
+    ZQWaveform* view = waveform(0);
+    if (!view || !(factor > 0)) return;
+    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
+    const double anchor = double(z.firstVisibleSample()) + xFraction * double(z.numVisibleSamples());
+    setHorizontalZoom(horizontalZoom() * factor, true);
+    scrollToFirstSample(anchor - xFraction * double(view->zoomSettings().numVisibleSamples()));
+}
+
+void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {
+    Guard g(monitor());
+    ZQWaveform* view = waveform(0);
+    if (!view || width <= 0) return;
+    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
+    scrollToFirstSample(double(z.firstVisibleSample()) + columns * double(z.numVisibleSamples()) / width);
 }
 
 // Colours.

@@ -123,6 +123,17 @@ public:
 
     void playbackTimerTick();
 
+    // The wheel: zooms by `factor` (below 1 zooms in) keeping the sample at
+    // `xFraction` of the width where it is; scrolls by `columns` of a view
+    // `width` wide (negative goes back).
+    void zoomAround(double factor, double xFraction);
+    void scrollByColumns(double columns, int width);
+    // Whether the view pages to keep the play position visible while playing
+    // (the View menu's toggle; on by default, kept in the preferences).
+    static bool followsPlayback();
+    static void setFollowsPlayback(bool follow);
+    static constexpr const char* kFollowPlaybackKey = "ZQPreference_FollowPlayback";
+
     // Colours.
     void updateColorsFromPreferences();
     void waveformColorPreferencesDidChange();
@@ -142,6 +153,9 @@ public:
     double horizontalZoomValueFromSlider() const;
     double verticalZoomValueFromSlider() const;
     double horizontalScrollValue() const;
+    // Scrolls every view so that its first visible sample is `first` (as near
+    // as the scroll's steps allow).
+    void scrollToFirstSample(double first);
 
     // The parts, for the window side and tests.
     ZQWaveform* waveform(int channel) const;

@@ -96,6 +96,14 @@ protected:
     TempDir dir;
 };
 
+// Gives the window's content view exactly this size.
+inline void resizeContent(ZQWaveformDisplayController* c, int width, int height) {
+    ZQDocumentWindow* w = c->window();
+    const QSize extra = w->size() - w->contentView()->size();
+    w->resize(QSize(width, height) + extra);
+    waitUntil([&] { return w->contentView()->size() == QSize(width, height); }, 2000);
+}
+
 inline QRgb pixelAt(const QImage& image, int x, int y) {
     return image.pixel(x, y);
 }

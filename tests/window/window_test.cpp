@@ -47,12 +47,6 @@ void expectFrame(const QWidget* w, double x, double y, double width, double heig
 }
 
 // Sets the content view's size by resizing the window, and lets the layout settle.
-void resizeContent(ZQWaveformDisplayController* c, int width, int height) {
-    ZQDocumentWindow* w = c->window();
-    const QSize extra = w->size() - w->contentView()->size();
-    w->resize(QSize(width, height) + extra);
-    waitUntil([&] { return w->contentView()->size() == QSize(width, height); }, 2000);
-}
 
 } // namespace
 
