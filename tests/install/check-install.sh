@@ -19,7 +19,9 @@ done
 for f in "$entry" "$mime" "$icon"; do
     [ -s "$f" ] || { echo "not installed: $f"; exit 1; }
 done
-"$prefix/bin/zqinfo" "$demo" | grep -q "Channels" || { echo "the installed zqinfo does not run"; exit 1; }
+# Captured first: grep -q leaving early would end zqinfo with SIGPIPE.
+info=$("$prefix/bin/zqinfo" "$demo") || { echo "the installed zqinfo does not run"; exit 1; }
+grep -q "Channels" <<<"$info" || { echo "the installed zqinfo printed no properties"; exit 1; }
 
 grep -qx 'Exec=zqaudio %F' "$entry" || { echo "the entry does not start zqaudio with the files"; exit 1; }
 grep -q '^Categories=.*\bAudio;.*AudioVideo;' "$entry" || { echo "the entry's categories"; exit 1; }
