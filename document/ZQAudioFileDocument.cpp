@@ -169,6 +169,12 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
     concludeImport();
 }
 
+void ZQAudioFileDocument::importFailed(const std::string& why) {
+    Guard g(monitor());
+    fileOpenError_.setText(why);
+    concludeImport();
+}
+
 void ZQAudioFileDocument::buildWaveformSummaries() {
     // Each channel on its own, on both cores: a long file's summaries cost
     // a fraction of its decode.

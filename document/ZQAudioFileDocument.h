@@ -76,6 +76,9 @@ public:
     static void cancelAllImports();
     // Runs once both the import has ended and the display controller exists.
     void concludeImport();
+    // An import that could not start (the file went away): concludes it with
+    // `why` as the open-failure alert's text.
+    void importFailed(const std::string& why);
     // Builds and shows the window; hops to the main thread when called elsewhere.
     void loadUI();
     void displayFileOpenError();

@@ -153,7 +153,15 @@ void ZQAudioFileOpenOperation::openAudioFileAtURL(ZQAudioFileDocumentAtPath* pla
     Ref<platform::FileManager> files = Ref<platform::FileManager>::adopt(platform::FileManager::create());
     if (!files->fileExistsAtPath(u->path())) {
         platform::log("Error opening audio file: File does not exist: %@", shown);
-        return abandon();
+        // Gone between being chosen and being read: the user asked for it, so
+        // the user is told, on the document's window as any failed open.
+        if (!document) return;
+        document->setFileURL(u.get());
+        document->importFailed(platform::format("The file '%s' no longer exists.", document->fileName().c_str()));
+        platform::performOnMainThread([document] { document->loadUI(); });
+        Ref<ZQAudioFileDocumentAtPath> gone = Ref<ZQAudioFileDocumentAtPath>::retain(placeholder);
+        platform::performOnMainThread([gone] { gone->doRemove(); });
+        return;
     }
     if (!document) {
         platform::log("An error was encountered while creating the document for %@", shown);

@@ -54,17 +54,21 @@ TEST_F(DocumentTest, APlaceholderLeavesAfterADecodeFailureToo) {
     EXPECT_TRUE(realDocuments().empty());
 }
 
-TEST_F(DocumentTest, APlaceholderStaysWhenTheOpenStopsEarly) {
-    // A file that does not exist.
+TEST_F(DocumentTest, AFileGoneBeforeItIsReadGetsItsAlertAndAWebAddressLeavesItsPlaceholder) {
+    // A file that went away between being chosen and being read: the user is told.
     const std::string missing = dir.file("gone.wav");
     Captured m = capture([&] {
         ASSERT_TRUE(controller().openDocumentWithContentsOfPath(missing, nullptr));
-        spinFor(300);
+        waitUntil([&] { return !side.alertText.empty(); }, 5000);
     });
     EXPECT_NE(m.err.find("Error opening audio file: File does not exist: file://" + missing), std::string::npos)
         << m.err;
-    EXPECT_EQ(placeholders(), 1);
-    EXPECT_EQ(side.windowsShown.load(), 0);
+    EXPECT_EQ(side.alertText, "The file '" + missing + "' no longer exists.");
+    spinFor(100);
+    EXPECT_EQ(placeholders(), 0);
+    ASSERT_EQ(realDocuments().size(), 1u);
+    side.dismissAlert(); // "Ok" closes it
+    EXPECT_TRUE(realDocuments().empty());
 
     // A URL that is not a file URL.
     Ref<ZQAudioFileDocumentAtPath> web = Ref<ZQAudioFileDocumentAtPath>::adopt(ZQAudioFileDocumentAtPath::create());
@@ -76,7 +80,7 @@ TEST_F(DocumentTest, APlaceholderStaysWhenTheOpenStopsEarly) {
     });
     EXPECT_NE(m.err.find("Error opening audio file: Local file url required: http://example.com/a.wav"),
               std::string::npos);
-    EXPECT_EQ(placeholders(), 2);
+    EXPECT_EQ(placeholders(), 1);
     for (auto& d : controller().documents())
         controller().removeDocument(d.get());
 }
