@@ -549,8 +549,15 @@ void ZQWaveformDisplayController::updateNumericAndHMSDisplays() {
 }
 
 void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
-    Guard g(monitor());
-    if (!document_) return;
+    {
+        Guard g(monitor());
+        if (!updateReadouts()) return;
+    }
+    playbackTimerTick(); // after the monitor: the tick may ask the transport
+}
+
+bool ZQWaveformDisplayController::updateReadouts() {
+    if (!document_) return false;
     HMSTime now;
     ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController();
     if (source) source->hmsTime(&now);
@@ -564,18 +571,25 @@ void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
                                                             : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
     if (sampleCountDisplay_) sampleCountDisplay_->setRange(&position);
     udpateCurrentSelectionDisplay(currentSelectionDisplay_);
-    playbackTimerTick();
+    return true;
 }
 
 void ZQWaveformDisplayController::playbackTimerTick() {
     if (!document_) return;
-    Guard g(monitor());
     // Following: a play position that left the view pages it, the position
-    // then at the left edge (once per page, not on every tick).
+    // then at the left edge (once per page, not on every tick). The transport
+    // is asked before this controller's monitor is taken: its monitor comes
+    // first in the lock order.
+    bool follow = false;
+    std::uint64_t at = 0;
+    if (followsPlayback()) {
+        ZQAudioFileDocumentTransportCommandReceiver* receiver = document_->audioFileDocumentTransportCommandReceiver();
+        follow = receiver && receiver->isPlaying();
+        if (follow) at = document_->presentPlaybackPosition();
+    }
+    Guard g(monitor());
     ZQWaveform* first = waveform(0);
-    ZQAudioFileDocumentTransportCommandReceiver* receiver = document_->audioFileDocumentTransportCommandReceiver();
-    if (first && receiver && receiver->isPlaying() && followsPlayback()) {
-        const std::uint64_t at = document_->presentPlaybackPosition();
+    if (follow && first) {
         const ZQ::IndexRange& visible = first->visibleRange();
         if (at < visible.min_.v_ || at > visible.max_.v_) scrollToFirstSample(double(at));
     }

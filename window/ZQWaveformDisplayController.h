@@ -177,6 +177,9 @@ private:
     ~ZQWaveformDisplayController() override;
     void imp_audioFileDataHasLoaded();
     void imp_updateNumericAndHMSDisplays();
+    // The time, count and selection readouts (under the monitor); false
+    // without a document.
+    bool updateReadouts();
     template <class F> void forEachView(F&& f);
 
     // backingData

@@ -89,8 +89,8 @@ TEST_F(AppTest, SixteenOpensCancelsAVanishedAndAShrunkFileTwoPlayingAndQuit) {
         QTest::mousePress(play, Qt::LeftButton);
         QTest::mouseRelease(play, Qt::LeftButton);
     }
-    ASSERT_TRUE(waitUntil(
-        [&] { return a->presentPlaybackPosition() > 4410 && b->presentPlaybackPosition() > 4410; }, 10000));
+    ASSERT_TRUE(
+        waitUntil([&] { return a->presentPlaybackPosition() > 4410 && b->presentPlaybackPosition() > 4410; }, 10000));
 
     // Quit: everything closes in order and gives back what it held.
     Captured out = capture([&] { item(windowOf(a.get()), "quit")->trigger(); });
