@@ -6,6 +6,7 @@
 //  2. Underruns over a 60-second playback while two busy threads load both
 //     cores.
 //   playback_bench [seconds-for-2]   (default 60)
+#include "bench/HeadlessDocuments.h"
 #include "document/HeadlessWindowSide.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
@@ -32,37 +33,7 @@
 
 namespace {
 
-void spinFor(double seconds) {
-    QTimer tick;
-    tick.start(20);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-void spinUntil(const std::function<bool()>& done) {
-    QTimer tick;
-    tick.start(20);
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-bool writeFile(const std::string& path, int rate, long frames) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    std::vector<short> block(2 * 48000);
-    for (long at = 0; at < frames;) {
-        const long n = std::min<long>(48000, frames - at);
-        for (long k = 0; k < n; ++k)
-            block[2 * k] = block[2 * k + 1] = static_cast<short>(8000 * std::sin((at + k) * 0.05));
-        sf_writef_short(f, block.data(), n);
-        at += n;
-    }
-    return sf_close(f) == 0;
-}
+using zqbench::spinFor;
 
 // Nanoseconds on the processor so far of the first thread named like `prefix`.
 long long threadCpuNs(const std::string& prefix) {
@@ -84,14 +55,6 @@ long long threadCpuNs(const std::string& prefix) {
     return ns;
 }
 
-platform::Ref<ZQAudioFileDocument> open(const std::string& path) {
-    auto url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
-    auto doc = platform::Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
-    doc->readFromURL(url.get(), "WAVE audio file", nullptr);
-    spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; });
-    return doc;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -105,10 +68,10 @@ int main(int argc, char** argv) {
 
     // 1. Cost per second of audio.
     const std::string file = std::string(dir) + "/s.wav";
-    if (!writeFile(file, 48000, 48000L * 30)) return 1;
+    if (!zqbench::writeStereoFile(file, 48000, 48000L * 30)) return 1;
     std::vector<platform::Ref<ZQAudioFileDocument>> docs;
     for (int i = 0; i < 16; ++i)
-        docs.push_back(open(file));
+        docs.push_back(zqbench::openDocument(file));
     spinFor(0.5); // the stream is running (silence)
     const double window = 4.0;
     std::printf("stream thread CPU per second of 48 kHz stereo audio (null output, %.0f s each):\n", window);
@@ -132,8 +95,8 @@ int main(int argc, char** argv) {
 
     // 2. Underruns with both cores busy.
     const std::string longFile = std::string(dir) + "/long.wav";
-    if (!writeFile(longFile, 44100, static_cast<long>(44100 * (loadedSeconds + 1)))) return 1;
-    platform::Ref<ZQAudioFileDocument> doc = open(longFile);
+    if (!zqbench::writeStereoFile(longFile, 44100, static_cast<long>(44100 * (loadedSeconds + 1)))) return 1;
+    platform::Ref<ZQAudioFileDocument> doc = zqbench::openDocument(longFile);
     std::atomic<bool> stop{false};
     std::vector<std::thread> load;
     for (int i = 0; i < 2; ++i)
