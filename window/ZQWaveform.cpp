@@ -99,20 +99,29 @@ QRect ZQWaveformSelectionOverlay::bandRect() const {
     const SampleSelection& s = waveform_->selection();
     const std::uint64_t a = v.min_.v_, b = v.max_.v_, first = s.min_.v_, last = s.max_.v_;
     if (first > b || last < a) return {};
-    const double W = std::max(static_cast<double>(width()), 1.0);
+    // In device pixels, so that an empty selection is one of them wide.
+    const double W = std::max(static_cast<double>(width()) * devicePixelRatioF(), 1.0);
     const double x0 = (a <= first && first <= b) ? fractionOf(first, v) * W : 0.0;
     const double x1 = (a <= last && last <= b) ? fractionOf(last, v) * W : W;
     const double w = std::max(x1 - x0, 1.0);
     // The band's pixel columns, edges rounded: an empty selection is one column.
     const int left = static_cast<int>(std::lround(x0));
     const int right = std::max(left + 1, static_cast<int>(std::lround(x0 + w)));
+    return QRect(left, 0, right - left, int(std::lround(height() * devicePixelRatioF())));
+}
+
+QRect ZQWaveformSelectionOverlay::logical(const QRect& device) const {
+    if (device.isEmpty()) return {};
+    const qreal ratio = devicePixelRatioF();
+    const int left = static_cast<int>(std::floor(device.left() / ratio));
+    const int right = static_cast<int>(std::ceil((device.right() + 1) / ratio));
     return QRect(left, 0, right - left, height());
 }
 
 void ZQWaveformSelectionOverlay::playbackTimerTick() {
     const QRect now = bandRect();
     if (now == drawn_) return; // the band looks as it did: nothing to redraw
-    update(drawn_.united(now));
+    update(logical(drawn_).united(logical(now)));
 }
 
 void ZQWaveformSelectionOverlay::paintEvent(QPaintEvent*) {
@@ -120,7 +129,8 @@ void ZQWaveformSelectionOverlay::paintEvent(QPaintEvent*) {
     if (drawn_.isEmpty()) return;
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Plus);
-    p.fillRect(drawn_, color_);
+    const qreal ratio = devicePixelRatioF();
+    p.fillRect(QRectF(drawn_.left() / ratio, 0, drawn_.width() / ratio, height()), color_);
 }
 
 ZQWaveformPlayheadPositionView* ZQWaveformPlayheadPositionView::initWithFrame(const Frame& frame,
@@ -138,8 +148,15 @@ int ZQWaveformPlayheadPositionView::column() const {
     const IndexRange& v = waveform_->visibleRange();
     const std::uint64_t p = waveform_->presentPlaybackPosition();
     if (p < v.min_.v_ || p > v.max_.v_) return -1;
-    const double c = width() * fractionOf(p, v) + 0.0; // the layer's origin is the view's
+    // In device pixels: the line is one of them wide at any ratio.
+    const double c = width() * devicePixelRatioF() * fractionOf(p, v) + 0.0; // the layer's origin is the view's
     return static_cast<int>(std::clamp(c, -1.0, 2147483647.0));
+}
+
+QRect ZQWaveformPlayheadPositionView::logicalColumn(int deviceColumn) const {
+    const qreal ratio = devicePixelRatioF();
+    const int left = static_cast<int>(std::floor(deviceColumn / ratio));
+    return QRect(left, 0, static_cast<int>(std::ceil((deviceColumn + 1) / ratio)) - left, height());
 }
 
 void ZQWaveformPlayheadPositionView::playbackTimerTick() {
@@ -149,8 +166,8 @@ void ZQWaveformPlayheadPositionView::playbackTimerTick() {
 void ZQWaveformPlayheadPositionView::redraw() {
     const int c = column();
     if (c == pixelInsetOfPreviousDraw_) return; // the line is where it was
-    if (pixelInsetOfPreviousDraw_ >= 0) update(pixelInsetOfPreviousDraw_, 0, 1, height());
-    if (c >= 0) update(c, 0, 1, height());
+    if (pixelInsetOfPreviousDraw_ >= 0) update(logicalColumn(pixelInsetOfPreviousDraw_));
+    if (c >= 0) update(logicalColumn(c));
     pixelInsetOfPreviousDraw_ = c;
 }
 
@@ -160,7 +177,8 @@ void ZQWaveformPlayheadPositionView::paintEvent(QPaintEvent*) {
     if (c < 0) return;
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Plus);
-    p.fillRect(QRect(c, 0, 1, height()), color_);
+    const qreal ratio = devicePixelRatioF();
+    p.fillRect(QRectF(c / ratio, 0, 1 / ratio, height()), color_);
 }
 
 // The view.
@@ -302,7 +320,7 @@ void ZQWaveform::duplicate(platform::Object*) {
 void ZQWaveform::samplesDidChange(std::uint64_t count) {
     // setLimits reports through zoomSettingsHaveChanged, which must not run
     // under the view's lock (the controller locks first).
-    zoomSettings_.setLimits(count, height());
+    zoomSettings_.setLimits(count, deviceSize().height());
     Guard g(lock_);
     setNeedsDisplay();
     if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->update();
@@ -369,11 +387,18 @@ bool ZQWaveform::updateCache(std::uint64_t count) {
 }
 
 bool ZQWaveform::needsTraces() const {
-    return isReadyToDraw_ && document_ && channelNumber_ >= 0 && (!tracesValid_ || traces_.size() != size());
+    return isReadyToDraw_ && document_ && channelNumber_ >= 0 && (!tracesValid_ || traces_.size() != deviceSize());
+}
+
+QSize ZQWaveform::deviceSize() const {
+    // One overview column and one trace pixel per device pixel: sharp on a
+    // dense screen, exactly the logical size at a ratio of 1.
+    const qreal ratio = devicePixelRatioF();
+    return QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
 }
 
 void ZQWaveform::prepareToRebuild() {
-    drawSize_ = size();
+    drawSize_ = deviceSize();
     overviewRebuilt_ = false;
 }
 
@@ -461,6 +486,7 @@ void ZQWaveform::renderTraces() {
     // Opaque pixels, in the format the window's backing store has, so that
     // showing them is a plain copy.
     if (traces_.size() != drawSize_) traces_ = QImage(drawSize_, QImage::Format_RGB32);
+    traces_.setDevicePixelRatio(devicePixelRatioF());
     if (W <= 0 || H <= 0) return;
     // The drawing, in its order: background, the centre line across at half
     // height, one line per column of the overview over them, then the band
@@ -522,20 +548,23 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
             }
         }
         finishRebuild(); // tells the controller, so not under the view's lock
-        if (!tracesValid_ || traces_.size() != size()) {
+        if (!tracesValid_ || traces_.size() != deviceSize()) {
             painter.fillRect(event->rect(), toColour(waveformColors_.backgroundColor));
             return;
         }
     }
     Guard g(lock_);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(event->rect(), traces_, event->rect());
+    // The image is in device pixels: the part under the logical rectangle.
+    const qreal ratio = traces_.devicePixelRatio();
+    const QRectF r = event->rect();
+    painter.drawImage(r, traces_, QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
 }
 
 void ZQWaveform::resizeEvent(QResizeEvent*) {
     tracesValid_ = false;
     // The centre line follows the height at once (the overview recomputes it too).
-    zoomSettings_.halfPhysicalViewHeightPx = Num::Nm<double>(std::max(0.0, height() * 0.5));
+    zoomSettings_.halfPhysicalViewHeightPx = Num::Nm<double>(std::max(0.0, deviceSize().height() * 0.5));
 }
 
 void ZQWaveform::feedSelection(SelectionEventType type, QMouseEvent* event) {

@@ -56,8 +56,8 @@ public:
     const ZQ::SampleSelection* selection() const;
     // Redraws when the band would look different from the last one drawn.
     void playbackTimerTick() override;
-    // The band's columns for the current selection and visible range, empty
-    // when none is drawn.
+    // The band's columns for the current selection and visible range, in
+    // device pixels (the view's own at a ratio of 1), empty when none is drawn.
     QRect bandRect() const;
 
 protected:
@@ -65,6 +65,8 @@ protected:
 
 private:
     using ZQWaveformViewSubview::ZQWaveformViewSubview;
+    // The logical rectangle covering device columns `device`.
+    QRect logical(const QRect& device) const;
     QColor color_;
     QRect drawn_;
 };
@@ -77,7 +79,8 @@ public:
     // Moves the line when its column changed (repainting only the old and the
     // new column); nothing when it lands in the column it occupies.
     void redraw();
-    // The column of the play position, or -1 when it is not in view.
+    // The device-pixel column of the play position (the view's own column at
+    // a ratio of 1), or -1 when it is not in view.
     int column() const;
     int pixelInsetOfPreviousDraw() const { return pixelInsetOfPreviousDraw_; }
 
@@ -86,6 +89,8 @@ protected:
 
 private:
     using ZQWaveformViewSubview::ZQWaveformViewSubview;
+    // The logical rectangle covering a device column.
+    QRect logicalColumn(int deviceColumn) const;
     int pixelInsetOfPreviousDraw_ = -1;
     QColor color_;
 };
@@ -170,6 +175,8 @@ public:
     // main thread shows the results (labels, controller, layers).
     bool needsTraces() const;
     void prepareToRebuild();
+    // The view in device pixels: what the traces and the overview are made for.
+    QSize deviceSize() const;
     // With shareCores, the view's own columns and rows are shared between
     // both cores (not when several views are being rebuilt at once).
     void rebuildTraces(bool shareCores);
@@ -220,7 +227,7 @@ private:
     bool tracesValid_ = false;
     std::vector<QRgb> bgRows_, fgRows_, centreRows_; // the banded colours of each row, reused
     std::vector<std::int32_t> tops_, bottoms_;       // each column's line, in rows
-    QSize drawSize_;                                 // the size the traces are drawn for
+    QSize drawSize_;                                 // the size the traces are drawn for, in device pixels
     bool overviewRebuilt_ = false;                   // by the last rebuildTraces
     bool shareCores_ = false;
     std::uint64_t traceRenders_ = 0;
