@@ -7,8 +7,11 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QSettings>
 #include <QUrl>
+#include <unistd.h>
 
 using namespace testsupport;
 using platform::Ref;
@@ -131,4 +134,49 @@ TEST_F(DesktopTest, TheArrowKeysStepASecondAndHomeAndEndGoToTheEnds) {
     QTest::keyClick(window, Qt::Key_Left); // not before the first frame
     QCoreApplication::processEvents();
     EXPECT_EQ(doc->presentPlaybackPosition(), 0u);
+}
+
+TEST_F(DesktopTest, AnUnreadableFileGetsItsAlertAndNothingElse) {
+    // A file that exists and cannot be read: here a name for this process's
+    // own memory, whose first bytes refuse to be read (permissions cannot
+    // make a file unreadable to root, who runs CI).
+    const std::string path = dir.file("unreadable.wav");
+    ASSERT_EQ(::symlink("/proc/self/mem", path.c_str()), 0);
+    Captured m = capture([&] {
+        ASSERT_TRUE(ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(path, nullptr));
+    });
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* w : QApplication::allWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) alert = b;
+        return alert != nullptr;
+    }));
+    EXPECT_EQ(alert->text(), "The audio file could not be opened.");
+    EXPECT_TRUE(alert->informativeText().contains("unreadable.wav")) << alert->informativeText().toStdString();
+    Ref<ZQAudioFileDocument> doc = documentFor(path);
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->fileHasLoaded());
+    EXPECT_EQ(display(doc.get())->waveformCount(), 0) << "a window with views for a file that did not open";
+    alert->accept();
+    EXPECT_TRUE(waitUntil([&] { return !documentFor(path); }));
+}
+
+TEST_F(DesktopTest, TheViewMenuTogglesFollowingThePlayPositionForEveryWindow) {
+    Ref<ZQAudioFileDocument> a = open(floatFile("a.wav", 1, 1000, fixtureSample));
+    Ref<ZQAudioFileDocument> b = open(floatFile("b.wav", 1, 1000, fixtureSample));
+    QAction* followA = item(windowOf(a.get()), "followPlayback");
+    QAction* followB = item(windowOf(b.get()), "followPlayback");
+    ASSERT_TRUE(followA && followB);
+    EXPECT_TRUE(followA->isCheckable());
+    EXPECT_TRUE(followA->isChecked()); // on by default
+    followA->trigger();
+    EXPECT_FALSE(ZQWaveformDisplayController::followsPlayback());
+    // The other window's item shows the same setting when its menu opens.
+    QMenu* viewB = qobject_cast<QMenu*>(followB->parent());
+    ASSERT_NE(viewB, nullptr);
+    QMetaObject::invokeMethod(viewB, "aboutToShow");
+    EXPECT_FALSE(followB->isChecked());
+    followB->trigger();
+    EXPECT_TRUE(ZQWaveformDisplayController::followsPlayback());
+    EXPECT_TRUE(QSettings().value(ZQWaveformDisplayController::kFollowPlaybackKey).toBool());
 }
