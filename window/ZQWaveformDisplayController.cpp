@@ -576,24 +576,31 @@ bool ZQWaveformDisplayController::updateReadouts() {
 
 void ZQWaveformDisplayController::playbackTimerTick() {
     if (!document_) return;
-    // Following: a play position that left the view pages it, the position
-    // then at the left edge (once per page, not on every tick). The transport
-    // is asked before this controller's monitor is taken: its monitor comes
-    // first in the lock order.
-    bool follow = false;
-    std::uint64_t at = 0;
-    if (followsPlayback()) {
-        ZQAudioFileDocumentTransportCommandReceiver* receiver = document_->audioFileDocumentTransportCommandReceiver();
-        follow = receiver && receiver->isPlaying();
-        if (follow) at = document_->presentPlaybackPosition();
+    // Following is checked on a later turn of the loop: this tick can come
+    // with this controller's monitor held (after an edit, say), and the check
+    // asks the transport, whose monitor comes first in the lock order.
+    if (followsPlayback() && !followCheckPending_.exchange(true)) {
+        Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
+        platform::performOnMainThread([self] { self->followPlayPosition(); });
     }
     Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    if (follow && first) {
-        const ZQ::IndexRange& visible = first->visibleRange();
-        if (at < visible.min_.v_ || at > visible.max_.v_) scrollToFirstSample(double(at));
-    }
     forEachView([](ZQWaveform* v) { v->playbackTimerTick(); });
+}
+
+void ZQWaveformDisplayController::followPlayPosition() {
+    followCheckPending_.store(false);
+    Ref<ZQAudioFileDocument> document = document_;
+    if (!document) return;
+    ZQAudioFileDocumentTransportCommandReceiver* receiver = document->audioFileDocumentTransportCommandReceiver();
+    if (!receiver || !receiver->isPlaying()) return;
+    const std::uint64_t at = document->presentPlaybackPosition();
+    Guard g(monitor());
+    // A play position that left the view pages it, the position then at the
+    // left edge (once per page, not on every tick).
+    ZQWaveform* first = waveform(0);
+    if (!first) return;
+    const ZQ::IndexRange& visible = first->visibleRange();
+    if (at < visible.min_.v_ || at > visible.max_.v_) scrollToFirstSample(double(at));
 }
 
 namespace {

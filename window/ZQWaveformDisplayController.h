@@ -156,6 +156,9 @@ public:
     // Scrolls every view so that its first visible sample is `first` (as near
     // as the scroll's steps allow).
     void scrollToFirstSample(double first);
+    // Pages the views when playing has taken the play position out of them.
+    void followPlayPosition();
+    std::atomic<bool> followCheckPending_{false};
 
     // The parts, for the window side and tests.
     ZQWaveform* waveform(int channel) const;
