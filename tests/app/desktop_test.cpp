@@ -127,7 +127,10 @@ TEST_F(DesktopTest, TheArrowKeysStepASecondAndHomeAndEndGoToTheEnds) {
     EXPECT_EQ(doc->presentPlaybackPosition(), 8000u);
     QTest::keyClick(window, Qt::Key_End);
     QCoreApplication::processEvents();
-    EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames - 1));
+    // At the end: the last frame, or the count once the stream thread has
+    // marked the position done (it may render in between).
+    EXPECT_GE(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames - 1));
+    EXPECT_LE(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames));
     QTest::keyClick(window, Qt::Key_Home);
     QCoreApplication::processEvents();
     EXPECT_EQ(doc->presentPlaybackPosition(), 0u);
