@@ -123,6 +123,7 @@ inline constexpr FourCharCode kAudioFileSoundDesigner2Type = fourcc("Sd2f");
 inline constexpr FourCharCode kAudioFileNextType = fourcc("NeXT");
 inline constexpr FourCharCode kAudioFileWave64Type = fourcc("W64f");
 inline constexpr FourCharCode kAudioFileRF64Type = fourcc("RF64");
+inline constexpr FourCharCode kAudioFileBW64Type = fourcc("BW64"); // RF64's layout under another name
 inline constexpr FourCharCode kAudioFileFLACType = fourcc("flac");
 inline constexpr FourCharCode kAudioFileMP1Type = fourcc("MPG1");
 inline constexpr FourCharCode kAudioFileMP2Type = fourcc("MPG2");

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform::audio {
 
@@ -128,6 +130,49 @@ bool cuePosition(double position, std::uint32_t& out) {
 
 } // namespace
 
+// A file whose first four bytes read as another magic number.
+struct AudioFile::RenamedSource {
+    int fd = -1;
+    sf_count_t length = 0;
+    sf_count_t position = 0;
+    char magic[4] = {};
+    ~RenamedSource() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+namespace {
+
+using Renamed = AudioFile::RenamedSource;
+sf_count_t renamedLength(void* user) {
+    return static_cast<Renamed*>(user)->length;
+}
+sf_count_t renamedSeek(sf_count_t offset, int whence, void* user) {
+    auto* r = static_cast<Renamed*>(user);
+    const sf_count_t base = whence == SEEK_CUR ? r->position : whence == SEEK_END ? r->length : 0;
+    if (base + offset < 0) return -1;
+    r->position = base + offset;
+    return r->position;
+}
+sf_count_t renamedRead(void* out, sf_count_t count, void* user) {
+    auto* r = static_cast<Renamed*>(user);
+    if (count <= 0) return 0;
+    const ssize_t n = ::pread(r->fd, out, static_cast<std::size_t>(count), r->position);
+    if (n <= 0) return 0;
+    for (sf_count_t i = r->position; i < 4 && i < r->position + n; ++i)
+        static_cast<char*>(out)[i - r->position] = r->magic[i];
+    r->position += n;
+    return n;
+}
+sf_count_t renamedWrite(const void*, sf_count_t, void*) {
+    return 0;
+}
+sf_count_t renamedTell(void* user) {
+    return static_cast<Renamed*>(user)->position;
+}
+
+} // namespace
+
 std::int64_t AudioFile::framesTheDataCanHold() const {
     if (format_.mBytesPerFrame == 0 || container_.dataByteCount < 0) return -1;
     return container_.dataByteCount / format_.mBytesPerFrame;
@@ -158,7 +203,8 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
             return kAudioFileInvalidFileError;
         expected = container.type == kAudioFileWAVEType   ? SF_FORMAT_WAV
                    : container.type == kAudioFileAIFFType ? SF_FORMAT_AIFF
-                                                          : SF_FORMAT_CAF;
+                   : container.type == kAudioFileCAFType  ? SF_FORMAT_CAF
+                                                          : SF_FORMAT_RF64;
     } else {
         const std::string fork = soundDesignerResourceFork(path);
         if (fork.empty()) return kAudioFileUnsupportedFileTypeError;
@@ -167,9 +213,20 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     const OSStatus refused = decodable ? kAudioFileInvalidFileError : kAudioFileUnsupportedFileTypeError;
 
     SF_INFO sf{};
-    // By path, not by descriptor: a Sound Designer II file's format lives in
-    // a "._name" fork beside it, which libsndfile finds only from the path.
-    SNDFILE* s = sf_open(path.c_str(), SFM_READ, &sf);
+    std::unique_ptr<RenamedSource> renamed;
+    SNDFILE* s = nullptr;
+    if (container.type == kAudioFileBW64Type) {
+        renamed = std::make_unique<RenamedSource>();
+        renamed->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        renamed->length = st.st_size;
+        std::memcpy(renamed->magic, "RF64", 4);
+        static SF_VIRTUAL_IO io = {renamedLength, renamedSeek, renamedRead, renamedWrite, renamedTell};
+        if (renamed->fd >= 0) s = sf_open_virtual(&io, SFM_READ, &sf, renamed.get());
+    } else {
+        // By path, not by descriptor: a Sound Designer II file's format lives
+        // in a "._name" fork beside it, which libsndfile finds only from the path.
+        s = sf_open(path.c_str(), SFM_READ, &sf);
+    }
     if (!s) return refused;
     int major = sf.format & SF_FORMAT_TYPEMASK;
     if (major == SF_FORMAT_WAVEX) major = SF_FORMAT_WAV;
@@ -186,6 +243,7 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     auto* f = new AudioFile;
     f->path_ = path;
     f->sndfile_ = s;
+    f->renamed_ = renamed.release();
     f->sfFormat_ = sf.format;
     f->container_ = std::move(container);
     f->format_ = describe(sf, f->container_);
@@ -215,6 +273,7 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
 
 AudioFile::~AudioFile() {
     if (sndfile_) sf_close(static_cast<SNDFILE*>(sndfile_));
+    delete renamed_;
 }
 
 OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& out) const {

@@ -100,6 +100,10 @@ public:
 
     const char* kindName() const override { return "AudioFile"; }
 
+    // A BW64 file is read through a view that names it RF64 (the same
+    // layout, which libsndfile knows only by that name).
+    struct RenamedSource;
+
 private:
     AudioFile() = default;
     ~AudioFile() override;
@@ -107,6 +111,7 @@ private:
 
     std::string path_;
     void* sndfile_ = nullptr; // SNDFILE*
+    RenamedSource* renamed_ = nullptr;
     int sfFormat_ = 0;
     ContainerInfo container_;
     AudioStreamBasicDescription format_;

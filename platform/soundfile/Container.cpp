@@ -47,6 +47,13 @@ std::uint32_t be32(const unsigned char* p) {
 std::uint32_t le32(const unsigned char* p) {
     return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
 }
+std::int64_t le64(const unsigned char* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return static_cast<std::int64_t>(v);
+}
+
 std::int64_t be64(const unsigned char* p) {
     return static_cast<std::int64_t>((std::uint64_t(be32(p)) << 32) | be32(p + 4));
 }
@@ -150,14 +157,22 @@ bool listIsHazardous(File& file, std::int64_t body, std::int64_t length, bool bi
 
 // RIFF / FORM style: 4-byte identifier, 4-byte size, data padded to even length.
 void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerInfo& info) {
-    const bool riff = info.type == kAudioFileWAVEType || info.type == kAudioFileRF64Type;
+    const bool wide = info.type == kAudioFileRF64Type || info.type == kAudioFileBW64Type;
+    const bool riff = info.type == kAudioFileWAVEType || wide;
     std::int64_t pos = 12;
-    unsigned char h[16];
+    unsigned char h[32];
     std::vector<unsigned char> body;
     bool haveLayout = false;
+    std::int64_t wideDataSize = -1; // the data size a 'ds64' chunk gives
     while (pos + 8 <= fileSize && file.readAt(pos, h, 8)) {
         FourCharCode id = be32(h);
         std::int64_t size = bigEndian ? be32(h + 4) : le32(h + 4);
+        if (wide && id == fourcc("ds64") && size >= 24 && file.readAt(pos + 8, h + 8, 24)) {
+            const std::int64_t dataSize = le64(h + 16);
+            if (dataSize >= 0) wideDataSize = dataSize;
+        }
+        // In RF64 a size of 0xFFFFFFFF says "see ds64".
+        if (wide && id == kData && size == 0xFFFFFFFFll && wideDataSize >= 0) size = wideDataSize;
         if (info.chunkIDs.size() < kMaxChunkIDs) info.chunkIDs.push_back(id);
         const std::int64_t bodyAt = pos + 8;
         const std::int64_t present = std::min(size, fileSize - bodyAt);
@@ -369,13 +384,13 @@ bool resourceForkHeaderIsSound(const std::string& forkPath) {
 }
 
 bool isDecodableContainer(FourCharCode type) {
-    return type == kAudioFileWAVEType || type == kAudioFileAIFFType || type == kAudioFileCAFType;
+    return type == kAudioFileWAVEType || type == kAudioFileRF64Type || type == kAudioFileBW64Type ||
+           type == kAudioFileAIFFType || type == kAudioFileCAFType;
 }
 
 bool isKnownForeignContainer(FourCharCode type) {
     switch (type) {
     case kAudioFileAIFCType:
-    case kAudioFileRF64Type:
     case kAudioFileWave64Type:
     case kAudioFileNextType:
     case kAudioFileFLACType:
@@ -411,8 +426,8 @@ ContainerInfo readContainerInfo(const std::string& path) {
     } else if (size >= 12 && is(0, "RIFX") && is(8, "WAVE")) {
         info.type = kAudioFileWAVEType;
         walkIffChunks(file, size, true, info);
-    } else if (size >= 12 && is(0, "RF64") && is(8, "WAVE")) {
-        info.type = kAudioFileRF64Type;
+    } else if (size >= 12 && (is(0, "RF64") || is(0, "BW64")) && is(8, "WAVE")) {
+        info.type = is(0, "RF64") ? kAudioFileRF64Type : kAudioFileBW64Type;
         walkIffChunks(file, size, false, info);
     } else if (size >= 12 && is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
         info.type = is(8, "AIFF") ? kAudioFileAIFFType : kAudioFileAIFCType;

@@ -78,11 +78,12 @@ std::string soundDesignerResourceFork(const std::string& path);
 // lengths that add up to the fork's size); a damaged one is not handed on.
 bool resourceForkHeaderIsSound(const std::string& forkPath);
 
-// The containers the reader decodes (WAVE, AIFF, CAF; Sound Designer II is
-// told by its resource fork, not by a header).
+// The containers the reader decodes (WAVE, with RF64 and BW64 for files past
+// 4 GB, AIFF, CAF; Sound Designer II is told by its resource fork, not by a
+// header).
 bool isDecodableContainer(FourCharCode type);
 // Containers that other decoders know and the reader refuses by type: AIFC,
-// RF64, Wave64, NeXT/Sun, FLAC, Ogg, MPEG audio, ADTS, MPEG-4, 3GPP, AMR,
+// Wave64, NeXT/Sun, FLAC, Ogg, MPEG audio, ADTS, MPEG-4, 3GPP, AMR,
 // AC-3. Such a file opens as a container without samples, so that the reader
 // can say it is unsupported.
 bool isKnownForeignContainer(FourCharCode type);

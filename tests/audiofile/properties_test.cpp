@@ -67,8 +67,11 @@ TEST(PropertiesText, MissingRecordAndUnknownType) {
     EXPECT_EQ(p.rows[15].second, "< Empty >");
     EXPECT_EQ(p.rows[17].second, "< No Chunk IDs Defined >");
     EXPECT_EQ(p.rows[18].second, "(null)");
-    info.fileFormat.value = platform::audio::fourcc("RF64");
+    info.fileFormat.value = platform::audio::fourcc("RF64"); // a WAVE file past 4 GB, shown as what it is
     info.fileFormat.flags = ZQ::kPropertyPresent | ZQ::kPropertyRead;
+    capture([&] { p = ZQ::describeAudioFileProperties(&info, "/x.wav"); });
+    EXPECT_EQ(p.rows[2].second, "RF64");
+    info.fileFormat.value = platform::audio::fourcc("W64 ");
     capture([&] { p = ZQ::describeAudioFileProperties(&info, "/x.wav"); });
     EXPECT_EQ(p.rows[2].second, "Unknown");
 }

@@ -53,7 +53,7 @@ TEST(AudioFileService, ReportsTheContainerTypeFromTheHeader) {
         {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, kAudioFileSoundDesigner2Type, true},
         {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kAudioFileFLACType, false},
         {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, kAudioFileWave64Type, false},
-        {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, kAudioFileRF64Type, false},
+        {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, kAudioFileRF64Type, true}, // WAVE past 4 GB
         {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, kAudioFileNextType, false},
         {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, kAudioFileOggType, false},
     };
