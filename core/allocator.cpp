@@ -84,8 +84,55 @@ std::size_t mappedLength(std::size_t bytes) {
     return (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-// A fresh zeroed mapping of `length` (whole huge pages) on a huge-page boundary.
-void* mapAligned(std::size_t length) {
+// Huge pages are only worth having while they come quickly. In a virtual
+// machine whose host takes back free memory, a 2 MB page the host must supply
+// again takes milliseconds to fault instead of a tenth of one, and an hour of
+// stereo (1,300 such pages) then opens in seconds. The first slow page turns
+// the advice off for the rest of that mapping and, for a while, for new ones:
+// small pages fault at a steady pace whatever the host does.
+constexpr auto kSlowHugePage = std::chrono::microseconds(2000);
+constexpr auto kSmallPagesFor = std::chrono::seconds(5);
+std::atomic<std::int64_t> gSmallPagesUntil{0}; // steady-clock nanoseconds
+
+std::int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Advises `length` bytes at `p` onto huge pages and, with `prefault`, faults
+// them in one huge page at a time while each comes quickly; otherwise the
+// whole mapping (one advice over all of it, so that it stays one mapping
+// the kernel can resize) falls back to small pages.
+void adviseHugePages(void* p, std::size_t length, bool prefault) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    if (nowNanoseconds() < gSmallPagesUntil.load(std::memory_order_relaxed)) {
+        ::madvise(p, length, MADV_NOHUGEPAGE);
+        return;
+    }
+    ::madvise(p, length, MADV_HUGEPAGE);
+    if (!prefault) return;
+    auto* bytes = static_cast<volatile unsigned char*>(p);
+    for (std::size_t at = 0; at < length; at += kHugePage) {
+        const auto t0 = std::chrono::steady_clock::now();
+        bytes[at] = 0; // a fresh page is zero: writing zero keeps it so
+        if (std::chrono::steady_clock::now() - t0 > kSlowHugePage) {
+            ::madvise(p, length, MADV_NOHUGEPAGE);
+            gSmallPagesUntil.store(
+                nowNanoseconds() + std::chrono::duration_cast<std::chrono::nanoseconds>(kSmallPagesFor).count(),
+                std::memory_order_relaxed);
+            return;
+        }
+    }
+#else
+    (void)p;
+    (void)length;
+    (void)prefault;
+#endif
+}
+
+// A fresh zeroed mapping of `length` (whole huge pages) on a huge-page
+// boundary; `prefault`: its pages faulted in now (see adviseHugePages).
+void* mapAligned(std::size_t length, bool prefault) {
     void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
     const auto begin = reinterpret_cast<std::uintptr_t>(raw);
@@ -94,9 +141,7 @@ void* mapAligned(std::size_t length) {
     const std::size_t after = begin + length + kHugePage - (aligned + length);
     if (after > 0) ::munmap(reinterpret_cast<void*>(aligned + length), after);
     void* p = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, length, MADV_HUGEPAGE);
-#endif
+    adviseHugePages(p, length, prefault);
     return p;
 }
 
@@ -107,7 +152,7 @@ bool remapAligned(void*& p, std::size_t oldLength, std::size_t length) {
     if (length < oldLength) return ::munmap(base + length, oldLength - length) == 0;
     if (::mremap(p, oldLength, length, 0) != MAP_FAILED) return true; // grown where it is
     // Moved onto a reserved aligned range: the page tables move, the samples stay.
-    void* target = mapAligned(length);
+    void* target = mapAligned(length, false); // its pages are replaced by the moved ones
     if (!target) return false;
     void* moved = ::mremap(p, oldLength, length, MREMAP_MAYMOVE | MREMAP_FIXED, target);
     if (moved == MAP_FAILED) {
@@ -138,7 +183,7 @@ void* aref_::allocate(std::size_t bytes, bool array) {
         return nullptr;
     }
     // Smaller arrays come from malloc so that realloc can resize them.
-    void* p = mapped  ? mapAligned(mappedLength(bytes))
+    void* p = mapped  ? mapAligned(mappedLength(bytes), true)
               : array ? std::malloc(bytes)
                       : ::operator new(bytes, std::nothrow);
     if (!p) {
@@ -191,7 +236,7 @@ bool aref_::resizeArray(void*& address, std::size_t oldBytes, std::size_t bytes)
         stale = std::min(bytes, oldLength);
     } else if (bytes >= kMappedBytes && bytes <= kMaxMappedBytes) {
         // Outgrowing malloc: from now on a mapping, so later resizes copy nothing.
-        p = mapAligned(mappedLength(bytes));
+        p = mapAligned(mappedLength(bytes), false); // under the registry's lock: no faulting here
         if (!p) {
             ZQ_alloc_ref_error_break();
             return false;
