@@ -6,8 +6,10 @@
 #include "document/ZQDocumentController.h"
 #include "platform/audioout/AudioQueue.h"
 #include "platform/soundfile/AudioFile.h"
+#include "platform/threads/Threads.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QSocketNotifier>
@@ -133,7 +135,36 @@ void ZQApplicationDelegate::init() {
 
 bool ZQApplicationDelegate::applicationShouldTerminate() {
     Guard g(sync_);
-    return ZQ::applicationShouldTerminate([this](ZQ::TerminationStep s) { step(static_cast<int>(s)); });
+    return ZQ::applicationShouldTerminate([this](ZQ::TerminationStep s) {
+        step(static_cast<int>(s));
+        // Once no open can start any more, every document is torn down while
+        // the streams its source may be attached to still run.
+        if (s == ZQ::TerminationStep::OpensStopped) closeAllDocuments();
+    });
+}
+
+void ZQApplicationDelegate::closeAllDocuments() {
+    if (!platform::Thread::isMainThread()) return;
+    ZQAudioFileDocument::cancelAllExports();
+    // What finished opening meanwhile reaches the main thread first, so
+    // that it is closed with the rest.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) doc->close();
+}
+
+void ZQApplicationDelegate::quitIfNothingIsLeft() {
+    if (!quitsWhenNothingIsLeft_ || isTerminating()) return;
+    // A later turn of the loop, through the same queue that brings finished
+    // opens to the main thread: an open that left the list before this was
+    // asked has handed its window over ahead of it.
+    platform::performOnMainThread([] {
+        ZQApplicationDelegate& delegate = ZQApplicationDelegate::shared();
+        if (delegate.isTerminating() || !ZQDocumentController::sharedDocumentController().documents().empty()) return;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) return;
+        delegate.terminate();
+    });
 }
 
 void ZQApplicationDelegate::requestQuit() {
@@ -174,11 +205,7 @@ void ZQApplicationDelegate::terminate() {
     applicationShouldTerminate();
     ZQ::postApplicationWillTerminate();
     step(0);
-    // What finished opening meanwhile reaches the main thread first, so
-    // that it is closed with the rest.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
-        if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) doc->close();
+    closeAllDocuments(); // anything that arrived after the first pass
     for (auto& d : ZQDocumentController::sharedDocumentController().documents())
         ZQDocumentController::sharedDocumentController().removeDocument(d.get());
     step(-1);

@@ -70,6 +70,13 @@ public:
     // one of them was cancelled. Main thread.
     void requestQuit();
     bool isTerminating() const { return terminating_; }
+    // Ends the application, on a later turn of the loop, when no document
+    // is open or opening and no window is on screen (the only open was
+    // cancelled or failed). Main thread.
+    void quitIfNothingIsLeft();
+    // Whether the above may end the application: the program's own main
+    // turns it on (a test process that hosts windows does not).
+    void setQuitsWhenNothingIsLeft(bool on) { quitsWhenNothingIsLeft_ = on; }
     // SIGTERM and SIGINT end the application as Quit does.
     void installSignalHandlers();
 
@@ -79,10 +86,13 @@ public:
 
 private:
     ZQApplicationDelegate() = default;
+    // Every open document's single teardown (main thread).
+    void closeAllDocuments();
     void step(int n) {
         if (stepObserver_) stepObserver_(n);
     }
     std::recursive_mutex sync_;
     bool terminating_ = false;
+    bool quitsWhenNothingIsLeft_ = false;
     std::function<void(int)> stepObserver_;
 };

@@ -3,7 +3,10 @@
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
+#include "app/ZQApplicationShell.h"
+#include "app/ZQExportProgressWindow.h"
 #include "app/ZQImportProgressWindow.h"
+#include "audiofile/AudioFileExport.h"
 #include "document/ZQDocumentController.h"
 
 #include "document/ZQAudioFileDocument.h"
@@ -121,6 +124,46 @@ void ZQQtWindowSide::importDidEnd(ZQAudioFileDocument* document) {
         it->second->deleteLater();
     }
     imports_.erase(it);
+}
+
+void ZQQtWindowSide::openDidEndWithoutWindow(ZQAudioFileDocument*) {
+    ZQApplicationDelegate::shared().quitIfNothingIsLeft();
+}
+
+void ZQQtWindowSide::exportDidBegin(ZQAudioFileDocument* document) {
+    exportDidEnd(document); // one sheet per export
+    ZQWaveformDisplayController* c = displayOf(document);
+    exports_[document] = new ZQExportProgressWindow(document, c ? c->window() : nullptr);
+}
+
+void ZQQtWindowSide::exportDidEnd(ZQAudioFileDocument* document) {
+    auto it = exports_.find(document);
+    if (it == exports_.end()) return;
+    if (it->second) {
+        it->second->hide();
+        it->second->deleteLater();
+    }
+    exports_.erase(it);
+}
+
+ZQExportProgressWindow* ZQQtWindowSide::exportProgressWindow(ZQAudioFileDocument* document) const {
+    auto it = exports_.find(document);
+    return it == exports_.end() ? nullptr : it->second.data();
+}
+
+void ZQQtWindowSide::exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) {
+    ZQWaveformDisplayController* c = displayOf(document);
+    QWidget* parent = c ? c->window() : nullptr;
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("clippedNote"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Information);
+    box->setWindowTitle(QStringLiteral("Export"));
+    box->setText(QStringLiteral("The audio file was exported."));
+    box->setInformativeText(QString::fromStdString(ZQ::AudioFileExport::clippedNote(count)));
+    box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->open();
 }
 
 ZQImportProgressWindow* ZQQtWindowSide::importProgressWindow(ZQAudioFileDocument* document) const {

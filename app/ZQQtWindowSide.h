@@ -11,6 +11,7 @@
 #include <map>
 
 class ZQImportProgressWindow;
+class ZQExportProgressWindow;
 
 class ZQQtWindowSide final : public ZQDocumentWindowSide {
 public:
@@ -27,6 +28,11 @@ public:
     // Each open gets its progress window (shown once it takes long).
     void importDidBegin(ZQAudioFileDocument* document) override;
     void importDidEnd(ZQAudioFileDocument* document) override;
+    void openDidEndWithoutWindow(ZQAudioFileDocument* document) override;
+    void exportDidBegin(ZQAudioFileDocument* document) override;
+    void exportDidEnd(ZQAudioFileDocument* document) override;
+    void exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) override;
+    ZQExportProgressWindow* exportProgressWindow(ZQAudioFileDocument* document) const;
     // The progress window of a document being opened, or null.
     ZQImportProgressWindow* importProgressWindow(ZQAudioFileDocument* document) const;
 
@@ -41,4 +47,5 @@ private:
     bool cascadeFromScreen_ = false;
     std::function<void(ZQAudioFileDocument*)> shown_;
     std::map<ZQAudioFileDocument*, QPointer<ZQImportProgressWindow>> imports_;
+    std::map<ZQAudioFileDocument*, QPointer<ZQExportProgressWindow>> exports_;
 };

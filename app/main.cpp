@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     ZQApplicationDelegate& delegate = ZQApplicationDelegate::shared();
     delegate.init();
     delegate.installSignalHandlers();
+    delegate.setQuitsWhenNothingIsLeft(true);
 
     ZQQtWindowSide side;
     setDocumentWindowSide(&side);
@@ -52,7 +53,10 @@ int main(int argc, char** argv) {
     // Documents close with their windows; once the last window is gone the
     // application ends in the delegate's order.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [&delegate] { delegate.terminate(); });
+    // Queued: the last window closes inside its document's teardown, which
+    // must return before the termination starts.
+    QObject::connect(
+        &app, &QGuiApplication::lastWindowClosed, &app, [&delegate] { delegate.terminate(); }, Qt::QueuedConnection);
 
     int opening = 0;
     for (const QString& f : app.arguments().mid(1))

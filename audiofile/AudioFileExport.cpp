@@ -1,15 +1,20 @@
 #include "audiofile/AudioFileExport.h"
 
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/AudioFileInformation.h"
 #include "core/allocator.h"
 #include "platform/base/Values.h"
 #include "platform/soundfile/AudioFileWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ZQ::AudioFileExport {
@@ -49,34 +54,67 @@ void printCode(const char* text, audio::OSStatus e) {
     std::printf("\n");
 }
 
-std::uint16_t swap16(std::uint16_t v) {
-    return static_cast<std::uint16_t>((v >> 8) | (v << 8));
+std::atomic<std::uint64_t> gLargeDataThreshold{kLargestPlainDataBytes};
+
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
-std::uint32_t swap32(std::uint32_t v) {
-    return __builtin_bswap32(v);
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A temporary file next to the destination; removed unless renamed.
+// The file the bytes go to: the destination, or what the symbolic links
+// there lead to. Empty for a loop of links.
+std::string followLinks(const std::string& path) {
+    std::string p = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+        if (n <= 0 || std::size_t(n) >= target.size()) return p;
+        target.resize(static_cast<std::size_t>(n));
+        p = target[0] == '/' ? target : directoryOf(p) + "/" + target;
+    }
+    return std::string();
+}
+
+// A new file next to the destination, created as any new file is (0666 less
+// the umask); removed unless it was moved over the destination.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& destination) {
-        const std::size_t slash = destination.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : destination.substr(0, slash);
-        const std::string name = slash == std::string::npos ? destination : destination.substr(slash + 1);
-        std::string pattern = (dir.empty() ? std::string() : dir) + "/." + name + ".export-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        const std::string stem = directoryOf(destination) + "/." + nameOf(destination) + ".export-";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = stem + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                                          std::to_string(random() % 1000000u);
+            const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                fd_ = fd;
+                path_ = candidate;
+                return;
+            }
             error_ = errno;
-            return;
+            if (error_ != EEXIST) return;
         }
-        ::close(fd);
-        path_ = pattern;
     }
     ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
         if (!path_.empty()) ::unlink(path_.c_str());
     }
     const std::string& path() const { return path_; }
     int error() const { return error_; }
+    // The descriptor, handed to a writer that closes it.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     bool moveTo(const std::string& destination) {
         if (::rename(path_.c_str(), destination.c_str()) != 0) return false;
         path_.clear();
@@ -85,17 +123,114 @@ public:
 
 private:
     std::string path_;
+    int fd_ = -1;
     int error_ = 0;
 };
 
+std::string bytesText(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / 1e9);
+    return text;
+}
+
+// Converts frames [from, from + n) of every channel into interleaved words
+// of the file's format and byte order; counts (and for the first few,
+// reports) the clipped samples.
+template <class Word, class Convert>
+void convertChunk(const double* const* channels, int count, std::uint64_t from, std::uint32_t n, Word* out,
+                  std::uint64_t& clipped, Convert convert) {
+    for (int c = 0; c < count; ++c) {
+        const double* in = channels[c] + from;
+        Word* o = out + c;
+        for (std::uint32_t k = 0; k < n; ++k, o += count) {
+            bool limited = false;
+            *o = convert(in[k], limited);
+            if (limited) {
+                if (clipped < kClipLinesShown) std::printf("Clipped audio file\n");
+                ++clipped;
+            }
+        }
+    }
+}
+
 } // namespace
 
+double Progress::fraction() const {
+    const std::uint64_t total = totalFrames.load();
+    return total == 0 ? 0.0 : std::min(1.0, static_cast<double>(framesWritten.load()) / static_cast<double>(total));
+}
+
+std::string clippedNote(std::uint64_t count) {
+    std::string digits = std::to_string(count);
+    for (std::ptrdiff_t at = std::ptrdiff_t(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits + (count == 1 ? " sample was clipped to full scale" : " samples were clipped to full scale");
+}
+
+void setLargeDataThresholdForTesting(std::uint64_t bytes) {
+    gLargeDataThreshold.store(bytes ? bytes : kLargestPlainDataBytes);
+}
+
+std::uint32_t standardChannelMask(int channels) {
+    switch (channels) {
+    case 1:
+        return 0x4; // front centre
+    case 2:
+        return 0x3; // front left, front right
+    case 4:
+        return 0x33; // quad: front and back pairs
+    case 6:
+        return 0x3F; // 5.1
+    case 8:
+        return 0x63F; // 7.1: 5.1 and the side pair
+    default:
+        return 0;
+    }
+}
+
+std::uint32_t channelMask(const AudioFileInformationData* information, int channels) {
+    std::uint32_t mask = 0;
+    if (information && information->channelLayout.isPresent()) {
+        const ChannelLayoutBuffer& layout = information->channelLayout.value;
+        if (const audio::AudioChannelLayoutHeader* h = layout.header()) {
+            if (h->mChannelLayoutTag == audio::kAudioChannelLayoutTag_UseChannelBitmap) {
+                mask = h->mChannelBitmap;
+            } else if (h->mChannelLayoutTag == audio::kAudioChannelLayoutTag_UseChannelDescriptions) {
+                // Labels 1 ... 18 are the WAVE speakers in bit order; the
+                // channels must name them in rising order, once each.
+                const std::size_t n = std::min<std::size_t>(h->mNumberChannelDescriptions, layout.capacity());
+                int lastBit = -1;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const std::uint32_t label = layout.items()[i].mChannelLabel;
+                    const int bit = static_cast<int>(label) - 1;
+                    if (label < 1 || label > 18 || bit <= lastBit) {
+                        mask = 0;
+                        break;
+                    }
+                    mask |= 1u << bit;
+                    lastBit = bit;
+                }
+            }
+        }
+    }
+    if (mask != 0 && __builtin_popcount(mask) == channels && mask < (1u << 18)) return mask;
+    return standardChannelMask(channels);
+}
+
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,
-           std::string* reason) {
+           std::string* reason, Progress* progress, Outcome* outcome) {
     auto refuse = [reason](std::string why) {
         if (reason) *reason = std::move(why);
         return false;
     };
+    Outcome done;
+    struct Report {
+        Outcome& done;
+        Outcome* out;
+        ~Report() {
+            if (out) *out = done;
+        }
+    } report{done, outcome};
     if (code != kInteger16 && code != kInteger32 && code != kFloat32) {
         std::printf("Unrecognized Format\n");
         return refuse("The sample format is not one that can be written.");
@@ -114,93 +249,126 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     format.mBitsPerChannel = bytesPerSample * 8;
     format.mBytesPerFrame = format.mBytesPerPacket = format.mChannelsPerFrame * bytesPerSample;
 
-    // Checked before anything is created, so a refused export leaves no file.
+    // Everything is checked before anything is created, so a refused export
+    // leaves no file and an existing one as it was.
     const std::int32_t channels = info.channelCount();
-    if (channels != 1 && channels != 2) {
+    if (channels < 1 || channels > AudioFileDocumentSampleData::kMaxChannels) {
         std::printf("Unsupported channel count: %d\n", static_cast<int>(channels));
-        return refuse("Only mono and stereo documents can be exported; this document has " + std::to_string(channels) +
-                      " channels.");
+        return refuse("A document of " + std::to_string(channels) + " channels cannot be exported.");
     }
+    const std::int64_t length = info.fileLengthFrames();
+    const double* source[AudioFileDocumentSampleData::kMaxChannels] = {};
+    for (std::int32_t c = 0; c < channels && length > 0; ++c) {
+        source[c] = store->channelSamples(c);
+        // The channels must hold every frame the record announces.
+        if (!source[c] || store->channelSampleCount(c).v_ < std::uint64_t(length))
+            return refuse("The document has no samples to export.");
+    }
+    if (length < 0) return refuse("The document has no samples to export.");
+    const auto frames = static_cast<std::uint64_t>(length);
+    const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
+    const bool large = dataBytes > gLargeDataThreshold.load();
+    if (aiff && large) {
+        std::printf("Export refused: an AIFF file holds at most 4 GB of samples\n");
+        return refuse("An AIFF file can hold at most 4 GB of samples, and this export needs " + bytesText(dataBytes) +
+                      ". Export it as WAV, which can hold it.");
+    }
+    audio::WaveLayout layout;
+    layout.rf64 = !aiff && large;
+    layout.extensible = !aiff && channels > 2;
+    layout.channelMask = layout.extensible || layout.rf64 ? channelMask(&info, channels) : 0;
+    done.container = aiff          ? audio::kAudioFileAIFFType
+                     : layout.rf64 ? audio::kAudioFileRF64Type
+                                   : audio::kAudioFileWAVEType;
 
-    const std::string destination = url->path();
+    const std::string chosen = url->path();
+    const std::string destination = followLinks(chosen);
+    if (destination.empty()) return refuse("The destination is a loop of symbolic links.");
+    struct stat existing {};
+    const bool overwriting = ::stat(destination.c_str(), &existing) == 0;
+    if (overwriting && S_ISDIR(existing.st_mode))
+        return refuse("\u201c" + nameOf(destination) + "\u201d is a folder; choose another name.");
+    if (overwriting && !S_ISREG(existing.st_mode))
+        return refuse("\u201c" + nameOf(destination) + "\u201d is not a regular file; choose another name.");
+
     TemporaryFile temporary(destination);
     audio::AudioFileWriter* file = nullptr;
     audio::OSStatus e = temporary.path().empty()
                             ? audio::kAudioFilePermissionsError
-                            : audio::AudioFileWriter::create(temporary.path(), type, format, &file);
+                            : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file);
     if (e != audio::kNoErr) {
         printCode("Error creating audio file:", e);
         if (temporary.path().empty())
-            return refuse("The folder cannot be written to: " + std::string(std::strerror(temporary.error())) + ".");
+            return refuse("The folder \u201c" + directoryOf(destination) +
+                          "\u201d cannot be written to: " + std::string(std::strerror(temporary.error())) + ".");
         return refuse("The file could not be created (error " + std::to_string(e) + ").");
     }
     platform::Ref<audio::AudioFileWriter> writer = platform::Ref<audio::AudioFileWriter>::adopt(file);
 
-    const std::int64_t length = info.fileLengthFrames();
-    auto* list = static_cast<audio::AudioBufferList*>(allocateZeroed(sizeof(audio::AudioBufferList)));
-    if (!list) {
+    // One chunk's words, reused for the whole file.
+    const std::uint64_t chunkBytes =
+        std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) * format.mBytesPerFrame;
+    void* block = chunkBytes ? allocateZeroedArray(chunkBytes) : nullptr;
+    if (chunkBytes && !block) {
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
         return refuse("There is not enough memory to convert the samples.");
     }
-    struct ListGuard {
-        audio::AudioBufferList* list;
-        ~ListGuard() {
-            if (list->mBuffers[0].mData) freeZeroedArray(list->mBuffers[0].mData);
-            freeZeroed(list);
+    struct BlockGuard {
+        void* block;
+        ~BlockGuard() {
+            if (block) freeZeroedArray(block);
         }
-    } guard{list};
+    } guard{block};
 
-    const double* left = store->channelSamples(0);
-    const double* right = channels == 2 ? store->channelSamples(1) : nullptr;
-    // The channels must hold every frame the record announces.
-    if (length <= 0 || length > 0xFFFFFFFFll || !left || (channels == 2 && !right) ||
-        store->channelSampleCount(0).v_ < std::uint64_t(length) ||
-        (channels == 2 && store->channelSampleCount(1).v_ < std::uint64_t(length)))
-        return refuse(length > 0xFFFFFFFFll ? "The document is too long to be written in one file."
-                                            : "The document has no samples to export.");
-    const auto frames = static_cast<std::uint64_t>(length);
-    list->mNumberBuffers = static_cast<std::uint32_t>(channels);
-    audio::AudioBuffer& b = list->mBuffers[0];
-    b.mNumberChannels = static_cast<std::uint32_t>(channels);
-    b.mDataByteSize = frames * static_cast<std::uint64_t>(channels) * bytesPerSample;
-    b.mData = allocateZeroedArray(b.mDataByteSize);
-    if (!b.mData) return refuse("There is not enough memory to convert the samples.");
-
-    const double* source[2] = {left, right};
-    const std::uint64_t samples = frames * static_cast<std::uint64_t>(channels);
-    bool clipped = false;
-    if (code == kInteger16) {
-        auto* out = static_cast<std::uint16_t*>(b.mData);
-        for (std::uint64_t i = 0; i < samples; ++i) {
-            const std::int16_t v = toInteger16(source[i % channels][i / channels], clipped);
-            if (clipped) std::printf("Clipped audio file\n");
-            out[i] = aiff ? swap16(static_cast<std::uint16_t>(v)) : static_cast<std::uint16_t>(v);
-        }
-    } else if (code == kInteger32) {
-        auto* out = static_cast<std::uint32_t*>(b.mData);
-        for (std::uint64_t i = 0; i < samples; ++i) {
-            const std::int32_t v = toInteger32(source[i % channels][i / channels], clipped);
-            if (clipped) std::printf("Clipped audio file\n");
-            out[i] = aiff ? swap32(static_cast<std::uint32_t>(v)) : static_cast<std::uint32_t>(v);
-        }
-    } else {
-        auto* out = static_cast<std::uint32_t*>(b.mData);
-        for (std::uint64_t i = 0; i < samples; ++i) {
-            const float v = static_cast<float>(source[i % channels][i / channels]);
-            std::uint32_t word;
-            std::memcpy(&word, &v, sizeof word);
-            out[i] = aiff ? swap32(word) : word; // floats too are big-endian in AIFF
-        }
+    if (progress) {
+        progress->totalFrames.store(frames);
+        progress->framesWritten.store(0);
     }
-
-    errno = 0;
-    e = writer->write(static_cast<std::uint32_t>(frames), b.mData);
-    if (e != audio::kNoErr) {
-        const int why = errno;
-        std::printf("Error writing audio data:%d\n", static_cast<int>(e));
-        return refuse("The samples could not be written: " +
-                      std::string(why ? std::strerror(why) : "the disk may be full") + ".");
+    std::uint64_t clipped = 0;
+    for (std::uint64_t from = 0; from < frames; from += kChunkFrames) {
+        if (progress && progress->cancelled.load()) {
+            done.cancelled = true;
+            done.clippedSamples = clipped;
+            std::printf("Export cancelled\n");
+            return refuse("");
+        }
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, frames - from));
+        if (code == kInteger16) {
+            convertChunk(source, channels, from, n, static_cast<std::uint16_t*>(block), clipped,
+                         [aiff](double x, bool& limited) {
+                             const auto v = static_cast<std::uint16_t>(toInteger16(x, limited));
+                             return aiff ? static_cast<std::uint16_t>((v >> 8) | (v << 8)) : v;
+                         });
+        } else if (code == kInteger32) {
+            convertChunk(source, channels, from, n, static_cast<std::uint32_t*>(block), clipped,
+                         [aiff](double x, bool& limited) {
+                             const auto v = static_cast<std::uint32_t>(toInteger32(x, limited));
+                             return aiff ? __builtin_bswap32(v) : v;
+                         });
+        } else {
+            convertChunk(source, channels, from, n, static_cast<std::uint32_t*>(block), clipped,
+                         [aiff](double x, bool&) {
+                             const float v = static_cast<float>(x);
+                             std::uint32_t word;
+                             std::memcpy(&word, &v, sizeof word);
+                             return aiff ? __builtin_bswap32(word) : word; // floats too are big-endian in AIFF
+                         });
+        }
+        errno = 0;
+        e = writer->write(n, block);
+        if (e != audio::kNoErr) {
+            const int why = errno;
+            std::printf("Error writing audio data:%d\n", static_cast<int>(e));
+            done.clippedSamples = clipped;
+            return refuse("The samples could not be written: " +
+                          std::string(why ? std::strerror(why) : "the disk may be full") + ".");
+        }
+        if (progress) progress->framesWritten.store(from + n);
     }
+    if (clipped > kClipLinesShown)
+        std::printf("Clipped audio file: %llu more samples clipped\n",
+                    static_cast<unsigned long long>(clipped - kClipLinesShown));
+    done.clippedSamples = clipped;
     std::printf("Audio data is good: imp_continues...\n");
     // The record answers false, which as a status is 0: nothing to report.
     if (const int copied = static_cast<int>(info.copyPropertiesTo(writer.get())); copied != 0) {
@@ -209,6 +377,15 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     }
     errno = 0;
     e = writer->close();
+    // Float data in a plain WAV file: the format chunk strict readers expect.
+    if (e == audio::kNoErr && !aiff && !layout.extensible && !layout.rf64 && code == kFloat32)
+        audio::extendFloatFormatChunk(temporary.path());
+    if (e == audio::kNoErr && overwriting) {
+        // What the replaced file was: its owner and group where the process
+        // may give them, then its mode (a change of owner clears set-id bits).
+        if (::chown(temporary.path().c_str(), existing.st_uid, existing.st_gid) != 0) errno = 0;
+        if (::chmod(temporary.path().c_str(), existing.st_mode & 07777) != 0) errno = 0;
+    }
     if (e == audio::kNoErr && !temporary.moveTo(destination)) e = audio::kAudioFilePermissionsError;
     if (e != audio::kNoErr) {
         const int why = errno;

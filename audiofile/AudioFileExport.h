@@ -1,14 +1,25 @@
 // Writes a document's samples as a new WAV or AIFF file: 16- or 32-bit
-// signed integers (clipped, one "Clipped audio file" line per clipped sample)
-// or 32-bit float (unchanged). Mono and stereo only.
+// signed integers (clipped) or 32-bit float (unchanged), for any channel
+// count the store holds.
+//
+// The samples are converted and written a chunk at a time, so an export adds
+// a few megabytes to the program's memory whatever the document's length.
+// WAV files of more than two channels use the extensible format with a
+// speaker mask, float ones an 18-byte format chunk; WAV data past what a RIFF header can
+// count is written as RF64. AIFF cannot count that far, and such an export
+// is refused before anything is written.
 //
 // The file is written beside the destination under a temporary name and
-// renamed over it only once everything succeeded, so a failed export never
-// destroys or truncates an existing file. Messages go to standard output.
+// renamed over it only once everything succeeded, so a failed or cancelled
+// export never destroys or truncates an existing file. A symbolic link at
+// the destination stays and its target is written; an overwritten file keeps
+// its mode (and, where the process may, its owner and group); a new file gets
+// 0666 less the umask. Messages go to standard output.
 #pragma once
 
 #include "platform/base/AudioTypes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +30,7 @@ class URL;
 namespace ZQ {
 
 class AudioFileDocumentSampleData;
+class AudioFileInformationData;
 
 namespace AudioFileExport {
 
@@ -27,15 +39,55 @@ inline constexpr int kInteger16 = 102;
 inline constexpr int kInteger32 = 104;
 inline constexpr int kFloat32 = 201;
 
+// Frames converted and written at a time.
+inline constexpr std::uint32_t kChunkFrames = 65536;
+// "Clipped audio file" lines printed before the rest are only counted.
+inline constexpr std::uint64_t kClipLinesShown = 100;
+// Sample bytes a RIFF or AIFF header can count, less room for the header's
+// own chunks.
+inline constexpr std::uint64_t kLargestPlainDataBytes = 0xFFFFFFFFull - 65536;
+
+// How far an export has got, and a way to stop it (any thread).
+struct Progress {
+    std::atomic<std::uint64_t> framesWritten{0};
+    std::atomic<std::uint64_t> totalFrames{0};
+    std::atomic<bool> cancelled{false};
+    void cancel() { cancelled.store(true); }
+    // 0 ... 1.
+    double fraction() const;
+};
+
+// What an export did besides writing the file.
+struct Outcome {
+    std::uint64_t clippedSamples = 0;
+    bool cancelled = false;
+    // The container written: WAVE, RF64 or AIFF.
+    platform::audio::FourCharCode container = 0;
+};
+
 // False when nothing was written; `reason`, when given, then says why in
-// words for the user.
+// words for the user (empty after a cancel).
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code,
-           std::string* reason = nullptr);
+           std::string* reason = nullptr, Progress* progress = nullptr, Outcome* outcome = nullptr);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).
 std::int16_t toInteger16(double x, bool& clipped);
 std::int32_t toInteger32(double x, bool& clipped);
+
+// The WAVE speaker mask for `channels`: the source's own layout when it
+// names one speaker per channel, otherwise the usual one for the count
+// (quad, 5.1, 7.1; front centre for mono, left and right for stereo), or 0.
+std::uint32_t channelMask(const AudioFileInformationData* information, int channels);
+std::uint32_t standardChannelMask(int channels);
+
+// The note a window shows after an export that clipped `count` samples:
+// "1,234 samples were clipped to full scale".
+std::string clippedNote(std::uint64_t count);
+
+// The sample-byte count above which WAV becomes RF64 and AIFF is refused;
+// tests lower it to try large exports on small documents (0 restores it).
+void setLargeDataThresholdForTesting(std::uint64_t bytes);
 
 } // namespace AudioFileExport
 } // namespace ZQ

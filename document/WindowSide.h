@@ -74,6 +74,18 @@ public:
     // to cancel it. Nothing by default.
     virtual void importDidBegin(ZQAudioFileDocument* document) { (void)document; }
     virtual void importDidEnd(ZQAudioFileDocument* document) { (void)document; }
+    // An open ended without a window (cancelled, or its failure dismissed):
+    // the application may have nothing left to show. Main thread.
+    virtual void openDidEndWithoutWindow(ZQAudioFileDocument* document) { (void)document; }
+    // An export on its thread began or ended (main thread); a long one may
+    // show its progress (exportProgress) and offer to cancel it.
+    virtual void exportDidBegin(ZQAudioFileDocument* document) { (void)document; }
+    virtual void exportDidEnd(ZQAudioFileDocument* document) { (void)document; }
+    // A written export clipped `count` samples to full scale: a short note.
+    virtual void exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) {
+        (void)document;
+        (void)count;
+    }
     // The display controller of a new window (initWithAudioFileDocument:);
     // +1, or null.
     virtual ZQWaveformDisplayControllerBase* createDisplayController(ZQAudioFileDocument* document) = 0;

@@ -40,6 +40,9 @@ ZQAudioFileDocument* ZQAudioFileDocument::init() {
 
 ZQAudioFileDocument::~ZQAudioFileDocument() {
     timer_.stop();
+    // The export thread has ended (it held the document); this may even run
+    // on it, as it lets the document go.
+    if (exportThread_.joinable()) exportThread_.detach();
 }
 
 Ref<ZQWaveformDisplayControllerBase> ZQAudioFileDocument::display() const {
@@ -240,7 +243,10 @@ void ZQAudioFileDocument::loadUI() {
         Guard g(monitor());
         // A document closed before its window was built gets none (its parts
         // would hold it for ever); so does one whose import was cancelled.
-        if (importWasCancelled()) deallocState();
+        if (importWasCancelled()) {
+            deallocState();
+            if (side) side->openDidEndWithoutWindow(this);
+        }
         if (!sampleData_) return;
         if (side) {
             controller = Ref<ZQWaveformDisplayControllerBase>::adopt(side->createDisplayController(this));
@@ -267,8 +273,10 @@ void ZQAudioFileDocument::displayFileOpenError() {
     ZQDocumentWindowSide* side = documentWindowSide();
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
     // Dismissing the alert closes the document.
-    if (side &&
-        side->runAlertSheet(this, "The audio file could not be opened.", "Ok", text, [self] { self->close(); })) {
+    if (side && side->runAlertSheet(this, "The audio file could not be opened.", "Ok", text, [self] {
+            self->close();
+            if (ZQDocumentWindowSide* s = documentWindowSide()) s->openDidEndWithoutWindow(self.get());
+        })) {
         fileOpenError_.setText("");
         return;
     }
@@ -278,7 +286,10 @@ void ZQAudioFileDocument::displayFileOpenError() {
 }
 
 void ZQAudioFileDocument::close() {
+    if (closing_.exchange(true)) return;
     Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
+    cancelExport(); // a running export stops and lets the monitor go
+    if (platform::Thread::isMainThread() && exportThread_.joinable()) exportThread_.join();
     {
         Guard g(monitor());
         while (sampleData_ && sampleData_->isReading()) {
@@ -400,6 +411,7 @@ ZQ_FORWARD(zoomAmplitudeOut)
 
 #define ZQ_FORWARD_LOCKED(method)                                                                                      \
     void ZQAudioFileDocument::method(platform::Object* sender) {                                                       \
+        if (isExporting()) return; /* the export holds the monitor */                                                  \
         Guard g(monitor());                                                                                            \
         if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->method(sender);                                     \
     }
@@ -432,6 +444,7 @@ void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
 
 bool ZQAudioFileDocument::validateMenuItem(const ZQMenuItem* item) {
     if (!item) return false;
+    if (isExporting()) return false; // nothing changes the samples, or starts a second export, meanwhile
     if (item->action && isConvertAction(*item->action)) return true;
     if (item->action == ZQAction::Undo) return canUndo();
     if (item->action == ZQAction::Redo) return canRedo();
@@ -527,20 +540,26 @@ void ZQAudioFileDocument::savePanelDidEnd(bool accepted, const std::string& dire
         if (finished) finished(false);
         return;
     }
-    std::string reason;
-    const bool exported = exportAudioFileDataTo(directory, file, code, type, &reason);
-    if (!exported && !reason.empty())
-        if (ZQDocumentWindowSide* side = documentWindowSide())
-            side->runAlertSheet(this, "The audio file could not be exported.", "Ok", reason, nullptr);
-    if (finished) finished(exported);
+    beginExport(directory, file, code, type, finished);
+}
+
+void ZQAudioFileDocument::stopForExport() {
+    Guard g(monitor());
+    if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
 }
 
 bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
-                                                platform::audio::FourCharCode type, std::string* reason) {
-    {
-        Guard g(monitor());
-        if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
-    }
+                                                platform::audio::FourCharCode type, std::string* reason,
+                                                ZQ::AudioFileExport::Outcome* outcome) {
+    stopForExport();
+    if (!writeExport(directory, name, code, type, reason, nullptr, outcome)) return false;
+    exportDidWriteFile();
+    return true;
+}
+
+bool ZQAudioFileDocument::writeExport(const std::string& directory, const std::string& name, int code,
+                                      platform::audio::FourCharCode type, std::string* reason,
+                                      ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome) {
     if (directory.empty() || name.empty()) {
         std::printf("Export: Invalid argument\n");
         if (reason) *reason = "No file was chosen.";
@@ -556,16 +575,84 @@ bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, co
     for (const ConvertFormat& f : kConvertFormats)
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
-    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason)) {
+    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason, progress, outcome)) return true;
+    if (!(outcome && outcome->cancelled)) std::printf("Write failed\n");
+    return false;
+}
+
+void ZQAudioFileDocument::exportDidWriteFile() {
+    {
+        Guard g(monitor());
         // The changes are kept in a file now: closing need not ask about them.
         history_.markClean();
-        changeCount_.fetch_add(1);
-        if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->documentEditedStateDidChange();
-        commandStateMayHaveChanged();
-        return true;
     }
-    std::printf("Write failed\n");
-    return false;
+    changeCount_.fetch_add(1);
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->documentEditedStateDidChange();
+    commandStateMayHaveChanged();
+}
+
+bool ZQAudioFileDocument::isExporting() const {
+    std::lock_guard<std::mutex> h(holders_);
+    return export_ != nullptr;
+}
+
+double ZQAudioFileDocument::exportProgress() const {
+    std::lock_guard<std::mutex> h(holders_);
+    return export_ ? export_->fraction() : -1.0;
+}
+
+void ZQAudioFileDocument::cancelExport() {
+    std::lock_guard<std::mutex> h(holders_);
+    if (export_) export_->cancel();
+}
+
+void ZQAudioFileDocument::cancelAllExports() {
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents())
+        if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) {
+            doc->cancelExport();
+            if (doc->exportThread_.joinable()) doc->exportThread_.join();
+        }
+}
+
+void ZQAudioFileDocument::beginExport(const std::string& directory, const std::string& name, int code,
+                                      platform::audio::FourCharCode type, std::function<void(bool)> finished) {
+    auto progress = std::make_shared<ZQ::AudioFileExport::Progress>();
+    {
+        std::lock_guard<std::mutex> h(holders_);
+        if (export_ || closing_.load()) { // one at a time; none once closing
+            if (finished) finished(false);
+            return;
+        }
+        export_ = progress;
+    }
+    if (exportThread_.joinable()) exportThread_.join(); // the last one, ended
+    stopForExport();
+    commandStateMayHaveChanged();
+    if (ZQDocumentWindowSide* side = documentWindowSide()) side->exportDidBegin(this);
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    exportThread_ = std::thread([self, directory, name, code, type, progress, finished] {
+        auto reason = std::make_shared<std::string>();
+        auto outcome = std::make_shared<ZQ::AudioFileExport::Outcome>();
+        const bool written =
+            self->writeExport(directory, name, code, type, reason.get(), progress.get(), outcome.get());
+        platform::performOnMainThread([self, written, reason, outcome, finished] {
+            if (self->exportThread_.joinable()) self->exportThread_.join();
+            {
+                std::lock_guard<std::mutex> h(self->holders_);
+                self->export_.reset();
+            }
+            ZQDocumentWindowSide* side = documentWindowSide();
+            if (side) side->exportDidEnd(self.get());
+            commandStateMayHaveChanged();
+            const bool open = !self->closing_.load();
+            if (written) self->exportDidWriteFile();
+            if (open && side && !written && !outcome->cancelled && !reason->empty())
+                side->runAlertSheet(self.get(), "The audio file could not be exported.", "Ok", *reason, nullptr);
+            if (open && side && written && outcome->clippedSamples > 0)
+                side->exportClippedSamples(self.get(), outcome->clippedSamples);
+            if (finished) finished(written);
+        });
+    });
 }
 
 ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {

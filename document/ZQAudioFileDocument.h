@@ -15,6 +15,7 @@
 #pragma once
 
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileReader.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
@@ -33,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class ZQAudioFileDocumentAtPath;
 class ZQAudioFileDocumentTransportController;
@@ -187,7 +189,24 @@ public:
     // why, for the user, in `reason`) when nothing was written. An existing
     // file there is replaced only by a complete new one.
     bool exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
-                               platform::audio::FourCharCode type, std::string* reason = nullptr);
+                               platform::audio::FourCharCode type, std::string* reason = nullptr,
+                               ZQ::AudioFileExport::Outcome* outcome = nullptr);
+    // The same export on a thread of its own, as the dialog starts it: the
+    // window side shows its progress with Cancel, and once it has ended (on
+    // the main thread) a failure is shown in an alert, clipped samples in a
+    // note, and `finished` hears whether a file was written. Main thread.
+    void beginExport(const std::string& directory, const std::string& name, int code,
+                     platform::audio::FourCharCode type, std::function<void(bool exported)> finished = nullptr);
+    // Whether an export is running; while one is, the samples cannot change
+    // (edits, undo and redo do nothing).
+    bool isExporting() const;
+    // The running export's progress, 0 ... 1, or -1 when none is running.
+    double exportProgress() const;
+    // Asks the running export to stop (the destination stays as it was).
+    void cancelExport();
+    // Cancels every export running in the process and waits for each
+    // (termination). Main thread.
+    static void cancelAllExports();
     void updateNumericAndHMSDisplays(platform::Object* sender);
     ZQAudioFileDocumentTransportController* audioFileDocumentTransportController() const;
     ZQAudioFileDocumentTransportCommandReceiver* audioFileDocumentTransportCommandReceiver();
@@ -234,6 +253,14 @@ private:
     bool removeRange(const char* name, const ZQ::Num::SampleRange& range, bool toClipboard);
     void stopForEdit();
     void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection);
+    // The export's writing part, under the monitor, without touching the
+    // window (any thread); then, on the main thread, what a written file
+    // changes (the changes mark, the title, the menus).
+    bool writeExport(const std::string& directory, const std::string& name, int code,
+                     platform::audio::FourCharCode type, std::string* reason, ZQ::AudioFileExport::Progress* progress,
+                     ZQ::AudioFileExport::Outcome* outcome);
+    void exportDidWriteFile();
+    void stopForExport();
 
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
     // One per channel, built on the importing thread and read-only afterwards.
@@ -254,6 +281,12 @@ private:
     // The running import's control (guarded by holders_ as well).
     std::shared_ptr<ZQ::DecodeControl> import_;
     std::atomic<bool> importCancelled_{false};
+    // The running export's progress (guarded by holders_), and its thread.
+    std::shared_ptr<ZQ::AudioFileExport::Progress> export_;
+    std::thread exportThread_; // main thread only
+    // Set by the first close: the teardown runs once, and every later
+    // request (a window closing under it, Quit, a signal) is a no-op.
+    std::atomic<bool> closing_{false};
 };
 
 // The colour defaults and the archive format of colours in the preferences.

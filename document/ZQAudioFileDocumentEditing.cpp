@@ -120,6 +120,7 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
 }
 
 void ZQAudioFileDocument::undo(platform::Object*) {
+    if (isExporting()) return; // the export holds the monitor
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.undoStep();
     if (!step || !sampleData_) return;
@@ -130,6 +131,7 @@ void ZQAudioFileDocument::undo(platform::Object*) {
 }
 
 void ZQAudioFileDocument::redo(platform::Object*) {
+    if (isExporting()) return; // the export holds the monitor
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.redoStep();
     if (!step || !sampleData_) return;

@@ -119,6 +119,9 @@ bool OutputSource::attach(SourceHost* stream, bool startProducing) {
     const bool ok = acceptsFormat();
     isFormatAccepted_ = ok;
     isProducing_ = ok && startProducing;
+    // A refused source is not among the stream's sources: it must not keep
+    // pointing at a stream that may end without telling it.
+    if (!ok) stream_.store(nullptr);
     return ok;
 }
 

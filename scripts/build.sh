@@ -13,8 +13,9 @@ action=${1:-run}
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev
           libgtest-dev libbenchmark-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
-# The installation test validates the desktop entry and compiles the MIME types.
-if [ "$action" = test ]; then packages+=(desktop-file-utils shared-mime-info libxml2-utils); fi
+# The installation test validates the desktop entry and compiles the MIME types;
+# the quit-path test drives the real program under Xvfb.
+if [ "$action" = test ]; then packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool); fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

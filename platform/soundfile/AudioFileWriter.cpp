@@ -1,16 +1,49 @@
 #include "platform/soundfile/AudioFileWriter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <sndfile.h>
+#include <unistd.h>
+#include <vector>
 
 namespace platform::audio {
 
-OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
-                                 AudioFileWriter** out) {
-    if (!out) return kParameterError;
-    *out = nullptr;
-    int major = type == kAudioFileWAVEType ? SF_FORMAT_WAV : type == kAudioFileAIFFType ? SF_FORMAT_AIFF : 0;
-    if (!major) return kAudioFileUnsupportedFileTypeError;
+namespace {
+
+// libsndfile's channel position for each WAVE speaker bit, lowest first.
+constexpr int kSpeakerPositions[] = {
+    SF_CHANNEL_MAP_LEFT,
+    SF_CHANNEL_MAP_RIGHT,
+    SF_CHANNEL_MAP_CENTER,
+    SF_CHANNEL_MAP_LFE,
+    SF_CHANNEL_MAP_REAR_LEFT,
+    SF_CHANNEL_MAP_REAR_RIGHT,
+    SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+    SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
+    SF_CHANNEL_MAP_REAR_CENTER,
+    SF_CHANNEL_MAP_SIDE_LEFT,
+    SF_CHANNEL_MAP_SIDE_RIGHT,
+    SF_CHANNEL_MAP_TOP_CENTER,
+    SF_CHANNEL_MAP_TOP_FRONT_LEFT,
+    SF_CHANNEL_MAP_TOP_FRONT_CENTER,
+    SF_CHANNEL_MAP_TOP_FRONT_RIGHT,
+    SF_CHANNEL_MAP_TOP_REAR_LEFT,
+    SF_CHANNEL_MAP_TOP_REAR_CENTER,
+    SF_CHANNEL_MAP_TOP_REAR_RIGHT,
+};
+
+// The libsndfile format for a container, sample format and layout; 0 when
+// there is none.
+int sndfileFormat(FourCharCode type, const AudioStreamBasicDescription& format, const WaveLayout& layout) {
+    int major = 0;
+    if (type == kAudioFileWAVEType)
+        major = layout.rf64 ? SF_FORMAT_RF64 : layout.extensible ? SF_FORMAT_WAVEX : SF_FORMAT_WAV;
+    else if (type == kAudioFileAIFFType)
+        major = SF_FORMAT_AIFF;
+    if (!major) return 0;
     const bool isFloat = format.mFormatFlags & kAudioFormatFlagIsFloat;
     int sub = 0;
     if (format.mFormatID == kAudioFormatLinearPCM) {
@@ -21,22 +54,64 @@ OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, con
         else if (!isFloat && format.mBitsPerChannel == 32)
             sub = SF_FORMAT_PCM_32;
     }
+    // The container's own byte order (big for AIFF, little for WAV), in which
+    // the words arrive. Naming the order explicitly would make libsndfile
+    // write AIFC instead of AIFF.
+    return sub ? major | sub | SF_ENDIAN_FILE : 0;
+}
+
+} // namespace
+
+OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
+                                 AudioFileWriter** out) {
+    if (!out) return kParameterError;
+    *out = nullptr;
+    if (type != kAudioFileWAVEType && type != kAudioFileAIFFType) return kAudioFileUnsupportedFileTypeError;
+    const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) return kAudioFilePermissionsError;
+    return create(descriptor, type, format, WaveLayout{}, out);
+}
+
+OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioStreamBasicDescription& format,
+                                 const WaveLayout& layout, AudioFileWriter** out) {
+    struct Owned {
+        int fd;
+        ~Owned() {
+            if (fd >= 0) ::close(fd);
+        }
+    } owned{descriptor};
+    if (!out) return kParameterError;
+    *out = nullptr;
+    if (descriptor < 0) return kAudioFilePermissionsError;
+    if (type != kAudioFileWAVEType && type != kAudioFileAIFFType) return kAudioFileUnsupportedFileTypeError;
     const std::uint32_t channels = format.mChannelsPerFrame;
     const double rate = format.mSampleRate;
-    if (!sub || channels == 0 || channels > 1024 || !(rate >= 1.0 && rate <= 2147483647.0) ||
+    const int sfFormat = sndfileFormat(type, format, layout);
+    if (!sfFormat || channels == 0 || channels > 1024 || !(rate >= 1.0 && rate <= 2147483647.0) ||
         format.mBytesPerFrame != channels * (format.mBitsPerChannel / 8))
         return kAudioFileUnsupportedDataFormatError;
 
     SF_INFO info{};
     info.samplerate = static_cast<int>(std::lround(rate));
     info.channels = static_cast<int>(channels);
-    // The container's own byte order (big for AIFF, little for WAV), in which
-    // the words arrive. Naming the order explicitly would make libsndfile
-    // write AIFC instead of AIFF.
-    info.format = major | sub | SF_ENDIAN_FILE;
+    info.format = sfFormat;
     if (!sf_format_check(&info)) return kAudioFileUnsupportedDataFormatError;
-    SNDFILE* s = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* s = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
     if (!s) return kAudioFilePermissionsError;
+    owned.fd = -1; // libsndfile closes it now
+    // The words arrive raw, past libsndfile's peak tracking: a PEAK chunk
+    // would claim a peak of zero.
+    sf_command(s, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    // The speakers, one per bit, in the order the mask names them; a mask
+    // that names other than one speaker per channel is left to libsndfile.
+    if (type == kAudioFileWAVEType && (layout.extensible || layout.rf64) && layout.channelMask != 0 &&
+        std::uint32_t(__builtin_popcount(layout.channelMask)) == channels &&
+        layout.channelMask < (1u << std::size(kSpeakerPositions))) {
+        std::vector<int> map;
+        for (std::size_t bit = 0; bit < std::size(kSpeakerPositions); ++bit)
+            if (layout.channelMask & (1u << bit)) map.push_back(kSpeakerPositions[bit]);
+        sf_command(s, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
+    }
     auto* w = new AudioFileWriter;
     w->sndfile_ = s;
     w->bytesPerFrame_ = format.mBytesPerFrame;
@@ -58,6 +133,40 @@ OSStatus AudioFileWriter::close() {
     int r = sf_close(static_cast<SNDFILE*>(sndfile_));
     sndfile_ = nullptr;
     return r == 0 ? kNoErr : kAudioFilePermissionsError;
+}
+
+bool extendFloatFormatChunk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char h[64];
+    const bool read = ::pread(fd, h, sizeof h, 0) == ssize_t(sizeof h);
+    auto is = [&](int at, const char* tag) { return std::memcmp(h + at, tag, 4) == 0; };
+    auto le32 = [&](int at) {
+        return std::uint32_t(h[at]) | std::uint32_t(h[at + 1]) << 8 | std::uint32_t(h[at + 2]) << 16 |
+               std::uint32_t(h[at + 3]) << 24;
+    };
+    // RIFF, WAVE, a 16-byte fmt of IEEE float (tag 3), a 4-byte fact, then a
+    // padding chunk with room to give.
+    const bool expected = read && is(0, "RIFF") && is(8, "WAVE") && is(12, "fmt ") && le32(16) == 16 && h[20] == 3 &&
+                          h[21] == 0 && is(36, "fact") && le32(40) == 4 && is(48, "PAD ") && le32(52) >= 2;
+    if (!expected) {
+        ::close(fd);
+        return false;
+    }
+    unsigned char patched[64];
+    std::memcpy(patched, h, 12);
+    std::memcpy(patched + 12, "fmt \x12\0\0\0", 8); // 18 bytes
+    std::memcpy(patched + 20, h + 20, 16);          // the format itself
+    patched[36] = patched[37] = 0;                  // no extension bytes
+    std::memcpy(patched + 38, h + 36, 12);          // fact, two bytes on
+    const std::uint32_t pad = le32(52) - 2;         // the padding, two bytes shorter
+    std::memcpy(patched + 50, "PAD ", 4);
+    for (int i = 0; i < 4; ++i)
+        patched[54 + i] = static_cast<unsigned char>(pad >> (8 * i));
+    std::memset(patched + 58, 0, sizeof patched - 58);
+    const std::size_t length = std::min<std::size_t>(sizeof patched, 58 + pad);
+    const bool written = ::pwrite(fd, patched, length, 0) == ssize_t(length);
+    return ::close(fd) == 0 && written;
 }
 
 AudioFileWriter::~AudioFileWriter() {

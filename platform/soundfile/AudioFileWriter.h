@@ -12,6 +12,23 @@
 
 namespace platform::audio {
 
+// How a WAVE file is laid out beyond its sample format.
+struct WaveLayout {
+    // WAVE_FORMAT_EXTENSIBLE, with `channelMask` as its speaker positions
+    // (0: none named).
+    bool extensible = false;
+    std::uint32_t channelMask = 0;
+    // RF64 (64-bit sizes) for data past what a RIFF header can count.
+    bool rf64 = false;
+};
+
+// Gives a finished plain float WAV file the 18-byte format chunk that strict
+// readers expect of a format other than integer PCM (the extension size,
+// zero), in place: the two bytes come out of the padding chunk libsndfile
+// leaves before the data. False, with the file unchanged, when its header is
+// not laid out that way.
+bool extendFloatFormatChunk(const std::string& path);
+
 class AudioFileWriter final : public Object {
 public:
     // Creates (or erases) the file at path for a WAVE or AIFF container and a
@@ -20,6 +37,10 @@ public:
     // kAudioFileUnsupportedDataFormatError or kAudioFilePermissionsError.
     static OSStatus create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
                            AudioFileWriter** out);
+    // The same on an open descriptor (which the writer then owns and
+    // closes), with the layout of a WAVE file (ignored for AIFF).
+    static OSStatus create(int descriptor, FourCharCode type, const AudioStreamBasicDescription& format,
+                           const WaveLayout& layout, AudioFileWriter** out);
 
     // Appends `frames` frames of interleaved words (format.mBytesPerFrame each).
     OSStatus write(std::uint32_t frames, const void* words);

@@ -167,22 +167,34 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
     const std::string precious = "an earlier export the user wants to keep";
     auto reset = [&] { std::ofstream(keep, std::ios::binary) << precious; };
 
-    // Three channels: refused before anything is created.
+    // AIFF past what its header can count (the threshold lowered for the
+    // test): refused before anything is created.
     const std::string three = dir.file("three.wav");
     ASSERT_TRUE(writeFixture(three, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 8000, 20));
     auto doc3 = openStore(three);
     ASSERT_TRUE(doc3->ok);
     reset();
+    Export::setLargeDataThresholdForTesting(3 * 20 * 2 - 1);
+    std::string why;
     Captured m = capture([&] {
         EXPECT_FALSE(
-            Export::write(doc3->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, Export::kInteger16));
+            Export::write(doc3->store.get(), fileURL(keep).get(), audio::kAudioFileAIFFType, Export::kInteger16, &why));
     });
-    EXPECT_EQ(m.out, "Unsupported channel count: 3\n");
+    EXPECT_EQ(m.out, "Export refused: an AIFF file holds at most 4 GB of samples\n");
+    EXPECT_NE(why.find("Export it as WAV"), std::string::npos) << why;
     EXPECT_EQ(readAll(keep), precious);
-    const std::string fresh = dir.file("fresh.wav");
+    const std::string fresh = dir.file("fresh.aif");
     capture(
-        [&] { Export::write(doc3->store.get(), fileURL(fresh).get(), audio::kAudioFileWAVEType, Export::kInteger16); });
+        [&] { Export::write(doc3->store.get(), fileURL(fresh).get(), audio::kAudioFileAIFFType, Export::kInteger16); });
     EXPECT_FALSE(std::filesystem::exists(fresh));
+    // One byte more room, and it fits.
+    Export::setLargeDataThresholdForTesting(3 * 20 * 2);
+    capture([&] {
+        EXPECT_TRUE(
+            Export::write(doc3->store.get(), fileURL(fresh).get(), audio::kAudioFileAIFFType, Export::kInteger16));
+    });
+    Export::setLargeDataThresholdForTesting(0);
+    EXPECT_EQ(audio::readContainerInfo(fresh).type, audio::kAudioFileAIFFType);
 
     auto mono = documentWith(dir, 1);
     ASSERT_TRUE(mono->ok);
@@ -204,15 +216,15 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
                                    audio::kAudioFileWAVEType, Export::kInteger16));
     });
     EXPECT_EQ(m.out.rfind("Error creating audio file:", 0), 0u);
-    // A destination that is a folder: everything is written, the final step fails.
+    // A destination that is a folder: refused before anything is written.
     std::filesystem::create_directory(dir.file("folder.wav"));
     std::filesystem::path inside = dir.file("folder.wav/inner");
     std::ofstream(inside) << "x";
     m = capture([&] {
         EXPECT_FALSE(Export::write(mono->store.get(), fileURL(dir.file("folder.wav")).get(), audio::kAudioFileWAVEType,
-                                   Export::kInteger16));
+                                   Export::kInteger16, &why));
     });
-    EXPECT_NE(m.out.find("Error writing audio file:"), std::string::npos);
+    EXPECT_NE(why.find("is a folder"), std::string::npos) << why;
     EXPECT_TRUE(std::filesystem::exists(inside));
 
     // An empty store: nothing to write, no file.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -184,11 +185,23 @@ TEST(Tools, ZqconvertFailuresExitOneAndKeepTheDestination) {
     const std::string three = dir.file("three.wav"), out = dir.file("out.wav");
     ASSERT_TRUE(writeFixture(three, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 8000, 100));
     std::ofstream(out) << "keep me";
-    Outcome r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(three) + " " + quoted(out));
+    // A folder in the destination's place.
+    const std::string folder = dir.file("folder.wav");
+    std::filesystem::create_directory(folder);
+    Outcome r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(three) + " " + quoted(folder));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Unsupported channel count: 3\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("is a folder"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    // A disk that fills up (a file-size limit of 2 KB stands in for it): the
+    // destination keeps its bytes and no temporary file is left.
+    ASSERT_TRUE(writeFixture(three, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 8000, 8000));
+    r = run("ulimit -f 2; trap '' XFSZ; " + std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(three) + " " + quoted(out));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("could not be written"), std::string::npos) << r.out;
     std::ifstream in(out);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+    for (auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".export-"), std::string::npos) << entry.path();
 
     r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(dir.file("none.wav")) + " " + quoted(out));
     EXPECT_EQ(r.status, 1);

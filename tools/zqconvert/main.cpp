@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 namespace {
 
@@ -55,8 +56,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\n%s: cannot be opened\n", argv[2]);
         return 1;
     }
-    if (!ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code)) {
-        std::fprintf(stderr, "%s: export failed\n", argv[3]);
+    std::string reason;
+    if (!ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code, &reason)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: export failed%s%s\n", argv[3], reason.empty() ? "" : ": ", reason.c_str());
         return 1;
     }
     return 0;

@@ -1,0 +1,185 @@
+#!/bin/bash
+# Every way out of the real program, under a real X server (Xvfb): documents
+# of 1, 2, 3, 6, 12 and 16 channels closed by the window's close request
+# (as a window manager sends it), by Ctrl+W and by Ctrl+Q, stopped and while
+# playing; SIGTERM and SIGINT; Ctrl+W after an edit answered with Discard;
+# Ctrl+Q with a stereo and a 3-channel document open side by side; and the
+# only open cancelled. Each run must end by itself with exit status 0, an
+# empty leak report and no sanitizer report.
+#   quit-paths.sh BIN_DIR CLOSE_REQUEST_HELPER
+set -uo pipefail
+bin=$1
+close_request=$2
+if [ -z "${DISPLAY:-}" ]; then
+    command -v xvfb-run >/dev/null && command -v xdotool >/dev/null || {
+        echo "SKIP: xvfb-run and xdotool are needed"
+        exit 77
+    }
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+export ZQ_AUDIO_OUTPUT=null
+unset QT_QPA_PLATFORM # the real X server, not the offscreen platform of the widget tests
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Sanitizer builds: reports of the toolkit's own libraries are not ours.
+printf 'called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\ncalled_from_lib:libQt6Widgets.so.6\ncalled_from_lib:libglib-2.0.so.0\ncalled_from_lib:libQt6XcbQpa.so.6\n' >"$work/tsan.supp"
+printf 'leak:libfontconfig.so\nleak:libX11.so\nleak:libxcb\nleak:libQt6XcbQpa.so\nleak:libdbus-1.so\nleak:libglib-2.0.so\n' >"$work/lsan.supp"
+export TSAN_OPTIONS="suppressions=$work/tsan.supp ${TSAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$work/lsan.supp ${LSAN_OPTIONS:-}"
+export XDG_CONFIG_HOME=$work/config
+
+failures=0
+runs=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# A sine of `seconds` seconds in every one of `channels` channels.
+fixture() { # channels seconds -> path
+    local f=$work/c$1-$2s.wav
+    [ -f "$f" ] || sox -q -n -r 44100 -c "$1" -b 16 "$f" synth "$2" sine 440 vol 0.5
+    echo "$f"
+}
+
+# Waits (sanitizer builds start slowly) for a visible window of `pid` whose
+# title matches `pattern`; prints its id.
+window_of() { # pid pattern
+    local w
+    for _ in $(seq 1 600); do
+        w=$(xdotool search --all --pid "$1" --onlyvisible --name "$2" 2>/dev/null | head -1)
+        if [ -n "$w" ]; then
+            echo "$w"
+            return 0
+        fi
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits for the program to end by itself; checks how it ended.
+expect_clean_exit() { # pid label
+    local pid=$1 label=$2 status
+    for _ in $(seq 1 600); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid"
+        wait "$pid" 2>/dev/null
+        fail "$label: still running a minute after it was asked to end"
+        return
+    fi
+    wait "$pid"
+    status=$?
+    runs=$((runs + 1))
+    [ "$status" -eq 0 ] || fail "$label: exit status $status"
+    grep -q '.suoqe.' "$work/out" || fail "$label: the termination did not run"
+    if grep -q -e 'aref_^^lqdeq' -e 'lqct^' "$work/out"; then fail "$label: the leak report is not empty"; fi
+    if grep -q -e 'Sanitizer' -e 'runtime error' "$work/err"; then
+        fail "$label: sanitizer report"
+        grep -m 20 -e 'Sanitizer' -e 'runtime error' -A 12 "$work/err"
+    fi
+}
+
+start() { # files...
+    "$bin/zqaudio" "$@" >"$work/out" 2>"$work/err" &
+    pid=$!
+}
+
+key() { # window keys...
+    local w=$1
+    shift
+    # No window manager gives focus here: take it, as a click would.
+    xdotool windowfocus --sync "$w" 2>/dev/null
+    sleep 0.1 # the toolkit makes it the active window
+    xdotool key --window "$w" "$@" 2>/dev/null
+}
+
+for channels in 1 2 3 6 12 16; do
+    file=$(fixture "$channels" 3)
+    name=$(basename "$file")
+    for way in close ctrl+w ctrl+q; do
+        for state in stopped playing; do
+            label="$channels channels, $way, $state"
+            start "$file"
+            if ! w=$(window_of "$pid" "$name"); then
+                expect_clean_exit "$pid" "$label (no window)"
+                fail "$label: no window"
+                continue
+            fi
+            sleep 0.3
+            if [ "$state" = playing ]; then
+                key "$w" space
+                sleep 0.5
+            fi
+            case $way in
+            close) "$close_request" "$w" ;;
+            *) key "$w" "$way" ;;
+            esac
+            expect_clean_exit "$pid" "$label"
+        done
+    done
+done
+
+for channels in 3 6 12; do
+    file=$(fixture "$channels" 3)
+    name=$(basename "$file")
+    for signal in TERM INT; do
+        start "$file"
+        if w=$(window_of "$pid" "$name"); then
+            key "$w" space
+            sleep 0.5
+        fi
+        kill -"$signal" "$pid"
+        expect_clean_exit "$pid" "$channels channels, SIG$signal while playing"
+    done
+    # An edit, then Ctrl+W: the prompt's Discard (the button after Export…).
+    start "$file"
+    if w=$(window_of "$pid" "$name"); then
+        key "$w" ctrl+a
+        sleep 0.2
+        key "$w" Delete
+        sleep 0.3
+        key "$w" ctrl+w
+        if prompt=$(window_of "$pid" "Unexported Changes"); then
+            key "$prompt" Tab
+            sleep 0.2
+            key "$prompt" space
+        else
+            fail "$channels channels: no prompt after an edit and Ctrl+W"
+            kill -TERM "$pid"
+        fi
+    fi
+    expect_clean_exit "$pid" "$channels channels, an edit, Ctrl+W, Discard"
+done
+
+# Two documents side by side, one stereo and one of three channels, Ctrl+Q.
+two=$(fixture 2 3)
+three=$(fixture 3 3)
+start "$two" "$three"
+if w=$(window_of "$pid" "$(basename "$two")") && window_of "$pid" "$(basename "$three")" >/dev/null; then
+    key "$w" space
+    sleep 0.5
+    key "$w" ctrl+q
+fi
+expect_clean_exit "$pid" "a stereo and a 3-channel document, Ctrl+Q"
+
+# The only open cancelled: a long file, Escape in its progress window.
+long=$work/long.wav
+sox -q -n -r 48000 -c 2 -b 16 "$long" synth 4000 sine 440 vol 0.5
+start "$long"
+if p=$(window_of "$pid" "Opening"); then
+    for _ in 1 2 3; do # until the toolkit has taken the focus the key is lost
+        key "$p" Escape
+        sleep 0.5
+        xdotool search --all --pid "$pid" --onlyvisible --name "Opening" >/dev/null 2>&1 || break
+    done
+else
+    fail "the long open showed no progress window"
+fi
+expect_clean_exit "$pid" "the only open cancelled"
+
+echo "$runs runs of the program ended, $failures failures"
+[ "$failures" -eq 0 ]
