@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ZQ::AudioFileExport {
@@ -55,6 +56,7 @@ void printCode(const char* text, audio::OSStatus e) {
 }
 
 std::atomic<std::uint64_t> gLargeDataThreshold{kLargestPlainDataBytes};
+std::atomic<std::int64_t> gChunkPauseMicroseconds{0};
 
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -165,6 +167,10 @@ std::string clippedNote(std::uint64_t count) {
     for (std::ptrdiff_t at = std::ptrdiff_t(digits.size()) - 3; at > 0; at -= 3)
         digits.insert(static_cast<std::size_t>(at), ",");
     return digits + (count == 1 ? " sample was clipped to full scale" : " samples were clipped to full scale");
+}
+
+void setChunkPauseForTesting(std::chrono::microseconds pause) {
+    gChunkPauseMicroseconds.store(pause.count());
 }
 
 void setLargeDataThresholdForTesting(std::uint64_t bytes) {
@@ -364,6 +370,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
                           std::string(why ? std::strerror(why) : "the disk may be full") + ".");
         }
         if (progress) progress->framesWritten.store(from + n);
+        if (const std::int64_t pause = gChunkPauseMicroseconds.load())
+            std::this_thread::sleep_for(std::chrono::microseconds(pause));
     }
     if (clipped > kClipLinesShown)
         std::printf("Clipped audio file: %llu more samples clipped\n",

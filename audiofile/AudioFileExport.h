@@ -20,6 +20,7 @@
 #include "platform/base/AudioTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -88,6 +89,9 @@ std::string clippedNote(std::uint64_t count);
 // The sample-byte count above which WAV becomes RF64 and AIFF is refused;
 // tests lower it to try large exports on small documents (0 restores it).
 void setLargeDataThresholdForTesting(std::uint64_t bytes);
+// A pause after every chunk, so that tests can watch (and cancel) a long
+// export on a short document (0 for none).
+void setChunkPauseForTesting(std::chrono::microseconds pause);
 
 } // namespace AudioFileExport
 } // namespace ZQ

@@ -552,20 +552,22 @@ bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, co
                                                 platform::audio::FourCharCode type, std::string* reason,
                                                 ZQ::AudioFileExport::Outcome* outcome) {
     stopForExport();
-    if (!writeExport(directory, name, code, type, reason, nullptr, outcome)) return false;
+    if (!writeExport(directory, name, code, type, reason, nullptr, outcome, true)) return false;
     exportDidWriteFile();
     return true;
 }
 
 bool ZQAudioFileDocument::writeExport(const std::string& directory, const std::string& name, int code,
                                       platform::audio::FourCharCode type, std::string* reason,
-                                      ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome) {
+                                      ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome,
+                                      bool holdMonitor) {
     if (directory.empty() || name.empty()) {
         std::printf("Export: Invalid argument\n");
         if (reason) *reason = "No file was chosen.";
         return false;
     }
-    Guard g(monitor());
+    std::unique_lock<std::recursive_mutex> g(monitor(), std::defer_lock);
+    if (holdMonitor) g.lock();
     const std::string component = lastComponent(name);
     if (component.empty() || component == "/") return false;
     const std::string path = directory.back() == '/' ? directory + component : directory + "/" + component;
@@ -634,7 +636,7 @@ void ZQAudioFileDocument::beginExport(const std::string& directory, const std::s
         auto reason = std::make_shared<std::string>();
         auto outcome = std::make_shared<ZQ::AudioFileExport::Outcome>();
         const bool written =
-            self->writeExport(directory, name, code, type, reason.get(), progress.get(), outcome.get());
+            self->writeExport(directory, name, code, type, reason.get(), progress.get(), outcome.get(), false);
         platform::performOnMainThread([self, written, reason, outcome, finished] {
             if (self->exportThread_.joinable()) self->exportThread_.join();
             {

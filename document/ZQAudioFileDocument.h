@@ -256,9 +256,13 @@ private:
     // The export's writing part, under the monitor, without touching the
     // window (any thread); then, on the main thread, what a written file
     // changes (the changes mark, the title, the menus).
+    // `holdMonitor`: under the monitor for the whole write (the synchronous
+    // export); an export on its own thread instead keeps the samples still
+    // by refusing every change while isExporting(), so that the window,
+    // whose menus ask the document under its monitor, never waits for it.
     bool writeExport(const std::string& directory, const std::string& name, int code,
                      platform::audio::FourCharCode type, std::string* reason, ZQ::AudioFileExport::Progress* progress,
-                     ZQ::AudioFileExport::Outcome* outcome);
+                     ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
     void exportDidWriteFile();
     void stopForExport();
 

@@ -53,6 +53,7 @@ bool ZQAudioFileDocument::deleteRange(const SampleRange& range) {
 }
 
 bool ZQAudioFileDocument::removeRange(const char* name, const SampleRange& range, bool toClipboard) {
+    if (isExporting()) return false; // the samples are being written
     Guard g(monitor());
     if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
     const std::uint64_t a = range.min_.v_, b = range.max_.v_;
@@ -64,6 +65,7 @@ bool ZQAudioFileDocument::removeRange(const char* name, const SampleRange& range
 }
 
 bool ZQAudioFileDocument::duplicateRange(const SampleRange& range) {
+    if (isExporting()) return false; // the samples are being written
     Guard g(monitor());
     if (!sampleData_ || !range.isValid()) return false;
     SampleDataHolder copy;
@@ -73,6 +75,7 @@ bool ZQAudioFileDocument::duplicateRange(const SampleRange& range) {
 }
 
 bool ZQAudioFileDocument::pasteClipboardData(SampleDataHolder& holder, const SampleRange& range) {
+    if (isExporting()) return false; // the samples are being written
     Guard g(monitor());
     if (!sampleData_ || !range.isValid()) return false;
     const ZQ::AudioFileDocumentSampleData* clip = holder.get();
