@@ -117,9 +117,9 @@ void adviseHugePages(void* p, std::size_t length, bool prefault) {
         bytes[at] = 0; // a fresh page is zero: writing zero keeps it so
         if (std::chrono::steady_clock::now() - t0 > kSlowHugePage) {
             ::madvise(p, length, MADV_NOHUGEPAGE);
-            gSmallPagesUntil.store(
-                nowNanoseconds() + std::chrono::duration_cast<std::chrono::nanoseconds>(kSmallPagesFor).count(),
-                std::memory_order_relaxed);
+            gSmallPagesUntil.store(nowNanoseconds() +
+                                       std::chrono::duration_cast<std::chrono::nanoseconds>(kSmallPagesFor).count(),
+                                   std::memory_order_relaxed);
             return;
         }
     }
