@@ -144,9 +144,26 @@ for channels in 3 6 12; do
         sleep 0.3
         key "$w" ctrl+w
         if prompt=$(window_of "$pid" "Unexported Changes"); then
-            key "$prompt" Tab
-            sleep 0.2
-            key "$prompt" space
+            for _ in 1 2 3; do
+                # The prompt focuses its default button (Export…) once it is
+                # active; Tab then reaches Discard.
+                xdotool windowfocus --sync "$prompt" 2>/dev/null
+                sleep 0.5
+                xdotool key --window "$prompt" Tab 2>/dev/null
+                sleep 0.3
+                xdotool key --window "$prompt" space 2>/dev/null
+                sleep 1
+                # Export… instead: its dialog is cancelled, and the close asked again.
+                if dialog=$(xdotool search --all --pid "$pid" --onlyvisible --name "^Export" 2>/dev/null | head -1) &&
+                    [ -n "$dialog" ]; then
+                    key "$dialog" Escape
+                    sleep 0.5
+                    key "$w" ctrl+w
+                    prompt=$(window_of "$pid" "Unexported Changes") || break
+                else
+                    break
+                fi
+            done
         else
             fail "$channels channels: no prompt after an edit and Ctrl+W"
             kill -TERM "$pid"
