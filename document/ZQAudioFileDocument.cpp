@@ -411,7 +411,7 @@ ZQ_FORWARD(zoomAmplitudeOut)
 
 #define ZQ_FORWARD_LOCKED(method)                                                                                      \
     void ZQAudioFileDocument::method(platform::Object* sender) {                                                       \
-        if (isExporting()) return; /* the export holds the monitor */                                                  \
+        if (isExporting()) return; /* the samples are being written */                                                 \
         Guard g(monitor());                                                                                            \
         if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->method(sender);                                     \
     }

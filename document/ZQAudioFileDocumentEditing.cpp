@@ -123,7 +123,7 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
 }
 
 void ZQAudioFileDocument::undo(platform::Object*) {
-    if (isExporting()) return; // the export holds the monitor
+    if (isExporting()) return; // the samples are being written
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.undoStep();
     if (!step || !sampleData_) return;
@@ -134,7 +134,7 @@ void ZQAudioFileDocument::undo(platform::Object*) {
 }
 
 void ZQAudioFileDocument::redo(platform::Object*) {
-    if (isExporting()) return; // the export holds the monitor
+    if (isExporting()) return; // the samples are being written
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.redoStep();
     if (!step || !sampleData_) return;
