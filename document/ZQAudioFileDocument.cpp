@@ -728,7 +728,13 @@ double ZQAudioFileDocument::refreshTimerInterval() const {
 
 void ZQAudioFileDocument::imp_transportStateDidChange() {
     updateNumericAndHMSDisplays(nullptr);
-    ZQAudioFileDocumentTransportCommandReceiver* receiver = audioFileDocumentTransportCommandReceiver();
+    // The receiver as it is, without the connection attempt the other getter
+    // makes: that takes this document's monitor, and this arrives from the
+    // transport chain, whose monitors come after it (a source no stream
+    // took is never connected, so every change would try again).
+    Ref<ZQAudioFileDocumentTransportController> t = transport();
+    ZQAudioFileDocumentTransportCommandReceiver* receiver =
+        t ? t->audioFileDocumentTransportCommandReceiverIfBuilt() : nullptr;
     if (!receiver) return;
     if (!receiver->isPlaying()) {
         timer_.stop();

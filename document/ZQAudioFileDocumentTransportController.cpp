@@ -121,20 +121,29 @@ void ZQAudioFileDocumentTransportController::perform_GotoEnd(platform::Object* s
     send(&ZQAudioFileDocumentTransportCommandReceiver::gotoEnd, s);
 }
 
+// The document hears of a change outside our monitor: on the main thread it
+// handles it at once, and a document whose source no stream took tries to
+// connect again under its own monitor, which comes before ours.
 void ZQAudioFileDocumentTransportController::transportStateWillChange() {
-    Guard g(monitor());
-    if (ZQAudioFileDocumentTransportCommandReceiver* r = audioFileDocumentTransportCommandReceiver_.get())
-        r->transportStateWillChange();
-    if (ZQAudioFileDocument* d = document_.get()) d->transportStateWillChange();
+    Ref<ZQAudioFileDocument> doc;
+    {
+        Guard g(monitor());
+        if (ZQAudioFileDocumentTransportCommandReceiver* r = audioFileDocumentTransportCommandReceiver_.get())
+            r->transportStateWillChange();
+        doc = document_.getRetained();
+    }
+    if (doc) doc->transportStateWillChange();
 }
 
 void ZQAudioFileDocumentTransportController::transportStateDidChange() {
+    Ref<ZQAudioFileDocument> doc;
     {
         Guard g(monitor());
         if (ZQAudioFileDocumentTransportCommandReceiver* r = audioFileDocumentTransportCommandReceiver_.get())
             r->transportStateDidChange();
-        if (ZQAudioFileDocument* d = document_.get()) d->transportStateDidChange();
+        doc = document_.getRetained();
     }
+    if (doc) doc->transportStateDidChange();
     updateTransportState();
 }
 

@@ -203,6 +203,19 @@ TEST(Tools, ZqconvertFailuresExitOneAndKeepTheDestination) {
     for (auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".export-"), std::string::npos) << entry.path();
 
+    // Interrupted (SIGTERM half a second in, while it decodes or writes the
+    // half hour of stereo): exit 130, the destination as it was, no
+    // temporary file.
+    const std::string half = dir.file("half-hour.wav");
+    ASSERT_TRUE(writeFixture(half, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 48000, 48000L * 1800));
+    r = run("(" + std::string(ZQ_ZQCONVERT) + " wavfloat " + quoted(half) + " " + quoted(out) +
+            " >/dev/null & p=$!; sleep 0.5; kill -TERM $p; wait $p; echo status $?)");
+    EXPECT_NE(r.out.find("status 130"), std::string::npos) << r.out;
+    std::ifstream again(out);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep me");
+    for (auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".export-"), std::string::npos) << entry.path();
+
     r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(dir.file("none.wav")) + " " + quoted(out));
     EXPECT_EQ(r.status, 1);
     r = run(std::string(ZQ_ZQCONVERT) + " mp3 " + quoted(three) + " " + quoted(out));

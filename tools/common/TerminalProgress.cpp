@@ -7,7 +7,11 @@
 namespace zqtools {
 
 TerminalProgress::TerminalProgress(std::string name, const ZQ::DecodeControl& control, int fd)
-    : name_(std::move(name)), control_(control), fd_(fd) {
+    : TerminalProgress(
+          std::move(name), [&control] { return control.fraction(); }, fd) {}
+
+TerminalProgress::TerminalProgress(std::string name, std::function<double()> fraction, int fd)
+    : name_(std::move(name)), fraction_(std::move(fraction)), fd_(fd) {
     if (::isatty(fd_)) thread_ = std::thread([this] { run(); });
 }
 
@@ -35,7 +39,7 @@ void TerminalProgress::run() {
     if (wake_.wait_for(g, std::chrono::milliseconds(kShowAfterMs), [this] { return done_; })) return;
     int shown = -1;
     do {
-        const int percent = static_cast<int>(control_.fraction() * 100.0);
+        const int percent = static_cast<int>(fraction_() * 100.0);
         if (percent != shown) {
             shown = percent;
             char line[32];

@@ -1,12 +1,14 @@
 // zqconvert FORMAT INPUT OUTPUT: opens INPUT as a document does and exports
 // it with the document's writer. FORMAT: wav16, wav32, wavfloat, aiff16,
-// aiff32. Exit status 0 on success, 1 on failure (the messages say why).
+// aiff32. Exit status 0 on success, 1 on failure (the messages say why), 130
+// when interrupted (SIGINT or SIGTERM; OUTPUT is then as it was).
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileExport.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
 #include "tools/common/TerminalProgress.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +29,15 @@ constexpr Choice kChoices[] = {
     {"aiff32", platform::audio::kAudioFileAIFFType, ZQ::AudioFileExport::kInteger32},
 };
 
+// Ctrl+C or SIGTERM stops the decode or the export the way Cancel does, so
+// that the export's temporary file goes and the destination stays.
+ZQ::DecodeControl* gDecode = nullptr;
+ZQ::AudioFileExport::Progress* gExport = nullptr;
+void onSignal(int) {
+    if (ZQ::DecodeControl* d = gDecode) d->cancel();
+    if (ZQ::AudioFileExport::Progress* e = gExport) e->cancel();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +57,14 @@ int main(int argc, char** argv) {
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
     store.make();
     ZQ::DecodeControl control;
+    ZQ::AudioFileExport::Progress exporting;
+    gDecode = &control;
+    gExport = &exporting;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
     bool read = false;
     {
         zqtools::TerminalProgress progress(std::filesystem::path(argv[2]).filename().string(), control);
@@ -53,14 +72,28 @@ int main(int argc, char** argv) {
     }
     if (!read) {
         std::fflush(stdout);
+        if (control.cancelled) return 130;
         std::fprintf(stderr, "\n%s: cannot be opened\n", argv[2]);
         return 1;
     }
     std::string reason;
-    if (!ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code, &reason)) {
+    ZQ::AudioFileExport::Outcome outcome;
+    bool written = false;
+    {
+        zqtools::TerminalProgress progress(std::filesystem::path(argv[3]).filename().string(),
+                                           [&exporting] { return exporting.fraction(); });
+        written = ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code, &reason, &exporting,
+                                             &outcome);
+    }
+    if (!written) {
         std::fflush(stdout);
+        if (outcome.cancelled) return 130; // interrupted: the destination is as it was
         std::fprintf(stderr, "%s: export failed%s%s\n", argv[3], reason.empty() ? "" : ": ", reason.c_str());
         return 1;
+    }
+    if (outcome.clippedSamples > 0) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", argv[3], ZQ::AudioFileExport::clippedNote(outcome.clippedSamples).c_str());
     }
     return 0;
 }
