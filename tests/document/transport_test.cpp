@@ -220,6 +220,28 @@ TEST_F(DocumentTest, FormatsTheStreamCannotTakeAreNotAccepted) {
     ZQ::AudioStream::setStreamProvider(&stream);
 }
 
+TEST_F(DocumentTest, ASourceItsStreamRefusedKeepsNoHoldOnThatStream) {
+    // A stream of three channels exists, but the source does not take its
+    // format: the source must not point at a stream that never listed it
+    // (the stream may end without telling it, and a later close would then
+    // reach a stream that is gone).
+    auto three = std::make_unique<TestStream>(22050, 3);
+    ZQ::AudioStream::setStreamProvider(three.get());
+    const std::string path = dir.file("three.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 22050, 100));
+    Ref<ZQAudioFileDocument> doc = openDocument(path);
+    EXPECT_GE(three->requests, 1);
+    EXPECT_EQ(doc->audioFileDocumentOutputSource()->stream(), nullptr);
+    EXPECT_FALSE(doc->audioFileDocumentOutputSource()->isFormatAccepted());
+    three.reset(); // the stream ends
+    capture([&] {
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        doc->close(); // and the document closes after it, safely
+    });
+    opened.clear();
+    ZQ::AudioStream::setStreamProvider(&stream);
+}
+
 TEST_F(DocumentTest, ClosingADocumentStopsItsPlayback) {
     const std::string path = dir.file("c.wav");
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 44100));
