@@ -148,7 +148,8 @@ bool extendFloatFormatChunk(const std::string& path) {
     // RIFF, WAVE, a 16-byte fmt of IEEE float (tag 3), a 4-byte fact, then a
     // padding chunk with room to give.
     const bool expected = read && is(0, "RIFF") && is(8, "WAVE") && is(12, "fmt ") && le32(16) == 16 && h[20] == 3 &&
-                          h[21] == 0 && is(36, "fact") && le32(40) == 4 && is(48, "PAD ") && le32(52) >= 2;
+                          h[21] == 0 && is(36, "fact") && le32(40) == 4 && is(48, "PAD ") && le32(52) >= 2 &&
+                          le32(52) % 2 == 0;
     if (!expected) {
         ::close(fd);
         return false;
