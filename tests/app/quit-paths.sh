@@ -199,34 +199,31 @@ if w=$(window_of "$pid" "$(basename "$two")") && window_of "$pid" "$(basename "$
 fi
 expect_clean_exit "$pid" "a stereo and a 3-channel document, Ctrl+Q"
 
+# Presses `key` in the window titled `pattern` until it goes (a key sent
+# before the toolkit has made the window active is lost); false when no such
+# window showed.
+press_until_gone() { # pattern key
+    local window
+    window=$(window_of "$pid" "$1") || return 1
+    for _ in 1 2 3; do
+        key "$window" "$2"
+        sleep 0.5
+        xdotool search --all --pid "$pid" --onlyvisible --name "$1" >/dev/null 2>&1 || break
+    done
+}
+
 # The only open cancelled: a long file, Escape in its progress window.
 long=$work/long.wav
 sox -q -n -r 48000 -c 2 -b 16 "$long" synth 4000 sine 440 vol 0.5
 start "$long"
-if p=$(window_of "$pid" "Opening"); then
-    for _ in 1 2 3; do # until the toolkit has taken the focus the key is lost
-        key "$p" Escape
-        sleep 0.5
-        xdotool search --all --pid "$pid" --onlyvisible --name "Opening" >/dev/null 2>&1 || break
-    done
-else
-    fail "the long open showed no progress window"
-fi
+press_until_gone "Opening" Escape || fail "the long open showed no progress window"
 expect_clean_exit "$pid" "the only open cancelled"
 
 # The only open failing: its alert's Ok ends the program too.
 bad=$work/damaged.wav
 head -c 4096 /dev/urandom >"$bad"
 start "$bad"
-if alert=$(window_of "$pid" "could not be opened"); then
-    for _ in 1 2 3; do
-        key "$alert" Return
-        sleep 0.5
-        xdotool search --all --pid "$pid" --onlyvisible --name "could not be opened" >/dev/null 2>&1 || break
-    done
-else
-    fail "the damaged file showed no alert"
-fi
+press_until_gone "could not be opened" Return || fail "the damaged file showed no alert"
 expect_clean_exit "$pid" "the only open failing, its alert dismissed"
 
 echo "$runs runs of the program ended, $failures failures"
