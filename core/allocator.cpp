@@ -87,10 +87,13 @@ std::size_t mappedLength(std::size_t bytes) {
 // Huge pages are only worth having while they come quickly. In a virtual
 // machine whose host takes back free memory, a 2 MB page the host must supply
 // again takes milliseconds to fault instead of a tenth of one, and an hour of
-// stereo (1,300 such pages) then opens in seconds. The first slow page turns
-// the advice off for the rest of that mapping and, for a while, for new ones:
+// stereo (1,300 such pages) then opens in seconds. A few slow pages turn the
+// advice off for the rest of that mapping and, for a while, for new ones:
 // small pages fault at a steady pace whatever the host does.
 constexpr auto kSlowHugePage = std::chrono::microseconds(2000);
+// A warm machine has the odd slow page too (a scheduling hiccup): only a
+// few of them tell that the memory is cold.
+constexpr int kSlowPagesTolerated = 2;
 constexpr auto kSmallPagesFor = std::chrono::seconds(5);
 std::atomic<std::int64_t> gSmallPagesUntil{0}; // steady-clock nanoseconds
 
@@ -112,10 +115,11 @@ void adviseHugePages(void* p, std::size_t length, bool prefault) {
     ::madvise(p, length, MADV_HUGEPAGE);
     if (!prefault) return;
     auto* bytes = static_cast<volatile unsigned char*>(p);
+    int slow = 0;
     for (std::size_t at = 0; at < length; at += kHugePage) {
         const auto t0 = std::chrono::steady_clock::now();
         bytes[at] = 0; // a fresh page is zero: writing zero keeps it so
-        if (std::chrono::steady_clock::now() - t0 > kSlowHugePage) {
+        if (std::chrono::steady_clock::now() - t0 > kSlowHugePage && ++slow > kSlowPagesTolerated) {
             ::madvise(p, length, MADV_NOHUGEPAGE);
             gSmallPagesUntil.store(nowNanoseconds() +
                                        std::chrono::duration_cast<std::chrono::nanoseconds>(kSmallPagesFor).count(),
