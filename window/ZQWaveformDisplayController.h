@@ -7,8 +7,8 @@
 //
 // Widgets are touched on the main thread only: what the document may call
 // from its importing thread (data loaded, the readouts) is handed to the main
-// thread. The controller's recursive monitor serialises what the description
-// of the display puts under it.
+// thread. The controller's recursive monitor serialises the window building,
+// the data-loaded rendezvous, the readouts and the teardown.
 #pragma once
 
 #include "controls/Frames.h"

@@ -248,7 +248,7 @@ TEST(AudioFileService, ChunkListDataOffsetAndByteCountLocateTheSamples) {
         EXPECT_EQ(bytes, 600u) << name;
         std::string raw = readAll(path);
         ASSERT_LE(static_cast<size_t>(offset) + bytes, raw.size()) << name;
-        // The first sample, in the byte order the description gives, sits at the offset.
+        // The first sample, in the byte order the file format flags give, sits at the offset.
         auto lo = static_cast<unsigned char>(raw[static_cast<size_t>(offset)]);
         auto hi = static_cast<unsigned char>(raw[static_cast<size_t>(offset) + 1]);
         bool bigEndian = f->fileDataFormat().mFormatFlags & kAudioFormatFlagIsBigEndian;
