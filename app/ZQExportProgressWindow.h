@@ -4,12 +4,11 @@
 // export takes longer than a moment, and goes when the export ends.
 #pragma once
 
+#include "app/ProgressRow.h"
 #include "platform/base/Object.h"
 
 #include <QDialog>
 
-class QLabel;
-class QProgressBar;
 class QPushButton;
 class ZQAudioFileDocument;
 
@@ -22,7 +21,7 @@ public:
     ~ZQExportProgressWindow() override;
 
     int percent() const;
-    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* cancelButton() const { return row_.cancel; }
 
 protected:
     // Escape and the window's close button cancel the export, as Cancel does.
@@ -32,7 +31,5 @@ private:
     void update_();
 
     platform::Ref<ZQAudioFileDocument> document_;
-    QLabel* name_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QPushButton* cancel_ = nullptr;
+    ProgressRow row_;
 };

@@ -3,12 +3,11 @@
 // takes longer than half a second, and goes when the import ends.
 #pragma once
 
+#include "app/ProgressRow.h"
 #include "platform/base/Object.h"
 
 #include <QWidget>
 
-class QLabel;
-class QProgressBar;
 class QPushButton;
 class QTimer;
 class ZQAudioFileDocument;
@@ -24,14 +23,12 @@ public:
 
     // The percentage shown (0 ... 100).
     int percent() const;
-    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* cancelButton() const { return row_.cancel; }
 
 private:
     void update_();
 
     platform::Ref<ZQAudioFileDocument> document_;
-    QLabel* name_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QPushButton* cancel_ = nullptr;
+    ProgressRow row_;
     QTimer* timer_ = nullptr;
 };
