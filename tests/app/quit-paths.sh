@@ -88,7 +88,10 @@ expect_clean_exit() { # pid label
     wait "$pid"
     status=$?
     runs=$((runs + 1))
-    [ "$status" -eq 0 ] || fail "$label: exit status $status"
+    if [ "$status" -ne 0 ]; then
+        fail "$label: exit status $status"
+        tail -n 15 "$work/err"
+    fi
     grep -q '.suoqe.' "$work/out" || fail "$label: the termination did not run"
     if grep -q -e 'aref_^^lqdeq' -e 'lqct^' "$work/out"; then fail "$label: the leak report is not empty"; fi
     if grep -q -e 'Sanitizer' -e 'runtime error' "$work/err"; then
@@ -97,9 +100,24 @@ expect_clean_exit() { # pid label
     fi
 }
 
+# Starts the program and waits until it has reached the X server. A busy
+# Xvfb now and then refuses a connection ("could not connect to display"),
+# and the toolkit then aborts before any of our code runs: that start, and
+# only that, is tried again.
 start() { # files...
-    "$bin/zqaudio" "$@" >"$work/out" 2>"$work/err" &
-    pid=$!
+    for _ in 1 2 3; do
+        "$bin/zqaudio" "$@" >"$work/out" 2>"$work/err" &
+        pid=$!
+        for _ in $(seq 1 600); do
+            xdotool search --pid "$pid" "" >/dev/null 2>&1 && return 0
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -0 "$pid" 2>/dev/null && return 0
+        grep -q "could not connect to display" "$work/err" || return 0
+        wait "$pid" 2>/dev/null
+        echo "note: the X server refused a connection; starting again"
+    done
 }
 
 key() { # window keys...
@@ -205,16 +223,16 @@ expect_clean_exit "$pid" "a stereo and a 3-channel document, Ctrl+Q"
 press_until_gone() { # pattern key
     local window
     window=$(window_of "$pid" "$1") || return 1
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5 6; do
         key "$window" "$2"
-        sleep 0.5
+        sleep 0.7
         xdotool search --all --pid "$pid" --onlyvisible --name "$1" >/dev/null 2>&1 || break
     done
 }
 
 # The only open cancelled: a long file, Escape in its progress window.
 long=$work/long.wav
-sox -q -n -r 48000 -c 2 -b 16 "$long" synth 4000 sine 440 vol 0.5
+sox -q -n -r 48000 -c 2 -b 16 "$long" synth 8000 sine 440 vol 0.5
 start "$long"
 press_until_gone "Opening" Escape || fail "the long open showed no progress window"
 expect_clean_exit "$pid" "the only open cancelled"
