@@ -109,7 +109,7 @@ start() { # files...
         "$bin/zqaudio" "$@" >"$work/out" 2>"$work/err" &
         pid=$!
         for _ in $(seq 1 600); do
-            xdotool search --pid "$pid" "" >/dev/null 2>&1 && return 0
+            xdotool search --all --pid "$pid" --name "" >/dev/null 2>&1 && return 0
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
