@@ -26,6 +26,7 @@ trap 'rm -rf "$work"' EXIT
 # mutex handling (a mutex destroyed locked at exit, one unlocked through
 # another path) is reported as misuse.
 {
+    grep -v '^#' "$(dirname "$0")/../support/tsan.supp"
     for lib in libQt6Core.so.6 libQt6Gui.so.6 libQt6Widgets.so.6 libglib-2.0.so.0 libQt6XcbQpa.so.6 \
         libxcb.so.1 libX11.so.6 libXrender.so.1; do
         echo "called_from_lib:$lib"
