@@ -195,6 +195,11 @@ std::uint32_t standardChannelMask(int channels) {
 }
 
 std::uint32_t channelMask(const AudioFileInformationData* information, int channels) {
+    const std::uint32_t own = ownChannelMask(information, channels);
+    return own != 0 ? own : standardChannelMask(channels);
+}
+
+std::uint32_t ownChannelMask(const AudioFileInformationData* information, int channels) {
     std::uint32_t mask = 0;
     if (information && information->channelLayout.isPresent()) {
         const ChannelLayoutBuffer& layout = information->channelLayout.value;
@@ -220,7 +225,7 @@ std::uint32_t channelMask(const AudioFileInformationData* information, int chann
         }
     }
     if (mask != 0 && __builtin_popcount(mask) == channels && mask < (1u << 18)) return mask;
-    return standardChannelMask(channels);
+    return 0;
 }
 
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,

@@ -80,6 +80,9 @@ std::int32_t toInteger32(double x, bool& clipped);
 // names one speaker per channel, otherwise the usual one for the count
 // (quad, 5.1, 7.1; front centre for mono, left and right for stereo), or 0.
 std::uint32_t channelMask(const AudioFileInformationData* information, int channels);
+// The source's own speaker mask only (0 when it names none, or not one
+// speaker per channel).
+std::uint32_t ownChannelMask(const AudioFileInformationData* information, int channels);
 std::uint32_t standardChannelMask(int channels);
 
 // The note a window shows after an export that clipped `count` samples:

@@ -44,6 +44,8 @@ public:
     }
     // Whether the document has changes may have changed (the title's mark).
     virtual void documentEditedStateDidChange() {}
+    // A channel was muted, unmuted, soloed or unsoloed.
+    virtual void channelAudibilityDidChange() {}
     // Whether the Edit item's command may run now; none by default.
     virtual bool validateMenuItem(const ZQMenuItem* item) {
         (void)item;

@@ -437,6 +437,46 @@ ZQAudioFileDocumentTransportCommandReceiver* ZQAudioFileDocument::audioFileDocum
     return t ? t->audioFileDocumentTransportCommandReceiver() : nullptr;
 }
 
+void ZQAudioFileDocument::setChannelMuted(int channel, bool muted) {
+    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->setChannelMuted(channel, muted);
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->channelAudibilityDidChange();
+}
+
+void ZQAudioFileDocument::setChannelSoloed(int channel, bool soloed) {
+    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->setChannelSoloed(channel, soloed);
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->channelAudibilityDidChange();
+}
+
+bool ZQAudioFileDocument::isChannelMuted(int channel) const {
+    Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController();
+    return s && s->isChannelMuted(channel);
+}
+
+bool ZQAudioFileDocument::isChannelSoloed(int channel) const {
+    Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController();
+    return s && s->isChannelSoloed(channel);
+}
+
+std::uint32_t ZQAudioFileDocument::speakerMask() {
+    return ZQ::AudioFileExport::ownChannelMask(audioFileInformation(), channelCount());
+}
+
+void ZQAudioFileDocument::audioOutputDidFail(const std::string& reason, bool unavailable) {
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    platform::performOnMainThread([self, reason, unavailable] {
+        if (self->closing_.load()) return;
+        // The transport's own Stop: the buttons and readouts follow, and the
+        // position stays where the sound stopped.
+        self->perform_Stop(nullptr);
+        std::string text = reason.empty() ? std::string("The audio device reported no reason") : reason;
+        if (text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+        if (text.back() != '.') text += '.';
+        if (ZQDocumentWindowSide* side = documentWindowSide())
+            side->runAlertSheet(self.get(), unavailable ? "No audio output is available." : "The audio output stopped.",
+                                "Ok", text, nullptr);
+    });
+}
+
 void ZQAudioFileDocument::perform_Stop(platform::Object* sender) {
     // No monitor: this arrives from stream threads while they render.
     if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(sender);

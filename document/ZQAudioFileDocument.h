@@ -218,6 +218,14 @@ public:
     void locatePlaybackPosition(std::uint64_t frame);
     void connectToStreamingServer(); // † (no lock once connected)
     ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;
+    std::uint32_t speakerMask() override;
+    // Which channels are heard: the soloed ones if any, otherwise the
+    // unmuted ones (main thread; the window's toggles and menu follow).
+    void setChannelMuted(int channel, bool muted);
+    void setChannelSoloed(int channel, bool soloed);
+    bool isChannelMuted(int channel) const;
+    bool isChannelSoloed(int channel) const;
+    void audioOutputDidFail(const std::string& reason, bool unavailable) override;
     ZQAudioFileDocumentOutputSourceController* outputSourceController() const;
     // Run at once on the main thread, else handed to it.
     void transportStateWillChange();

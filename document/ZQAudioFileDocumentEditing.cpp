@@ -91,6 +91,8 @@ bool ZQAudioFileDocument::pasteClipboardData(SampleDataHolder& holder, const Sam
 
 void ZQAudioFileDocument::stopForEdit() {
     if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
+    // No fade either: the samples it would read are about to change.
+    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->silenceAtOnce();
 }
 
 bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount,

@@ -8,54 +8,153 @@
 
 namespace ZQ {
 
+namespace {
+
+// A mono document plays on a mono stream, every other one on a stereo stream.
+unsigned streamChannelsFor(unsigned long long documentChannels) {
+    return documentChannels == 1 ? 1u : 2u;
+}
+
+} // namespace
+
+std::uint64_t AudioFileDocumentOutputSource::fadeFrames(double rate) {
+    return rate > 0 ? std::max<std::uint64_t>(1, static_cast<std::uint64_t>(rate * 0.005 + 0.5)) : 1;
+}
+
 AudioFileDocumentOutputSource::AudioFileDocumentOutputSource(PlaybackDocument* document, const sample_rate& rate,
-                                                             Num::Count channelCount)
-    : OutputSource(rate, channelCount), document_(document) {
+                                                             Num::Count documentChannels)
+    : OutputSource(rate, Num::Count(static_cast<unsigned long long>(streamChannelsFor(documentChannels.v_)))),
+      document_(document),
+      documentChannels_(static_cast<unsigned>(std::min<unsigned long long>(documentChannels.v_, kMaxMixChannels))),
+      audible_(documentChannels_, true),
+      fadeLength_(fadeFrames(rate.s_.v_)),
+      fadeInDone_(fadeLength_) {
     readPosition_.isInfinite_ = false;
     readPosition_.currentReadPosition_ = Num::Count(0ull);
     readPosition_.normalise();
     std::uint64_t longest = 0;
     if (document_)
-        for (std::uint64_t c = 0; c < channelCount.v_; ++c)
+        for (std::uint64_t c = 0; c < documentChannels.v_; ++c)
             longest = std::max<std::uint64_t>(longest, document_->sampleCount(static_cast<std::int32_t>(c)).v_);
     readPosition_.maxSamplesToRead_ = Num::Count(longest);
     // A fresh position over the document: not done unless it is empty.
     readPosition_.isDoneReading_ = false;
     readPosition_.normalise();
+    updateMix();
 }
 
-Num::Count AudioFileDocumentOutputSource::renderChannels(double* buffer, Num::Count requested, std::uint64_t channels) {
-    if (!document_) return Num::Count(0ull);
-    AudioStream::SourceHost* host = stream_.load();
-    if (!host || readPosition_.isDone()) return Num::Count(0ull);
+void AudioFileDocumentOutputSource::updateMix() {
+    mix_ = makeChannelMix(documentChannels_, static_cast<unsigned>(channelCount_.v_), audible_,
+                          document_ ? document_->speakerMask() : 0);
+}
+
+void AudioFileDocumentOutputSource::channelCountDidChange() {
+    updateMix();
+}
+
+void AudioFileDocumentOutputSource::setAudibleChannels(const std::vector<bool>& audible) {
+    audible_ = audible;
+    audible_.resize(documentChannels_, true);
+    updateMix();
+}
+
+void AudioFileDocumentOutputSource::silenceAtOnce() {
+    tailLeft_ = 0;
+    fadeInDone_ = fadeLength_;
+}
+
+template <class Gain>
+void AudioFileDocumentOutputSource::mixFrames(double* buffer, unsigned outputs, std::uint64_t from,
+                                              std::uint64_t frames, Gain gain) const {
     AudioFileDocumentSampleData* data = document_->sampleData();
-    if (!data || channels == 0 || !buffer || requested.v_ == 0) return Num::Count(0ull);
-    const std::uint64_t frames = std::min<std::uint64_t>(requested.v_ / channels, readPosition_.remaining());
-    const std::uint64_t current = readPosition_.currentReadPosition_.v_;
-    for (std::uint64_t c = 0; c < channels; ++c) {
+    if (!data) return;
+    const unsigned inputs = std::min(documentChannels_, mix_.inputs);
+    for (unsigned c = 0; c < inputs; ++c) {
         const double* p = data->channelSamples(static_cast<std::int32_t>(c));
         // A channel shorter than the position reads as silence where it ends.
         const std::uint64_t have = p ? data->channelSampleCount(static_cast<std::int32_t>(c)).v_ : 0;
-        for (std::uint64_t k = 0; k < frames && current + k < have; ++k)
-            buffer[c + k * channels] += p[current + k];
+        if (from >= have) continue;
+        const std::uint64_t n = std::min(frames, have - from);
+        for (unsigned o = 0; o < outputs && o < mix_.outputs; ++o) {
+            const double g = mix_.gain[o][c];
+            if (g == 0.0) continue;
+            for (std::uint64_t k = 0; k < n; ++k)
+                buffer[o + k * outputs] += g * gain(k) * p[from + k];
+        }
     }
-    readPosition_.advance(frames);
-    if (readPosition_.isDone()) {
-        isProducing_ = false;
-        // The Stop goes through the transport, whose locks come before the
-        // stream's: it is sent once the stream has let go of its lock.
-        platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
-        host->deferUntilUnlocked([document] { document->perform_Stop(nullptr); });
+}
+
+Num::Count AudioFileDocumentOutputSource::renderInto(double* buffer, Num::Count requested, unsigned outputs) {
+    if (!document_) return Num::Count(0ull);
+    AudioStream::SourceHost* host = stream_.load();
+    if (!host || outputs == 0 || !buffer || requested.v_ == 0 || !document_->sampleData()) return Num::Count(0ull);
+    const std::uint64_t wanted = requested.v_ / outputs;
+    const auto F = static_cast<double>(fadeLength_);
+    std::uint64_t frames = 0;
+    if (isProducing_ && !readPosition_.isDone()) {
+        frames = std::min<std::uint64_t>(wanted, readPosition_.remaining());
+        const std::uint64_t current = readPosition_.currentReadPosition_.v_;
+        if (fadeInDone_ >= fadeLength_) {
+            mixFrames(buffer, outputs, current, frames, [](std::uint64_t) { return 1.0; });
+        } else {
+            const std::uint64_t done = fadeInDone_;
+            mixFrames(buffer, outputs, current, frames,
+                      [&](std::uint64_t k) { return std::min(1.0, static_cast<double>(done + k + 1) / F); });
+            fadeInDone_ = std::min(fadeLength_, done + frames);
+        }
+        readPosition_.advance(frames);
+        if (readPosition_.isDone()) {
+            isProducing_ = false;
+            // The Stop goes through the transport, whose locks come before the
+            // stream's: it is sent once the stream has let go of its lock.
+            platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
+            host->deferUntilUnlocked([document] { document->perform_Stop(nullptr); });
+        }
     }
-    return Num::Count(channels * frames);
+    if (tailLeft_ > 0) {
+        // The sound that was playing, going down to silence over the fade.
+        const std::uint64_t end = readPosition_.maxSamplesToRead_.v_;
+        const std::uint64_t n = tailFrom_ >= end ? 0 : std::min({wanted, tailLeft_, end - tailFrom_});
+        const std::uint64_t left = tailLeft_;
+        const double from = tailGain_;
+        mixFrames(buffer, outputs, tailFrom_, n,
+                  [&](std::uint64_t k) { return from * static_cast<double>(left - 1 - k) / F; });
+        tailFrom_ += n;
+        tailLeft_ = n == 0 ? 0 : tailLeft_ - n;
+        frames = std::max(frames, n);
+    }
+    return Num::Count(outputs * frames);
 }
 
 Num::Count AudioFileDocumentOutputSource::render(double* buffer, Num::Count requested) {
-    return renderChannels(buffer, requested, channelCount_.v_);
+    return renderInto(buffer, requested, static_cast<unsigned>(channelCount_.v_));
 }
 
 Num::Count AudioFileDocumentOutputSource::renderStereo(double* buffer, Num::Count requested) {
-    return renderChannels(buffer, requested, 2);
+    return renderInto(buffer, requested, 2);
+}
+
+void AudioFileDocumentOutputSource::beginFadeOut() {
+    // Only sound that is on its way to the device needs a fade.
+    if (!isProducing_ || !isFormatAccepted_ || !stream_.load() || readPosition_.isDone()) return;
+    tailFrom_ = readPosition_.currentReadPosition_.v_;
+    tailLeft_ = fadeLength_;
+    // From where a fade-in had got to, so the level never jumps up.
+    tailGain_ = std::min(1.0, static_cast<double>(fadeInDone_) / static_cast<double>(fadeLength_));
+}
+
+void AudioFileDocumentOutputSource::beginFadeIn() {
+    // From the very start the file's own first sample is what plays.
+    fadeInDone_ = readPosition_.currentReadPosition_.v_ == 0 ? fadeLength_ : 0;
+}
+
+std::function<void()> AudioFileDocumentOutputSource::outputFailureNotice(const std::string& reason,
+                                                                          bool unavailable) {
+    tailLeft_ = 0;
+    // Only a document that was playing (or was asked to) hears about it.
+    if (!isProducing_ || !document_) return {};
+    platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
+    return [document, reason, unavailable] { document->audioOutputDidFail(reason, unavailable); };
 }
 
 namespace {
@@ -75,7 +174,7 @@ void moveTo(AudioStream::ReadPosition& p, std::uint64_t position) {
 }
 
 bool validChannels(unsigned long long channels) {
-    if (channels != 1 && channels != 2) {
+    if (channels < 1 || channels > kMaxMixChannels) {
         std::printf("Invalid channel count: %llu\n", channels);
         return false;
     }
@@ -90,16 +189,23 @@ bool AudioFileDocumentOutputSource::acceptsFormat() {
     const double rate = sampleRate_.s_.v_;
     const bool ratesValid = validRate(documentRate) && validRate(rate);
     const auto documentChannels = static_cast<unsigned long long>(static_cast<std::int64_t>(document_->channelCount()));
-    const bool channelsValid = validChannels(documentChannels) && validChannels(channelCount_.v_);
+    const bool channelsValid = validChannels(documentChannels) && channelCount_.v_ == streamChannelsFor(documentChannels);
     if (!ratesValid || !channelsValid) return false;
     // Equal on a fixed scale: 2^64 over twice the highest rate, within 3 steps.
     const auto a = static_cast<std::uint64_t>(documentRate * 48038396025285.0);
     const auto b = static_cast<std::uint64_t>(rate * 48038396025285.0);
     const bool sameRate = (a > b ? a - b : b - a) < 3;
-    return sameRate && documentChannels == channelCount_.v_;
+    return sameRate && documentChannels == documentChannels_;
 }
 
 void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::Logic& logic) {
+    using namespace TransportCommand;
+    // The stream may have gone (its output failed or could not be opened):
+    // a Play, or a Pause that resumes, looks for one again.
+    if (!stream_.load()) {
+        const bool resumes = logic.pendingCommand_ == kPause && logic.isPlaying_; // not producing: it resumes
+        if (logic.pendingCommand_ == kPlay || resumes) connect(false);
+    }
     withPlayState([&] { apply(logic); });
 }
 
@@ -108,25 +214,34 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
     AudioStream::ReadPosition& p = readPosition_;
     const bool usable = sampleRate_.s_.v_ > 1.0 && sampleRate_.r_.v_ > 0.0;
     const std::uint64_t step = usable ? static_cast<std::uint64_t>(sampleRate_.s_.v_) : 0;
-    const std::uint64_t last = p.maxSamplesToRead_.v_ == 0 ? 0 : p.maxSamplesToRead_.v_ - 1;
+    // After the last frame: every frame plays, so the end is one past it.
+    const std::uint64_t end = p.maxSamplesToRead_.v_;
+    const bool wasProducing = isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone();
+    // A jump while playing: the old place fades out as the new one fades in.
+    const bool jumps = logic.pendingCommand_ >= kGoBack && logic.pendingCommand_ <= kGotoEnd;
+    if (jumps && wasProducing) beginFadeOut();
     switch (logic.pendingCommand_) {
     case 0:
     case 2:
     case kStop:
+        beginFadeOut();
         isProducing_ = false;
         break;
     case kPlay:
         p.isDoneReading_ = false;
         p.normalise();
+        if (!wasProducing) beginFadeIn();
         isProducing_ = true;
         break;
     case kPause:
-        if (isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone()) {
+        if (wasProducing) {
+            beginFadeOut();
             isProducing_ = false;
         } else {
             p.isDoneReading_ = false;
             p.normalise();
             isProducing_ = logic.isPlaying_;
+            if (isProducing_) beginFadeIn();
         }
         break;
     // A position that reached the end is done; normalising it before the done
@@ -141,7 +256,7 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
         break;
     case kGoForward:
         if (usable)
-            moveTo(p, std::min<std::uint64_t>(p.currentReadPosition_.v_ + step, last));
+            moveTo(p, std::min<std::uint64_t>(p.currentReadPosition_.v_ + step, end));
         else
             p.markDone();
         break;
@@ -149,11 +264,14 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
         moveTo(p, 0);
         break;
     case kGotoEnd:
-        moveTo(p, last);
+        moveTo(p, end);
         break;
     default:
         break; // 1, 4, 11, 12
     }
+    if (jumps && wasProducing) fadeInDone_ = 0;
+    if (isProducing_ && !wasProducing)
+        if (AudioStream::SourceHost* host = stream_.load()) host->sourceDidStartProducing();
 }
 
 } // namespace ZQ

@@ -56,13 +56,7 @@ std::uint64_t ReadPosition::remaining() {
         isDoneReading_ = true;
         return 0;
     }
-    const std::uint64_t r = lim - currentReadPosition_.v_ - 1;
-    if (r >= lim) {
-        currentReadPosition_ = Num::Count(lim);
-        isDoneReading_ = true;
-        return 0;
-    }
-    return r;
+    return lim - currentReadPosition_.v_;
 }
 
 void ReadPosition::advance(std::uint64_t n) {
@@ -128,10 +122,16 @@ bool OutputSource::attach(SourceHost* stream, bool startProducing) {
 std::int32_t OutputSource::connect(bool startProducing) {
     sync_guard mine(this);
     StreamProvider* provider = streamProvider();
-    SourceHost* stream = provider ? provider->getOutputStream(sampleRate_, channelCount_) : nullptr;
-    if (!stream) return -1;
-    sync_guard theirs(stream);
-    const std::int32_t r = stream->addSource(this, startProducing);
+    std::int32_t r = -1;
+    // A stream whose output failed refuses; by then it has left the registry,
+    // so asking again finds a fresh one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SourceHost* stream = provider ? provider->getOutputStream(sampleRate_, channelCount_) : nullptr;
+        if (!stream) return -1;
+        sync_guard theirs(stream);
+        r = stream->addSource(this, startProducing);
+        if (r != SourceHost::kStreamHasFailed) break;
+    }
     if (r != 0) {
         std::printf("Error adding source: %li\n", static_cast<long>(r));
         return -1;

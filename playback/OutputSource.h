@@ -9,13 +9,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace ZQ::AudioStream {
 
 class OutputSource;
 
 // A play position over a bounded (or unbounded) run of frames. A bounded
-// position over N frames delivers frames current ... N-2; N-1 is where reading
+// position over N frames delivers frames current ... N-1; N is where reading
 // ends.
 struct ReadPosition {
     Num::Count maxSamplesToRead_{0ull};
@@ -37,6 +38,8 @@ struct ReadPosition {
 // Its lock is the stream's lock.
 class SourceHost : public z_ {
 public:
+    // addSource's answer from a stream whose output has failed.
+    static constexpr std::int32_t kStreamHasFailed = -2;
     virtual sample_rate streamSampleRate() const = 0;
     virtual Num::Count streamChannelCount() const = 0;
     // Attaches the source (calling its attach); 0 on success.
@@ -46,6 +49,9 @@ public:
     // Called during a render: `work` runs on the rendering thread once the
     // stream's lock has been let go (what a source must not do under it).
     virtual void deferUntilUnlocked(std::function<void()> work) = 0;
+    // Under the stream's lock: a source has begun to produce (Play, a
+    // resume); the stream wakes to take its first frames at once.
+    virtual void sourceDidStartProducing() {}
 };
 
 // Finds (or makes) the stream for a rate and channel count.
@@ -74,6 +80,13 @@ public:
     virtual void sampleRateDidChange() {}
     virtual void channelCountDidChange() {}
     virtual bool acceptsFormat() { return true; }
+    // Still sounding after it stopped producing (a short fade that ends a
+    // Stop, a Pause or a jump): the stream keeps asking it to render.
+    virtual bool hasFadeTail() const { return false; }
+    // Under the stream's lock, as the stream's output fails (or could not be
+    // opened: `unavailable`) and lets the source go with its position kept:
+    // what to tell the source's owner once the lock is free (empty: nothing).
+    virtual std::function<void()> outputFailureNotice(const std::string&, bool) { return {}; }
 
     // Called by the stream's add operation, under the stream's lock.
     bool attach(SourceHost* stream, bool startProducing);
@@ -88,6 +101,12 @@ public:
         stream_.store(nullptr);
     }
     void detached() { stream_.store(nullptr); }
+    // Called by a failing stream (under its lock): detached, not producing,
+    // the position kept for the next Play.
+    void detachKeepingPosition() {
+        isProducing_ = false;
+        stream_.store(nullptr);
+    }
 
     // Runs `f` with the play state held still: under the source's lock and,
     // while attached, the stream's (the stream renders under its own lock

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -29,6 +30,9 @@ struct RegistryEntry {
 struct Registry {
     std::mutex lock;
     std::vector<RegistryEntry*> entries; // from the tracking allocator
+    // Streams whose output failed, closed and kept until termination: a
+    // source may still be on its way to one (it then finds it refusing).
+    std::vector<OutputStream*> retired;
 };
 Registry& registry() {
     static Registry* r = new Registry; // lives for the whole process
@@ -78,6 +82,19 @@ void OutputStream::releaseRegistry() {
     }
     for (RegistryEntry* e : entries)
         auto_ptr<RegistryEntry> release(e);
+    std::vector<OutputStream*> retired;
+    {
+        std::lock_guard<std::mutex> g(r.lock);
+        retired.swap(r.retired);
+    }
+    for (OutputStream* s : retired)
+        auto_ptr<OutputStream> destroy(s);
+}
+
+void OutputStream::retire(OutputStream* stream) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.retired.push_back(stream);
 }
 
 std::size_t OutputStream::registrySize() {
@@ -194,7 +211,65 @@ void OutputStream::propertyCallback(void* user, audio::AudioQueue* queue, std::u
 std::int32_t OutputStream::initialise() {
     const std::int32_t r = initialiseQueue();
     initialiseResult_.store(r);
+    // No output to be had: the sources hear why, and the next Play tries anew.
+    if (r != 0) deviceDidFail(audio::AudioQueue::lastError(), true);
     return r;
+}
+
+void OutputStream::checkDevice() {
+    std::string reason;
+    {
+        sync_guard g(this);
+        audio::AudioQueue* q = queueObject_.get();
+        if (!q || isClosing_.isSet() || hasFailed_) return;
+        if (pendingFailure_.empty() && q->deviceIsAlive(reason)) return;
+        if (!pendingFailure_.empty()) reason = pendingFailure_;
+    }
+    deviceDidFail(reason, false);
+}
+
+void OutputStream::deviceDidFail(const std::string& reason, bool unavailable) {
+    removeFromRegistry(this); // the next request makes a fresh stream
+    std::vector<std::function<void()>> notices;
+    {
+        sync_guard g(this);
+        if (hasFailed_) return;
+        hasFailed_ = true;
+        if (queueObject_) queueObject_->stop(true);
+        // Every source is let go with its position kept; those that were
+        // playing say so to their owners once the lock is free.
+        for (OutputSource* s : sources_) {
+            if (!s) continue;
+            if (auto notice = s->outputFailureNotice(reason, unavailable)) notices.push_back(std::move(notice));
+            s->detachKeepingPosition();
+        }
+        sources_.clear();
+    }
+    for (auto& n : notices)
+        n();
+    // The thread closes this stream (and frees it) once the current turn of
+    // its loop is over.
+    platform::Ref<ZQASThread> thread;
+    platform::Ref<platform::RunLoop> loop;
+    {
+        sync_guard g(this);
+        thread = platform::Ref<ZQASThread>::retain(thread_.get());
+        loop = runLoop_;
+    }
+    if (thread && loop) loop->perform([thread] { thread->cancel(); });
+}
+
+void OutputStream::removeFromRegistry(OutputStream* stream) {
+    Registry& r = registry();
+    RegistryEntry* gone = nullptr;
+    {
+        std::lock_guard<std::mutex> g(r.lock);
+        auto it = std::find_if(r.entries.begin(), r.entries.end(), [&](RegistryEntry* e) { return e->stream == stream; });
+        if (it == r.entries.end()) return;
+        gone = *it;
+        r.entries.erase(it);
+    }
+    auto_ptr<RegistryEntry> release(gone);
 }
 
 std::int32_t OutputStream::initialiseQueue() {
@@ -220,7 +295,11 @@ std::int32_t OutputStream::initialiseQueue() {
     r = q->setProperty(audio::kAudioQueueProperty_ChannelLayout, &layout, sizeof layout);
     if (r != 0) reportStreamError(r, 511, "Unable to set channel layout");
 
-    const std::uint64_t bytes = std::clamp<std::uint64_t>(mix_.size(), 128, 16384);
+    // Buffers of about 10 ms: the ring ahead of the device is topped up in
+    // small steps, so it stays nearly full without running far ahead.
+    const auto tenth = static_cast<std::uint64_t>(format_.mSampleRate / 100.0);
+    const std::uint64_t bufferFrames = std::clamp<std::uint64_t>((tenth + 31) / 32 * 32, 64, 4096);
+    const std::uint64_t bytes = bufferFrames * 4 * channels_.v_;
     bufferData_.audioSampleAllocationCount_ = Num::Count(bytes);
     for (auto& b : bufferData_.buffers_) {
         r = q->allocateBuffer(static_cast<std::uint32_t>(bytes), &b);
@@ -249,7 +328,60 @@ void OutputStream::wakeUp() {
         sync_guard g(this);
         if (!thread_.isEmpty()) queueState_.audioStreamReadPosition_.isDone();
     }
+    resumeProducing();
     runDeferred();
+    restWhenIdle();
+    checkDevice();
+}
+
+bool OutputStream::anySourceProducing() const {
+    for (OutputSource* s : sources_)
+        if (s && s->isFormatAccepted() && s->stream() && (s->isProducing() || s->hasFadeTail())) return true;
+    return false;
+}
+
+void OutputStream::resumeProducing() {
+    std::vector<audio::AudioQueueBuffer*> buffers;
+    audio::AudioQueue* q;
+    {
+        sync_guard g(this);
+        q = queueObject_.get();
+        if (!q || !isStarted_.isSet() || isClosing_.isSet() || parked_.empty() || !anySourceProducing()) return;
+        buffers.swap(parked_);
+    }
+    // Each buffer is filled from the sources now (a buffer nobody fills is
+    // parked again), then the queue moves them into its ring before the
+    // device starts: the first frames are there at once.
+    for (audio::AudioQueueBuffer* b : buffers)
+        fill(q, b);
+    sync_guard g(this);
+    if (parked_.size() < bufferData_.buffers_.size() && !q->isRunning()) {
+        const std::int32_t r = q->start();
+        if (r != 0) {
+            reportStreamError(r, 761, "Unable to start queue");
+            pendingFailure_ = "the audio device cannot start";
+        }
+    }
+}
+
+void OutputStream::restWhenIdle() {
+    sync_guard g(this);
+    audio::AudioQueue* q = queueObject_.get();
+    if (!q || q->isRunning() || q->isResting()) {
+        idleSince_ = -1;
+        return;
+    }
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (idleSince_ < 0) idleSince_ = now;
+    if (now - idleSince_ >= kRestAfterSeconds) q->rest();
+}
+
+void OutputStream::sourceDidStartProducing() {
+    // Under the stream lock (the source's command holds it): only a wake-up.
+    if (isInitialized_.isSet() && runLoop_ && runLoopSource_) {
+        runLoopSource_->signal();
+        runLoop_->wakeUp();
+    }
 }
 
 void OutputStream::deferUntilUnlocked(std::function<void()> work) {
@@ -287,14 +419,17 @@ std::int32_t OutputStream::start() {
         fill(queueObject_.get(), b);
     }
     queueState_.audioStreamReadPosition_.resetUnbounded();
+    isStarted_.set();
+    // With nothing to play yet the queue waits for the first Play.
+    if (parked_.size() == bufferData_.buffers_.size()) return 0;
     starting_ = true;
     const std::int32_t r = queueObject_->start();
     starting_ = false;
     if (r != 0) {
         reportStreamError(r, 761, "Unable to start queue");
+        pendingFailure_ = "the audio device cannot start";
         return r;
     }
-    isStarted_.set();
     return 0;
 }
 
@@ -323,39 +458,45 @@ void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffe
     }
     const std::uint64_t capacity = buffer->mAudioDataBytesCapacity / 4;
     const std::uint64_t count = std::min<std::uint64_t>({n, capacity, mix_.size(), 16777216 / 4});
-    buffer->mAudioDataByteSize = static_cast<std::uint32_t>(4 * count);
-    // Enqueued first, written right after: what plays is `count` samples,
-    // the mix first and silence after it.
-    const std::int32_t r = queue->enqueueBuffer(buffer);
-    if (r != 0) {
-        reportStreamError(r, 243, "Unable to add audio buffer to queue");
-        return;
-    }
-    auto* out = static_cast<float*>(buffer->mAudioData);
-    std::fill(out, out + count, 0.0f);
-    if (sources_.empty()) {
-        played.advance(count);
-        return;
-    }
     std::uint64_t written = 0;
     for (OutputSource* s : sources_) {
         if (!s) continue;
         if (!s->isFormatAccepted()) s->setProducing(false);
         if (s->isProducing() && (!s->stream() || s->readPosition().isDone())) s->setProducing(false);
-        if (s->isProducing() && s->stream() && !s->readPosition().isDone())
+        if ((s->isProducing() && s->stream() && !s->readPosition().isDone()) || (s->stream() && s->hasFadeTail()))
             written = std::max<std::uint64_t>(written, s->render(mix_.data(), Num::Count(count)).v_);
         s->readPosition().isDone();
     }
+    if (written == 0 && !anySourceProducing()) {
+        // Nothing plays: the buffer waits for the next Play instead of
+        // carrying silence, so that the ring ahead of the device holds no
+        // silence that a Play would have to wait behind. Once every buffer
+        // waits, the queue plays out what it has and stops (not counted as
+        // running dry), and the device rests a little later.
+        parked_.push_back(buffer);
+        if (parked_.size() == bufferData_.buffers_.size()) queue->stop(false);
+        return;
+    }
+    // What plays is `count` samples: the mix first and silence after it.
+    auto* out = static_cast<float*>(buffer->mAudioData);
     for (std::uint64_t k = 0; k < written; ++k)
         out[k] = static_cast<float>(mix_[k]);
+    std::fill(out + written, out + count, 0.0f);
     std::fill(mix_.begin(), mix_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(written, mix_.size())),
               0.0);
+    buffer->mAudioDataByteSize = static_cast<std::uint32_t>(4 * count);
+    const std::int32_t r = queue->enqueueBuffer(buffer);
+    if (r != 0) {
+        reportStreamError(r, 243, "Unable to add audio buffer to queue");
+        return;
+    }
     played.advance(written);
 }
 
 std::int32_t OutputStream::addSource(OutputSource* source, bool startProducing) {
     sync_guard g(this);
     if (!source) return -1;
+    if (hasFailed_) return kStreamHasFailed;
     if (!source->attach(this, startProducing)) {
         std::printf("Error setting self as output stream\n");
         return -1;
@@ -469,7 +610,10 @@ bool OutputStream::waitUntilPlayed(double timeoutSeconds) const {
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (q->framesConsumed() < mark) {
-        if (std::chrono::steady_clock::now() > end || !q->isRunning()) return q->framesConsumed() >= mark;
+        // A queue that stopped after playing out what it had is done too
+        // (its buffers wait for the next Play instead of carrying silence).
+        if (!q->isRunning()) return q->framesConsumed() >= q->framesWritten();
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;

@@ -18,9 +18,15 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class ZQASThread;
+
+namespace ZQ::AudioStream {
+// A device that has played nothing for this long rests until the next Play.
+inline constexpr double kRestAfterSeconds = 0.5;
+} // namespace ZQ::AudioStream
 
 namespace ZQ::AudioStream {
 
@@ -69,6 +75,8 @@ public:
     // Takes every entry out of the registry (the streams stay with their
     // threads); termination only.
     static void releaseRegistry();
+    // Keeps a failed, closed stream until termination (see releaseRegistry).
+    static void retire(OutputStream* stream);
     static std::size_t registrySize();
 
     OutputStream(ZQASThread* thread, double rate, Num::Count channels);
@@ -86,7 +94,16 @@ public:
     std::int32_t removeSource(OutputSource* source) override;
     void removeAllSources();
     void deferUntilUnlocked(std::function<void()> work) override;
+    void sourceDidStartProducing() override;
     void signal(bool hasSources);
+    // Stream thread: the device failed (or, `unavailable`, could not be
+    // opened). The stream leaves the registry, lets every source go with its
+    // position kept (the playing ones tell their owners why) and closes.
+    void deviceDidFail(const std::string& reason, bool unavailable);
+    bool hasFailed() const {
+        sync_guard g(this);
+        return hasFailed_;
+    }
 
     sample_rate streamSampleRate() const override { return rate_; }
     Num::Count streamChannelCount() const override { return channels_; }
@@ -128,6 +145,11 @@ private:
     static void propertyCallback(void* user, platform::audio::AudioQueue* queue, std::uint32_t id);
     void fill(platform::audio::AudioQueue* queue, platform::audio::AudioQueueBuffer* buffer);
     void runDeferred();
+    bool anySourceProducing() const; // under the lock
+    void resumeProducing();
+    void restWhenIdle();
+    void checkDevice();
+    static void removeFromRegistry(OutputStream* stream);
     std::int32_t initialiseQueue();
     std::int32_t registerListeners();
     std::int32_t removeListeners();
@@ -147,6 +169,11 @@ private:
     once hasSignalled_;
     once isClosing_;
     std::vector<OutputSource*> sources_;
+    // Buffers waiting for a source to produce (no silence is queued).
+    std::vector<platform::audio::AudioQueueBuffer*> parked_;
+    double idleSince_ = -1; // seconds on the steady clock; -1 while running
+    std::string pendingFailure_;
+    bool hasFailed_ = false;
     std::vector<double> mix_;
     std::vector<std::function<void()>> deferred_; // under the stream lock
     bool starting_ = false;                       // start() is priming (under the lock)

@@ -7,6 +7,7 @@
 #include "platform/base/Object.h"
 
 #include <cstdint>
+#include <string>
 
 namespace ZQ {
 class AudioFileDocumentSampleData;
@@ -28,6 +29,13 @@ public:
     virtual void perform_Stop(platform::Object* sender) = 0;
     virtual AudioStream::OutputSource* audioFileDocumentOutputSource() = 0;
     virtual AudioStream::ReadPosition* audioStreamReadPosition() = 0;
+    // The WAVE speaker bits of the file's own channel layout (one per
+    // channel, in order), or 0 when it names none.
+    virtual std::uint32_t speakerMask() { return 0; }
+    // Any thread, no lock held: the output the document played through
+    // failed (or, `unavailable`, none could be opened for a Play). The
+    // transport stops and the user is told why.
+    virtual void audioOutputDidFail(const std::string& reason, bool unavailable) = 0;
 };
 
 } // namespace ZQ

@@ -118,7 +118,7 @@ void ZQASThread::cancel() {
         performExit();
         return;
     }
-    if (!startHasBeenCalled_.load()) { // never ran: nothing to wait for
+    if (!startHasBeenCalled_.load() || finished_.load()) { // not running: nothing to wait for
         closeThread();
         return;
     }
@@ -151,6 +151,10 @@ void ZQASThread::closeThread() {
     if (!stream) return;
     stream->close(this); // stops and disposes only on this thread
     outStream_ = nullptr;
+    if (stream->hasFailed()) {
+        ZQ::AudioStream::OutputStream::retire(stream); // a source may still be on its way to it
+        return;
+    }
     ZQ::auto_ptr<ZQ::AudioStream::OutputStream> destroy(stream); // unregisters and deletes
 }
 

@@ -33,12 +33,13 @@ void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
     if (!document) return;
     const std::int32_t channels = document->channelCount();
     const ZQ::sample_rate rate(document->sampleRate());
-    if (channels < 0 || !(rate.s_.v_ > 400.0) || channels > 15) return;
+    if (channels < 1 || !(rate.s_.v_ > 400.0) || channels > static_cast<std::int32_t>(ZQ::kMaxMixChannels)) return;
     ZQ::AudioFileDocumentOutputSource* source = ZQ::auto_ptr<ZQ::AudioFileDocumentOutputSource>::create(
         document, rate, ZQ::Num::Count(static_cast<unsigned long long>(channels)));
     if (!source) return;
     if (ZQ::AudioFileDocumentOutputSource* old = source_.get()) old->disconnect();
     source_.reset(source);
+    source->withPlayState([&] { source->setAudibleChannels(ZQ::audibleChannels(muted_, soloed_)); });
     source->connect(false);
     hasConnected_.set();
     connected_.store(true, std::memory_order_release);
@@ -78,6 +79,45 @@ void ZQAudioFileDocumentOutputSourceController::sampleCountDidChange() {
         p.isDoneReading_ = false;
         p.normalise();
     });
+}
+
+void ZQAudioFileDocumentOutputSourceController::setChannelMuted(int channel, bool muted) {
+    Guard g(monitor());
+    if (channel < 0 || channel >= static_cast<int>(ZQ::kMaxMixChannels)) return;
+    if (muted_.size() <= static_cast<std::size_t>(channel)) muted_.resize(static_cast<std::size_t>(channel) + 1);
+    muted_[static_cast<std::size_t>(channel)] = muted;
+    applyAudibleChannels();
+}
+
+void ZQAudioFileDocumentOutputSourceController::setChannelSoloed(int channel, bool soloed) {
+    Guard g(monitor());
+    if (channel < 0 || channel >= static_cast<int>(ZQ::kMaxMixChannels)) return;
+    if (soloed_.size() <= static_cast<std::size_t>(channel)) soloed_.resize(static_cast<std::size_t>(channel) + 1);
+    soloed_[static_cast<std::size_t>(channel)] = soloed;
+    applyAudibleChannels();
+}
+
+bool ZQAudioFileDocumentOutputSourceController::isChannelMuted(int channel) const {
+    Guard g(monitor());
+    return channel >= 0 && static_cast<std::size_t>(channel) < muted_.size() && muted_[static_cast<std::size_t>(channel)];
+}
+
+bool ZQAudioFileDocumentOutputSourceController::isChannelSoloed(int channel) const {
+    Guard g(monitor());
+    return channel >= 0 && static_cast<std::size_t>(channel) < soloed_.size() &&
+           soloed_[static_cast<std::size_t>(channel)];
+}
+
+void ZQAudioFileDocumentOutputSourceController::applyAudibleChannels() {
+    if (ZQ::AudioFileDocumentOutputSource* s = source_.get()) {
+        const std::vector<bool> audible = ZQ::audibleChannels(muted_, soloed_);
+        s->withPlayState([&] { s->setAudibleChannels(audible); });
+    }
+}
+
+void ZQAudioFileDocumentOutputSourceController::silenceAtOnce() {
+    Guard g(monitor());
+    if (ZQ::AudioFileDocumentOutputSource* s = source_.get()) s->withPlayState([s] { s->silenceAtOnce(); });
 }
 
 void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {

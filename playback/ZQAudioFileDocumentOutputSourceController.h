@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class ZQAudioFileDocumentOutputSourceController final : public platform::Object {
 public:
@@ -28,6 +29,14 @@ public:
     // The document's length changed: the source reads to the new end, and a
     // position past it moves to its last frame.
     void sampleCountDidChange();
+    // Which channels are heard: the soloed ones if any, otherwise the
+    // unmuted ones (kept for the document's life, whatever its stream).
+    void setChannelMuted(int channel, bool muted);
+    void setChannelSoloed(int channel, bool soloed);
+    bool isChannelMuted(int channel) const;
+    bool isChannelSoloed(int channel) const;
+    // Any fade in progress ends at once (the samples are about to change).
+    void silenceAtOnce();
     void transportStateWillChange() {}
     void transportStateDidChange() {}
     void deallocState();
@@ -45,6 +54,8 @@ private:
     ZQ::OCPtr<ZQ::PlaybackDocument> document_;
     ZQ::auto_ptr<ZQ::AudioFileDocumentOutputSource> source_;
     ZQ::once hasConnected_;
+    std::vector<bool> muted_, soloed_; // under the monitor
+    void applyAudibleChannels();
     // hasConnected_ as other threads may read it: a connected source is
     // never connected again, so callers skip every lock once this is set.
     std::atomic<bool> connected_{false};

@@ -14,8 +14,13 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudi
           libgtest-dev libbenchmark-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # The installation test validates the desktop entry and compiles the MIME types;
-# the quit-path test drives the real program under Xvfb.
-if [ "$action" = test ]; then packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool); fi
+# the quit-path test drives the real program under Xvfb; the playback tests
+# listen to a private sound server (ALSA's default device reaches it through
+# the pulse plugin, as on a desktop).
+if [ "$action" = test ]; then
+    packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool
+               pulseaudio pulseaudio-utils libasound2-plugins)
+fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -41,6 +46,32 @@ fi
 cmake -S . -B "$build" -G Ninja "${flags[@]}" > /dev/null
 cmake --build "$build" --parallel 2
 
+# A private PulseAudio for the test run: a 48 kHz float stereo null sink
+# ("zqtest", recorded from "zqtest.monitor") on a socket of its own, never
+# exiting while idle, stopped when this script ends whatever the result.
+start_sound_server() {
+    command -v pulseaudio > /dev/null || return 0
+    sound_dir=$(mktemp -d /tmp/zq-sound.XXXXXX)
+    export XDG_RUNTIME_DIR=$sound_dir PULSE_RUNTIME_PATH=$sound_dir PULSE_STATE_PATH=$sound_dir
+    export PULSE_SERVER=unix:$sound_dir/native
+    pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit -n \
+        --log-target="file:$sound_dir/server.log" \
+        -L "module-null-sink sink_name=zqtest rate=48000 format=float32le channels=2" \
+        -L "module-native-protocol-unix auth-anonymous=1 socket=$sound_dir/native" &
+    sound_pid=$!
+    trap 'kill "$sound_pid" 2> /dev/null; wait "$sound_pid" 2> /dev/null; rm -rf "$sound_dir"' EXIT
+    for _ in $(seq 100); do
+        pactl info > /dev/null 2>&1 && break
+        sleep 0.1
+    done
+    if pactl set-default-sink zqtest > /dev/null 2>&1; then
+        echo "Sound server for the tests: $PULSE_SERVER"
+    else
+        echo "The private sound server did not start; the tests that listen to it are skipped."
+        cat "$sound_dir/server.log" 2> /dev/null || true
+    fi
+}
+
 case "$action" in
 run)
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
@@ -52,6 +83,7 @@ run)
     ;;
 test)
     export QT_QPA_PLATFORM=offscreen
+    start_sound_server
     ctest --test-dir "$build" --output-on-failure --parallel 2 --timeout 600
     ;;
 fuzz)

@@ -25,9 +25,19 @@ public:
     virtual ~Device() = default;
     // Begins (or resumes) taking frames from the client.
     virtual bool start() = 0;
+    // Rests: no call of the client until the next start (the device's own
+    // stream stops, so that an idle program costs nothing).
+    virtual void stop() = 0;
     // Ends for good; no call of the client follows its return.
     virtual void close() = 0;
+    // False, with the reason, once the device has failed while started: an
+    // error, a stream that stopped by itself, or no frames taken for a
+    // second (a sound server that went away).
+    virtual bool isAlive(std::string& reason) const = 0;
     virtual double sampleRate() const = 0;
+    // Seconds from a frame leaving the client to its being heard, as the
+    // device reports it (0 when it has none).
+    virtual double outputLatency() const { return 0; }
     virtual std::string name() const = 0;
 };
 

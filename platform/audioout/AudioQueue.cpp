@@ -21,6 +21,11 @@ namespace platform::audio {
 
 namespace {
 
+std::string& lastOpenError() {
+    thread_local std::string text;
+    return text;
+}
+
 // PATH the first time a process captures to it, then PATH with ".2", ".3"
 // before the extension (two streams must not write one file).
 std::string capturePathFor(const std::string& base) {
@@ -78,6 +83,7 @@ struct AudioQueue::Impl final : DeviceClient {
     bool disposed = false;
     bool started = false;
     bool pumping = false;
+    bool resting = false;
     std::unique_ptr<Device> device;
     std::string backend;
     Ref<String> deviceName;
@@ -188,10 +194,11 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     i.source = std::make_shared<RunLoopSource>([alive = i.alive] {
         if (Impl* impl = alive->load()) impl->pump();
     });
-    // A fifth of a second, and at least eight buffers of 1024 frames: room
-    // for the stream thread to be late without the device running dry.
-    const auto fifth = static_cast<std::uint64_t>(format.mSampleRate / 5.0);
-    i.ringFrames = std::max<std::uint64_t>(8192, (fifth + 1023) / 1024 * 1024);
+    // About 50 ms ahead of the device: room for the stream thread to be late
+    // (the device keeps its own buffer beyond this), and short enough that a
+    // Stop or a Pause is heard at once.
+    const auto ahead = static_cast<std::uint64_t>(format.mSampleRate * kFillAheadSeconds);
+    i.ringFrames = std::max<std::uint64_t>(512, (ahead + 255) / 256 * 256);
     i.ring.assign(i.ringFrames * channels, 0.0f);
 
     const char* env = std::getenv("ZQ_AUDIO_OUTPUT");
@@ -213,13 +220,11 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
             std::fprintf(stderr, "Audio output: unknown ZQ_AUDIO_OUTPUT \"%s\"; using portaudio\n", choice.c_str());
         i.device = makePortAudioDevice(i, format.mSampleRate, channels, error);
         i.backend = "portaudio";
-        if (!i.device) {
-            std::fprintf(stderr, "Audio output: %s; playing silently\n", error.c_str());
-            i.device = makeClockDevice(i, format.mSampleRate, channels, "", error);
-            i.backend = "null";
-        }
     }
-    if (!i.device) return kAudioQueueErr_CannotStart;
+    if (!i.device) {
+        lastOpenError() = error.empty() ? "the audio output cannot be opened" : error;
+        return kAudioQueueErr_CannotStart;
+    }
     i.deviceName = Ref<String>::adopt(String::create(i.device->name()));
     i.loop->addSource(i.source);
     *out = static_cast<AudioQueue*>(q->retain());
@@ -237,6 +242,12 @@ OSStatus AudioQueue::allocateBuffer(std::uint32_t bytes, AudioQueueBuffer** out)
     b->mAudioData = block.get();
     *out = b.get();
     const std::uint64_t frames = bytes / (4 * impl_->channels);
+    // The ring holds at least three of the owner's buffers, so that one can
+    // go in while the device plays the others (resized only before it runs).
+    if (!impl_->started && impl_->ringFrames < 3 * frames) {
+        impl_->ringFrames = 3 * frames;
+        impl_->ring.assign(impl_->ringFrames * impl_->channels, 0.0f);
+    }
     impl_->wakeFrames.store(std::min<std::uint64_t>(std::max<std::uint64_t>(frames, 1), impl_->ringFrames / 2));
     impl_->blocks.push_back(std::move(block));
     impl_->buffers.push_back(std::move(b));
@@ -264,6 +275,7 @@ OSStatus AudioQueue::start() {
     i.draining.store(false);
     i.pump(); // what was primed goes into the ring first
     i.playing.store(true, std::memory_order_release);
+    i.resting = false;
     if (!i.device->start()) {
         i.playing.store(false);
         return kAudioQueueErr_CannotStart;
@@ -285,6 +297,29 @@ OSStatus AudioQueue::stop(bool immediate) {
     }
     i.reportRunning();
     return kNoErr;
+}
+
+void AudioQueue::rest() {
+    Impl& i = *impl_;
+    if (i.disposed || i.resting || i.playing.load(std::memory_order_acquire)) return;
+    i.device->stop();
+    i.resting = true;
+}
+
+bool AudioQueue::isResting() const {
+    return impl_->resting;
+}
+
+bool AudioQueue::deviceIsAlive(std::string& reason) const {
+    return impl_->disposed || !impl_->device || impl_->device->isAlive(reason);
+}
+
+double AudioQueue::deviceLatency() const {
+    return impl_->device ? impl_->device->outputLatency() : 0.0;
+}
+
+std::string AudioQueue::lastError() {
+    return lastOpenError();
 }
 
 OSStatus AudioQueue::flush() {

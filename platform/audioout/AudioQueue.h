@@ -6,7 +6,8 @@
 // listeners.
 //
 // Backends, chosen by the environment variable ZQ_AUDIO_OUTPUT:
-//   portaudio (default)  the real output device; without one, null (one line)
+//   portaudio (default)  the real output device; without one, newOutput fails
+//                        (lastError says why) and a later call looks again
 //   null                 a clock thread that consumes at the real rate
 //   capture:PATH         as null, and every frame that would have been played
 //                        is written to a 32-bit float WAV file at PATH, whose
@@ -58,6 +59,9 @@ inline constexpr OSStatus kAudioQueueErr_Disposed = -66686;
 inline constexpr OSStatus kAudioFormatUnsupportedDataFormatError = static_cast<OSStatus>(fourcc("fmt?"));
 inline constexpr OSStatus kAudioQueueErr_CannotStart = -66681;
 
+// How far the queue's ring runs ahead of the device, in seconds.
+inline constexpr double kFillAheadSeconds = 0.05;
+
 class AudioQueue final : public Object {
 public:
     // A queue for `format` whose callbacks run on `loop` (the calling thread's
@@ -74,6 +78,17 @@ public:
     // Immediately (what is queued is dropped) or once what is queued has played.
     OSStatus stop(bool immediate);
     OSStatus flush();
+    // While nothing plays: the device underneath stops until the next start
+    // (no callbacks, no cost); the queue itself stays as it is.
+    void rest();
+    bool isResting() const;
+    // False, with the reason, once the device has failed while started (an
+    // error, a stream that ended by itself, a sound server that went away).
+    bool deviceIsAlive(std::string& reason) const;
+    // The device's own output latency in seconds (0 when it reports none).
+    double deviceLatency() const;
+    // Why the last newOutput of this thread failed to open a device.
+    static std::string lastError();
     OSStatus dispose(bool immediate);
     OSStatus setParameter(std::uint32_t parameter, float value);
 

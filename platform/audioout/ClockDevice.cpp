@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sndfile.h>
 #include <thread>
 #include <vector>
@@ -20,13 +22,29 @@ public:
     }
     ~ClockDevice() override { close(); }
 
-    bool start() override { return true; }
+    bool start() override {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            resting_ = false;
+        }
+        wake_.notify_one();
+        return true;
+    }
+    void stop() override {
+        std::lock_guard<std::mutex> g(lock_);
+        resting_ = true;
+    }
     void close() override {
-        if (quit_.exchange(true)) return;
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            if (quit_.exchange(true)) return;
+        }
+        wake_.notify_one();
         thread_.join();
         if (file_) sf_close(file_);
         file_ = nullptr;
     }
+    bool isAlive(std::string&) const override { return true; }
     double sampleRate() const override { return rate_; }
     std::string name() const override { return name_; }
 
@@ -39,6 +57,15 @@ private:
         Clock::time_point since{};
         std::uint64_t taken = 0;
         while (!quit_.load(std::memory_order_acquire)) {
+            {
+                // Resting: asleep until started again or closed.
+                std::unique_lock<std::mutex> g(lock_);
+                if (resting_) {
+                    wasPlaying = false;
+                    wake_.wait(g, [this] { return !resting_ || quit_.load(); });
+                    continue;
+                }
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             const bool playing = client_.isPlaying();
             if (!playing) {
@@ -67,6 +94,9 @@ private:
     std::string name_;
     std::vector<float> scratch_;
     std::atomic<bool> quit_{false};
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool resting_ = false; // under lock_
     std::thread thread_;
 };
 

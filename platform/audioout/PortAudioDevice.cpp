@@ -2,6 +2,10 @@
 #include "platform/audioout/AudioDevice.h"
 #include "platform/audioout/AudioQueue.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <mutex>
 #include <portaudio.h>
@@ -32,24 +36,57 @@ private:
     int saved_ = -1;
 };
 
-// PortAudio is set up once per process and kept (it must not be torn down
-// while a stream of another queue runs).
-bool portAudioReady(std::string& error) {
-    static std::once_flag once;
-    static PaError result = paNoError;
-    std::call_once(once, [] {
-        QuietStandardError quiet;
-        result = Pa_Initialize();
-    });
-    if (result != paNoError) error = Pa_GetErrorText(result);
-    return result == paNoError;
+// PortAudio is set up once and kept while any stream is open (it must not be
+// torn down under another queue's stream). Its device list is made when it is
+// set up, so a device that was missing (a sound server not yet running) is
+// looked for again by setting it up anew, which is done only while no stream
+// is open. Opening, starting, stopping and closing go through this lock too:
+// the library is not made for calls from several threads at once (recursive:
+// a device that failed to open is let go while it is held).
+std::recursive_mutex& portAudioLock() {
+    static std::recursive_mutex lock;
+    return lock;
 }
+bool gInitialised = false;
+int gOpenStreams = 0;
+
+bool portAudioReadyLocked(bool lookAgain, std::string& error) {
+    if (gInitialised && lookAgain && gOpenStreams == 0) {
+        Pa_Terminate();
+        gInitialised = false;
+    }
+    if (!gInitialised) {
+        QuietStandardError quiet;
+        const PaError r = Pa_Initialize();
+        if (r != paNoError) {
+            error = Pa_GetErrorText(r);
+            return false;
+        }
+        gInitialised = true;
+    }
+    return true;
+}
+
+// Steady-clock nanoseconds, for the callback's heartbeat (no lock, no call
+// that may block).
+std::int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The device buffer: tens of milliseconds, so that a busy machine does not
+// starve it (the low-latency default of a few milliseconds underruns as soon
+// as the callback thread waits for a core).
+constexpr double kSuggestedLatency = 0.1;
+// A started device that took no frames for this long has gone away.
+constexpr std::int64_t kSilentDeviceNanoseconds = 1000000000;
 
 class PortAudioDevice final : public Device {
 public:
     PortAudioDevice(DeviceClient& client, unsigned channels) : client_(client), channels_(channels) {}
     ~PortAudioDevice() override { close(); }
 
+    // Under the PortAudio lock.
     bool open(double rate, std::string& error) {
         const PaDeviceIndex index = Pa_GetDefaultOutputDevice();
         if (index == paNoDevice) {
@@ -61,7 +98,7 @@ public:
         out.device = index;
         out.channelCount = static_cast<int>(channels_);
         out.sampleFormat = paFloat32;
-        out.suggestedLatency = info ? info->defaultLowOutputLatency : 0.05;
+        out.suggestedLatency = std::max(kSuggestedLatency, info ? info->defaultLowOutputLatency : 0.0);
         PaError r;
         {
             QuietStandardError quiet;
@@ -70,26 +107,63 @@ public:
         }
         if (r != paNoError) {
             error = Pa_GetErrorText(r);
+            if (r == paUnanticipatedHostError) {
+                const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+                if (host && host->errorText && *host->errorText) error += std::string(": ") + host->errorText;
+            }
             stream_ = nullptr;
             return false;
         }
+        ++gOpenStreams;
         name_ = info && info->name ? info->name : "default";
         const PaStreamInfo* s = Pa_GetStreamInfo(stream_);
         rate_ = s ? s->sampleRate : rate;
+        latency_ = s ? s->outputLatency : 0;
         return true;
     }
     bool start() override {
+        std::lock_guard<std::recursive_mutex> g(portAudioLock());
         if (!stream_) return false;
         if (Pa_IsStreamActive(stream_) == 1) return true;
-        return Pa_StartStream(stream_) == paNoError;
+        heartbeat_.store(nowNanoseconds(), std::memory_order_relaxed);
+        if (Pa_StartStream(stream_) != paNoError) return false;
+        started_.store(true, std::memory_order_release);
+        return true;
+    }
+    void stop() override {
+        std::lock_guard<std::recursive_mutex> g(portAudioLock());
+        if (!stream_ || !started_.load()) return;
+        started_.store(false, std::memory_order_release);
+        Pa_AbortStream(stream_); // what is left in the device is silence by now
     }
     void close() override {
+        std::lock_guard<std::recursive_mutex> g(portAudioLock());
         if (!stream_) return;
-        Pa_StopStream(stream_);
-        Pa_CloseStream(stream_);
+        started_.store(false, std::memory_order_release);
+        {
+            QuietStandardError quiet; // a stream whose server went away complains
+            Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+        }
         stream_ = nullptr;
+        --gOpenStreams;
+    }
+    bool isAlive(std::string& reason) const override {
+        if (!started_.load(std::memory_order_acquire)) return true;
+        std::lock_guard<std::recursive_mutex> g(portAudioLock());
+        if (!stream_ || !started_.load()) return true;
+        if (Pa_IsStreamActive(stream_) != 1) {
+            reason = "the audio device stopped";
+            return false;
+        }
+        if (nowNanoseconds() - heartbeat_.load(std::memory_order_relaxed) > kSilentDeviceNanoseconds) {
+            reason = "the audio device stopped taking sound (the sound server may have gone away)";
+            return false;
+        }
+        return true;
     }
     double sampleRate() const override { return rate_; }
+    double outputLatency() const override { return latency_; }
     std::string name() const override { return name_; }
 
 private:
@@ -98,6 +172,7 @@ private:
                         PaStreamCallbackFlags, void* user) {
         auto* self = static_cast<PortAudioDevice*>(user);
         self->client_.render(static_cast<float*>(output), frames);
+        self->heartbeat_.store(nowNanoseconds(), std::memory_order_relaxed);
         return paContinue;
     }
 
@@ -105,16 +180,25 @@ private:
     unsigned channels_;
     PaStream* stream_ = nullptr;
     double rate_ = 0;
+    double latency_ = 0;
     std::string name_;
+    std::atomic<bool> started_{false};
+    std::atomic<std::int64_t> heartbeat_{0};
 };
 
 } // namespace
 
 std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error) {
-    if (!portAudioReady(error)) return nullptr;
+    std::lock_guard<std::recursive_mutex> g(portAudioLock());
     auto device = std::make_unique<PortAudioDevice>(client, channels);
-    if (!device->open(rate, error)) return nullptr;
-    return device;
+    // A failure with no stream open may be a device list made before the
+    // device (or its server) was there: look once more.
+    for (const bool lookAgain : {false, true}) {
+        if (lookAgain && gOpenStreams != 0) break;
+        error.clear();
+        if (portAudioReadyLocked(lookAgain, error) && device->open(rate, error)) return device;
+    }
+    return nullptr;
 }
 
 const char* audioOutputLibraryVersion() {

@@ -249,12 +249,12 @@ TEST_F(EditingTest, AnEditStopsPlaybackAndTheSourceReadsTheNewLengthFromAClamped
         auto b = stream.pull(64);
         played.insert(played.end(), b.begin(), b.end());
     }
-    for (long k = 0; k < 299; ++k) {
+    for (long k = 0; k < 300; ++k) {
         const long source = k < 200 ? k : k + 700;
         ASSERT_EQ(played[2 * k], noise(0, source)) << k;
         ASSERT_EQ(played[2 * k + 1], noise(1, source)) << k;
     }
-    for (std::size_t i = 2 * 299; i < played.size(); ++i)
+    for (std::size_t i = 2 * 300; i < played.size(); ++i)
         ASSERT_EQ(played[i], 0.0) << i;
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
 

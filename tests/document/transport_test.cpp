@@ -30,12 +30,12 @@ TEST_F(DocumentTest, PlaybackDeliversFramesZeroToNMinusTwoThenStops) {
         auto b = stream.pull(64);
         played.insert(played.end(), b.begin(), b.end());
     }
-    // Frames 0 ... N-2 in order, then only silence.
-    for (long k = 0; k < N - 1; ++k) {
+    // Frames 0 ... N-1 in order, then only silence.
+    for (long k = 0; k < N; ++k) {
         ASSERT_EQ(played[2 * k], ramp(0, k)) << k;
         ASSERT_EQ(played[2 * k + 1], ramp(1, k)) << k;
     }
-    for (std::size_t i = 2 * (N - 1); i < played.size(); ++i)
+    for (std::size_t i = 2 * N; i < played.size(); ++i)
         ASSERT_EQ(played[i], 0.0) << i;
     // The end stopped the transport through the document.
     EXPECT_FALSE(receiver->isPlaying());
@@ -69,7 +69,7 @@ TEST_F(DocumentTest, PositionsAfterBackForwardStartAndEnd) {
     t->perform_Forward(nullptr);
     t->perform_Forward(nullptr);
     EXPECT_EQ(doc->presentPlaybackPosition(), 44100u * 3);
-    t->perform_Forward(nullptr); // within the last second: to N-1, which ends playback
+    t->perform_Forward(nullptr); // within the last second: to the end, which ends playback
     EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(N));
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
     t->perform_Back(nullptr); // from the end, one second back
@@ -83,10 +83,14 @@ TEST_F(DocumentTest, PositionsAfterBackForwardStartAndEnd) {
     stream.pull(2 * 44100);
     t->perform_Back(nullptr);
     EXPECT_EQ(doc->presentPlaybackPosition(), 44100u);
-    auto b = stream.pull(1);
-    EXPECT_EQ(b[0], fixtureSample(0, 44100));
+    // The jump fades from the old place to the new one; past the fade the
+    // new place plays exactly.
+    const auto F = static_cast<long>(ZQ::AudioFileDocumentOutputSource::fadeFrames(44100));
+    auto b = stream.pull(F + 4);
+    for (long k = F; k < F + 4; ++k)
+        EXPECT_EQ(b[2 * k], fixtureSample(0, 44100 + k)) << k;
     t->perform_Forward(nullptr);
-    EXPECT_EQ(doc->presentPlaybackPosition(), 44101u + 44100u);
+    EXPECT_EQ(doc->presentPlaybackPosition(), 44100u + F + 4 + 44100u);
     EXPECT_TRUE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
 }
 

@@ -92,15 +92,15 @@ protected:
 
 } // namespace
 
-TEST_F(Engine, MonoAndStereoFilesPlayAllButTheLastFrameExactly) {
+TEST_F(Engine, MonoAndStereoFilesPlayEveryFrameExactly) {
     struct Case {
         int channels;
         int rate;
         long frames;
-    } cases[] = {{1, 22050, 9000}, {2, 24000, 12345}};
+    } cases[] = {{1, 22050, 9000}, {2, 24000, 12345}, {2, 32000, 1}};
     for (const Case& c : cases) {
-        const std::string path = dir.file("f" + std::to_string(c.channels) + ".wav");
-        const std::string out = dir.file("out" + std::to_string(c.channels) + ".wav");
+        const std::string name = std::to_string(c.channels) + "-" + std::to_string(c.frames);
+        const std::string path = dir.file("f" + name + ".wav"), out = dir.file("out" + name + ".wav");
         ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, c.rate, c.frames, counting));
         Ref<ZQAudioFileDocument> doc = open(path, out);
         doc->audioFileDocumentTransportController()->perform_Play(nullptr);
@@ -112,7 +112,7 @@ TEST_F(Engine, MonoAndStereoFilesPlayAllButTheLastFrameExactly) {
         int channels = 0;
         std::vector<float> data = capture(out, channels);
         ASSERT_EQ(channels, c.channels);
-        expectPlayedExactly(data, channels, c.frames - 1);
+        expectPlayedExactly(data, channels, c.frames); // every frame, the last one too
     }
 }
 
@@ -141,16 +141,24 @@ TEST_F(Engine, TwoDocumentsOnOneStreamSum) {
         withB += v == 0.5f || v == 0.75f;
         both += v == 0.75f;
     }
-    EXPECT_EQ(withA, na - 1);
-    EXPECT_EQ(withB, nb - 1);
+    EXPECT_EQ(withA, na);
+    EXPECT_EQ(withB, nb);
     EXPECT_GT(both, 0); // they did overlap, and added up there
 }
 
-TEST_F(Engine, PauseLeavesSilenceWithoutMovingAndSecondsStepDuringPlayback) {
+// Left: a constant 0.5 (a cut would be a step of 0.5); right: the counting
+// frames, which tell where each sound came from.
+double levelAndCount(int c, long k) {
+    return c == 0 ? 0.5 : counting(0, k);
+}
+
+TEST_F(Engine, PauseResumeAndJumpsFadeWithoutClicksAndLoseNoFrame) {
     const int rate = 20000;
     const long n = rate * 3;
+    const auto F = static_cast<long>(ZQ::AudioFileDocumentOutputSource::fadeFrames(rate));
+    ASSERT_EQ(F, 100); // 5 ms
     const std::string path = dir.file("p.wav"), out = dir.file("pause.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, n, counting));
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, n, levelAndCount));
     Ref<ZQAudioFileDocument> doc = open(path, out);
     ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
     t->perform_Play(nullptr);
@@ -165,33 +173,83 @@ TEST_F(Engine, PauseLeavesSilenceWithoutMovingAndSecondsStepDuringPlayback) {
     spinFor(150);
     t->perform_Back(nullptr);
     ASSERT_TRUE(playedToTheEnd(doc.get()));
-    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(1ull));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
     ASSERT_TRUE(stream->waitUntilPlayed(5));
     int channels = 0;
     std::vector<float> data = capture(out, channels);
-    // The frames heard, in order, with where the silences and jumps fell.
-    std::vector<long> heard;
-    long pauseGap = 0, longestGap = 0;
-    bool started = false;
-    for (float v : data) {
-        if (v == 0.0f) {
-            if (started) ++pauseGap;
+    ASSERT_EQ(channels, 2);
+    const std::size_t frames = data.size() / 2;
+    auto level = [&](std::size_t i) { return data[2 * i]; };
+    auto count = [&](std::size_t i) { return data[2 * i + 1]; };
+    auto whole = [&](std::size_t i, long k) {
+        return level(i) == 0.5f && count(i) == static_cast<float>(counting(0, k));
+    };
+
+    // No step larger than a fade's on the level channel, from the first
+    // sound to the file's own last frame.
+    std::size_t lastSounding = frames;
+    while (lastSounding > 0 && level(lastSounding - 1) == 0.0f)
+        --lastSounding;
+    float largestStep = 0;
+    for (std::size_t i = 1; i < lastSounding; ++i)
+        if (level(i - 1) != 0.0f || level(i) != 0.0f)
+            largestStep = std::max(largestStep, std::fabs(level(i) - level(i - 1)));
+    EXPECT_GT(largestStep, 0.0f);
+    EXPECT_LE(largestStep, 0.01f);
+
+    // Walk what was heard: whole frames in order, a fade down to silence at
+    // the pause, a fade up that starts where the sound stopped, and a fade
+    // across each jump.
+    std::size_t i = 0;
+    while (i < frames && level(i) == 0.0f)
+        ++i;
+    long next = 0; // the frame expected next
+    std::vector<long> resumedAt, jumpedBy;
+    long longestSilence = 0;
+    while (i < frames && next < n) {
+        if (whole(i, next)) {
+            ++i, ++next;
             continue;
         }
-        started = true;
-        longestGap = std::max(longestGap, pauseGap);
-        pauseGap = 0;
-        heard.push_back(frameOf(v));
+        if (level(i) < 0.499f && i + F < frames && level(i + F - 1) < level(i)) {
+            // A fade down over frames next ... next+F-1, then silence.
+            for (long k = 0; k < F; ++k) {
+                const double g = static_cast<double>(F - 1 - k) / static_cast<double>(F);
+                ASSERT_NEAR(level(i + k), 0.5 * g, 1e-6) << "fade-out " << k;
+                ASSERT_NEAR(count(i + k), g * counting(0, next + k), 1e-9) << "fade-out " << k;
+            }
+            i += F;
+            long silence = 0;
+            while (i < frames && level(i) == 0.0f && count(i) == 0.0f)
+                ++i, ++silence;
+            longestSilence = std::max(longestSilence, silence);
+            if (i >= frames) break;
+            // The fade up begins at the very frame where the fade down began.
+            resumedAt.push_back(next);
+            for (long k = 0; k < F; ++k) {
+                const double g = static_cast<double>(k + 1) / static_cast<double>(F);
+                ASSERT_NEAR(level(i + k), 0.5 * g, 1e-6) << "fade-in " << k;
+                ASSERT_NEAR(count(i + k), g * counting(0, next + k), 1e-9) << "fade-in " << k;
+            }
+            i += F, next += F;
+            continue;
+        }
+        // A jump: F frames where the old place fades into the new one, then
+        // the new place whole.
+        ASSERT_LT(i + F, frames) << "at heard frame " << i;
+        const long landed = frameOf(count(i + F)) - F;
+        ASSERT_TRUE(whole(i + F, landed + F)) << "after the fade of a jump, at heard frame " << i;
+        jumpedBy.push_back(landed - next);
+        i += F, next = landed + F;
     }
-    EXPECT_GT(longestGap, rate / 10); // the pause was heard as silence
-    ASSERT_GT(heard.size(), 10u);
-    EXPECT_EQ(heard.front(), 0);
-    EXPECT_EQ(heard.back(), n - 2);
-    std::vector<long> jumps;
-    for (std::size_t i = 1; i < heard.size(); ++i)
-        if (heard[i] != heard[i - 1] + 1) jumps.push_back(heard[i] - heard[i - 1]);
-    // No frame lost or repeated across the pause; one second forward, one back.
-    EXPECT_EQ(jumps, (std::vector<long>{1 + rate, 1 - rate}));
+    EXPECT_EQ(next, n); // the last frame was heard, whole
+    for (; i < frames; ++i)
+        ASSERT_TRUE(level(i) == 0.0f && count(i) == 0.0f) << "after the end, at heard frame " << i;
+    // Silence between the fades (the device itself rests while paused, so
+    // the capture holds only what the queue played out).
+    EXPECT_GT(longestSilence, 0);
+    EXPECT_EQ(resumedAt, (std::vector<long>{static_cast<long>(paused)}));
+    EXPECT_EQ(jumpedBy, (std::vector<long>{rate, -rate}));
 }
 
 TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
@@ -253,23 +311,41 @@ TEST_F(Engine, ZqplayPlaysAFileSampleExactlyThroughTheCaptureOutput) {
     int channels = 0;
     std::vector<float> data = capture(out, channels);
     ASSERT_EQ(channels, 2);
-    expectPlayedExactly(data, channels, n - 1);
+    expectPlayedExactly(data, channels, n);
 }
 
-TEST_F(Engine, ZqplayWithoutASoundDevicePlaysThroughTheClockAndEnds) {
+TEST_F(Engine, ZqplayPlaysThroughTheClockOrSaysWhyNoOutputCouldBeOpened) {
     const std::string path = dir.file("quiet.wav"), log = dir.file("log.txt");
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 8000)); // one second
+    auto read = [&] {
+        std::ifstream in(log);
+        return std::string{std::istreambuf_iterator<char>(in), {}};
+    };
+    // The null output takes the second in real time, with nothing to hear it.
     const auto start = std::chrono::steady_clock::now();
-    const std::string command = "env -u ZQ_AUDIO_OUTPUT " ZQ_ZQPLAY " '" + path + "' > '" + log + "' 2>&1";
+    std::string command = "ZQ_AUDIO_OUTPUT=null " ZQ_ZQPLAY " '" + path + "' > '" + log + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(seconds, 1.0); // it played the second, in real time, even with nothing to hear it
-    std::ifstream in(log);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_NE(text.find(".suoqe."), std::string::npos);
-    // Either a device played it, or one line said there was none.
-    const bool silent = text.find("playing silently") != std::string::npos;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), silent ? 2 : 1) << text;
+    EXPECT_GE(seconds, 1.0);
+    EXPECT_EQ(read(), ".suoqe.\n");
+
+    // The default output where no sound server answers: the reason, exit 1,
+    // at once rather than a silent wait. (A machine with a sound card of its
+    // own plays the second instead.)
+    command = "env -u ZQ_AUDIO_OUTPUT PULSE_SERVER=unix:" + dir.file("no-server") + " " ZQ_ZQPLAY " '" + path +
+              "' > '" + log + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string text = read();
+    if (status != 0) {
+        EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+        // The alert's title, then the reason on a line of its own.
+        const std::size_t title = text.find("No audio output is available.\n");
+        ASSERT_NE(title, std::string::npos) << text;
+        const std::size_t reasonEnd = text.find('\n', title + 30);
+        EXPECT_GT(reasonEnd, title + 31) << text;
+    } else {
+        EXPECT_EQ(text, ".suoqe.\n");
+    }
 
     ASSERT_NE(std::system((std::string(ZQ_ZQPLAY) + " /nonexistent.wav > /dev/null 2>&1").c_str()), 0);
     // An output that cannot be opened ends the tool with a failure, not a wait.

@@ -173,13 +173,16 @@ TEST(ReadPosition, BoundedPositionDeliversAllButTheLastFrame) {
     p.maxSamplesToRead_ = ZQ::Num::Count(10ull);
     p.isDoneReading_ = false;
     p.normalise();
-    EXPECT_EQ(p.remaining(), 9u); // frames 0 ... 8
+    EXPECT_EQ(p.remaining(), 10u); // frames 0 ... 9
     p.advance(4);
     EXPECT_EQ(p.currentReadPosition_.v_, 4u);
-    EXPECT_EQ(p.remaining(), 5u);
+    EXPECT_EQ(p.remaining(), 6u);
     EXPECT_FALSE(p.isDone());
     p.advance(5);
-    EXPECT_EQ(p.currentReadPosition_.v_, 9u); // N - 1: where reading ends
+    EXPECT_EQ(p.remaining(), 1u); // the last frame is still to come
+    EXPECT_FALSE(p.isDone());
+    p.advance(1);
+    EXPECT_EQ(p.currentReadPosition_.v_, 10u); // N: where reading ends
     EXPECT_TRUE(p.isDone());
     // Done and bounded: the position reads as the end.
     EXPECT_EQ(p.remaining(), 0u);

@@ -297,12 +297,12 @@ TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
     EXPECT_EQ(c->hmsCurrent()->text(), "00:00:01.500");
     EXPECT_EQ(c->sampleCountDisplay()->text(), "--/--");
 
-    // What was played: frames 0 ... N-2, in order, then silence.
+    // What was played: frames 0 ... N-1, in order, then silence.
     ZQ::AudioStream::OutputStream::waitUntilAllPlayed(5.0);
     PlayedSound sound = readCapture(capture);
     const std::size_t first = sound.firstSounding();
     ASSERT_LT(first, sound.frames());
-    for (long k = 0; k < frames - 1; ++k)
+    for (long k = 0; k < frames; ++k)
         ASSERT_EQ(sound.at(first + k, 0), static_cast<float>((k + 1) / 1048576.0)) << k;
 
     // The keys: "0" to the start, space plays, space stops, ">" and "<" step a second.
@@ -312,9 +312,9 @@ TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
     QTest::keyClick(window, Qt::Key_Greater, Qt::ShiftModifier);
     EXPECT_EQ(doc->presentPlaybackPosition(), 22050u);
     QTest::keyClick(window, '>');
-    EXPECT_EQ(doc->presentPlaybackPosition(), 33074u); // not past the last frame
+    EXPECT_EQ(doc->presentPlaybackPosition(), 33075u); // not past the end
     QTest::keyClick(window, Qt::Key_Less, Qt::ShiftModifier);
-    EXPECT_EQ(doc->presentPlaybackPosition(), 33074u - 22050u);
+    EXPECT_EQ(doc->presentPlaybackPosition(), 33075u - 22050u);
     QTest::keyClick(window, '<');
     EXPECT_EQ(doc->presentPlaybackPosition(), 0u);
     QTest::keyClick(window, Qt::Key_Space);
@@ -322,7 +322,7 @@ TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
     QTest::keyClick(window, Qt::Key_Space);
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
     QTest::keyClick(window, Qt::Key_E);
-    EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames - 1));
+    EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames));
     QTest::keyClick(window, Qt::Key_R); // Record stays disabled: nothing happens
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isRecording());
 }

@@ -1,8 +1,10 @@
-// zqplay FILE: opens FILE as a document does, presses Play, waits for the
-// automatic Stop at the end of the file, lets the output play out, runs the
-// application's termination and exits 0. A file that cannot be opened: the
-// reader's messages and exit 1. ZQ_AUDIO_OUTPUT chooses the output
-// (portaudio, null, capture:PATH).
+// zqplay [--channels LIST] FILE: opens FILE as a document does, presses Play,
+// waits for the automatic Stop at the end of the file, lets the output play
+// out, runs the application's termination and exits 0. A file that cannot be
+// opened, or an output that cannot be opened or stops: the message and exit
+// 1. --channels 1,3 plays only those channels (counted from 1), mixed as the
+// application's Solo would. ZQ_AUDIO_OUTPUT chooses the output (portaudio,
+// null, capture:PATH).
 #include "document/HeadlessWindowSide.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
@@ -15,6 +17,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -32,23 +36,49 @@ int finish(int status) {
     return status;
 }
 
+// "1,3" -> {0, 2}; empty on anything else.
+std::vector<int> parseChannels(const std::string& text) {
+    std::vector<int> out;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos || item.size() > 3) return {};
+        const int channel = std::stoi(item);
+        if (channel < 1) return {};
+        out.push_back(channel - 1);
+        at = comma + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zqplay FILE\n");
+    std::vector<int> channels;
+    int fileArgument = 1;
+    if (argc == 4 && std::string(argv[1]) == "--channels") {
+        channels = parseChannels(argv[2]);
+        if (channels.empty()) {
+            std::fprintf(stderr, "zqplay: --channels takes channel numbers from 1, separated by commas (1,3)\n");
+            return 2;
+        }
+        fileArgument = 3;
+    } else if (argc != 2) {
+        std::fprintf(stderr, "usage: zqplay [--channels LIST] FILE\n");
         return 2;
     }
+    const char* file = argv[fileArgument];
     QCoreApplication app(argc, argv);
     ZQHeadlessWindowSide side;
     setDocumentWindowSide(&side);
 
     using platform::Ref;
-    Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(argv[1]));
+    Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(file));
     const std::string type = ZQDocumentController::typeForExtension(url->pathExtension());
     if (type.empty()) {
-        std::fprintf(stderr, "%s: only WAV, AIFF, Sound Designer II and CAF files can be played\n", argv[1]);
+        std::fprintf(stderr, "%s: only WAV, AIFF, Sound Designer II and CAF files can be played\n", file);
         return finish(1);
     }
     Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
@@ -56,25 +86,33 @@ int main(int argc, char** argv) {
     spinUntil([&] { return doc->audioFileDocumentTransportController() != nullptr || side.alerts() > 0; });
     if (side.alerts() > 0) return finish(1);
 
-    // Nothing would ever play (or end) on an output that could not be opened.
-    auto* stream = dynamic_cast<ZQ::AudioStream::OutputStream*>(
-        doc->audioFileDocumentOutputSource() ? doc->audioFileDocumentOutputSource()->stream() : nullptr);
-    if (!stream) {
-        std::fprintf(stderr, "%s: no audio output for this file's format\n", argv[1]);
+    if (!doc->audioFileDocumentOutputSource()) {
+        std::fprintf(stderr, "%s: no audio output for this file's format\n", file);
         doc->close();
         return finish(1);
     }
-    spinUntil([&] { return stream->initialiseResult() != ZQ::AudioStream::OutputStream::kNotInitialisedYet; });
-    if (stream->initialiseResult() != 0) {
-        std::fprintf(stderr, "%s: the audio output could not be opened\n", argv[1]);
-        doc->close();
-        return finish(1);
+    if (!channels.empty()) {
+        for (int c : channels)
+            if (c >= doc->channelCount()) {
+                std::fprintf(stderr, "%s: has %d channels; there is no channel %d\n", file, doc->channelCount(), c + 1);
+                doc->close();
+                return finish(2);
+            }
+        for (int c : channels)
+            doc->setChannelSoloed(c, true);
     }
 
     ZQAudioFileDocumentTransportController* transport = doc->audioFileDocumentTransportController();
     transport->perform_Play(nullptr); // the path a button press takes
     ZQAudioFileDocumentTransportCommandReceiver* receiver = doc->audioFileDocumentTransportCommandReceiver();
+    // An output that cannot be opened, or that stops, stops the transport and
+    // says why (on standard error, through the headless window side).
+    spinUntil([&] { return !receiver->isPlaying() || side.alerts() > 0; });
     spinUntil([&] { return !receiver->isPlaying(); });
+    if (side.alerts() > 0) {
+        doc->close();
+        return finish(1);
+    }
     // What was rendered last is still on its way to the device.
     ZQ::AudioStream::OutputStream::waitUntilAllPlayed(5.0);
     doc->close();
