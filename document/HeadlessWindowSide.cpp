@@ -34,6 +34,10 @@ bool ZQHeadlessWindowSide::runAlertSheet(ZQAudioFileDocument*, const std::string
                                          const std::string& informativeText, std::function<void()> dismissed) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n%s\n", message.c_str(), informativeText.c_str());
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        lastAlert_ = message + "\n" + informativeText;
+    }
     ++alerts_;
     if (dismissed) dismissed();
     return true;

@@ -6,6 +6,7 @@
 #include "document/WindowSide.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 class ZQHeadlessWindowSide final : public ZQDocumentWindowSide {
@@ -19,9 +20,16 @@ public:
     double displayRefreshRate(ZQAudioFileDocument*) override { return 0; }
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController*) override { return nullptr; }
 
-    // Alerts shown so far.
+    // Alerts shown so far, and the last one's message and informative text
+    // (a line each).
     int alerts() const { return alerts_.load(); }
+    std::string lastAlert() const {
+        std::lock_guard<std::mutex> g(lock_);
+        return lastAlert_;
+    }
 
 private:
     std::atomic<int> alerts_{0};
+    mutable std::mutex lock_;
+    std::string lastAlert_;
 };

@@ -19,7 +19,7 @@ if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # the pulse plugin, as on a desktop).
 if [ "$action" = test ]; then
     packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool
-               pulseaudio pulseaudio-utils libasound2-plugins)
+               pulseaudio pulseaudio-utils libasound2-plugins libpulse-dev)
 fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

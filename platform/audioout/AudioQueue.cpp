@@ -59,6 +59,13 @@ struct AudioQueue::Impl final : DeviceClient {
     // The ring: written by the loop thread, read by the device.
     std::vector<float> ring;
     std::uint64_t ringFrames = 0;
+    // How far ahead of the device the ring is kept full: fillAhead frames
+    // while running; when the device starts it first takes a whole buffer of
+    // its own at once, so the ring is prerolled with that much more.
+    std::uint64_t fillAhead = 0;
+    std::uint64_t deviceFrames = 0;
+    std::atomic<std::uint64_t> target{0};
+    std::atomic<std::int64_t> startBurstLeft{0};
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> read{0};
     std::atomic<std::uint64_t> wakeMark{0};
@@ -84,6 +91,7 @@ struct AudioQueue::Impl final : DeviceClient {
     bool started = false;
     bool pumping = false;
     bool resting = false;
+    bool deviceRunning = false; // started, and not resting since
     std::unique_ptr<Device> device;
     std::string backend;
     Ref<String> deviceName;
@@ -105,6 +113,12 @@ struct AudioQueue::Impl final : DeviceClient {
         }
         r += n;
         read.store(r, std::memory_order_release);
+        // Once the device has filled its own buffer, the ring runs the usual
+        // distance ahead.
+        if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
+            startBurstLeft.fetch_sub(static_cast<std::int64_t>(frames), std::memory_order_relaxed) <=
+                static_cast<std::int64_t>(frames))
+            target.store(fillAhead, std::memory_order_relaxed);
         if (n < frames) {
             std::memset(out + n * channels, 0, (frames - n) * channels * sizeof(float));
             if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
@@ -125,6 +139,13 @@ struct AudioQueue::Impl final : DeviceClient {
         }
     }
     bool isPlaying() const override { return playing.load(std::memory_order_acquire); }
+
+    // Before the device first runs.
+    void sizeRing() {
+        ringFrames = fillAhead + deviceFrames;
+        ring.assign(ringFrames * channels, 0.0f);
+        target.store(fillAhead);
+    }
 
     // Loop side.
     void notify(std::uint32_t id) {
@@ -148,7 +169,9 @@ struct AudioQueue::Impl final : DeviceClient {
             auto [b, bytes] = queued.front();
             const std::uint64_t frames = bytes / (4u * channels);
             const std::uint64_t w = written.load(std::memory_order_relaxed);
-            const std::uint64_t free = ringFrames - (w - read.load(std::memory_order_acquire));
+            const std::uint64_t ahead = w - read.load(std::memory_order_acquire);
+            const std::uint64_t goal = target.load(std::memory_order_relaxed);
+            const std::uint64_t free = goal > ahead ? goal - ahead : 0;
             if (frames > free) break;
             const auto* in = static_cast<const float*>(b->mAudioData);
             for (std::uint64_t k = 0; k < frames; ++k)
@@ -198,8 +221,7 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     // (the device keeps its own buffer beyond this), and short enough that a
     // Stop or a Pause is heard at once.
     const auto ahead = static_cast<std::uint64_t>(format.mSampleRate * kFillAheadSeconds);
-    i.ringFrames = std::max<std::uint64_t>(512, (ahead + 255) / 256 * 256);
-    i.ring.assign(i.ringFrames * channels, 0.0f);
+    i.fillAhead = std::max<std::uint64_t>(512, (ahead + 255) / 256 * 256);
 
     const char* env = std::getenv("ZQ_AUDIO_OUTPUT");
     const std::string choice = env && *env ? env : "portaudio";
@@ -225,6 +247,8 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
         lastOpenError() = error.empty() ? "the audio output cannot be opened" : error;
         return kAudioQueueErr_CannotStart;
     }
+    i.deviceFrames = static_cast<std::uint64_t>(std::max(0.0, i.device->outputLatency()) * format.mSampleRate);
+    i.sizeRing();
     i.deviceName = Ref<String>::adopt(String::create(i.device->name()));
     i.loop->addSource(i.source);
     *out = static_cast<AudioQueue*>(q->retain());
@@ -244,9 +268,9 @@ OSStatus AudioQueue::allocateBuffer(std::uint32_t bytes, AudioQueueBuffer** out)
     const std::uint64_t frames = bytes / (4 * impl_->channels);
     // The ring holds at least three of the owner's buffers, so that one can
     // go in while the device plays the others (resized only before it runs).
-    if (!impl_->started && impl_->ringFrames < 3 * frames) {
-        impl_->ringFrames = 3 * frames;
-        impl_->ring.assign(impl_->ringFrames * impl_->channels, 0.0f);
+    if (!impl_->started && impl_->fillAhead < 3 * frames) {
+        impl_->fillAhead = 3 * frames;
+        impl_->sizeRing();
     }
     impl_->wakeFrames.store(std::min<std::uint64_t>(std::max<std::uint64_t>(frames, 1), impl_->ringFrames / 2));
     impl_->blocks.push_back(std::move(block));
@@ -273,6 +297,12 @@ OSStatus AudioQueue::start() {
     if (i.disposed) return kAudioQueueErr_Disposed;
     i.started = true;
     i.draining.store(false);
+    // A device that starts fills its own buffer at once: preroll that much
+    // more, so that its first burst does not run the ring dry.
+    if (!i.deviceRunning && i.deviceFrames > 0) {
+        i.startBurstLeft.store(static_cast<std::int64_t>(i.deviceFrames));
+        i.target.store(i.ringFrames);
+    }
     i.pump(); // what was primed goes into the ring first
     i.playing.store(true, std::memory_order_release);
     i.resting = false;
@@ -280,6 +310,7 @@ OSStatus AudioQueue::start() {
         i.playing.store(false);
         return kAudioQueueErr_CannotStart;
     }
+    i.deviceRunning = true;
     i.reportRunning();
     return kNoErr;
 }
@@ -304,6 +335,7 @@ void AudioQueue::rest() {
     if (i.disposed || i.resting || i.playing.load(std::memory_order_acquire)) return;
     i.device->stop();
     i.resting = true;
+    i.deviceRunning = false;
 }
 
 bool AudioQueue::isResting() const {

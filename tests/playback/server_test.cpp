@@ -1,0 +1,291 @@
+// Playback through a real sound server: a private PulseAudio with a null
+// sink, reached through PortAudio's default output (ALSA's pulse plugin),
+// recorded from the sink's monitor. Each test runs in a process of its own
+// (CTest runs the cases one by one), so each has a server of its own.
+#include "document/HeadlessWindowSide.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentTransportController.h"
+#include "playback/AudioFileDocumentOutputSource.h"
+#include "playback/OutputStream.h"
+#include "playback/ZQAudioStreamOutputStreamController.h"
+#include "support/Fixtures.h"
+#include "support/SoundServer.h"
+#include "support/Wait.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+using namespace testsupport;
+using platform::Ref;
+
+namespace {
+
+// A sound every sample of which is its own: a 997 Hz sine at -6 dBFS with a
+// slow ramp beneath it on the left, the same sine inverted on the right.
+double marked(int c, long k) {
+    const double s = 0.5 * std::sin(2.0 * M_PI * 997.0 * static_cast<double>(k) / kServerRate);
+    const double ramp = static_cast<double>(k % 4096) / 4096.0 * 1e-3;
+    return c == 0 ? s + ramp : -s;
+}
+
+class Server : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!SoundServer::available()) GTEST_SKIP() << "no PulseAudio on this machine";
+        unsetenv("ZQ_AUDIO_OUTPUT"); // the default output, as for a user
+        ZQ::AudioStream::setStreamProvider(&ZQ::AudioStream::outputStreamControllerProvider());
+        setDocumentWindowSide(&side);
+    }
+    void TearDown() override {
+        for (auto& d : docs)
+            d->close();
+        docs.clear();
+        spinFor(20);
+        setDocumentWindowSide(nullptr);
+    }
+    Ref<ZQAudioFileDocument> open(const std::string& path) {
+        auto doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
+        EXPECT_TRUE(doc->readFromURL(fileURL(path).get(), "WAVE audio file", nullptr));
+        EXPECT_TRUE(waitUntil([&] { return doc->audioFileDocumentTransportController() != nullptr; }));
+        docs.push_back(doc);
+        return doc;
+    }
+    static bool playing(ZQAudioFileDocument* doc) {
+        return doc->audioFileDocumentTransportCommandReceiver()->isPlaying();
+    }
+    // The frame of `source` (interleaved stereo) in [from, to) that the
+    // first sound of `heard` is, exactly, 64 frames on; -1 when none is.
+    static long firstHeardFrame(const std::vector<float>& heard, const std::vector<float>& source, long from,
+                                long to) {
+        const long frames = static_cast<long>(heard.size() / 2);
+        long first = 0;
+        while (first < frames && heard[2 * first] == 0.0f)
+            ++first;
+        if (first + 64 > frames) return -1;
+        to = std::min(to, static_cast<long>(source.size() / 2) - 64);
+        for (long s = std::max(0L, from); s < to; ++s) {
+            bool same = true;
+            for (long k = 0; k < 64 && same; ++k)
+                same = heard[2 * (first + k)] == source[2 * (s + k)] &&
+                       heard[2 * (first + k) + 1] == source[2 * (s + k) + 1];
+            if (same) return s;
+        }
+        return -1;
+    }
+    // Interleaved float samples of a fixture, as the file holds them.
+    static std::vector<float> samples(int frames) {
+        std::vector<float> out(2 * static_cast<std::size_t>(frames));
+        for (int k = 0; k < frames; ++k)
+            for (int c = 0; c < 2; ++c)
+                out[2 * k + c] = static_cast<float>(marked(c, k));
+        return out;
+    }
+
+    SoundServer server;
+    ZQHeadlessWindowSide side;
+    TempDir dir;
+    std::vector<Ref<ZQAudioFileDocument>> docs;
+};
+
+} // namespace
+
+TEST_F(Server, AStereoFloatFileIsHeardSampleExactEveryFrameToTheLast) {
+    ASSERT_TRUE(server.start());
+    const int n = kServerRate / 2 + 123;
+    const std::string path = dir.file("exact.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n, marked));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ServerRecording recording(server);
+    ASSERT_TRUE(recording.isRecording());
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 10000));
+    EXPECT_EQ(side.alerts(), 0) << side.lastAlert();
+    spinFor(400); // what is on its way to the server
+    recording.stop();
+    const std::vector<float> heard = recording.heard();
+    const std::vector<float> expected = samples(n);
+    // The first sound heard is a frame of the file near its start: the
+    // server's monitor loses the first milliseconds of a stream that joins a
+    // running sink (it mixes the newcomer into what it had already rendered).
+    long first = 0;
+    while (first < static_cast<long>(heard.size() / 2) && heard[2 * first] == 0.0f)
+        ++first;
+    long skipped = -1;
+    for (long s = 0; s < kServerRate / 20 && skipped < 0; ++s)
+        if (heard[2 * first] == expected[2 * s] && heard[2 * first + 1] == expected[2 * s + 1] &&
+            heard[2 * first + 2] == expected[2 * s + 2])
+            skipped = s;
+    ASSERT_GE(skipped, 0) << "what was heard first is not the start of the file";
+    const long at = first - skipped; // where frame 0 would have been heard
+    // From there every frame exactly, without a gap, to the last; then silence.
+    ASSERT_GE(static_cast<long>(heard.size() / 2), at + n);
+    for (long k = skipped; k < n; ++k)
+        for (int c = 0; c < 2; ++c)
+            ASSERT_EQ(heard[2 * (at + k) + c], expected[2 * k + c]) << "frame " << k << " channel " << c;
+    for (std::size_t i = 2 * static_cast<std::size_t>(at + n); i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], 0.0f) << "after the end, at " << i / 2;
+    // The device went back to rest once nothing played.
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(kServerRate, ZQ::Num::Count(2ull));
+    EXPECT_TRUE(waitUntil([&] { return stream->audioQueue() && stream->audioQueue()->isResting(); }, 3000));
+}
+
+TEST_F(Server, A44100HzFileIsHeardAtItsPitchAndLength) {
+    ASSERT_TRUE(server.start());
+    const int rate = 44100, n = rate; // one second of 441 Hz
+    const std::string path = dir.file("cd.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, rate, n, [](int, long k) {
+        return 0.5 * std::sin(2.0 * M_PI * 441.0 * static_cast<double>(k) / 44100.0);
+    }));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ServerRecording recording(server);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 10000));
+    spinFor(400);
+    recording.stop();
+    const std::vector<float> heard = recording.heard();
+    long first = -1, last = -1, crossings = 0, firstCrossing = -1, lastCrossing = -1;
+    for (long i = 0; i < static_cast<long>(heard.size() / 2); ++i)
+        if (std::fabs(heard[2 * i]) > 1e-3f) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    // Rising zero crossings of the sound itself (not the resampler's faint
+    // ringing after it).
+    for (long i = first + 1; first >= 0 && i < last - 64; ++i) {
+        if (heard[2 * (i - 1)] < 0.0f && heard[2 * i] >= 0.0f) {
+            if (firstCrossing < 0) firstCrossing = i;
+            lastCrossing = i;
+            ++crossings;
+        }
+    }
+    ASSERT_GE(first, 0) << "nothing was heard";
+    ASSERT_GT(crossings, 100);
+    // One second at the server's rate (less what its monitor loses of a
+    // stream's first milliseconds, see above), and 441 cycles a second: the
+    // pitch is right when the cycles per heard second are.
+    const double seconds = static_cast<double>(last - first + 1) / kServerRate;
+    EXPECT_GT(seconds, 0.95);
+    EXPECT_LE(seconds, 1.001);
+    const double cycleSeconds = static_cast<double>(lastCrossing - firstCrossing) / kServerRate;
+    EXPECT_NEAR(static_cast<double>(crossings - 1) / cycleSeconds, 441.0, 0.5);
+}
+
+TEST_F(Server, PauseAndResumeContinueAtTheSampleWithoutAStep) {
+    ASSERT_TRUE(server.start());
+    const int n = kServerRate * 2;
+    const std::string path = dir.file("level.wav");
+    // A constant level on the left (a cut would be a step of 0.5), the frame
+    // number on the right.
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n,
+                             [](int c, long k) { return c == 0 ? 0.5 : static_cast<double>(k + 1) / 1048576.0; }));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ServerRecording recording(server);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    spinFor(300);
+    t->perform_Pause(nullptr);
+    const std::uint64_t paused = doc->presentPlaybackPosition();
+    spinFor(300);
+    t->perform_Pause(nullptr); // resumes
+    ASSERT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 10000));
+    spinFor(400);
+    recording.stop();
+    const std::vector<float> heard = recording.heard();
+    const long frames = static_cast<long>(heard.size() / 2);
+    float largestStep = 0;
+    long firstSound = -1, lastSound = -1;
+    for (long i = 0; i < frames; ++i)
+        if (heard[2 * i] != 0.0f) {
+            if (firstSound < 0) firstSound = i;
+            lastSound = i;
+        }
+    ASSERT_GE(firstSound, 0);
+    for (long i = firstSound + 1; i <= lastSound; ++i)
+        largestStep = std::max(largestStep, std::fabs(heard[2 * i] - heard[2 * (i - 1)]));
+    EXPECT_LE(largestStep, 0.01f); // fades, no cut
+    // After the silence the sound comes back from the frame where the pause
+    // was made, fading in.
+    long silenceEnd = -1;
+    for (long i = firstSound; i <= lastSound; ++i)
+        if (heard[2 * i] == 0.0f) {
+            while (i <= lastSound && heard[2 * i] == 0.0f)
+                ++i;
+            silenceEnd = i;
+            break;
+        }
+    ASSERT_GT(silenceEnd, 0) << "no silence while paused";
+    const auto F = static_cast<long>(ZQ::AudioFileDocumentOutputSource::fadeFrames(kServerRate));
+    const double firstGain = 1.0 / static_cast<double>(F);
+    EXPECT_NEAR(heard[2 * silenceEnd], 0.5 * firstGain, 1e-6);
+    EXPECT_NEAR(heard[2 * silenceEnd + 1] / firstGain * 1048576.0 - 1.0, static_cast<double>(paused), 0.5);
+    // Past the fade every frame is whole again, in order, to the last.
+    const long resumedWhole = silenceEnd + F;
+    for (long k = 0; resumedWhole + k <= lastSound; ++k) {
+        ASSERT_EQ(heard[2 * (resumedWhole + k)], 0.5f) << k;
+        ASSERT_EQ(heard[2 * (resumedWhole + k) + 1], static_cast<float>((paused + F + k + 1) / 1048576.0)) << k;
+    }
+    EXPECT_EQ(static_cast<long>(paused) + F + (lastSound - resumedWhole + 1), n);
+}
+
+TEST_F(Server, AKilledServerStopsTheDocumentWithAnAlertAndPlayIsHeardOnceItIsBack) {
+    ASSERT_TRUE(server.start());
+    const int n = kServerRate * 10;
+    const std::string path = dir.file("long.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n, marked));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    spinFor(500);
+    ASSERT_TRUE(playing(doc.get()));
+    server.kill();
+    // Noticed within a second (and the hand-over to the main thread).
+    EXPECT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 2000));
+    ASSERT_EQ(side.alerts(), 1);
+    EXPECT_EQ(side.lastAlert().substr(0, side.lastAlert().find('\n')), "The audio output stopped.");
+    const std::uint64_t stoppedAt = doc->presentPlaybackPosition();
+    EXPECT_GT(stoppedAt, 0u); // kept where the sound stopped
+    EXPECT_LT(stoppedAt, static_cast<std::uint64_t>(n));
+
+    ASSERT_TRUE(server.start());
+    ServerRecording recording(server);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800 + kServerRate / 2; }, 5000));
+    spinFor(300);
+    EXPECT_TRUE(playing(doc.get()));
+    // What plays now is the file, from where it stopped.
+    const auto from = static_cast<long>(stoppedAt);
+    EXPECT_GE(firstHeardFrame(recording.heard(), samples(n), from, from + kServerRate / 10), 0)
+        << "the file was not heard from where it stopped after the server came back";
+    EXPECT_EQ(side.alerts(), 1);
+    t->perform_Stop(nullptr);
+}
+
+TEST_F(Server, WithNoServerPlaySaysSoAndWorksOnceAServerRuns) {
+    const int n = kServerRate / 4;
+    const std::string path = dir.file("short.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n, marked));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return side.alerts() > 0; }, 5000));
+    EXPECT_EQ(side.lastAlert().substr(0, side.lastAlert().find('\n')), "No audio output is available.");
+    EXPECT_GT(side.lastAlert().size(), std::string("No audio output is available.\n").size()); // with the reason
+    EXPECT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 2000));
+    EXPECT_EQ(doc->presentPlaybackPosition(), 0u);
+
+    ASSERT_TRUE(server.start());
+    ServerRecording recording(server);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !playing(doc.get()); }, 10000));
+    spinFor(400);
+    recording.stop();
+    EXPECT_EQ(side.alerts(), 1);
+    EXPECT_GE(firstHeardFrame(recording.heard(), samples(n), 0, kServerRate / 20), 0)
+        << "the file was not heard from its start";
+}
