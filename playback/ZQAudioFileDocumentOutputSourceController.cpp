@@ -84,7 +84,6 @@ void ZQAudioFileDocumentOutputSourceController::sampleCountDidChange() {
 void ZQAudioFileDocumentOutputSourceController::setChannelMuted(int channel, bool muted) {
     Guard g(monitor());
     if (channel < 0 || channel >= static_cast<int>(ZQ::kMaxMixChannels)) return;
-    if (muted_.size() <= static_cast<std::size_t>(channel)) muted_.resize(static_cast<std::size_t>(channel) + 1);
     muted_[static_cast<std::size_t>(channel)] = muted;
     applyAudibleChannels();
 }
@@ -92,7 +91,6 @@ void ZQAudioFileDocumentOutputSourceController::setChannelMuted(int channel, boo
 void ZQAudioFileDocumentOutputSourceController::setChannelSoloed(int channel, bool soloed) {
     Guard g(monitor());
     if (channel < 0 || channel >= static_cast<int>(ZQ::kMaxMixChannels)) return;
-    if (soloed_.size() <= static_cast<std::size_t>(channel)) soloed_.resize(static_cast<std::size_t>(channel) + 1);
     soloed_[static_cast<std::size_t>(channel)] = soloed;
     applyAudibleChannels();
 }

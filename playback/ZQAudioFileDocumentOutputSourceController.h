@@ -54,7 +54,9 @@ private:
     ZQ::OCPtr<ZQ::PlaybackDocument> document_;
     ZQ::auto_ptr<ZQ::AudioFileDocumentOutputSource> source_;
     ZQ::once hasConnected_;
-    std::vector<bool> muted_, soloed_; // under the monitor
+    // Under the monitor, one entry for every channel a document may have.
+    std::vector<bool> muted_ = std::vector<bool>(ZQ::kMaxMixChannels, false);
+    std::vector<bool> soloed_ = std::vector<bool>(ZQ::kMaxMixChannels, false);
     void applyAudibleChannels();
     // hasConnected_ as other threads may read it: a connected source is
     // never connected again, so callers skip every lock once this is set.

@@ -8,6 +8,7 @@
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "playback/ChannelMix.h"
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
@@ -250,6 +251,67 @@ TEST_F(Engine, PauseResumeAndJumpsFadeWithoutClicksAndLoseNoFrame) {
     EXPECT_GT(longestSilence, 0);
     EXPECT_EQ(resumedAt, (std::vector<long>{static_cast<long>(paused)}));
     EXPECT_EQ(jumpedBy, (std::vector<long>{rate, -rate}));
+}
+
+TEST_F(Engine, EveryChannelCountPlaysThroughAStereoStreamAsItsAudibleChannelsMix) {
+    struct Case {
+        int channels;
+        std::vector<int> soloed, muted;
+        bool exact; // one or two audible channels pass unchanged
+    } cases[] = {
+        {3, {}, {}, false},          {6, {}, {}, false},        {6, {3}, {}, true},
+        {16, {}, {}, false},         {16, {0, 15}, {}, true},   {4, {}, {0, 1}, true},
+        {8, {}, {0, 1, 2, 3, 4}, false},
+    };
+    int rate = 11000;
+    for (const Case& c : cases) {
+        ++rate; // a stream of its own for each case
+        const long n = 3000;
+        const std::string name = std::to_string(c.channels) + "-" + std::to_string(rate);
+        const std::string path = dir.file("m" + name + ".wav"), out = dir.file("mix" + name + ".wav");
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, rate, n,
+                                 [](int ch, long) { return (ch + 1) / 32.0; }));
+        Ref<ZQAudioFileDocument> doc = open(path, out);
+        for (int ch : c.soloed)
+            doc->setChannelSoloed(ch, true);
+        for (int ch : c.muted)
+            doc->setChannelMuted(ch, true);
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        ASSERT_TRUE(playedToTheEnd(doc.get())) << c.channels;
+        ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+        ASSERT_TRUE(stream->waitUntilPlayed(5));
+        int channels = 0;
+        std::vector<float> data = capture(out, channels);
+        ASSERT_EQ(channels, 2) << c.channels;
+        // What each side should carry, summed as the source sums.
+        std::vector<bool> muted(c.channels), soloed(c.channels);
+        for (int ch : c.muted)
+            muted[ch] = true;
+        for (int ch : c.soloed)
+            soloed[ch] = true;
+        const ZQ::ChannelMix mix =
+            ZQ::makeChannelMix(c.channels, 2, ZQ::audibleChannels(muted, soloed), doc->speakerMask());
+        double expected[2] = {0, 0};
+        for (int ch = 0; ch < c.channels; ++ch)
+            for (int o = 0; o < 2; ++o)
+                if (mix.gain[o][ch] != 0.0) expected[o] += mix.gain[o][ch] * 1.0 * ((ch + 1) / 32.0);
+        if (c.exact) {
+            // Unchanged: one channel on both sides, or two on left and right.
+            const int first = c.soloed.empty() ? 2 : c.soloed[0];
+            EXPECT_EQ(expected[0], (first + 1) / 32.0);
+            EXPECT_EQ(expected[1], c.soloed.size() == 2 ? (c.soloed[1] + 1) / 32.0
+                                                         : (c.soloed.empty() ? 4 : first + 1) / 32.0);
+        }
+        EXPECT_LE(std::max(expected[0], expected[1]), 1.0);
+        long sounding = 0;
+        for (std::size_t k = 0; k < data.size() / 2; ++k) {
+            if (data[2 * k] == 0.0f && data[2 * k + 1] == 0.0f) continue;
+            ++sounding;
+            ASSERT_EQ(data[2 * k], static_cast<float>(expected[0])) << c.channels << " channels, frame " << k;
+            ASSERT_EQ(data[2 * k + 1], static_cast<float>(expected[1])) << c.channels << " channels, frame " << k;
+        }
+        EXPECT_EQ(sounding, n) << c.channels << " channels: every frame, once";
+    }
 }
 
 TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
