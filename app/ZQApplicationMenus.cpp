@@ -140,6 +140,42 @@ QAction* ZQApplicationMenus::add(QMenu* menu, const char* name, const QString& t
     return action;
 }
 
+void ZQApplicationMenus::fillChannelsMenu(QMenu* menu) {
+    menu->clear();
+    Ref<ZQAudioFileDocument> d = current();
+    const int count = d ? d->channelCount() : 0;
+    if (count <= 0) {
+        menu->addAction(QStringLiteral("No Document"))->setEnabled(false);
+        return;
+    }
+    QAction* all = menu->addAction(QStringLiteral("&Hear All Channels"));
+    all->setObjectName(QStringLiteral("hearAllChannels"));
+    bool anyChanged = false;
+    for (int c = 0; c < count; ++c)
+        anyChanged = anyChanged || d->isChannelMuted(c) || d->isChannelSoloed(c);
+    all->setEnabled(anyChanged);
+    connect(all, &QAction::triggered, menu, [d, count] {
+        for (int c = 0; c < count; ++c) {
+            if (d->isChannelMuted(c)) d->setChannelMuted(c, false);
+            if (d->isChannelSoloed(c)) d->setChannelSoloed(c, false);
+        }
+    });
+    menu->addSeparator();
+    for (int c = 0; c < count; ++c) {
+        QMenu* one = menu->addMenu(QStringLiteral("Channel %1").arg(c + 1));
+        QAction* mute = one->addAction(QStringLiteral("&Mute"));
+        mute->setObjectName(QStringLiteral("muteChannel%1").arg(c + 1));
+        mute->setCheckable(true);
+        mute->setChecked(d->isChannelMuted(c));
+        connect(mute, &QAction::toggled, menu, [d, c](bool on) { d->setChannelMuted(c, on); });
+        QAction* solo = one->addAction(QStringLiteral("&Solo"));
+        solo->setObjectName(QStringLiteral("soloChannel%1").arg(c + 1));
+        solo->setCheckable(true);
+        solo->setChecked(d->isChannelSoloed(c));
+        connect(solo, &QAction::toggled, menu, [d, c](bool on) { d->setChannelSoloed(c, on); });
+    }
+}
+
 void ZQApplicationMenus::install(QMainWindow* window) {
     if (!window || window->property("zqMenusInstalled").toBool()) return;
     window->setProperty("zqMenusInstalled", true);
@@ -312,6 +348,13 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     add(
         transport, "end", QStringLiteral("End"), QKeySequence(Qt::Key_End),
         [] { return transportEnabled(TransportButton::GotoEnd); }, [] { pressTransport(TransportButton::GotoEnd); });
+    transport->addSeparator();
+    // Which channels of the current document are heard (as the toggles at
+    // the left edge of its views); made afresh each time it opens.
+    QMenu* channels = transport->addMenu(QStringLiteral("&Channels"));
+    channels->setObjectName(QStringLiteral("channelsMenu"));
+    connect(channels, &QMenu::aboutToShow, this, [channels] { fillChannelsMenu(channels); });
+    fillChannelsMenu(channels);
 
     QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
     windows->setObjectName(QStringLiteral("windowMenu"));

@@ -43,6 +43,8 @@ private:
                  std::function<bool()> enabled, std::function<void()> run);
     void fillRecentMenu(QMenu* menu, QWidget* window);
     void fillWindowMenu(QMenu* menu);
+    // The current document's channels, each with Mute and Solo.
+    static void fillChannelsMenu(QMenu* menu);
     void refresh(QMenu* menu);
 
     std::vector<Item> items_;

@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSignalBlocker>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -265,6 +267,56 @@ void ZQWaveform::createOverlays() {
         placeChild(lastVisibleOverlay_, {W - 60, -1, 60, 14}, kMinXMargin);
         lastVisibleOverlay_->setNum(0);
         lastVisibleOverlay_->show();
+    }
+    // Mute and Solo for this channel, small, at the left edge under the
+    // first sample's number.
+    auto toggle = [this](const char* text, const char* name, const QString& tip, const char* on) {
+        auto* b = new QToolButton(this);
+        b->setText(QString::fromUtf8(text));
+        b->setObjectName(QString::fromUtf8(name) + QString::number(channelNumber_ + 1));
+        b->setToolTip(tip);
+        b->setCheckable(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoRaise(true);
+        QFont f = b->font();
+        f.setPixelSize(9);
+        f.setBold(true);
+        b->setFont(f);
+        b->setStyleSheet(QStringLiteral("QToolButton { color: rgba(255,255,255,150); border: 1px solid rgba(255,255,255,70);"
+                                        " border-radius: 2px; padding: 0px; background: rgba(0,0,0,90); }"
+                                        " QToolButton:checked { color: black; background: %1; }")
+                             .arg(QString::fromUtf8(on)));
+        return b;
+    };
+    const QString channel = QString::number(channelNumber_ + 1);
+    if (!muteToggle_) {
+        muteToggle_ = toggle("M", "muteChannel", QStringLiteral("Mute channel %1").arg(channel), "#f0b040");
+        placeChild(muteToggle_, {2, 15, 16, 14}, kNotSizable);
+        connect(muteToggle_, &QToolButton::toggled, this, [this](bool on) {
+            if (document_ && document_->isChannelMuted(channelNumber_) != on) document_->setChannelMuted(channelNumber_, on);
+        });
+        muteToggle_->show();
+    }
+    if (!soloToggle_) {
+        soloToggle_ = toggle("S", "soloChannel", QStringLiteral("Solo channel %1").arg(channel), "#60d070");
+        placeChild(soloToggle_, {20, 15, 16, 14}, kNotSizable);
+        connect(soloToggle_, &QToolButton::toggled, this, [this](bool on) {
+            if (document_ && document_->isChannelSoloed(channelNumber_) != on) document_->setChannelSoloed(channelNumber_, on);
+        });
+        soloToggle_->show();
+    }
+    syncChannelToggles();
+}
+
+void ZQWaveform::syncChannelToggles() {
+    if (!document_) return;
+    if (muteToggle_) {
+        const QSignalBlocker quiet(muteToggle_);
+        muteToggle_->setChecked(document_->isChannelMuted(channelNumber_));
+    }
+    if (soloToggle_) {
+        const QSignalBlocker quiet(soloToggle_);
+        soloToggle_->setChecked(document_->isChannelSoloed(channelNumber_));
     }
 }
 

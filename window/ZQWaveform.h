@@ -15,6 +15,7 @@
 #include "waveform/WaveformOverview.h"
 #include "waveform/WaveformSelection.h"
 
+#include <QToolButton>
 #include <QColor>
 #include <QImage>
 #include <QLine>
@@ -190,6 +191,11 @@ public:
     QLabel* vZoomOverlay() const { return vZoomOverlay_; }
     QLabel* firstVisibleOverlay() const { return firstVisibleOverlay_; }
     QLabel* lastVisibleOverlay() const { return lastVisibleOverlay_; }
+    // The channel's Mute and Solo toggles at the view's left edge.
+    QToolButton* muteToggle() const { return muteToggle_; }
+    QToolButton* soloToggle() const { return soloToggle_; }
+    // Shows the document's mute and solo state of this view's channel.
+    void syncChannelToggles();
     // How often the traces were drawn (for tests that check what a repaint costs).
     std::uint64_t traceRenders() const { return traceRenders_; }
 
@@ -218,6 +224,7 @@ private:
     ZQ::IndexRange visibleRange_;
     ZQ::WaveformSelectionData waveformSelectionData_;
     QPointer<QLabel> vZoomOverlay_, firstVisibleOverlay_, lastVisibleOverlay_;
+    QPointer<QToolButton> muteToggle_, soloToggle_;
     QPointer<ZQWaveformSelectionOverlay> waveformSelectionOverlay_;
     QPointer<ZQWaveformPlayheadPositionView> waveformPlayheadPositionView_;
     bool isReadyToDraw_ = false;

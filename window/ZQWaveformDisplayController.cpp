@@ -501,6 +501,11 @@ void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const
     documentEditedStateDidChange();
 }
 
+void ZQWaveformDisplayController::channelAudibilityDidChange() {
+    for (auto& w : waveforms_)
+        if (w) w->syncChannelToggles();
+}
+
 void ZQWaveformDisplayController::documentEditedStateDidChange() {
     if (!window_ || !document_) return;
     // A document with changes has "*" before its name, as editors on this

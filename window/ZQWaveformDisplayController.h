@@ -96,6 +96,7 @@ public:
     bool validateMenuItem(const ZQMenuItem* item) override;
     void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) override;
     void documentEditedStateDidChange() override;
+    void channelAudibilityDidChange() override;
 
     ZQDocumentWindow* window() const { return window_; }
     platform::Ref<ZQAudioFileDocument> document() const;

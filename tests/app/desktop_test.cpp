@@ -183,3 +183,36 @@ TEST_F(DesktopTest, TheViewMenuTogglesFollowingThePlayPositionForEveryWindow) {
     EXPECT_TRUE(ZQWaveformDisplayController::followsPlayback());
     EXPECT_TRUE(QSettings().value(ZQWaveformDisplayController::kFollowPlaybackKey).toBool());
 }
+
+TEST_F(DesktopTest, TheChannelsMenuMutesAndSolosTheCurrentDocumentsChannelsWithItsToggles) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("six.wav", 6, 1000, fixtureSample));
+    QMainWindow* w = windowOf(doc.get());
+    auto* channels = w->findChild<QMenu*>("channelsMenu");
+    ASSERT_NE(channels, nullptr);
+    emit channels->aboutToShow();
+    QAction* hearAll = w->findChild<QAction*>("hearAllChannels");
+    ASSERT_NE(hearAll, nullptr);
+    EXPECT_FALSE(hearAll->isEnabled()); // every channel is heard already
+    QAction* solo5 = w->findChild<QAction*>("soloChannel5");
+    QAction* mute2 = w->findChild<QAction*>("muteChannel2");
+    ASSERT_TRUE(solo5 && mute2);
+    solo5->trigger();
+    mute2->trigger();
+    EXPECT_TRUE(doc->isChannelSoloed(4));
+    EXPECT_TRUE(doc->isChannelMuted(1));
+    // The toggles on the views show the same.
+    ZQWaveformDisplayController* c = display(doc.get());
+    EXPECT_TRUE(c->waveform(4)->soloToggle()->isChecked());
+    EXPECT_TRUE(c->waveform(1)->muteToggle()->isChecked());
+    EXPECT_FALSE(c->waveform(0)->soloToggle()->isChecked());
+    // Made afresh, the menu shows the state; Hear All Channels clears it.
+    emit channels->aboutToShow();
+    EXPECT_TRUE(w->findChild<QAction*>("soloChannel5")->isChecked());
+    hearAll = w->findChild<QAction*>("hearAllChannels");
+    ASSERT_TRUE(hearAll->isEnabled());
+    hearAll->trigger();
+    for (int ch = 0; ch < 6; ++ch) {
+        EXPECT_FALSE(doc->isChannelSoloed(ch) || doc->isChannelMuted(ch)) << ch;
+        EXPECT_FALSE(c->waveform(ch)->soloToggle()->isChecked() || c->waveform(ch)->muteToggle()->isChecked()) << ch;
+    }
+}

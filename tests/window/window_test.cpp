@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTest>
 #include <cmath>
 #include <fstream>
@@ -325,6 +326,53 @@ TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
     EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(frames));
     QTest::keyClick(window, Qt::Key_R); // Record stays disabled: nothing happens
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isRecording());
+}
+
+TEST_F(WindowTest, EachViewsSoloAndMuteTogglesChooseWhatIsHeard) {
+    // Channel c holds (c + 1) / 8 throughout.
+    const std::string capture = dir.file("solo.wav");
+    setenv("ZQ_AUDIO_OUTPUT", ("capture:" + capture).c_str(), 1);
+    const long frames = 3000;
+    Ref<ZQAudioFileDocument> doc =
+        open(floatFile("three.wav", 3, frames, [](int c, long) { return (c + 1) / 8.0; }, 23000));
+    ZQWaveformDisplayController* c = display(doc.get());
+    ASSERT_EQ(c->waveformCount(), 3);
+    ZQWaveform* second = c->waveform(1);
+    QToolButton* solo = second->soloToggle();
+    QToolButton* mute = c->waveform(0)->muteToggle();
+    ASSERT_TRUE(solo && mute);
+    // Small, at the left edge, below the first sample's number.
+    EXPECT_LE(solo->geometry().right(), 40);
+    EXPECT_LE(solo->height(), 16);
+    EXPECT_EQ(solo->toolTip(), "Solo channel 2");
+    const QColor before = second->grab().toImage().pixelColor(solo->geometry().center());
+    QTest::mouseClick(solo, Qt::LeftButton);
+    EXPECT_TRUE(doc->isChannelSoloed(1));
+    EXPECT_TRUE(solo->isChecked());
+    spinFor(20);
+    // A soloed channel's toggle lights up (green).
+    const QColor lit = second->grab().toImage().pixelColor(solo->geometry().center() + QPoint(3, 3));
+    EXPECT_NE(lit, before);
+    EXPECT_GT(lit.green(), lit.red());
+    QTest::mouseClick(mute, Qt::LeftButton); // muting another channel changes nothing while one is soloed
+    EXPECT_TRUE(doc->isChannelMuted(0));
+
+    // Play: the soloed channel alone, on both sides, exactly.
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !doc->audioFileDocumentTransportCommandReceiver()->isPlaying(); }, 10000));
+    ZQ::AudioStream::OutputStream::waitUntilAllPlayed(5.0);
+    PlayedSound sound = readCapture(capture);
+    ASSERT_EQ(sound.channels, 2);
+    long heard = 0;
+    for (std::size_t k = sound.firstSounding(); k < sound.frames(); ++k) {
+        if (sound.at(k, 0) == 0.0f && sound.at(k, 1) == 0.0f) continue;
+        ++heard;
+        ASSERT_EQ(sound.at(k, 0), 0.25f) << k;
+        ASSERT_EQ(sound.at(k, 1), 0.25f) << k;
+    }
+    EXPECT_EQ(heard, frames);
+    QTest::mouseClick(solo, Qt::LeftButton);
+    EXPECT_FALSE(doc->isChannelSoloed(1));
 }
 
 TEST_F(WindowTest, ClosingAPlayingWindowStopsAndClosesItsDocument) {
