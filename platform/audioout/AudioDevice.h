@@ -41,12 +41,24 @@ public:
     virtual std::string name() const = 0;
 };
 
+// A client whose frames are converted from one rate to another on their way
+// to a device (libsoxr, high quality).
+class ConvertingClient : public DeviceClient {
+public:
+    virtual ~ConvertingClient() = default;
+};
+std::unique_ptr<ConvertingClient> makeRateConverter(DeviceClient& source, double from, double to, unsigned channels,
+                                                    std::string& error);
+
 // A thread that takes frames at the real rate; with a capture path, it also
 // writes them to a 32-bit float WAV file there (empty error text on success).
 std::unique_ptr<Device> makeClockDevice(DeviceClient& client, double rate, unsigned channels,
                                         const std::string& capturePath, std::string& error);
-// The default output device through PortAudio; null (with the reason) when
-// there is none or it cannot be opened.
-std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error);
+// The chosen output device through PortAudio (see setPreferredOutputDevice;
+// the system default otherwise); null (with the reason) when there is none or
+// it cannot be opened. A device that refuses `rate` sets *refusedRate to the
+// rate it would play at instead (0 otherwise).
+std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error,
+                                            double* refusedRate = nullptr);
 
 } // namespace platform::audio

@@ -92,6 +92,9 @@ struct AudioQueue::Impl final : DeviceClient {
     bool pumping = false;
     bool resting = false;
     bool deviceRunning = false; // started, and not resting since
+    // Between the queue and a device that plays at another rate (before the
+    // device: it goes after it).
+    std::unique_ptr<ConvertingClient> converter;
     std::unique_ptr<Device> device;
     std::string backend;
     Ref<String> deviceName;
@@ -227,8 +230,22 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     const std::string choice = env && *env ? env : "portaudio";
     std::string error;
     if (choice.rfind("capture:", 0) == 0) {
-        const std::string path = capturePathFor(choice.substr(8));
-        i.device = makeClockDevice(i, format.mSampleRate, channels, path, error);
+        // capture:PATH@RATE stands for a device that plays at RATE only.
+        std::string target = choice.substr(8);
+        double onlyRate = 0;
+        const std::size_t at = target.rfind('@');
+        if (at != std::string::npos && at + 1 < target.size() &&
+            target.find_first_not_of("0123456789", at + 1) == std::string::npos) {
+            onlyRate = std::stod(target.substr(at + 1));
+            target.resize(at);
+        }
+        const std::string path = capturePathFor(target);
+        if (onlyRate >= 8000 && onlyRate != format.mSampleRate) {
+            i.converter = makeRateConverter(i, format.mSampleRate, onlyRate, channels, error);
+            if (i.converter) i.device = makeClockDevice(*i.converter, onlyRate, channels, path, error);
+        } else {
+            i.device = makeClockDevice(i, format.mSampleRate, channels, path, error);
+        }
         if (!i.device) {
             std::fprintf(stderr, "Audio output: cannot write the capture file %s: %s\n", path.c_str(), error.c_str());
             return kAudioFilePermissionsError;
@@ -240,7 +257,13 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     } else {
         if (choice != "portaudio")
             std::fprintf(stderr, "Audio output: unknown ZQ_AUDIO_OUTPUT \"%s\"; using portaudio\n", choice.c_str());
-        i.device = makePortAudioDevice(i, format.mSampleRate, channels, error);
+        double deviceRate = 0;
+        i.device = makePortAudioDevice(i, format.mSampleRate, channels, error, &deviceRate);
+        if (!i.device && deviceRate > 0) {
+            // The device plays at another rate only: converted on the way.
+            i.converter = makeRateConverter(i, format.mSampleRate, deviceRate, channels, error);
+            if (i.converter) i.device = makePortAudioDevice(*i.converter, deviceRate, channels, error);
+        }
         i.backend = "portaudio";
     }
     if (!i.device) {

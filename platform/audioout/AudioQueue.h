@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 class RunLoop;
@@ -60,7 +61,7 @@ inline constexpr OSStatus kAudioFormatUnsupportedDataFormatError = static_cast<O
 inline constexpr OSStatus kAudioQueueErr_CannotStart = -66681;
 
 // How far the queue's ring runs ahead of the device, in seconds.
-inline constexpr double kFillAheadSeconds = 0.05;
+inline constexpr double kFillAheadSeconds = 0.04;
 
 class AudioQueue final : public Object {
 public:
@@ -119,6 +120,15 @@ private:
     ~AudioQueue() override;
     Impl* impl_;
 };
+
+// The names of the output devices PortAudio offers (looked for afresh when
+// no stream is open).
+std::vector<std::string> outputDeviceNames();
+// The device new outputs open ("" for the system default). A device that is
+// missing when an output opens falls back to the default with a one-line
+// notice.
+void setPreferredOutputDevice(const std::string& name);
+std::string preferredOutputDevice();
 
 // The version text of the audio output library in use.
 const char* audioOutputLibraryVersion();

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <mutex>
+#include <cstdio>
 #include <portaudio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform::audio {
 
@@ -49,6 +51,8 @@ std::recursive_mutex& portAudioLock() {
 }
 bool gInitialised = false;
 int gOpenStreams = 0;
+std::string gPreferred; // under the lock; empty: the system default
+std::string gMissingNoticeFor; // the name last reported missing (one notice each)
 
 bool portAudioReadyLocked(bool lookAgain, std::string& error) {
     if (gInitialised && lookAgain && gOpenStreams == 0) {
@@ -67,6 +71,15 @@ bool portAudioReadyLocked(bool lookAgain, std::string& error) {
     return true;
 }
 
+// The output device of this name, or none.
+PaDeviceIndex deviceNamed(const std::string& name) {
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    for (PaDeviceIndex i = 0; i < count; ++i)
+        if (const PaDeviceInfo* info = Pa_GetDeviceInfo(i))
+            if (info->maxOutputChannels > 0 && info->name && name == info->name) return i;
+    return paNoDevice;
+}
+
 // Steady-clock nanoseconds, for the callback's heartbeat (no lock, no call
 // that may block).
 std::int64_t nowNanoseconds() {
@@ -77,7 +90,7 @@ std::int64_t nowNanoseconds() {
 // The device buffer: tens of milliseconds, so that a busy machine does not
 // starve it (the low-latency default of a few milliseconds underruns as soon
 // as the callback thread waits for a core).
-constexpr double kSuggestedLatency = 0.1;
+constexpr double kSuggestedLatency = 0.06;
 // A started device that took no frames for this long has gone away.
 constexpr std::int64_t kSilentDeviceNanoseconds = 1000000000;
 
@@ -87,8 +100,14 @@ public:
     ~PortAudioDevice() override { close(); }
 
     // Under the PortAudio lock.
-    bool open(double rate, std::string& error) {
-        const PaDeviceIndex index = Pa_GetDefaultOutputDevice();
+    bool open(double rate, std::string& error, double* refusedRate) {
+        PaDeviceIndex index = gPreferred.empty() ? paNoDevice : deviceNamed(gPreferred);
+        if (!gPreferred.empty() && index == paNoDevice && gMissingNoticeFor != gPreferred) {
+            std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n",
+                         gPreferred.c_str());
+            gMissingNoticeFor = gPreferred;
+        }
+        if (index == paNoDevice) index = Pa_GetDefaultOutputDevice();
         if (index == paNoDevice) {
             error = "no audio output device";
             return false;
@@ -100,6 +119,15 @@ public:
         out.sampleFormat = paFloat32;
         out.suggestedLatency = std::max(kSuggestedLatency, info ? info->defaultLowOutputLatency : 0.0);
         PaError r;
+        {
+            QuietStandardError quiet;
+            r = Pa_IsFormatSupported(nullptr, &out, rate);
+        }
+        if (r == paInvalidSampleRate && info && info->defaultSampleRate > 0 && info->defaultSampleRate != rate) {
+            if (refusedRate) *refusedRate = info->defaultSampleRate;
+            error = "the device does not play at this rate";
+            return false;
+        }
         {
             QuietStandardError quiet;
             r = Pa_OpenStream(&stream_, nullptr, &out, rate, paFramesPerBufferUnspecified, paNoFlag,
@@ -188,17 +216,43 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error) {
+std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error,
+                                            double* refusedRate) {
     std::lock_guard<std::recursive_mutex> g(portAudioLock());
     auto device = std::make_unique<PortAudioDevice>(client, channels);
     // A failure with no stream open may be a device list made before the
     // device (or its server) was there: look once more.
+    if (refusedRate) *refusedRate = 0;
     for (const bool lookAgain : {false, true}) {
         if (lookAgain && gOpenStreams != 0) break;
         error.clear();
-        if (portAudioReadyLocked(lookAgain, error) && device->open(rate, error)) return device;
+        if (portAudioReadyLocked(lookAgain, error) && device->open(rate, error, refusedRate)) return device;
+        if (refusedRate && *refusedRate > 0) break;
     }
     return nullptr;
+}
+
+std::vector<std::string> outputDeviceNames() {
+    std::lock_guard<std::recursive_mutex> g(portAudioLock());
+    std::string error;
+    // A fresh list when no stream holds the library (devices come and go).
+    if (!portAudioReadyLocked(true, error)) return {};
+    std::vector<std::string> names;
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    for (PaDeviceIndex i = 0; i < count; ++i)
+        if (const PaDeviceInfo* info = Pa_GetDeviceInfo(i))
+            if (info->maxOutputChannels > 0 && info->name) names.emplace_back(info->name);
+    return names;
+}
+
+void setPreferredOutputDevice(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> g(portAudioLock());
+    gPreferred = name;
+}
+
+std::string preferredOutputDevice() {
+    std::lock_guard<std::recursive_mutex> g(portAudioLock());
+    return gPreferred;
 }
 
 const char* audioOutputLibraryVersion() {

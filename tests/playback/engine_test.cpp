@@ -314,6 +314,52 @@ TEST_F(Engine, EveryChannelCountPlaysThroughAStereoStreamAsItsAudibleChannelsMix
     }
 }
 
+TEST_F(Engine, ADeviceThatRefusesTheRateGetsItConvertedAtThePitchAndLength) {
+    // A 44.1 kHz file on an output that plays 48 kHz only.
+    const int rate = 44100, n = rate; // one second of 441 Hz
+    const std::string path = dir.file("cd.wav"), out = dir.file("converted.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, n, [](int, long k) {
+        return 0.5 * std::sin(2.0 * M_PI * 441.0 * static_cast<double>(k) / 44100.0);
+    }));
+    Ref<ZQAudioFileDocument> doc = open(path, out + "@48000");
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    double deviceRate = 0;
+    std::uint32_t size = sizeof deviceRate;
+    ASSERT_EQ(stream->audioQueue()->getProperty(platform::audio::kAudioQueueDeviceProperty_SampleRate, &deviceRate,
+                                                &size),
+              0);
+    EXPECT_EQ(deviceRate, 48000.0);
+    spinFor(200); // the converter's last few milliseconds
+    PlayedSound played = readCapture(out);
+    ASSERT_EQ(played.rate, 48000);
+    long first = -1, last = -1, crossings = 0, firstCrossing = -1, lastCrossing = -1;
+    for (long i = 0; i < static_cast<long>(played.frames()); ++i)
+        if (std::fabs(played.at(i, 0)) > 1e-3f) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    ASSERT_GE(first, 0) << "nothing was played";
+    for (long i = first + 1; i < last - 64; ++i)
+        if (played.at(i - 1, 0) < 0.0f && played.at(i, 0) >= 0.0f) {
+            if (firstCrossing < 0) firstCrossing = i;
+            lastCrossing = i;
+            ++crossings;
+        }
+    // One second at 48 kHz (within the converter's few milliseconds of
+    // filter), and 441 cycles a second in it.
+    EXPECT_NEAR(static_cast<double>(last - first + 1), 48000.0, 48.0 * 3);
+    const double seconds = static_cast<double>(lastCrossing - firstCrossing) / 48000.0;
+    EXPECT_NEAR(static_cast<double>(crossings - 1) / seconds, 441.0, 0.2);
+    // At its level: the peaks stay at 0.5.
+    double peak = 0;
+    for (long i = first + 480; i < last - 480; ++i)
+        peak = std::max(peak, std::fabs(static_cast<double>(played.at(i, 0))));
+    EXPECT_NEAR(peak, 0.5, 0.005);
+}
+
 TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
     using ZQ::AudioStream::OutputStream;
     OutputStream* a = ZQAudioStreamOutputStreamController::getOutputStream(
