@@ -7,17 +7,21 @@
 #include "controls/ZQTransportButton.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "platform/audioout/AudioQueue.h"
 #include "platform/base/Notifications.h"
+#include "playback/OutputStream.h"
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QWindow>
 #include <atomic>
@@ -174,6 +178,45 @@ void ZQApplicationMenus::fillChannelsMenu(QMenu* menu) {
         solo->setChecked(d->isChannelSoloed(c));
         connect(solo, &QAction::toggled, menu, [d, c](bool on) { d->setChannelSoloed(c, on); });
     }
+}
+
+void ZQApplicationMenus::fillOutputDeviceMenu(QMenu* menu) {
+    // The devices are looked for again only while nothing plays (the sound
+    // library is set up anew to find them).
+    static std::vector<std::string> known;
+    if (known.empty() || !ZQ::AudioStream::OutputStream::anyPlaying()) known = platform::audio::outputDeviceNames();
+    menu->clear();
+    auto* group = new QActionGroup(menu);
+    const std::string chosen = platform::audio::preferredOutputDevice();
+    auto item = [&](const QString& title, const std::string& name) {
+        QAction* a = menu->addAction(title);
+        a->setCheckable(true);
+        a->setChecked(name == chosen);
+        a->setActionGroup(group);
+        a->setData(QString::fromStdString(name));
+        connect(a, &QAction::triggered, menu, [name] { chooseOutputDevice(name); });
+        return a;
+    };
+    item(QStringLiteral("System Default"), "")->setObjectName(QStringLiteral("systemDefaultDevice"));
+    menu->addSeparator();
+    bool chosenListed = chosen.empty();
+    for (const std::string& name : known) {
+        item(QString::fromStdString(name), name);
+        chosenListed = chosenListed || name == chosen;
+    }
+    if (!chosenListed)
+        item(QString::fromStdString(chosen) + QStringLiteral(" (not available)"), chosen)->setEnabled(false);
+}
+
+void ZQApplicationMenus::chooseOutputDevice(const std::string& name) {
+    platform::audio::setPreferredOutputDevice(name);
+    QSettings().setValue(QString::fromUtf8(kOutputDeviceKey), QString::fromStdString(name));
+    ZQ::AudioStream::OutputStream::reopenIdleStreams();
+}
+
+void ZQApplicationMenus::restoreOutputDevice() {
+    platform::audio::setPreferredOutputDevice(
+        QSettings().value(QString::fromUtf8(kOutputDeviceKey)).toString().toStdString());
 }
 
 void ZQApplicationMenus::install(QMainWindow* window) {
@@ -355,6 +398,9 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     channels->setObjectName(QStringLiteral("channelsMenu"));
     connect(channels, &QMenu::aboutToShow, this, [channels] { fillChannelsMenu(channels); });
     fillChannelsMenu(channels);
+    QMenu* devices = transport->addMenu(QStringLiteral("&Output Device"));
+    devices->setObjectName(QStringLiteral("outputDeviceMenu"));
+    connect(devices, &QMenu::aboutToShow, this, [devices] { fillOutputDeviceMenu(devices); });
 
     QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
     windows->setObjectName(QStringLiteral("windowMenu"));

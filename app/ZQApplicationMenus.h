@@ -45,6 +45,19 @@ private:
     void fillWindowMenu(QMenu* menu);
     // The current document's channels, each with Mute and Solo.
     static void fillChannelsMenu(QMenu* menu);
+    // "System Default" and the sound library's output devices.
+    static void fillOutputDeviceMenu(QMenu* menu);
+
+public:
+    // The settings key of the chosen output device ("" for the default).
+    static constexpr const char* kOutputDeviceKey = "AudioOutputDevice";
+    // Chooses the device new outputs open, keeps it in the settings, and
+    // lets idle outputs reopen on it.
+    static void chooseOutputDevice(const std::string& name);
+    // At start: the device chosen last time.
+    static void restoreOutputDevice();
+
+private:
     void refresh(QMenu* menu);
 
     std::vector<Item> items_;

@@ -8,6 +8,7 @@
 // ZQ_STARTUP_PROBE=1 (for bench/startup_bench) prints "zqaudio: first window
 // shown" once the first document window is on screen, and quits.
 #include "app/FileOpening.h"
+#include "app/ZQApplicationMenus.h"
 #include "app/ZQApplicationShell.h"
 #include "app/ZQAudioFilePropertiesPanel.h"
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     delegate.init();
     delegate.installSignalHandlers();
     delegate.setQuitsWhenNothingIsLeft(true);
+    ZQApplicationMenus::restoreOutputDevice();
 
     ZQQtWindowSide side;
     setDocumentWindowSide(&side);

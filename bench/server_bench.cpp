@@ -75,8 +75,8 @@ bool writeFile(const std::string& path, int channels, long frames) {
         const long n = std::min<long>(4800, frames - at);
         for (long k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c)
-                block[static_cast<std::size_t>(k * channels + c)] =
-                    static_cast<float>(0.3 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(at + k) / 48000.0) + 0.01);
+                block[static_cast<std::size_t>(k * channels + c)] = static_cast<float>(
+                    0.3 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(at + k) / 48000.0) + 0.01);
         sf_writef_float(f, block.data(), n);
         at += n;
     }
@@ -221,8 +221,7 @@ int main(int argc, char** argv) {
         }
         s = ZQ::AudioStream::OutputStream::findOrCreate(48000, ZQ::Num::Count(2ull));
         std::printf("Under load (2 busy processes): %d of %d plays of 5 s with a gap (%d gaps), %llu underruns\n",
-                    withGap, plays, gaps,
-                    static_cast<unsigned long long>(s ? s->underruns() - underrunsBefore : 0));
+                    withGap, plays, gaps, static_cast<unsigned long long>(s ? s->underruns() - underrunsBefore : 0));
     }
 
     // 3. CPU idle and playing.

@@ -26,9 +26,7 @@ AudioFileDocumentOutputSource::AudioFileDocumentOutputSource(PlaybackDocument* d
     : OutputSource(rate, Num::Count(static_cast<unsigned long long>(streamChannelsFor(documentChannels.v_)))),
       document_(document),
       documentChannels_(static_cast<unsigned>(std::min<unsigned long long>(documentChannels.v_, kMaxMixChannels))),
-      audible_(documentChannels_, true),
-      fadeLength_(fadeFrames(rate.s_.v_)),
-      fadeInDone_(fadeLength_) {
+      audible_(documentChannels_, true), fadeLength_(fadeFrames(rate.s_.v_)), fadeInDone_(fadeLength_) {
     readPosition_.isInfinite_ = false;
     readPosition_.currentReadPosition_ = Num::Count(0ull);
     readPosition_.normalise();
@@ -148,8 +146,7 @@ void AudioFileDocumentOutputSource::beginFadeIn() {
     fadeInDone_ = readPosition_.currentReadPosition_.v_ == 0 ? fadeLength_ : 0;
 }
 
-std::function<void()> AudioFileDocumentOutputSource::outputFailureNotice(const std::string& reason,
-                                                                          bool unavailable) {
+std::function<void()> AudioFileDocumentOutputSource::outputFailureNotice(const std::string& reason, bool unavailable) {
     tailLeft_ = 0;
     // Only a document that was playing (or was asked to) hears about it.
     if (!isProducing_ || !document_) return {};
@@ -189,7 +186,8 @@ bool AudioFileDocumentOutputSource::acceptsFormat() {
     const double rate = sampleRate_.s_.v_;
     const bool ratesValid = validRate(documentRate) && validRate(rate);
     const auto documentChannels = static_cast<unsigned long long>(static_cast<std::int64_t>(document_->channelCount()));
-    const bool channelsValid = validChannels(documentChannels) && channelCount_.v_ == streamChannelsFor(documentChannels);
+    const bool channelsValid =
+        validChannels(documentChannels) && channelCount_.v_ == streamChannelsFor(documentChannels);
     if (!ratesValid || !channelsValid) return false;
     // Equal on a fixed scale: 2^64 over twice the highest rate, within 3 steps.
     const auto a = static_cast<std::uint64_t>(documentRate * 48038396025285.0);

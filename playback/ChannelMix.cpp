@@ -10,16 +10,16 @@ namespace {
 constexpr double kHalfPower = 0.70710678118654752440;
 
 // WAVE speaker bits.
-constexpr std::uint32_t kFrontLeft = 0x1, kFrontRight = 0x2, kFrontCentre = 0x4, kLowFrequency = 0x8,
-                        kBackLeft = 0x10, kBackRight = 0x20, kSideLeft = 0x200, kSideRight = 0x400;
+constexpr std::uint32_t kFrontLeft = 0x1, kFrontRight = 0x2, kFrontCentre = 0x4, kLowFrequency = 0x8, kBackLeft = 0x10,
+                        kBackRight = 0x20, kSideLeft = 0x200, kSideRight = 0x400;
 
 bool isKnownLayout(std::uint32_t mask) {
     switch (mask) {
-    case kFrontLeft | kFrontRight | kBackLeft | kBackRight:                                  // quad
-    case kFrontLeft | kFrontRight | kFrontCentre | kBackLeft | kBackRight:                   // 5.0
-    case kFrontLeft | kFrontRight | kFrontCentre | kSideLeft | kSideRight:                   // 5.0 (side)
-    case kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kBackLeft | kBackRight:   // 5.1
-    case kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kSideLeft | kSideRight:   // 5.1 (side)
+    case kFrontLeft | kFrontRight | kBackLeft | kBackRight:                                // quad
+    case kFrontLeft | kFrontRight | kFrontCentre | kBackLeft | kBackRight:                 // 5.0
+    case kFrontLeft | kFrontRight | kFrontCentre | kSideLeft | kSideRight:                 // 5.0 (side)
+    case kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kBackLeft | kBackRight: // 5.1
+    case kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kSideLeft | kSideRight: // 5.1 (side)
     case kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kBackLeft | kBackRight | kSideLeft |
         kSideRight: // 7.1
         return true;
@@ -95,8 +95,7 @@ ChannelMix makeChannelMix(unsigned inputs, unsigned outputs, const std::vector<b
         mix.gain[1][audible[1]] = 1.0;
         return mix;
     }
-    const bool layout = isKnownLayout(speakerMask) &&
-                        static_cast<unsigned>(__builtin_popcount(speakerMask)) == inputs;
+    const bool layout = isKnownLayout(speakerMask) && static_cast<unsigned>(__builtin_popcount(speakerMask)) == inputs;
     if (layout) {
         // The channels name the speakers in bit order.
         std::vector<std::uint32_t> speakers;

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <string>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace ZQ::AudioStream {
@@ -264,7 +264,8 @@ void OutputStream::removeFromRegistry(OutputStream* stream) {
     RegistryEntry* gone = nullptr;
     {
         std::lock_guard<std::mutex> g(r.lock);
-        auto it = std::find_if(r.entries.begin(), r.entries.end(), [&](RegistryEntry* e) { return e->stream == stream; });
+        auto it =
+            std::find_if(r.entries.begin(), r.entries.end(), [&](RegistryEntry* e) { return e->stream == stream; });
         if (it == r.entries.end()) return;
         gone = *it;
         r.entries.erase(it);
@@ -631,6 +632,36 @@ bool OutputStream::waitUntilAllPlayed(double timeoutSeconds) {
     for (OutputStream* s : streams)
         if (s->isStarted() && !s->waitUntilPlayed(timeoutSeconds)) all = false;
     return all;
+}
+
+bool OutputStream::anyPlaying() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    for (RegistryEntry* e : r.entries)
+        if (audio::AudioQueue* q = e->stream->audioQueue())
+            if (q->isRunning()) return true;
+    return false;
+}
+
+void OutputStream::reopenIdleStreams() {
+    std::vector<OutputStream*> idle;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> g(r.lock);
+        for (RegistryEntry* e : r.entries) {
+            audio::AudioQueue* q = e->stream->audioQueue();
+            if (!q || !q->isRunning()) idle.push_back(e->stream);
+        }
+    }
+    for (OutputStream* s : idle) {
+        platform::Ref<platform::RunLoop> loop;
+        {
+            sync_guard g(s);
+            loop = s->runLoop_;
+        }
+        // Nothing plays on it: no source is told anything.
+        if (loop) loop->perform([s] { s->deviceDidFail("another output device was chosen", false); });
+    }
 }
 
 std::size_t OutputStream::sourceSlots() const {

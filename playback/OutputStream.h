@@ -114,6 +114,12 @@ public:
     bool waitUntilPlayed(double timeoutSeconds) const;
     // Every stream in the registry (see waitUntilPlayed).
     static bool waitUntilAllPlayed(double timeoutSeconds);
+    // Whether any stream's device is playing now.
+    static bool anyPlaying();
+    // Every stream that plays nothing now closes (on its own thread), so that
+    // the next Play opens the output anew (another device was chosen). Its
+    // sources keep their positions and connect again when they play.
+    static void reopenIdleStreams();
 
     // The result of the stream thread's initialise: 0, a failing status, or
     // kNotInitialisedYet before it has run.

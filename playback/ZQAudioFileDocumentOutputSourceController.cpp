@@ -97,7 +97,8 @@ void ZQAudioFileDocumentOutputSourceController::setChannelSoloed(int channel, bo
 
 bool ZQAudioFileDocumentOutputSourceController::isChannelMuted(int channel) const {
     Guard g(monitor());
-    return channel >= 0 && static_cast<std::size_t>(channel) < muted_.size() && muted_[static_cast<std::size_t>(channel)];
+    return channel >= 0 && static_cast<std::size_t>(channel) < muted_.size() &&
+           muted_[static_cast<std::size_t>(channel)];
 }
 
 bool ZQAudioFileDocumentOutputSourceController::isChannelSoloed(int channel) const {

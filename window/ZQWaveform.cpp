@@ -282,10 +282,11 @@ void ZQWaveform::createOverlays() {
         f.setPixelSize(9);
         f.setBold(true);
         b->setFont(f);
-        b->setStyleSheet(QStringLiteral("QToolButton { color: rgba(255,255,255,150); border: 1px solid rgba(255,255,255,70);"
-                                        " border-radius: 2px; padding: 0px; background: rgba(0,0,0,90); }"
-                                        " QToolButton:checked { color: black; background: %1; }")
-                             .arg(QString::fromUtf8(on)));
+        b->setStyleSheet(
+            QStringLiteral("QToolButton { color: rgba(255,255,255,150); border: 1px solid rgba(255,255,255,70);"
+                           " border-radius: 2px; padding: 0px; background: rgba(0,0,0,90); }"
+                           " QToolButton:checked { color: black; background: %1; }")
+                .arg(QString::fromUtf8(on)));
         return b;
     };
     const QString channel = QString::number(channelNumber_ + 1);
@@ -293,7 +294,8 @@ void ZQWaveform::createOverlays() {
         muteToggle_ = toggle("M", "muteChannel", QStringLiteral("Mute channel %1").arg(channel), "#f0b040");
         placeChild(muteToggle_, {2, 15, 16, 14}, kNotSizable);
         connect(muteToggle_, &QToolButton::toggled, this, [this](bool on) {
-            if (document_ && document_->isChannelMuted(channelNumber_) != on) document_->setChannelMuted(channelNumber_, on);
+            if (document_ && document_->isChannelMuted(channelNumber_) != on)
+                document_->setChannelMuted(channelNumber_, on);
         });
         muteToggle_->show();
     }
@@ -301,7 +303,8 @@ void ZQWaveform::createOverlays() {
         soloToggle_ = toggle("S", "soloChannel", QStringLiteral("Solo channel %1").arg(channel), "#60d070");
         placeChild(soloToggle_, {20, 15, 16, 14}, kNotSizable);
         connect(soloToggle_, &QToolButton::toggled, this, [this](bool on) {
-            if (document_ && document_->isChannelSoloed(channelNumber_) != on) document_->setChannelSoloed(channelNumber_, on);
+            if (document_ && document_->isChannelSoloed(channelNumber_) != on)
+                document_->setChannelSoloed(channelNumber_, on);
         });
         soloToggle_->show();
     }

@@ -15,11 +15,11 @@
 #include "waveform/WaveformOverview.h"
 #include "waveform/WaveformSelection.h"
 
-#include <QToolButton>
 #include <QColor>
 #include <QImage>
 #include <QLine>
 #include <QPointer>
+#include <QToolButton>
 #include <QWidget>
 #include <cstdint>
 #include <mutex>

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <mutex>
-#include <cstdio>
 #include <portaudio.h>
 #include <unistd.h>
 #include <vector>
@@ -51,7 +51,7 @@ std::recursive_mutex& portAudioLock() {
 }
 bool gInitialised = false;
 int gOpenStreams = 0;
-std::string gPreferred; // under the lock; empty: the system default
+std::string gPreferred;        // under the lock; empty: the system default
 std::string gMissingNoticeFor; // the name last reported missing (one notice each)
 
 bool portAudioReadyLocked(bool lookAgain, std::string& error) {

@@ -3,7 +3,9 @@
 // second, Home and End go to the start and the end.
 #include "AppFixture.h"
 #include "app/FileOpening.h"
+#include "app/ZQApplicationMenus.h"
 #include "app/ZQStartWindow.h"
+#include "platform/audioout/AudioQueue.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -215,4 +217,31 @@ TEST_F(DesktopTest, TheChannelsMenuMutesAndSolosTheCurrentDocumentsChannelsWithI
         EXPECT_FALSE(doc->isChannelSoloed(ch) || doc->isChannelMuted(ch)) << ch;
         EXPECT_FALSE(c->waveform(ch)->soloToggle()->isChecked() || c->waveform(ch)->muteToggle()->isChecked()) << ch;
     }
+}
+
+TEST_F(DesktopTest, TheOutputDeviceMenuOffersTheDefaultAndKeepsTheChoice) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("one.wav", 1, 1000, fixtureSample));
+    QMainWindow* w = windowOf(doc.get());
+    auto* devices = w->findChild<QMenu*>("outputDeviceMenu");
+    ASSERT_NE(devices, nullptr);
+    emit devices->aboutToShow();
+    QAction* systemDefault = w->findChild<QAction*>("systemDefaultDevice");
+    ASSERT_NE(systemDefault, nullptr);
+    EXPECT_EQ(systemDefault->text(), "System Default");
+    EXPECT_TRUE(systemDefault->isChecked());
+    // A remembered device that is not there is shown, checked and disabled.
+    ZQApplicationMenus::chooseOutputDevice("Speakers That Are Not Here");
+    EXPECT_EQ(QSettings().value(ZQApplicationMenus::kOutputDeviceKey).toString(), "Speakers That Are Not Here");
+    emit devices->aboutToShow();
+    QAction* missing = nullptr;
+    for (QAction* a : devices->actions())
+        if (a->text() == "Speakers That Are Not Here (not available)") missing = a;
+    ASSERT_NE(missing, nullptr);
+    EXPECT_TRUE(missing->isChecked());
+    EXPECT_FALSE(missing->isEnabled());
+    EXPECT_FALSE(w->findChild<QAction*>("systemDefaultDevice")->isChecked());
+    // Back to the default, from the menu.
+    w->findChild<QAction*>("systemDefaultDevice")->trigger();
+    EXPECT_EQ(QSettings().value(ZQApplicationMenus::kOutputDeviceKey).toString(), "");
+    EXPECT_EQ(platform::audio::preferredOutputDevice(), "");
 }

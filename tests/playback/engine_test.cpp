@@ -259,8 +259,12 @@ TEST_F(Engine, EveryChannelCountPlaysThroughAStereoStreamAsItsAudibleChannelsMix
         std::vector<int> soloed, muted;
         bool exact; // one or two audible channels pass unchanged
     } cases[] = {
-        {3, {}, {}, false},          {6, {}, {}, false},        {6, {3}, {}, true},
-        {16, {}, {}, false},         {16, {0, 15}, {}, true},   {4, {}, {0, 1}, true},
+        {3, {}, {}, false},
+        {6, {}, {}, false},
+        {6, {3}, {}, true},
+        {16, {}, {}, false},
+        {16, {0, 15}, {}, true},
+        {4, {}, {0, 1}, true},
         {8, {}, {0, 1, 2, 3, 4}, false},
     };
     int rate = 11000;
@@ -299,8 +303,8 @@ TEST_F(Engine, EveryChannelCountPlaysThroughAStereoStreamAsItsAudibleChannelsMix
             // Unchanged: one channel on both sides, or two on left and right.
             const int first = c.soloed.empty() ? 2 : c.soloed[0];
             EXPECT_EQ(expected[0], (first + 1) / 32.0);
-            EXPECT_EQ(expected[1], c.soloed.size() == 2 ? (c.soloed[1] + 1) / 32.0
-                                                         : (c.soloed.empty() ? 4 : first + 1) / 32.0);
+            EXPECT_EQ(expected[1],
+                      c.soloed.size() == 2 ? (c.soloed[1] + 1) / 32.0 : (c.soloed.empty() ? 4 : first + 1) / 32.0);
         }
         EXPECT_LE(std::max(expected[0], expected[1]), 1.0);
         long sounding = 0;
@@ -328,9 +332,9 @@ TEST_F(Engine, ADeviceThatRefusesTheRateGetsItConvertedAtThePitchAndLength) {
     ASSERT_TRUE(stream->waitUntilPlayed(5));
     double deviceRate = 0;
     std::uint32_t size = sizeof deviceRate;
-    ASSERT_EQ(stream->audioQueue()->getProperty(platform::audio::kAudioQueueDeviceProperty_SampleRate, &deviceRate,
-                                                &size),
-              0);
+    ASSERT_EQ(
+        stream->audioQueue()->getProperty(platform::audio::kAudioQueueDeviceProperty_SampleRate, &deviceRate, &size),
+        0);
     EXPECT_EQ(deviceRate, 48000.0);
     spinFor(200); // the converter's last few milliseconds
     PlayedSound played = readCapture(out);

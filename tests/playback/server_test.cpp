@@ -13,6 +13,7 @@
 #include "support/Wait.h"
 
 #include <cmath>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -56,8 +57,7 @@ protected:
     }
     // The frame of `source` (interleaved stereo) in [from, to) that the
     // first sound of `heard` is, exactly, 64 frames on; -1 when none is.
-    static long firstHeardFrame(const std::vector<float>& heard, const std::vector<float>& source, long from,
-                                long to) {
+    static long firstHeardFrame(const std::vector<float>& heard, const std::vector<float>& source, long from, long to) {
         const long frames = static_cast<long>(heard.size() / 2);
         long first = 0;
         while (first < frames && heard[2 * first] == 0.0f)
@@ -127,7 +127,8 @@ TEST_F(Server, AStereoFloatFileIsHeardSampleExactEveryFrameToTheLast) {
     for (std::size_t i = 2 * static_cast<std::size_t>(at + n); i < heard.size(); ++i)
         ASSERT_EQ(heard[i], 0.0f) << "after the end, at " << i / 2;
     // The device went back to rest once nothing played.
-    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(kServerRate, ZQ::Num::Count(2ull));
+    ZQ::AudioStream::OutputStream* stream =
+        ZQ::AudioStream::OutputStream::findOrCreate(kServerRate, ZQ::Num::Count(2ull));
     EXPECT_TRUE(waitUntil([&] { return stream->audioQueue() && stream->audioQueue()->isResting(); }, 3000));
 }
 
@@ -288,4 +289,37 @@ TEST_F(Server, WithNoServerPlaySaysSoAndWorksOnceAServerRuns) {
     EXPECT_EQ(side.alerts(), 1);
     EXPECT_GE(firstHeardFrame(recording.heard(), samples(n), 0, kServerRate / 20), 0)
         << "the file was not heard from its start";
+}
+
+TEST_F(Server, ZqplayPlaysTheChosenChannelsAndFallsBackFromAMissingDevice) {
+    ASSERT_TRUE(server.start());
+    const int n = kServerRate / 2;
+    const std::string path = dir.file("four.wav"), log = dir.file("log.txt");
+    // Channel c holds (c + 1) / 8.
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 4, kServerRate, n,
+                             [](int c, long) { return (c + 1) / 8.0; }));
+    ServerRecording recording(server);
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    const std::string command = "env -u ZQ_AUDIO_OUTPUT " ZQ_ZQPLAY " --channels 2,4 --device 'No Such Speakers' '" +
+                                path + "' > '" + log + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    spinFor(300);
+    recording.stop();
+    std::ifstream in(log);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(text.find("Audio output: the device \"No Such Speakers\" is not available; using the system default\n"),
+              std::string::npos)
+        << text;
+    // Channels 2 and 4, left and right, unchanged.
+    const std::vector<float> heard = recording.heard();
+    long sounding = 0, other = 0;
+    for (std::size_t k = 0; k < heard.size() / 2; ++k) {
+        if (heard[2 * k] == 0.0f && heard[2 * k + 1] == 0.0f) continue;
+        if (heard[2 * k] == 0.25f && heard[2 * k + 1] == 0.5f)
+            ++sounding;
+        else
+            ++other;
+    }
+    EXPECT_GT(sounding, n * 9 / 10); // less what the monitor loses of a stream's start
+    EXPECT_EQ(other, 0);
 }

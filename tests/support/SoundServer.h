@@ -53,8 +53,9 @@ public:
         const std::string sink = "module-null-sink sink_name=zqtest rate=48000 format=float32le channels=2";
         const std::string socket = "module-native-protocol-unix auth-anonymous=1 socket=" + dir_ + "/native";
         const std::string log = "--log-target=file:" + dir_ + "/server.log";
-        std::vector<std::string> args = {"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                         "-n", log, "-L", sink, "-L", socket};
+        std::vector<std::string> args = {
+            "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-n", log, "-L", sink, "-L",
+            socket};
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -94,8 +95,8 @@ private:
     bool answers() const {
         pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kServerRate, 2};
         int error = 0;
-        pa_simple* s = pa_simple_new(address_.c_str(), "zq-tests", PA_STREAM_RECORD, "zqtest.monitor", "probe",
-                                     &spec, nullptr, nullptr, &error);
+        pa_simple* s = pa_simple_new(address_.c_str(), "zq-tests", PA_STREAM_RECORD, "zqtest.monitor", "probe", &spec,
+                                     nullptr, nullptr, &error);
         if (!s) return false;
         pa_simple_free(s);
         return true;

@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 #include <cmath>
 #include <fstream>
 
@@ -333,8 +333,8 @@ TEST_F(WindowTest, EachViewsSoloAndMuteTogglesChooseWhatIsHeard) {
     const std::string capture = dir.file("solo.wav");
     setenv("ZQ_AUDIO_OUTPUT", ("capture:" + capture).c_str(), 1);
     const long frames = 3000;
-    Ref<ZQAudioFileDocument> doc =
-        open(floatFile("three.wav", 3, frames, [](int c, long) { return (c + 1) / 8.0; }, 23000));
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "three.wav", 3, frames, [](int c, long) { return (c + 1) / 8.0; }, 23000));
     ZQWaveformDisplayController* c = display(doc.get());
     ASSERT_EQ(c->waveformCount(), 3);
     ZQWaveform* second = c->waveform(1);

@@ -1,15 +1,17 @@
-// zqplay [--channels LIST] FILE: opens FILE as a document does, presses Play,
+// zqplay [--channels LIST] [--device NAME] FILE: opens FILE as a document does, presses Play,
 // waits for the automatic Stop at the end of the file, lets the output play
 // out, runs the application's termination and exits 0. A file that cannot be
 // opened, or an output that cannot be opened or stops: the message and exit
 // 1. --channels 1,3 plays only those channels (counted from 1), mixed as the
-// application's Solo would. ZQ_AUDIO_OUTPUT chooses the output (portaudio,
-// null, capture:PATH).
+// application's Solo would; --device plays on the named output device (the
+// system default when it is missing, with a notice). ZQ_AUDIO_OUTPUT chooses
+// the output (portaudio, null, capture:PATH).
 #include "document/HeadlessWindowSide.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "platform/audioout/AudioQueue.h"
 #include "playback/OutputStream.h"
 
 #include <QCoreApplication>
@@ -57,19 +59,26 @@ std::vector<int> parseChannels(const std::string& text) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::vector<int> channels;
-    int fileArgument = 1;
-    if (argc == 4 && std::string(argv[1]) == "--channels") {
-        channels = parseChannels(argv[2]);
-        if (channels.empty()) {
-            std::fprintf(stderr, "zqplay: --channels takes channel numbers from 1, separated by commas (1,3)\n");
-            return 2;
+    int at = 1;
+    for (; at + 1 < argc; at += 2) {
+        const std::string option = argv[at];
+        if (option == "--channels") {
+            channels = parseChannels(argv[at + 1]);
+            if (channels.empty()) {
+                std::fprintf(stderr, "zqplay: --channels takes channel numbers from 1, separated by commas (1,3)\n");
+                return 2;
+            }
+        } else if (option == "--device") {
+            platform::audio::setPreferredOutputDevice(argv[at + 1]);
+        } else {
+            break;
         }
-        fileArgument = 3;
-    } else if (argc != 2) {
-        std::fprintf(stderr, "usage: zqplay [--channels LIST] FILE\n");
+    }
+    if (at != argc - 1) {
+        std::fprintf(stderr, "usage: zqplay [--channels LIST] [--device NAME] FILE\n");
         return 2;
     }
-    const char* file = argv[fileArgument];
+    const char* file = argv[at];
     QCoreApplication app(argc, argv);
     ZQHeadlessWindowSide side;
     setDocumentWindowSide(&side);
