@@ -357,6 +357,7 @@ void OutputStream::resumeProducing() {
         fill(q, b);
     sync_guard g(this);
     if (parked_.size() < bufferData_.buffers_.size() && !q->isRunning()) {
+        underrunsAtStart_ = q->underruns();
         const std::int32_t r = q->start();
         if (r != 0) {
             reportStreamError(r, 761, "Unable to start queue");
@@ -424,6 +425,7 @@ std::int32_t OutputStream::start() {
     // With nothing to play yet the queue waits for the first Play.
     if (parked_.size() == bufferData_.buffers_.size()) return 0;
     starting_ = true;
+    underrunsAtStart_ = queueObject_->underruns();
     const std::int32_t r = queueObject_->start();
     starting_ = false;
     if (r != 0) {
@@ -475,7 +477,15 @@ void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffe
         // waits, the queue plays out what it has and stops (not counted as
         // running dry), and the device rests a little later.
         parked_.push_back(buffer);
-        if (parked_.size() == bufferData_.buffers_.size()) queue->stop(false);
+        if (parked_.size() == bufferData_.buffers_.size()) {
+            queue->stop(false);
+            // Once per play, not on every tick: how often the device ran short.
+            const std::uint64_t shortfalls = queue->underruns() - underrunsAtStart_;
+            if (shortfalls > 0)
+                std::fprintf(stderr, "Audio output: the device ran short of sound %llu time%s while playing\n",
+                             static_cast<unsigned long long>(shortfalls), shortfalls == 1 ? "" : "s");
+            underrunsAtStart_ = queue->underruns();
+        }
         return;
     }
     // What plays is `count` samples: the mix first and silence after it.
@@ -610,13 +620,19 @@ bool OutputStream::waitUntilPlayed(double timeoutSeconds) const {
         mark = q->framesWritten() + bufferData_.numAudioQueueBuffers_.v_ * bufferFrames;
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (q->framesConsumed() < mark) {
+    // Frames taken out of the ring (the device's count also has the silence
+    // it played while the ring was empty).
+    while (q->framesRead() < mark) {
         // A queue that stopped after playing out what it had is done too
         // (its buffers wait for the next Play instead of carrying silence).
-        if (!q->isRunning()) return q->framesConsumed() >= q->framesWritten();
+        if (!q->isRunning()) {
+            q->settleDevice();
+            return q->framesRead() >= q->framesWritten();
+        }
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    q->settleDevice();
     return true;
 }
 
@@ -637,9 +653,11 @@ bool OutputStream::waitUntilAllPlayed(double timeoutSeconds) {
 bool OutputStream::anyPlaying() {
     Registry& r = registry();
     std::lock_guard<std::mutex> g(r.lock);
-    for (RegistryEntry* e : r.entries)
+    for (RegistryEntry* e : r.entries) {
+        sync_guard g(e->stream); // the queue is made on the stream's thread
         if (audio::AudioQueue* q = e->stream->audioQueue())
             if (q->isRunning()) return true;
+    }
     return false;
 }
 
@@ -649,6 +667,7 @@ void OutputStream::reopenIdleStreams() {
         Registry& r = registry();
         std::lock_guard<std::mutex> g(r.lock);
         for (RegistryEntry* e : r.entries) {
+            sync_guard g(e->stream);
             audio::AudioQueue* q = e->stream->audioQueue();
             if (!q || !q->isRunning()) idle.push_back(e->stream);
         }

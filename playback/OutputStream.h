@@ -179,6 +179,7 @@ private:
     std::vector<platform::audio::AudioQueueBuffer*> parked_;
     double idleSince_ = -1; // seconds on the steady clock; -1 while running
     std::string pendingFailure_;
+    std::uint64_t underrunsAtStart_ = 0; // the queue's count when it last started
     bool hasFailed_ = false;
     std::vector<double> mix_;
     std::vector<std::function<void()>> deferred_; // under the stream lock

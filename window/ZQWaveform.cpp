@@ -268,8 +268,8 @@ void ZQWaveform::createOverlays() {
         lastVisibleOverlay_->setNum(0);
         lastVisibleOverlay_->show();
     }
-    // Mute and Solo for this channel, small, at the left edge under the
-    // first sample's number.
+    // Mute and Solo for this channel, small, at the left edge just above the
+    // first visible sample's number.
     auto toggle = [this](const char* text, const char* name, const QString& tip, const char* on) {
         auto* b = new QToolButton(this);
         b->setText(QString::fromUtf8(text));

@@ -35,6 +35,9 @@ public:
     // second (a sound server that went away).
     virtual bool isAlive(std::string& reason) const = 0;
     virtual double sampleRate() const = 0;
+    // Returns once what the device has taken from the client is wherever the
+    // device puts it (the capture file written); any thread.
+    virtual void settle() {}
     // Seconds from a frame leaving the client to its being heard, as the
     // device reports it (0 when it has none).
     virtual double outputLatency() const { return 0; }

@@ -90,8 +90,8 @@ struct AudioQueue::Impl final : DeviceClient {
     bool disposed = false;
     bool started = false;
     bool pumping = false;
-    bool resting = false;
-    bool deviceRunning = false; // started, and not resting since
+    std::atomic<bool> resting{false}; // asked from any thread
+    bool deviceRunning = false;       // started, and not resting since
     // Between the queue and a device that plays at another rate (before the
     // device: it goes after it).
     std::unique_ptr<ConvertingClient> converter;
@@ -362,11 +362,15 @@ void AudioQueue::rest() {
 }
 
 bool AudioQueue::isResting() const {
-    return impl_->resting;
+    return impl_->resting.load();
 }
 
 bool AudioQueue::deviceIsAlive(std::string& reason) const {
     return impl_->disposed || !impl_->device || impl_->device->isAlive(reason);
+}
+
+void AudioQueue::settleDevice() const {
+    if (impl_->device) impl_->device->settle();
 }
 
 double AudioQueue::deviceLatency() const {
@@ -472,6 +476,9 @@ std::uint64_t AudioQueue::underruns() const {
 }
 std::uint64_t AudioQueue::framesConsumed() const {
     return impl_->consumed.load();
+}
+std::uint64_t AudioQueue::framesRead() const {
+    return impl_->read.load();
 }
 std::uint64_t AudioQueue::framesWritten() const {
     return impl_->written.load();

@@ -86,6 +86,9 @@ public:
     // False, with the reason, once the device has failed while started (an
     // error, a stream that ended by itself, a sound server that went away).
     bool deviceIsAlive(std::string& reason) const;
+    // Returns once what the device has taken is where it goes (a capture
+    // file written); any thread.
+    void settleDevice() const;
     // The device's own output latency in seconds (0 when it reports none).
     double deviceLatency() const;
     // Why the last newOutput of this thread failed to open a device.
@@ -107,6 +110,8 @@ public:
     // (any thread).
     std::uint64_t framesConsumed() const;
     std::uint64_t framesWritten() const;
+    // Frames the device has taken out of the ring (of those written).
+    std::uint64_t framesRead() const;
     // "portaudio", "null" or "capture".
     const char* backend() const;
     bool isRunning() const;

@@ -45,6 +45,7 @@ public:
         file_ = nullptr;
     }
     bool isAlive(std::string&) const override { return true; }
+    void settle() override { std::lock_guard<std::mutex> g(taking_); }
     double sampleRate() const override { return rate_; }
     std::string name() const override { return name_; }
 
@@ -81,6 +82,8 @@ private:
             const auto due = static_cast<std::uint64_t>(elapsed * rate_);
             while (taken < due && !quit_.load(std::memory_order_relaxed)) {
                 const std::uint64_t n = std::min(kChunk, due - taken);
+                // Taken and written as one step (see settle).
+                std::lock_guard<std::mutex> g(taking_);
                 client_.render(scratch_.data(), n);
                 if (file_) sf_writef_float(file_, scratch_.data(), static_cast<sf_count_t>(n));
                 taken += n;
@@ -95,6 +98,7 @@ private:
     std::vector<float> scratch_;
     std::atomic<bool> quit_{false};
     std::mutex lock_;
+    std::mutex taking_; // held while frames are taken and written
     std::condition_variable wake_;
     bool resting_ = false; // under lock_
     std::thread thread_;

@@ -364,6 +364,35 @@ TEST_F(Engine, ADeviceThatRefusesTheRateGetsItConvertedAtThePitchAndLength) {
     EXPECT_NEAR(peak, 0.5, 0.005);
 }
 
+TEST_F(Engine, AnIdleDeviceRestsAndTheNextPlayIsHeardWhole) {
+    const std::string path = dir.file("again.wav"), out = dir.file("again-out.wav");
+    const long n = 4000;
+    const int rate = 16000;
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, n, counting));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(1ull));
+    // Half a second after the sound the device rests.
+    ASSERT_TRUE(waitUntil([&] { return stream->audioQueue()->isResting(); }, 3000));
+    EXPECT_FALSE(stream->audioQueue()->isRunning());
+    t->perform_GotoStart(nullptr);
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    EXPECT_EQ(stream->underruns(), 0u);
+    // Both plays, whole, one after the other.
+    int channels = 0;
+    std::vector<float> data = capture(out, channels);
+    std::vector<float> sounding;
+    for (float v : data)
+        if (v != 0.0f) sounding.push_back(v);
+    ASSERT_EQ(static_cast<long>(sounding.size()), 2 * n);
+    for (long k = 0; k < 2 * n; ++k)
+        ASSERT_EQ(sounding[k], static_cast<float>(counting(0, k % n))) << k;
+}
+
 TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
     using ZQ::AudioStream::OutputStream;
     OutputStream* a = ZQAudioStreamOutputStreamController::getOutputStream(

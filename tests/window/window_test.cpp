@@ -341,7 +341,7 @@ TEST_F(WindowTest, EachViewsSoloAndMuteTogglesChooseWhatIsHeard) {
     QToolButton* solo = second->soloToggle();
     QToolButton* mute = c->waveform(0)->muteToggle();
     ASSERT_TRUE(solo && mute);
-    // Small, at the left edge, below the first sample's number.
+    // Small, at the left edge, above the first visible sample's number.
     EXPECT_LE(solo->geometry().right(), 40);
     EXPECT_LE(solo->height(), 16);
     EXPECT_EQ(solo->toolTip(), "Solo channel 2");
