@@ -56,20 +56,23 @@ protected:
         return doc->audioFileDocumentTransportCommandReceiver()->isPlaying();
     }
     // The frame of `source` (interleaved stereo) in [from, to) that the
-    // first sound of `heard` is, exactly, 64 frames on; -1 when none is.
+    // first sound of `heard` is, judged by 64 frames that match exactly a
+    // fade's length later (a resume fades in); -1 when none does.
     static long firstHeardFrame(const std::vector<float>& heard, const std::vector<float>& source, long from, long to) {
         const long frames = static_cast<long>(heard.size() / 2);
+        const auto fade = static_cast<long>(ZQ::AudioFileDocumentOutputSource::fadeFrames(kServerRate));
         long first = 0;
         while (first < frames && heard[2 * first] == 0.0f)
             ++first;
+        first += fade;
         if (first + 64 > frames) return -1;
-        to = std::min(to, static_cast<long>(source.size() / 2) - 64);
-        for (long s = std::max(0L, from); s < to; ++s) {
+        to = std::min(to + fade, static_cast<long>(source.size() / 2) - 64);
+        for (long s = std::max(0L, from + fade); s < to; ++s) {
             bool same = true;
             for (long k = 0; k < 64 && same; ++k)
                 same = heard[2 * (first + k)] == source[2 * (s + k)] &&
                        heard[2 * (first + k) + 1] == source[2 * (s + k) + 1];
-            if (same) return s;
+            if (same) return s - fade;
         }
         return -1;
     }
