@@ -32,6 +32,9 @@ struct Registry {
     std::vector<RegistryEntry*> entries; // from the tracking allocator
     // Streams whose output failed, closed and kept until termination: a
     // source may still be on its way to one (it then finds it refusing).
+    // A lock of its own: a stream is retired by its thread under the
+    // thread's monitor, which the registry's lock comes before.
+    std::mutex retiredLock;
     std::vector<OutputStream*> retired;
 };
 Registry& registry() {
@@ -84,7 +87,7 @@ void OutputStream::releaseRegistry() {
         auto_ptr<RegistryEntry> release(e);
     std::vector<OutputStream*> retired;
     {
-        std::lock_guard<std::mutex> g(r.lock);
+        std::lock_guard<std::mutex> g(r.retiredLock);
         retired.swap(r.retired);
     }
     for (OutputStream* s : retired)
@@ -93,7 +96,7 @@ void OutputStream::releaseRegistry() {
 
 void OutputStream::retire(OutputStream* stream) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> g(r.lock);
+    std::lock_guard<std::mutex> g(r.retiredLock);
     r.retired.push_back(stream);
 }
 
