@@ -204,7 +204,20 @@ void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::
         const bool resumes = logic.pendingCommand_ == kPause && logic.isPlaying_; // not producing: it resumes
         if (logic.pendingCommand_ == kPlay || resumes) connect(false);
     }
-    withPlayState([&] { apply(logic); });
+    // A Play that found no stream (its output failed before the source was
+    // playing on it) is told why, as a failing stream tells a playing one.
+    bool orphaned = false;
+    std::string why;
+    withPlayState([&] {
+        apply(logic);
+        orphaned = isProducing_ && !stream_.load();
+        if (orphaned) {
+            isProducing_ = false;
+            why = lastFailure_;
+        }
+    });
+    if (orphaned && document_)
+        document_->audioOutputDidFail(why.empty() ? "no audio output could be opened" : why, true);
 }
 
 void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) {

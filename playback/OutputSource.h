@@ -102,9 +102,11 @@ public:
     }
     void detached() { stream_.store(nullptr); }
     // Called by a failing stream (under its lock): detached, not producing,
-    // the position kept for the next Play.
-    void detachKeepingPosition() {
+    // the position kept for the next Play, and why (for a Play that finds
+    // no stream to play on).
+    void detachKeepingPosition(const std::string& reason) {
         isProducing_ = false;
+        lastFailure_ = reason;
         stream_.store(nullptr);
     }
 
@@ -139,6 +141,7 @@ protected:
     Num::Count channelCount_;
     bool isProducing_ = false;
     bool isFormatAccepted_ = false;
+    std::string lastFailure_; // under the source's lock once detached
 };
 
 } // namespace ZQ::AudioStream

@@ -244,7 +244,7 @@ void OutputStream::deviceDidFail(const std::string& reason, bool unavailable) {
         for (OutputSource* s : sources_) {
             if (!s) continue;
             if (auto notice = s->outputFailureNotice(reason, unavailable)) notices.push_back(std::move(notice));
-            s->detachKeepingPosition();
+            s->detachKeepingPosition(reason);
         }
         sources_.clear();
     }
