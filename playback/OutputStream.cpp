@@ -250,8 +250,8 @@ void OutputStream::deviceDidFail(const std::string& reason, bool unavailable) {
     }
     for (auto& n : notices)
         n();
-    // The thread closes this stream (and frees it) once the current turn of
-    // its loop is over.
+    // The thread closes this stream once the current turn of its loop is
+    // over; the stream itself is kept until termination (see retire).
     platform::Ref<ZQASThread> thread;
     platform::Ref<platform::RunLoop> loop;
     {

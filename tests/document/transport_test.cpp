@@ -237,7 +237,8 @@ TEST_F(DocumentTest, ASourceItsStreamRefusedKeepsNoHoldOnThatStream) {
     EXPECT_GE(three->requests, 1);
     EXPECT_EQ(doc->audioFileDocumentOutputSource()->stream(), nullptr);
     EXPECT_FALSE(doc->audioFileDocumentOutputSource()->isFormatAccepted());
-    three.reset(); // the stream ends
+    three.reset();                               // the stream ends
+    ZQ::AudioStream::setStreamProvider(nullptr); // and none is left to ask
     capture([&] {
         doc->audioFileDocumentTransportController()->perform_Play(nullptr);
         doc->close(); // and the document closes after it, safely
