@@ -224,7 +224,7 @@ expect_clean_exit "$pid" "a stereo and a 3-channel document, Ctrl+Q"
 press_until_gone() { # pattern key
     local window
     window=$(window_of "$pid" "$1") || return 1
-    for _ in 1 2 3 4 5 6; do
+    for _ in $(seq 1 15); do
         key "$window" "$2"
         sleep 0.7
         xdotool search --all --pid "$pid" --onlyvisible --name "$1" >/dev/null 2>&1 || break
