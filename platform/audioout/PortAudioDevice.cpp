@@ -93,6 +93,11 @@ std::int64_t nowNanoseconds() {
 constexpr double kSuggestedLatency = 0.06;
 // A started device that took no frames for this long has gone away.
 constexpr std::int64_t kSilentDeviceNanoseconds = 1000000000;
+// Except just after it starts: a sound server may take seconds to begin
+// taking a new stream (a sink waking from its idle sleep, a Bluetooth
+// headset resuming). A server that dies meanwhile is noticed at once all
+// the same, by the stream going inactive.
+constexpr std::int64_t kStartingDeviceNanoseconds = 5000000000;
 
 class PortAudioDevice final : public Device {
 public:
@@ -153,7 +158,8 @@ public:
         std::lock_guard<std::recursive_mutex> g(portAudioLock());
         if (!stream_) return false;
         if (Pa_IsStreamActive(stream_) == 1) return true;
-        heartbeat_.store(nowNanoseconds(), std::memory_order_relaxed);
+        startedAt_ = nowNanoseconds();
+        heartbeat_.store(startedAt_, std::memory_order_relaxed);
         if (Pa_StartStream(stream_) != paNoError) return false;
         started_.store(true, std::memory_order_release);
         return true;
@@ -184,7 +190,10 @@ public:
             reason = "the audio device stopped";
             return false;
         }
-        if (nowNanoseconds() - heartbeat_.load(std::memory_order_relaxed) > kSilentDeviceNanoseconds) {
+        const std::int64_t now = nowNanoseconds();
+        const std::int64_t limit =
+            now - startedAt_ < kStartingDeviceNanoseconds ? kStartingDeviceNanoseconds : kSilentDeviceNanoseconds;
+        if (now - heartbeat_.load(std::memory_order_relaxed) > limit) {
             reason = "the audio device stopped taking sound (the sound server may have gone away)";
             return false;
         }
@@ -212,6 +221,7 @@ private:
     std::string name_;
     std::atomic<bool> started_{false};
     std::atomic<std::int64_t> heartbeat_{0};
+    std::int64_t startedAt_ = 0; // under the PortAudio lock
 };
 
 } // namespace

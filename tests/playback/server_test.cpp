@@ -242,8 +242,15 @@ TEST_F(Server, AKilledServerStopsTheDocumentWithAnAlertAndPlayIsHeardOnceItIsBac
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n, marked));
     Ref<ZQAudioFileDocument> doc = open(path);
     ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
-    t->perform_Play(nullptr);
-    spinFor(500);
+    {
+        ServerRecording before(server);
+        ASSERT_TRUE(waitUntil([&] { return before.framesHeard() > 4800; }));
+        t->perform_Play(nullptr);
+        // The server goes only once the file is heard (opening the device
+        // may take a while on a busy machine).
+        ASSERT_TRUE(
+            waitUntil([&] { return firstHeardFrame(before.heard(), samples(n), 0, kServerRate / 20) >= 0; }, 5000));
+    }
     ASSERT_TRUE(playing(doc.get()));
     server.kill();
     // Noticed within a second (and the hand-over to the main thread).
