@@ -17,9 +17,14 @@ public:
         parent->installEventFilter(this);
     }
 
+    // A frame is always worked out from the one it was placed with, for the
+    // parent size then: the layout at a size never depends on the sizes the
+    // parent went through (a frame squeezed to nothing on the way grows back).
     struct Entry {
         Frame frame;
         unsigned mask = 0;
+        Frame placed;
+        QSize placedFor;
     };
 
     static FrameKeeper* of(QWidget* parent, bool create) {
@@ -33,7 +38,7 @@ public:
         if (!entries_.contains(child))
             connect(child, &QObject::destroyed, this, [this, child] { entries_.remove(child); });
         catchUp();
-        entries_[child] = {frame, mask};
+        entries_[child] = {frame, mask, frame, size_};
         apply(child, frame);
     }
 
@@ -56,9 +61,9 @@ private:
     void catchUp() {
         const QSize now = parent_->size();
         if (now == size_) return;
-        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            it->frame = autoresized(it->frame, it->mask, size_.width(), size_.height(), now.width(), now.height());
-        }
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            it->frame = autoresized(it->placed, it->mask, it->placedFor.width(), it->placedFor.height(), now.width(),
+                                    now.height());
         size_ = now;
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             apply(it.key(), it->frame);

@@ -82,7 +82,14 @@ void ZQSampleCountDisplay::setAllowsZeroLengthRange(bool allows) {
     allowsZeroLengthRange_ = allows;
 }
 
+void ZQSampleCountDisplay::setFormatter(std::function<std::string(const ZQ::Num::SampleRange&)> formatter) {
+    std::lock_guard<std::recursive_mutex> g(monitor_);
+    formatter_ = std::move(formatter);
+    refresh();
+}
+
 void ZQSampleCountDisplay::refresh() {
-    const QString text = QString::fromStdString(ZQ::sampleCountText(range_, prefix_, suffix_, allowsZeroLengthRange_));
+    const QString text = QString::fromStdString(
+        formatter_ ? formatter_(range_) : ZQ::sampleCountText(range_, prefix_, suffix_, allowsZeroLengthRange_));
     if (text != this->text()) setText(text);
 }

@@ -46,6 +46,8 @@ public:
     void setPrefix(const std::string& prefix);
     void setSuffix(const std::string& suffix);
     void setAllowsZeroLengthRange(bool allows);
+    // Makes the text from the range instead of "i/n" (a selection's own look).
+    void setFormatter(std::function<std::string(const ZQ::Num::SampleRange&)> formatter);
     bool allowsZeroLengthRange() const { return allowsZeroLengthRange_; }
 
 private:
@@ -55,5 +57,6 @@ private:
     ZQ::Num::SampleRange range_;
     std::string prefix_, suffix_;
     bool allowsZeroLengthRange_ = false;
+    std::function<std::string(const ZQ::Num::SampleRange&)> formatter_;
     bool hasBeenInitialized_ = false;
 };

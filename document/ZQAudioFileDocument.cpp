@@ -711,11 +711,16 @@ void ZQAudioFileDocument::locatePlaybackPosition(std::uint64_t frame) {
     Ref<ZQAudioFileDocumentTransportController> t = transport();
     ZQAudioFileDocumentTransportCommandReceiver* receiver =
         t ? t->audioFileDocumentTransportCommandReceiverIfBuilt() : nullptr;
-    if (receiver && receiver->isPlaying()) return;
-    connectToStreamingServer();
+    const bool playing = receiver && receiver->isPlaying();
+    if (!playing) connectToStreamingServer();
     Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     if (!c) return;
-    c->locate(frame);
+    // While playing, playing goes on from there (crossfaded, as a jump of
+    // the transport is).
+    if (playing)
+        c->jumpTo(frame);
+    else
+        c->locate(frame);
     updateNumericAndHMSDisplays(nullptr);
 }
 

@@ -213,8 +213,8 @@ public:
     void perform_Stop(platform::Object* sender) override;
     ZQ::AudioStream::OutputSource* audioFileDocumentOutputSource() override;
     std::uint64_t presentPlaybackPosition();
-    // Moves the play position to `frame` while stopped (a click in a view);
-    // nothing while playing. The readouts follow.
+    // Moves the play position to `frame` (a click in a view); while playing,
+    // playing goes on from there. The readouts follow.
     void locatePlaybackPosition(std::uint64_t frame);
     void connectToStreamingServer(); // † (no lock once connected)
     ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;

@@ -220,6 +220,15 @@ void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::
         document_->audioOutputDidFail(why.empty() ? "no audio output could be opened" : why, true);
 }
 
+void AudioFileDocumentOutputSource::jumpTo(std::uint64_t frame) {
+    AudioStream::ReadPosition& p = readPosition_;
+    const bool wasProducing = isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone();
+    if (wasProducing) beginFadeOut();
+    const std::uint64_t n = p.maxSamplesToRead_.v_;
+    moveTo(p, n == 0 ? 0 : std::min(frame, n - 1));
+    if (wasProducing) fadeInDone_ = 0;
+}
+
 void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) {
     using namespace TransportCommand;
     AudioStream::ReadPosition& p = readPosition_;

@@ -38,6 +38,10 @@ public:
     // resume) on a source whose stream went away connects it anew first.
     void applyPendingCommand(const TransportCommand::Logic& logic);
     void transportStateDidChange() {}
+    // With the play state held: playing goes on from `frame` (clamped to the
+    // document), the old place fading out as the new one fades in, as a jump
+    // of the transport does.
+    void jumpTo(std::uint64_t frame);
 
     // With the play state held: which of the document's channels are heard.
     void setAudibleChannels(const std::vector<bool>& audible);

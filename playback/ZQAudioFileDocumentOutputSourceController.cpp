@@ -64,6 +64,13 @@ void ZQAudioFileDocumentOutputSourceController::locate(std::uint64_t frame) {
     });
 }
 
+void ZQAudioFileDocumentOutputSourceController::jumpTo(std::uint64_t frame) {
+    Guard g(monitor());
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    if (document_.isEmpty() || !s) return;
+    s->withPlayState([&] { s->jumpTo(frame); });
+}
+
 void ZQAudioFileDocumentOutputSourceController::sampleCountDidChange() {
     Guard g(monitor());
     ZQ::AudioFileDocumentOutputSource* s = source_.get();

@@ -25,6 +25,8 @@ public:
     // Puts the play position at `frame` (at most the last frame), as the
     // transport's steps do; where Play starts next.
     void locate(std::uint64_t frame);
+    // While playing: playing goes on from `frame`, crossfaded.
+    void jumpTo(std::uint64_t frame);
     void hmsTime(ZQ::HMSTime* time);
     // The document's length changed: the source reads to the new end, and a
     // position past it moves to its last frame.

@@ -94,12 +94,11 @@ std::uint64_t WaveformZoomSettings::numVisibleSamples() const {
 std::uint64_t WaveformZoomSettings::firstVisibleSample() const {
     const std::uint64_t last = validSampleRange_.max_.v_;
     const std::uint64_t n = last != 0 ? last + 1 : 0;
-    std::uint64_t maxFirst = validRangeForFirstVisibleSample_.max_.v_;
-    if (maxFirst > last) maxFirst = 0;
-    const std::uint64_t visibleRounded =
-        clampToRange(validSampleRange_, Num::Count(floorToCount(static_cast<double>(n) * horizontalZoom.v_ + 0.5))).v_;
-    if (last == 0 || visibleRounded == 0) return 0;
-    const std::uint64_t span = maxFirst > visibleRounded ? maxFirst - visibleRounded : 0;
+    if (last == 0) return 0;
+    // The scroll runs from the first sample at the left edge (0) to the last
+    // sample at the right edge (1).
+    const std::uint64_t visible = numVisibleSamples();
+    const std::uint64_t span = n > visible ? n - visible : 0;
     if (span == 0) return 0;
     return clampToRange(validRangeForFirstVisibleSample_,
                         Num::Count(floorToCount(static_cast<double>(span) * horizontalScroll.v_)))

@@ -41,7 +41,9 @@ void WaveformSelectionEventHandler::handle(const SelectionEvent& event, Waveform
     switch (event.type) {
     case SelectionEventType::LeftMouseDown:
         trackedEvent_ = event.number;
-        if (event.shift) {
+        if (event.hasAnchor) {
+            initialIndex = Num::Count(event.anchor);
+        } else if (event.shift) {
             const SampleSelection& s = data.selection();
             initialIndex = i < s.min_ ? s.max_ : s.min_;
         } else {

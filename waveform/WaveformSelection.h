@@ -45,6 +45,9 @@ struct SelectionEvent {
     SelectionEventType type = SelectionEventType::Other;
     bool shift = false;
     std::uint64_t index = 0;
+    // A press that grabs an edge of the selection: the other edge stays put.
+    bool hasAnchor = false;
+    std::uint64_t anchor = 0;
 };
 
 struct WaveformSelectionData;

@@ -4,12 +4,14 @@
 #include "window/TwoCoreRunner.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
@@ -35,6 +37,25 @@ const QColor& defaultSelectionColour() {
 const QColor& playheadColour() {
     static const QColor c = calibratedWhite(1.0, 0.5);
     return c;
+}
+
+// Whether a background is light: overlays then darken it (adding light to
+// white shows nothing) instead of brightening it.
+bool isLight(const RGBAlphaComponents& c) {
+    return 0.2126 * c.r_ + 0.7152 * c.g_ + 0.0722 * c.b_ > 0.5;
+}
+
+// Paints a layer's rectangle: "plus" on dark backgrounds, as the layers are
+// described; on light ones the same strength darkens by multiplying.
+void paintOverlay(QPainter& p, const QRectF& r, const QColor& colour, bool light) {
+    if (!light) {
+        p.setCompositionMode(QPainter::CompositionMode_Plus);
+        p.fillRect(r, colour);
+        return;
+    }
+    const double keep = 1.0 - std::min(0.85, 1.5 * colour.alphaF());
+    p.setCompositionMode(QPainter::CompositionMode_Multiply);
+    p.fillRect(r, QColor::fromRgbF(keep, keep, keep, 1.0));
 }
 
 // Where a sample index lies across the view: the fraction of the visible range.
@@ -130,9 +151,9 @@ void ZQWaveformSelectionOverlay::paintEvent(QPaintEvent*) {
     drawn_ = bandRect();
     if (drawn_.isEmpty()) return;
     QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
     const qreal ratio = devicePixelRatioF();
-    p.fillRect(QRectF(drawn_.left() / ratio, 0, drawn_.width() / ratio, height()), color_);
+    paintOverlay(p, QRectF(drawn_.left() / ratio, 0, drawn_.width() / ratio, height()), color_,
+                 waveform_ && waveform_->hasLightBackground());
 }
 
 ZQWaveformPlayheadPositionView* ZQWaveformPlayheadPositionView::initWithFrame(const Frame& frame,
@@ -178,9 +199,8 @@ void ZQWaveformPlayheadPositionView::paintEvent(QPaintEvent*) {
     pixelInsetOfPreviousDraw_ = c;
     if (c < 0) return;
     QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
     const qreal ratio = devicePixelRatioF();
-    p.fillRect(QRectF(c / ratio, 0, 1 / ratio, height()), color_);
+    paintOverlay(p, QRectF(c / ratio, 0, 1 / ratio, height()), color_, waveform_ && waveform_->hasLightBackground());
 }
 
 // The view.
@@ -207,6 +227,7 @@ ZQWaveform* ZQWaveform::initWithFrame(QWidget* parent, const Frame& frame, ZQAud
     // The view paints all of its bounds; nothing behind it needs painting.
     w->setAttribute(Qt::WA_OpaquePaintEvent);
     w->setFocusPolicy(Qt::NoFocus);
+    w->setMouseTracking(true); // the pointer changes over the selection's edges
     if (!w->waveformSelectionData_.waveform_) w->waveformSelectionData_.waveform_ = w;
     return w;
 }
@@ -240,34 +261,29 @@ void ZQWaveform::createOverlays() {
         QFont f = l->font();
         f.setPixelSize(9);
         l->setFont(f);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, calibratedWhite(1.0, 0.5));
-        l->setPalette(p);
         l->setTextInteractionFlags(Qt::NoTextInteraction);
-        l->setAutoFillBackground(false);
         l->setAttribute(Qt::WA_TransparentForMouseEvents); // clicks select, wherever they land
         l->setAlignment(alignment | Qt::AlignVCenter);
+        l->setContentsMargins(2, 0, 2, 0);
         return l;
     };
-    const double W = width(), H = height();
     if (!vZoomOverlay_) {
         vZoomOverlay_ = label(Qt::AlignRight);
-        placeChild(vZoomOverlay_, {W - 60, H - 14, 60, 14}, kMinXMargin | kMinYMargin);
         vZoomOverlay_->setNum(100);
         vZoomOverlay_->show();
     }
     if (!firstVisibleOverlay_) {
         firstVisibleOverlay_ = label(Qt::AlignLeft);
-        placeChild(firstVisibleOverlay_, {0, 0, 60, 14}, kNotSizable);
         firstVisibleOverlay_->setNum(0);
         firstVisibleOverlay_->show();
     }
     if (!lastVisibleOverlay_) {
         lastVisibleOverlay_ = label(Qt::AlignRight);
-        placeChild(lastVisibleOverlay_, {W - 60, -1, 60, 14}, kMinXMargin);
         lastVisibleOverlay_->setNum(0);
         lastVisibleOverlay_->show();
     }
+    applyLabelLook();
+    placeLabels();
     // Mute and Solo for this channel, small, at the left edge just above the
     // first visible sample's number.
     auto toggle = [this](const char* text, const char* name, const QString& tip, const char* on) {
@@ -311,6 +327,40 @@ void ZQWaveform::createOverlays() {
     syncChannelToggles();
 }
 
+bool ZQWaveform::hasLightBackground() const {
+    return isLight(waveformColors_.backgroundColor);
+}
+
+void ZQWaveform::applyLabelLook() {
+    // Light text on dark backgrounds and dark on light ones, over a faint
+    // backing of the background, so that a loud trace never hides them.
+    const bool light = hasLightBackground();
+    const RGBAlphaComponents& b = waveformColors_.backgroundColor;
+    for (QLabel* l : {vZoomOverlay_.data(), firstVisibleOverlay_.data(), lastVisibleOverlay_.data()}) {
+        if (!l) continue;
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, light ? QColor::fromRgbF(0, 0, 0, 0.65) : calibratedWhite(1.0, 0.5));
+        p.setColor(QPalette::Window, QColor::fromRgbF(b.r_, b.g_, b.b_, 0.6));
+        l->setPalette(p);
+        l->setAutoFillBackground(true);
+    }
+}
+
+void ZQWaveform::placeLabels() {
+    // Each label as wide as its text, one pixel inside the view's border:
+    // the amplitude at the top right, the first and last visible samples at
+    // the bottom corners.
+    const int W = width(), H = height();
+    auto place = [](QLabel* l, int x, int y) {
+        if (!l) return;
+        const QSize size(l->sizeHint().width(), 13);
+        l->setGeometry(x < 0 ? -x - size.width() : x, y < 0 ? -y - size.height() : y, size.width(), size.height());
+    };
+    place(vZoomOverlay_, -(W - 1), 1);
+    place(firstVisibleOverlay_, 1, -(H - 1));
+    place(lastVisibleOverlay_, -(W - 1), -(H - 1));
+}
+
 void ZQWaveform::syncChannelToggles() {
     if (!document_) return;
     if (muteToggle_) {
@@ -328,7 +378,11 @@ void ZQWaveform::setBackgroundColor(const QColor& colour) {
         Guard g(lock_);
         waveformColors_.backgroundColor = colour.isValid() ? fromColour(colour) : RGBAlphaComponents(0, 0, 0, 1);
     }
+    applyLabelLook();
     setNeedsDisplay();
+    // The layers change how they mix with the new background.
+    if (waveformSelectionOverlay_) waveformSelectionOverlay_->update();
+    if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->update();
 }
 
 void ZQWaveform::setForegroundColor(const QColor& colour) {
@@ -421,11 +475,15 @@ void ZQWaveform::visibleIndexValuesChanged() {
     };
     show(firstVisibleOverlay_, visibleRange_.min_.v_);
     show(lastVisibleOverlay_, visibleRange_.max_.v_);
+    placeLabels();
 }
 
 void ZQWaveform::setVerticalZoomDisplayValue(std::int32_t percent) {
     if (!vZoomOverlay_) createOverlays();
-    if (vZoomOverlay_->text().toInt() != percent || vZoomOverlay_->text().isEmpty()) vZoomOverlay_->setNum(percent);
+    if (vZoomOverlay_->text().toInt() != percent || vZoomOverlay_->text().isEmpty()) {
+        vZoomOverlay_->setNum(percent);
+        placeLabels();
+    }
 }
 
 void ZQWaveform::updateWaveformCache(const double* samples, std::uint64_t count, const WaveformSummary* summary) {
@@ -618,38 +676,121 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
 
 void ZQWaveform::resizeEvent(QResizeEvent*) {
     tracesValid_ = false;
+    placeLabels();
     // The centre line follows the height at once (the overview recomputes it too).
     zoomSettings_.halfPhysicalViewHeightPx = Num::Nm<double>(std::max(0.0, deviceSize().height() * 0.5));
 }
 
 void ZQWaveform::feedSelection(SelectionEventType type, QMouseEvent* event) {
+    // A grabbed edge stays exactly where it was until the pointer really moves.
+    const bool still = grabbedEdge_ && (event->position() - pressedAt_).manhattanLength() < 3.0;
+    feedSelectionAt(type, still ? grabbedIndex_ : convertEventCoordinatesToSampleIndex(event->position()),
+                    event->modifiers() & Qt::ShiftModifier);
+}
+
+void ZQWaveform::feedSelectionAt(SelectionEventType type, std::uint64_t index, bool shift) {
     SelectionEvent e;
     e.number = eventNumber_;
     e.type = type;
-    e.shift = event->modifiers() & Qt::ShiftModifier;
-    e.index = convertEventCoordinatesToSampleIndex(event->position());
+    e.shift = shift;
+    e.index = index;
+    if (type == SelectionEventType::LeftMouseDown && !shift && grabbedEdge_) {
+        // Dragging an edge moves that edge: the other one is the anchor.
+        const SampleSelection& s = selection();
+        e.hasAnchor = true;
+        e.anchor = selectionEdgeNear(pressedAt_.x()) < 0 ? s.max_.v_ : s.min_.v_;
+    }
     if (waveformSelectionData_.waveform_) waveformSelectionData_.eventHandler.handle(e, waveformSelectionData_);
     if (waveformSelectionOverlay_) waveformSelectionOverlay_->playbackTimerTick();
+}
+
+int ZQWaveform::selectionEdgeNear(double x) {
+    constexpr double kGrab = 3.0; // pixels either side of an edge
+    const SampleSelection& s = selection();
+    const std::uint64_t a = visibleRange_.min_.v_, b = visibleRange_.max_.v_;
+    if (s.max_.v_ <= s.min_.v_ || b <= a || width() <= 1) return 0;
+    auto xOf = [&](std::uint64_t i) {
+        return i < a || i > b ? -1e9 : static_cast<double>(i - a) / static_cast<double>(b - a) * width();
+    };
+    const double first = std::fabs(x - xOf(s.min_.v_)), last = std::fabs(x - xOf(s.max_.v_));
+    if (first > kGrab && last > kGrab) return 0;
+    return first <= last ? -1 : 1;
 }
 
 void ZQWaveform::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     ++eventNumber_; // one gesture per press
-    pressedAt_ = event->position();
-    feedSelection(SelectionEventType::LeftMouseDown, event);
+    pressedAt_ = dragAt_ = event->position();
+    const int edge = event->modifiers() & Qt::ShiftModifier ? 0 : selectionEdgeNear(pressedAt_.x());
+    grabbedEdge_ = edge != 0;
+    if (grabbedEdge_) { // the edge stays where it is until the pointer moves
+        grabbedIndex_ = edge < 0 ? selection().min_.v_ : selection().max_.v_;
+        feedSelectionAt(SelectionEventType::LeftMouseDown, grabbedIndex_, false);
+    } else
+        feedSelection(SelectionEventType::LeftMouseDown, event);
 }
 
 void ZQWaveform::mouseMoveEvent(QMouseEvent* event) {
-    if (event->buttons() & Qt::LeftButton) feedSelection(SelectionEventType::LeftMouseDragged, event);
+    if (!(event->buttons() & Qt::LeftButton)) {
+        // Over an edge of the selection the pointer says that it can be dragged.
+        if (selectionEdgeNear(event->position().x()) != 0)
+            setCursor(Qt::SizeHorCursor);
+        else
+            unsetCursor();
+        return;
+    }
+    dragAt_ = event->position();
+    feedSelection(SelectionEventType::LeftMouseDragged, event);
+    const bool outside = dragAt_.x() < 0 || dragAt_.x() > width();
+    if (outside && !autoScroll_) {
+        autoScroll_ = new QTimer(this);
+        autoScroll_->setInterval(30);
+        connect(autoScroll_, &QTimer::timeout, this, [this] { autoScrollStep(); });
+        autoScroll_->start();
+    } else if (!outside) {
+        stopAutoScroll();
+    }
+}
+
+void ZQWaveform::stopAutoScroll() {
+    if (!autoScroll_) return;
+    autoScroll_->stop();
+    autoScroll_->deleteLater();
+    autoScroll_ = nullptr;
+}
+
+void ZQWaveform::autoScrollStep() {
+    Ref<ZQWaveformDisplayController> controller = waveformDisplayController_;
+    if (!autoScroll_) return;
+    if (!controller || width() <= 0 || !(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        stopAutoScroll();
+        return;
+    }
+    // Faster the further the pointer is past the edge.
+    const double beyond = dragAt_.x() < 0 ? dragAt_.x() : dragAt_.x() - width();
+    if (beyond == 0) return;
+    const double columns = std::clamp(beyond / 2.0, -40.0, 40.0);
+    controller->scrollByColumns(columns < 0 ? std::min(columns, -1.0) : std::max(columns, 1.0), width());
+    // The selection follows to the sample now at that edge (the drawn range
+    // catches up on the next repaint).
+    const std::uint64_t first = zoomSettings_.firstVisibleSample();
+    const std::uint64_t shown = zoomSettings_.numVisibleSamples();
+    const std::uint64_t count = document_ ? document_->sampleCount(channelNumber_).v_ : 0;
+    if (count == 0) return;
+    const std::uint64_t index = beyond < 0 ? first : std::min(first + (shown == 0 ? 0 : shown - 1), count - 1);
+    feedSelectionAt(SelectionEventType::LeftMouseDragged, index, false);
 }
 
 void ZQWaveform::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    stopAutoScroll();
     feedSelection(SelectionEventType::LeftMouseUp, event);
-    // A click (no drag, no Shift) also puts the play position there, so that
-    // Play starts at the clicked sample; the document ignores it while playing.
-    const bool click =
-        (event->position() - pressedAt_).manhattanLength() < 3.0 && !(event->modifiers() & Qt::ShiftModifier);
+    // A click (no drag, no Shift, not on an edge of the selection) also puts
+    // the play position there: Play starts at the clicked sample, and playing
+    // goes on from there.
+    const bool click = (event->position() - pressedAt_).manhattanLength() < 3.0 &&
+                       !(event->modifiers() & Qt::ShiftModifier) && !grabbedEdge_;
+    grabbedEdge_ = false;
     if (!click) return;
     const std::uint64_t sample = convertEventCoordinatesToSampleIndex(event->position());
     Ref<ZQAudioFileDocument> document;

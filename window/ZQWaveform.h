@@ -26,6 +26,7 @@
 #include <vector>
 
 class QLabel;
+class QTimer;
 class ZQWaveform;
 class ZQWaveformDisplayController;
 
@@ -196,6 +197,8 @@ public:
     QToolButton* soloToggle() const { return soloToggle_; }
     // Shows the document's mute and solo state of this view's channel.
     void syncChannelToggles();
+    // Whether the background is light (the layers and labels then darken).
+    bool hasLightBackground() const;
     // How often the traces were drawn (for tests that check what a repaint costs).
     std::uint64_t traceRenders() const { return traceRenders_; }
 
@@ -212,6 +215,15 @@ private:
     ZQWaveform(QWidget* parent);
     void renderTraces();
     void feedSelection(ZQ::SelectionEventType type, QMouseEvent* event);
+    void feedSelectionAt(ZQ::SelectionEventType type, std::uint64_t index, bool shift);
+    // The selection's edge within a few pixels of `x`: -1 its first sample,
+    // 1 its last, 0 none (or an empty selection).
+    int selectionEdgeNear(double x);
+    // While a drag is past the left or right edge, the view scrolls that way.
+    void autoScrollStep();
+    void stopAutoScroll();
+    void applyLabelLook();
+    void placeLabels();
 
     platform::Ref<ZQAudioFileDocument> document_;
     platform::Ref<ZQWaveformDisplayController> waveformDisplayController_;
@@ -239,5 +251,9 @@ private:
     bool shareCores_ = false;
     std::uint64_t traceRenders_ = 0;
     std::int64_t eventNumber_ = 0;
-    QPointF pressedAt_; // where the left button went down: a release there is a click
+    QPointF pressedAt_;        // where the left button went down: a release there is a click
+    bool grabbedEdge_ = false; // the press took hold of an edge of the selection
+    std::uint64_t grabbedIndex_ = 0;
+    QPointF dragAt_; // the pointer during a drag
+    QTimer* autoScroll_ = nullptr;
 };

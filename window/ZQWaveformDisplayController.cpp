@@ -28,6 +28,25 @@ using namespace ZQ;
 using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
+namespace {
+
+// A length of time as short as it reads well: "0.021 s", "1:02.500",
+// "1:02:03.250".
+std::string durationText(double seconds) {
+    const auto ms = static_cast<long long>(std::llround(std::max(0.0, seconds) * 1000.0));
+    const long long h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, f = ms % 1000;
+    char text[64];
+    if (ms < 60000)
+        std::snprintf(text, sizeof text, "%lld.%03lld s", s, f);
+    else if (h == 0)
+        std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", m, s, f);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld", h, m, s, f);
+    return text;
+}
+
+} // namespace
+
 // The window.
 
 ZQDocumentWindow::ZQDocumentWindow(ZQWaveformDisplayController* controller) : controller_(controller) {
@@ -240,12 +259,31 @@ void ZQWaveformDisplayController::buildUI() {
     placeChild(currentSelectionDisplay_, {558, 6, 160, 16}, kMaxXMargin | kMaxYMargin);
     look(currentSelectionDisplay_, Qt::AlignLeft);
     currentSelectionDisplay_->setAllowsZeroLengthRange(true);
+    // The selection: its first and last samples and how long it lasts; a
+    // dash when nothing is selected.
+    currentSelectionDisplay_->setFormatter([this](const Num::SampleRange& r) {
+        if (r.min_.v_ >= r.max_.v_) {
+            if (currentSelectionDisplay_) currentSelectionDisplay_->setToolTip(QStringLiteral("Selection: none"));
+            return std::string("\u2014");
+        }
+        const double rate = document_ ? document_->sampleRate() : 0.0;
+        std::string text = std::to_string(r.min_.v_) + "\u2013" + std::to_string(r.max_.v_);
+        if (rate > 0) text += " (" + durationText(double(r.max_.v_ - r.min_.v_ + 1) / rate) + ")";
+        // The whole text on hovering, where a narrow window cuts the readout.
+        if (currentSelectionDisplay_)
+            currentSelectionDisplay_->setToolTip(QStringLiteral("Selection: ") + QString::fromStdString(text));
+        return text;
+    });
     hmsDuration_ = new ZQHMSDisplay(content);
     placeChild(hmsDuration_, {448, 6, 80, 16}, kMaxXMargin | kMaxYMargin);
     look(hmsDuration_, Qt::AlignRight);
     hmsCurrent_ = new ZQHMSDisplay(content);
     placeChild(hmsCurrent_, {448, 18, 80, 16}, kMaxXMargin | kMaxYMargin);
     look(hmsCurrent_, Qt::AlignRight);
+    // What each readout shows, for whoever wonders.
+    hmsCurrent_->setToolTip(QStringLiteral("Play position (hours:minutes:seconds.milliseconds)"));
+    sampleCountDisplay_->setToolTip(QStringLiteral("Play position / length, in samples"));
+    hmsDuration_->setToolTip(QStringLiteral("Duration"));
 
     hasWindow_.store(true);
     buildUIHasBeenCalled_.set();
@@ -301,7 +339,27 @@ void ZQWaveformDisplayController::setHorizontalZoom(double zoom, bool updateCont
     forEachView([zoom](ZQWaveform* v) { v->setHorizontalZoom(zoom); });
     // The slider runs from the whole file (0) to the deepest zoom (1).
     if (updateControls && waveform(0) && horizontalZoomSlider_)
-        horizontalZoomSlider_->setDoubleValue(1.0 - waveform(0)->horizontalZoom());
+        horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(waveform(0)->horizontalZoom()));
+}
+
+double ZQWaveformDisplayController::deepestZoom() {
+    ZQWaveform* first = waveform(0);
+    const double deepest = first ? first->zoomSettings().horizontalZoomRange.min_ : 1.0;
+    return deepest > 0 && deepest < 1.0 ? deepest : 1.0;
+}
+
+// The slider's travel is logarithmic: equal movements zoom by equal factors,
+// from the whole file at 0 to the deepest zoom at 1.
+double ZQWaveformDisplayController::sliderValueForZoom(double zoom) {
+    const double deepest = deepestZoom();
+    if (deepest >= 1.0 || !(zoom > 0)) return 0.0;
+    return std::clamp(std::log(zoom) / std::log(deepest), 0.0, 1.0);
+}
+
+double ZQWaveformDisplayController::zoomForSliderValue(double value) {
+    const double deepest = deepestZoom();
+    if (deepest >= 1.0) return 1.0;
+    return std::exp(std::clamp(value, 0.0, 1.0) * std::log(deepest));
 }
 
 void ZQWaveformDisplayController::setVerticalZoom(double zoom, bool updateControls) {
@@ -315,7 +373,14 @@ void ZQWaveformDisplayController::setVerticalZoom(double zoom, bool updateContro
 }
 
 void ZQWaveformDisplayController::changeHorizontalZoom(ZQDoubleSlider* sender) {
-    if (sender) setHorizontalZoom(1.0 - sender->doubleValue(), false);
+    if (!sender) return;
+    // The view's centre stays in place, as with the zoom commands.
+    Guard g(monitor());
+    const double wanted = zoomForSliderValue(sender->doubleValue());
+    const double now = horizontalZoom();
+    if (waveform(0) && now > 0 && wanted != now) {
+        zoomAround(wanted / now, 0.5);
+    }
 }
 
 void ZQWaveformDisplayController::changeVerticalZoom(ZQDoubleSlider* sender) {
@@ -329,10 +394,26 @@ void ZQWaveformDisplayController::changeHorizontalScroll(ZQWaveformDisplayScroll
 }
 
 void ZQWaveformDisplayController::zoomIn() {
-    forEachView([](ZQWaveform* v) { v->zoomIn(); });
+    zoomKeepingPlace(0.5);
 }
 void ZQWaveformDisplayController::zoomOut() {
-    forEachView([](ZQWaveform* v) { v->zoomOut(); });
+    zoomKeepingPlace(2.0);
+}
+
+void ZQWaveformDisplayController::zoomKeepingPlace(double factor) {
+    // The play position is read before the monitor: it asks the source,
+    // whose locks come first.
+    Ref<ZQAudioFileDocument> doc = document();
+    const std::uint64_t at = doc ? doc->presentPlaybackPosition() : 0;
+    Guard g(monitor());
+    ZQWaveform* view = waveform(0);
+    if (!view) return;
+    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
+    const double first = double(z.firstVisibleSample()), shown = double(z.numVisibleSamples());
+    // The play position stays where it is on screen when it is in view;
+    // otherwise the centre of the view does.
+    const bool inView = shown > 0 && double(at) >= first && double(at) < first + shown;
+    zoomAround(factor, inView ? (double(at) - first) / shown : 0.5);
 }
 void ZQWaveformDisplayController::zoomAmplitudeIn() {
     forEachView([](ZQWaveform* v) { v->zoomAmplitudeIn(); });
@@ -345,6 +426,58 @@ void ZQWaveformDisplayController::zoomOutEntirely() {
     setHorizontalZoom(horizontalZoomSlider_ ? horizontalZoomSlider_->maxValue() : 1.0, true);
     setVerticalZoom(verticalZoomSlider_ ? verticalZoomSlider_->minValue() : 0.5, true);
     forEachView([](ZQWaveform* v) { v->zoomOutEntirely(); });
+}
+
+bool ZQWaveformDisplayController::canZoomIn() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && first->horizontalZoom() > first->zoomSettings().horizontalZoomRange.min_ * (1 + 1e-9);
+}
+
+bool ZQWaveformDisplayController::canZoomOut() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && first->horizontalZoom() < 1.0;
+}
+
+bool ZQWaveformDisplayController::canZoomAmplitudeIn() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && first->verticalZoom() < first->zoomSettings().verticalZoomRange.max_;
+}
+
+bool ZQWaveformDisplayController::canZoomAmplitudeOut() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && first->verticalZoom() > first->zoomSettings().verticalZoomRange.min_;
+}
+
+bool ZQWaveformDisplayController::canZoomOutEntirely() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && (first->horizontalZoom() < 1.0 || first->verticalZoom() != 1.0);
+}
+
+bool ZQWaveformDisplayController::canZoomToSelection() {
+    Guard g(monitor());
+    ZQWaveform* first = waveform(0);
+    return first && first->selectionLength() != 0;
+}
+
+void ZQWaveformDisplayController::zoomToSelection() {
+    Guard g(monitor());
+    ZQWaveform* view = waveform(0);
+    if (!view || view->selectionLength() == 0) return;
+    const SampleSelection s = view->selection();
+    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
+    const double n = double(z.validSampleRange_.max_.v_) + 1;
+    const double minVisible = double(z.validNumVisibleSamples_.min_.v_);
+    const double wanted = double(s.max_.v_ - s.min_.v_) + 1;
+    // numVisible = minVisible + floor((n - minVisible) * zoom): the zoom whose
+    // visible count is the selection's (a hair more, so that the floor keeps it).
+    const double zoom = n > minVisible ? (std::max(wanted, minVisible) - minVisible + 0.5) / (n - minVisible) : 1.0;
+    setHorizontalZoom(zoom, true);
+    scrollToFirstSample(double(s.min_.v_));
 }
 
 void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
@@ -362,6 +495,7 @@ void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
         s->setKnobProportion(backingHorizontalZoom_);
         s->setAction(action);
     }
+    commandStateMayHaveChanged();
 }
 
 void ZQWaveformDisplayController::scrollAction(unsigned part, bool isVertical) {
@@ -572,7 +706,9 @@ bool ZQWaveformDisplayController::updateReadouts() {
     const Num::Count length = hasChannels ? data->channelSampleCount(0) : Num::Count(0ull);
     const HMSTime duration = hasChannels ? HMSTime(sample_rate(data->sampleRate()), length) : HMSTime();
     if (hmsDuration_) hmsDuration_->setHMSValue(&duration);
-    const Num::SampleRange position = hasChannels && source ? Num::SampleRange(now.sample_, length)
+    // Past the last sample (at the end) the position reads as the last one.
+    const std::uint64_t at = length.v_ == 0 ? 0 : std::min<std::uint64_t>(now.sample_.v_, length.v_ - 1);
+    const Num::SampleRange position = hasChannels && source ? Num::SampleRange(Num::Count(at), length)
                                                             : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
     if (sampleCountDisplay_) sampleCountDisplay_->setRange(&position);
     udpateCurrentSelectionDisplay(currentSelectionDisplay_);
@@ -655,7 +791,7 @@ void ZQWaveformDisplayController::zoomAround(double factor, double xFraction) {
     const ZQ::WaveformZoomSettings& z = view->zoomSettings();
     const double anchor = double(z.firstVisibleSample()) + xFraction * double(z.numVisibleSamples());
     setHorizontalZoom(horizontalZoom() * factor, true);
-    scrollToFirstSample(anchor - xFraction * double(view->zoomSettings().numVisibleSamples()));
+    scrollToFirstSample(std::max(0.0, anchor - xFraction * double(view->zoomSettings().numVisibleSamples())));
 }
 
 void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {

@@ -112,6 +112,16 @@ public:
     void changeVerticalZoom(ZQDoubleSlider* sender);
     void changeHorizontalScroll(ZQWaveformDisplayScroller* sender);
     void zoomOutEntirely() override;
+    // Fits the selection to the width of the views (the deepest zoom at most).
+    void zoomToSelection();
+    // Whether each zoom command would change anything now (the menus enable
+    // only what can run).
+    bool canZoomIn();
+    bool canZoomOut();
+    bool canZoomAmplitudeIn();
+    bool canZoomAmplitudeOut();
+    bool canZoomOutEntirely();
+    bool canZoomToSelection();
     void scrollAction(unsigned part, bool isVertical) override;
     void zoomSettingsHaveChanged();
     void updatePercentageDisplays(double verticalZoom);
@@ -185,6 +195,13 @@ private:
     // without a document.
     bool updateReadouts();
     template <class F> void forEachView(F&& f);
+    // Zooms by `factor`, the play position kept in place when it is in view,
+    // else the centre of the view.
+    void zoomKeepingPlace(double factor);
+    // The slider's logarithmic travel.
+    double deepestZoom();
+    double sliderValueForZoom(double zoom);
+    double zoomForSliderValue(double value);
 
     // backingData
     double backingHorizontalZoom_ = 1.0;

@@ -93,14 +93,17 @@ TEST_F(HabitsTest, AClickPutsThePlayPositionThereAndADragDoesNot) {
     EXPECT_GT(v->selectionLength(), 0u);
     EXPECT_EQ(doc->presentPlaybackPosition(), sample);
 
-    // Play starts at the clicked sample; a click while playing moves nothing.
+    // Play starts at the clicked sample; a click while playing moves playing there.
     ZQTransportButton* play = bar(doc.get())->widget(TransportButton::Play);
     QTest::mousePress(play, Qt::LeftButton);
     QTest::mouseRelease(play, Qt::LeftButton);
     ASSERT_TRUE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
     EXPECT_GE(doc->presentPlaybackPosition(), sample);
+    const std::uint64_t early = v->convertEventCoordinatesToSampleIndex(QPointF(10, at.y()));
     QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(10, at.y()));
-    EXPECT_GE(doc->presentPlaybackPosition(), sample);
+    EXPECT_GE(doc->presentPlaybackPosition(), early);
+    EXPECT_LT(doc->presentPlaybackPosition(), early + 8000); // under a second later
+    EXPECT_TRUE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
 }
 
 TEST_F(HabitsTest, WhilePlayingTheViewsPageToKeepThePlayPositionInSight) {
