@@ -1,13 +1,19 @@
 #include "app/FileOpening.h"
 
+#include "app/RecentFiles.h"
+#include "document/ZQAudioFileDocument.h"
+#include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQDocumentController.h"
 #include "platform/base/Values.h"
+#include "window/ZQWaveformDisplayController.h"
 
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QSettings>
 #include <QUrl>
 
 namespace ZQ::FileOpening {
@@ -24,7 +30,62 @@ void alert(QWidget* parent, const QString& informative) {
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
 }
+
+// One file under two names (a link, "..") is still one file.
+QString sameFileKey(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
 } // namespace
+
+QString dialogFolder(ZQAudioFileDocument* document) {
+    platform::Ref<ZQAudioFileDocument> current;
+    if (!document) {
+        current = platform::Ref<ZQAudioFileDocument>::retain(dynamic_cast<ZQAudioFileDocument*>(
+            ZQDocumentController::sharedDocumentController().currentDocument().get()));
+        document = current.get();
+    }
+    if (document && !document->fileName().empty()) {
+        const QFileInfo folder(QFileInfo(QString::fromStdString(document->fileName())).absolutePath());
+        if (folder.isDir()) return folder.absoluteFilePath();
+    }
+    const QFileInfo last(QSettings().value(QString::fromUtf8(kLastFolderKey)).toString());
+    if (!last.filePath().isEmpty() && last.isDir()) return last.absoluteFilePath();
+    return QDir::homePath();
+}
+
+void rememberFolder(const QString& folder) {
+    if (folder.isEmpty()) return;
+    QSettings settings;
+    settings.setValue(QString::fromUtf8(kLastFolderKey), QFileInfo(folder).absoluteFilePath());
+    settings.sync();
+}
+
+bool showOpenDocument(const QString& file) {
+    const QString key = sameFileKey(file);
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents()) {
+        if (auto* placeholder = dynamic_cast<ZQAudioFileDocumentAtPath*>(d.get())) {
+            // Still being read: its window comes forward when it is shown.
+            platform::Ref<platform::URL> url = placeholder->audioFileURL();
+            if (url && sameFileKey(QString::fromStdString(url->path())) == key) return true;
+            continue;
+        }
+        auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get());
+        if (!doc || sameFileKey(QString::fromStdString(doc->fileName())) != key) continue;
+        auto* c = dynamic_cast<ZQWaveformDisplayController*>(doc->waveformDisplayController());
+        ZQDocumentWindow* window = c ? c->window() : nullptr;
+        if (!window) continue; // on its way out
+        if (window->isMinimized()) window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+        ZQDocumentController::sharedDocumentController().setCurrentDocument(doc);
+        RecentFiles::noteOpened(QString::fromStdString(doc->fileName()));
+        return true;
+    }
+    return false;
+}
 
 QStringList nameFilters() {
     return {QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf "
@@ -42,6 +103,7 @@ bool openFile(const QString& file, QWidget* parent) {
         alert(parent, QStringLiteral("\u201c%1\u201d is a folder, not an audio file.").arg(file));
         return false;
     }
+    if (showOpenDocument(info.absoluteFilePath())) return true;
     platform::Ref<platform::Error> error;
     if (!ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(
             info.absoluteFilePath().toStdString(), &error)) {
@@ -58,8 +120,10 @@ void runOpenDialog(QWidget* parent) {
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setNameFilters(nameFilters());
+    dialog->setDirectory(dialogFolder());
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QFileDialog::filesSelected, dialog, [parent](const QStringList& files) {
+        if (!files.isEmpty()) rememberFolder(QFileInfo(files.first()).absolutePath());
         for (const QString& f : files)
             openFile(f, parent);
     });

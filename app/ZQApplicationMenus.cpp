@@ -1,5 +1,6 @@
 #include "app/ZQApplicationMenus.h"
 
+#include "app/DocumentNames.h"
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationShell.h"
@@ -59,8 +60,11 @@ bool validateForDocument(ZQAction action) {
 }
 
 bool transportEnabled(TransportButton b) {
-    // What the button shows (and what a press of it checks).
-    ZQTransportBarBox* bar = barOf(current().get());
+    // An empty document has nothing to play and nowhere to move to.
+    Ref<ZQAudioFileDocument> d = current();
+    if (!d || !d->fileHasLoaded() || d->channelCount() <= 0 || d->sampleCount(0).v_ == 0) return false;
+    // Otherwise what the button shows (and what a press of it checks).
+    ZQTransportBarBox* bar = barOf(d.get());
     ZQTransportButton* w = bar ? bar->widget(b) : nullptr;
     return w && w->isEnabled();
 }
@@ -84,6 +88,17 @@ void followActiveWindow() {
     }
 }
 
+// Asks for a refresh after each mouse release and wheel turn anywhere.
+class InputWatcher final : public QObject {
+public:
+    explicit InputWatcher(QObject* parent) : QObject(parent) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::Wheel)
+            ZQApplicationMenus::shared().scheduleRefresh();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 ZQApplicationMenus& ZQApplicationMenus::shared() {
@@ -97,6 +112,9 @@ ZQApplicationMenus::ZQApplicationMenus() {
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { scheduleRefresh(); });
     platform::NotificationCenter::defaultCenter().addObserver(
         this, kCommandStateMayHaveChangedNotification, [this](const platform::Notification&) { scheduleRefresh(); });
+    // A drag of the zoom slider or a turn of the wheel can change the zoom by
+    // less than the views report: the zoom items look again after each.
+    qApp->installEventFilter(new InputWatcher(this));
 }
 
 void ZQApplicationMenus::scheduleRefresh() {
@@ -257,7 +275,14 @@ void ZQApplicationMenus::install(QMainWindow* window) {
             exportMenu, f.name, QString::fromUtf8(f.title), {}, [a] { return validate(a); },
             [a] { ZQApplicationDispatchCenter::shared().perform_convert(a); });
     }
-    add(file, "properties", QStringLiteral("&Properties"), QKeySequence(Qt::CTRL | Qt::Key_I), always,
+    // The panel shows the current document's file: nothing to show without
+    // one that has opened.
+    add(
+        file, "properties", QStringLiteral("&Properties"), QKeySequence(Qt::CTRL | Qt::Key_I),
+        [] {
+            Ref<ZQAudioFileDocument> d = current();
+            return d && d->fileHasLoaded() && d->audioFileInformation();
+        },
         [] { ZQAudioFilePropertiesPanelController::showPanel(); });
     file->addSeparator();
     QAction* quit = add(file, "quit", QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), always,
@@ -331,19 +356,40 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         });
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    add(view, "zoomIn", QStringLiteral("Zoom &In"), QKeySequence(Qt::CTRL | Qt::Key_Plus), always,
-        [] { ZQWaveformZoomMessageReceiver::zoomIn(); });
+    // Each zoom item is enabled while its command would change the current
+    // document's views; after one runs, the others may have changed too
+    // (a small step may be too small for the views to report it).
+    const struct {
+        const char* name;
+        const char* title;
+        QKeySequence keys;
+        void (*run)();
+    } kZoom[] = {
+        {"zoomIn", "Zoom &In", QKeySequence(Qt::CTRL | Qt::Key_Plus), &ZQWaveformZoomMessageReceiver::zoomIn},
+        {"zoomOut", "Zoom &Out", QKeySequence(Qt::CTRL | Qt::Key_Minus), &ZQWaveformZoomMessageReceiver::zoomOut},
+        {"amplitudeIn", "&Amplitude In", QKeySequence(Qt::CTRL | Qt::Key_Up),
+         &ZQWaveformZoomMessageReceiver::zoomAmplitudeIn},
+        {"amplitudeOut", "A&mplitude Out", QKeySequence(Qt::CTRL | Qt::Key_Down),
+         &ZQWaveformZoomMessageReceiver::zoomAmplitudeOut},
+        {"zoomOutEntirely", "Zoom Out &Entirely", QKeySequence(Qt::CTRL | Qt::Key_0),
+         &ZQWaveformZoomMessageReceiver::zoomOutEntirely},
+        {"zoomToSelection", "Zoom to &Selection", QKeySequence(Qt::CTRL | Qt::Key_E),
+         &ZQWaveformZoomMessageReceiver::zoomToSelection},
+    };
+    for (const auto& z : kZoom) {
+        const char* name = z.name;
+        const auto run = z.run;
+        add(
+            view, name, QString::fromUtf8(z.title), z.keys,
+            [name] { return ZQWaveformZoomMessageReceiver::canZoom(name); },
+            [this, run] {
+                run();
+                scheduleRefresh();
+            });
+    }
     // Ctrl+= is Ctrl++ without Shift on most layouts.
     if (QAction* a = window->findChild<QAction*>(QStringLiteral("zoomIn")))
         a->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    add(view, "zoomOut", QStringLiteral("Zoom &Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), always,
-        [] { ZQWaveformZoomMessageReceiver::zoomOut(); });
-    add(view, "amplitudeIn", QStringLiteral("&Amplitude In"), QKeySequence(Qt::CTRL | Qt::Key_Up), always,
-        [] { ZQWaveformZoomMessageReceiver::zoomAmplitudeIn(); });
-    add(view, "amplitudeOut", QStringLiteral("A&mplitude Out"), QKeySequence(Qt::CTRL | Qt::Key_Down), always,
-        [] { ZQWaveformZoomMessageReceiver::zoomAmplitudeOut(); });
-    add(view, "zoomOutEntirely", QStringLiteral("Zoom Out &Entirely"), QKeySequence(Qt::CTRL | Qt::Key_0), always,
-        [] { ZQWaveformZoomMessageReceiver::zoomOutEntirely(); });
     view->addSeparator();
     // While playing, the views page to keep the play position in sight.
     QAction* follow = add(view, "followPlayback", QStringLiteral("&Follow Playback"), {}, always, [] {});
@@ -363,34 +409,29 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     // The transport keys belong to the window's transport bar; the items
     // show them (after the tab) and do what its buttons do.
     QMenu* transport = bar->addMenu(QStringLiteral("&Transport"));
+    // Record is not offered here: it is never available (the bar shows it).
+    // Home and End are the items' own keys; the bar's single keys (0, E)
+    // stay the bar's, and the titles show both.
     const struct {
         const char* name;
         const char* title;
         TransportButton button;
+        QKeySequence keys;
     } kTransport[] = {
-        {"record", "Record\tR", TransportButton::Record},
-        {"play", "Play\tSpace", TransportButton::Play},
-        {"pause", "Pause\t,", TransportButton::Pause},
-        {"stop", "Stop\tSpace", TransportButton::Stop},
-        {"gotoStart", "Go to Start\t0", TransportButton::GotoStart},
-        {"back", "Back One Second\t<", TransportButton::Back},
-        {"forward", "Forward One Second\t>", TransportButton::Forward},
-        {"gotoEnd", "Go to End\tE", TransportButton::GotoEnd},
+        {"play", "Play\tSpace", TransportButton::Play, {}},
+        {"pause", "Pause\t,", TransportButton::Pause, {}},
+        {"stop", "Stop\tSpace", TransportButton::Stop, {}},
+        {"gotoStart", "Go to Start\tHome, 0", TransportButton::GotoStart, QKeySequence(Qt::Key_Home)},
+        {"back", "Back One Second\t<", TransportButton::Back, {}},
+        {"forward", "Forward One Second\t>", TransportButton::Forward, {}},
+        {"gotoEnd", "Go to End\tEnd, E", TransportButton::GotoEnd, QKeySequence(Qt::Key_End)},
     };
     for (const auto& t : kTransport) {
         const TransportButton b = t.button;
         add(
-            transport, t.name, QString::fromUtf8(t.title), {}, [b] { return transportEnabled(b); },
+            transport, t.name, QString::fromUtf8(t.title), t.keys, [b] { return transportEnabled(b); },
             [b] { pressTransport(b); });
     }
-    transport->addSeparator();
-    add(
-        transport, "home", QStringLiteral("Start"), QKeySequence(Qt::Key_Home),
-        [] { return transportEnabled(TransportButton::GotoStart); },
-        [] { pressTransport(TransportButton::GotoStart); });
-    add(
-        transport, "end", QStringLiteral("End"), QKeySequence(Qt::Key_End),
-        [] { return transportEnabled(TransportButton::GotoEnd); }, [] { pressTransport(TransportButton::GotoEnd); });
     transport->addSeparator();
     // Which channels of the current document are heard (as the toggles at
     // the left edge of its views); made afresh each time it opens.
@@ -408,9 +449,11 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     fillWindowMenu(windows);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    add(
+    QAction* visit = add(
         help, "visitOnline", QStringLiteral("ZQ Audio on the &Web"), {}, [] { return validate(ZQAction::VisitOnline); },
-        [] { ZQApplicationDispatchCenter::shared().perform_VisitZanquorOnline(); });
+        [w] { ZQApplicationDispatchCenter::shared().perform_VisitZanquorOnline(w); });
+    // Offered only when the build names a real page.
+    visit->setVisible(ZQ::Application::hasWebsite());
     QAction* about = add(help, "about", QStringLiteral("&About ZQ Audio"), {}, always, [w] {
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About ZQ Audio"),
                                     QString::fromStdString(ZQ::Application::aboutText()), QMessageBox::Ok, w);
@@ -429,9 +472,11 @@ void ZQApplicationMenus::install(QMainWindow* window) {
 void ZQApplicationMenus::fillRecentMenu(QMenu* menu, QWidget* window) {
     menu->clear();
     const QStringList files = ZQ::RecentFiles::files();
+    const QStringList names = ZQ::DocumentNames::distinguished(files);
     QPointer<QWidget> w = window;
-    for (const QString& f : files) {
-        QAction* a = menu->addAction(QFileInfo(f).fileName());
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString& f = files[i];
+        QAction* a = menu->addAction(QString(names[i]).replace(QLatin1Char('&'), QLatin1String("&&")));
         a->setToolTip(f);
         a->setData(f);
         connect(a, &QAction::triggered, this, [this, f, w] {
@@ -454,7 +499,9 @@ void ZQApplicationMenus::fillWindowMenu(QMenu* menu) {
         QPointer<ZQDocumentWindow> w = windowOf(doc);
         if (!w || !w->isVisible()) continue;
         any = true;
-        QAction* a = menu->addAction(w->windowTitle());
+        // The window's title: its file's name, told apart from another of
+        // the same name by its folder ("&" is no shortcut key here).
+        QAction* a = menu->addAction(w->windowTitle().replace(QLatin1Char('&'), QLatin1String("&&")));
         a->setCheckable(true);
         a->setChecked(w == active);
         connect(a, &QAction::triggered, this, [w] {

@@ -1,6 +1,7 @@
 #include "app/ZQApplicationShell.h"
 
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
+#include "audiofile/AudioFileInformation.h"
 #include "core/allocator.h"
 #include "document/Termination.h"
 #include "document/ZQDocumentController.h"
@@ -12,10 +13,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -25,8 +28,29 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 namespace ZQ::Application {
 
+namespace {
+std::optional<std::string> websiteForTesting;
+} // namespace
+
 const char* websiteAddress() {
-    return ZQ_WEBSITE;
+    return websiteForTesting ? websiteForTesting->c_str() : ZQ_WEBSITE;
+}
+
+void setWebsiteAddressForTesting(const char* address) {
+    websiteForTesting = address ? std::optional<std::string>(address) : std::nullopt;
+}
+
+bool hasWebsite() {
+    const QUrl url(QString::fromUtf8(websiteAddress()).trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        return false;
+    const QString host = url.host().toLower();
+    if (host.isEmpty() || host == QLatin1String("localhost")) return false;
+    // The domains kept for examples and tests (RFC 2606) are placeholders.
+    for (const char* reserved :
+         {"example.com", "example.net", "example.org", "example", "test", "invalid", "localhost"})
+        if (host == QLatin1String(reserved) || host.endsWith(QLatin1Char('.') + QLatin1String(reserved))) return false;
+    return true;
 }
 
 const char* version() {
@@ -41,6 +65,28 @@ std::string aboutText() {
 } // namespace ZQ::Application
 
 // Dispatch centre.
+
+namespace {
+
+// What the export itself refuses before it writes anything (the document
+// "has no samples to export"): a store without its information record, as
+// while the file is still opening, a channel count no file can hold, or
+// channels that lack frames the record announces. A document of no frames
+// exports (as an empty file).
+bool isExportable(ZQAudioFileDocument* document) {
+    if (!document->fileHasLoaded()) return false;
+    const ZQ::AudioFileInformationData* info = document->audioFileInformation();
+    if (!info) return false;
+    const std::int32_t channels = info->channelCount();
+    if (channels < 1 || channels > ZQ::AudioFileDocumentSampleData::kMaxChannels) return false;
+    const std::int64_t length = info->fileLengthFrames();
+    if (length < 0) return false;
+    for (std::int32_t c = 0; c < channels; ++c)
+        if (document->sampleCount(c).v_ < static_cast<std::uint64_t>(length)) return false;
+    return true;
+}
+
+} // namespace
 
 ZQApplicationDispatchCenter& ZQApplicationDispatchCenter::shared() {
     static ZQApplicationDispatchCenter* center = new ZQApplicationDispatchCenter; // for the whole process
@@ -62,22 +108,41 @@ bool ZQApplicationDispatchCenter::validateMenuItem(const ZQMenuItem* item) {
     if (!item->action) return false;
     switch (*item->action) {
     case ZQAction::ShowWaveformColorPanel:
-    case ZQAction::VisitOnline:
         return true;
+    case ZQAction::VisitOnline:
+        return ZQ::Application::hasWebsite(); // no page, no item
     case ZQAction::Duplicate:
+        return document && document->validateMenuItem(item);
     case ZQAction::ConvertWave16Integer:
     case ZQAction::ConvertWave32Integer:
     case ZQAction::ConvertWave32Float:
     case ZQAction::ConvertAiff16Integer:
     case ZQAction::ConvertAiff32Integer:
-        return document && document->validateMenuItem(item);
+        return document && isExportable(document.get()) && document->validateMenuItem(item);
     default:
         return false;
     }
 }
 
-void ZQApplicationDispatchCenter::perform_VisitZanquorOnline() {
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ZQ::Application::websiteAddress())));
+void ZQApplicationDispatchCenter::perform_VisitZanquorOnline(QWidget* parent) {
+    if (!ZQ::Application::hasWebsite()) return;
+    const QString address = QString::fromUtf8(ZQ::Application::websiteAddress()).trimmed();
+    const bool opened = urlOpener_ ? urlOpener_(QUrl(address)) : QDesktopServices::openUrl(QUrl(address));
+    if (opened) return;
+    // Without a browser (or a desktop that knows one) nothing would happen:
+    // the user is told, and given the address to open elsewhere.
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("webPageAlert"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QStringLiteral("ZQ Audio on the Web"));
+    box->setText(QStringLiteral("The web page could not be opened."));
+    box->setInformativeText(
+        QStringLiteral("No web browser opened %1. You can open the address in a browser yourself.").arg(address));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->open();
 }
 
 void ZQApplicationDispatchCenter::perform_showWaveformColorPanel() {
@@ -118,6 +183,24 @@ void zoomAmplitudeOut() {
 void zoomOutEntirely() {
     if (Ref<ZQAudioFileDocument> d = currentDocument())
         if (auto* c = dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController())) c->zoomOutEntirely();
+}
+void zoomToSelection() {
+    if (Ref<ZQAudioFileDocument> d = currentDocument())
+        if (auto* c = dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController())) c->zoomToSelection();
+}
+
+bool canZoom(const char* command) {
+    Ref<ZQAudioFileDocument> d = currentDocument();
+    auto* c = d ? dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController()) : nullptr;
+    if (!c || !command) return false;
+    const std::string name = command;
+    if (name == "zoomIn") return c->canZoomIn();
+    if (name == "zoomOut") return c->canZoomOut();
+    if (name == "amplitudeIn") return c->canZoomAmplitudeIn();
+    if (name == "amplitudeOut") return c->canZoomAmplitudeOut();
+    if (name == "zoomOutEntirely") return c->canZoomOutEntirely();
+    if (name == "zoomToSelection") return c->canZoomToSelection();
+    return false;
 }
 
 } // namespace ZQWaveformZoomMessageReceiver
@@ -220,9 +303,23 @@ void onSignal(int) {
 }
 } // namespace
 
-void ZQApplicationDelegate::installSignalHandlers() {
-    // The handler only writes a byte; the main thread reads it and quits.
+void ZQApplicationDelegate::catchSignals() {
+    // The handler only writes a byte; the main thread reads it and quits. A
+    // signal that comes while the application is still starting waits in
+    // the pipe until the event loop can take it.
     if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void ZQApplicationDelegate::installSignalHandlers() {
+    catchSignals();
+    if (signalPipe[0] < 0 || signalNotifierInstalled_) return;
+    signalNotifierInstalled_ = true;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
         char c;
@@ -230,10 +327,4 @@ void ZQApplicationDelegate::installSignalHandlers() {
         notifier->setEnabled(false);
         ZQApplicationDelegate::shared().terminate();
     });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
 }

@@ -12,9 +12,18 @@
 #include <mutex>
 #include <string>
 
+class QUrl;
+class QWidget;
+
 namespace ZQ::Application {
-// The maker's web page (one constant of the build).
+// The maker's web page (one constant of the build, ZQ_WEBSITE).
 const char* websiteAddress();
+// Whether that is a real address: not empty, http or https, and not a
+// placeholder (a reserved example or test domain). The Help menu offers
+// the page only then.
+bool hasWebsite();
+// Tests stand in for the build's constant (null: the constant again).
+void setWebsiteAddressForTesting(const char* address);
 const char* version();
 // The About text: our version and the versions of Qt, libsndfile and
 // PortAudio in use.
@@ -28,7 +37,12 @@ public:
     static platform::Ref<ZQAudioFileDocument> currentAudioDocument();
 
     bool validateMenuItem(const ZQMenuItem* item);
-    void perform_VisitZanquorOnline();
+    // Opens the web page in the browser; when that fails, says so (with the
+    // address, to be opened by hand) on `parent`. Nothing without an address.
+    void perform_VisitZanquorOnline(QWidget* parent = nullptr);
+    // What hands an address to the browser (QDesktopServices by default);
+    // true once it has been handed over.
+    void setUrlOpener(std::function<bool(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
     void perform_showWaveformColorPanel();
     void duplicate(platform::Object* sender);
     // The five export actions, forwarded to the current document.
@@ -38,10 +52,11 @@ public:
 private:
     ZQApplicationDispatchCenter() = default;
     std::recursive_mutex sync_;
+    std::function<bool(const QUrl&)> urlOpener_;
 };
 
-// The zoom menu items: sent to the current document when there is one; they
-// have no enabling rule of their own.
+// The zoom menu items: sent to the current document when there is one, and
+// enabled by canZoom.
 namespace ZQWaveformZoomMessageReceiver {
 platform::Ref<ZQAudioFileDocument> currentDocument();
 void zoomIn();
@@ -49,6 +64,11 @@ void zoomOut();
 void zoomAmplitudeIn();
 void zoomAmplitudeOut();
 void zoomOutEntirely();
+void zoomToSelection();
+// Whether the named command would change the current document's views
+// ("zoomIn", "zoomOut", "amplitudeIn", "amplitudeOut", "zoomOutEntirely",
+// "zoomToSelection"); false without a document window.
+bool canZoom(const char* command);
 } // namespace ZQWaveformZoomMessageReceiver
 
 class ZQApplicationDelegate {
@@ -77,7 +97,11 @@ public:
     // Whether the above may end the application: the program's own main
     // turns it on (a test process that hosts windows does not).
     void setQuitsWhenNothingIsLeft(bool on) { quitsWhenNothingIsLeft_ = on; }
-    // SIGTERM and SIGINT end the application as Quit does.
+    // SIGTERM and SIGINT end the application as Quit does. catchSignals
+    // (before the QApplication exists, as early as possible) keeps a signal
+    // from ending the process unasked while it starts; installSignalHandlers
+    // (once it exists) acts on it.
+    static void catchSignals();
     void installSignalHandlers();
 
     // Hears of each termination step as it ends, then of the notification
@@ -85,6 +109,7 @@ public:
     void setStepObserver(std::function<void(int step)> observer) { stepObserver_ = std::move(observer); }
 
 private:
+    bool signalNotifierInstalled_ = false;
     ZQApplicationDelegate() = default;
     // Every open document's single teardown (main thread).
     void closeAllDocuments();

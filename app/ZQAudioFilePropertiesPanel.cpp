@@ -3,16 +3,23 @@
 #include "audiofile/AudioFileProperties.h"
 #include "controls/Frames.h"
 #include "document/ZQDocumentController.h"
+#include "platform/base/Values.h"
+#include "platform/soundfile/ExtAudioFile.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
+#include <QStyle>
 #include <cstdio>
+#include <sys/stat.h>
 
 using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -52,6 +59,21 @@ QListWidget* makeColumn(QWidget* parent, Qt::Alignment alignment, double opacity
     return list;
 }
 
+// The lines of a value as the properties list gives them (each line break
+// written as " _ _ _ ").
+QString fullValue(const std::string& desc) {
+    static const QString kLineBreak = QString::fromStdString(ZQ::rowValueText("\n"));
+    return QString::fromStdString(desc).replace(kLineBreak, QStringLiteral("\n"));
+}
+
+// A value on one line: each line break, with the indentation around it,
+// becomes one space.
+QString oneLine(const QString& full) {
+    if (!full.contains(u'\n')) return full;
+    static const QRegularExpression kBreak(QStringLiteral("\\s*\n\\s*"));
+    return QString(full).replace(kBreak, QStringLiteral(" ")).trimmed();
+}
+
 } // namespace
 
 ZQAudioFilePropertiesPanel::ZQAudioFilePropertiesPanel()
@@ -70,6 +92,8 @@ ZQAudioFilePropertiesPanel::ZQAudioFilePropertiesPanel()
     splitMatrix_->addWidget(descriptions_);
     splitMatrix_->setSizes({150, kWidth - 151});
     splitMatrix_->setGeometry(0, 0, kWidth, kHeight - kBottomBorder);
+    // Whether a value is cut depends on its column's width.
+    descriptions_->viewport()->installEventFilter(this);
 
     copyButton_ = new QPushButton(QStringLiteral("Copy"), this);
     copyButton_->setObjectName(QStringLiteral("copyButton"));
@@ -106,6 +130,17 @@ void ZQAudioFilePropertiesPanel::moveEvent(QMoveEvent* event) {
     if (placed_) QSettings().setValue(kPositionKey, pos());
 }
 
+void ZQAudioFilePropertiesPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    updateForCurrent();
+    updateToolTips();
+}
+
+bool ZQAudioFilePropertiesPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && descriptions_ && watched == descriptions_->viewport()) updateToolTips();
+    return QWidget::eventFilter(watched, event);
+}
+
 void ZQAudioFilePropertiesPanel::updateForCurrent() {
     Guard g(sync_);
     Ref<platform::Object> current = ZQDocumentController::sharedDocumentController().currentDocument();
@@ -119,11 +154,48 @@ void ZQAudioFilePropertiesPanel::updateForDocument(ZQAudioFileDocument* document
         updateString(std::string());
         return;
     }
-    const ZQ::AudioFileProperties p =
-        ZQ::describeAudioFileProperties(document_->audioFileInformation(), document_->fileName());
+    // Changes not yet exported: the document's own record (its length
+    // follows the edits). Otherwise the file as it is now, which an export
+    // over it may have replaced since it was opened; but only when it holds
+    // what the window shows (an export elsewhere leaves the file as it was,
+    // and the document's record describes the samples in the window).
+    const std::string path = document_->fileName();
+    const ZQ::AudioFileInformationData* information = document_->audioFileInformation();
+    if (!document_->isDocumentEdited())
+        if (const ZQ::AudioFileInformationData* onDisk = fileInformation(path))
+            if (onDisk->fileLengthFrames() >= 0 && document_->channelCount() == onDisk->channelCount() &&
+                static_cast<std::uint64_t>(onDisk->fileLengthFrames()) == document_->sampleCount(0).v_)
+                information = onDisk;
+    const ZQ::AudioFileProperties p = ZQ::describeAudioFileProperties(information, path);
     for (std::size_t i = 0; i < p.rows.size() && i < std::size_t(kRows); ++i)
         setName(p.rows[i].first, p.rows[i].second, static_cast<int>(i));
     updateString(p.text);
+}
+
+const ZQ::AudioFileInformationData* ZQAudioFilePropertiesPanel::fileInformation(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        readDone_ = false;
+        readInformation_.reset();
+        return nullptr;
+    }
+    FileStamp stamp;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modified = st.st_mtim;
+    if (readDone_ && path == readPath_ && stamp == readStamp_) return readInformation_.get();
+    readDone_ = true;
+    readPath_ = path;
+    readStamp_ = stamp;
+    readInformation_.reset();
+    Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+    platform::audio::ExtAudioFile* file = nullptr;
+    if (!url || platform::audio::ExtAudioFile::openURL(url.get(), &file) != platform::audio::kNoErr || !file)
+        return nullptr;
+    Ref<platform::audio::ExtAudioFile> held = Ref<platform::audio::ExtAudioFile>::adopt(file);
+    if (!readInformation_.make() || !readInformation_->read(held.get())) readInformation_.reset();
+    return readInformation_.get();
 }
 
 void ZQAudioFilePropertiesPanel::updateString(const std::string& text) {
@@ -133,12 +205,28 @@ void ZQAudioFilePropertiesPanel::updateString(const std::string& text) {
 void ZQAudioFilePropertiesPanel::setName(const std::string& name, const std::string& desc, int row) {
     if (row < 0 || row >= kRows) return;
     const QString n = QString::fromStdString(ZQ::rowNameText(name));
-    const QString d = QString::fromStdString(ZQ::rowValueText(desc));
+    const QString full = fullValue(ZQ::rowValueText(desc));
     // Unchanged rows are left alone: the timer runs ten times a second.
     if (names_->item(row)->text() != n) names_->item(row)->setText(n);
-    if (descriptions_->item(row)->text() != d) {
-        descriptions_->item(row)->setText(d);
-        descriptions_->item(row)->setToolTip(d);
+    if (fullValues_[std::size_t(row)] != full) {
+        fullValues_[std::size_t(row)] = full;
+        descriptions_->item(row)->setText(oneLine(full));
+        updateToolTips();
+    }
+}
+
+void ZQAudioFilePropertiesPanel::updateToolTips() {
+    if (!descriptions_) return;
+    // The room the list's items give their text (the style's margin each side).
+    const int margin = descriptions_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, descriptions_) + 1;
+    const int room = descriptions_->viewport()->width() - 2 * margin;
+    const QFontMetrics metrics(descriptions_->font());
+    for (int row = 0; row < kRows; ++row) {
+        QListWidgetItem* item = descriptions_->item(row);
+        const QString& full = fullValues_[std::size_t(row)];
+        const bool cut = item->text() != full || metrics.horizontalAdvance(item->text()) > room;
+        const QString tip = cut ? full : QString();
+        if (item->toolTip() != tip) item->setToolTip(tip);
     }
 }
 
@@ -148,6 +236,10 @@ QString ZQAudioFilePropertiesPanel::nameAt(int row) const {
 
 QString ZQAudioFilePropertiesPanel::descAt(int row) const {
     return row >= 0 && row < kRows ? descriptions_->item(row)->text() : QString();
+}
+
+QString ZQAudioFilePropertiesPanel::toolTipAt(int row) const {
+    return row >= 0 && row < kRows ? descriptions_->item(row)->toolTip() : QString();
 }
 
 void ZQAudioFilePropertiesPanel::perform_CopyDescription() {

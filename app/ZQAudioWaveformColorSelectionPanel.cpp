@@ -1,14 +1,19 @@
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
 
 #include "document/ZQAudioFileDocument.h"
+#include "document/ZQDocumentController.h"
 #include "platform/base/Notifications.h"
 #include "window/WaveformColorPreferences.h"
+#include "window/ZQWaveformDisplayController.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QSettings>
+#include <algorithm>
 #include <mutex>
 
 namespace ZQ::WaveformColorPreferences {
@@ -137,11 +142,51 @@ ZQAudioWaveformColorSelectionPanelController::sharedAudioWaveformColorSelectionP
     return *sharedController;
 }
 
+namespace {
+// The gap between the window and the panel.
+constexpr int kPanelGap = 8;
+
+// The window the user works in: the active one when it is a window of its
+// own (a document's or the start window), else the current document's.
+QWidget* currentWindow(const QWidget* panel) {
+    QWidget* active = QApplication::activeWindow();
+    if (active && active != panel && active->windowType() == Qt::Window && !active->parentWidget()) return active;
+    platform::Ref<platform::Object> current = ZQDocumentController::sharedDocumentController().currentDocument();
+    auto* doc = dynamic_cast<ZQAudioFileDocument*>(current.get());
+    auto* c = doc ? dynamic_cast<ZQWaveformDisplayController*>(doc->waveformDisplayController()) : nullptr;
+    ZQDocumentWindow* window = c ? c->window() : nullptr;
+    return window && window->isVisible() ? window : nullptr;
+}
+} // namespace
+
+QPoint ZQAudioWaveformColorSelectionPanelController::placeBeside(const QRect& window, const QSize& size,
+                                                                 const QRect& screen) {
+    int x = window.right() + 1 + kPanelGap;
+    if (x + size.width() > screen.right() + 1) {
+        const int left = window.left() - kPanelGap - size.width();
+        x = left >= screen.left() ? left : screen.right() + 1 - size.width();
+    }
+    x = std::max(x, screen.left());
+    const int y = std::max(screen.top(), std::min(window.top(), screen.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
 void ZQAudioWaveformColorSelectionPanelController::displayAudioWaveformColorSelectionPanel() {
-    ZQAudioWaveformColorSelectionPanel* panel =
-        sharedAudioWaveformColorSelectionPanelController().colorSelectionPanel();
-    if (!panel) return;
+    ZQAudioWaveformColorSelectionPanelController& controller = sharedAudioWaveformColorSelectionPanelController();
+    // Made again when asked for after shutdown() (an application object that
+    // outlives it, as in tests).
+    if (!controller.colorSelectionPanel_) controller.colorSelectionPanel_ = new ZQAudioWaveformColorSelectionPanel;
+    ZQAudioWaveformColorSelectionPanel* panel = controller.colorSelectionPanel();
     panel->showStoredColors();
+    // Where the user is looking; once shown, it stays where the user put it.
+    if (!panel->isVisible())
+        if (QWidget* window = currentWindow(panel)) {
+            const QScreen* screen = window->screen();
+            const QRect available = screen ? screen->availableGeometry() : window->frameGeometry();
+            // The frame's size once it has been shown; the panel's own before.
+            const QSize frame = panel->frameGeometry().size().expandedTo(panel->size());
+            panel->move(placeBeside(window->frameGeometry(), frame, available));
+        }
     panel->show();
     panel->raise();
     panel->activateWindow();

@@ -55,8 +55,15 @@ class ZQAudioWaveformColorSelectionPanelController {
 public:
     // The single controller, made on first use (main thread for the panel).
     static ZQAudioWaveformColorSelectionPanelController& sharedAudioWaveformColorSelectionPanelController();
-    // Brings the panel to the front (and makes it key).
+    // Brings the panel to the front (and makes it key). A panel not on
+    // screen opens beside the current window: the active window, else the
+    // current document's.
     static void displayAudioWaveformColorSelectionPanel();
+    // Where a panel of `size` (its frame) goes beside a window whose frame is
+    // `window`, within `screen` (the available area of the window's screen):
+    // to its right, top edges level; to its left when the right has no room;
+    // otherwise as near the right as the screen allows.
+    static QPoint placeBeside(const QRect& window, const QSize& size, const QRect& screen);
     ZQAudioWaveformColorSelectionPanel* colorSelectionPanel() const { return colorSelectionPanel_; }
     // Deletes the panel before the application object goes.
     static void shutdown();

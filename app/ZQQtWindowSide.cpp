@@ -1,5 +1,6 @@
 #include "app/ZQQtWindowSide.h"
 
+#include "app/DocumentNames.h"
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
@@ -11,15 +12,18 @@
 
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
+#include "platform/threads/Threads.h"
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <vector>
 
 using platform::Ref;
 
@@ -32,7 +36,103 @@ ZQWaveformDisplayController* displayOf(ZQAudioFileDocument* document) {
 // How far each new window moves from the last, right and down.
 constexpr int kCascadeStep = 22;
 
+// The Export dialog. The name chosen takes the format's extension ("x.wav"
+// for an AIFF export is written as "x.aif"), and the question whether to
+// replace a file is asked of the file that will be written: the dialog's
+// own question, for the name as it was given, would name another file. The
+// dialog is Qt's own, so that the check comes before it closes.
+class ExportDialog final : public QFileDialog {
+public:
+    ExportDialog(QWidget* parent, const QString& extension)
+        : QFileDialog(parent, QStringLiteral("Export")), extension_(extension) {
+        setOption(QFileDialog::DontUseNativeDialog);
+    }
+    // The file to write, once accepted.
+    QString chosenFile() const { return chosen_; }
+
+protected:
+    void accept() override {
+        const QStringList files = selectedFiles();
+        chosen_.clear();
+        if (files.size() != 1 || QFileInfo(files.first()).isDir()) {
+            QFileDialog::accept(); // a folder opens in the dialog
+            return;
+        }
+        const QString fixed = ZQQtWindowSide::withFormatExtension(files.first(), extension_);
+        if (fixed == files.first()) {
+            chosen_ = fixed;
+            QFileDialog::accept(); // asks before replacing, and stays open on No
+            return;
+        }
+        const QFileInfo target(fixed);
+        if (target.isDir()) {
+            QMessageBox::warning(this, windowTitle(),
+                                 QStringLiteral("%1 is a folder.\nPlease choose another name.").arg(target.fileName()));
+            return;
+        }
+        if (target.exists() &&
+            QMessageBox::warning(
+                this, windowTitle(),
+                QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(target.fileName()),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            return; // the dialog stays open for another name
+        chosen_ = fixed;
+        QDialog::accept();
+    }
+
+private:
+    QString extension_;
+    QString chosen_;
+};
+
 } // namespace
+
+QString ZQQtWindowSide::withFormatExtension(const QString& file, const QString& extension) {
+    const QFileInfo info(file);
+    const QString suffix = info.suffix().toLower();
+    const bool aiff = extension == QLatin1String("aif");
+    if (aiff ? (suffix == QLatin1String("aif") || suffix == QLatin1String("aiff")) : suffix == QLatin1String("wav"))
+        return file;
+    QString stem = file;
+    if (stem.endsWith(QLatin1Char('.'))) stem.chop(1);
+    if (!suffix.isEmpty() && !ZQDocumentController::typeForExtension(suffix.toStdString()).empty())
+        stem.chop(suffix.size() + 1); // another audio type's extension goes
+    return stem + QLatin1Char('.') + extension;
+}
+
+void ZQQtWindowSide::retitleWindows(ZQAudioFileDocument* leaving) {
+    if (!platform::Thread::isMainThread()) {
+        // A closing document has let its window go by then.
+        platform::performOnMainThread([] { retitleWindows(); });
+        return;
+    }
+    struct Shown {
+        ZQWaveformDisplayController* controller;
+        QString path;
+    };
+    std::vector<Shown> shown;
+    QStringList paths;
+    for (auto& d : ZQDocumentController::sharedDocumentController().documents()) {
+        auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get());
+        if (!doc || doc == leaving) continue;
+        ZQWaveformDisplayController* c = displayOf(doc);
+        if (!c || !c->window()) continue;
+        const QString path = QString::fromStdString(doc->fileName());
+        shown.push_back({c, path});
+        paths << path;
+    }
+    const QStringList names = ZQ::DocumentNames::distinguished(paths);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        ZQDocumentWindow* window = shown[i].controller->window();
+        const QString name = shown[i].path.isEmpty() ? QString() : names[qsizetype(i)];
+        // The display controller puts the changes mark before the title it
+        // keeps in this property.
+        if (window->property("zqUneditedTitle").toString() == name && !window->windowTitle().isEmpty()) continue;
+        window->setProperty("zqUneditedTitle", name);
+        window->setWindowTitle(name);
+        shown[i].controller->documentEditedStateDidChange();
+    }
+}
 
 ZQWaveformDisplayControllerBase* ZQQtWindowSide::createDisplayController(ZQAudioFileDocument* document) {
     return ZQWaveformDisplayController::initWithAudioFileDocument(document);
@@ -57,9 +157,9 @@ void ZQQtWindowSide::showWindow(ZQAudioFileDocument* document, ZQWaveformDisplay
     auto* controller = dynamic_cast<ZQWaveformDisplayController*>(base);
     ZQDocumentWindow* window = controller ? controller->window() : nullptr;
     if (!window) return;
-    Ref<platform::URL> url = document->fileURL();
-    window->setWindowTitle(url ? QString::fromStdString(url->lastPathComponent()) : QString());
     window->setWindowFilePath(QString::fromStdString(document->fileName()));
+    // Its title, and those of the others: one of them may share its name.
+    retitleWindows();
     // Cascade from the top left of the screen, each window down and right of
     // the last; back to the corner once a window would leave the screen.
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -90,6 +190,8 @@ void ZQQtWindowSide::showWindow(ZQAudioFileDocument* document, ZQWaveformDisplay
 void ZQQtWindowSide::closeWindow(ZQAudioFileDocument* document) {
     if (ZQWaveformDisplayController* c = displayOf(document))
         if (ZQDocumentWindow* w = c->window()) w->closeForDocument();
+    // A file that shared its name with this one has it to itself again.
+    retitleWindows(document);
 }
 
 bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::string& message, const std::string& button,
@@ -189,25 +291,28 @@ bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::stri
                                   const std::string& proposedName, SavePanelDone done) {
     ZQWaveformDisplayController* c = displayOf(document);
     QWidget* parent = c ? c->window() : nullptr;
-    auto* dialog = new QFileDialog(parent, QStringLiteral("Export"));
+    const QString ext = QString::fromStdString(extension);
+    auto* dialog = new ExportDialog(parent, ext);
     dialog->setObjectName(QStringLiteral("exportDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
-    const QString ext = QString::fromStdString(extension);
     dialog->setNameFilter(ext == QLatin1String("aif") ? QStringLiteral("AIFF audio file (*.aif *.aiff)")
                                                       : QStringLiteral("WAV audio file (*.wav)"));
-    // The chosen name gets the format's extension.
+    // A name without an extension gets the format's (one with another
+    // extension is corrected as the dialog accepts it).
     dialog->setDefaultSuffix(ext);
+    dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
     dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + ext);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
-        const QStringList chosen = dialog->selectedFiles();
+        const QString chosen = dialog->chosenFile();
         if (result != QDialog::Accepted || chosen.isEmpty()) {
             done(false, std::string(), std::string());
             return;
         }
-        const QFileInfo file(chosen.first());
+        const QFileInfo file(chosen);
+        ZQ::FileOpening::rememberFolder(file.absolutePath());
         done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString());
     });
     dialog->open();

@@ -7,6 +7,7 @@
 
 #include <QPoint>
 #include <QPointer>
+#include <QString>
 #include <functional>
 #include <map>
 
@@ -41,6 +42,15 @@ public:
 
     // Where the next window's top-left corner goes.
     QPoint cascadePoint() const { return cascade_; }
+
+    // Titles every document window anew (DocumentNames: a name two open
+    // files share is followed by its folder), leaving out `leaving`; the
+    // changes mark stays as it was. Main thread.
+    static void retitleWindows(ZQAudioFileDocument* leaving = nullptr);
+    // `file` with the extension of the export format `extension` ("wav" or
+    // "aif"): a known audio extension is replaced, ".aiff" kept for AIFF,
+    // anything else kept with the extension added.
+    static QString withFormatExtension(const QString& file, const QString& extension);
 
 private:
     QPoint cascade_{60, 60};

@@ -1,5 +1,6 @@
 #include "app/ZQStartWindow.h"
 
+#include "app/DocumentNames.h"
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
@@ -42,8 +43,11 @@ ZQStartWindow::ZQStartWindow() {
 
 void ZQStartWindow::refreshRecentFiles() {
     recent_->clear();
-    for (const QString& f : ZQ::RecentFiles::files()) {
-        auto* item = new QListWidgetItem(QFileInfo(f).fileName(), recent_);
+    const QStringList files = ZQ::RecentFiles::files();
+    const QStringList names = ZQ::DocumentNames::distinguished(files); // as Open Recent shows them
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString& f = files[i];
+        auto* item = new QListWidgetItem(names[i], recent_);
         item->setToolTip(f);
         item->setData(Qt::UserRole, f);
     }

@@ -23,6 +23,7 @@
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    ZQApplicationDelegate::catchSignals();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("ZQ"));
     QApplication::setApplicationName(QStringLiteral("ZQAudio"));

@@ -33,13 +33,11 @@ TEST_F(AppTest, WithoutADocumentOnlyTheApplicationsOwnItemsAreEnabled) {
     ASSERT_TRUE(activate(start));
     for (const char* name : kDocumentItems)
         EXPECT_FALSE(item(start, name)->isEnabled()) << name;
-    for (const char* name : {"selectAll", "selectNone", "play", "home"})
+    for (const char* name : {"selectAll", "selectNone", "play", "gotoStart", "properties", "zoomIn"})
         EXPECT_FALSE(item(start, name)->isEnabled()) << name;
-    for (const char* name : {"waveformColours", "visitOnline", "open", "properties", "quit", "about"})
+    // (The web page's item shows only when the build names a page: see dialogs_names_test.)
+    for (const char* name : {"waveformColours", "open", "quit", "about"})
         EXPECT_TRUE(item(start, name)->isEnabled()) << name;
-    // Zoom has no rule of its own: enabled, and without a document it does nothing.
-    EXPECT_TRUE(item(start, "zoomIn")->isEnabled());
-    item(start, "zoomIn")->trigger();
     // A disabled item's key does nothing either.
     QSignalSpy duplicates(item(start, "duplicate"), &QAction::triggered);
     QTest::keyClick(start, Qt::Key_D, Qt::ControlModifier);
@@ -73,7 +71,7 @@ TEST_F(AppTest, ItemsAndKeysFollowTheActiveDocumentsSelection) {
     EXPECT_EQ(display(b.get())->waveform(0)->selectionLength(), 0u);
     ASSERT_TRUE(waitUntil([&] { return item(wa, "duplicate")->isEnabled(); }, 2000));
     EXPECT_TRUE(item(wa, "selectNone")->isEnabled());
-    EXPECT_EQ(display(a.get())->currentSelectionDisplay()->text(), "0/999");
+    EXPECT_TRUE(display(a.get())->currentSelectionDisplay()->text().startsWith(QString("0\u2013999 (")));
 
     // The other window's items follow its own document.
     ASSERT_TRUE(activate(wb));
@@ -140,7 +138,6 @@ TEST_F(AppTest, ZoomAndTransportItemsActOnTheCurrentDocument) {
     EXPECT_EQ(c->horizontalZoom(), zoom);
     EXPECT_TRUE(waitUntil([&] { return visible() == all; }, 2000)) << visible();
 
-    EXPECT_FALSE(item(w, "record")->isEnabled());
     EXPECT_TRUE(item(w, "play")->isEnabled());
     item(w, "play")->trigger();
     ZQAudioFileDocumentTransportCommandReceiver* r = doc->audioFileDocumentTransportCommandReceiver();
