@@ -164,9 +164,12 @@ TEST_F(ViewTest, AfterAnyResizeTheWindowLooksAsItDid) {
 }
 
 TEST_F(ViewTest, TheSelectionThePlayLineAndTheLabelsShowOnLightAndDarkBackgrounds) {
-    Ref<ZQAudioFileDocument> doc = open(floatFile("quiet.wav", 1, 80000, [](int, long k) {
-        return 0.05 * std::sin(k / 10.0); // a low trace: the band is seen above it
-    }, 8000));
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "quiet.wav", 1, 80000,
+        [](int, long k) {
+            return 0.05 * std::sin(k / 10.0); // a low trace: the band is seen above it
+        },
+        8000));
     ZQWaveformDisplayController* c = display(doc.get());
     resizeContent(c, 800, 300);
     ZQWaveform* v = c->waveform(0);
@@ -185,8 +188,10 @@ TEST_F(ViewTest, TheSelectionThePlayLineAndTheLabelsShowOnLightAndDarkBackground
         c->setForegroundColor(trace);
         const QImage image = v->grab().toImage();
         const int row = 30; // above the trace, inside the view's own band
-        EXPECT_GT(contrast(image.pixel(300, row), image.pixel(600, row)), 10) << "band on " << background.name().toStdString();
-        EXPECT_GT(contrast(image.pixel(line, row), image.pixel(line + 3, row)), 40) << "line on " << background.name().toStdString();
+        EXPECT_GT(contrast(image.pixel(300, row), image.pixel(600, row)), 10)
+            << "band on " << background.name().toStdString();
+        EXPECT_GT(contrast(image.pixel(line, row), image.pixel(line + 3, row)), 40)
+            << "line on " << background.name().toStdString();
         // Each label's text stands out from its backing.
         for (QLabel* label : {v->vZoomOverlay(), v->firstVisibleOverlay(), v->lastVisibleOverlay()}) {
             const QImage l = label->grab().toImage();
@@ -245,10 +250,12 @@ TEST_F(ViewTest, EdgesOfTheSelectionDragAndADragPastTheEdgeScrolls) {
     QTest::mousePress(v, Qt::LeftButton, {}, QPoint(400, y));
     const std::uint64_t anchor = v->selection().min_.v_;
     QTest::mouseMove(v, QPoint(v->width() + 60, y));
-    ASSERT_TRUE(waitUntil([&] {
-        draw(c);
-        return first(v) > start + (end - start) / 2;
-    }, 3000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            draw(c);
+            return first(v) > start + (end - start) / 2;
+        },
+        3000));
     QTest::mouseRelease(v, Qt::LeftButton, {}, QPoint(v->width() + 60, y));
     draw(c);
     EXPECT_EQ(v->selection().min_.v_, anchor);
