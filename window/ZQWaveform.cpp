@@ -359,6 +359,15 @@ void ZQWaveform::placeLabels() {
     place(vZoomOverlay_, -(W - 1), 1);
     place(firstVisibleOverlay_, 1, -(H - 1));
     place(lastVisibleOverlay_, -(W - 1), -(H - 1));
+    // A view too short for them shows fewer: the amplitude (the same in every
+    // view) needs a row of its own above the bottom ones, and a view shorter
+    // than a label and a little trace shows none.
+    auto show = [](QLabel* l, bool on) {
+        if (l && l->isVisibleTo(l->parentWidget()) != on) l->setVisible(on);
+    };
+    show(vZoomOverlay_, H >= 2 * 13 + 4);
+    show(firstVisibleOverlay_, H >= 13 + 6);
+    show(lastVisibleOverlay_, H >= 13 + 6);
 }
 
 void ZQWaveform::syncChannelToggles() {

@@ -338,3 +338,26 @@ TEST_F(ViewTest, TheReadoutsSayWhatTheyShow) {
     EXPECT_EQ(c->hmsCurrent()->text(), "00:00:10.000");
     (void)v;
 }
+
+TEST_F(ViewTest, ShortViewsShowOnlyTheLabelsThatFitWithoutOverlapping) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("sixteen.wav", 16, 4000, fixtureSample));
+    ZQWaveformDisplayController* c = display(doc.get());
+    for (int height : {900, 420, 300}) {
+        resizeContent(c, 700, height);
+        for (int i = 0; i < 16; ++i) {
+            ZQWaveform* v = c->waveform(i);
+            std::vector<QRect> shown;
+            for (QLabel* l : {v->vZoomOverlay(), v->firstVisibleOverlay(), v->lastVisibleOverlay()})
+                if (l->isVisibleTo(v)) {
+                    EXPECT_TRUE(v->rect().contains(l->geometry())) << height << " " << i;
+                    for (const QRect& other : shown)
+                        EXPECT_FALSE(other.intersects(l->geometry())) << height << " " << i;
+                    shown.push_back(l->geometry());
+                }
+            // Tall enough views show all three.
+            if (v->height() >= 40) {
+                EXPECT_EQ(shown.size(), 3u) << height << " " << i;
+            }
+        }
+    }
+}
