@@ -169,7 +169,9 @@ void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerI
         std::int64_t size = bigEndian ? be32(h + 4) : le32(h + 4);
         if (wide && id == fourcc("ds64") && size >= 24 && file.readAt(pos + 8, h + 8, 24)) {
             const std::int64_t dataSize = le64(h + 16);
-            if (dataSize >= 0) wideDataSize = dataSize;
+            // No chunk is longer than the file: a larger claim is cut to it
+            // (and the walk's arithmetic stays far from overflowing).
+            if (dataSize >= 0) wideDataSize = std::min(dataSize, fileSize);
         }
         // In RF64 a size of 0xFFFFFFFF says "see ds64".
         if (wide && id == kData && size == 0xFFFFFFFFll && wideDataSize >= 0) size = wideDataSize;

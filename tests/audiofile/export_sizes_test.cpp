@@ -205,6 +205,19 @@ TEST(ExportSizes, PastTheRiffLimitWaveBecomesRf64AndAiffIsRefused) {
     const audio::ContainerInfo container = audio::readContainerInfo(large);
     EXPECT_EQ(container.type, audio::kAudioFileRF64Type);
     EXPECT_EQ(container.dataByteCount, std::int64_t(bytes16)); // from the ds64 chunk
+    {
+        // A ds64 that claims nearly 2^63 bytes of data is cut to the file.
+        const std::string claims = dir.file("claims.wav");
+        std::filesystem::copy_file(large, claims);
+        std::fstream f(claims, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(28); // "RF64" size "WAVE" "ds64" size, the RIFF size, then the data size
+        const unsigned char huge[8] = {0xc4, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f};
+        f.write(reinterpret_cast<const char*>(huge), 8);
+        f.close();
+        const audio::ContainerInfo c = audio::readContainerInfo(claims);
+        EXPECT_EQ(c.type, audio::kAudioFileRF64Type);
+        EXPECT_LE(c.dataOffset + c.dataByteCount, std::int64_t(std::filesystem::file_size(claims)));
+    }
     // libsndfile reads it back exactly...
     SF_INFO info{};
     EXPECT_EQ(mismatches(large, channels, frames, &info), 0);
