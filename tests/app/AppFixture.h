@@ -47,16 +47,16 @@ protected:
         edit->setText(QString::fromStdString(path));
     }
     // Presses Save; a question the dialog asks (replace a file?) is answered
-    // No and returned.
-    static QString save(QFileDialog* d) {
+    // with `answer` (No unless told) and returned.
+    static QString save(QFileDialog* d, QMessageBox::StandardButton answer = QMessageBox::No) {
         QString asked;
         QTimer guard;
         guard.setInterval(100);
-        QObject::connect(&guard, &QTimer::timeout, [&asked] {
+        QObject::connect(&guard, &QTimer::timeout, [&asked, answer] {
             if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 asked = m->text();
-                if (QAbstractButton* no = m->button(QMessageBox::No))
-                    no->click();
+                if (QAbstractButton* button = m->button(answer))
+                    button->click();
                 else
                     m->reject();
             }

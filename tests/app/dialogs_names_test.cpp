@@ -61,22 +61,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return (d = window->findChild<QFileDialog*>(name)) && d->isVisible(); })) << name;
         return d;
     }
-    // Presses Save and answers a question about replacing a file Yes;
-    // returns the question.
-    static QString saveReplacing(QFileDialog* d) {
-        QString asked;
-        QTimer guard;
-        guard.setInterval(100);
-        QObject::connect(&guard, &QTimer::timeout, [&asked] {
-            if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                asked = m->text();
-                if (QAbstractButton* yes = m->button(QMessageBox::Yes)) yes->click();
-            }
-        });
-        guard.start();
-        QMetaObject::invokeMethod(d, "accept", Qt::DirectConnection);
-        return asked;
-    }
     // The texts a menu of `window` shows once it is about to open.
     static QStringList menuTexts(QWidget* window, const char* menuName) {
         auto* menu = window->findChild<QMenu*>(QString::fromUtf8(menuName));
@@ -218,7 +202,7 @@ TEST_F(DialogsNamesTest, AnExportTakesItsFormatsExtensionAndAsksBeforeReplacingT
     d = dialogOf(w, "exportDialog");
     ASSERT_NE(d, nullptr);
     typeName(d, out + "/y.wav");
-    EXPECT_TRUE(saveReplacing(d).contains("y.aif already exists"));
+    EXPECT_TRUE(save(d, QMessageBox::Yes).contains("y.aif already exists"));
     ASSERT_TRUE(waitUntil([&] { return bytesOf(earlier).rfind("FORM", 0) == 0 && !doc->isExporting(); }, 10000));
     info = exported(doc.get(), earlier);
     EXPECT_EQ(info.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_32);

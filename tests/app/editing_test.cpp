@@ -50,14 +50,6 @@ protected:
         AppTest::TearDown();
         ZQ::AudioFileDocumentClipboard::sharedClipboard().clearData();
     }
-    // Drags across the first view from x0 to x1 (pixels), as a user selects.
-    static void drag(ZQWaveform* view, int x0, int x1) {
-        const int y = view->height() / 2;
-        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(x0, y));
-        QTest::mouseMove(view, QPoint((x0 + x1) / 2, y));
-        QTest::mouseMove(view, QPoint(x1, y));
-        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(x1, y));
-    }
     // A key typed in the window; the menus catch up before the next one, as
     // they do between a user's key presses.
     static void type(QWidget* w, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
@@ -103,7 +95,7 @@ TEST_F(EditingAppTest, TheEditKeysCutCopyPasteDeleteDuplicateUndoAndRedoTheMouse
         EXPECT_FALSE(item(w, name)->isEnabled()) << name;
     EXPECT_EQ(item(w, "undo")->text(), "Undo");
 
-    drag(top, top->width() / 4, top->width() / 2);
+    dragAcross(top, top->width() / 4, top->width() / 2);
     const ZQ::SampleSelection s = top->selection();
     const long a = long(s.min_.v_), b = long(s.max_.v_);
     ASSERT_GT(b, a);

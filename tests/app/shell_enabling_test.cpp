@@ -58,15 +58,6 @@ protected:
         return enabled(window,
                        {"zoomIn", "zoomOut", "amplitudeIn", "amplitudeOut", "zoomOutEntirely", "zoomToSelection"});
     }
-    // Drags across the view from x0 to x1 (pixels), as a user selects.
-    static void drag(ZQWaveform* view, int x0, int x1) {
-        const int y = view->height() / 2;
-        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(x0, y));
-        QTest::mouseMove(view, QPoint((x0 + x1) / 2, y));
-        QTest::mouseMove(view, QPoint(x1, y));
-        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(x1, y));
-        QCoreApplication::processEvents();
-    }
     static int rowNamed(ZQAudioFilePropertiesPanel* panel, const char* name) {
         for (int i = 0; i < ZQAudioFilePropertiesPanel::kRows; ++i)
             if (panel->nameAt(i) == QString::fromUtf8(name)) return i;
@@ -208,7 +199,7 @@ TEST_F(ShellEnablingTest, ZoomToSelectionFitsTheSelectionToTheViews) {
     EXPECT_EQ(view->horizontalZoom(), whole);
 
     // A selection in the middle of the file.
-    drag(view, view->width() * 2 / 5, view->width() / 2);
+    dragAcross(view, view->width() * 2 / 5, view->width() / 2);
     const ZQ::SampleSelection s = view->selection();
     ASSERT_GT(view->selectionLength(), 1000u);
     ASSERT_TRUE(waitUntil([&] { return fit->isEnabled(); }, 2000));

@@ -104,6 +104,17 @@ inline void resizeContent(ZQWaveformDisplayController* c, int width, int height)
     waitUntil([&] { return w->contentView()->size() == QSize(width, height); }, 2000);
 }
 
+// Drags across `view` from x0 to x1 (pixels) at half its height, as a user
+// selects.
+inline void dragAcross(QWidget* view, int x0, int x1) {
+    const int y = view->height() / 2;
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(x0, y));
+    QTest::mouseMove(view, QPoint((x0 + x1) / 2, y));
+    QTest::mouseMove(view, QPoint(x1, y));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(x1, y));
+    QCoreApplication::processEvents();
+}
+
 inline QRgb pixelAt(const QImage& image, int x, int y) {
     return image.pixel(x, y);
 }

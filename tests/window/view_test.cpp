@@ -213,12 +213,7 @@ TEST_F(ViewTest, EdgesOfTheSelectionDragAndADragPastTheEdgeScrolls) {
     draw(c);
     const int y = v->height() / 2;
     auto indexAt = [&](int x) { return v->convertEventCoordinatesToSampleIndex(QPointF(x, y)); };
-    auto drag = [&](int from, int to) {
-        QTest::mousePress(v, Qt::LeftButton, {}, QPoint(from, y));
-        QTest::mouseMove(v, QPoint((from + to) / 2, y));
-        QTest::mouseMove(v, QPoint(to, y));
-        QTest::mouseRelease(v, Qt::LeftButton, {}, QPoint(to, y));
-    };
+    auto drag = [&](int from, int to) { dragAcross(v, from, to); };
     drag(200, 400);
     const std::uint64_t a = indexAt(200), b = indexAt(400);
     ASSERT_EQ(v->selection().min_.v_, a);
