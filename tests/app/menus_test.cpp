@@ -7,6 +7,7 @@
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
+#include "support/Signals.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -199,7 +200,8 @@ struct AppRun {
     bool crashed = true;
     std::string out;
 };
-// zqaudio on `file`, ended with SIGTERM after `ms` milliseconds.
+// zqaudio on `file`, ended with SIGTERM `ms` milliseconds after it can
+// answer the signal.
 AppRun runAndTerminate(const std::string& file, int ms, const std::string& prefs) {
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -218,8 +220,14 @@ AppRun runAndTerminate(const std::string& file, int ms, const std::string& prefs
     app.start(QString::fromUtf8(ZQAUDIO_PATH), {QString::fromStdString(file)});
     AppRun run;
     if (!app.waitForStarted(5000)) return run;
+    const auto pid = static_cast<pid_t>(app.processId());
+    if (!testsupport::waitUntilCatching(pid, SIGTERM)) {
+        app.kill();
+        app.waitForFinished();
+        return run;
+    }
     QTest::qWait(ms);
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ::kill(pid, SIGTERM);
     if (!app.waitForFinished(60000)) { // sanitizer builds decode slowly
         app.kill();
         return run;
