@@ -724,6 +724,19 @@ void ZQAudioFileDocument::locatePlaybackPosition(std::uint64_t frame) {
     updateNumericAndHMSDisplays(nullptr);
 }
 
+void ZQAudioFileDocument::playSelection(std::uint64_t first, std::uint64_t last) {
+    connectToStreamingServer();
+    Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
+    Ref<ZQAudioFileDocumentTransportController> t = transport();
+    if (!c || !t) return;
+    if (last > first)
+        c->setPlayRange(first, last + 1, first, true);
+    else
+        c->setPlayRange(first, ~std::uint64_t{0}, 0, false);
+    t->perform_Play(nullptr);
+    updateNumericAndHMSDisplays(nullptr);
+}
+
 void ZQAudioFileDocument::connectToStreamingServer() {
     Ref<ZQAudioFileDocumentOutputSourceController> c = sourceController();
     if (!c || c->hasConnected()) return; // the usual case, asked by every transport command

@@ -216,6 +216,11 @@ public:
     // Moves the play position to `frame` (a click in a view); while playing,
     // playing goes on from there. The readouts follow.
     void locatePlaybackPosition(std::uint64_t frame);
+    // Play Selection: a selection of `first` to `last` (last > first) plays
+    // exactly its frames and leaves the position back at `first`; a
+    // selection point (last <= first) plays from there to the end. With
+    // Loop on, the selection (or the whole file) repeats until Stop.
+    void playSelection(std::uint64_t first, std::uint64_t last);
     void connectToStreamingServer(); // † (no lock once connected)
     ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;
     std::uint32_t speakerMask() override;

@@ -10,9 +10,37 @@ namespace ZQ {
 
 namespace {
 
+std::atomic<bool> gLoops{false};
+
 // A mono document plays on a mono stream, every other one on a stereo stream.
 unsigned streamChannelsFor(unsigned long long documentChannels) {
     return documentChannels == 1 ? 1u : 2u;
+}
+
+} // namespace
+
+namespace {
+
+bool validRate(double rate) {
+    if (rate < 8000.0 || rate > 192000.0) {
+        std::printf("Invalid sample rate: %f\n", rate);
+        return false;
+    }
+    return true;
+}
+
+void moveTo(AudioStream::ReadPosition& p, std::uint64_t position) {
+    p.isDoneReading_ = false;
+    p.currentReadPosition_ = Num::Count(position);
+    p.normalise();
+}
+
+bool validChannels(unsigned long long channels) {
+    if (channels < 1 || channels > kMaxMixChannels) {
+        std::printf("Invalid channel count: %llu\n", channels);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -26,7 +54,8 @@ AudioFileDocumentOutputSource::AudioFileDocumentOutputSource(PlaybackDocument* d
     : OutputSource(rate, Num::Count(static_cast<unsigned long long>(streamChannelsFor(documentChannels.v_)))),
       document_(document),
       documentChannels_(static_cast<unsigned>(std::min<unsigned long long>(documentChannels.v_, kMaxMixChannels))),
-      audible_(documentChannels_, true), fadeLength_(fadeFrames(rate.s_.v_)), fadeInDone_(fadeLength_) {
+      audible_(documentChannels_, true), fadeLength_(fadeFrames(rate.s_.v_)), fadeInDone_(fadeLength_),
+      meter_(rate.s_.v_) {
     readPosition_.isInfinite_ = false;
     readPosition_.currentReadPosition_ = Num::Count(0ull);
     readPosition_.normalise();
@@ -85,28 +114,61 @@ void AudioFileDocumentOutputSource::mixFrames(double* buffer, unsigned outputs, 
 Num::Count AudioFileDocumentOutputSource::renderInto(double* buffer, Num::Count requested, unsigned outputs) {
     if (!document_) return Num::Count(0ull);
     AudioStream::SourceHost* host = stream_.load();
-    if (!host || outputs == 0 || !buffer || requested.v_ == 0 || !document_->sampleData()) return Num::Count(0ull);
+    if (!host || outputs == 0 || outputs > 2 || !buffer || requested.v_ == 0 || !document_->sampleData())
+        return Num::Count(0ull);
     const std::uint64_t wanted = requested.v_ / outputs;
+    std::uint64_t done = 0;
+    // Block by block through the scratch buffer: what this source sends is
+    // metered on its own, before it joins the other sources in the mix.
+    while (done < wanted) {
+        const std::uint64_t block = std::min(wanted - done, kBlockFrames);
+        std::fill_n(scratch_.data(), block * outputs, 0.0);
+        const std::uint64_t n = renderBlock(scratch_.data(), block, outputs, host);
+        if (n == 0) break;
+        meter_.measure(scratch_.data(), outputs, n);
+        double* to = buffer + done * outputs;
+        for (std::uint64_t i = 0; i < n * outputs; ++i)
+            to[i] += scratch_[i];
+        done += n;
+        if (n < block) break;
+    }
+    return Num::Count(outputs * done);
+}
+
+std::uint64_t AudioFileDocumentOutputSource::playRangeEnd() const {
+    return std::min<std::uint64_t>(rangeEnd_, readPosition_.maxSamplesToRead_.v_);
+}
+
+std::uint64_t AudioFileDocumentOutputSource::renderBlock(double* out, std::uint64_t wanted, unsigned outputs,
+                                                         AudioStream::SourceHost* host) {
     const auto F = static_cast<double>(fadeLength_);
     std::uint64_t frames = 0;
     if (isProducing_ && !readPosition_.isDone()) {
-        frames = std::min<std::uint64_t>(wanted, readPosition_.remaining());
-        const std::uint64_t current = readPosition_.currentReadPosition_.v_;
-        if (fadeInDone_ >= fadeLength_) {
-            mixFrames(buffer, outputs, current, frames, [](std::uint64_t) { return 1.0; });
-        } else {
-            const std::uint64_t done = fadeInDone_;
-            mixFrames(buffer, outputs, current, frames,
-                      [&](std::uint64_t k) { return std::min(1.0, static_cast<double>(done + k + 1) / F); });
-            fadeInDone_ = std::min(fadeLength_, done + frames);
-        }
-        readPosition_.advance(frames);
-        if (readPosition_.isDone()) {
-            isProducing_ = false;
-            // The Stop goes through the transport, whose locks come before the
-            // stream's: it is sent once the stream has let go of its lock.
-            platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
-            host->deferUntilUnlocked([document] { document->perform_Stop(nullptr); });
+        while (frames < wanted) {
+            const std::uint64_t current = readPosition_.currentReadPosition_.v_;
+            const std::uint64_t end = playRangeEnd();
+            const std::uint64_t n = current < end ? std::min(wanted - frames, end - current) : 0;
+            double* at = out + frames * outputs;
+            if (fadeInDone_ >= fadeLength_) {
+                mixFrames(at, outputs, current, n, [](std::uint64_t) { return 1.0; });
+            } else {
+                const std::uint64_t faded = fadeInDone_;
+                mixFrames(at, outputs, current, n,
+                          [&](std::uint64_t k) { return std::min(1.0, static_cast<double>(faded + k + 1) / F); });
+                fadeInDone_ = std::min(fadeLength_, faded + n);
+            }
+            readPosition_.advance(n);
+            frames += n;
+            if (current + n < end) break; // the block is full
+            // The range has played. Looping, its first frame follows its last
+            // directly, in this same block.
+            if (gLoops.load(std::memory_order_relaxed) && loopFirst_ < end) {
+                moveTo(readPosition_, loopFirst_);
+                passes_.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            finishPass(host);
+            break;
         }
     }
     if (tailLeft_ > 0) {
@@ -115,13 +177,33 @@ Num::Count AudioFileDocumentOutputSource::renderInto(double* buffer, Num::Count 
         const std::uint64_t n = tailFrom_ >= end ? 0 : std::min({wanted, tailLeft_, end - tailFrom_});
         const std::uint64_t left = tailLeft_;
         const double from = tailGain_;
-        mixFrames(buffer, outputs, tailFrom_, n,
+        mixFrames(out, outputs, tailFrom_, n,
                   [&](std::uint64_t k) { return from * static_cast<double>(left - 1 - k) / F; });
         tailFrom_ += n;
         tailLeft_ = n == 0 ? 0 : tailLeft_ - n;
         frames = std::max(frames, n);
     }
-    return Num::Count(outputs * frames);
+    return frames;
+}
+
+void AudioFileDocumentOutputSource::finishPass(AudioStream::SourceHost* host) {
+    isProducing_ = false;
+    meter_.setActive(false);
+    // A selection that has played leaves the position where it began; the
+    // whole file leaves it at the end.
+    if (returns_) moveTo(readPosition_, startFrame_);
+    // The Stop goes through the transport, whose locks come before the
+    // stream's: it is sent once the stream has let go of its lock.
+    platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
+    host->deferUntilUnlocked([document] { document->perform_Stop(nullptr); });
+}
+
+void AudioFileDocumentOutputSource::setLoopsEverywhere(bool loops) {
+    gLoops.store(loops, std::memory_order_relaxed);
+}
+
+bool AudioFileDocumentOutputSource::loopsEverywhere() {
+    return gLoops.load(std::memory_order_relaxed);
 }
 
 Num::Count AudioFileDocumentOutputSource::render(double* buffer, Num::Count requested) {
@@ -148,37 +230,12 @@ void AudioFileDocumentOutputSource::beginFadeIn() {
 
 std::function<void()> AudioFileDocumentOutputSource::outputFailureNotice(const std::string& reason, bool unavailable) {
     tailLeft_ = 0;
+    meter_.setActive(false);
     // Only a document that was playing (or was asked to) hears about it.
     if (!isProducing_ || !document_) return {};
     platform::Ref<PlaybackDocument> document = platform::Ref<PlaybackDocument>::retain(document_);
     return [document, reason, unavailable] { document->audioOutputDidFail(reason, unavailable); };
 }
-
-namespace {
-
-bool validRate(double rate) {
-    if (rate < 8000.0 || rate > 192000.0) {
-        std::printf("Invalid sample rate: %f\n", rate);
-        return false;
-    }
-    return true;
-}
-
-void moveTo(AudioStream::ReadPosition& p, std::uint64_t position) {
-    p.isDoneReading_ = false;
-    p.currentReadPosition_ = Num::Count(position);
-    p.normalise();
-}
-
-bool validChannels(unsigned long long channels) {
-    if (channels < 1 || channels > kMaxMixChannels) {
-        std::printf("Invalid channel count: %llu\n", channels);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool AudioFileDocumentOutputSource::acceptsFormat() {
     if (!document_) return false;
@@ -213,6 +270,7 @@ void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::
         orphaned = isProducing_ && !stream_.load();
         if (orphaned) {
             isProducing_ = false;
+            meter_.setActive(false);
             why = lastFailure_;
         }
     });
@@ -220,9 +278,38 @@ void AudioFileDocumentOutputSource::applyPendingCommand(const TransportCommand::
         document_->audioOutputDidFail(why.empty() ? "no audio output could be opened" : why, true);
 }
 
+void AudioFileDocumentOutputSource::playWholeFile() {
+    startFrame_ = loopFirst_ = 0;
+    rangeEnd_ = kWholeFile;
+    returns_ = armed_ = false;
+}
+
+void AudioFileDocumentOutputSource::setPlayRange(std::uint64_t first, std::uint64_t end, std::uint64_t loopFirst,
+                                                 bool returns) {
+    AudioStream::ReadPosition& p = readPosition_;
+    const std::uint64_t n = p.maxSamplesToRead_.v_;
+    if (n == 0) return;
+    first = std::min(first, n - 1);
+    const bool wasProducing = isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone();
+    if (wasProducing) beginFadeOut();
+    startFrame_ = first;
+    rangeEnd_ = std::clamp(end, first + 1, n);
+    loopFirst_ = std::min(loopFirst, first);
+    returns_ = returns;
+    moveTo(p, first);
+    // Playing already: the old place fades out as the range fades in, as a
+    // jump does. Otherwise the next Play starts exactly here.
+    if (wasProducing)
+        fadeInDone_ = 0;
+    else
+        armed_ = true;
+}
+
 void AudioFileDocumentOutputSource::jumpTo(std::uint64_t frame) {
     AudioStream::ReadPosition& p = readPosition_;
     const bool wasProducing = isProducing_ && isFormatAccepted_ && stream_.load() && !p.isDone();
+    // A jump leaves a range that was playing: from there on, the file plays.
+    playWholeFile();
     if (wasProducing) beginFadeOut();
     const std::uint64_t n = p.maxSamplesToRead_.v_;
     moveTo(p, n == 0 ? 0 : std::min(frame, n - 1));
@@ -240,28 +327,47 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
     // A jump while playing: the old place fades out as the new one fades in.
     const bool jumps = logic.pendingCommand_ >= kGoBack && logic.pendingCommand_ <= kGotoEnd;
     if (jumps && wasProducing) beginFadeOut();
+    // A jump leaves a range that was playing: from there on, the file plays.
+    if (jumps) playWholeFile();
     switch (logic.pendingCommand_) {
     case 0:
     case 2:
     case kStop:
         beginFadeOut();
         isProducing_ = false;
+        meter_.setActive(false);
+        playWholeFile();
         break;
     case kPlay:
         p.isDoneReading_ = false;
         p.normalise();
-        if (!wasProducing) beginFadeIn();
+        if (!wasProducing) {
+            // A range just set starts exactly at its first frame; any other
+            // Play covers the whole file.
+            if (armed_)
+                fadeInDone_ = fadeLength_;
+            else {
+                playWholeFile();
+                beginFadeIn();
+            }
+            armed_ = false;
+            meter_.restart();
+        }
         isProducing_ = true;
         break;
     case kPause:
         if (wasProducing) {
             beginFadeOut();
             isProducing_ = false;
+            meter_.setActive(false);
         } else {
             p.isDoneReading_ = false;
             p.normalise();
             isProducing_ = logic.isPlaying_;
-            if (isProducing_) beginFadeIn();
+            if (isProducing_) {
+                beginFadeIn();
+                meter_.restart();
+            }
         }
         break;
     // A position that reached the end is done; normalising it before the done

@@ -4,12 +4,21 @@
 // while playing ends the sound with a 5 ms fade from where it was, and a
 // resume (or the sound after a jump) begins with one; a play from the start
 // and a play to the end are sample-exact.
+//
+// A play covers a range of frames: the whole file for Play, the selection
+// for Play Selection (which then returns to the selection's first frame).
+// With Loop on, the frame after the range's last is its first, within the
+// same render: no gap, no fade, no extra frame. The source meters what it
+// sends to the device.
 #pragma once
 
 #include "playback/ChannelMix.h"
+#include "playback/LevelMeter.h"
 #include "playback/OutputSource.h"
 #include "playback/TransportCommand.h"
 
+#include <array>
+#include <atomic>
 #include <vector>
 
 namespace ZQ {
@@ -42,6 +51,28 @@ public:
     // document), the old place fading out as the new one fades in, as a jump
     // of the transport does.
     void jumpTo(std::uint64_t frame);
+    // With the play state held: the next play covers frames from `first` to
+    // `end` (one past its last), starting exactly at `first` without a fade,
+    // and repeats from `loopFirst` with Loop on; `returns` puts the play
+    // position back at `first` once the range has played. While playing,
+    // playing goes on there at once, crossfaded as a jump is.
+    void setPlayRange(std::uint64_t first, std::uint64_t end, std::uint64_t loopFirst, bool returns);
+    // With the play state held: the next Play covers the whole file.
+    void clearPlayRange() { playWholeFile(); }
+    // With the play state held: where the current (or next) play began,
+    // and one past the last frame it plays.
+    std::uint64_t playRangeFirst() const { return startFrame_; }
+    std::uint64_t playRangeEnd() const;
+    // How many times a loop has gone back to its first frame since the
+    // source was made (any thread).
+    std::uint64_t loopPasses() const { return passes_.load(std::memory_order_relaxed); }
+    // Loop, for every source of the process (any thread); a source reads it
+    // at the end of each pass, so turning it off lets the pass finish.
+    static void setLoopsEverywhere(bool loops);
+    static bool loopsEverywhere();
+    // The level of what the source sends (read from any thread).
+    LevelMeter& levelMeter() { return meter_; }
+    const LevelMeter& levelMeter() const { return meter_; }
 
     // With the play state held: which of the document's channels are heard.
     void setAudibleChannels(const std::vector<bool>& audible);
@@ -62,9 +93,17 @@ private:
     // gain(k) (k from 0).
     template <class Gain>
     void mixFrames(double* buffer, unsigned outputs, std::uint64_t from, std::uint64_t frames, Gain gain) const;
+    // Renders at most `wanted` frames (at most kBlockFrames) into `out`,
+    // which is clear; how many it rendered.
+    std::uint64_t renderBlock(double* out, std::uint64_t wanted, unsigned outputs, AudioStream::SourceHost* host);
+    void finishPass(AudioStream::SourceHost* host);
+    void playWholeFile();
     void beginFadeOut();
     void beginFadeIn();
     void updateMix();
+
+    static constexpr std::uint64_t kBlockFrames = 1024;
+    static constexpr std::uint64_t kWholeFile = ~std::uint64_t{0};
 
     PlaybackDocument* document_; // not owned: the document owns the source's controller
     unsigned documentChannels_;
@@ -77,6 +116,20 @@ private:
     std::uint64_t tailFrom_ = 0;
     std::uint64_t tailLeft_ = 0;
     double tailGain_ = 1.0;
+    // The range this play covers (under the play state): where it began,
+    // the first frame a loop goes back to, one past the last frame, whether
+    // the position returns to startFrame_ at the end, and whether the next
+    // Play starts exactly at the position (a range was just set).
+    std::uint64_t startFrame_ = 0;
+    std::uint64_t loopFirst_ = 0;
+    std::uint64_t rangeEnd_ = kWholeFile;
+    bool returns_ = false;
+    bool armed_ = false;
+    std::atomic<std::uint64_t> passes_{0};
+    LevelMeter meter_;
+    // The source's own sound for one block, metered before it is added to
+    // the stream's mix.
+    std::array<double, kBlockFrames * 2> scratch_{};
 };
 
 } // namespace ZQ

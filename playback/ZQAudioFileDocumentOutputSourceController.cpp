@@ -61,7 +61,26 @@ void ZQAudioFileDocumentOutputSourceController::locate(std::uint64_t frame) {
         p.isDoneReading_ = false;
         p.currentReadPosition_ = ZQ::Num::Count(std::min(frame, last));
         p.normalise();
+        s->clearPlayRange();
     });
+}
+
+void ZQAudioFileDocumentOutputSourceController::setPlayRange(std::uint64_t first, std::uint64_t end,
+                                                             std::uint64_t loopFirst, bool returns) {
+    Guard g(monitor());
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    if (document_.isEmpty() || !s) return;
+    s->withPlayState([&] { s->setPlayRange(first, end, loopFirst, returns); });
+}
+
+const ZQ::LevelMeter* ZQAudioFileDocumentOutputSourceController::levelMeter() const {
+    const ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    return s ? &s->levelMeter() : nullptr;
+}
+
+ZQ::LevelMeter* ZQAudioFileDocumentOutputSourceController::levelMeter() {
+    ZQ::AudioFileDocumentOutputSource* s = source_.get();
+    return s ? &s->levelMeter() : nullptr;
 }
 
 void ZQAudioFileDocumentOutputSourceController::jumpTo(std::uint64_t frame) {

@@ -27,6 +27,15 @@ public:
     void locate(std::uint64_t frame);
     // While playing: playing goes on from `frame`, crossfaded.
     void jumpTo(std::uint64_t frame);
+    // The next Play (or, while playing, playing from now on) covers frames
+    // `first` to `end` (one past the last), repeating from `loopFirst` with
+    // Loop on; `returns`: the position goes back to `first` once it has
+    // played. See AudioFileDocumentOutputSource::setPlayRange.
+    void setPlayRange(std::uint64_t first, std::uint64_t end, std::uint64_t loopFirst, bool returns);
+    // The level of what the document sends to the device; null before the
+    // source exists. Valid until the document closes (main thread).
+    const ZQ::LevelMeter* levelMeter() const;
+    ZQ::LevelMeter* levelMeter();
     void hmsTime(ZQ::HMSTime* time);
     // The document's length changed: the source reads to the new end, and a
     // position past it moves to its last frame.

@@ -8,7 +8,9 @@
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/ChannelMix.h"
+#include "playback/LevelMeter.h"
 #include "playback/OutputStream.h"
 #include "playback/ZQASThread.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
@@ -46,6 +48,7 @@ protected:
         setDocumentWindowSide(&side);
     }
     void TearDown() override {
+        ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
         for (auto& d : docs)
             d->close();
         docs.clear();
@@ -391,6 +394,211 @@ TEST_F(Engine, AnIdleDeviceRestsAndTheNextPlayIsHeardWhole) {
     ASSERT_EQ(static_cast<long>(sounding.size()), 2 * n);
     for (long k = 0; k < 2 * n; ++k)
         ASSERT_EQ(sounding[k], static_cast<float>(counting(0, k % n))) << k;
+}
+
+// Frame k of channel c: (c + 1)(k + 1) / 2^24, negative on odd channels;
+// exact in float, and every frame of every channel differs.
+double tagged(int c, long k) {
+    return (c % 2 ? -1.0 : 1.0) * static_cast<double>((c + 1) * (k + 1)) / 16777216.0;
+}
+
+// What frames first ... last of a `channels`-channel document of `tagged`
+// sound like on its stream, summed as the source sums them, one after the
+// other `passes` times.
+std::vector<float> heard(ZQAudioFileDocument* doc, int channels, long first, long last, int passes) {
+    const unsigned outputs = channels == 1 ? 1 : 2;
+    const ZQ::ChannelMix mix = ZQ::makeChannelMix(static_cast<unsigned>(channels), outputs,
+                                                  std::vector<bool>(channels, true), doc->speakerMask());
+    std::vector<float> one;
+    for (long k = first; k <= last; ++k)
+        for (unsigned o = 0; o < outputs; ++o) {
+            double v = 0;
+            for (int c = 0; c < channels; ++c)
+                if (mix.gain[o][c] != 0.0) v += mix.gain[o][c] * 1.0 * tagged(c, k);
+            one.push_back(static_cast<float>(v));
+        }
+    std::vector<float> all;
+    for (int p = 0; p < passes; ++p)
+        all.insert(all.end(), one.begin(), one.end());
+    return all;
+}
+
+// How many samples of `expected` the capture holds, in order, from its first
+// sound on (stops at the first that differs).
+std::size_t matchingFromFirstSound(const std::vector<float>& data, const std::vector<float>& expected) {
+    std::size_t first = 0;
+    while (first < data.size() && data[first] == 0.0f)
+        ++first;
+    std::size_t n = 0;
+    while (n < expected.size() && first + n < data.size() && data[first + n] == expected[n])
+        ++n;
+    return n;
+}
+
+// Nothing but silence in the capture after its first sound plus `n` samples.
+bool silentAfter(const std::vector<float>& data, std::size_t n) {
+    std::size_t first = 0;
+    while (first < data.size() && data[first] == 0.0f)
+        ++first;
+    for (std::size_t i = first + n; i < data.size(); ++i)
+        if (data[i] != 0.0f) return false;
+    return true;
+}
+
+TEST_F(Engine, PlaySelectionHearsExactlyTheSelectedFramesAndReturnsToTheirStart) {
+    int rate = 9100;
+    for (int channels : {1, 2, 6}) {
+        for (bool point : {false, true}) {
+            ++rate;
+            const long n = 8000, first = point ? 6000 : 1234, last = point ? n - 1 : 5678;
+            const std::string name = std::to_string(channels) + "-" + std::to_string(rate);
+            const std::string path = dir.file("s" + name + ".wav"), out = dir.file("sel" + name + ".wav");
+            ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, rate, n, tagged));
+            Ref<ZQAudioFileDocument> doc = open(path, out);
+            // A selection point plays from there to the end; a selection
+            // exactly its frames.
+            doc->playSelection(static_cast<std::uint64_t>(first), point ? first : last);
+            ASSERT_TRUE(playedToTheEnd(doc.get())) << name;
+            ZQ::AudioStream::OutputStream* stream =
+                ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(channels == 1 ? 1ull : 2ull));
+            ASSERT_TRUE(stream->waitUntilPlayed(5));
+            int got = 0;
+            const std::vector<float> data = capture(out, got);
+            const std::vector<float> expected = heard(doc.get(), channels, first, last, 1);
+            EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size()) << name;
+            EXPECT_TRUE(silentAfter(data, expected.size())) << name << ": not one frame more";
+            // A selection leaves the position where it began; the end of the
+            // file leaves it at the end.
+            EXPECT_EQ(doc->presentPlaybackPosition(), point ? static_cast<std::uint64_t>(n) : first) << name;
+        }
+    }
+}
+
+TEST_F(Engine, LoopRepeatsTheSelectionSampleExactAtEverySeamAndLoopOffEndsThePass) {
+    int rate = 9200;
+    for (int channels : {1, 2, 6}) {
+        for (bool turnOff : {false, true}) {
+            ++rate;
+            const long n = 6000, first = 1000, last = 2999; // a quarter second or so a pass
+            const std::string name = std::to_string(channels) + "-" + std::to_string(rate);
+            const std::string path = dir.file("l" + name + ".wav"), out = dir.file("loop" + name + ".wav");
+            ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, rate, n, tagged));
+            Ref<ZQAudioFileDocument> doc = open(path, out);
+            ZQ::AudioFileDocumentOutputSource* source =
+                doc->outputSourceController() ? doc->outputSourceController()->audioFileDocumentOutputSource()
+                                              : nullptr;
+            ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+            doc->playSelection(first, last);
+            source = doc->outputSourceController()->audioFileDocumentOutputSource();
+            ASSERT_NE(source, nullptr);
+            ZQ::AudioStream::OutputStream* stream =
+                ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(channels == 1 ? 1ull : 2ull));
+            const long pass = last - first + 1;
+            const std::size_t width = channels == 1 ? 1 : 2;
+            if (!turnOff) {
+                // Three seams, then Stop: three whole passes back to back.
+                ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 3; }, 20000)) << name;
+                EXPECT_TRUE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
+                doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+                ASSERT_TRUE(stream->waitUntilPlayed(5));
+                int got = 0;
+                const std::vector<float> data = capture(out, got);
+                const std::vector<float> expected = heard(doc.get(), channels, first, last, 3);
+                EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size()) << name;
+                // After them, only the fourth pass's start and the Stop's fade.
+                const long fade = static_cast<long>(ZQ::AudioFileDocumentOutputSource::fadeFrames(rate));
+                const std::size_t played = 3 * pass * width;
+                std::size_t after = 0;
+                while (!silentAfter(data, played + after))
+                    ++after;
+                EXPECT_LE(after, static_cast<std::size_t>(pass * width)) << name;
+                EXPECT_GE(after, static_cast<std::size_t>(fade * static_cast<long>(width))) << name;
+            } else {
+                // Loop off during a later pass: that pass ends whole, and the
+                // sound ends with it, back at the selection's start.
+                ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 1; }, 20000)) << name;
+                ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
+                ASSERT_TRUE(playedToTheEnd(doc.get())) << name;
+                ASSERT_TRUE(stream->waitUntilPlayed(5));
+                const auto passes = static_cast<int>(source->loopPasses()) + 1;
+                EXPECT_GE(passes, 2);
+                int got = 0;
+                const std::vector<float> data = capture(out, got);
+                const std::vector<float> expected = heard(doc.get(), channels, first, last, passes);
+                EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size()) << name;
+                EXPECT_TRUE(silentAfter(data, expected.size())) << name;
+                EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(first)) << name;
+            }
+        }
+    }
+}
+
+TEST_F(Engine, PlayWithLoopAndNoSelectionHearsTheWholeFileTwice) {
+    const int rate = 16001;
+    const long n = 2 * rate;
+    const std::string path = dir.file("w.wav"), out = dir.file("whole.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, n, tagged));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+    doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ZQ::AudioFileDocumentOutputSource* source = doc->outputSourceController()->audioFileDocumentOutputSource();
+    ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 1; }, 20000));
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    EXPECT_EQ(source->loopPasses(), 1u);
+    int got = 0;
+    const std::vector<float> data = capture(out, got);
+    const std::vector<float> expected = heard(doc.get(), 2, 0, n - 1, 2);
+    EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size());
+    EXPECT_TRUE(silentAfter(data, expected.size()));
+}
+
+TEST_F(Engine, TheMetersReadWhatTheDocumentSendsAfterMuteAndLightTheLampAtFullScale) {
+    const int rate = 23001;
+    // A -6 dBFS sine on the left, a -20 dBFS one on the right.
+    const double left = std::pow(10.0, -6.0 / 20.0), right = 0.1;
+    const std::string path = dir.file("sine.wav"), out = dir.file("sine-out.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, 30L * rate, [&](int c, long k) {
+        return (c ? right : left) * std::sin(2 * 3.14159265358979323846 * 1000.0 * double(k) / rate);
+    }));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    const ZQ::LevelMeter* meter = doc->outputSourceController()->levelMeter();
+    ASSERT_NE(meter, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return meter->framesMeasured() >= static_cast<std::uint64_t>(rate); }, 20000));
+    EXPECT_TRUE(meter->isActive());
+    EXPECT_NEAR(meter->peakDb(0), -6.0, 0.1);
+    EXPECT_NEAR(meter->rmsDb(0), -9.0, 0.1);
+    EXPECT_NEAR(meter->peakDb(1), -20.0, 0.1);
+    EXPECT_NEAR(meter->rmsDb(1), -23.0, 0.1);
+    EXPECT_FALSE(meter->clipped(0));
+    t->perform_Stop(nullptr);
+    EXPECT_FALSE(meter->isActive());
+    // The left muted: the right alone goes to both sides, and both meters
+    // read it.
+    doc->setChannelMuted(0, true);
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return meter->framesMeasured() >= static_cast<std::uint64_t>(rate); }, 20000));
+    for (unsigned c = 0; c < 2; ++c) {
+        EXPECT_NEAR(meter->peakDb(c), -20.0, 0.1) << c;
+        EXPECT_NEAR(meter->rmsDb(c), -23.0, 0.1) << c;
+    }
+    t->perform_Stop(nullptr);
+
+    // One full-scale sample in a quiet file lights the left lamp only.
+    const std::string loud = dir.file("loud.wav"), loudOut = dir.file("loud-out.wav");
+    ASSERT_TRUE(writeFixture(loud, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 23002, 4000,
+                             [](int c, long k) { return c == 0 && k == 2000 ? -1.0 : 0.01; }));
+    Ref<ZQAudioFileDocument> other = open(loud, loudOut);
+    other->audioFileDocumentTransportController()->perform_Play(nullptr);
+    ASSERT_TRUE(playedToTheEnd(other.get()));
+    const ZQ::LevelMeter* otherMeter = other->outputSourceController()->levelMeter();
+    EXPECT_TRUE(otherMeter->clipped(0));
+    EXPECT_FALSE(otherMeter->clipped(1));
+    EXPECT_FALSE(otherMeter->isActive());
 }
 
 TEST_F(Engine, StreamsAreSharedByRateKeyAndChannelCount) {
