@@ -10,6 +10,7 @@
 #include "document/ZQDocumentController.h"
 #include "platform/audioout/AudioQueue.h"
 #include "platform/base/Notifications.h"
+#include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/OutputStream.h"
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
@@ -59,10 +60,14 @@ bool validateForDocument(ZQAction action) {
     return d && d->validateMenuItem(&item);
 }
 
+// An empty document has nothing to play and nowhere to move to.
+bool hasSound(ZQAudioFileDocument* d) {
+    return d && d->fileHasLoaded() && d->channelCount() > 0 && d->sampleCount(0).v_ > 0;
+}
+
 bool transportEnabled(TransportButton b) {
-    // An empty document has nothing to play and nowhere to move to.
     Ref<ZQAudioFileDocument> d = current();
-    if (!d || !d->fileHasLoaded() || d->channelCount() <= 0 || d->sampleCount(0).v_ == 0) return false;
+    if (!hasSound(d.get())) return false;
     // Otherwise what the button shows (and what a press of it checks).
     ZQTransportBarBox* bar = barOf(d.get());
     ZQTransportButton* w = bar ? bar->widget(b) : nullptr;
@@ -235,6 +240,16 @@ void ZQApplicationMenus::chooseOutputDevice(const std::string& name) {
 void ZQApplicationMenus::restoreOutputDevice() {
     platform::audio::setPreferredOutputDevice(
         QSettings().value(QString::fromUtf8(kOutputDeviceKey)).toString().toStdString());
+}
+
+void ZQApplicationMenus::setLoops(bool loops) {
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(loops);
+    QSettings().setValue(QString::fromUtf8(kLoopKey), loops);
+}
+
+void ZQApplicationMenus::restoreLoop() {
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(
+        QSettings().value(QString::fromUtf8(kLoopKey), false).toBool());
 }
 
 void ZQApplicationMenus::install(QMainWindow* window) {
@@ -432,6 +447,28 @@ void ZQApplicationMenus::install(QMainWindow* window) {
             transport, t.name, QString::fromUtf8(t.title), t.keys, [b] { return transportEnabled(b); },
             [b] { pressTransport(b); });
     }
+    // Play Selection: the selection's frames (or from the selection point
+    // to the end); also while playing, where it goes there at once.
+    add(
+        transport, "playSelection", QStringLiteral("Play &Selection\tShift+Space"),
+        QKeySequence(Qt::SHIFT | Qt::Key_Space), [] { return hasSound(current().get()); },
+        [] {
+            Ref<ZQAudioFileDocument> d = current();
+            auto* c = d ? dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController()) : nullptr;
+            ZQWaveform* view = c ? c->waveform(0) : nullptr;
+            if (!view) return;
+            const ZQ::SampleSelection s = view->selection();
+            d->playSelection(s.min_.v_, s.max_.v_);
+        });
+    // Loop: one setting for every document, read at the end of each pass.
+    QAction* loop = add(transport, "loop", QStringLiteral("&Loop"), QKeySequence(Qt::Key_L), always, [] {});
+    loop->setCheckable(true);
+    loop->setChecked(ZQ::AudioFileDocumentOutputSource::loopsEverywhere());
+    connect(loop, &QAction::toggled, loop, [](bool on) { ZQApplicationMenus::setLoops(on); });
+    connect(transport, &QMenu::aboutToShow, loop, [loop] {
+        const QSignalBlocker quiet(loop);
+        loop->setChecked(ZQ::AudioFileDocumentOutputSource::loopsEverywhere());
+    });
     transport->addSeparator();
     // Which channels of the current document are heard (as the toggles at
     // the left edge of its views); made afresh each time it opens.

@@ -56,6 +56,11 @@ public:
     static void chooseOutputDevice(const std::string& name);
     // At start: the device chosen last time.
     static void restoreOutputDevice();
+    // The settings key of Loop, and Loop for every document (kept).
+    static constexpr const char* kLoopKey = "ZQPreference_Loop";
+    static void setLoops(bool loops);
+    // At start: Loop as it was left.
+    static void restoreLoop();
 
 private:
     void refresh(QMenu* menu);

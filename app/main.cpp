@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     delegate.installSignalHandlers();
     delegate.setQuitsWhenNothingIsLeft(true);
     ZQApplicationMenus::restoreOutputDevice();
+    ZQApplicationMenus::restoreLoop();
 
     ZQQtWindowSide side;
     setDocumentWindowSide(&side);

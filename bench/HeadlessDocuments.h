@@ -34,23 +34,30 @@ inline void spinUntil(const std::function<bool()>& done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-// A stereo 16-bit WAV of a soft sine.
-inline bool writeStereoFile(const std::string& path, int rate, long frames) {
+// A 16-bit WAV of `channels` channels of a soft sine.
+inline bool writeFile(const std::string& path, int channels, int rate, long frames) {
     SF_INFO info{};
     info.samplerate = rate;
-    info.channels = 2;
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f) return false;
-    std::vector<short> block(2 * 48000);
+    std::vector<short> block(static_cast<std::size_t>(channels) * 48000);
     for (long at = 0; at < frames;) {
         const long n = std::min<long>(48000, frames - at);
         for (long k = 0; k < n; ++k)
-            block[2 * k] = block[2 * k + 1] = static_cast<short>(8000 * std::sin((at + k) * 0.05));
+            for (int c = 0; c < channels; ++c)
+                block[static_cast<std::size_t>(channels * k + c)] =
+                    static_cast<short>(8000 * std::sin((at + k) * 0.05));
         sf_writef_short(f, block.data(), n);
         at += n;
     }
     return sf_close(f) == 0;
+}
+
+// A stereo 16-bit WAV of a soft sine.
+inline bool writeStereoFile(const std::string& path, int rate, long frames) {
+    return writeFile(path, 2, rate, frames);
 }
 
 // Opens `path` as the direct route does and waits until it can play.

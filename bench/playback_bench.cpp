@@ -2,7 +2,9 @@
 // clock, no device):
 //  1. CPU time of the stream thread per second of 48 kHz stereo audio with
 //     1, 4 and 16 playing sources on one stream (from the thread's own
-//     scheduler statistics, nanoseconds).
+//     scheduler statistics, nanoseconds), each metered; then 16 sources
+//     looping a 0.1 s selection (a seam every 4800 frames), and one
+//     16-channel document.
 //  2. Underruns over a 60-second playback while two busy threads load both
 //     cores.
 //   playback_bench [seconds-for-2]   (default 60)
@@ -12,6 +14,7 @@
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "platform/base/Values.h"
+#include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/OutputStream.h"
 
 #include <QCoreApplication>
@@ -89,9 +92,40 @@ int main(int argc, char** argv) {
         std::printf("  %2d source%s  %8.1f us per second of audio (%.3f %% of one core)\n", playing,
                     playing == 1 ? " " : "s", (after - before) / window / 1000.0, (after - before) / window / 1e7);
     }
+    // Sixteen sources looping a short selection: the seam costs nothing.
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+    for (auto& d : docs)
+        d->playSelection(48000, 48000 + 4799);
+    spinFor(0.2);
+    {
+        const long long before = threadCpuNs("ZQASThread:4800");
+        spinFor(window);
+        const long long after = threadCpuNs("ZQASThread:4800");
+        std::printf("  16 sources looping 0.1 s  %8.1f us per second of audio (%.3f %% of one core)\n",
+                    (after - before) / window / 1000.0, (after - before) / window / 1e7);
+    }
+    for (auto& d : docs)
+        d->audioFileDocumentTransportController()->perform_Stop(nullptr);
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
     for (auto& d : docs)
         d->close();
     docs.clear();
+    // One document of 16 channels, mixed down to stereo and metered.
+    const std::string wide = std::string(dir) + "/w.wav";
+    if (!zqbench::writeFile(wide, 16, 48000, 48000L * 30)) return 1;
+    {
+        platform::Ref<ZQAudioFileDocument> d = zqbench::openDocument(wide);
+        spinFor(0.3);
+        d->audioFileDocumentTransportController()->perform_Play(nullptr);
+        spinFor(0.2);
+        const long long before = threadCpuNs("ZQASThread:4800");
+        spinFor(window);
+        const long long after = threadCpuNs("ZQASThread:4800");
+        std::printf("  one 16-channel document  %8.1f us per second of audio (%.3f %% of one core)\n",
+                    (after - before) / window / 1000.0, (after - before) / window / 1e7);
+        d->close();
+    }
+    unlink(wide.c_str());
 
     // 2. Underruns with both cores busy.
     const std::string longFile = std::string(dir) + "/long.wav";

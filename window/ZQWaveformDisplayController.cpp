@@ -285,6 +285,17 @@ void ZQWaveformDisplayController::buildUI() {
     sampleCountDisplay_->setToolTip(QStringLiteral("Play position / length, in samples"));
     hmsDuration_->setToolTip(QStringLiteral("Duration"));
 
+    // The level meters, at the bottom right, clear of the readouts.
+    levelMeter_ = new ZQLevelMeter(content, 722, 4);
+    levelMeter_->setChannelCount(document_ && document_->channelCount() == 1 ? 1 : 2);
+    levelMeter_->setClearClip([this] {
+        if (!document_) return;
+        if (ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController())
+            if (ZQ::LevelMeter* m = source->levelMeter())
+                for (unsigned c = 0; c < ZQ::LevelMeter::kMaxChannels; ++c)
+                    m->clearClip(c);
+    });
+
     hasWindow_.store(true);
     buildUIHasBeenCalled_.set();
 }
@@ -715,8 +726,24 @@ bool ZQWaveformDisplayController::updateReadouts() {
     return true;
 }
 
+void ZQWaveformDisplayController::updateLevelMeter() {
+    if (!levelMeter_ || !document_ || !platform::Thread::isMainThread()) return;
+    ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController();
+    const ZQ::LevelMeter* m = source ? source->levelMeter() : nullptr;
+    if (!m) return levelMeter_->setIdle();
+    levelMeter_->setChannelCount(document_->channelCount() == 1 ? 1 : 2);
+    for (int c = 0; c < levelMeter_->channelCount(); ++c) {
+        const auto i = static_cast<unsigned>(c);
+        if (m->isActive())
+            levelMeter_->setLevels(c, m->peakDb(i), m->rmsDb(i), m->clipped(i));
+        else
+            levelMeter_->setLevels(c, ZQLevelMeter::kFloorDb, ZQLevelMeter::kFloorDb, m->clipped(i));
+    }
+}
+
 void ZQWaveformDisplayController::playbackTimerTick() {
     if (!document_) return;
+    updateLevelMeter();
     // Following is checked on a later turn of the loop: this tick can come
     // with this controller's monitor held (after an edit, say), and the check
     // asks the transport, whose monitor comes first in the lock order.

@@ -14,6 +14,7 @@
 #include "controls/Frames.h"
 #include "controls/NumericDisplays.h"
 #include "controls/ZQDoubleSlider.h"
+#include "controls/ZQLevelMeter.h"
 #include "controls/ZQRoundedBox.h"
 #include "controls/ZQSimpleHorzontalSplitView.h"
 #include "controls/ZQWaveformDisplayScroller.h"
@@ -183,6 +184,9 @@ public:
     ZQHMSDisplay* hmsDuration() const { return hmsDuration_; }
     ZQSampleCountDisplay* sampleCountDisplay() const { return sampleCountDisplay_; }
     ZQSampleCountDisplay* currentSelectionDisplay() const { return currentSelectionDisplay_; }
+    ZQLevelMeter* levelMeter() const { return levelMeter_; }
+    // The meters read what the document sends to the device (main thread).
+    void updateLevelMeter();
 
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 
@@ -211,6 +215,7 @@ private:
     // audioFileDocumentViews_
     QPointer<ZQHMSDisplay> hmsCurrent_, hmsDuration_;
     QPointer<ZQSampleCountDisplay> sampleCountDisplay_, currentSelectionDisplay_;
+    QPointer<ZQLevelMeter> levelMeter_;
     QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
     QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
     QPointer<ZQRoundedBox> contentBox_;

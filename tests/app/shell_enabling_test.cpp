@@ -29,7 +29,8 @@ double wave(int c, long k) {
 
 const char* const kZoomItems[] = {"zoomIn",       "zoomOut",         "amplitudeIn",
                                   "amplitudeOut", "zoomOutEntirely", "zoomToSelection"};
-const char* const kTransportItems[] = {"play", "pause", "stop", "gotoStart", "back", "forward", "gotoEnd"};
+const char* const kTransportItems[] = {"play",      "playSelection", "pause",   "stop",
+                                       "gotoStart", "back",          "forward", "gotoEnd"};
 const char* const kExportItems[] = {"exportWave16", "exportWave32", "exportWaveFloat", "exportAiff16", "exportAiff32"};
 
 class ShellEnablingTest : public AppTest {
@@ -279,7 +280,10 @@ TEST_F(ShellEnablingTest, TheTransportMenuHasOneItemPerCommandAndNoKeyIsTakenTwi
     for (QAction* a : transport->actions())
         if (!a->isSeparator() && !a->menu()) titles.push_back(a->text().section('\t', 0, 0).toStdString());
     EXPECT_EQ(titles, (std::vector<std::string>{"Play", "Pause", "Stop", "Go to Start", "Back One Second",
-                                                "Forward One Second", "Go to End"}));
+                                                "Forward One Second", "Go to End", "Play &Selection", "&Loop"}));
+    EXPECT_EQ(item(w, "playSelection")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Space));
+    EXPECT_EQ(item(w, "loop")->shortcut(), QKeySequence(Qt::Key_L));
+    EXPECT_TRUE(item(w, "loop")->isCheckable());
     // Each of Start and End shows both of its keys and owns the longer one.
     EXPECT_EQ(item(w, "gotoStart")->text(), "Go to Start\tHome, 0");
     EXPECT_EQ(item(w, "gotoStart")->shortcut(), QKeySequence(Qt::Key_Home));
