@@ -6,7 +6,8 @@
 //  - a playback tick on that window (readouts, selection layer,
 //    play-position line; 16 channels do not play, so the position stands),
 //    and on a 1920 x 960 window of a ten-minute stereo file while it plays
-//    through the silent clock output (the line moves every tick);
+//    through the silent clock output (the line moves every tick, the level
+//    meters follow the sound), and the meters alone;
 //  - a full repaint of a single view of a one-hour channel, 1920 wide.
 // Each figure is the median of many runs, in milliseconds of main-thread time.
 //   window_bench [DIR]   (the test files are written to DIR, /tmp by default)
@@ -219,6 +220,20 @@ int main(int argc, char** argv) {
         report("playback tick, 2 x 10 min playing (line moving)", ticks(doc.get(), c, renders), 1);
         std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
         std::printf("%-62s %8.2f s\n", "  played meanwhile", double(doc->presentPlaybackPosition() - from) / 44100);
+        {
+            // The level meters alone: read from the source, drawn anew.
+            std::vector<double> ms;
+            for (int i = 0; i < 200; ++i) {
+                QThread::msleep(5);
+                QCoreApplication::processEvents();
+                QElapsedTimer t;
+                t.start();
+                c->updateLevelMeter();
+                c->levelMeter()->repaint();
+                ms.push_back(t.nsecsElapsed() / 1e6);
+            }
+            report("  of which the level meters (read and drawn)", median(ms), 1);
+        }
         doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
         doc->close();
     }

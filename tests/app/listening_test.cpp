@@ -152,3 +152,41 @@ TEST_F(ListeningTest, AFullScaleSampleLightsTheLampInTheWindowUntilItIsClicked) 
     resizeContent(c, 1000, 400);
     EXPECT_TRUE(meter->isVisible());
 }
+
+TEST_F(ListeningTest, FollowPlaybackPagesBackToTheSelectionStartAtEverySeam) {
+    const int rate = 31039;
+    setenv("ZQ_AUDIO_OUTPUT", "null", 1);
+    const long frames = 4L * rate;
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "follow.wav", 1, frames, [rate](int c, long k) { return sineAndCount(c, k, rate); }, rate));
+    ZQDocumentWindow* w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    ZQWaveformDisplayController* c = display(doc.get());
+    resizeContent(c, 1000, 400);
+    ZQWaveformDisplayController::setFollowsPlayback(true);
+    // A selection of 1.5 s in a view of about a quarter of a second.
+    const std::uint64_t first = rate, last = rate + 3 * rate / 2;
+    for (int i = 0; i < c->waveformCount(); ++i)
+        c->waveform(i)->setSelection({ZQ::Num::Count(first), ZQ::Num::Count(last)});
+    c->setHorizontalZoom(0.0625, true);
+    c->scrollToFirstSample(double(first));
+    const auto visible = [c] { return c->visibleSampleRange(); };
+    ASSERT_TRUE(waitUntil([&] { return visible().max_.v_ - visible().min_.v_ < static_cast<std::uint64_t>(rate / 2); }))
+        << visible().max_.v_ - visible().min_.v_;
+    ZQApplicationMenus::setLoops(true);
+    QTest::keyClick(w, Qt::Key_Space, Qt::ShiftModifier);
+    ZQ::AudioFileDocumentOutputSource* source = doc->outputSourceController()->audioFileDocumentOutputSource();
+    // Paged forward while the pass goes on...
+    ASSERT_TRUE(waitUntil([&] { return visible().min_.v_ > first + rate / 2; }, 5000));
+    // ...and back to the selection's start after the seam.
+    ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 1; }, 5000));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::uint64_t at = doc->presentPlaybackPosition();
+            return at < first + rate / 2 && visible().min_.v_ <= at && at <= visible().max_.v_ &&
+                   visible().min_.v_ < first + rate / 2;
+        },
+        5000))
+        << visible().min_.v_ << " - " << visible().max_.v_ << " at " << doc->presentPlaybackPosition();
+    QTest::keyClick(w, Qt::Key_Space);
+}
