@@ -225,6 +225,10 @@ press_until_gone() { # pattern key
     local window
     window=$(window_of "$pid" "$1") || return 1
     for _ in $(seq 1 15); do
+        # Without a window manager the keyboard follows the pointer, and a
+        # small window that has not yet been given focus would miss the key
+        # (the open would then finish and leave its window open).
+        xdotool mousemove --window "$window" 20 20 2>/dev/null
         key "$window" "$2"
         sleep 0.7
         xdotool search --all --pid "$pid" --onlyvisible --name "$1" >/dev/null 2>&1 || break
