@@ -5,6 +5,7 @@
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationShell.h"
 #include "app/ZQAudioFilePropertiesPanel.h"
+#include "app/ZQStatisticsPanel.h"
 #include "controls/ZQTransportButton.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
@@ -416,6 +417,10 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         const QSignalBlocker quiet(follow);
         follow->setChecked(ZQWaveformDisplayController::followsPlayback());
     });
+    // Levels of the selection (or the whole file), per channel.
+    add(
+        view, "statistics", QStringLiteral("&Statistics\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+        [] { return ZQStatisticsPanel::canShow(); }, [] { ZQStatisticsPanel::showForCurrentDocument(); });
     add(
         view, "waveformColours", QStringLiteral("Waveform &Colours\u2026"), {},
         [] { return validate(ZQAction::ShowWaveformColorPanel); },
