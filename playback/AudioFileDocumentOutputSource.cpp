@@ -4,6 +4,7 @@
 #include "playback/PlaybackDocument.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace ZQ {
@@ -92,23 +93,52 @@ void AudioFileDocumentOutputSource::silenceAtOnce() {
 
 template <class Gain>
 void AudioFileDocumentOutputSource::mixFrames(double* buffer, unsigned outputs, std::uint64_t from,
-                                              std::uint64_t frames, Gain gain) const {
+                                              std::uint64_t frames, Gain gain, MeterSums* sums) const {
     AudioFileDocumentSampleData* data = document_->sampleData();
-    if (!data) return;
+    if (!data || frames == 0) return;
     const unsigned inputs = std::min(documentChannels_, mix_.inputs);
+    const unsigned outs = std::min({outputs, mix_.outputs, 2u});
+    // Per output, the channels it hears (in order) with their gains, and
+    // how many of the frames each still has: a channel shorter than the
+    // position reads as silence where it ends.
+    const double* source[2][kMaxMixChannels];
+    double weight[2][kMaxMixChannels];
+    std::uint64_t has[2][kMaxMixChannels];
+    unsigned heard[2] = {0, 0};
+    std::uint64_t whole = frames; // frames in which every heard channel has a sample
     for (unsigned c = 0; c < inputs; ++c) {
         const double* p = data->channelSamples(static_cast<std::int32_t>(c));
-        // A channel shorter than the position reads as silence where it ends.
         const std::uint64_t have = p ? data->channelSampleCount(static_cast<std::int32_t>(c)).v_ : 0;
-        if (from >= have) continue;
-        const std::uint64_t n = std::min(frames, have - from);
-        for (unsigned o = 0; o < outputs && o < mix_.outputs; ++o) {
+        const std::uint64_t n = from >= have ? 0 : std::min(frames, have - from);
+        for (unsigned o = 0; o < outs; ++o) {
             const double g = mix_.gain[o][c];
-            if (g == 0.0) continue;
-            for (std::uint64_t k = 0; k < n; ++k)
-                buffer[o + k * outputs] += g * gain(k) * p[from + k];
+            if (g == 0.0 || n == 0) continue;
+            source[o][heard[o]] = p + from;
+            weight[o][heard[o]] = g;
+            has[o][heard[o]] = n;
+            ++heard[o];
+            whole = std::min(whole, n);
         }
     }
+    // Frame by frame: each output's sum goes into the mix once, and is
+    // metered in the same pass.
+    auto frame = [&](std::uint64_t k, bool checked) {
+        for (unsigned o = 0; o < outs; ++o) {
+            double v = 0;
+            for (unsigned i = 0; i < heard[o]; ++i)
+                if (!checked || k < has[o][i]) v += weight[o][i] * source[o][i][k];
+            v *= gain(k);
+            buffer[o + k * outputs] += v;
+            if (sums) {
+                sums->squares[o] += v * v;
+                sums->peaks[o] = std::max(sums->peaks[o], std::fabs(v));
+            }
+        }
+    };
+    for (std::uint64_t k = 0; k < whole; ++k)
+        frame(k, false);
+    for (std::uint64_t k = whole; k < frames; ++k)
+        frame(k, true);
 }
 
 Num::Count AudioFileDocumentOutputSource::renderInto(double* buffer, Num::Count requested, unsigned outputs) {
@@ -118,19 +148,26 @@ Num::Count AudioFileDocumentOutputSource::renderInto(double* buffer, Num::Count 
         return Num::Count(0ull);
     const std::uint64_t wanted = requested.v_ / outputs;
     std::uint64_t done = 0;
-    // Block by block through the scratch buffer: what this source sends is
-    // metered on its own, before it joins the other sources in the mix.
     while (done < wanted) {
-        const std::uint64_t block = std::min(wanted - done, kBlockFrames);
-        std::fill_n(scratch_.data(), block * outputs, 0.0);
-        const std::uint64_t n = renderBlock(scratch_.data(), block, outputs, host);
-        if (n == 0) break;
-        meter_.measure(scratch_.data(), outputs, n);
         double* to = buffer + done * outputs;
-        for (std::uint64_t i = 0; i < n * outputs; ++i)
-            to[i] += scratch_[i];
+        std::uint64_t block = 0, n = 0;
+        if (tailLeft_ == 0) {
+            // The usual case: mixed straight into the stream's buffer and
+            // metered on the way, a meter step at a time.
+            MeterSums sums;
+            block = std::min(wanted - done, meter_.framesToStepEnd());
+            n = renderBlock(to, block, outputs, host, &sums);
+            meter_.add(sums.squares, sums.peaks, outputs, n);
+        } else {
+            // A fade tail sounds over the new sound: the two are summed on
+            // their own first, so that the meters read what goes out.
+            block = std::min(wanted - done, kBlockFrames);
+            std::fill_n(scratch_.data(), block * outputs, 0.0);
+            n = renderBlock(scratch_.data(), block, outputs, host, nullptr);
+            meter_.measure(scratch_.data(), outputs, n, to);
+        }
         done += n;
-        if (n < block) break;
+        if (n < block) break; // nothing more to come in this render
     }
     return Num::Count(outputs * done);
 }
@@ -140,7 +177,7 @@ std::uint64_t AudioFileDocumentOutputSource::playRangeEnd() const {
 }
 
 std::uint64_t AudioFileDocumentOutputSource::renderBlock(double* out, std::uint64_t wanted, unsigned outputs,
-                                                         AudioStream::SourceHost* host) {
+                                                         AudioStream::SourceHost* host, MeterSums* sums) {
     const auto F = static_cast<double>(fadeLength_);
     std::uint64_t frames = 0;
     if (isProducing_ && !readPosition_.isDone()) {
@@ -150,11 +187,13 @@ std::uint64_t AudioFileDocumentOutputSource::renderBlock(double* out, std::uint6
             const std::uint64_t n = current < end ? std::min(wanted - frames, end - current) : 0;
             double* at = out + frames * outputs;
             if (fadeInDone_ >= fadeLength_) {
-                mixFrames(at, outputs, current, n, [](std::uint64_t) { return 1.0; });
+                mixFrames(
+                    at, outputs, current, n, [](std::uint64_t) { return 1.0; }, sums);
             } else {
                 const std::uint64_t faded = fadeInDone_;
-                mixFrames(at, outputs, current, n,
-                          [&](std::uint64_t k) { return std::min(1.0, static_cast<double>(faded + k + 1) / F); });
+                mixFrames(
+                    at, outputs, current, n,
+                    [&](std::uint64_t k) { return std::min(1.0, static_cast<double>(faded + k + 1) / F); }, sums);
                 fadeInDone_ = std::min(fadeLength_, faded + n);
             }
             readPosition_.advance(n);
@@ -177,8 +216,9 @@ std::uint64_t AudioFileDocumentOutputSource::renderBlock(double* out, std::uint6
         const std::uint64_t n = tailFrom_ >= end ? 0 : std::min({wanted, tailLeft_, end - tailFrom_});
         const std::uint64_t left = tailLeft_;
         const double from = tailGain_;
-        mixFrames(out, outputs, tailFrom_, n,
-                  [&](std::uint64_t k) { return from * static_cast<double>(left - 1 - k) / F; });
+        mixFrames(
+            out, outputs, tailFrom_, n, [&](std::uint64_t k) { return from * static_cast<double>(left - 1 - k) / F; },
+            sums);
         tailFrom_ += n;
         tailLeft_ = n == 0 ? 0 : tailLeft_ - n;
         frames = std::max(frames, n);

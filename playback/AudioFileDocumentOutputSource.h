@@ -89,13 +89,23 @@ public:
 private:
     void apply(const TransportCommand::Logic& logic);
     Num::Count renderInto(double* buffer, Num::Count requested, unsigned outputs);
+    // What a mix adds up for the meters: per output, the sum of squares and
+    // the largest magnitude of what it added.
+    struct MeterSums {
+        double squares[2] = {0, 0};
+        double peaks[2] = {0, 0};
+    };
     // Adds `frames` frames from `from` through the mix, each scaled by
-    // gain(k) (k from 0).
+    // gain(k) (k from 0), frame by frame; with `sums`, what it adds is
+    // metered in the same pass.
     template <class Gain>
-    void mixFrames(double* buffer, unsigned outputs, std::uint64_t from, std::uint64_t frames, Gain gain) const;
-    // Renders at most `wanted` frames (at most kBlockFrames) into `out`,
-    // which is clear; how many it rendered.
-    std::uint64_t renderBlock(double* out, std::uint64_t wanted, unsigned outputs, AudioStream::SourceHost* host);
+    void mixFrames(double* buffer, unsigned outputs, std::uint64_t from, std::uint64_t frames, Gain gain,
+                   MeterSums* sums) const;
+    // Adds at most `wanted` frames into `out`; how many it rendered. With
+    // `sums`, what it adds is metered (only while no fade tail sounds: the
+    // tail adds to the same frames).
+    std::uint64_t renderBlock(double* out, std::uint64_t wanted, unsigned outputs, AudioStream::SourceHost* host,
+                              MeterSums* sums);
     void finishPass(AudioStream::SourceHost* host);
     void playWholeFile();
     void beginFadeOut();
@@ -127,8 +137,8 @@ private:
     bool armed_ = false;
     std::atomic<std::uint64_t> passes_{0};
     LevelMeter meter_;
-    // The source's own sound for one block, metered before it is added to
-    // the stream's mix.
+    // While a fade tail sounds, the source's own sound for one block,
+    // metered before it is added to the stream's mix.
     std::array<double, kBlockFrames * 2> scratch_{};
 };
 

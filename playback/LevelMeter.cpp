@@ -36,7 +36,7 @@ void LevelMeter::restart() {
     active_.store(true, std::memory_order_relaxed);
 }
 
-void LevelMeter::measure(const double* samples, unsigned channels, std::uint64_t frames) {
+void LevelMeter::measure(const double* samples, unsigned channels, std::uint64_t frames, double* addTo) {
     const unsigned n = std::min(channels, kMaxChannels);
     if (n == 0 || !samples) return;
     if (n != measuring_) {
@@ -46,16 +46,61 @@ void LevelMeter::measure(const double* samples, unsigned channels, std::uint64_t
     std::uint64_t k = 0;
     while (k < frames) {
         const std::uint64_t take = std::min(frames - k, stepFrames_ - stepDone_);
+        // Four running sums and maxima over the interleaved samples, so that
+        // no add waits for the one before it; with one or two channels,
+        // sample j belongs to channel (j % 4) % n.
+        double squares[4] = {0, 0, 0, 0}, peaks[4] = {0, 0, 0, 0};
+        const double* p = samples + k * channels;
+        const std::uint64_t count = take * channels;
+        std::uint64_t j = 0;
+        if (channels == n) {
+            double* to = addTo ? addTo + k * channels : nullptr;
+            // Straight loops without a test inside, which the compiler turns
+            // into vector code.
+            if (to) {
+                for (; j + 4 <= count; j += 4)
+                    for (unsigned a = 0; a < 4; ++a) {
+                        const double v = p[j + a];
+                        squares[a] += v * v;
+                        const double m = std::fabs(v);
+                        peaks[a] = m > peaks[a] ? m : peaks[a];
+                        to[j + a] += v;
+                    }
+            } else {
+                for (; j + 4 <= count; j += 4)
+                    for (unsigned a = 0; a < 4; ++a) {
+                        const double v = p[j + a];
+                        squares[a] += v * v;
+                        const double m = std::fabs(v);
+                        peaks[a] = m > peaks[a] ? m : peaks[a];
+                    }
+            }
+            for (; j < count; ++j) {
+                const double v = p[j];
+                squares[j % 4] += v * v;
+                peaks[j % 4] = std::max(peaks[j % 4], std::fabs(v));
+                if (to) to[j] += v;
+            }
+        } else {
+            if (addTo)
+                for (std::uint64_t i = 0; i < count; ++i)
+                    addTo[k * channels + i] += p[i];
+            // More channels than metered (never from a source): the first n.
+            for (std::uint64_t f = 0; f < take; ++f)
+                for (unsigned c = 0; c < n; ++c) {
+                    const double v = p[f * channels + c];
+                    squares[c] += v * v;
+                    peaks[c] = std::max(peaks[c], std::fabs(v));
+                }
+        }
         for (unsigned c = 0; c < n; ++c) {
             Channel& ch = state_[c];
-            double squares = 0, peak = ch.stepPeak;
-            const double* p = samples + k * channels + c;
-            for (std::uint64_t i = 0; i < take; ++i) {
-                const double v = p[i * channels];
-                squares += v * v;
-                peak = std::max(peak, std::fabs(v));
+            double sum = 0, peak = ch.stepPeak;
+            for (unsigned a = c; a < 4; a += n) {
+                sum += squares[a];
+                peak = std::max(peak, peaks[a]);
             }
-            ch.stepSquares += squares;
+            ch.stepSquares += sum;
             ch.stepPeak = peak;
             // Full scale reached: the lamp lights at once, not a step later.
             if (peak >= 1.0) clip_[c].store(true, std::memory_order_relaxed);
@@ -93,6 +138,24 @@ void LevelMeter::finishStep() {
     }
     stepIndex_ = (stepIndex_ + 1) % kRmsSteps;
     stepDone_ = 0;
+}
+
+void LevelMeter::add(const double* squares, const double* peaks, unsigned channels, std::uint64_t frames) {
+    const unsigned n = std::min(channels, kMaxChannels);
+    if (n == 0 || frames == 0) return;
+    if (n != measuring_) {
+        measuring_ = n;
+        channels_.store(n, std::memory_order_relaxed);
+    }
+    for (unsigned c = 0; c < n; ++c) {
+        Channel& ch = state_[c];
+        ch.stepSquares += squares[c];
+        ch.stepPeak = std::max(ch.stepPeak, peaks[c]);
+        if (peaks[c] >= 1.0) clip_[c].store(true, std::memory_order_relaxed);
+    }
+    stepDone_ += std::min(frames, stepFrames_ - stepDone_);
+    if (stepDone_ == stepFrames_) finishStep();
+    measured_.fetch_add(frames, std::memory_order_relaxed);
 }
 
 double LevelMeter::peakDb(unsigned channel) const {

@@ -26,8 +26,14 @@ public:
     explicit LevelMeter(double rate);
 
     // Stream thread: `frames` interleaved frames of `channels` channels, as
-    // they go to the device.
-    void measure(const double* samples, unsigned channels, std::uint64_t frames);
+    // they go to the device; with `addTo`, each sample is also added there
+    // (in the same pass: the source's sound joins the stream's mix).
+    void measure(const double* samples, unsigned channels, std::uint64_t frames, double* addTo = nullptr);
+    // Stream thread, for a caller that meters while it mixes: how many frames
+    // may go into one call of add (the rest of the current 10 ms step), and
+    // the sums of squares and the largest magnitudes of that many frames.
+    std::uint64_t framesToStepEnd() const { return stepFrames_ - stepDone_; }
+    void add(const double* squares, const double* peaks, unsigned channels, std::uint64_t frames);
     // With the stream's lock held (or before the stream knows the source):
     // the meters start again from silence (a new Play, a resume).
     void restart();
