@@ -447,7 +447,7 @@ bool silentAfter(const std::vector<float>& data, std::size_t n) {
 
 TEST_F(Engine, PlaySelectionHearsExactlyTheSelectedFramesAndReturnsToTheirStart) {
     int rate = 9100;
-    for (int channels : {1, 2, 6}) {
+    for (int channels : {1, 2, 3, 6, 16}) {
         for (bool point : {false, true}) {
             ++rate;
             const long n = 8000, first = point ? 6000 : 1234, last = point ? n - 1 : 5678;
@@ -476,7 +476,7 @@ TEST_F(Engine, PlaySelectionHearsExactlyTheSelectedFramesAndReturnsToTheirStart)
 
 TEST_F(Engine, LoopRepeatsTheSelectionSampleExactAtEverySeamAndLoopOffEndsThePass) {
     int rate = 9200;
-    for (int channels : {1, 2, 6}) {
+    for (int channels : {1, 2, 6, 16}) {
         for (bool turnOff : {false, true}) {
             ++rate;
             const long n = 6000, first = 1000, last = 2999; // a quarter second or so a pass
@@ -530,6 +530,43 @@ TEST_F(Engine, LoopRepeatsTheSelectionSampleExactAtEverySeamAndLoopOffEndsThePas
                 EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(first)) << name;
             }
         }
+    }
+}
+
+TEST_F(Engine, TheShortestRangesPlayAndLoopExactly) {
+    // A file of one frame: Play Selection from its only frame plays it.
+    {
+        const int rate = 9301;
+        const std::string path = dir.file("one.wav"), out = dir.file("one-out.wav");
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, 1, tagged));
+        Ref<ZQAudioFileDocument> doc = open(path, out);
+        doc->playSelection(0, 0);
+        ASSERT_TRUE(playedToTheEnd(doc.get()));
+        ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+        ASSERT_TRUE(stream->waitUntilPlayed(5));
+        int got = 0;
+        const std::vector<float> data = capture(out, got);
+        const std::vector<float> expected = heard(doc.get(), 2, 0, 0, 1);
+        EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size());
+        EXPECT_TRUE(silentAfter(data, expected.size()));
+    }
+    // A selection of two frames, looped: every other frame is a seam.
+    {
+        const int rate = 9302;
+        const std::string path = dir.file("two.wav"), out = dir.file("two-out.wav");
+        ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, 100, tagged));
+        Ref<ZQAudioFileDocument> doc = open(path, out);
+        ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+        doc->playSelection(50, 51);
+        ZQ::AudioFileDocumentOutputSource* source = doc->outputSourceController()->audioFileDocumentOutputSource();
+        ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 1000; }, 20000));
+        doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(1ull));
+        ASSERT_TRUE(stream->waitUntilPlayed(5));
+        int got = 0;
+        const std::vector<float> data = capture(out, got);
+        const std::vector<float> expected = heard(doc.get(), 1, 50, 51, 1000);
+        EXPECT_EQ(matchingFromFirstSound(data, expected), expected.size());
     }
 }
 

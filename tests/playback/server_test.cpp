@@ -39,6 +39,7 @@ protected:
         setDocumentWindowSide(&side);
     }
     void TearDown() override {
+        ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
         for (auto& d : docs)
             d->close();
         docs.clear();
@@ -133,6 +134,54 @@ TEST_F(Server, AStereoFloatFileIsHeardSampleExactEveryFrameToTheLast) {
     ZQ::AudioStream::OutputStream* stream =
         ZQ::AudioStream::OutputStream::findOrCreate(kServerRate, ZQ::Num::Count(2ull));
     EXPECT_TRUE(waitUntil([&] { return stream->audioQueue() && stream->audioQueue()->isResting(); }, 3000));
+}
+
+TEST_F(Server, ALoopedSelectionIsHeardSeamlesslyThroughTheServer) {
+    ASSERT_TRUE(server.start());
+    const int n = kServerRate / 2;
+    const long first = 3000, last = first + kServerRate / 5 - 1, pass = last - first + 1;
+    const std::string path = dir.file("loop.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n, marked));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    ServerRecording recording(server);
+    ASSERT_TRUE(recording.isRecording());
+    ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+    doc->playSelection(first, last);
+    ZQ::AudioFileDocumentOutputSource* source = doc->outputSourceController()->audioFileDocumentOutputSource();
+    ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 4; }, 10000));
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
+    spinFor(300); // what is on its way to the server
+    doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+    recording.stop();
+    EXPECT_EQ(side.alerts(), 0) << side.lastAlert();
+    const std::vector<float> heard = recording.heard();
+    const std::vector<float> expected = samples(n);
+    // The first sound heard is a frame of the selection near its start (the
+    // monitor may lose the first milliseconds of a new stream).
+    long at = 0;
+    while (at < static_cast<long>(heard.size() / 2) && heard[2 * at] == 0.0f)
+        ++at;
+    long frame = -1;
+    for (long s = first; s < first + kServerRate / 20 && frame < 0; ++s)
+        if (heard[2 * at] == expected[2 * s] && heard[2 * at + 1] == expected[2 * s + 1] &&
+            heard[2 * at + 2] == expected[2 * s + 2])
+            frame = s;
+    ASSERT_GE(frame, 0) << "what was heard first is not the start of the selection";
+    // Then the selection over and over: every frame, the last followed by the
+    // first, across at least two seams.
+    ASSERT_GE(static_cast<long>(heard.size() / 2), at + 3 * pass);
+    int seams = 0;
+    for (long k = 0; k < 3 * pass - (frame - first); ++k, ++frame) {
+        if (frame > last) {
+            frame = first;
+            ++seams;
+        }
+        for (int c = 0; c < 2; ++c)
+            ASSERT_EQ(heard[2 * (at + k) + c], expected[2 * frame + c])
+                << "heard frame " << k << " (selection frame " << frame << "), after " << seams << " seams";
+    }
+    EXPECT_EQ(seams, 2);
 }
 
 TEST_F(Server, A44100HzFileIsHeardAtItsPitchAndLength) {
