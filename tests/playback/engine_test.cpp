@@ -570,6 +570,41 @@ TEST_F(Engine, TheShortestRangesPlayAndLoopExactly) {
     }
 }
 
+TEST_F(Engine, PlaySelectionWhilePlayingGoesThereAndAPauseInALoopKeepsLooping) {
+    const int rate = 9401;
+    const long n = 4 * rate, first = 2 * rate, last = first + rate / 4 - 1;
+    const std::string path = dir.file("moving.wav"), out = dir.file("moving-out.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, n, tagged));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
+    t->perform_Play(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return doc->presentPlaybackPosition() > static_cast<std::uint64_t>(rate / 10); }));
+    // While the file plays: Play Selection goes to the selection at once,
+    // and with Loop on it stays there.
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(true);
+    doc->playSelection(first, last);
+    ZQ::AudioFileDocumentOutputSource* source = doc->outputSourceController()->audioFileDocumentOutputSource();
+    ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= 2; }, 10000));
+    auto inside = [&] {
+        const std::uint64_t at = doc->presentPlaybackPosition();
+        return at >= static_cast<std::uint64_t>(first) && at <= static_cast<std::uint64_t>(last + 1);
+    };
+    EXPECT_TRUE(inside()) << doc->presentPlaybackPosition();
+    // A pause and a resume inside the loop: it goes on looping.
+    t->perform_Pause(nullptr);
+    const std::uint64_t passes = source->loopPasses();
+    spinFor(300);
+    EXPECT_EQ(source->loopPasses(), passes);
+    EXPECT_TRUE(inside()) << doc->presentPlaybackPosition();
+    t->perform_Pause(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return source->loopPasses() >= passes + 2; }, 10000));
+    EXPECT_TRUE(inside()) << doc->presentPlaybackPosition();
+    // Loop off: the pass ends and the position is back at the selection's start.
+    ZQ::AudioFileDocumentOutputSource::setLoopsEverywhere(false);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    EXPECT_EQ(doc->presentPlaybackPosition(), static_cast<std::uint64_t>(first));
+}
+
 TEST_F(Engine, PlayWithLoopAndNoSelectionHearsTheWholeFileTwice) {
     const int rate = 16001;
     const long n = 2 * rate;
