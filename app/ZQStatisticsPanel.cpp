@@ -3,6 +3,7 @@
 #include "core/values.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQDocumentController.h"
+#include "platform/threads/Threads.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
 
@@ -69,7 +70,9 @@ struct ZQStatisticsPanel::Job {
     enum End { Running, Done, Cancelled, Changed };
 
     Target target;
-    ZQStatisticsPanel* panel = nullptr; // told (through its event queue) when the work ends
+    // Told when the work ends, through the main thread's own queue (whose
+    // hand-over the thread checker sees); set on the main thread.
+    QPointer<ZQStatisticsPanel> panel;
     ZQ::Statistics::Control control;
     std::vector<ChannelStatistics> result;
     std::atomic<int> end{Running};
@@ -321,9 +324,9 @@ void ZQStatisticsPanel::measure(Job& job) {
     std::vector<const double*> samples(channels);
     auto finish = [&job](int end) {
         job.end.store(end);
-        ZQStatisticsPanel* panel = job.panel;
-        QMetaObject::invokeMethod(
-            panel, [panel] { panel->tick(); }, Qt::QueuedConnection);
+        platform::performOnMainThread([panel = job.panel] {
+            if (panel) panel->tick();
+        });
     };
     for (std::uint64_t at = t.first;;) {
         const std::uint64_t to = at + std::min(perHold - 1, t.last - at);
