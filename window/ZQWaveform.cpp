@@ -1,5 +1,6 @@
 #include "window/ZQWaveform.h"
 
+#include "audiofile/ChannelNames.h"
 #include "controls/Colours.h"
 #include "window/TwoCoreRunner.h"
 #include "window/ZQWaveformDisplayController.h"
@@ -282,6 +283,16 @@ void ZQWaveform::createOverlays() {
         lastVisibleOverlay_->setNum(0);
         lastVisibleOverlay_->show();
     }
+    if (!channelNameOverlay_) {
+        channelNameOverlay_ = label(Qt::AlignLeft);
+        const unsigned channels = document_ ? static_cast<unsigned>(std::max(0, document_->channelCount())) : 0;
+        const std::vector<std::string> names = ZQ::channelNames(channels, document_ ? document_->speakerMask() : 0);
+        const auto index = static_cast<std::size_t>(channelNumber_);
+        channelNameOverlay_->setText(index < names.size() ? QString::fromStdString(names[index])
+                                                          : QString::number(channelNumber_ + 1));
+        channelNameOverlay_->setObjectName(QStringLiteral("channelName"));
+        channelNameOverlay_->show();
+    }
     applyLabelLook();
     placeLabels();
     // Mute and Solo for this channel, small, at the left edge just above the
@@ -336,7 +347,8 @@ void ZQWaveform::applyLabelLook() {
     // backing of the background, so that a loud trace never hides them.
     const bool light = hasLightBackground();
     const RGBAlphaComponents& b = waveformColors_.backgroundColor;
-    for (QLabel* l : {vZoomOverlay_.data(), firstVisibleOverlay_.data(), lastVisibleOverlay_.data()}) {
+    for (QLabel* l :
+         {vZoomOverlay_.data(), firstVisibleOverlay_.data(), lastVisibleOverlay_.data(), channelNameOverlay_.data()}) {
         if (!l) continue;
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, light ? QColor::fromRgbF(0, 0, 0, 0.65) : calibratedWhite(1.0, 0.5));
@@ -357,6 +369,7 @@ void ZQWaveform::placeLabels() {
         l->setGeometry(x < 0 ? -x - size.width() : x, y < 0 ? -y - size.height() : y, size.width(), size.height());
     };
     place(vZoomOverlay_, -(W - 1), 1);
+    place(channelNameOverlay_, 1, 1);
     place(firstVisibleOverlay_, 1, -(H - 1));
     place(lastVisibleOverlay_, -(W - 1), -(H - 1));
     // A view too short for them shows fewer: the amplitude (the same in every
@@ -366,6 +379,13 @@ void ZQWaveform::placeLabels() {
         if (l && l->isVisibleTo(l->parentWidget()) != on) l->setVisible(on);
     };
     show(vZoomOverlay_, H >= 2 * 13 + 4);
+    // The name shares the top row with the amplitude; where the two would
+    // meet, the name (which says more) stays.
+    const bool nameFits = H >= 2 * 13 + 4;
+    show(channelNameOverlay_, nameFits);
+    if (nameFits && vZoomOverlay_ && channelNameOverlay_ &&
+        channelNameOverlay_->geometry().right() + 4 >= vZoomOverlay_->geometry().left())
+        show(vZoomOverlay_, false);
     show(firstVisibleOverlay_, H >= 13 + 6);
     show(lastVisibleOverlay_, H >= 13 + 6);
 }
@@ -845,7 +865,7 @@ void ZQWaveform::documentWillClose() {
     if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->documentWillClose();
     waveformSelectionOverlay_ = nullptr;
     waveformPlayheadPositionView_ = nullptr;
-    vZoomOverlay_ = firstVisibleOverlay_ = lastVisibleOverlay_ = nullptr;
+    vZoomOverlay_ = firstVisibleOverlay_ = lastVisibleOverlay_ = channelNameOverlay_ = nullptr;
     waveformDisplayController_ = {};
     isReadyToDraw_ = false;
 }

@@ -192,6 +192,8 @@ public:
     QLabel* vZoomOverlay() const { return vZoomOverlay_; }
     QLabel* firstVisibleOverlay() const { return firstVisibleOverlay_; }
     QLabel* lastVisibleOverlay() const { return lastVisibleOverlay_; }
+    // The channel's name at the top left (its speaker, or its number).
+    QLabel* channelNameOverlay() const { return channelNameOverlay_; }
     // The channel's Mute and Solo toggles at the view's left edge.
     QToolButton* muteToggle() const { return muteToggle_; }
     QToolButton* soloToggle() const { return soloToggle_; }
@@ -235,7 +237,7 @@ private:
     std::int32_t channelNumber_ = 0;
     ZQ::IndexRange visibleRange_;
     ZQ::WaveformSelectionData waveformSelectionData_;
-    QPointer<QLabel> vZoomOverlay_, firstVisibleOverlay_, lastVisibleOverlay_;
+    QPointer<QLabel> vZoomOverlay_, firstVisibleOverlay_, lastVisibleOverlay_, channelNameOverlay_;
     QPointer<QToolButton> muteToggle_, soloToggle_;
     QPointer<ZQWaveformSelectionOverlay> waveformSelectionOverlay_;
     QPointer<ZQWaveformPlayheadPositionView> waveformPlayheadPositionView_;

@@ -264,12 +264,13 @@ TEST_F(ViewTest, EdgesOfTheSelectionDragAndADragPastTheEdgeScrolls) {
 }
 
 TEST_F(ViewTest, AClickWhilePlayingIsHeardPlayingOnFromThere) {
-    // Frame k: (k + 1) / 2^20, so every captured value names its frame.
+    // Frame k: (k + 1) / 2^20, so every captured value names its frame. A
+    // rate of its own: a stream keeps the output it was opened with.
     const long frames = 8000 * 4;
     const std::string capture = dir.file("played.wav");
     setenv("ZQ_AUDIO_OUTPUT", ("capture:" + capture).c_str(), 1);
     Ref<ZQAudioFileDocument> doc = open(floatFile(
-        "ramp.wav", 1, frames, [](int, long k) { return (k + 1) / 1048576.0; }, 8000));
+        "ramp.wav", 1, frames, [](int, long k) { return (k + 1) / 1048576.0; }, 8001));
     ZQWaveformDisplayController* c = display(doc.get());
     resizeContent(c, 800, 300);
     ZQWaveform* v = c->waveform(0);
@@ -292,7 +293,7 @@ TEST_F(ViewTest, AClickWhilePlayingIsHeardPlayingOnFromThere) {
     PlayedSound sound = readCapture(capture);
     const std::size_t start = sound.firstSounding();
     ASSERT_LT(start, sound.frames());
-    const long fade = long(ZQ::AudioFileDocumentOutputSource::fadeFrames(8000));
+    const long fade = long(ZQ::AudioFileDocumentOutputSource::fadeFrames(8001));
     long jumpAt = -1;
     for (std::size_t i = start + std::size_t(2 * fade); i < sound.frames(); ++i) { // past the fade-in
         const double k = sound.at(i, 0) * 1048576.0 - 1;
