@@ -2,6 +2,7 @@
 
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileInformation.h"
+#include "audiofile/Markers.h"
 #include "core/allocator.h"
 #include "platform/base/Values.h"
 #include "platform/soundfile/AudioFileWriter.h"
@@ -155,6 +156,38 @@ void convertChunk(const double* const* channels, int count, std::uint64_t from, 
     }
 }
 
+// The most markers written to a WAV file: as many as the reader takes.
+constexpr std::size_t kMaxWaveMarkers = 100000;
+
+// The markers a file of `frames` frames can hold, as it stores them; what it
+// cannot is counted in `leftOut`.
+std::vector<audio::FileMarker> fileMarkers(const MarkerList* markers, std::uint64_t frames, bool aiff,
+                                           std::uint64_t& leftOut) {
+    std::vector<audio::FileMarker> out;
+    leftOut = 0;
+    if (!markers) return out;
+    const std::uint64_t largest = 0xFFFFFFFFull; // positions and lengths are 32-bit
+    for (const Marker& m : markers->items()) {
+        if (m.frame >= frames || m.frame > largest) {
+            ++leftOut;
+            continue;
+        }
+        audio::FileMarker f;
+        f.frame = static_cast<std::uint32_t>(m.frame);
+        // A region ends at the last frame at the latest; AIFF keeps only its start.
+        if (m.isRegion() && !aiff)
+            f.length = static_cast<std::uint32_t>(std::min(std::min(m.end(), frames) - m.frame, largest));
+        f.name = m.name;
+        out.push_back(std::move(f));
+    }
+    const std::size_t most = aiff ? audio::kMaxAiffMarkers : kMaxWaveMarkers;
+    if (out.size() > most) {
+        leftOut += out.size() - most;
+        out.resize(most);
+    }
+    return out;
+}
+
 } // namespace
 
 double Progress::fraction() const {
@@ -229,7 +262,7 @@ std::uint32_t ownChannelMask(const AudioFileInformationData* information, int ch
 }
 
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,
-           std::string* reason, Progress* progress, Outcome* outcome) {
+           std::string* reason, Progress* progress, Outcome* outcome, const MarkerList* markers) {
     auto refuse = [reason](std::string why) {
         if (reason) *reason = std::move(why);
         return false;
@@ -278,7 +311,12 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     if (length < 0) return refuse("The document has no samples to export.");
     const auto frames = static_cast<std::uint64_t>(length);
     const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
-    const bool large = dataBytes > gLargeDataThreshold.load();
+    std::uint64_t markersLeftOut = 0;
+    const std::vector<audio::FileMarker> marks = fileMarkers(markers, frames, aiff, markersLeftOut);
+    // The marker chunks count toward what the header must hold.
+    const std::uint64_t markerBytes =
+        audio::markerChunkBytes(aiff ? audio::kAudioFileAIFFType : audio::kAudioFileWAVEType, marks);
+    const bool large = dataBytes + markerBytes > gLargeDataThreshold.load();
     if (aiff && large) {
         std::printf("Export refused: an AIFF file holds at most 4 GB of samples\n");
         return refuse("An AIFF file can hold at most 4 GB of samples, and this export needs " + bytesText(dataBytes) +
@@ -393,6 +431,20 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     // Float data in a plain WAV file: the format chunk strict readers expect.
     if (e == audio::kNoErr && !aiff && !layout.extensible && !layout.rf64 && code == kFloat32)
         audio::extendFloatFormatChunk(temporary.path());
+    if (e == audio::kNoErr && !marks.empty()) {
+        std::string why;
+        if (!audio::appendMarkerChunks(temporary.path(), marks, &why)) {
+            std::printf("Error writing markers: %s\n", why.c_str());
+            return refuse("The markers could not be written: " + why + ".");
+        }
+    }
+    if (e == audio::kNoErr) {
+        done.markersWritten = marks.size();
+        done.markersLeftOut = markersLeftOut;
+        if (markersLeftOut > 0)
+            std::printf("Markers left out: %llu (past the end, or more than the file can hold)\n",
+                        static_cast<unsigned long long>(markersLeftOut));
+    }
     if (e == audio::kNoErr && overwriting) {
         // What the replaced file was: its owner and group where the process
         // may give them, then its mode (a change of owner clears set-id bits).

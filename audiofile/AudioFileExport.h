@@ -15,6 +15,13 @@
 // the destination stays and its target is written; an overwritten file keeps
 // its mode (and, where the process may, its owner and group); a new file gets
 // 0666 less the umask. Messages go to standard output.
+//
+// Markers, when given, are written after the samples: in a WAV file as cue
+// points with their names as labels and regions' lengths as 'ltxt' entries,
+// in an AIFF file (which has no regions) as markers, a region as its start.
+// What the file cannot hold is left out and counted: positions at or past
+// the last frame, or past 2^32 - 1, and more than 100,000 markers (32,767
+// in AIFF). A file without markers is written exactly as it always was.
 #pragma once
 
 #include "platform/base/AudioTypes.h"
@@ -32,6 +39,7 @@ namespace ZQ {
 
 class AudioFileDocumentSampleData;
 class AudioFileInformationData;
+class MarkerList;
 
 namespace AudioFileExport {
 
@@ -64,12 +72,16 @@ struct Outcome {
     bool cancelled = false;
     // The container written: WAVE, RF64 or AIFF.
     platform::audio::FourCharCode container = 0;
+    // Markers (and regions) written, and those the file could not hold.
+    std::uint64_t markersWritten = 0;
+    std::uint64_t markersLeftOut = 0;
 };
 
 // False when nothing was written; `reason`, when given, then says why in
 // words for the user (empty after a cancel).
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code,
-           std::string* reason = nullptr, Progress* progress = nullptr, Outcome* outcome = nullptr);
+           std::string* reason = nullptr, Progress* progress = nullptr, Outcome* outcome = nullptr,
+           const MarkerList* markers = nullptr);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).

@@ -134,8 +134,8 @@ bool isSilent(FourCharCode property, OSStatus result) {
     if (property == fourcc("fclo") || property == fourcc("cclo")) return result == -1;
     if (property == fourcc("mgic")) return result == pty || result == chk;
     if (property == fourcc("cmap")) return result == chk;
-    if (property == fourcc("fnam") || property == fourcc("rgls") || property == fourcc("pnfo") ||
-        property == fourcc("rsrv"))
+    if (property == fourcc("fnam") || property == fourcc("rgls") || property == fourcc("rgmk") ||
+        property == fourcc("pnfo") || property == fourcc("rsrv"))
         return result == pty;
     return false;
 }
@@ -201,6 +201,7 @@ template <class Item> void PropertyList<Item>::resize(std::size_t count) {
 
 template class PropertyList<AudioFormatListItem>;
 template class PropertyList<AudioFileRegion>;
+template class PropertyList<AudioFileMarker>;
 template class PropertyList<std::uint32_t>;
 
 void reportPropertyError(FourCharCode property, OSStatus result) {
@@ -225,6 +226,8 @@ void AudioFileInformationData::clearAudioFileSlots() {
     markerList.flags = 0;
     regionList.value.resize(0);
     regionList.flags = 0;
+    regionMarkers.value.resize(0);
+    regionMarkers.flags = 0;
     chunkIDs.value.resize(0);
     chunkIDs.flags = 0;
     infoDictionary.reset();
@@ -271,6 +274,7 @@ bool AudioFileInformationData::read(audio::ExtAudioFile* handle) {
     readReference(af, f::kDataFormatName, dataFormatName);
     readBuffer(af, f::kMarkerList, markerList);
     readList(af, f::kRegionList, regionList);
+    readList(af, f::kRegionMarkers, regionMarkers);
     readList(af, f::kChunkIDs, chunkIDs);
     readReference(af, f::kInfoDictionary, infoDictionary);
     readFixed(af, f::kPacketTableInfo, packetTableInfo.value, packetTableInfo.flags);

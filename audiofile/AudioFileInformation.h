@@ -1,5 +1,5 @@
 // Everything the audio file services can say about one file, gathered when a
-// document opens it: 33 property slots, each a value plus a flags byte.
+// document opens it: 34 property slots, each a value plus a flags byte.
 // Owned by the document's sample store; filled on the opening thread and only
 // read afterwards.
 #pragma once
@@ -98,7 +98,8 @@ private:
 using ChannelLayoutBuffer = VariableBuffer<AudioChannelLayoutHeader, AudioChannelDescription>;
 using MarkerListBuffer = VariableBuffer<AudioFileMarkerListHeader, AudioFileMarker>;
 
-// A growable list of fixed-size items (format items, regions, chunk ids).
+// A growable list of fixed-size items (format items, regions, region
+// markers, chunk ids).
 template <class Item> class PropertyList : public z_ {
 public:
     PropertyList() = default;
@@ -162,7 +163,8 @@ public:
     PropertySlot<const void*> converterConfig;       // 'accf'
     PropertySlot<std::uint32_t> ioBufferSizeBytes;   // 'iobs'
     PropertySlot<const void*> ioBuffer;              // 'iobf'
-    // Audio file slots.
+    // Audio file slots. 'rgls' carries only a region's first marker inline;
+    // 'rgmk' holds every region's markers (unnamed), region after region.
     PropertySlot<FourCharCode> fileFormat;                                   // 'ffmt'
     PropertySlot<AudioStreamBasicDescription> dataFormat;                    // 'dfmt'
     ListSlot<AudioFormatListItem> formatList;                                // 'flst'
@@ -177,6 +179,7 @@ public:
     ReferenceSlot<platform::String> dataFormatName;                          // 'fnam'
     BufferSlot<MarkerListBuffer> markerList;                                 // 'mkls'
     ListSlot<AudioFileRegion> regionList;                                    // 'rgls'
+    ListSlot<AudioFileMarker> regionMarkers;                                 // 'rgmk'
     ListSlot<std::uint32_t> chunkIDs;                                        // 'chid'
     ReferenceSlot<platform::Dictionary> infoDictionary;                      // 'info'
     PropertySlot<platform::audio::AudioFilePacketTableInfo> packetTableInfo; // 'pnfo'

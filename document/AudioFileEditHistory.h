@@ -1,10 +1,13 @@
 // The undo and redo history of one document. A step keeps only the frames
 // it removed and the frames it inserted at one position (never a snapshot of
 // the document), with the selections before and after it, so undoing and
-// redoing are the same replacement run one way or the other.
+// redoing are the same replacement run one way or the other. The markers,
+// few, are kept whole on both sides of a step: an edit can remove them, and
+// undoing must bring them back as they were.
 #pragma once
 
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "audiofile/Markers.h"
 #include "core/values.h"
 
 #include <cstddef>
@@ -22,6 +25,8 @@ struct AudioFileEditStep {
     SampleDataHolder inserted;
     Num::SampleRange selectionBefore;
     Num::SampleRange selectionAfter;
+    MarkerList markersBefore;
+    MarkerList markersAfter;
 
     std::uint64_t removedFrames() const { return removed ? removed->frameCount() : 0; }
     std::uint64_t insertedFrames() const { return inserted ? inserted->frameCount() : 0; }

@@ -46,6 +46,9 @@ public:
     virtual void documentEditedStateDidChange() {}
     // A channel was muted, unmuted, soloed or unsoloed.
     virtual void channelAudibilityDidChange() {}
+    // The markers were replaced as a whole (edits report through
+    // audioFileSamplesDidChange). Main thread.
+    virtual void markersDidChange() {}
     // Whether the Edit item's command may run now; none by default.
     virtual bool validateMenuItem(const ZQMenuItem* item) {
         (void)item;

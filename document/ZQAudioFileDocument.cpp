@@ -73,6 +73,7 @@ void ZQAudioFileDocument::initState() {
     controller->initState();
     fileOpenError_.setText("");
     viewDisplayShouldLoadInAwakeFromNib_ = false;
+    markers_ = ZQ::MarkerList();
     if (sampleData_) sampleData_->clear();
     setupDocumentPreferences();
 }
@@ -156,6 +157,12 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
             if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidEnd(self.get());
         });
     if (ok) buildWaveformSummaries();
+    // The file's markers, within its frames (a file may point past its end).
+    markers_ = ZQ::MarkerList();
+    if (ok && sampleData_->information()) {
+        markers_ = ZQ::markersFromInformation(*sampleData_->information());
+        markers_.clampTo(sampleData_->frameCount());
+    }
     if (!ok && control->cancelled) {
         // The user's choice: no alert, no window; the caller lets the document go.
         importCancelled_.store(true);
@@ -324,6 +331,7 @@ void ZQAudioFileDocument::deallocState() {
     for (auto& summary : summaries_)
         summary.reset();
     history_.clear();
+    markers_ = ZQ::MarkerList();
     sampleData_.reset();
 }
 
@@ -592,15 +600,15 @@ bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, co
                                                 platform::audio::FourCharCode type, std::string* reason,
                                                 ZQ::AudioFileExport::Outcome* outcome) {
     stopForExport();
-    if (!writeExport(directory, name, code, type, reason, nullptr, outcome, true)) return false;
+    if (!writeExport(directory, name, code, type, markers_, reason, nullptr, outcome, true)) return false;
     exportDidWriteFile();
     return true;
 }
 
 bool ZQAudioFileDocument::writeExport(const std::string& directory, const std::string& name, int code,
-                                      platform::audio::FourCharCode type, std::string* reason,
-                                      ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome,
-                                      bool holdMonitor) {
+                                      platform::audio::FourCharCode type, const ZQ::MarkerList& markers,
+                                      std::string* reason, ZQ::AudioFileExport::Progress* progress,
+                                      ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor) {
     if (directory.empty() || name.empty()) {
         std::printf("Export: Invalid argument\n");
         if (reason) *reason = "No file was chosen.";
@@ -617,7 +625,8 @@ bool ZQAudioFileDocument::writeExport(const std::string& directory, const std::s
     for (const ConvertFormat& f : kConvertFormats)
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
-    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason, progress, outcome)) return true;
+    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason, progress, outcome, &markers))
+        return true;
     if (!(outcome && outcome->cancelled)) std::printf("Write failed\n");
     return false;
 }
@@ -671,12 +680,19 @@ void ZQAudioFileDocument::beginExport(const std::string& directory, const std::s
     stopForExport();
     commandStateMayHaveChanged();
     if (ZQDocumentWindowSide* side = documentWindowSide()) side->exportDidBegin(this);
+    // The thread writes its own copy of the markers (the samples stay still
+    // while it runs; the markers are the main thread's).
+    ZQ::MarkerList markers;
+    {
+        Guard g(monitor());
+        markers = markers_;
+    }
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    exportThread_ = std::thread([self, directory, name, code, type, progress, finished] {
+    exportThread_ = std::thread([self, directory, name, code, type, markers = std::move(markers), progress, finished] {
         auto reason = std::make_shared<std::string>();
         auto outcome = std::make_shared<ZQ::AudioFileExport::Outcome>();
         const bool written =
-            self->writeExport(directory, name, code, type, reason.get(), progress.get(), outcome.get(), false);
+            self->writeExport(directory, name, code, type, markers, reason.get(), progress.get(), outcome.get(), false);
         platform::performOnMainThread([self, written, reason, outcome, finished] {
             if (self->exportThread_.joinable()) self->exportThread_.join();
             {

@@ -17,6 +17,7 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileReader.h"
+#include "audiofile/Markers.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/AudioFileEditHistory.h"
@@ -158,6 +159,13 @@ public:
     // The name of the step Undo (Redo) would run ("Delete"), or "".
     std::string undoActionName() const;
     std::string redoActionName() const;
+    // The file's markers and regions, loaded with it (clamped to its frames)
+    // and moved by every edit, undo and redo before the display hears of
+    // the change. Main thread, under the monitor.
+    const ZQ::MarkerList& markers() const;
+    // Replaces them (clamped to the frames), for tests and tools: not a step
+    // to undo, and not a change to the samples.
+    void setMarkers(ZQ::MarkerList markers);
     // Whether the samples differ from the file as opened (or last exported).
     bool isDocumentEdited() const;
     // Counts every change of the samples (an edit, an undo, a redo).
@@ -274,8 +282,8 @@ private:
     // by refusing every change while isExporting(), so that the window,
     // whose menus ask the document under its monitor, never waits for it.
     bool writeExport(const std::string& directory, const std::string& name, int code,
-                     platform::audio::FourCharCode type, std::string* reason, ZQ::AudioFileExport::Progress* progress,
-                     ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
+                     platform::audio::FourCharCode type, const ZQ::MarkerList& markers, std::string* reason,
+                     ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
     void exportDidWriteFile();
     void stopForExport();
 
@@ -290,6 +298,7 @@ private:
     ZQ::RenewableTimer timer_; // main thread only
     ZQ::t_url fileURL_;
     ZQ::AudioFileEditHistory history_; // under the monitor
+    ZQ::MarkerList markers_;           // under the monitor
     std::atomic<std::uint64_t> changeCount_{0};
     // Guards the three controller holders above and nothing else; never held
     // while calling out, so a stream thread's Stop can reach the transport

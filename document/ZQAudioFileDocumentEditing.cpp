@@ -104,6 +104,7 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
     // none, and nothing starts it again before this returns (main thread).
     stopForEdit();
     SampleDataHolder removed;
+    const std::uint64_t inserted = insert.get() ? insert.get()->frameCount() : 0;
     if (!sampleData_->replaceFrames(at, removeCount, insert.get(), removeCount > 0 ? &removed : nullptr)) return false;
     if (toClipboard && removed) {
         // What Cut removes is kept on the clipboard (and, apart, in the history).
@@ -119,6 +120,10 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
     step->inserted.reset(insert.detach());
     step->selectionBefore = before;
     step->selectionAfter = after;
+    // The markers move with the frames, before the display redraws.
+    step->markersBefore = markers_;
+    markers_.replaceFrames(at, removeCount, inserted);
+    step->markersAfter = markers_;
     history_.record(std::move(step));
     samplesDidChange(at, after);
     return true;
@@ -132,6 +137,7 @@ void ZQAudioFileDocument::undo(platform::Object*) {
     stopForEdit();
     if (!sampleData_->replaceFrames(step->at, step->insertedFrames(), step->removed.get(), nullptr)) return;
     history_.didUndo();
+    markers_ = step->markersBefore;
     samplesDidChange(step->at, step->selectionBefore);
 }
 
@@ -143,6 +149,7 @@ void ZQAudioFileDocument::redo(platform::Object*) {
     stopForEdit();
     if (!sampleData_->replaceFrames(step->at, step->removedFrames(), step->inserted.get(), nullptr)) return;
     history_.didRedo();
+    markers_ = step->markersAfter;
     samplesDidChange(step->at, step->selectionAfter);
 }
 
@@ -164,6 +171,21 @@ std::string ZQAudioFileDocument::redoActionName() const {
     const ZQ::AudioFileEditStep* step = history_.redoStep();
     return step ? step->name : std::string();
 }
+const ZQ::MarkerList& ZQAudioFileDocument::markers() const {
+    Guard g(monitor());
+    return markers_;
+}
+
+void ZQAudioFileDocument::setMarkers(ZQ::MarkerList markers) {
+    {
+        Guard g(monitor());
+        if (sampleData_) markers.clampTo(sampleData_->frameCount());
+        markers_ = std::move(markers);
+    }
+    // Outside the monitor: the window reads the markers as it redraws.
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->markersDidChange();
+}
+
 bool ZQAudioFileDocument::isDocumentEdited() const {
     Guard g(monitor());
     return history_.hasChanges();

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -252,23 +254,43 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     // The channel layout is read from the file by our own walker: libsndfile's
     // channel map can be shorter than the channel count it reports (a layout
     // chunk for fewer channels), and asking for it then reads past its end.
-    for (const ContainerMarker& m : f->container_.cafMarkers) {
+
+    // Markers: a CAF file's from our walker; a WAVE or AIFF file's too where
+    // it read a cue table, since libsndfile (1.2) gives none past 2,500
+    // points, none for RF64, and drops the WAVE labels that follow an 'ltxt'
+    // or precede the cue chunk. Otherwise whatever libsndfile reads.
+    const ContainerInfo& c = f->container_;
+    for (const ContainerMarker& m : c.type == kAudioFileCAFType ? c.cafMarkers : c.cuePoints) {
         std::uint32_t position = 0;
         if (cuePosition(m.framePosition, position))
             f->cues_.push_back({static_cast<std::int32_t>(m.markerID), position, m.name});
     }
     std::uint32_t cueCount = 0;
-    if (f->cues_.empty() && sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0) {
-        auto cues = std::make_unique<SF_CUES>();
-        if (sf_command(s, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE) {
-            for (std::uint32_t i = 0; i < std::min<std::uint32_t>(cues->cue_count, 100); ++i) {
-                const SF_CUE_POINT& c = cues->cue_points[i];
-                f->cues_.push_back({c.indx, c.sample_offset, std::string(c.name, strnlen(c.name, sizeof c.name))});
-            }
-        }
-    }
+    if (f->cues_.empty() && !c.cueTableRead &&
+        sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0)
+        f->readLibraryCues(std::min(cueCount, kMaxCuePoints));
     *out = f;
     return kNoErr;
+}
+
+void AudioFile::readLibraryCues(std::uint32_t count) {
+    // The layout of SF_CUES_VAR(count): the count, then the points; libsndfile
+    // fills as many as the given size holds.
+    const std::size_t bytes = offsetof(SF_CUES, cue_points) + std::size_t(count) * sizeof(SF_CUE_POINT);
+    std::vector<unsigned char> block;
+    try {
+        block.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return; // no markers rather than no file
+    }
+    auto* cues = reinterpret_cast<SF_CUES*>(block.data());
+    if (sf_command(static_cast<SNDFILE*>(sndfile_), SFC_GET_CUE, cues, static_cast<int>(bytes)) != SF_TRUE) return;
+    const std::uint32_t n = std::min(cues->cue_count, count);
+    cues_.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const SF_CUE_POINT& c = cues->cue_points[i];
+        cues_.push_back({c.indx, c.sample_offset, std::string(c.name, strnlen(c.name, sizeof c.name))});
+    }
 }
 
 AudioFile::~AudioFile() {
@@ -355,6 +377,18 @@ OSStatus AudioFile::fixedProperty(FourCharCode id, std::vector<unsigned char>& o
         }
         return kNoErr;
     }
+    case kRegionMarkers:
+        if (container_.regions.empty()) return kAudioFileUnsupportedPropertyError;
+        for (const ContainerRegion& r : container_.regions)
+            for (const ContainerMarker& c : r.markers) {
+                AudioFileMarker m;
+                m.mFramePosition = c.framePosition;
+                m.mMarkerID = static_cast<std::int32_t>(c.markerID);
+                m.mType = c.type;
+                m.mChannel = static_cast<std::uint16_t>(c.channel);
+                appendValue(out, m);
+            }
+        return kNoErr;
     case kChunkIDs:
         for (FourCharCode c : container_.chunkIDs)
             appendValue(out, c);

@@ -55,6 +55,10 @@ inline constexpr FourCharCode kDeferSizeUpdates = fourcc("dszu");
 inline constexpr FourCharCode kDataFormatName = fourcc("fnam");
 inline constexpr FourCharCode kMarkerList = fourcc("mkls");
 inline constexpr FourCharCode kRegionList = fourcc("rgls");
+// Our own: every region's markers, region after region, as unnamed 40-byte
+// AudioFileMarker records ('rgls' carries only the first of each inline).
+// Files without regions answer 'pty?'.
+inline constexpr FourCharCode kRegionMarkers = fourcc("rgmk");
 inline constexpr FourCharCode kChunkIDs = fourcc("chid");
 inline constexpr FourCharCode kInfoDictionary = fourcc("info");
 inline constexpr FourCharCode kPacketTableInfo = fourcc("pnfo");
@@ -108,6 +112,8 @@ private:
     AudioFile() = default;
     ~AudioFile() override;
     OSStatus fixedProperty(FourCharCode id, std::vector<unsigned char>& out) const;
+    // The first `count` cue points libsndfile reads.
+    void readLibraryCues(std::uint32_t count);
 
     std::string path_;
     void* sndfile_ = nullptr; // SNDFILE*

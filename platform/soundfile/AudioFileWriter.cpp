@@ -1,11 +1,13 @@
 #include "platform/soundfile/AudioFileWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -168,6 +170,175 @@ bool extendFloatFormatChunk(const std::string& path) {
     const std::size_t length = std::min<std::size_t>(sizeof patched, 58 + pad);
     const bool written = ::pwrite(fd, patched, length, 0) == ssize_t(length);
     return ::close(fd) == 0 && written;
+}
+
+namespace {
+
+void putLE32(std::string& s, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
+}
+void putBE32(std::string& s, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i)
+        s.push_back(static_cast<char>(v >> (8 * i)));
+}
+void putBE16(std::string& s, std::uint32_t v) {
+    s.push_back(static_cast<char>(v >> 8));
+    s.push_back(static_cast<char>(v));
+}
+std::uint32_t le32At(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+std::uint32_t be32At(const unsigned char* p) {
+    return std::uint32_t(p[3]) | std::uint32_t(p[2]) << 8 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[0]) << 24;
+}
+std::uint64_t le64At(const unsigned char* p) {
+    return std::uint64_t(le32At(p)) | std::uint64_t(le32At(p + 4)) << 32;
+}
+
+// A name as far as its first zero byte (a 'labl' text ends there).
+std::string textOf(const std::string& name) {
+    return name.substr(0, name.find('\0'));
+}
+
+// At most `limit` bytes of a UTF-8 text, never cutting a character in two.
+std::string shortened(std::string text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t n = limit;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    text.resize(n);
+    return text;
+}
+
+// A chunk of a RIFF (little-endian sizes) or FORM (big-endian) file, padded
+// to an even length.
+std::string chunk(const char* id, const std::string& body, bool bigEndian) {
+    std::string c(id, 4);
+    if (bigEndian)
+        putBE32(c, static_cast<std::uint32_t>(body.size()));
+    else
+        putLE32(c, static_cast<std::uint32_t>(body.size()));
+    c += body;
+    if (body.size() & 1) c.push_back('\0');
+    return c;
+}
+
+// 'cue ' with one point a marker (identifiers 1, 2, ...), its frame both as
+// the play position and as the sample offset into the one data chunk; then
+// 'LIST'/'adtl' with a 'labl' for every named one and an 'ltxt' of purpose
+// 'rgn ' for every region. The labels come first: libsndfile stops reading
+// labels at the first 'ltxt'.
+std::string waveMarkerChunks(const std::vector<FileMarker>& markers) {
+    std::string cue;
+    putLE32(cue, static_cast<std::uint32_t>(markers.size()));
+    std::string labels, lengths;
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        const FileMarker& m = markers[i];
+        const auto id = static_cast<std::uint32_t>(i + 1);
+        putLE32(cue, id);
+        putLE32(cue, m.frame);
+        cue += "data";
+        putLE32(cue, 0); // chunk start
+        putLE32(cue, 0); // block start
+        putLE32(cue, m.frame);
+        if (const std::string name = textOf(m.name); !name.empty()) {
+            std::string body;
+            putLE32(body, id);
+            body += name;
+            body.push_back('\0');
+            labels += chunk("labl", body, false);
+        }
+        if (m.length > 0) {
+            std::string body;
+            putLE32(body, id);
+            putLE32(body, m.length);
+            body += "rgn ";
+            body.append(8, '\0'); // country, language, dialect, code page
+            lengths += chunk("ltxt", body, false);
+        }
+    }
+    std::string out = chunk("cue ", cue, false);
+    if (!labels.empty() || !lengths.empty()) out += chunk("LIST", "adtl" + labels + lengths, false);
+    return out;
+}
+
+// 'MARK': identifiers 1, 2, ...; each name a Pascal string of at most 255
+// bytes, padded so that its length byte and text are even in length.
+std::string aiffMarkerChunk(const std::vector<FileMarker>& markers) {
+    std::string body;
+    putBE16(body, static_cast<std::uint32_t>(markers.size()));
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        putBE16(body, static_cast<std::uint32_t>(i + 1));
+        putBE32(body, markers[i].frame);
+        const std::string name = shortened(textOf(markers[i].name), 255);
+        body.push_back(static_cast<char>(name.size()));
+        body += name;
+        if ((name.size() + 1) & 1) body.push_back('\0');
+    }
+    return chunk("MARK", body, true);
+}
+
+std::string markerChunks(FourCharCode type, const std::vector<FileMarker>& markers) {
+    if (markers.empty()) return {};
+    return type == kAudioFileAIFFType ? aiffMarkerChunk(markers) : waveMarkerChunks(markers);
+}
+
+} // namespace
+
+std::uint64_t markerChunkBytes(FourCharCode type, const std::vector<FileMarker>& markers) {
+    return markerChunks(type, markers).size();
+}
+
+bool appendMarkerChunks(const std::string& path, const std::vector<FileMarker>& markers, std::string* why) {
+    auto fail = [why](std::string text) {
+        if (why) *why = std::move(text);
+        return false;
+    };
+    if (markers.empty()) return true;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return fail(std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    struct stat st {};
+    unsigned char h[36] = {};
+    if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    if (fileSize < 12 || ::pread(fd, h, sizeof h, 0) < 12) return fail("the file is not complete");
+    auto is = [&](int at, const char* tag) { return std::memcmp(h + at, tag, 4) == 0; };
+    const bool riff = is(0, "RIFF") && is(8, "WAVE");
+    const bool rf64 = is(0, "RF64") && is(8, "WAVE") && is(12, "ds64") && fileSize >= 36 && le32At(h + 16) >= 24;
+    const bool aiff = is(0, "FORM") && is(8, "AIFF");
+    if (!riff && !rf64 && !aiff) return fail("the file is not a WAV or AIFF file");
+    if (aiff && markers.size() > kMaxAiffMarkers) return fail("an AIFF file holds at most 32,767 markers");
+    // The size the header gives must be the whole file: the chunks go at its end.
+    const std::uint64_t stated = riff ? le32At(h + 4) : rf64 ? le64At(h + 20) : be32At(h + 4);
+    if (stated + 8 != fileSize) return fail("the file's header does not give its size");
+    std::string bytes = markerChunks(aiff ? kAudioFileAIFFType : kAudioFileWAVEType, markers);
+    if (fileSize & 1) bytes.insert(bytes.begin(), '\0'); // the last chunk's padding
+    const std::uint64_t newSize = stated + bytes.size();
+    if (!rf64 && newSize > 0xFFFFFFFFull) return fail("the file would be too large for its header");
+    std::string size;
+    if (rf64) {
+        for (int i = 0; i < 8; ++i)
+            size.push_back(static_cast<char>(newSize >> (8 * i)));
+    } else if (riff) {
+        putLE32(size, static_cast<std::uint32_t>(newSize));
+    } else {
+        putBE32(size, static_cast<std::uint32_t>(newSize));
+    }
+    errno = 0;
+    if (::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(fileSize)) != ssize_t(bytes.size()) ||
+        ::pwrite(fd, size.data(), size.size(), rf64 ? 20 : 4) != ssize_t(size.size()))
+        return fail(errno ? std::strerror(errno) : "the disk may be full");
+    const int fdToClose = closer.fd;
+    closer.fd = -1;
+    if (::close(fdToClose) != 0) return fail(std::strerror(errno));
+    return true;
 }
 
 AudioFileWriter::~AudioFileWriter() {

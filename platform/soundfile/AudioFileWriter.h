@@ -7,8 +7,10 @@
 #include "platform/base/AudioTypes.h"
 #include "platform/base/Object.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform::audio {
 
@@ -28,6 +30,34 @@ struct WaveLayout {
 // leaves before the data. False, with the file unchanged, when its header is
 // not laid out that way.
 bool extendFloatFormatChunk(const std::string& path);
+
+// A marker as a file stores it: a WAVE cue point (named by a 'labl'; with a
+// length, a region, whose length an 'ltxt' gives), or an AIFF 'MARK' entry
+// (a Pascal string of at most 255 bytes for a name, and no length).
+struct FileMarker {
+    std::uint32_t frame = 0;
+    std::uint32_t length = 0;
+    std::string name;
+};
+
+// The most markers an AIFF file can number: its identifiers are positive
+// 16-bit numbers.
+inline constexpr std::size_t kMaxAiffMarkers = 32767;
+
+// The bytes the marker chunks of `markers` take in a file of `type`: WAVE
+// 'cue ' and, for names and lengths, 'LIST'/'adtl'; AIFF 'MARK'. 0 for none.
+std::uint64_t markerChunkBytes(FourCharCode type, const std::vector<FileMarker>& markers);
+
+// Appends the marker chunks to a finished WAVE (RIFF or RF64) or AIFF file
+// and corrects the size its header gives, leaving every byte before them as
+// it was; nothing at all for no markers. libsndfile (1.2) is not asked to
+// write them: its cue chunk has no labels, RF64 gets none, past a few
+// thousand points the header it writes is corrupt, and in a float file the
+// cue chunk takes the padding the format chunk is extended into. False, with
+// `why`, when the file is not laid out as a finished file of its kind is,
+// has too many markers for its kind, or cannot be written (it is then to be
+// discarded).
+bool appendMarkerChunks(const std::string& path, const std::vector<FileMarker>& markers, std::string* why);
 
 class AudioFileWriter final : public Object {
 public:

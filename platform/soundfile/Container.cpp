@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sys/stat.h>
 
 namespace platform::audio {
@@ -155,6 +156,136 @@ bool listIsHazardous(File& file, std::int64_t body, std::int64_t length, bool bi
     return false;
 }
 
+// The longest marker name kept; the rest of a longer one is not read.
+constexpr std::size_t kMaxNameBytes = 4096;
+
+// Text up to its first zero byte, if any.
+std::string textUpToZero(const unsigned char* p, std::size_t n) {
+    const char* text = reinterpret_cast<const char*>(p);
+    return std::string(text, strnlen(text, n));
+}
+
+// What a WAVE file says of its cue points, gathered over the walk: the
+// points of its 'cue ' chunk, and the labels and lengths that 'LIST'/'adtl'
+// subchunks give them by cue identifier (a list may come before or after
+// the cue chunk).
+struct CueTable {
+    struct Point {
+        std::uint32_t id;
+        std::uint32_t offset;
+    };
+    bool read = false;
+    std::vector<Point> points;
+    std::map<std::uint32_t, std::string> labels; // 'labl'
+    std::map<std::uint32_t, std::string> texts;  // an 'ltxt''s own text
+    std::map<std::uint32_t, std::uint32_t> lengths;
+};
+
+// 'cue ': a count, then 24 bytes a point: identifier, play position, chunk
+// identifier, chunk start, block start, sample offset. The sample offset is
+// the frame (as libsndfile reads it too).
+void parseCueChunk(const std::vector<unsigned char>& b, bool bigEndian, CueTable& cues) {
+    if (b.size() < 4) return;
+    auto word = [&](std::size_t at) { return bigEndian ? be32(b.data() + at) : le32(b.data() + at); };
+    const std::size_t n = std::min<std::size_t>({word(0), (b.size() - 4) / 24, kMaxCuePoints});
+    cues.read = true;
+    cues.points.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t at = 4 + i * 24;
+        cues.points.push_back({word(at), word(at + 20)});
+    }
+}
+
+// The subchunks of a 'LIST'/'adtl' body: 'labl' (identifier, text), 'ltxt'
+// (identifier, sample length, purpose, country, language, dialect, code
+// page, text); 'note' and anything else is passed over. A subchunk that
+// overruns the list ends it.
+void parseAssociatedData(File& file, std::int64_t body, std::int64_t length, bool bigEndian, CueTable& cues) {
+    const std::int64_t end = body + length;
+    std::int64_t p = body + 4; // past 'adtl'
+    unsigned char h[8];
+    std::vector<unsigned char> sub;
+    for (std::uint32_t steps = 0; p + 8 <= end && steps < 4 * kMaxCuePoints && file.readAt(p, h, 8); ++steps) {
+        const FourCharCode id = be32(h);
+        const std::int64_t size = bigEndian ? be32(h + 4) : le32(h + 4);
+        const std::int64_t at = p + 8;
+        if (size > end - at) return;
+        p = at + size + (size & 1);
+        const bool label = id == fourcc("labl"), text = id == fourcc("ltxt");
+        if ((!label && !text) || size < (label ? 4 : 20)) continue;
+        sub.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, 20 + kMaxNameBytes)));
+        if (!file.readAt(at, sub.data(), sub.size())) return;
+        auto word = [&](std::size_t k) { return bigEndian ? be32(sub.data() + k) : le32(sub.data() + k); };
+        const std::uint32_t cue = word(0);
+        if (label && cues.labels.size() < kMaxCuePoints) {
+            cues.labels.emplace(cue, textUpToZero(sub.data() + 4, sub.size() - 4));
+        } else if (text && cues.lengths.size() < kMaxCuePoints) {
+            cues.lengths.emplace(cue, word(4));
+            cues.texts.emplace(cue, textUpToZero(sub.data() + 20, sub.size() - 20));
+        }
+    }
+}
+
+// Cue points become markers named by their labels, or regions where an
+// 'ltxt' gives them a length (from the start to one past the last frame).
+void finishCueTable(const CueTable& cues, ContainerInfo& info) {
+    if (!cues.read) return;
+    info.cueTableRead = true;
+    for (const CueTable::Point& point : cues.points) {
+        std::string name;
+        bool named = false;
+        if (auto l = cues.labels.find(point.id); l != cues.labels.end()) {
+            name = l->second;
+            named = true;
+        } else if (auto t = cues.texts.find(point.id); t != cues.texts.end() && !t->second.empty()) {
+            name = t->second;
+            named = true;
+        }
+        const auto length = cues.lengths.find(point.id);
+        if (length == cues.lengths.end() || length->second == 0) {
+            ContainerMarker m;
+            m.framePosition = point.offset;
+            m.markerID = point.id;
+            m.name = std::move(name);
+            info.cuePoints.push_back(std::move(m));
+            continue;
+        }
+        ContainerRegion r;
+        r.regionID = point.id;
+        r.name = std::move(name);
+        r.hasName = named;
+        ContainerMarker start, end;
+        start.type = kRegionStartMarkerType;
+        start.framePosition = point.offset;
+        start.markerID = point.id;
+        end.type = kRegionEndMarkerType;
+        end.framePosition = double(point.offset) + double(length->second);
+        end.markerID = point.id;
+        r.markers = {start, end};
+        info.regions.push_back(std::move(r));
+    }
+}
+
+// AIFF 'MARK': a count, then per marker a 16-bit identifier, a 32-bit
+// position and a Pascal string padded to an even length. Zero bytes that
+// some writers count into the string do not belong to the name.
+void parseAiffMarkers(const std::vector<unsigned char>& b, ContainerInfo& info) {
+    if (b.size() < 2) return;
+    info.cueTableRead = true;
+    const std::uint32_t n = std::min<std::uint32_t>((std::uint32_t(b[0]) << 8) | b[1], kMaxCuePoints);
+    std::size_t at = 2;
+    for (std::uint32_t i = 0; i < n && at + 7 <= b.size(); ++i) {
+        ContainerMarker m;
+        m.markerID = (std::uint32_t(b[at]) << 8) | b[at + 1];
+        m.framePosition = be32(b.data() + at + 2);
+        const std::size_t length = b[at + 6];
+        if (at + 7 + length > b.size()) break;
+        m.name = textUpToZero(b.data() + at + 7, length);
+        info.cuePoints.push_back(std::move(m));
+        at += 7 + length + ((length + 1) & 1);
+    }
+}
+
 // RIFF / FORM style: 4-byte identifier, 4-byte size, data padded to even length.
 void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerInfo& info) {
     const bool wide = info.type == kAudioFileRF64Type || info.type == kAudioFileBW64Type;
@@ -164,6 +295,7 @@ void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerI
     std::vector<unsigned char> body;
     bool haveLayout = false;
     std::int64_t wideDataSize = -1; // the data size a 'ds64' chunk gives
+    CueTable cues;
     while (pos + 8 <= fileSize && file.readAt(pos, h, 8)) {
         FourCharCode id = be32(h);
         std::int64_t size = bigEndian ? be32(h + 4) : le32(h + 4);
@@ -187,6 +319,13 @@ void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerI
             info.dataByteCount = std::max<std::int64_t>(0, std::min(size - 8 - offset, fileSize - info.dataOffset));
         } else if (riff && (id == kLIST || id == kINFO)) {
             if (listIsHazardous(file, bodyAt, present, bigEndian)) info.hazard = DecoderHazard::listSubchunkSize;
+            if (id == kLIST && present >= 4 && file.readAt(bodyAt, h, 4) && be32(h) == kAdtl)
+                parseAssociatedData(file, bodyAt, present, bigEndian, cues);
+        } else if (riff && id == fourcc("cue ") && !cues.read && loadBody(file, bodyAt, present, fileSize, body)) {
+            parseCueChunk(body, bigEndian, cues);
+        } else if (!riff && id == fourcc("MARK") && !info.cueTableRead &&
+                   loadBody(file, bodyAt, present, fileSize, body)) {
+            parseAiffMarkers(body, info);
         } else if (!haveLayout && riff && id == fourcc("fmt ") && loadBody(file, bodyAt, present, fileSize, body)) {
             parseWaveFormat(body, bigEndian, info.channelLayout);
             haveLayout = true;
@@ -196,6 +335,7 @@ void walkIffChunks(File& file, std::int64_t fileSize, bool bigEndian, ContainerI
         }
         pos = bodyAt + size + (size & 1);
     }
+    finishCueTable(cues, info);
 }
 
 // Bounds-checked reads from a chunk body held in memory.

@@ -17,8 +17,14 @@
 
 namespace platform::audio {
 
+// The marker types of a region's start and end, as CAF region markers have
+// them (a WAVE region's edges get them too).
+inline constexpr FourCharCode kRegionStartMarkerType = fourcc("rbeg");
+inline constexpr FourCharCode kRegionEndMarkerType = fourcc("rend");
+
 // A marker or region as a CAF file stores it (names resolved from its
-// string table).
+// string table), or a WAVE cue point (named by its 'labl', a region when an
+// 'ltxt' gives it a length) or an AIFF 'MARK' entry.
 struct ContainerMarker {
     std::uint32_t type = 0;
     double framePosition = 0; // as stored: may be anything, NaN included
@@ -60,10 +66,17 @@ struct ContainerInfo {
     std::uint32_t cafFormatID = 0;
     ContainerChannelLayout channelLayout;
     std::vector<ContainerMarker> cafMarkers; // a CAF 'mark' chunk
-    std::vector<ContainerRegion> regions;    // a CAF 'regn' chunk
+    std::vector<ContainerRegion> regions;    // a CAF 'regn' chunk; WAVE cue points with a length
     std::vector<unsigned char> magicCookie;  // a CAF 'kuki' chunk
     DecoderHazard hazard = DecoderHazard::none;
+    // A WAVE 'cue ' chunk's points without a length (at most kMaxCuePoints),
+    // or an AIFF 'MARK' chunk's markers; cueTableRead says such a chunk was read.
+    std::vector<ContainerMarker> cuePoints;
+    bool cueTableRead = false;
 };
+
+// The most cue points or markers read from a WAVE or AIFF file.
+inline constexpr std::uint32_t kMaxCuePoints = 100000;
 
 // Reads the container header of the file at path. Never fails: an unreadable
 // or unknown file gives type 0 and no chunks. For unknown containers the type

@@ -1,9 +1,10 @@
 // zqconvert FORMAT INPUT OUTPUT: opens INPUT as a document does and exports
-// it with the document's writer. FORMAT: wav16, wav32, wavfloat, aiff16,
-// aiff32. Exit status 0 on success, 1 on failure (the messages say why), 130
+// it with the document's writer, markers and regions included. FORMAT:
+// wav16, wav32, wavfloat, aiff16, aiff32. Exit status 0 on success, 1 on failure (the messages say why), 130
 // when interrupted (SIGINT or SIGTERM; OUTPUT is then as it was).
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileExport.h"
+#include "audiofile/Markers.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
 #include "tools/common/TerminalProgress.h"
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\n%s: cannot be opened\n", argv[2]);
         return 1;
     }
+    // The source's markers, as a document opening it would have them.
+    ZQ::MarkerList markers = ZQ::markersFromInformation(*store->information());
+    markers.clampTo(store->frameCount());
     std::string reason;
     ZQ::AudioFileExport::Outcome outcome;
     bool written = false;
@@ -83,7 +87,7 @@ int main(int argc, char** argv) {
         zqtools::TerminalProgress progress(std::filesystem::path(argv[3]).filename().string(),
                                            [&exporting] { return exporting.fraction(); });
         written = ZQ::AudioFileExport::write(store.get(), output.get(), choice->type, choice->code, &reason, &exporting,
-                                             &outcome);
+                                             &outcome, &markers);
     }
     if (!written) {
         std::fflush(stdout);
