@@ -13,6 +13,7 @@
 #include "platform/base/Notifications.h"
 #include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/OutputStream.h"
+#include "window/ViewPreferences.h"
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
 
@@ -417,6 +418,34 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         const QSignalBlocker quiet(follow);
         follow->setChecked(ZQWaveformDisplayController::followsPlayback());
     });
+    // How every window shows its channels; kept in the settings.
+    const struct {
+        const char* name;
+        const char* title;
+        QKeySequence keys;
+        bool (*get)();
+        void (*set)(bool);
+    } kViewChoices[] = {
+        {"timeRuler", "Time &Ruler", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+         &ZQ::ViewPreferences::showsTimeRuler, &ZQ::ViewPreferences::setShowsTimeRuler},
+        {"amplitudeInDb", "Amplitude in &dB", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+         &ZQ::ViewPreferences::amplitudeInDb, &ZQ::ViewPreferences::setAmplitudeInDb},
+        {"fitChannels", "Fit &Channels", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+         &ZQ::ViewPreferences::fitsChannels, &ZQ::ViewPreferences::setFitsChannels},
+    };
+    for (const auto& choice : kViewChoices) {
+        QAction* a = add(view, choice.name, QString::fromUtf8(choice.title), choice.keys, always, [] {});
+        a->setCheckable(true);
+        a->setChecked(choice.get());
+        const auto set = choice.set;
+        const auto get = choice.get;
+        connect(a, &QAction::toggled, a, [set](bool on) { set(on); });
+        connect(view, &QMenu::aboutToShow, a, [a, get] {
+            const QSignalBlocker quiet(a);
+            a->setChecked(get());
+        });
+    }
+    view->addSeparator();
     // Levels of the selection (or the whole file), per channel.
     add(
         view, "statistics", QStringLiteral("&Statistics\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
@@ -465,6 +494,32 @@ void ZQApplicationMenus::install(QMainWindow* window) {
             const ZQ::SampleSelection s = view->selection();
             d->playSelection(s.min_.v_, s.max_.v_);
         });
+    // The markers of the file, one after the other.
+    const struct {
+        const char* name;
+        const char* title;
+        Qt::Key key;
+        bool next;
+    } kMarkerSteps[] = {
+        {"previousMarker", "Pre&vious Marker", Qt::Key_BracketLeft, false},
+        {"nextMarker", "Ne&xt Marker", Qt::Key_BracketRight, true},
+    };
+    for (const auto& step : kMarkerSteps) {
+        const bool next = step.next;
+        add(
+            transport, step.name, QString::fromUtf8(step.title), QKeySequence(step.key),
+            [next] {
+                Ref<ZQAudioFileDocument> d = current();
+                auto* c = d ? dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController()) : nullptr;
+                return c && hasSound(d.get()) && (next ? c->hasMarkerAfter() : c->hasMarkerBefore());
+            },
+            [next] {
+                Ref<ZQAudioFileDocument> d = current();
+                if (auto* c = d ? dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController()) : nullptr)
+                    c->goToMarker(next);
+                ZQApplicationMenus::shared().scheduleRefresh();
+            });
+    }
     // Loop: one setting for every document, read at the end of each pass.
     QAction* loop = add(transport, "loop", QStringLiteral("&Loop"), QKeySequence(Qt::Key_L), always, [] {});
     loop->setCheckable(true);

@@ -8,14 +8,20 @@
 //    and on a 1920 x 960 window of a ten-minute stereo file while it plays
 //    through the silent clock output (the line moves every tick, the level
 //    meters follow the sound), and the meters alone;
-//  - a full repaint of a single view of a one-hour channel, 1920 wide.
+//  - a full repaint of a single view of a one-hour channel, 1920 wide;
+//  - the same hour in a 1920 x 960 window with the time ruler, the dB scale
+//    and 1,000 markers and regions: a full repaint, the ruler alone, and a
+//    playback tick while it plays.
+// Every window shows the time ruler (on by default).
 // Each figure is the median of many runs, in milliseconds of main-thread time.
 //   window_bench [DIR]   (the test files are written to DIR, /tmp by default)
 #include "app/ZQQtWindowSide.h"
+#include "audiofile/Markers.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "window/ViewPreferences.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
 
@@ -262,6 +268,39 @@ int main(int argc, char** argv) {
             ms.push_back(t.nsecsElapsed() / 1e6);
         }
         report("  of which the overview", median(ms), 1);
+
+        // The ruler, the dB scale and 1,000 markers (every 3.6 s, one in ten
+        // a region of a second), in a window of 1920 x 960.
+        std::vector<ZQ::Marker> marks;
+        for (int i = 0; i < 1000; ++i)
+            marks.push_back({std::uint64_t(i) * 158760, i % 10 == 5 ? 44100u : 0u, "Marker " + std::to_string(i + 1)});
+        doc->setMarkers(ZQ::MarkerList(std::move(marks)));
+        ZQ::ViewPreferences::setAmplitudeInDb(true);
+        c->window()->resize(1920, 960);
+        spin([&] { return c->window()->contentView()->width() == 1920; });
+        c->window()->repaint();
+        std::printf("1 channel of one hour, ruler, dB scale, 1,000 markers; view %d x %d\n", v->width(), v->height());
+        report("full repaint, 1 h, ruler + dB + 1,000 markers, zoomed out", fullRepaint(c, 40), 8);
+        c->setHorizontalZoom(60.0 * 44100 / oneHour, true); // a minute: some 17 markers in view
+        c->scrollToFirstSample(oneHour / 2.0);
+        report("full repaint, the same at one minute in view", fullRepaint(c, 40), 8);
+        c->zoomOutEntirely();
+        c->window()->repaint();
+        ms.clear();
+        for (int i = 0; i < 100; ++i) {
+            QElapsedTimer t;
+            t.start();
+            c->timeRuler()->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        report("  of which the ruler with its markers, zoomed out", median(ms), 8);
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        spin([&] { return doc->presentPlaybackPosition() > 0; });
+        std::uint64_t renders = 0;
+        report("playback tick, 1 h, ruler + dB + 1,000 markers, playing", ticks(doc.get(), c, renders), 1);
+        std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
+        doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        ZQ::ViewPreferences::setAmplitudeInDb(false);
         doc->close();
     }
     spin([] { return ZQDocumentController::sharedDocumentController().documents().empty(); });

@@ -5,12 +5,34 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <algorithm>
+#include <cmath>
 
 using namespace ZQ;
 
 ZQSimpleHorzontalSplitView::ZQSimpleHorzontalSplitView(QWidget* parent)
-    : QWidget(parent), dividerColor_(darkGrayColour()) {}
+    : QWidget(parent), dividerColor_(darkGrayColour()) {
+    scroller_ = new QScrollBar(Qt::Vertical, this);
+    scroller_->setObjectName(QStringLiteral("channelScroller"));
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->hide();
+    connect(scroller_, &QScrollBar::valueChanged, this, [this](int value) { setScrollOffset(value); });
+}
+
+void ZQSimpleHorzontalSplitView::setMinimumSubviewHeight(int height) {
+    height = std::max(0, height);
+    if (height == minimumSubviewHeight_) return;
+    minimumSubviewHeight_ = height;
+    resizeSubviews();
+}
+
+void ZQSimpleHorzontalSplitView::setScrollOffset(int offset) {
+    if (offset == offset_) return;
+    offset_ = offset; // kept in range by the layout
+    resizeSubviews();
+}
 
 void ZQSimpleHorzontalSplitView::setDividerThickness(std::uint8_t thickness) {
     const std::uint8_t t = std::min<std::uint8_t>(thickness, 8);
@@ -62,20 +84,36 @@ void ZQSimpleHorzontalSplitView::resizeSubviews() {
         hide();
         return;
     }
-    if (n == 1) {
-        setFrame(subviews_[0], {f.x, 0, f.width, f.height});
-        subviews_[0]->update();
+    const double t = n == 1 ? 0.0 : dividerThickness_;
+    const double total = static_cast<double>(static_cast<std::uint32_t>((n - 1) * t));
+    double each = (f.height - total) / static_cast<double>(n);
+    // Too short to read: the subviews keep the minimum and scroll instead.
+    scrolling_ = minimumSubviewHeight_ > 0 && each < minimumSubviewHeight_;
+    double width = f.width;
+    if (scrolling_) {
+        each = minimumSubviewHeight_;
+        const int content = static_cast<int>(std::ceil(each * static_cast<double>(n) + total));
+        const int room = static_cast<int>(std::floor(f.height));
+        offset_ = std::clamp(offset_, 0, std::max(0, content - room));
+        width = std::max(0.0, f.width - kScrollerWidth);
+        const QSignalBlocker quiet(scroller_);
+        scroller_->setRange(0, std::max(0, content - room));
+        scroller_->setPageStep(std::max(1, room));
+        scroller_->setSingleStep(std::max(1, static_cast<int>(each / 2)));
+        scroller_->setValue(offset_);
+        scroller_->setGeometry(static_cast<int>(width), 0, kScrollerWidth, room);
+        scroller_->show();
+        scroller_->raise();
     } else {
-        const double t = dividerThickness_;
-        const double total = static_cast<double>(static_cast<std::uint32_t>((n - 1) * t));
-        const double each = (f.height - total) / static_cast<double>(n);
-        double y = f.height;
-        for (QWidget* v : subviews_) {
-            y -= each;
-            setFrame(v, {f.x, y, f.width, each});
-            v->update();
-            y -= t;
-        }
+        offset_ = 0;
+        scroller_->hide();
+    }
+    // From the top down (frames count from the bottom), less the scroll.
+    double top = -offset_;
+    for (QWidget* v : subviews_) {
+        setFrame(v, {f.x, f.height - top - each, width, each});
+        v->update();
+        top += each + t;
     }
     show();
     update();

@@ -1,5 +1,7 @@
 #include "waveform/WaveformOverview.h"
 
+#include "waveform/AmplitudeScale.h"
+
 #include "core/allocator.h"
 
 #include <algorithm>
@@ -155,6 +157,9 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     const std::uint64_t maxIndex = settings.validSampleRange_.max_.v_;
     // Never read past the samples handed in, whatever the limits say.
     const std::uint64_t lastReadable = std::min(maxIndex, count - 1);
+    // The height of a value's magnitude, before the scale.
+    const bool inDb = settings.amplitudeInDb;
+    auto height = [inDb](double magnitude) { return inDb ? AmplitudeScale::fraction(magnitude, true) : magnitude; };
 
     if (samplesPerPixel > 1.0) {
         const std::uint64_t perColumn = floorToCount(samplesPerPixel);
@@ -178,7 +183,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                         hi = std::max(hi, samples[i]);
                     }
                 }
-                points[k] = CGPoint{centre - std::fabs(lo) * scale, std::fabs(hi) * scale + centre};
+                points[k] = CGPoint{centre - height(std::fabs(lo)) * scale, height(std::fabs(hi)) * scale + centre};
             }
         };
         // Columns are independent of each other; long ones are worth sharing out.
@@ -211,7 +216,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
             const double c4 = y0 / 4.0 - (ym1 + y1) / 6.0 + (ym2 + y2) / 24.0;
             const double c5 = (y3 - ym2) / 120.0 + (ym1 - y2) / 24.0 + (y1 - y0) / 12.0;
             const double v = y0 + t * (c1 + t * (c2 + t * (c3 + t * (c4 + t * c5))));
-            points[k] = CGPoint{std::max(v, 0.0) * scale + centre, std::min(v, 0.0) * scale + centre};
+            points[k] = CGPoint{height(std::max(v, 0.0)) * scale + centre, centre - height(-std::min(v, 0.0)) * scale};
         }
     }
     overview.waveformPointsCount = widthPx;

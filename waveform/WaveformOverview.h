@@ -55,6 +55,9 @@ struct WaveformZoomSettings {
     Num::Nm<double> horizontalScroll{0.0};
     Num::range<double> horizontalScrollRange{0.0, 1.0};
     Num::Nm<double> representedVerticalZoom{1.0};
+    // Heights in dB (|sample| from -60 dBFS at the centre line to 0 dBFS at
+    // the edges) rather than in proportion to the value.
+    bool amplitudeInDb = false;
     ZQWaveformViewSettingsNotificationReceiverProtocol* waveformView = nullptr; // not owned
     bool waveformViewWantsZoomSettingsChangeNotifications = false;
 

@@ -1,10 +1,14 @@
 #include "window/ZQWaveform.h"
 
 #include "audiofile/ChannelNames.h"
+#include "audiofile/Markers.h"
 #include "controls/Colours.h"
+#include "waveform/AmplitudeScale.h"
 #include "window/TwoCoreRunner.h"
+#include "window/ViewPreferences.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
@@ -336,6 +340,7 @@ void ZQWaveform::createOverlays() {
         soloToggle_->show();
     }
     syncChannelToggles();
+    placeLabels(); // the toggles too
 }
 
 bool ZQWaveform::hasLightBackground() const {
@@ -375,7 +380,7 @@ void ZQWaveform::placeLabels() {
     // A view too short for them shows fewer: the amplitude (the same in every
     // view) needs a row of its own above the bottom ones, and a view shorter
     // than a label and a little trace shows none.
-    auto show = [](QLabel* l, bool on) {
+    auto show = [](QWidget* l, bool on) {
         if (l && l->isVisibleTo(l->parentWidget()) != on) l->setVisible(on);
     };
     show(vZoomOverlay_, H >= 2 * 13 + 4);
@@ -388,6 +393,10 @@ void ZQWaveform::placeLabels() {
         show(vZoomOverlay_, false);
     show(firstVisibleOverlay_, H >= 13 + 6);
     show(lastVisibleOverlay_, H >= 13 + 6);
+    // Mute and Solo sit above the bottom row: a view too short for both
+    // leaves them out (Transport > Channels has them too).
+    show(muteToggle_, H >= 15 + 14 + 2);
+    show(soloToggle_, H >= 15 + 14 + 2);
 }
 
 void ZQWaveform::syncChannelToggles() {
@@ -544,6 +553,51 @@ void ZQWaveform::prepareToRebuild() {
     overviewRebuilt_ = false;
 }
 
+void ZQWaveform::collectMarks() {
+    // The markers in view, as columns: read on the main thread, where the
+    // document's markers change, and not under the view's lock (the document
+    // locks before its views); the traces may be drawn elsewhere.
+    marks_.clear();
+    Ref<ZQAudioFileDocument> doc = document_;
+    if (!doc) return;
+    const MarkerList& markers = doc->markers();
+    if (markers.empty()) return;
+    const IndexRange r = shownRange();
+    const double a = double(r.min_.v_), b = double(r.max_.v_), W = deviceSize().width();
+    auto column = [&](double sample) { return b > a ? std::floor((sample - a) / (b - a) * W) : 0.0; };
+    auto add = [&](const Marker& m) {
+        const double x = column(double(m.frame));
+        if (m.isRegion()) {
+            const double from = std::clamp(x, 0.0, W), to = std::clamp(column(double(m.end())), 0.0, W);
+            if (to > from) marks_.push_back({int(from), int(to), true});
+        }
+        if (x >= 0 && x < W) marks_.push_back({int(x), int(x) + 1, false});
+    };
+    for (std::size_t i : markers.regionsCovering(r.min_.v_))
+        add(markers.items()[i]);
+    const std::size_t end = markers.lowerBound(r.max_.v_ + 1);
+    for (std::size_t i = markers.lowerBound(r.min_.v_); i < end; ++i)
+        add(markers.items()[i]);
+    // Regions first, so that every marker's line is drawn over any tint.
+    std::stable_partition(marks_.begin(), marks_.end(), [](const MarkColumns& m) { return m.region; });
+}
+
+IndexRange ZQWaveform::shownRange() const {
+    const std::uint64_t first = zoomSettings_.firstVisibleSample();
+    const std::uint64_t last =
+        std::min<std::uint64_t>(first + zoomSettings_.numVisibleSamples(), zoomSettings_.validSampleRange_.max_.v_);
+    return IndexRange(Num::Count(first), Num::Count(std::max(first, last)));
+}
+
+void ZQWaveform::setAmplitudeInDb(bool inDb) {
+    {
+        Guard g(lock_);
+        if (zoomSettings_.amplitudeInDb == inDb) return;
+        zoomSettings_.amplitudeInDb = inDb;
+    }
+    setNeedsDisplay();
+}
+
 void ZQWaveform::rebuildTraces(bool shareCores) {
     Guard g(lock_);
     if (!document_) return;
@@ -559,6 +613,7 @@ void ZQWaveform::rebuildTraces(bool shareCores) {
 void ZQWaveform::finishRebuild() {
     if (!overviewRebuilt_) return;
     overviewRebuilt_ = false;
+    drawAmplitudeScale();
     visibleIndexValuesChanged();
     waveformCacheIsPrepared();
     if (waveformDisplayController_) {
@@ -604,6 +659,18 @@ namespace {
 // A colour with the highlight band over it at each row: the band's gradient
 // (white 0.95 at alpha 0 at the bottom and top edges, white at alpha 0.12 in
 // the middle, painted over everything) composited "source over".
+// The colours of markers and regions over the traces, and `over` laid on
+// `under` at `alpha` (of 256).
+constexpr QRgb kMarkerLine = 0xffe89618;
+constexpr QRgb kRegionTint = 0xffe89618;
+QRgb mixed(QRgb under, QRgb over, int alpha) {
+    auto channel = [&](int shift) {
+        const int u = int(under >> shift) & 0xff, o = int(over >> shift) & 0xff;
+        return ((o * alpha + u * (256 - alpha)) >> 8) << shift;
+    };
+    return 0xff000000u | QRgb(channel(16) | channel(8) | channel(0));
+}
+
 void bandedRows(const QColor& base, int height, std::vector<QRgb>& out) {
     out.resize(static_cast<std::size_t>(std::max(0, height)));
     const double a = base.alphaF();
@@ -663,6 +730,12 @@ void ZQWaveform::renderTraces() {
                 row == centreRow ? centreRows_[static_cast<std::size_t>(row)] : bgRows_[static_cast<std::size_t>(row)];
             for (int k = 0; k < W; ++k)
                 line[k] = (row >= top[k]) & (row < bottom[k]) ? fg : bg;
+            // Regions tint their columns; markers are lines over everything.
+            for (const MarkColumns& m : marks_) {
+                const int from = std::max(0, m.from), to = std::min(W, m.to);
+                for (int k = from; k < to; ++k)
+                    line[k] = m.region ? mixed(line[k], kRegionTint, 46) : mixed(line[k], kMarkerLine, 220);
+            }
         }
     };
     if (shareCores_)
@@ -682,6 +755,7 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
         // The window's other views that need it are drawn meanwhile, on both
         // cores (each under its own lock, which this view must not hold now).
         if (waveformDisplayController_) waveformDisplayController_->prepareOverviews();
+        collectMarks();
         {
             Guard g(lock_);
             if (needsTraces()) {
@@ -812,6 +886,11 @@ void ZQWaveform::autoScrollStep() {
 
 void ZQWaveform::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    if (ignoreRelease_) {
+        ignoreRelease_ = false;
+        grabbedEdge_ = false;
+        return;
+    }
     stopAutoScroll();
     feedSelection(SelectionEventType::LeftMouseUp, event);
     // A click (no drag, no Shift, not on an edge of the selection) also puts
@@ -845,7 +924,12 @@ void ZQWaveform::wheelEvent(QWheelEvent* event) {
     const QPoint pixels = event->pixelDelta();
     const QPoint angle = event->angleDelta();
     const double xFraction = std::clamp(event->position().x() / double(width()), 0.0, 1.0);
-    if (event->modifiers() & Qt::ControlModifier) {
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // With Shift the channels scroll (when there are more than fit).
+        const int steps = !pixels.isNull() ? (pixels.y() != 0 ? pixels.y() : pixels.x())
+                                           : (angle.y() != 0 ? angle.y() : angle.x()) * 40 / 120;
+        if (steps != 0) controller->scrollChannels(-steps);
+    } else if (event->modifiers() & Qt::ControlModifier) {
         const double notches = !pixels.isNull() ? pixels.y() / 50.0 : angle.y() / 120.0;
         if (notches != 0) controller->zoomAround(std::pow(0.8, notches), xFraction);
     } else {
@@ -855,6 +939,89 @@ void ZQWaveform::wheelEvent(QWheelEvent* event) {
         if (px != 0) controller->scrollByColumns(px, width());
     }
     event->accept();
+}
+
+void ZQWaveform::drawAmplitudeScale() {
+    Guard g(lock_);
+    scaleMarks_.clear();
+    if (!tracesValid_ || traces_.isNull()) return;
+    const qreal ratio = traces_.devicePixelRatio();
+    const int H = traces_.height(), W = traces_.width();
+    // Clear of the labels in the right corners, and only where a few marks fit.
+    const double clear = (13 + 8) * ratio;
+    if (H < 2 * clear + 20 * ratio) return;
+    const double half = std::floor(double(H)) * 0.5;
+    const std::vector<AmplitudeScale::Mark> marks =
+        AmplitudeScale::marks(zoomSettings_.amplitudeInDb, zoomSettings_.verticalZoom.v_, half, 18 * ratio);
+    QPainter p(&traces_);
+    p.scale(1 / ratio, 1 / ratio); // device pixels
+    QFont font = p.font();
+    font.setPixelSize(int(std::lround(9 * ratio)));
+    p.setFont(font);
+    const bool light = hasLightBackground();
+    const QColor ink = light ? QColor::fromRgbF(0, 0, 0, 0.55) : calibratedWhite(1.0, 0.45);
+    p.setPen(ink);
+    const double tick = std::round(4 * ratio);
+    const QFontMetricsF metrics(font);
+    const RGBAlphaComponents& b = waveformColors_.backgroundColor;
+    const QColor backing = QColor::fromRgbF(b.r_, b.g_, b.b_, 0.6); // as the other labels have
+    auto mark = [&](int row, const QString& label) {
+        if (row < clear || row > H - clear) return;
+        p.fillRect(QRectF(W - tick, row, tick, 1), ink);
+        const double w = metrics.horizontalAdvance(label) + 4 * ratio;
+        const QRectF box(W - tick - w, row - 6 * ratio, w, 12 * ratio);
+        p.fillRect(box, backing);
+        p.drawText(box, Qt::AlignCenter, label);
+        scaleMarks_.push_back({row, label});
+    };
+    const double centre = std::max(0.0, H * 0.5);
+    for (const AmplitudeScale::Mark& m : marks) {
+        const QString label = QString::fromStdString(m.label);
+        // The rows the traces give a value at this height, above and below;
+        // a pair so near the centre line that their labels would meet is
+        // left out (the centre's own label says enough there).
+        const int above = rowFor(centre + m.fraction * half, H);
+        const int below = rowFor(centre - m.fraction * half, H);
+        if (below != above && below - above < 14 * ratio) continue;
+        mark(above, label);
+        if (below != above)
+            mark(below,
+                 zoomSettings_.amplitudeInDb || label == QStringLiteral("0") ? label : QStringLiteral("-") + label);
+    }
+}
+
+std::ptrdiff_t ZQWaveform::markerAt(double x) const {
+    if (!document_) return -1;
+    const MarkerList& markers = document_->markers();
+    const IndexRange r = shownRange();
+    const double a = double(r.min_.v_), b = double(r.max_.v_);
+    const qreal ratio = devicePixelRatioF();
+    const double W = std::round(width() * ratio), device = x * ratio;
+    std::ptrdiff_t best = -1;
+    double nearest = 4 * ratio;
+    const std::size_t end = markers.lowerBound(r.max_.v_ + 1);
+    for (std::size_t i = markers.lowerBound(r.min_.v_); i < end; ++i) {
+        const double column = b > a ? std::floor((double(markers.items()[i].frame) - a) / (b - a) * W) : 0.0;
+        if (std::fabs(column - device) <= nearest) {
+            nearest = std::fabs(column - device);
+            best = static_cast<std::ptrdiff_t>(i);
+        }
+    }
+    return best;
+}
+
+void ZQWaveform::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const std::ptrdiff_t marker = markerAt(event->position().x());
+        Ref<ZQWaveformDisplayController> controller = waveformDisplayController_;
+        if (marker >= 0 && controller) {
+            stopAutoScroll();
+            ignoreRelease_ = true; // the release of this click changes nothing
+            controller->selectFromMarker(static_cast<std::size_t>(marker));
+            return;
+        }
+    }
+    mousePressEvent(event);
 }
 
 void ZQWaveform::documentWillClose() {

@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QLine>
 #include <QPointer>
+#include <QString>
 #include <QToolButton>
 #include <QWidget>
 #include <cstdint>
@@ -122,6 +123,19 @@ public:
     std::int32_t channelNumber() const override { return channelNumber_; }
     void setChannelNumber(std::int32_t channel) { channelNumber_ = channel; }
     const ZQ::IndexRange& visibleRange() const { return visibleRange_; }
+    // The range the zoom and scroll show now, before the traces are drawn
+    // again (what visibleRange() becomes): what the ruler and the markers use.
+    ZQ::IndexRange shownRange() const;
+    // Heights in dB rather than in proportion (the View menu's choice).
+    void setAmplitudeInDb(bool inDb);
+    bool amplitudeInDb() const { return zoomSettings_.amplitudeInDb; }
+    // The marks of the thin amplitude scale at the right edge as last drawn:
+    // their rows (device pixels) and labels (tests).
+    struct ScaleMark {
+        int row;
+        QString label;
+    };
+    const std::vector<ScaleMark>& drawnScaleMarks() const { return scaleMarks_; }
     const ZQ::SampleSelection& selection();
     void setSelection(const ZQ::SampleSelection& selection);
     std::uint64_t selectionLength();
@@ -176,6 +190,8 @@ public:
     // size, any thread rebuilds the overview and draws the traces image, the
     // main thread shows the results (labels, controller, layers).
     bool needsTraces() const;
+    // The markers in view, for the traces (main thread, before the rebuild).
+    void collectMarks();
     void prepareToRebuild();
     // The view in device pixels: what the traces and the overview are made for.
     QSize deviceSize() const;
@@ -212,6 +228,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     // The wheel scrolls the channels; with Ctrl it zooms around the pointer.
     void wheelEvent(QWheelEvent* event) override;
+    // On a marker, selects up to the next one; elsewhere as a press.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     ZQWaveform(QWidget* parent);
@@ -226,6 +244,10 @@ private:
     void stopAutoScroll();
     void applyLabelLook();
     void placeLabels();
+    // Draws the amplitude scale's marks over the traces (main thread).
+    void drawAmplitudeScale();
+    // The marker under `x` (logical), within a few pixels, or -1.
+    std::ptrdiff_t markerAt(double x) const;
 
     platform::Ref<ZQAudioFileDocument> document_;
     platform::Ref<ZQWaveformDisplayController> waveformDisplayController_;
@@ -248,14 +270,23 @@ private:
     bool tracesValid_ = false;
     std::vector<QRgb> bgRows_, fgRows_, centreRows_; // the banded colours of each row, reused
     std::vector<std::int32_t> tops_, bottoms_;       // each column's line, in rows
-    QSize drawSize_;                                 // the size the traces are drawn for, in device pixels
-    bool overviewRebuilt_ = false;                   // by the last rebuildTraces
+    // The markers and regions in view, as device columns, copied on the main
+    // thread before the traces are drawn (a region: first and one past last).
+    struct MarkColumns {
+        int from, to;
+        bool region;
+    };
+    std::vector<MarkColumns> marks_;
+    std::vector<ScaleMark> scaleMarks_;
+    QSize drawSize_;               // the size the traces are drawn for, in device pixels
+    bool overviewRebuilt_ = false; // by the last rebuildTraces
     bool shareCores_ = false;
     std::uint64_t traceRenders_ = 0;
     std::int64_t eventNumber_ = 0;
     QPointF pressedAt_;        // where the left button went down: a release there is a click
     bool grabbedEdge_ = false; // the press took hold of an edge of the selection
     std::uint64_t grabbedIndex_ = 0;
-    QPointF dragAt_; // the pointer during a drag
+    QPointF dragAt_;             // the pointer during a drag
+    bool ignoreRelease_ = false; // a double click on a marker selected already
     QTimer* autoScroll_ = nullptr;
 };

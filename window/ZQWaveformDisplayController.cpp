@@ -1,5 +1,6 @@
 #include "window/ZQWaveformDisplayController.h"
 
+#include "audiofile/Markers.h"
 #include "controls/Colours.h"
 #include "controls/NumericDisplays.h"
 #include "controls/ZQDoubleSlider.h"
@@ -10,6 +11,7 @@
 #include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
 #include "window/TwoCoreRunner.h"
+#include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
 #include "window/ZQWaveform.h"
 
@@ -149,11 +151,19 @@ ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocum
             platform::performOnMainThread([self] { self->waveformColorPreferencesDidChange(); });
         },
         WaveformColorPreferences::waveformColorsDidChangeNotification());
+    // The View menu posts on the main thread.
+    platform::NotificationCenter::defaultCenter().addObserver(c, ViewPreferences::didChangeNotification(),
+                                                              [c](const platform::Notification&) {
+                                                                  if (platform::Thread::isMainThread())
+                                                                      c->viewPreferencesDidChange();
+                                                              });
     return c;
 }
 
 ZQWaveformDisplayController::~ZQWaveformDisplayController() {
     obi_.remove();
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    if (ruler_) ruler_->detach();
     if (window_) {
         window_->detachController(); // the window may outlive us until its deletion
         window_->deleteLater();      // never closed: the window goes with us
@@ -205,6 +215,7 @@ void ZQWaveformDisplayController::buildUI() {
     placeChild(splitView_, {0, 20, B.width, B.height - 26}, kWidthSizable | kHeightSizable);
     splitView_->setDividerThickness(2);
     splitView_->setDrawsDivider(false);
+    splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
     splitView_->update();
     const Frame S = frameOf(splitView_);
 
@@ -237,6 +248,11 @@ void ZQWaveformDisplayController::buildUI() {
     horizontalScrollScroller_->setAction([this](ZQWaveformDisplayScroller* s) { changeHorizontalScroll(s); });
 
     zoomSettingsHaveChanged();
+
+    // The time ruler, over the split view's top.
+    ruler_ = new ZQTimeRuler(boxContent, this);
+    placeChild(ruler_, {0, S.y + S.height, B.width, 0}, kWidthSizable | kMinYMargin);
+    layoutRuler();
 
     // The readouts, in the window's bottom left.
     auto look = [](QLabel* l, Qt::Alignment alignment) {
@@ -322,7 +338,13 @@ void ZQWaveformDisplayController::imp_audioFileDataHasLoaded() {
         splitView_->resizeSubviews();
         view->update();
     }
-    forEachView([](ZQWaveform* v) { v->enableDrawing(); });
+    const bool inDb = ViewPreferences::amplitudeInDb();
+    forEachView([inDb](ZQWaveform* v) {
+        v->setAmplitudeInDb(inDb);
+        v->enableDrawing();
+    });
+    if (ruler_) ruler_->setShowsMarkerLane(!doc->markers().empty());
+    layoutRuler();
     splitView_->setDividerColor(lightGrayColour());
     splitView_->resizeSubviews();
     splitView_->update();
@@ -506,6 +528,7 @@ void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
         s->setKnobProportion(backingHorizontalZoom_);
         s->setAction(action);
     }
+    if (ruler_) ruler_->update();
     commandStateMayHaveChanged();
 }
 
@@ -547,6 +570,7 @@ void ZQWaveformDisplayController::selectionDidChange(ZQWaveform* sender) {
     if (!sender) return;
     const SampleSelection s = sender->selection();
     forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
+    if (ruler_) ruler_->update();
     if (document_) udpateCurrentSelectionDisplay(currentSelectionDisplay_);
     commandStateMayHaveChanged();
 }
@@ -642,6 +666,7 @@ void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const
                             Num::Count(std::min<std::uint64_t>(selection.max_.v_, last)));
     forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
     zoomSettingsHaveChanged(); // the scroller's knob follows the new length
+    syncMarkerLane();          // the edit may have taken the last marker, or undone that
     imp_updateNumericAndHMSDisplays();
     documentEditedStateDidChange();
 }
@@ -872,8 +897,10 @@ void ZQWaveformDisplayController::prepareOverviews() {
         if (v->needsTraces()) views.push_back(v);
     });
     if (views.size() < 2) return; // one view draws itself
-    for (ZQWaveform* v : views)
+    for (ZQWaveform* v : views) {
+        v->collectMarks();
         v->prepareToRebuild();
+    }
     // Each view's reduction reads only its own channel and writes only its
     // own overview and image; half of the views go to the other core.
     auto work = [&views](std::uint64_t from, std::uint64_t to) {
@@ -892,6 +919,125 @@ void ZQWaveformDisplayController::waveformFrameWillChange() {
 void ZQWaveformDisplayController::resizeWaveforms() {
     Guard g(monitor());
     if (splitView_) splitView_->resizeSubviews();
+}
+
+// The ruler, the fit of the channels, markers.
+
+void ZQWaveformDisplayController::layoutRuler() {
+    if (!splitView_ || !contentBox_) return;
+    const Frame B = boundsOf(contentBox_->contentView());
+    // The split view's place without a ruler: 20 points up from the bottom,
+    // 6 below the top.
+    const double bottom = 20, full = std::max(0.0, B.height - 26);
+    const bool shown = ruler_ && ViewPreferences::showsTimeRuler();
+    const double rulerHeight = shown ? std::min<double>(ruler_->preferredHeight(), full) : 0;
+    setFrame(splitView_, {0, bottom, B.width, full - rulerHeight});
+    if (ruler_) {
+        ruler_->setVisible(shown);
+        setFrame(ruler_, {0, bottom + full - rulerHeight, B.width, rulerHeight});
+        ruler_->update();
+    }
+    if (verticalZoomSlider_) setFrame(verticalZoomSlider_, {B.width, bottom, 0, full - rulerHeight});
+    splitView_->resizeSubviews();
+}
+
+void ZQWaveformDisplayController::viewPreferencesDidChange() {
+    if (!splitView_) return;
+    splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
+    const bool inDb = ViewPreferences::amplitudeInDb();
+    forEachView([inDb](ZQWaveform* v) { v->setAmplitudeInDb(inDb); });
+    layoutRuler();
+}
+
+void ZQWaveformDisplayController::scrollChannels(int pixels) {
+    if (splitView_ && splitView_->isScrolling()) splitView_->scrollBy(pixels);
+}
+
+void ZQWaveformDisplayController::markersDidChange() {
+    if (!platform::Thread::isMainThread()) { // widgets live on the main thread
+        Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
+        platform::performOnMainThread([self] { self->markersDidChange(); });
+        return;
+    }
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc) return;
+    setWaveformsNeedDisplay(true);
+    syncMarkerLane();
+    commandStateMayHaveChanged();
+}
+
+void ZQWaveformDisplayController::syncMarkerLane() {
+    if (!ruler_ || !document_) return;
+    const bool lane = !document_->markers().empty();
+    if (lane != ruler_->showsMarkerLane()) {
+        ruler_->setShowsMarkerLane(lane);
+        layoutRuler();
+    }
+    ruler_->update();
+}
+
+void ZQWaveformDisplayController::selectFrames(std::uint64_t first, std::uint64_t last) {
+    Guard g(monitor());
+    if (!document_ || !waveform(0)) return;
+    const std::uint64_t n = document_->sampleCount(0).v_;
+    if (n == 0) return;
+    last = std::min(last, n - 1);
+    first = std::min(first, last);
+    const SampleSelection s{Num::Count(first), Num::Count(last)};
+    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
+    if (ruler_) ruler_->update();
+    udpateCurrentSelectionDisplay(currentSelectionDisplay_);
+    commandStateMayHaveChanged();
+}
+
+void ZQWaveformDisplayController::selectFromMarker(std::size_t index) {
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc) return;
+    const MarkerList& markers = doc->markers();
+    if (index >= markers.size()) return;
+    const Marker& m = markers.items()[index];
+    const std::uint64_t n = doc->sampleCount(0).v_;
+    if (n == 0) return;
+    std::uint64_t end = n; // one past the last frame selected
+    if (m.isRegion())
+        end = m.end();
+    else if (const std::optional<std::uint64_t> next = markers.nextStop(m.frame))
+        end = *next;
+    selectFrames(m.frame, end > m.frame ? end - 1 : m.frame);
+}
+
+bool ZQWaveformDisplayController::goToMarker(bool next) {
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc || !waveform(0)) return false;
+    const std::uint64_t at = doc->presentPlaybackPosition();
+    const MarkerList& markers = doc->markers();
+    const std::optional<std::uint64_t> to = next ? markers.nextStop(at) : markers.previousStop(at);
+    const std::uint64_t n = doc->sampleCount(0).v_;
+    if (!to || *to >= n) return false;
+    doc->locatePlaybackPosition(*to);
+    playbackTimerTick(); // the line moves at once
+    // Brought into view when the marker lies outside it.
+    if (ZQWaveform* v = waveform(0)) {
+        const IndexRange r = v->shownRange();
+        if (*to < r.min_.v_ || *to > r.max_.v_) {
+            Guard g(monitor());
+            scrollToFirstSample(std::max(0.0, double(*to) - 0.1 * double(r.max_.v_ - r.min_.v_)));
+        }
+    }
+    return true;
+}
+
+bool ZQWaveformDisplayController::hasMarkerBefore() {
+    Ref<ZQAudioFileDocument> doc = document();
+    // Before the views exist the file is still being read, markers and all.
+    return doc && waveform(0) && doc->markers().previousStop(doc->presentPlaybackPosition()).has_value();
+}
+
+bool ZQWaveformDisplayController::hasMarkerAfter() {
+    Ref<ZQAudioFileDocument> doc = document();
+    if (!doc || !waveform(0)) return false;
+    const std::optional<std::uint64_t> next = doc->markers().nextStop(doc->presentPlaybackPosition());
+    return next && *next < doc->sampleCount(0).v_;
 }
 
 // Closing.
@@ -918,6 +1064,8 @@ void ZQWaveformDisplayController::documentWillClose() {
     horizontalScrollScroller_ = nullptr;
     contentBox_ = nullptr;
     splitView_ = nullptr;
+    if (ruler_) ruler_->detach();
+    ruler_ = nullptr;
     zoomBox_ = nullptr;
     hmsCurrent_ = hmsDuration_ = nullptr;
     sampleCountDisplay_ = currentSelectionDisplay_ = nullptr;

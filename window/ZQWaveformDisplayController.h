@@ -24,6 +24,7 @@
 #include "document/ZQAudioFileDocument.h"
 #include "waveform/WaveformOverview.h"
 #include "waveform/WaveformSelection.h"
+#include "window/ZQTimeRuler.h"
 #include "window/ZQWaveform.h"
 
 #include <QColor>
@@ -185,6 +186,27 @@ public:
     ZQSampleCountDisplay* sampleCountDisplay() const { return sampleCountDisplay_; }
     ZQSampleCountDisplay* currentSelectionDisplay() const { return currentSelectionDisplay_; }
     ZQLevelMeter* levelMeter() const { return levelMeter_; }
+    ZQTimeRuler* timeRuler() const { return ruler_; }
+
+    // Below this height a view stops shrinking and the channels scroll
+    // (unless View > Fit Channels is on).
+    static constexpr int kMinimumViewHeight = 48;
+    // The View menu's choices changed: the ruler, the dB scale, the fit.
+    void viewPreferencesDidChange();
+    // Scrolls the channels (when they do not all fit) by `pixels`, down for positive.
+    void scrollChannels(int pixels);
+    // The document's markers changed: the views and the ruler draw them again.
+    void markersDidChange() override;
+    // Selects from the marker (or region) `index` up to the next marker,
+    // the whole of a region, or to the end of the file.
+    void selectFromMarker(std::size_t index);
+    // Selects frames first..last in every view (and shows it).
+    void selectFrames(std::uint64_t first, std::uint64_t last);
+    // Moves the play position to the previous (next) marker or region edge;
+    // false when there is none that way.
+    bool goToMarker(bool next);
+    bool hasMarkerBefore();
+    bool hasMarkerAfter();
     // The meters read what the document sends to the device (main thread).
     void updateLevelMeter();
 
@@ -202,6 +224,10 @@ private:
     // Zooms by `factor`, the play position kept in place when it is in view,
     // else the centre of the view.
     void zoomKeepingPlace(double factor);
+    // Places the ruler (when shown) above the split view, which takes the rest.
+    void layoutRuler();
+    // The ruler shows the lane of marker names while there are markers.
+    void syncMarkerLane();
     // The slider's logarithmic travel.
     double deepestZoom();
     double sliderValueForZoom(double zoom);
@@ -216,6 +242,7 @@ private:
     QPointer<ZQHMSDisplay> hmsCurrent_, hmsDuration_;
     QPointer<ZQSampleCountDisplay> sampleCountDisplay_, currentSelectionDisplay_;
     QPointer<ZQLevelMeter> levelMeter_;
+    QPointer<ZQTimeRuler> ruler_;
     QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
     QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
     QPointer<ZQRoundedBox> contentBox_;

@@ -279,8 +279,9 @@ TEST_F(ShellEnablingTest, TheTransportMenuHasOneItemPerCommandAndNoKeyIsTakenTwi
     std::vector<std::string> titles;
     for (QAction* a : transport->actions())
         if (!a->isSeparator() && !a->menu()) titles.push_back(a->text().section('\t', 0, 0).toStdString());
-    EXPECT_EQ(titles, (std::vector<std::string>{"Play", "Pause", "Stop", "Go to Start", "Back One Second",
-                                                "Forward One Second", "Go to End", "Play &Selection", "&Loop"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Play", "Pause", "Stop", "Go to Start", "Back One Second", "Forward One Second",
+                                        "Go to End", "Play &Selection", "Pre&vious Marker", "Ne&xt Marker", "&Loop"}));
     EXPECT_EQ(item(w, "playSelection")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Space));
     EXPECT_EQ(item(w, "loop")->shortcut(), QKeySequence(Qt::Key_L));
     EXPECT_TRUE(item(w, "loop")->isCheckable());

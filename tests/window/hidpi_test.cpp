@@ -89,3 +89,43 @@ TEST_F(WindowTest, AtRatioTwoEveryLineIsOneDevicePixelAndTheTracesHaveAColumnPer
         selectionColumns += std::abs(x - playLine) > 1 && brighter(line.pixel(x, 4), before.pixel(x, 4));
     EXPECT_EQ(selectionColumns, 1);
 }
+
+TEST_F(WindowTest, AtRatioTwoTheRulerDrawsOneDevicePixelTicksAtThePlayLinesColumnsAndSharpLabels) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("ruled.wav", 1, 32000, clicks, 8000));
+    ZQWaveformDisplayController* c = display(doc.get());
+    resizeContent(c, 400, 240);
+    ZQTimeRuler* ruler = c->timeRuler();
+    ZQWaveform* v = c->waveform(0);
+    ASSERT_EQ(ruler->devicePixelRatioF(), 2.0) << "run with QT_SCALE_FACTOR=2";
+    const QImage image = ruler->grab().toImage();
+    ASSERT_EQ(image.width(), 2 * ruler->width());
+    const int row = image.height() - 3; // through every tick, above the edge line
+    std::vector<int> dark;
+    for (int x = 0; x < image.width(); ++x)
+        if (qGray(image.pixel(x, row)) < 120) dark.push_back(x);
+    const auto& ticks = ruler->drawnTicks();
+    ASSERT_GE(ticks.size(), 4u);
+    // One device column per tick, nothing else dark on that row.
+    std::vector<int> expected;
+    for (const auto& t : ticks)
+        expected.push_back(int(t.x));
+    EXPECT_EQ(dark, expected);
+    // Each at the column the play line takes at its sample.
+    for (const auto& t : ticks) {
+        if (t.sample >= 32000) continue;
+        doc->locatePlaybackPosition(t.sample);
+        c->playbackTimerTick();
+        EXPECT_EQ(v->playheadView()->column(), int(t.x)) << t.sample;
+    }
+    // The labels are drawn at twice the pixels: taller than 12 device rows.
+    ASSERT_FALSE(ruler->drawnLabels().empty());
+    const QRect label = ruler->drawnLabels().front();
+    int inkTop = image.height(), inkBottom = -1;
+    for (int y = 0; y < image.height() - 4; ++y)
+        for (int x = label.left(); x <= label.right() && x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 120) {
+                inkTop = std::min(inkTop, y);
+                inkBottom = std::max(inkBottom, y);
+            }
+    EXPECT_GE(inkBottom - inkTop + 1, 12);
+}

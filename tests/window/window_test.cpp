@@ -69,7 +69,10 @@ TEST_F(WindowTest, EveryFrameFollowsTheLayoutAfterBuildingAndResizing) {
         // Inside the box, its border and margins (1 + 0, 1 + 4) around the content view.
         const double Bw = W - 8 - 2, Bh = H - 36 - 10;
         expectFrame(c->contentBox()->contentView(), 1, 5, Bw, Bh, "box content");
-        expectFrame(c->splitView(), 0, 20, Bw, Bh - 26, "split view");
+        // The split view under the time ruler, which takes the top of its place.
+        const double ruler = ZQTimeRuler::kScaleHeight;
+        expectFrame(c->splitView(), 0, 20, Bw, Bh - 26 - ruler, "split view");
+        expectFrame(c->timeRuler(), 0, 20 + Bh - 26 - ruler, Bw, ruler, "time ruler");
         expectFrame(c->horizontalScrollScroller(), 0, 20 - 12, Bw, 12, "scroller");
         expectFrame(c->horizontalZoomSlider(), 16, 20 - 12 - 15, Bw - 32, 20, "zoom slider");
         EXPECT_TRUE(c->verticalZoomSlider()->isHidden());
@@ -83,7 +86,7 @@ TEST_F(WindowTest, EveryFrameFollowsTheLayoutAfterBuildingAndResizing) {
         EXPECT_EQ(box.y, 8);
         EXPECT_EQ(box.width, 8 * 54 + 2 * 3 + 2); // eight buttons, margins and border
         // Three views, top to bottom, 2-point gaps, each as wide as the split view.
-        const double Sh = Bh - 26, each = (Sh - 4) / 3;
+        const double Sh = Bh - 26 - ruler, each = (Sh - 4) / 3;
         for (int i = 0; i < 3; ++i) {
             ZQWaveform* v = c->waveform(i);
             ASSERT_TRUE(v);
@@ -103,7 +106,7 @@ TEST_F(WindowTest, ShowsOneViewForEachOfAtMostSixteenChannels) {
         EXPECT_EQ(c->waveformCount(), std::min(channels, 16)) << channels;
         if (channels == 2) {
             // Two channels in a split view 200 high: 99 each, the first on top.
-            resizeContent(c, 700, 200 + 26 + 10 + 36);
+            resizeContent(c, 700, 200 + 26 + 10 + 36 + ZQTimeRuler::kScaleHeight);
             ASSERT_EQ(c->splitView()->height(), 200);
             expectFrame(c->waveform(0), 0, 101, c->splitView()->width(), 99, "first");
             expectFrame(c->waveform(1), 0, 0, c->splitView()->width(), 99, "second");

@@ -1,0 +1,208 @@
+#include "window/ZQTimeRuler.h"
+
+#include "audiofile/Markers.h"
+#include "controls/Colours.h"
+#include "window/ZQWaveform.h"
+#include "window/ZQWaveformDisplayController.h"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+using namespace ZQ;
+using platform::Ref;
+
+namespace {
+
+constexpr int kFontPixels = 10;
+
+const QColor& markerColour() {
+    static const QColor c(232, 150, 24);
+    return c;
+}
+
+// A sample's device column in a view showing `a` to `b` over `width` device
+// pixels: the column the play position line takes at that sample.
+double columnOf(double sample, double a, double b, double width) {
+    return b > a ? std::floor((sample - a) / (b - a) * width) : 0.0;
+}
+
+} // namespace
+
+ZQTimeRuler::ZQTimeRuler(QWidget* parent, ZQWaveformDisplayController* controller)
+    : QWidget(parent), controller_(controller) {
+    setObjectName(QStringLiteral("timeRuler"));
+    setAutoFillBackground(false);
+    setToolTip(QStringLiteral("Click to move the play position"));
+}
+
+void ZQTimeRuler::detach() {
+    controller_ = nullptr;
+    update();
+}
+
+int ZQTimeRuler::preferredHeight() const {
+    return kScaleHeight + (markerLane_ ? kMarkerLaneHeight : 0);
+}
+
+void ZQTimeRuler::setShowsMarkerLane(bool shows) {
+    if (shows == markerLane_) return;
+    markerLane_ = shows;
+    update();
+}
+
+ZQWaveform* ZQTimeRuler::view(int* left) const {
+    ZQWaveform* v = controller_ ? controller_->waveform(0) : nullptr;
+    if (v && left) *left = v->mapTo(window(), QPoint(0, 0)).x() - mapTo(window(), QPoint(0, 0)).x();
+    return v;
+}
+
+void ZQTimeRuler::paintEvent(QPaintEvent*) {
+    ticks_.clear();
+    labels_.clear();
+    markerLabels_.clear();
+    labelledMarkers_.clear();
+    QPainter p(this);
+    p.fillRect(rect(), calibratedWhite(0.89, 1.0)); // the content box's own grey
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!v || !doc) return;
+    const qreal ratio = devicePixelRatioF();
+    // Everything below is in device pixels: one-pixel lines stay one pixel.
+    p.scale(1 / ratio, 1 / ratio);
+    const double W = std::round(v->width() * ratio), x0 = std::round(left * ratio);
+    const double H = std::round(height() * ratio), scaleTop = std::round((height() - kScaleHeight) * ratio);
+    const IndexRange range = v->shownRange();
+    const double a = double(range.min_.v_), b = double(range.max_.v_);
+    const std::uint64_t count = doc->sampleCount(0).v_;
+    const double rate = doc->sampleRate();
+    if (!(W > 0) || count == 0 || !(rate > 0)) return;
+    p.setClipRect(QRectF(x0, 0, W, H));
+    const QColor ink = darkGrayColour();
+
+    // The selection, as the views show it.
+    const SampleSelection s = v->selection();
+    if (s.max_.v_ > s.min_.v_ && double(s.min_.v_) <= b && double(s.max_.v_) >= a) {
+        const double from = std::max(0.0, columnOf(double(s.min_.v_), a, b, W));
+        const double to = std::min(W, columnOf(double(s.max_.v_), a, b, W) + 1);
+        p.fillRect(QRectF(x0 + from, scaleTop, std::max(1.0, to - from), H - scaleTop), QColor(60, 110, 200, 60));
+    }
+
+    // The scale: ticks from the bottom edge (labelled ones longer), labels
+    // just right of their tick.
+    QFont font = p.font();
+    font.setPixelSize(int(std::lround(kFontPixels * ratio)));
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    auto widthOf = [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    };
+    ticks_ = TimeRuler::ticks(a, (b - a) / W, W, rate, count, widthOf, 12 * ratio);
+    // Only the columns of the views: a tick at the very end would fall past them.
+    std::erase_if(ticks_, [W](const TimeRuler::Tick& t) { return std::floor(t.x + 1e-6) >= W || t.x < 0; });
+    for (TimeRuler::Tick& t : ticks_) {
+        t.x = std::floor(t.x + 1e-6); // the column the sample's line takes
+        const double length = std::round((t.major ? 8 : 4) * ratio);
+        p.fillRect(QRectF(x0 + t.x, H - length, 1, length), ink);
+        if (!t.major || t.label.empty()) continue;
+        const QString text = QString::fromStdString(t.label);
+        const QRectF box(x0 + t.x + std::round(3 * ratio), scaleTop, metrics.horizontalAdvance(text),
+                         H - scaleTop - std::round(6 * ratio));
+        if (box.right() > x0 + W) continue; // cut by the edge: left out
+        p.setPen(ink);
+        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+        labels_.push_back(box.toAlignedRect().translated(-int(x0), 0));
+    }
+    p.fillRect(QRectF(x0, H - 1, W, 1), QColor(0, 0, 0, 70)); // the edge against the views
+
+    // Markers: a line down through the scale, names in the lane above it,
+    // each left out where it would touch the one before.
+    const MarkerList& markers = doc->markers();
+    if (markers.empty()) return;
+    QFont small = font;
+    small.setPixelSize(int(std::lround((kFontPixels - 1) * ratio)));
+    const QFontMetricsF smallMetrics(small);
+    p.setFont(small);
+    double lastRight = -1e9;
+    auto draw = [&](std::size_t i) {
+        const Marker& m = markers.items()[i];
+        const double x = columnOf(double(m.frame), a, b, W);
+        if (m.isRegion()) {
+            const double end = std::min(W, columnOf(double(m.end()), a, b, W));
+            const double from = std::max(0.0, x);
+            p.fillRect(QRectF(x0 + from, 0, std::max(1.0, end - from), H), QColor(232, 150, 24, 40));
+        }
+        if (x < 0 || x >= W) return;
+        p.fillRect(QRectF(x0 + x, 0, 1, H), markerColour());
+        if (!markerLane_) return;
+        const QString name = m.name.empty() ? QString::number(i + 1) : QString::fromStdString(m.name);
+        const QRectF box(x0 + x + std::round(2 * ratio), 0, smallMetrics.horizontalAdvance(name),
+                         std::round(kMarkerLaneHeight * ratio));
+        if (box.left() < lastRight + 4 * ratio || box.right() > x0 + W) return;
+        p.setPen(QColor(150, 90, 0));
+        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, name);
+        lastRight = box.right();
+        markerLabels_.push_back(box.toAlignedRect().translated(-int(x0), 0));
+        labelledMarkers_.push_back(i);
+    };
+    for (std::size_t i : markers.regionsCovering(range.min_.v_))
+        draw(i);
+    const std::size_t end = markers.lowerBound(range.max_.v_ + 1);
+    for (std::size_t i = markers.lowerBound(range.min_.v_); i < end; ++i)
+        draw(i);
+}
+
+std::ptrdiff_t ZQTimeRuler::markerAt(double x) const {
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!v || !doc) return -1;
+    const qreal ratio = devicePixelRatioF();
+    const double device = (x - left) * ratio;
+    // A name drawn under the pointer first, then a line within a few pixels.
+    for (std::size_t k = 0; k < markerLabels_.size(); ++k)
+        if (device >= markerLabels_[k].left() && device <= markerLabels_[k].right())
+            return static_cast<std::ptrdiff_t>(labelledMarkers_[k]);
+    const IndexRange range = v->shownRange();
+    const double a = double(range.min_.v_), b = double(range.max_.v_), W = std::round(v->width() * ratio);
+    const MarkerList& markers = doc->markers();
+    std::ptrdiff_t best = -1;
+    double nearest = 4 * ratio;
+    const std::size_t end = markers.lowerBound(range.max_.v_ + 1);
+    for (std::size_t i = markers.lowerBound(range.min_.v_); i < end; ++i) {
+        const double d = std::fabs(columnOf(double(markers.items()[i].frame), a, b, W) - device);
+        if (d <= nearest) {
+            nearest = d;
+            best = static_cast<std::ptrdiff_t>(i);
+        }
+    }
+    return best;
+}
+
+void ZQTimeRuler::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !controller_) return;
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    Ref<ZQAudioFileDocument> doc = controller_->document();
+    if (!v || !doc) return;
+    const std::ptrdiff_t marker =
+        markerLane_ && event->position().y() < kMarkerLaneHeight ? markerAt(event->position().x()) : -1;
+    const std::uint64_t sample =
+        marker >= 0 ? doc->markers().items()[std::size_t(marker)].frame
+                    : v->convertEventCoordinatesToSampleIndex(QPointF(event->position().x() - left, 0));
+    doc->locatePlaybackPosition(sample);
+    controller_->playbackTimerTick(); // the line moves at once
+}
+
+void ZQTimeRuler::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !controller_) return;
+    const std::ptrdiff_t marker = markerAt(event->position().x());
+    if (marker >= 0)
+        controller_->selectFromMarker(static_cast<std::size_t>(marker));
+    else
+        mousePressEvent(event);
+}
