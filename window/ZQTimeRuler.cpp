@@ -10,7 +10,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string_view>
 
 using namespace ZQ;
 using platform::Ref;
@@ -98,8 +100,20 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     font.setPixelSize(int(std::lround(kFontPixels * ratio)));
     p.setFont(font);
     const QFontMetricsF metrics(font);
-    auto widthOf = [&metrics](const std::string& text) {
-        return metrics.horizontalAdvance(QString::fromStdString(text));
+    // The scale measures many candidate labels: each is the sum of its
+    // characters' advances (digits, ':', '.', ' ', "s", "ms"), from a table
+    // made once per paint rather than by shaping every text.
+    std::array<double, 128> advance{};
+    for (char ch : std::string_view("0123456789:. msh-"))
+        advance[static_cast<unsigned char>(ch)] = metrics.horizontalAdvance(QChar(ch));
+    const double widest = metrics.horizontalAdvance(QChar('W'));
+    auto widthOf = [&advance, widest](const std::string& text) {
+        double w = 0;
+        for (char ch : text) {
+            const auto c = static_cast<unsigned char>(ch);
+            w += c < advance.size() && advance[c] > 0 ? advance[c] : widest;
+        }
+        return w;
     };
     ticks_ = TimeRuler::ticks(a, (b - a) / W, W, rate, count, widthOf, 12 * ratio);
     // Only the columns of the views: a tick at the very end would fall past them.
@@ -138,7 +152,9 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
         }
         if (x < 0 || x >= W) return;
         p.fillRect(QRectF(x0 + x, 0, 1, H), markerColour());
-        if (!markerLane_) return;
+        // A name that would start too near the last one is not even measured:
+        // zoomed out, most of a thousand markers share a few columns.
+        if (!markerLane_ || x0 + x + std::round(2 * ratio) < lastRight + 4 * ratio) return;
         const QString name = m.name.empty() ? QString::number(i + 1) : QString::fromStdString(m.name);
         const QRectF box(x0 + x + std::round(2 * ratio), 0, smallMetrics.horizontalAdvance(name),
                          std::round(kMarkerLaneHeight * ratio));
