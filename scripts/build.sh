@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 action=${1:-run}
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsoxr-dev
-          libgtest-dev libbenchmark-dev sox fonts-dejavu-core)
+          libgtest-dev libbenchmark-dev libfftw3-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # The installation test validates the desktop entry and compiles the MIME types;
 # the quit-path test drives the real program under Xvfb; the playback tests
