@@ -92,4 +92,8 @@ void FrameAnalyzer::power(const double* samples, std::uint64_t count, std::int64
         out[k] = (spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1]) * scale;
 }
 
+void FrameAnalyzer::transformOnly() {
+    fftwf_execute_dft_r2c(static_cast<fftwf_plan>(const_cast<void*>(plan_)), in_, static_cast<fftwf_complex*>(out_));
+}
+
 } // namespace ZQ::Spectral

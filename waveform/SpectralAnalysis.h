@@ -39,6 +39,9 @@ public:
     // squared) of the frame centred on sample `centre` of `samples` (`count`
     // of them); the samples beyond either end count as silence.
     void power(const double* samples, std::uint64_t count, std::int64_t centre, float* out);
+    // FFTW's transform alone, again on the last frame (benchmarks compare
+    // the library's own speed with a whole frame's).
+    void transformOnly();
 
 private:
     unsigned size_;
