@@ -446,6 +446,67 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         });
     }
     view->addSeparator();
+    // What the channel views show (a channel's own menu may choose otherwise).
+    QMenu* display = view->addMenu(QStringLiteral("&Display"));
+    auto* displays = new QActionGroup(display);
+    const struct {
+        const char* name;
+        const char* title;
+        Qt::Key key;
+        ZQ::ViewPreferences::Display value;
+    } kDisplays[] = {
+        {"displayWaveform", "&Waveform", Qt::Key_1, ZQ::ViewPreferences::Display::Waveform},
+        {"displaySpectrogram", "&Spectrogram", Qt::Key_2, ZQ::ViewPreferences::Display::Spectrogram},
+        {"displayBoth", "&Both", Qt::Key_3, ZQ::ViewPreferences::Display::Both},
+    };
+    for (const auto& d : kDisplays) {
+        const auto value = d.value;
+        QAction* a = add(display, d.name, QString::fromUtf8(d.title), QKeySequence(Qt::CTRL | d.key), always,
+                         [value] { ZQ::ViewPreferences::setDisplay(value); });
+        a->setCheckable(true);
+        a->setActionGroup(displays);
+        connect(view, &QMenu::aboutToShow, a, [a, value] { a->setChecked(ZQ::ViewPreferences::display() == value); });
+        a->setChecked(ZQ::ViewPreferences::display() == value);
+    }
+    // How the spectrogram is made and coloured.
+    QMenu* spectrogram = view->addMenu(QStringLiteral("S&pectrogram"));
+    auto choices = [this, view, always](QMenu* menu, const char* prefix, const std::vector<std::pair<QString, int>>& items,
+                                int (*get)(), void (*set)(int)) {
+        auto* group = new QActionGroup(menu);
+        for (const auto& [title, value] : items) {
+            QAction* a = add(menu, (std::string(prefix) + std::to_string(value)).c_str(), title, {}, always,
+                             [set, value = value] { set(value); });
+            a->setCheckable(true);
+            a->setActionGroup(group);
+            a->setChecked(get() == value);
+            connect(view, &QMenu::aboutToShow, a, [a, get, value = value] { a->setChecked(get() == value); });
+        }
+    };
+    choices(
+        spectrogram->addMenu(QStringLiteral("&Window Size")), "spectrogramSize",
+        {{"256", 256}, {"512", 512}, {"1024", 1024}, {"2048", 2048}, {"4096", 4096}, {"8192", 8192}},
+        [] { return int(ZQ::ViewPreferences::spectrogramSize()); },
+        [](int v) { ZQ::ViewPreferences::setSpectrogramSize(unsigned(v)); });
+    choices(spectrogram->addMenu(QStringLiteral("&Colours")), "spectrogramColours",
+            {{QStringLiteral("&Magma"), 0}, {QStringLiteral("&Grey"), 1}}, &ZQ::ViewPreferences::spectrogramColours,
+            &ZQ::ViewPreferences::setSpectrogramColours);
+    choices(spectrogram->addMenu(QStringLiteral("&Range")), "spectrogramRange",
+            {{"60 dB", 60}, {"72 dB", 72}, {"90 dB", 90}, {"105 dB", 105}, {"120 dB", 120}},
+            &ZQ::ViewPreferences::spectrogramRangeDb, &ZQ::ViewPreferences::setSpectrogramRangeDb);
+    choices(spectrogram->addMenu(QStringLiteral("&Gain")), "spectrogramGain",
+            {{"\u221220 dB", -20}, {"\u221210 dB", -10}, {"0 dB", 0}, {"+10 dB", 10}, {"+20 dB", 20}, {"+30 dB", 30}},
+            &ZQ::ViewPreferences::spectrogramGainDb, &ZQ::ViewPreferences::setSpectrogramGainDb);
+    QAction* logFrequency =
+        add(spectrogram, "spectrogramLogFrequency", QStringLiteral("&Logarithmic Frequency"), {}, always, [] {});
+    logFrequency->setCheckable(true);
+    logFrequency->setChecked(ZQ::ViewPreferences::spectrogramLogFrequency());
+    connect(logFrequency, &QAction::toggled, logFrequency,
+            [](bool on) { ZQ::ViewPreferences::setSpectrogramLogFrequency(on); });
+    connect(view, &QMenu::aboutToShow, logFrequency, [logFrequency] {
+        const QSignalBlocker quiet(logFrequency);
+        logFrequency->setChecked(ZQ::ViewPreferences::spectrogramLogFrequency());
+    });
+    view->addSeparator();
     // Levels of the selection (or the whole file), per channel.
     add(
         view, "statistics", QStringLiteral("&Statistics\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),

@@ -37,6 +37,9 @@ public:
     virtual void paste(platform::Object* sender) = 0;
     virtual void delete_(platform::Object* sender) = 0;
     virtual void duplicate(platform::Object* sender) = 0;
+    // The samples are about to change (an edit, an undo, a redo): nothing
+    // may read them until audioFileSamplesDidChange. Main thread.
+    virtual void audioFileSamplesWillChange() {}
     // The samples changed from frame `from` on (an edit, an undo, a redo);
     // `selection` is the selection that goes with the new samples. Main thread.
     virtual void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) {

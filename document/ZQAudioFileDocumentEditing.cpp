@@ -93,6 +93,8 @@ void ZQAudioFileDocument::stopForEdit() {
     if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
     // No fade either: the samples it would read are about to change.
     if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->silenceAtOnce();
+    // Nor what the window analyses in the background.
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesWillChange();
 }
 
 bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount,

@@ -1,5 +1,7 @@
 #include "waveform/SpectrogramImage.h"
 
+#include "waveform/SpectralSummary.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,8 +77,9 @@ std::uint8_t indexOf(float db, const Scale& scale) {
     return static_cast<std::uint8_t>(std::clamp(std::lround(t * 255.0f), 0l, 255l));
 }
 
-void column(const float* db, unsigned bins, int height, const Scale& scale, std::uint8_t* out) {
-    if (bins < 2 || height <= 0) return;
+std::vector<std::pair<int, int>> rowBins(unsigned bins, int height, const Scale& scale) {
+    std::vector<std::pair<int, int>> rows(static_cast<std::size_t>(std::max(0, height)));
+    if (bins < 2) return rows;
     const double binHz = scale.rate / (2.0 * (bins - 1));
     const long lastBin = static_cast<long>(bins) - 1;
     for (int row = 0; row < height; ++row) {
@@ -89,10 +92,35 @@ void column(const float* db, unsigned bins, int height, const Scale& scale, std:
         if (first > last) first = last = std::lround(frequencyAt(row, height, scale) / binHz);
         first = std::clamp(first, 0l, lastBin);
         last = std::clamp(last, first, lastBin);
-        float best = db[first];
-        for (long k = first + 1; k <= last; ++k)
+        rows[static_cast<std::size_t>(row)] = {int(first), int(last)};
+    }
+    return rows;
+}
+
+void column(const float* db, unsigned bins, int height, const Scale& scale, std::uint8_t* out) {
+    const std::vector<std::pair<int, int>> rows = rowBins(bins, height, scale);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        float best = db[rows[row].first];
+        for (int k = rows[row].first + 1; k <= rows[row].second; ++k)
             best = std::max(best, db[k]);
         out[row] = indexOf(best, scale);
+    }
+}
+
+std::array<std::uint8_t, 256> levelIndices(const Scale& scale) {
+    std::array<std::uint8_t, 256> out{};
+    for (int level = 1; level < 256; ++level) // 0 is no energy: the floor
+        out[static_cast<std::size_t>(level)] = indexOf(SpectralSummary::dbOf(std::uint8_t(level)), scale);
+    return out;
+}
+
+void columnFromLevels(const std::uint8_t* levels, const std::vector<std::pair<int, int>>& rows,
+                      const std::array<std::uint8_t, 256>& indices, std::uint8_t* out) {
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        std::uint8_t best = levels[rows[row].first];
+        for (int k = rows[row].first + 1; k <= rows[row].second; ++k)
+            best = std::max(best, levels[k]);
+        out[row] = indices[best];
     }
 }
 

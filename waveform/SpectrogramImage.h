@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace ZQ::SpectrogramImage {
 
@@ -32,8 +34,18 @@ double rowOf(double hz, int height, const Scale& scale);
 // The colour index (0 the floor, 255 the top) of a level in dBFS.
 std::uint8_t indexOf(float db, const Scale& scale);
 
-// One column, top row first: `height` colour indices from `bins` levels of a
-// frame of `(bins - 1) * 2` samples.
+// The first and last bin each row takes, top row first, for `bins` bins of
+// a frame of `(bins - 1) * 2` samples over `height` rows.
+std::vector<std::pair<int, int>> rowBins(unsigned bins, int height, const Scale& scale);
+
+// One column, top row first: `height` colour indices from `bins` levels (dBFS).
 void column(const float* db, unsigned bins, int height, const Scale& scale, std::uint8_t* out);
+
+// The same from a spectral summary's bytes (see SpectralSummary::levelOf),
+// with the rows' bins and the colour index of every byte worked out once
+// for many columns.
+std::array<std::uint8_t, 256> levelIndices(const Scale& scale);
+void columnFromLevels(const std::uint8_t* levels, const std::vector<std::pair<int, int>>& rows,
+                      const std::array<std::uint8_t, 256>& indices, std::uint8_t* out);
 
 } // namespace ZQ::SpectrogramImage

@@ -8,10 +8,13 @@
 #include "window/ViewPreferences.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QLocale>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -526,7 +529,7 @@ void ZQWaveform::setVerticalZoomDisplayValue(std::int32_t percent) {
 
 void ZQWaveform::updateWaveformCache(const double* samples, std::uint64_t count, const WaveformSummary* summary) {
     Guard g(lock_);
-    const CGRect frame{{0, 0}, {double(drawSize_.width()), double(drawSize_.height())}};
+    const CGRect frame{{0, 0}, {double(drawSize_.width()), double(traceRows_)}};
     overviewRebuilt_ = ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, count, bool(document_),
                                                channelNumber_, frame, visibleRange_, updateInProgress_, summary,
                                                shareCores_ ? &shareBetweenCores : nullptr);
@@ -551,6 +554,11 @@ QSize ZQWaveform::deviceSize() const {
 void ZQWaveform::prepareToRebuild() {
     drawSize_ = deviceSize();
     overviewRebuilt_ = false;
+}
+
+void ZQWaveform::prepareDrawing() {
+    collectMarks();
+    prepareSpectrogram();
 }
 
 void ZQWaveform::collectMarks() {
@@ -614,6 +622,7 @@ void ZQWaveform::finishRebuild() {
     if (!overviewRebuilt_) return;
     overviewRebuilt_ = false;
     drawAmplitudeScale();
+    drawFrequencyAxis();
     visibleIndexValuesChanged();
     waveformCacheIsPrepared();
     if (waveformDisplayController_) {
@@ -697,15 +706,19 @@ void ZQWaveform::renderTraces() {
     if (traces_.size() != drawSize_) traces_ = QImage(drawSize_, QImage::Format_RGB32);
     traces_.setDevicePixelRatio(devicePixelRatioF());
     if (W <= 0 || H <= 0) return;
+    // The traces take the top `T` rows (all of them, half, or none), the
+    // spectrogram the rest.
+    const int T = std::clamp(traceRows_, 0, H);
+    renderSpectrogram(W, H - T);
     // The drawing, in its order: background, the centre line across at half
     // height, one line per column of the overview over them, then the band
     // over everything. Rows take their banded colours from tables, so that
     // each pixel is written once or twice rather than blended four times.
-    bandedRows(toColour(waveformColors_.backgroundColor), H, bgRows_);
-    bandedRows(toColour(waveformColors_.foregroundColor), H, fgRows_);
-    bandedRows(toColour(waveformColors_.centerLineColor), H, centreRows_);
+    bandedRows(toColour(waveformColors_.backgroundColor), T, bgRows_);
+    bandedRows(toColour(waveformColors_.foregroundColor), T, fgRows_);
+    bandedRows(toColour(waveformColors_.centerLineColor), T, centreRows_);
     const double centre = zoomSettings_.halfPhysicalViewHeightPx.v_;
-    const int centreRow = static_cast<int>(std::clamp(H - std::floor(centre), 0.0, double(H - 1)));
+    const int centreRow = static_cast<int>(std::clamp(T - std::floor(centre), 0.0, double(std::max(0, T - 1))));
     // Each column's line covers the rows from one end up to the other, as a
     // stroke with flat ends does: a line of no length (silence) draws
     // nothing. A column whose samples are not numbers stays empty.
@@ -715,21 +728,29 @@ void ZQWaveform::renderTraces() {
     for (std::uint64_t k = 0; k < n; ++k) {
         const CGPoint& pt = waveformOverview_.overviewData[k];
         if (std::isnan(pt.x) || std::isnan(pt.y)) continue;
-        tops_[k] = std::max(0, rowFor(std::max(pt.x, pt.y), H));
-        bottoms_[k] = std::min(H, rowFor(std::min(pt.x, pt.y), H));
+        tops_[k] = std::max(0, rowFor(std::max(pt.x, pt.y), T));
+        bottoms_[k] = std::min(T, rowFor(std::min(pt.x, pt.y), T));
     }
     // Row by row, each pixel written once: the trace where a column's line
     // covers the row, else the background (or the centre line on its row).
     const std::int32_t* top = tops_.data();
     const std::int32_t* bottom = bottoms_.data();
     auto rows = [&](std::uint64_t from, std::uint64_t to) {
+        const int S = H - T;
         for (int row = int(from); row < int(to); ++row) {
             auto* line = reinterpret_cast<QRgb*>(traces_.scanLine(row));
-            const QRgb fg = fgRows_[static_cast<std::size_t>(row)];
-            const QRgb bg =
-                row == centreRow ? centreRows_[static_cast<std::size_t>(row)] : bgRows_[static_cast<std::size_t>(row)];
-            for (int k = 0; k < W; ++k)
-                line[k] = (row >= top[k]) & (row < bottom[k]) ? fg : bg;
+            if (row >= T) {
+                // The spectrogram's colours, from its columns.
+                const std::uint8_t* index = spectrumIndices_.data() + (row - T);
+                for (int k = 0; k < W; ++k)
+                    line[k] = spectrumColours_[index[std::size_t(k) * std::size_t(S)]];
+            } else {
+                const QRgb fg = fgRows_[static_cast<std::size_t>(row)];
+                const QRgb bg = row == centreRow ? centreRows_[static_cast<std::size_t>(row)]
+                                                 : bgRows_[static_cast<std::size_t>(row)];
+                for (int k = 0; k < W; ++k)
+                    line[k] = (row >= top[k]) & (row < bottom[k]) ? fg : bg;
+            }
             // Regions tint their columns; markers are lines over everything.
             for (const MarkColumns& m : marks_) {
                 const int from = std::max(0, m.from), to = std::min(W, m.to);
@@ -745,6 +766,65 @@ void ZQWaveform::renderTraces() {
     tracesValid_ = true;
 }
 
+void ZQWaveform::prepareSpectrogram() {
+    const ViewPreferences::Display shown = display();
+    const int H = deviceSize().height();
+    traceRows_ = shown == ViewPreferences::Display::Waveform      ? H
+                 : shown == ViewPreferences::Display::Spectrogram ? 0
+                                                                  : H / 2;
+    spectra_.reset();
+    if (traceRows_ == H || !waveformDisplayController_) return;
+    // What the columns are drawn with, read here on the main thread.
+    spectra_ = waveformDisplayController_->spectrogramCache();
+    spectrumScale_ = waveformDisplayController_->spectrogramScale();
+    spectrumSize_ = ViewPreferences::spectrogramSize();
+    const auto& colours =
+        SpectrogramImage::colours(ViewPreferences::spectrogramColours() == 1 ? SpectrogramImage::ColourMap::Grey
+                                                                             : SpectrogramImage::ColourMap::Magma);
+    std::copy(colours.begin(), colours.end(), spectrumColours_.begin());
+    spectrumRange_ = shownRange();
+}
+
+void ZQWaveform::renderSpectrogram(int W, int S) {
+    spectrumIndices_.assign(std::size_t(std::max(0, W)) * std::size_t(std::max(0, S)), 0);
+    pendingColumns_ = 0;
+    if (S <= 0 || W <= 0 || !spectra_) return;
+    // Columns on the zoom's grid (see SpectrogramCache), each from its tile;
+    // a tile not made yet is asked for, the middle of the view first, and its
+    // columns show the floor until it comes.
+    const double a = double(spectrumRange_.min_.v_), b = double(spectrumRange_.max_.v_);
+    const double spc = b > a ? (b - a) / W : 1.0;
+    const auto gridStart = static_cast<std::int64_t>(std::llround(a / spc));
+    const std::vector<std::pair<int, int>> rows = SpectrogramImage::rowBins(spectrumSize_ / 2 + 1, S, spectrumScale_);
+    const std::array<std::uint8_t, 256> indices = SpectrogramImage::levelIndices(spectrumScale_);
+    SpectrogramCache::Key key{channelNumber_, spectrumSize_, spc, -1};
+    std::shared_ptr<const SpectrogramCache::Tile> tile;
+    for (int x = 0; x < W; ++x) {
+        const std::int64_t column = gridStart + x;
+        const std::int64_t t = column / SpectrogramCache::kTileColumns;
+        if (t != key.tile) {
+            key.tile = t;
+            const double middle = (double(t) + 0.5) * SpectrogramCache::kTileColumns - double(gridStart);
+            tile = spectra_->tile(key, -std::fabs(middle - W / 2.0));
+        }
+        if (!tile) {
+            ++pendingColumns_;
+            continue;
+        }
+        SpectrogramImage::columnFromLevels(tile->column(unsigned(column % SpectrogramCache::kTileColumns)), rows,
+                                           indices, spectrumIndices_.data() + std::size_t(x) * std::size_t(S));
+    }
+}
+
+ViewPreferences::Display ZQWaveform::display() const {
+    return displayOverride_ >= 0 ? static_cast<ViewPreferences::Display>(displayOverride_) : ViewPreferences::display();
+}
+
+void ZQWaveform::setDisplayOverride(int display) {
+    displayOverride_ = std::clamp(display, -1, 2);
+    setNeedsDisplay();
+}
+
 void ZQWaveform::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (!isReadyToDraw_ || updateInProgress_ || channelNumber_ < 0 || !document_) {
@@ -755,7 +835,7 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
         // The window's other views that need it are drawn meanwhile, on both
         // cores (each under its own lock, which this view must not hold now).
         if (waveformDisplayController_) waveformDisplayController_->prepareOverviews();
-        collectMarks();
+        prepareDrawing();
         {
             Guard g(lock_);
             if (needsTraces()) {
@@ -835,6 +915,7 @@ void ZQWaveform::mousePressEvent(QMouseEvent* event) {
 
 void ZQWaveform::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton)) {
+        updateSpectrumReadout(event->position());
         // Over an edge of the selection the pointer says that it can be dragged.
         if (selectionEdgeNear(event->position().x()) != 0)
             setCursor(Qt::SizeHorCursor);
@@ -946,7 +1027,8 @@ void ZQWaveform::drawAmplitudeScale() {
     scaleMarks_.clear();
     if (!tracesValid_ || traces_.isNull()) return;
     const qreal ratio = traces_.devicePixelRatio();
-    const int H = traces_.height(), W = traces_.width();
+    // The traces' rows only (the spectrogram has an axis of its own).
+    const int H = std::min(traceRows_, traces_.height()), W = traces_.width();
     // Clear of the labels in the right corners, and only where a few marks fit.
     const double clear = (13 + 8) * ratio;
     if (H < 2 * clear + 20 * ratio) return;
@@ -982,12 +1064,148 @@ void ZQWaveform::drawAmplitudeScale() {
         // left out (the centre's own label says enough there).
         const int above = rowFor(centre + m.fraction * half, H);
         const int below = rowFor(centre - m.fraction * half, H);
-        if (below != above && below - above < 14 * ratio) continue;
+        if (below != above && below - above < 18 * ratio) continue;
         mark(above, label);
         if (below != above)
             mark(below,
                  zoomSettings_.amplitudeInDb || label == QStringLiteral("0") ? label : QStringLiteral("-") + label);
     }
+}
+
+void ZQWaveform::drawFrequencyAxis() {
+    Guard g(lock_);
+    frequencyMarks_.clear();
+    if (!tracesValid_ || traces_.isNull() || traceRows_ >= traces_.height()) return;
+    const qreal ratio = traces_.devicePixelRatio();
+    const int T = traceRows_, S = traces_.height() - traceRows_;
+    if (S < 24 * ratio) return; // too short for a label between the corners
+    // A few round frequencies, from the bottom up, each label 16 pixels or
+    // more from the last, clear of the corner labels.
+    static constexpr double kLinear[] = {1000, 2000, 5000, 10000, 20000, 50000};
+    static constexpr double kLog[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000};
+    const double nyquist = spectrumScale_.rate / 2;
+    std::vector<double> candidates;
+    if (spectrumScale_.logarithmic) {
+        candidates.assign(std::begin(kLog), std::end(kLog));
+    } else {
+        // The smallest round step that leaves six labels at most.
+        double step = kLinear[0];
+        for (double s : kLinear)
+            if (nyquist / s <= 6) {
+                step = s;
+                break;
+            }
+        for (double f = step; f < nyquist; f += step)
+            candidates.push_back(f);
+    }
+    QPainter p(&traces_);
+    p.scale(1 / ratio, 1 / ratio);
+    QFont font = p.font();
+    font.setPixelSize(int(std::lround(9 * ratio)));
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const QColor ink = calibratedWhite(1.0, 0.7);
+    const QColor backing = QColor::fromRgbF(0, 0, 0, 0.45);
+    double lastRow = 1e9;
+    const double clear = (13 + 4) * ratio;
+    for (double f : candidates) {
+        if (f >= nyquist || (spectrumScale_.logarithmic && f < spectrumScale_.lowestHz)) continue;
+        const double within = SpectrogramImage::rowOf(f, S, spectrumScale_);
+        const int row = T + int(std::lround(within));
+        if (within < 0 || within > S - 1 || row > traces_.height() - clear || row < T + 6 * ratio) continue;
+        if (lastRow - row < 16 * ratio) continue;
+        const QString label =
+            f >= 1000 ? QString::number(f / 1000.0, 'g', 3) + QStringLiteral("k") : QString::number(int(f));
+        p.fillRect(QRectF(0, row, std::round(4 * ratio), 1), ink);
+        const double w = metrics.horizontalAdvance(label) + 4 * ratio;
+        const QRectF box(std::round(5 * ratio), row - 6 * ratio, w, 12 * ratio);
+        p.fillRect(box, backing);
+        p.setPen(ink);
+        p.drawText(box, Qt::AlignCenter, label);
+        frequencyMarks_.push_back({row, label});
+        lastRow = row;
+    }
+}
+
+void ZQWaveform::contextMenuEvent(QContextMenuEvent* event) {
+    // What this channel shows: the window's choice, or its own.
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("channelMenu"));
+    QMenu* shows = menu.addMenu(QStringLiteral("&Display"));
+    const struct {
+        int value;
+        const char* title;
+    } kChoices[] = {{-1, "As the &Window"}, {0, "&Waveform"}, {1, "&Spectrogram"}, {2, "&Both"}};
+    for (const auto& c : kChoices) {
+        QAction* a = shows->addAction(QString::fromUtf8(c.title));
+        a->setCheckable(true);
+        a->setChecked(displayOverride_ == c.value);
+        const int value = c.value;
+        connect(a, &QAction::triggered, this, [this, value] { setDisplayOverride(value); });
+    }
+    menu.exec(event->globalPos());
+}
+
+void ZQWaveform::leaveEvent(QEvent*) {
+    if (spectrumReadout_) spectrumReadout_->hide();
+}
+
+void ZQWaveform::updateSpectrumReadout(const QPointF& at) {
+    const qreal ratio = devicePixelRatioF();
+    const int T = traceRows_, H = deviceSize().height();
+    const double y = at.y() * ratio;
+    Ref<ZQAudioFileDocument> doc = document_;
+    if (!doc || !spectra_ || T >= H || y < T || y >= H || width() <= 0) {
+        if (spectrumReadout_) spectrumReadout_->hide();
+        return;
+    }
+    const double rate = spectrumScale_.rate;
+    const std::uint64_t sample = convertEventCoordinatesToSampleIndex(at);
+    const int S = H - T;
+    const double hz = SpectrogramImage::frequencyAt(int(y) - T, S, spectrumScale_);
+    // The level of the nearest bin in the column under the pointer, once made.
+    const double a = double(spectrumRange_.min_.v_), b = double(spectrumRange_.max_.v_);
+    const double W = deviceSize().width(), spc = b > a ? (b - a) / W : 1.0;
+    const std::int64_t column = std::llround(a / spc) + std::int64_t(at.x() * ratio);
+    SpectrogramCache::Key key{channelNumber_, spectrumSize_, spc, column / SpectrogramCache::kTileColumns};
+    QString level = QStringLiteral("\u2014");
+    if (std::shared_ptr<const SpectrogramCache::Tile> tile = spectra_->tile(key, 1e9)) {
+        const unsigned bin = std::min<unsigned>(tile->bins - 1, unsigned(std::lround(hz / (rate / spectrumSize_))));
+        const std::uint8_t l = tile->column(unsigned(column % SpectrogramCache::kTileColumns))[bin];
+        level = l == 0 ? QStringLiteral("\u2212\u221e dB")
+                       : QString::number(double(SpectralSummary::dbOf(l)) + spectrumScale_.gainDb, 'f', 1)
+                                 .replace('-', QChar(0x2212)) +
+                             QStringLiteral(" dB");
+    }
+    const auto ms = static_cast<long long>(std::llround(double(sample) / rate * 1000.0));
+    const QString time = QStringLiteral("%1:%2:%3.%4")
+                             .arg(ms / 3600000, 2, 10, QChar('0'))
+                             .arg(ms / 60000 % 60, 2, 10, QChar('0'))
+                             .arg(ms / 1000 % 60, 2, 10, QChar('0'))
+                             .arg(ms % 1000, 3, 10, QChar('0'));
+    const QString text = time + QStringLiteral(" \u00b7 ") +
+                         QLocale(QLocale::English).toString(qlonglong(std::llround(hz))) +
+                         QStringLiteral(" Hz \u00b7 ") + level;
+    if (!spectrumReadout_) {
+        spectrumReadout_ = new QLabel(this);
+        spectrumReadout_->setObjectName(QStringLiteral("spectrumReadout"));
+        spectrumReadout_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        QFont f = spectrumReadout_->font();
+        f.setPixelSize(10);
+        spectrumReadout_->setFont(f);
+        spectrumReadout_->setStyleSheet(QStringLiteral(
+            "QLabel { color: white; background: rgba(0,0,0,170); padding: 1px 3px; border-radius: 2px; }"));
+    }
+    spectrumReadout_->setText(text);
+    spectrumReadout_->adjustSize();
+    // Beside the pointer, kept inside the view.
+    QPoint place = at.toPoint() + QPoint(12, 12);
+    place.setX(std::min(place.x(), width() - spectrumReadout_->width() - 2));
+    place.setY(std::min(place.y(), height() - spectrumReadout_->height() - 2));
+    if (place.x() < 0) place.setX(0);
+    spectrumReadout_->move(place);
+    spectrumReadout_->show();
+    spectrumReadout_->raise();
 }
 
 std::ptrdiff_t ZQWaveform::markerAt(double x) const {

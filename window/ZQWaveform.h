@@ -12,8 +12,11 @@
 
 #include "controls/Frames.h"
 #include "document/ZQAudioFileDocument.h"
+#include "waveform/SpectrogramCache.h"
+#include "waveform/SpectrogramImage.h"
 #include "waveform/WaveformOverview.h"
 #include "waveform/WaveformSelection.h"
+#include "window/ViewPreferences.h"
 
 #include <QColor>
 #include <QImage>
@@ -22,7 +25,9 @@
 #include <QString>
 #include <QToolButton>
 #include <QWidget>
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -190,8 +195,10 @@ public:
     // size, any thread rebuilds the overview and draws the traces image, the
     // main thread shows the results (labels, controller, layers).
     bool needsTraces() const;
-    // The markers in view, for the traces (main thread, before the rebuild).
-    void collectMarks();
+    // What the traces are drawn with that lives on the main thread: the
+    // markers in view, the spectrogram's settings and cache (main thread,
+    // before the rebuild, not under the view's lock).
+    void prepareDrawing();
     void prepareToRebuild();
     // The view in device pixels: what the traces and the overview are made for.
     QSize deviceSize() const;
@@ -215,6 +222,18 @@ public:
     QToolButton* soloToggle() const { return soloToggle_; }
     // Shows the document's mute and solo state of this view's channel.
     void syncChannelToggles();
+    // What the view shows: the window's choice, or the channel's own
+    // (`display` -1 gives the choice back to the window).
+    ZQ::ViewPreferences::Display display() const;
+    int displayOverride() const { return displayOverride_; }
+    void setDisplayOverride(int display);
+    // The rows (device pixels) of the traces at the top; the spectrogram has the rest.
+    int traceRows() const { return traceRows_; }
+    // Columns of the spectrogram last drawn without their levels (still being made).
+    int pendingColumns() const { return pendingColumns_; }
+    // The frequency labels of the spectrogram's axis as last drawn: rows and texts.
+    const std::vector<ScaleMark>& drawnFrequencyMarks() const { return frequencyMarks_; }
+    QLabel* spectrumReadout() const { return spectrumReadout_; }
     // Whether the background is light (the layers and labels then darken).
     bool hasLightBackground() const;
     // How often the traces were drawn (for tests that check what a repaint costs).
@@ -230,6 +249,9 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     // On a marker, selects up to the next one; elsewhere as a press.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The channel's own choice of what it shows.
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     ZQWaveform(QWidget* parent);
@@ -246,6 +268,15 @@ private:
     void placeLabels();
     // Draws the amplitude scale's marks over the traces (main thread).
     void drawAmplitudeScale();
+    // The spectrogram's frequency axis at the left of its rows (main thread).
+    void drawFrequencyAxis();
+    void collectMarks();
+    void prepareSpectrogram();
+    // The colour index of each of the spectrogram's `S` rows in each of `W`
+    // columns, from the cache's tiles (any thread).
+    void renderSpectrogram(int W, int S);
+    // The pointer's time, frequency and level over the spectrogram, or hidden.
+    void updateSpectrumReadout(const QPointF& at);
     // The marker under `x` (logical), within a few pixels, or -1.
     std::ptrdiff_t markerAt(double x) const;
 
@@ -277,7 +308,18 @@ private:
         bool region;
     };
     std::vector<MarkColumns> marks_;
-    std::vector<ScaleMark> scaleMarks_;
+    std::vector<ScaleMark> scaleMarks_, frequencyMarks_;
+    // The spectrogram.
+    int displayOverride_ = -1;
+    int traceRows_ = 0;
+    int pendingColumns_ = 0;
+    std::shared_ptr<ZQ::SpectrogramCache> spectra_;
+    ZQ::SpectrogramImage::Scale spectrumScale_;
+    unsigned spectrumSize_ = 1024;
+    ZQ::IndexRange spectrumRange_;
+    std::array<QRgb, 256> spectrumColours_{};
+    std::vector<std::uint8_t> spectrumIndices_; // column-major, a column of rows each
+    QPointer<QLabel> spectrumReadout_;
     QSize drawSize_;               // the size the traces are drawn for, in device pixels
     bool overviewRebuilt_ = false; // by the last rebuildTraces
     bool shareCores_ = false;

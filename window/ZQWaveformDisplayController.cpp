@@ -10,6 +10,7 @@
 #include "document/AudioFileDocumentClipboard.h"
 #include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
+#include "waveform/SpectrogramCache.h"
 #include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
@@ -656,9 +657,18 @@ void ZQWaveformDisplayController::duplicate(platform::Object* sender) {
     if (ZQWaveform* first = waveform(0)) first->duplicate(sender);
 }
 
-void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const Num::SampleRange& selection) {
+void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t from, const Num::SampleRange& selection) {
     Guard g(monitor());
     if (!document_) return;
+    // The spectrogram's columns from the edit point on are made again.
+    if (std::shared_ptr<SpectrogramCache> cache = [this] {
+            std::lock_guard<std::mutex> l(spectraLock_);
+            return spectra_;
+        }()) {
+        for (int c = 0; c < document_->channelCount() && c < kMaxViews; ++c)
+            cache->invalidateFrom(c, from);
+        resumeSpectra();
+    }
     forEachView([this](ZQWaveform* v) { v->samplesDidChange(document_->sampleCount(v->channelNumber()).v_); });
     const std::uint64_t n = document_->sampleCount(0).v_;
     const std::uint64_t last = n == 0 ? 0 : n - 1;
@@ -898,7 +908,7 @@ void ZQWaveformDisplayController::prepareOverviews() {
     });
     if (views.size() < 2) return; // one view draws itself
     for (ZQWaveform* v : views) {
-        v->collectMarks();
+        v->prepareDrawing();
         v->prepareToRebuild();
     }
     // Each view's reduction reads only its own channel and writes only its
@@ -946,6 +956,9 @@ void ZQWaveformDisplayController::viewPreferencesDidChange() {
     splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
     const bool inDb = ViewPreferences::amplitudeInDb();
     forEachView([inDb](ZQWaveform* v) { v->setAmplitudeInDb(inDb); });
+    // What the views show, and how the spectrogram looks: drawn again (from
+    // the cache's levels; only a new frame size transforms anew).
+    setWaveformsNeedDisplay(true);
     layoutRuler();
 }
 
@@ -1040,9 +1053,91 @@ bool ZQWaveformDisplayController::hasMarkerAfter() {
     return next && *next < doc->sampleCount(0).v_;
 }
 
+// The spectrogram.
+
+std::shared_ptr<SpectrogramCache> ZQWaveformDisplayController::spectrogramCache() {
+    if (!document_) return nullptr;
+    std::shared_ptr<SpectrogramCache> cache;
+    {
+        std::lock_guard<std::mutex> g(spectraLock_);
+        if (!spectra_) {
+            // Each finished tile asks the views for a repaint, once per turn of
+            // the main loop however many tiles finish meanwhile.
+            // The workers touch nothing of this controller: `alive` ends when
+            // it stops them, and the views are reached on the main thread.
+            std::weak_ptr<bool> alive = alive_;
+            auto pending = std::make_shared<std::atomic<bool>>(false);
+            spectra_ = std::make_shared<SpectrogramCache>([this, alive, pending] {
+                if (alive.expired() || pending->exchange(true)) return;
+                platform::performOnMainThread([this, alive, pending] {
+                    pending->store(false);
+                    if (alive.expired()) return;
+                    forEachView([](ZQWaveform* v) {
+                        if (v->display() != ViewPreferences::Display::Waveform) v->setNeedsDisplay();
+                    });
+                });
+            });
+            spectraSuspended_ = true; // the samples are handed in below
+        }
+        cache = spectra_;
+    }
+    if (spectraSuspended_) resumeSpectra();
+    return cache;
+}
+
+void ZQWaveformDisplayController::resumeSpectra() {
+    std::shared_ptr<SpectrogramCache> cache;
+    {
+        std::lock_guard<std::mutex> g(spectraLock_);
+        cache = spectra_;
+        spectraSuspended_ = false;
+    }
+    if (!cache || !document_) return;
+    AudioFileDocumentSampleData* data = document_->sampleData();
+    for (int c = 0; data && c < data->channelCount() && c < kMaxViews; ++c)
+        cache->setChannel(c, data->channelSamples(c), data->channelSampleCount(c).v_);
+    cache->resume();
+}
+
+SpectrogramImage::Scale ZQWaveformDisplayController::spectrogramScale() {
+    SpectrogramImage::Scale scale;
+    const double rate = document_ ? document_->sampleRate() : 0.0;
+    scale.rate = rate > 0 ? rate : 44100.0;
+    scale.logarithmic = ViewPreferences::spectrogramLogFrequency();
+    scale.rangeDb = float(ViewPreferences::spectrogramRangeDb());
+    scale.gainDb = float(ViewPreferences::spectrogramGainDb());
+    return scale;
+}
+
+void ZQWaveformDisplayController::audioFileSamplesWillChange() {
+    std::shared_ptr<SpectrogramCache> cache;
+    {
+        std::lock_guard<std::mutex> g(spectraLock_);
+        cache = spectra_;
+        if (cache) spectraSuspended_ = true;
+    }
+    if (cache) cache->suspend(); // nothing reads the samples until they are handed in again
+}
+
 // Closing.
 
+void ZQWaveformDisplayController::stopSpectra() {
+    std::shared_ptr<SpectrogramCache> cache;
+    {
+        std::lock_guard<std::mutex> g(spectraLock_);
+        cache = std::move(spectra_);
+        alive_ = std::make_shared<bool>(true); // what finishes now repaints nothing
+    }
+    cache.reset(); // the workers stop here (the views may hold it a moment longer, idle)
+}
+
 void ZQWaveformDisplayController::documentWillClose() {
+    // The samples go once this returns: the workers that read them stop first.
+    if (std::shared_ptr<SpectrogramCache> cache = [this] {
+            std::lock_guard<std::mutex> g(spectraLock_);
+            return spectra_;
+        }())
+        cache->suspend();
     if (!platform::Thread::isMainThread()) { // widgets live on the main thread
         Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
         platform::performOnMainThread([self] { self->documentWillClose(); });
@@ -1050,6 +1145,7 @@ void ZQWaveformDisplayController::documentWillClose() {
     }
     Ref<ZQAudioFileDocument> keep = document();
     if (!keep) return;
+    stopSpectra();
     Guard g(monitor());
     document_ = {};
     hasWindow_.store(false);

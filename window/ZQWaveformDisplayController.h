@@ -35,6 +35,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class QLabel;
 
@@ -202,6 +204,12 @@ public:
     void selectFromMarker(std::size_t index);
     // Selects frames first..last in every view (and shows it).
     void selectFrames(std::uint64_t first, std::uint64_t last);
+    // The spectrogram's cache for this document's channels, made on first
+    // use (main thread); null without a document.
+    std::shared_ptr<ZQ::SpectrogramCache> spectrogramCache();
+    // The spectrogram's scale from the View menu's choices and the file's rate.
+    ZQ::SpectrogramImage::Scale spectrogramScale();
+    void audioFileSamplesWillChange() override;
     // Moves the play position to the previous (next) marker or region edge;
     // false when there is none that way.
     bool goToMarker(bool next);
@@ -243,6 +251,16 @@ private:
     QPointer<ZQSampleCountDisplay> sampleCountDisplay_, currentSelectionDisplay_;
     QPointer<ZQLevelMeter> levelMeter_;
     QPointer<ZQTimeRuler> ruler_;
+    // The spectrogram's cache: made on the main thread, stopped from any
+    // (a closing document may be torn down elsewhere).
+    std::mutex spectraLock_;
+    std::shared_ptr<ZQ::SpectrogramCache> spectra_;
+    bool spectraSuspended_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // replaced when the cache stops
+    // Stops the cache's workers for good (the document is closing).
+    void stopSpectra();
+    // Hands the channels' samples to the cache and lets it go on (main thread).
+    void resumeSpectra();
     QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
     QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
     QPointer<ZQRoundedBox> contentBox_;
