@@ -12,15 +12,21 @@
 //  - the same hour in a 1920 x 960 window with the time ruler, the dB scale
 //    and 1,000 markers and regions: a full repaint, the ruler alone, and a
 //    playback tick while it plays.
+//  - spectrograms of an hour of stereo in a 1920 x 960 window: from the
+//    open to the first complete picture fully zoomed out, a later full
+//    redraw, zooming to one second, a scroll by a tenth, a playback tick,
+//    and the cache after scrolling through the whole hour at one second.
 // Every window shows the time ruler (on by default).
 // Each figure is the median of many runs, in milliseconds of main-thread time.
-//   window_bench [DIR]   (the test files are written to DIR, /tmp by default)
+//   window_bench [DIR [spectrogram]]   (the test files are written to DIR,
+//   /tmp by default; "spectrogram" runs the spectrograms' part alone)
 #include "app/ZQQtWindowSide.h"
 #include "audiofile/Markers.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
+#include "waveform/SpectrogramCache.h"
 #include "window/ViewPreferences.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
@@ -168,7 +174,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    {
+    const bool onlySpectra = argc > 2 && std::string(argv[2]) == "spectrogram";
+    if (!onlySpectra) {
         Ref<ZQAudioFileDocument> doc = openWindow(sixteen);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920, 960);
@@ -212,7 +219,7 @@ int main(int argc, char** argv) {
         std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
         doc->close();
     }
-    {
+    if (!onlySpectra) {
         Ref<ZQAudioFileDocument> doc = openWindow(stereo);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920, 960);
@@ -243,7 +250,7 @@ int main(int argc, char** argv) {
         doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
         doc->close();
     }
-    {
+    if (!onlySpectra) {
         Ref<ZQAudioFileDocument> doc = openWindow(mono);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920 + 10, 400);
@@ -301,6 +308,70 @@ int main(int argc, char** argv) {
         std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
         doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
         ZQ::ViewPreferences::setAmplitudeInDb(false);
+        doc->close();
+    }
+    {
+        // Spectrograms of an hour of stereo, chosen before the file opens.
+        const std::string hour = longFile(dir, "zq-bench-2ch-1h.wav", 2, oneHour);
+        ZQ::ViewPreferences::setDisplay(ZQ::ViewPreferences::Display::Spectrogram);
+        QElapsedTimer sinceOpen;
+        sinceOpen.start();
+        Ref<ZQAudioFileDocument> doc = openWindow(hour);
+        ZQWaveformDisplayController* c = displayOf(doc.get());
+        const double opened = sinceOpen.nsecsElapsed() / 1e9;
+        c->window()->resize(1920, 960);
+        spin([&] { return c->window()->contentView()->width() == 1920; });
+        QElapsedTimer t;
+        t.start();
+        // Complete: both views drawn with every column's levels.
+        auto complete = [&] {
+            for (int i = 0; i < c->waveformCount(); ++i)
+                c->waveform(i)->repaint();
+            for (int i = 0; i < c->waveformCount(); ++i)
+                if (c->waveform(i)->pendingColumns() != 0) return false;
+            return true;
+        };
+        spin(complete);
+        std::printf("2 channels of one hour as spectrograms; views %d x %d\n", c->waveform(0)->width(),
+                    c->waveform(0)->height());
+        std::printf("%-62s %8.3f s\n", "  opening the file (to its window)", opened);
+        report("first complete spectrogram after the file opened, zoomed out", t.nsecsElapsed() / 1e6, 2000);
+        report("full repaint, spectrograms zoomed out (cached)", fullRepaint(c, 20), 50);
+        auto cache = c->spectrogramCache();
+        // One second in view, in the middle of the hour.
+        t.restart();
+        c->setHorizontalZoom(44100.0 / oneHour, true);
+        c->scrollToFirstSample(oneHour / 2.0);
+        spin(complete);
+        report("zoomed to one second: until complete", t.nsecsElapsed() / 1e6, 100);
+        const std::uint64_t made = cache->tilesMade();
+        t.restart();
+        c->scrollByColumns(c->waveform(0)->width() / 10.0, c->waveform(0)->width());
+        spin(complete);
+        report("  scrolled by a tenth: until complete", t.nsecsElapsed() / 1e6, 100);
+        std::printf("%-62s %8llu of %d\n", "  tiles made for it (both channels)",
+                    static_cast<unsigned long long>(cache->tilesMade() - made),
+                    2 * (c->waveform(0)->width() + 63) / 64);
+        doc->audioFileDocumentTransportController()->perform_Play(nullptr);
+        spin([&] { return doc->presentPlaybackPosition() > 0; });
+        std::uint64_t renders = 0;
+        report("playback tick with spectrograms (line moving)", ticks(doc.get(), c, renders), 1);
+        std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
+        doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+        // Through the whole hour a view at a time, at one second.
+        c->scrollToFirstSample(0);
+        spin(complete);
+        t.restart();
+        const int views = 3600;
+        for (int i = 0; i < views; ++i) {
+            c->scrollByColumns(c->waveform(0)->width(), c->waveform(0)->width());
+            spin(complete);
+        }
+        std::printf("%-62s %8.1f s\n", "scrolled through the hour at one second, every view complete",
+                    t.nsecsElapsed() / 1e9);
+        std::printf("%-62s %8.1f MB  (bound %.0f MB)\n", "  the cache after it", cache->bytes() / 1e6,
+                    cache->bound() / 1e6);
+        ZQ::ViewPreferences::setDisplay(ZQ::ViewPreferences::Display::Waveform);
         doc->close();
     }
     spin([] { return ZQDocumentController::sharedDocumentController().documents().empty(); });

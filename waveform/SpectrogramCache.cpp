@@ -29,6 +29,7 @@ SpectrogramCache::~SpectrogramCache() {
     {
         std::lock_guard<std::mutex> g(lock_);
         stopping_ = true;
+        cancel_.store(true);
         queue_.clear();
     }
     wake_.notify_all();
@@ -61,8 +62,10 @@ std::shared_ptr<const SpectrogramCache::Tile> SpectrogramCache::tile(const Key& 
 void SpectrogramCache::suspend() {
     std::unique_lock<std::mutex> l(lock_);
     suspended_ = true;
+    cancel_.store(true); // what is in hand stops soon
     queue_.clear();
     idle_.wait(l, [this] { return working_ == 0; });
+    cancel_.store(false);
 }
 
 void SpectrogramCache::resume() {
@@ -181,8 +184,8 @@ void SpectrogramCache::work() {
                 auto fresh =
                     summary ? std::make_shared<SpectralSummary>(*summary) : std::make_shared<SpectralSummary>();
                 l.unlock();
-                const bool ok =
-                    summary ? fresh->rebuildFrom(samples, count, from) : fresh->build(samples, count, key.size);
+                const bool ok = summary ? fresh->rebuildFrom(samples, count, from, &cancel_)
+                                        : fresh->build(samples, count, key.size, &cancel_);
                 l.lock();
                 if (ok && !suspended_ && !stopping_) {
                     channels_[key.channel].summaries[key.size] = fresh;
@@ -220,6 +223,7 @@ std::shared_ptr<SpectrogramCache::Tile> SpectrogramCache::make(const Key& key, c
     std::vector<float> power(bins), peak(bins), db(bins);
     const double hop = key.size / 2.0, spc = key.samplesPerColumn;
     for (unsigned c = 0; c < kTileColumns; ++c) {
+        if (cancel_.load(std::memory_order_relaxed)) return nullptr;
         const double a = double(key.tile * kTileColumns + c) * spc, b = a + spc; // [a, b)
         if (a >= double(count)) break;                                           // past the end: the floor
         std::uint8_t* out = tile->levels.data() + std::size_t(c) * bins;

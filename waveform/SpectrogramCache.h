@@ -17,6 +17,7 @@
 
 #include "waveform/SpectralSummary.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -110,6 +111,9 @@ private:
     unsigned working_ = 0;
     bool suspended_ = false;
     bool stopping_ = false;
+    // Set while suspending or stopping: the work in hand stops at its next
+    // column (or block of a summary) and is thrown away.
+    std::atomic<bool> cancel_{false};
     std::vector<std::thread> workers_;
 };
 

@@ -121,3 +121,33 @@ TEST(SpectrogramCache, TheBoundHoldsTheLeastRecentlyUsedGoFirst) {
     key.tile = 0;
     EXPECT_FALSE(cache.tile(key, 0));
 }
+
+TEST(SpectrogramCache, ASuspendWhileASummaryIsMadeLeavesItWholeOrNotAtAllAndTheNextRequestFinishesIt) {
+    const std::uint64_t count = 20ull * 60 * 8000; // twenty minutes at 8 kHz
+    std::vector<double> s(count, 0.0);
+    s[count / 3] = 1.0;
+    SpectrogramCache cache({});
+    cache.setChannel(0, s.data(), s.size());
+    // 400 columns: each holds more frames than a block pools, so the
+    // summary answers, and it is made first.
+    const double spc = double(count) / 400;
+    ASSERT_GE(spc, 512.0 * SpectralSummary::kPool);
+    Key key{0, 1024, spc, 0};
+    EXPECT_FALSE(cache.tile(key, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    cache.suspend();
+    // However far the workers got, nothing is half made: either no summary
+    // and no tile, or a whole summary.
+    const bool whole = cache.hasSummary(0, 1024);
+    if (!whole) {
+        EXPECT_EQ(cache.tileCount(), 0u);
+    }
+    cache.resume();
+    auto tiles = fetch(cache, key, 0, 6);
+    for (const auto& t : tiles)
+        ASSERT_TRUE(t);
+    EXPECT_TRUE(cache.hasSummary(0, 1024)) << (whole ? "kept" : "made again");
+    const auto column = std::uint64_t(double(count / 3) / spc);
+    EXPECT_GT(SpectralSummary::dbOf(tiles[column / 64]->column(unsigned(column % 64))[200]), -60.0f);
+    EXPECT_EQ(tiles[(column + 20) / 64]->column(unsigned((column + 20) % 64))[200], 0);
+}
