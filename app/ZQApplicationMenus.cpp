@@ -470,8 +470,9 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     }
     // How the spectrogram is made and coloured.
     QMenu* spectrogram = view->addMenu(QStringLiteral("S&pectrogram"));
-    auto choices = [this, view, always](QMenu* menu, const char* prefix, const std::vector<std::pair<QString, int>>& items,
-                                int (*get)(), void (*set)(int)) {
+    auto choices = [this, view, always](QMenu* menu, const char* prefix,
+                                        const std::vector<std::pair<QString, int>>& items, int (*get)(),
+                                        void (*set)(int)) {
         auto* group = new QActionGroup(menu);
         for (const auto& [title, value] : items) {
             QAction* a = add(menu, (std::string(prefix) + std::to_string(value)).c_str(), title, {}, always,
