@@ -286,9 +286,12 @@ void AudioFile::readLibraryCues(std::uint32_t count) {
     auto* cues = reinterpret_cast<SF_CUES*>(block.data());
     if (sf_command(static_cast<SNDFILE*>(sndfile_), SFC_GET_CUE, cues, static_cast<int>(bytes)) != SF_TRUE) return;
     const std::uint32_t n = std::min(cues->cue_count, count);
+    // The points run past the 100 the declared array has: reach them through
+    // a plain pointer into the block, not by indexing that array.
+    const auto* points = reinterpret_cast<const SF_CUE_POINT*>(block.data() + offsetof(SF_CUES, cue_points));
     cues_.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
-        const SF_CUE_POINT& c = cues->cue_points[i];
+        const SF_CUE_POINT& c = points[i];
         cues_.push_back({c.indx, c.sample_offset, std::string(c.name, strnlen(c.name, sizeof c.name))});
     }
 }
