@@ -16,6 +16,28 @@
 
 namespace testsupport {
 
+// A display that does nothing: recorders in the tests override only what
+// they listen to.
+class QuietDisplay : public ZQWaveformDisplayControllerBase {
+public:
+    void buildUI() override {}
+    void audioFileDataHasLoaded() override {}
+    void updateNumericAndHMSDisplays() override {}
+    void documentWillClose() override {}
+    bool hasWindow() const override { return true; }
+    void zoomIn() override {}
+    void zoomOut() override {}
+    void zoomAmplitudeIn() override {}
+    void zoomAmplitudeOut() override {}
+    void selectAll(platform::Object*) override {}
+    void selectNone(platform::Object*) override {}
+    void cut(platform::Object*) override {}
+    void copy(platform::Object*) override {}
+    void paste(platform::Object*) override {}
+    void delete_(platform::Object*) override {}
+    void duplicate(platform::Object*) override {}
+};
+
 class CallLog {
 public:
     void add(const std::string& call) {

@@ -36,24 +36,8 @@ std::vector<std::vector<double>> samplesOf(ZQAudioFileDocument* doc) {
 }
 
 // Records what the document tells its display about edits.
-class EditRecordingDisplay final : public ZQWaveformDisplayControllerBase {
+class EditRecordingDisplay final : public testsupport::QuietDisplay {
 public:
-    void buildUI() override {}
-    void audioFileDataHasLoaded() override {}
-    void updateNumericAndHMSDisplays() override {}
-    void documentWillClose() override {}
-    bool hasWindow() const override { return true; }
-    void zoomIn() override {}
-    void zoomOut() override {}
-    void zoomAmplitudeIn() override {}
-    void zoomAmplitudeOut() override {}
-    void selectAll(platform::Object*) override {}
-    void selectNone(platform::Object*) override {}
-    void cut(platform::Object*) override {}
-    void copy(platform::Object*) override {}
-    void paste(platform::Object*) override {}
-    void delete_(platform::Object*) override {}
-    void duplicate(platform::Object*) override {}
     void audioFileSamplesDidChange(std::uint64_t from, const SampleRange& selection) override {
         changes.emplace_back(from, selection);
     }

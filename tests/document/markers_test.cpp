@@ -72,25 +72,9 @@ std::vector<Marker> markersOfFile(const std::string& path) {
 
 // Records the markers the document has each time it tells its display that
 // the samples changed.
-class MarkerRecordingDisplay final : public ZQWaveformDisplayControllerBase {
+class MarkerRecordingDisplay final : public testsupport::QuietDisplay {
 public:
     explicit MarkerRecordingDisplay(ZQAudioFileDocument* document) : document_(document) {}
-    void buildUI() override {}
-    void audioFileDataHasLoaded() override {}
-    void updateNumericAndHMSDisplays() override {}
-    void documentWillClose() override {}
-    bool hasWindow() const override { return true; }
-    void zoomIn() override {}
-    void zoomOut() override {}
-    void zoomAmplitudeIn() override {}
-    void zoomAmplitudeOut() override {}
-    void selectAll(platform::Object*) override {}
-    void selectNone(platform::Object*) override {}
-    void cut(platform::Object*) override {}
-    void copy(platform::Object*) override {}
-    void paste(platform::Object*) override {}
-    void delete_(platform::Object*) override {}
-    void duplicate(platform::Object*) override {}
     void audioFileSamplesDidChange(std::uint64_t, const SampleRange&) override {
         seen.push_back(document_->markers().items());
     }
