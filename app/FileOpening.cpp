@@ -1,6 +1,7 @@
 #include "app/FileOpening.h"
 
 #include "app/RecentFiles.h"
+#include "app/ZQApplicationShell.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQDocumentController.h"
@@ -22,6 +23,11 @@ namespace {
 void alert(QWidget* parent, const QString& informative) {
     auto* box = new QMessageBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // Dismissed, it ends the program only when nothing else is open or
+    // opening (another file may still be decoding behind its progress window).
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [](int) { ZQApplicationDelegate::shared().quitIfNothingIsLeft(); });
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("The audio file could not be opened."));
     box->setText(QStringLiteral("The audio file could not be opened."));
@@ -116,6 +122,7 @@ bool openFile(const QString& file, QWidget* parent) {
 void runOpenDialog(QWidget* parent) {
     auto* dialog = new QFileDialog(parent, QStringLiteral("Open Audio Files"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAttribute(Qt::WA_QuitOnClose, false);
     dialog->setObjectName(QStringLiteral("openDialog"));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFiles);

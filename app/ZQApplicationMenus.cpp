@@ -618,6 +618,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
                                     QString::fromStdString(ZQ::Application::aboutText()), QMessageBox::Ok, w);
         box->setObjectName(QStringLiteral("aboutBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setAttribute(Qt::WA_QuitOnClose, false);
         box->setWindowModality(Qt::WindowModal);
         box->open();
     });

@@ -134,6 +134,7 @@ void ZQApplicationDispatchCenter::perform_VisitZanquorOnline(QWidget* parent) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("webPageAlert"));
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("ZQ Audio on the Web"));
     box->setText(QStringLiteral("The web page could not be opened."));

@@ -10,6 +10,7 @@
 ZQExportProgressWindow::ZQExportProgressWindow(ZQAudioFileDocument* document, QWidget* window)
     : QDialog(window), document_(platform::Ref<ZQAudioFileDocument>::retain(document)) {
     setObjectName(QStringLiteral("exportProgress"));
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     const QString file = QFileInfo(QString::fromStdString(document->fileName())).fileName();
     setWindowTitle(QStringLiteral("Exporting \u201c%1\u201d").arg(file));

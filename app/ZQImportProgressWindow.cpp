@@ -13,6 +13,9 @@ ZQImportProgressWindow::ZQImportProgressWindow(ZQAudioFileDocument* document)
     : QWidget(nullptr, Qt::Window), document_(platform::Ref<ZQAudioFileDocument>::retain(document)) {
     setObjectName(QStringLiteral("importProgress"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // It hides before the document's window shows: the application ends with
+    // its documents and start window, never because this one went.
+    setAttribute(Qt::WA_QuitOnClose, false);
     const QString file = QFileInfo(QString::fromStdString(document->fileName())).fileName();
     setWindowTitle(QStringLiteral("Opening \u201c%1\u201d").arg(file));
     row_ = ProgressRow::build(this, QStringLiteral("Opening \u201c%1\u201d\u2026").arg(file), QStringLiteral("import"));

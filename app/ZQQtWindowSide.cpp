@@ -200,6 +200,7 @@ bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::str
     QWidget* parent = c ? c->window() : nullptr;
     auto* box = new QMessageBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false); // what ends the program follows the documents
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QString::fromStdString(message));
     box->setText(QString::fromStdString(message));
@@ -259,6 +260,7 @@ void ZQQtWindowSide::exportClippedSamples(ZQAudioFileDocument* document, std::ui
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("clippedNote"));
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false); // what ends the program follows the documents
     box->setIcon(QMessageBox::Information);
     box->setWindowTitle(QStringLiteral("Export"));
     box->setText(QStringLiteral("The audio file was exported."));
@@ -295,6 +297,7 @@ bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::stri
     auto* dialog = new ExportDialog(parent, ext);
     dialog->setObjectName(QStringLiteral("exportDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAttribute(Qt::WA_QuitOnClose, false);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilter(ext == QLatin1String("aif") ? QStringLiteral("AIFF audio file (*.aif *.aiff)")

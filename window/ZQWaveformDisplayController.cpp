@@ -110,6 +110,7 @@ void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then
     changesPrompt_ = box;
     box->setObjectName(QStringLiteral("exportChangesPrompt"));
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("Unexported Changes"));
     box->setText(QStringLiteral("Do you want to export the changes you made to \u201c%1\u201d?").arg(name));

@@ -5,11 +5,13 @@
 # playing; SIGTERM and SIGINT; Ctrl+W after an edit answered with Discard;
 # Ctrl+Q with a stereo and a 3-channel document open side by side; and the
 # only open cancelled. Each run must end by itself with exit status 0, an
-# empty leak report and no sanitizer report.
-#   quit-paths.sh BIN_DIR CLOSE_REQUEST_HELPER
+# empty leak report and no sanitizer report, and must leave no key or button
+# pressed in the X server (the next start on the display would receive it).
+#   quit-paths.sh BIN_DIR CLOSE_REQUEST_HELPER HELD_KEYS_HELPER
 set -uo pipefail
 bin=$1
 close_request=$2
+held_keys=$3
 if [ -z "${DISPLAY:-}" ]; then
     command -v xvfb-run >/dev/null && command -v xdotool >/dev/null || {
         echo "SKIP: xvfb-run and xdotool are needed"
@@ -101,11 +103,29 @@ expect_clean_exit() { # pid label
     fi
 }
 
-# Starts the program and waits until it has reached the X server. A busy
-# Xvfb now and then refuses a connection ("could not connect to display"),
-# and the toolkit then aborts before any of our code runs: that start, and
-# only that, is tried again.
+# Releases whatever key or pointer button the X server still holds; with
+# `what`, a held one is a failure of the step that left it (keys sent to a
+# window that closed on the press lose their release, and the server then
+# auto-repeats them into whatever starts next).
+release_held() { # [what]
+    local held k
+    held=$("$held_keys") || return 0
+    [ -z "$held" ] && return 0
+    [ -n "${1:-}" ] && fail "$1 left pressed: $(echo $held)"
+    while read -r k; do
+        case $k in
+        button\ *) xdotool mouseup "${k#button }" 2>/dev/null ;;
+        *) xdotool keyup "$k" 2>/dev/null ;;
+        esac
+    done <<<"$held"
+}
+
+# Starts the program, with nothing held in the X server, and waits until it
+# has reached it. A busy Xvfb now and then refuses a connection ("could not
+# connect to display"), and the toolkit then aborts before any of our code
+# runs: that start, and only that, is tried again.
 start() { # files...
+    release_held "the previous run"
     for _ in 1 2 3; do
         "$bin/zqaudio" "$@" >"$work/out" 2>"$work/err" &
         pid=$!
@@ -127,7 +147,16 @@ key() { # window keys...
     # No window manager gives focus here: take it, as a click would.
     xdotool windowfocus --sync "$w" 2>/dev/null
     sleep 0.1 # the toolkit makes it the active window
-    xdotool key --window "$w" "$@" 2>/dev/null
+    # Through the server (XTEST) to the focused window, not addressed to the
+    # window: when the press closes it, releases sent to it would be lost
+    # and the server would keep the keys pressed. Every key of each chord is
+    # released once more in case a press and its release were split.
+    xdotool key "$@" 2>/dev/null
+    local chord
+    for chord in "$@"; do
+        # shellcheck disable=SC2046
+        xdotool keyup $(echo "$chord" | tr '+' ' ') 2>/dev/null
+    done
 }
 
 for channels in 1 2 3 6 12 16; do
@@ -218,6 +247,28 @@ if w=$(window_of "$pid" "$(basename "$two")") && window_of "$pid" "$(basename "$
 fi
 expect_clean_exit "$pid" "a stereo and a 3-channel document, Ctrl+Q"
 
+# The window-closing chord must leave the keyboard clear, so that the next
+# program started on the display keeps its window.
+file=$(fixture 2 1)
+name=$(basename "$file")
+start "$file"
+if w=$(window_of "$pid" "$name"); then
+    sleep 0.3
+    key "$w" ctrl+w
+fi
+expect_clean_exit "$pid" "Ctrl+W, then a start on the same display (the first run)"
+release_held "Ctrl+W on a window it closes"
+start "$file"
+if w=$(window_of "$pid" "$name"); then
+    sleep 2
+    xdotool search --all --pid "$pid" --onlyvisible --name "$name" >/dev/null 2>&1 ||
+        fail "a start after Ctrl+W closed a window lost its own window"
+    kill -TERM "$pid"
+else
+    fail "a start after Ctrl+W closed a window showed no window"
+fi
+expect_clean_exit "$pid" "Ctrl+W, then a start on the same display (the second run)"
+
 # Presses `key` in the window titled `pattern` until it goes (a key sent
 # before the toolkit has made the window active is lost); false when no such
 # window showed.
@@ -249,5 +300,6 @@ start "$bad"
 press_until_gone "could not be opened" Return || fail "the damaged file showed no alert"
 expect_clean_exit "$pid" "the only open failing, its alert dismissed"
 
+release_held "the last run"
 echo "$runs runs of the program ended, $failures failures"
 [ "$failures" -eq 0 ]
