@@ -321,43 +321,44 @@ void ZQStatisticsPanel::measure(Job& job) {
     const auto channels = static_cast<std::size_t>(t.channels);
     const std::uint64_t perHold = std::max<std::uint64_t>(1, kSamplesPerHold / channels);
     std::vector<ChannelStatistics> total(channels), part;
-    std::vector<const double*> samples(channels);
     auto finish = [&job](int end) {
         job.end.store(end);
         platform::performOnMainThread([panel = job.panel] {
             if (panel) panel->tick();
         });
     };
+    // The samples of the target, taken once under the monitor (never
+    // waiting past a cancel: whoever holds it may be waiting for this thread
+    // to end); a document that changed (or closed) since is not read.
+    ZQ::SampleSnapshot snapshot;
+    {
+        std::unique_lock<std::recursive_mutex> hold(t.document->monitor(), std::try_to_lock);
+        while (!hold.owns_lock()) {
+            if (job.control.cancelled()) return finish(Job::Cancelled);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            hold.try_lock();
+        }
+        ZQ::AudioFileDocumentSampleData* data = t.document->sampleData();
+        if (!data || !data->isLoaded() || t.document->changeCount() != t.changeCount ||
+            data->channelCount() != t.channels || data->frameCount() != t.frames)
+            return finish(Job::Changed);
+        snapshot = data->samples();
+    }
+    if (!snapshot || snapshot->channelCount() < channels) return finish(Job::Changed);
+    const auto read = [&snapshot](std::uint64_t c, std::uint64_t first, std::uint64_t n, double* to) {
+        snapshot->read(static_cast<unsigned>(c), first, n, to);
+    };
     for (std::uint64_t at = t.first;;) {
         const std::uint64_t to = at + std::min(perHold - 1, t.last - at);
-        {
-            // Waiting for the monitor, but never past a cancel: whoever
-            // holds it may be waiting for this thread to end.
-            std::unique_lock<std::recursive_mutex> hold(t.document->monitor(), std::try_to_lock);
-            while (!hold.owns_lock()) {
-                if (job.control.cancelled()) return finish(Job::Cancelled);
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-                hold.try_lock();
-            }
-            if (job.control.cancelled()) return finish(Job::Cancelled);
-            // Under the monitor the samples are those of the target, or the
-            // document changed (or closed) since: then they are not read.
-            ZQ::AudioFileDocumentSampleData* data = t.document->sampleData();
-            if (!data || !data->isLoaded() || t.document->changeCount() != t.changeCount ||
-                data->channelCount() != t.channels || data->frameCount() != t.frames)
-                return finish(Job::Changed);
-            for (std::size_t c = 0; c < channels; ++c)
-                if (!(samples[c] = data->channelSamples(static_cast<std::int32_t>(c)))) return finish(Job::Changed);
-            if (!ZQ::Statistics::compute(samples, at, to, part, &job.control))
-                return finish(job.control.cancelled() ? Job::Cancelled : Job::Changed);
-        }
+        // A part at a time, so that an edit meanwhile ends the job early.
+        if (job.control.cancelled()) return finish(Job::Cancelled);
+        if (t.document->changeCount() != t.changeCount) return finish(Job::Changed);
+        if (!ZQ::Statistics::compute(read, channels, at, to, part, &job.control))
+            return finish(job.control.cancelled() ? Job::Cancelled : Job::Changed);
         for (std::size_t c = 0; c < channels; ++c)
             total[c].append(part[c]);
         if (to == t.last) break;
         at = to + 1;
-        // Off the processor for a moment, so that a thread waiting for the
-        // monitor (an edit, a menu) gets it before the next part.
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     job.result = std::move(total);
     finish(Job::Done);

@@ -13,9 +13,15 @@ AudioFileDocumentSampleData::AudioFileDocumentSampleData() {
     information_.make();
 }
 
-void AudioFileDocumentSampleData::releaseChannels() {
-    for (SampleBuffer& c : channels_)
-        c.release();
+void AudioFileDocumentSampleData::setSamples(SampleSnapshot samples) {
+    std::lock_guard<std::mutex> g(lock_);
+    samples_ = std::move(samples);
+}
+
+SampleSnapshot AudioFileDocumentSampleData::samples() const {
+    if (!isLoaded()) return nullptr;
+    std::lock_guard<std::mutex> g(lock_);
+    return samples_;
 }
 
 void AudioFileDocumentSampleData::clear() {
@@ -23,7 +29,7 @@ void AudioFileDocumentSampleData::clear() {
     bufferChannelCount_ = 0;
     if (isLoaded()) {
         isLoaded_.store(false, std::memory_order_release);
-        releaseChannels();
+        setSamples(nullptr);
     }
 }
 
@@ -33,19 +39,56 @@ bool AudioFileDocumentSampleData::read(const platform::URL* url, DecodeControl* 
     bufferChannelCount_ = 0;
     if (isLoaded()) {
         isLoaded_.store(false, std::memory_order_release);
-        releaseChannels();
+        setSamples(nullptr);
     }
     if (!url) { // nothing to read: the flag must not stay set, or close would wait forever
         isReading_.store(false, std::memory_order_release);
         return false;
     }
     platform::Ref<platform::URL> held = platform::Ref<platform::URL>::retain(const_cast<platform::URL*>(url));
-    // Straight into the channels: nothing of the file's size besides them.
-    const bool ok =
-        readAudioFileSamples(held.get(), information_, channels_, kMaxChannels, bufferChannelCount_, control);
+    std::shared_ptr<SampleBlock> block;
+    std::int32_t channels = 0;
+    const bool ok = openAudioFileSamples(held.get(), information_, block, channels, control);
+    if (ok) {
+        bufferChannelCount_ = channels;
+        const auto kept = static_cast<unsigned>(std::min(channels, kMaxChannels));
+        setSamples(std::make_shared<const SampleSequence>(kept, std::vector<SamplePiece>{{block, 0, block->frames()}}));
+    }
     isLoaded_.store(ok, std::memory_order_release);
     isReading_.store(false, std::memory_order_release);
     return ok;
+}
+
+bool AudioFileDocumentSampleData::loadChannels(double rate, const std::vector<const double*>& channels,
+                                               std::uint64_t frames, std::string* refusal) {
+    if (isReading() || channels.empty() || channels.size() > std::size_t(kMaxChannels)) return false;
+    const auto n = static_cast<unsigned>(channels.size());
+    std::vector<SamplePiece> pieces;
+    if (frames > 0) {
+        std::shared_ptr<MemorySampleBlock> block = MemorySampleBlock::create(n, frames, refusal);
+        if (!block) return false;
+        for (unsigned c = 0; c < n; ++c)
+            std::memcpy(block->channelData(c), channels[c], frames * sizeof(double));
+        block->finish();
+        pieces.push_back({block, 0, frames});
+    }
+    AudioFileInformationData* info = information_.get();
+    if (!info) return false;
+    platform::audio::AudioStreamBasicDescription& f = info->fileDataFormat.value;
+    f.mSampleRate = rate;
+    f.mFormatID = platform::audio::kAudioFormatLinearPCM;
+    f.mFormatFlags = platform::audio::kAudioFormatFlagIsFloat | platform::audio::kAudioFormatFlagIsPacked;
+    f.mBitsPerChannel = 32;
+    f.mChannelsPerFrame = n;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = f.mBytesPerPacket = 4 * n;
+    info->fileDataFormat.flags = kPropertyPresent | kPropertyRead;
+    info->fileLength.value = static_cast<std::int64_t>(frames);
+    info->fileLength.flags = kPropertyPresent | kPropertyRead;
+    bufferChannelCount_ = static_cast<std::int32_t>(n);
+    setSamples(std::make_shared<const SampleSequence>(n, std::move(pieces)));
+    isLoaded_.store(true, std::memory_order_release);
+    return true;
 }
 
 double AudioFileDocumentSampleData::sampleRate() const {
@@ -67,76 +110,81 @@ bool AudioFileDocumentSampleData::checkChannel(std::int32_t channel) const {
 
 Num::Count AudioFileDocumentSampleData::channelSampleCount(std::int32_t channel) const {
     if (!isLoaded() || !checkChannel(channel)) return Num::Count(0ull);
-    return channels_[channel].count();
+    return Num::Count(frameCount());
 }
 
-const double* AudioFileDocumentSampleData::channelSamples(std::int32_t channel) const {
-    if (!isLoaded()) return nullptr;
+ChannelSamples AudioFileDocumentSampleData::channel(std::int32_t channel) const {
+    if (!isLoaded()) return {};
     if (channelCount() <= 0) {
         std::printf("Invalid channel configuration for request\n");
-        return nullptr;
+        return {};
     }
-    if (!checkChannel(channel)) return nullptr;
-    return channels_[channel].data();
+    if (!checkChannel(channel)) return {};
+    return {samples(), static_cast<unsigned>(channel)};
 }
 
-double* AudioFileDocumentSampleData::channelSamples(std::int32_t channel) {
-    return const_cast<double*>(static_cast<const AudioFileDocumentSampleData*>(this)->channelSamples(channel));
+bool AudioFileDocumentSampleData::readChannel(std::int32_t channel, std::uint64_t first, std::uint64_t count,
+                                              double* out) const {
+    const ChannelSamples c = this->channel(channel);
+    if (!c.isValid() || first > c.count() || count > c.count() - first) return false;
+    c.read(first, count, out);
+    return true;
+}
+
+bool AudioFileDocumentSampleData::changedOnDisk() const {
+    const SampleSnapshot s = samples();
+    return s && s->changedOnDisk();
 }
 
 // Editing.
 
 std::uint64_t AudioFileDocumentSampleData::frameCount() const {
     if (!isLoaded() || channelCount() <= 0) return 0;
-    return channels_[0].count().v_;
+    const SampleSnapshot s = samples();
+    return s ? s->frameCount() : 0;
 }
 
 bool AudioFileDocumentSampleData::rangeIsValid(const Num::SampleRange& range) const {
     return range.isValid() && range.max_.v_ < frameCount();
 }
 
-AudioFileDocumentSampleData* AudioFileDocumentSampleData::makeSibling(std::int32_t channels,
-                                                                      std::uint64_t frames) const {
+AudioFileDocumentSampleData* AudioFileDocumentSampleData::makeSibling(SampleSequence sequence) const {
     AudioFileDocumentSampleData* copy = SampleDataHolder::create();
     if (!copy) return nullptr;
     SampleDataHolder held(copy);
     AudioFileInformationData* to = copy->information_.get();
     const AudioFileInformationData* from = information_.get();
     if (!to || !from) return nullptr;
+    const std::uint64_t frames = sequence.frameCount();
     // The format, not the file's other properties: a copy is no file.
     to->fileDataFormat = from->fileDataFormat;
-    to->fileDataFormat.value.mChannelsPerFrame = static_cast<std::uint32_t>(channels);
+    to->fileDataFormat.value.mChannelsPerFrame = sequence.channelCount();
     to->clientDataFormat = from->clientDataFormat;
     to->fileFormat = from->fileFormat;
     to->dataFormat = from->dataFormat;
     to->fileLength.value = static_cast<std::int64_t>(frames);
     to->fileLength.flags = kPropertyPresent | kPropertyRead;
-    if (frames > 0)
-        for (std::int32_t c = 0; c < channels; ++c)
-            if (!copy->channels_[c].allocate(Num::Count(frames))) return nullptr;
-    copy->bufferChannelCount_ = channels;
+    copy->bufferChannelCount_ = static_cast<std::int32_t>(sequence.channelCount());
+    copy->setSamples(std::make_shared<const SampleSequence>(std::move(sequence)));
     copy->isLoaded_.store(true, std::memory_order_release);
     return held.detach();
 }
 
 bool AudioFileDocumentSampleData::copyAll(SampleDataHolder& into) const {
-    if (!isLoaded()) return false;
-    const std::uint64_t n = frameCount();
-    AudioFileDocumentSampleData* copy = makeSibling(channelCount(), n);
+    const SampleSnapshot s = samples();
+    if (!s) return false;
+    AudioFileDocumentSampleData* copy = makeSibling(*s);
     if (!copy) return false;
-    for (std::int32_t c = 0; c < channelCount() && n > 0; ++c)
-        std::memcpy(copy->channels_[c].data(), channels_[c].data(), n * sizeof(double));
     into.reset(copy);
     return true;
 }
 
 bool AudioFileDocumentSampleData::copyRange(const Num::SampleRange& range, SampleDataHolder& into) const {
-    if (!rangeIsValid(range)) return false;
+    const SampleSnapshot s = samples();
+    if (!s || !range.isValid() || range.max_.v_ >= s->frameCount()) return false;
     const std::uint64_t a = range.min_.v_, n = range.max_.v_ - a + 1;
-    AudioFileDocumentSampleData* copy = makeSibling(channelCount(), n);
+    AudioFileDocumentSampleData* copy = makeSibling(SampleSequence(s->channelCount(), s->slice(a, n)));
     if (!copy) return false;
-    for (std::int32_t c = 0; c < channelCount(); ++c)
-        std::memcpy(copy->channels_[c].data(), channels_[c].data() + a, n * sizeof(double));
     into.reset(copy);
     return true;
 }
@@ -146,7 +194,7 @@ void AudioFileDocumentSampleData::copyChannelRange(SampleBuffer& out, std::int32
     if (!rangeIsValid(range) || !checkChannel(channel)) return;
     const std::uint64_t a = range.min_.v_, n = range.max_.v_ - a + 1;
     if (!out.allocate(Num::Count(n))) return;
-    std::memcpy(out.data(), channels_[channel].data() + a, n * sizeof(double));
+    readChannel(channel, a, n, out.data());
 }
 
 bool AudioFileDocumentSampleData::cutRange(const Num::SampleRange& range, SampleDataHolder& removed) {
@@ -181,49 +229,25 @@ bool AudioFileDocumentSampleData::replaceFrames(std::uint64_t at, std::uint64_t 
                                                 const AudioFileDocumentSampleData* insert, SampleDataHolder* removed) {
     if (!isLoaded() || isReading()) return false;
     const std::int32_t channels = channelCount();
-    const std::uint64_t n = frameCount();
+    const SampleSnapshot now = samples();
+    if (!now) return false;
+    const std::uint64_t n = now->frameCount();
     if (channels <= 0 || at > n || removeCount > n - at) return false;
     if (insert && (!insert->isLoaded() || insert->channelCount() != channels)) return false;
-    const std::uint64_t added = insert ? insert->frameCount() : 0;
-    if (removeCount == 0 && added == 0) return false;
-    if (added > SampleBuffer::kMaxElements - (n - removeCount)) return false;
-    const std::uint64_t m = n - removeCount + added, tail = n - at - removeCount;
-
-    // What goes, kept first: nothing has changed yet if memory runs short.
+    const SampleSnapshot added = insert ? insert->samples() : nullptr;
+    if (insert && !added) return false;
+    const std::uint64_t addedFrames = added ? added->frameCount() : 0;
+    if (removeCount == 0 && addedFrames == 0) return false;
     if (removed) {
-        AudioFileDocumentSampleData* out = makeSibling(channels, removeCount);
+        AudioFileDocumentSampleData* out =
+            makeSibling(SampleSequence(now->channelCount(), now->slice(at, removeCount)));
         if (!out) return false;
-        for (std::int32_t c = 0; c < channels && removeCount > 0; ++c)
-            std::memcpy(out->channels_[c].data(), channels_[c].data() + at, removeCount * sizeof(double));
         removed->reset(out);
     }
-    // Growing is the only step that can fail: every channel grows before any
-    // is rewritten, and a failure shrinks back the ones already grown.
-    if (m > n) {
-        for (std::int32_t c = 0; c < channels; ++c) {
-            if (channels_[c].resize(Num::Count(m))) continue;
-            for (std::int32_t k = 0; k < c; ++k) {
-                if (n > 0)
-                    channels_[k].resize(Num::Count(n));
-                else
-                    channels_[k].release();
-            }
-            if (removed) removed->reset();
-            return false;
-        }
-    }
-    for (std::int32_t c = 0; c < channels; ++c) {
-        double* p = channels_[c].data();
-        if (tail > 0 && added != removeCount) std::memmove(p + at + added, p + at + removeCount, tail * sizeof(double));
-        if (added > 0) std::memcpy(p + at, insert->channels_[c].data(), added * sizeof(double));
-        if (m < n) {
-            if (m == 0)
-                channels_[c].release();
-            else
-                channels_[c].resize(Num::Count(m)); // shrinking in place: cannot fail for want of memory
-        }
-    }
-    if (AudioFileInformationData* info = information_.get()) info->fileLength.value = static_cast<std::int64_t>(m);
+    auto next = std::make_shared<const SampleSequence>(now->replaced(at, removeCount, added.get()));
+    if (AudioFileInformationData* info = information_.get())
+        info->fileLength.value = static_cast<std::int64_t>(next->frameCount());
+    setSamples(std::move(next));
     return true;
 }
 

@@ -301,14 +301,13 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         return refuse("A document of " + std::to_string(channels) + " channels cannot be exported.");
     }
     const std::int64_t length = info.fileLengthFrames();
-    const double* source[AudioFileDocumentSampleData::kMaxChannels] = {};
-    for (std::int32_t c = 0; c < channels && length > 0; ++c) {
-        source[c] = store->channelSamples(c);
-        // The channels must hold every frame the record announces.
-        if (!source[c] || store->channelSampleCount(c).v_ < std::uint64_t(length))
-            return refuse("The document has no samples to export.");
-    }
-    if (length < 0) return refuse("The document has no samples to export.");
+    // The samples as they are now: a snapshot that stays the same however
+    // long the export takes.
+    const SampleSnapshot samples = store->samples();
+    // The channels must hold every frame the record announces.
+    if (length < 0 || (length > 0 && (!samples || samples->frameCount() < std::uint64_t(length) ||
+                                      samples->channelCount() < std::uint32_t(channels))))
+        return refuse("The document has no samples to export.");
     const auto frames = static_cast<std::uint64_t>(length);
     const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
     std::uint64_t markersLeftOut = 0;
@@ -362,12 +361,24 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
         return refuse("There is not enough memory to convert the samples.");
     }
+    // And one chunk of each channel as doubles, read from the samples.
+    const std::uint64_t chunkSamples = std::min<std::uint64_t>(frames, kChunkFrames) * std::uint64_t(channels);
+    auto* doubles = chunkSamples ? static_cast<double*>(allocateZeroedArray(chunkSamples * sizeof(double))) : nullptr;
     struct BlockGuard {
         void* block;
+        void* doubles;
         ~BlockGuard() {
             if (block) freeZeroedArray(block);
+            if (doubles) freeZeroedArray(doubles);
         }
-    } guard{block};
+    } guard{block, doubles};
+    if (chunkSamples && !doubles) {
+        std::printf("Allocation error: Unable to allocate AudioBufferList\n");
+        return refuse("There is not enough memory to convert the samples.");
+    }
+    double* source[AudioFileDocumentSampleData::kMaxChannels] = {};
+    for (std::int32_t c = 0; c < channels && doubles; ++c)
+        source[c] = doubles + std::uint64_t(c) * std::min<std::uint64_t>(frames, kChunkFrames);
 
     if (progress) {
         progress->totalFrames.store(frames);
@@ -382,26 +393,26 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
             return refuse("");
         }
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, frames - from));
+        samples->readFrames(from, n, source);
         if (code == kInteger16) {
-            convertChunk(source, channels, from, n, static_cast<std::uint16_t*>(block), clipped,
+            convertChunk(source, channels, 0, n, static_cast<std::uint16_t*>(block), clipped,
                          [aiff](double x, bool& limited) {
                              const auto v = static_cast<std::uint16_t>(toInteger16(x, limited));
                              return aiff ? static_cast<std::uint16_t>((v >> 8) | (v << 8)) : v;
                          });
         } else if (code == kInteger32) {
-            convertChunk(source, channels, from, n, static_cast<std::uint32_t*>(block), clipped,
+            convertChunk(source, channels, 0, n, static_cast<std::uint32_t*>(block), clipped,
                          [aiff](double x, bool& limited) {
                              const auto v = static_cast<std::uint32_t>(toInteger32(x, limited));
                              return aiff ? __builtin_bswap32(v) : v;
                          });
         } else {
-            convertChunk(source, channels, from, n, static_cast<std::uint32_t*>(block), clipped,
-                         [aiff](double x, bool&) {
-                             const float v = static_cast<float>(x);
-                             std::uint32_t word;
-                             std::memcpy(&word, &v, sizeof word);
-                             return aiff ? __builtin_bswap32(word) : word; // floats too are big-endian in AIFF
-                         });
+            convertChunk(source, channels, 0, n, static_cast<std::uint32_t*>(block), clipped, [aiff](double x, bool&) {
+                const float v = static_cast<float>(x);
+                std::uint32_t word;
+                std::memcpy(&word, &v, sizeof word);
+                return aiff ? __builtin_bswap32(word) : word; // floats too are big-endian in AIFF
+            });
         }
         errno = 0;
         e = writer->write(n, block);

@@ -1,5 +1,6 @@
 #include "audiofile/AudioFileReader.h"
 
+#include "audiofile/MappedFile.h"
 #include "core/allocator.h"
 #include "platform/base/FileManager.h"
 #include "platform/base/Format.h"
@@ -7,12 +8,18 @@
 #include "platform/soundfile/ExtAudioFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace ZQ {
@@ -21,16 +28,14 @@ namespace audio = platform::audio;
 using platform::Ref;
 
 namespace {
-// Where a decode of an unconfirmed length starts; it doubles from there.
-constexpr std::uint64_t kFirstGrowingBlockFrames = 1 << 16;
 // The most one chunk of interleaved floats takes, whatever the channel count.
 constexpr std::uint64_t kMaxChunkBytes = 1 << 20;
+// Frames at each end of a file read both in place and through the decoder,
+// which must agree before the file is read in place.
+constexpr std::uint64_t kCheckedFrames = 2048;
 
 std::atomic<std::uint64_t> gTestMemory{0};
-// Memory promised to decodes that passed the check but have not yet written
-// it: the system counts a page only once it is touched, so opens checked at
-// the same moment must not all be promised the same memory.
-std::atomic<std::uint64_t> gPromisedBytes{0};
+std::atomic<std::uint64_t> gTestDisk{0};
 std::atomic<std::int64_t> gChunkPauseMicroseconds{0};
 
 // A kB figure from /proc/meminfo, or -1.
@@ -49,11 +54,6 @@ long long cgroupValue(const char* file) {
     std::string word;
     if (!(in >> word) || word == "max") return -1;
     return std::atoll(word.c_str());
-}
-
-void releaseOutputs(DecodeTarget& t) {
-    for (std::uint16_t c = 0; c < t.limit; ++c)
-        t.outputs[c].release();
 }
 
 void reportAllocationError() {
@@ -79,75 +79,6 @@ OSStatus setFloatClientFormat(ExtAudioFile* reference, std::uint32_t* channelsOu
     client.mReserved = 0;
     if (channelsOut) *channelsOut = fileFormat.mChannelsPerFrame;
     return reference->setProperty(audio::ext::kClientDataFormat, sizeof client, &client);
-}
-
-// What one worker did: its status and the frames it delivered.
-struct RangeResult {
-    OSStatus status = audio::kNoErr;
-    std::uint64_t delivered = 0;
-    bool outOfMemory = false;
-};
-
-// Decodes frames [from, to) from `reference`, which stands at `from`, a chunk
-// at a time into the target's first `kept` channels. With `capacity` the
-// channels may be shorter than `to` and grow (doubling) as frames arrive.
-RangeResult decodeRange(ExtAudioFile* reference, DecodeTarget& t, std::uint32_t kept, std::uint64_t from,
-                        std::uint64_t to, std::uint64_t* capacity) {
-    RangeResult result;
-    const std::uint32_t channels = t.channels;
-    const std::uint32_t chunkFrames = decodeChunkFrames(channels);
-    FloatSampleBuffer chunk;
-    if (!chunk.allocate(Num::Count(std::uint64_t(chunkFrames) * channels))) {
-        result.outOfMemory = true;
-        return result;
-    }
-    std::uint64_t at = from;
-    while (at < to) {
-        if (t.control && t.control->cancelRequested.load(std::memory_order_relaxed)) {
-            result.status = kDecodeCancelledError;
-            break;
-        }
-        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunkFrames, to - at));
-        if (capacity && at + want > *capacity) {
-            const std::uint64_t grown = std::min<std::uint64_t>(to, std::max(*capacity * 2, at + want));
-            for (std::uint32_t c = 0; c < kept; ++c)
-                if (!t.outputs[c].resize(Num::Count(grown))) result.outOfMemory = true;
-            if (result.outOfMemory) break;
-            *capacity = grown;
-        }
-        audio::AudioBufferList slice;
-        slice.mNumberBuffers = 1;
-        slice.mBuffers[0].mNumberChannels = channels;
-        slice.mBuffers[0].mData = chunk.data();
-        slice.mBuffers[0].mDataByteSize = std::uint64_t(want) * channels * 4;
-        std::uint32_t got = want;
-        const OSStatus r = reference->read(&got, &slice);
-        if (r != audio::kNoErr) {
-            result.status = r;
-            break;
-        }
-        // De-interleaved and widened: each value exactly the float the decoder gave.
-        for (std::uint32_t c = 0; c < kept; ++c) {
-            double* out = t.outputs[c].data() + at;
-            const float* in = chunk.data() + c;
-            for (std::uint32_t k = 0; k < got; ++k)
-                out[k] = static_cast<double>(in[std::size_t(k) * channels]);
-        }
-        at += got;
-        if (t.control) t.control->framesDone.fetch_add(got, std::memory_order_relaxed);
-        if (t.promised.load(std::memory_order_relaxed) > 0) { // what is written now counts as used
-            const std::uint64_t written = std::uint64_t(got) * kept * sizeof(double);
-            std::uint64_t left = t.promised.load();
-            while (left > 0 && !t.promised.compare_exchange_weak(left, left - std::min(left, written))) {
-            }
-            gPromisedBytes.fetch_sub(std::min(left, written));
-        }
-        if (const std::int64_t pause = gChunkPauseMicroseconds.load(std::memory_order_relaxed))
-            std::this_thread::sleep_for(std::chrono::microseconds(pause));
-        if (got < want) break; // the end of what the file holds
-    }
-    result.delivered = at - from;
-    return result;
 }
 
 } // namespace
@@ -181,103 +112,208 @@ std::string memorySizeText(std::uint64_t bytes) {
     return platform::format("%.0f MB", std::max(1.0, double(bytes) / 1e6));
 }
 
-OSStatus decodeAllFrames(DecodeTarget& t, ExtAudioFile* reference, std::uint32_t frames) {
-    std::uint32_t channels = 0;
-    OSStatus r = setFloatClientFormat(reference, &channels);
-    if (r != audio::kNoErr) {
-        std::fprintf(stderr, "Error setting asbd\n");
-        return r;
-    }
-    t.channels = channels;
-    t.delivered = 0;
-    const std::uint32_t kept = std::min<std::uint32_t>(channels, t.limit);
-    releaseOutputs(t); // before the new blocks: never two documents' worth at once
-    if (channels == 0) return audio::kNoErr;
-
-    // A length the sample data cannot hold (a codec's claimed frame count, say)
-    // gets no block of that size: the decode grows its block as frames arrive.
-    audio::AudioFile* file = reference->audioFile();
-    const std::int64_t room = file ? file->framesTheDataCanHold() : -1;
-    const bool trusted = room >= 0 && std::uint64_t(frames) <= std::uint64_t(room);
-    std::uint64_t capacity = trusted ? frames : std::min<std::uint64_t>(frames, kFirstGrowingBlockFrames);
-    for (std::uint32_t c = 0; c < kept; ++c) {
-        if (t.outputs[c].allocate(Num::Count(capacity))) continue;
-        releaseOutputs(t);
-        reportAllocationError();
-        return -1;
-    }
-    if (t.control) t.control->framesTotal.store(frames, std::memory_order_relaxed);
-
-    // Two workers where a seek lands exactly on a frame: plain PCM and float.
-    const bool seekable = trusted && file && file->fileDataFormat().mFormatID == audio::kAudioFormatLinearPCM;
-    const int asked = t.control ? t.control->workers : 0;
-    const bool twoWorkers = seekable && frames >= 2 && (asked == 2 || (asked == 0 && frames >= kTwoWorkerMinFrames));
-
-    RangeResult first, second;
-    bool secondRan = false;
-    if (twoWorkers) {
-        const std::uint64_t split = frames / 2;
-        std::thread other([&] {
-            // Its own file handle: a decoder's position belongs to one reader.
-            Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(t.path));
-            ExtAudioFile* own = nullptr;
-            if (ExtAudioFile::openURL(url.get(), &own) != audio::kNoErr) return;
-            Ref<ExtAudioFile> held = Ref<ExtAudioFile>::adopt(own);
-            std::uint32_t ownChannels = 0;
-            if (setFloatClientFormat(own, &ownChannels) != audio::kNoErr || ownChannels != channels ||
-                own->seek(std::int64_t(split)) != audio::kNoErr)
-                return;
-            second = decodeRange(own, t, kept, split, frames, nullptr);
-            secondRan = true;
-        });
-        first = decodeRange(reference, t, kept, 0, split, nullptr);
-        other.join();
-        // Where the second handle could not be had, the first goes on alone.
-        if (!secondRan && first.status == audio::kNoErr && !first.outOfMemory && first.delivered == split)
-            second = decodeRange(reference, t, kept, split, frames, nullptr);
-        if (first.delivered < split) second = RangeResult{second.status, 0, second.outOfMemory};
+std::string decodeCacheFolder() {
+    std::string base;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && cache[0] == '/') {
+        base = cache;
     } else {
-        first = decodeRange(reference, t, kept, 0, frames, trusted ? nullptr : &capacity);
+        const char* home = std::getenv("HOME");
+        base = std::string(home && home[0] ? home : "/tmp") + "/.cache";
     }
-    if (t.control) t.control->workersUsed = twoWorkers && secondRan ? 2 : 1;
+    const std::string folder = base + "/ZQAudio";
+    // Each step, so that a missing cache folder is made as the desktop would.
+    for (std::size_t at = 1; at != std::string::npos;) {
+        at = folder.find('/', at + 1);
+        ::mkdir(folder.substr(0, at).c_str(), 0700);
+    }
+    return folder;
+}
 
-    const std::uint64_t delivered = first.delivered + second.delivered;
-    const OSStatus status = first.status != audio::kNoErr ? first.status : second.status;
-    if (status == kDecodeCancelledError) {
-        releaseOutputs(t);
-        return status;
+void setAvailableDiskForTesting(std::uint64_t bytes) {
+    gTestDisk.store(bytes);
+}
+
+std::uint64_t availableDiskBytes(const std::string& folder) {
+    if (const std::uint64_t test = gTestDisk.load()) return test;
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) return 0;
+    return std::uint64_t(fs.f_bavail) * fs.f_frsize;
+}
+
+namespace {
+
+// How the file lays out its samples, when they can be read where they lie.
+bool inPlaceEncoding(const audio::AudioFile* file, SampleEncoding& out) {
+    if (!file) return false;
+    const audio::AudioStreamBasicDescription& f = file->fileDataFormat();
+    if (f.mFormatID != audio::kAudioFormatLinearPCM || f.mBitsPerChannel % 8 != 0 || f.mChannelsPerFrame == 0)
+        return false;
+    out.channels = f.mChannelsPerFrame;
+    out.bytes = f.mBitsPerChannel / 8;
+    out.bigEndian = (f.mFormatFlags & audio::kAudioFormatFlagIsBigEndian) != 0;
+    out.kind = (f.mFormatFlags & audio::kAudioFormatFlagIsFloat)           ? SampleEncoding::Kind::Float
+               : (f.mFormatFlags & audio::kAudioFormatFlagIsSignedInteger) ? SampleEncoding::Kind::Signed
+                                                                           : SampleEncoding::Kind::Unsigned;
+    return out.isReadable() && f.mBytesPerFrame == out.frameBytes();
+}
+
+// Frames [from, from + n) through the decoder, as interleaved floats.
+bool decoderFrames(ExtAudioFile* reference, std::uint64_t from, std::uint64_t n, std::uint32_t channels,
+                   std::vector<float>& out) {
+    out.assign(n * channels, 0.0f);
+    if (reference->seek(std::int64_t(from)) != audio::kNoErr) return false;
+    std::uint64_t done = 0;
+    while (done < n) {
+        audio::AudioBufferList list;
+        list.mNumberBuffers = 1;
+        list.mBuffers[0].mNumberChannels = channels;
+        list.mBuffers[0].mData = out.data() + done * channels;
+        list.mBuffers[0].mDataByteSize = static_cast<std::uint32_t>((n - done) * channels * 4);
+        std::uint32_t got = static_cast<std::uint32_t>(n - done);
+        if (reference->read(&got, &list) != audio::kNoErr || got == 0) return false;
+        done += got;
     }
-    if (first.outOfMemory || second.outOfMemory) {
-        releaseOutputs(t);
+    return true;
+}
+
+// Whether the block reads the first and last frames exactly as the decoder
+// does: a layout our own reading misjudged goes through the decoder instead.
+bool agreesWithDecoder(const SampleBlock& block, ExtAudioFile* reference) {
+    const std::uint64_t frames = block.frames();
+    const std::uint32_t channels = block.channels();
+    const std::uint64_t n = std::min(frames, kCheckedFrames);
+    std::vector<float> decoded;
+    std::vector<double> mine(n * channels);
+    std::vector<double*> outs(channels);
+    for (std::uint64_t from : {std::uint64_t(0), frames - n}) {
+        if (!decoderFrames(reference, from, n, channels, decoded)) return false;
+        for (std::uint32_t c = 0; c < channels; ++c)
+            outs[c] = mine.data() + c * n;
+        block.readFrames(from, n, outs.data(), channels);
+        for (std::uint64_t k = 0; k < n; ++k)
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const float a = decoded[k * channels + c], b = static_cast<float>(mine[c * n + k]);
+                if (std::memcmp(&a, &b, sizeof a) != 0) return false;
+            }
+    }
+    return reference->seek(0) == audio::kNoErr;
+}
+
+// A file nobody can see or leave behind: unnamed where the system allows
+// it, otherwise removed from its folder as soon as it is made.
+int temporaryFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+#endif
+    std::string name = folder + "/decoded-XXXXXX";
+    const int named = ::mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0) ::unlink(name.c_str());
+    return named;
+}
+
+bool writeAll(int fd, const void* data, std::size_t bytes) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd, p, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        bytes -= std::size_t(n);
+    }
+    return true;
+}
+
+// Decodes every frame into a temporary file of native floats, which the
+// block then maps. 0, a service error code, -1, or kDecodeCancelledError.
+OSStatus decodeToTemporaryFile(ExtAudioFile* reference, std::uint64_t frames, DecodeControl* control,
+                               std::shared_ptr<SampleBlock>& block) {
+    const std::uint32_t channels = reference->clientDataFormat().mChannelsPerFrame;
+    if (channels == 0) return -1;
+    const std::string folder = decodeCacheFolder();
+    const std::uint64_t needed = frames * channels * sizeof(float);
+    const std::uint64_t available = availableDiskBytes(folder);
+    if (needed > available) {
+        const std::string why = "needs " + memorySizeText(needed) + " of disk space in " + folder + "; " +
+                                memorySizeText(available) + " are available";
+        if (control) control->refusal = why;
+        std::fprintf(stderr, "The file %s\n", why.c_str());
+        return -1;
+    }
+    const int fd = temporaryFile(folder);
+    if (fd < 0) {
+        const std::string why = "cannot be decoded: " + std::string(std::strerror(errno)) + " in " + folder;
+        if (control) control->refusal = why;
+        std::fprintf(stderr, "The file %s\n", why.c_str());
+        return -1;
+    }
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0) ::close(fd);
+        }
+    } owned{fd};
+    if (control) control->framesTotal.store(frames, std::memory_order_relaxed);
+
+    const std::uint32_t chunkFrames = decodeChunkFrames(channels);
+    std::vector<float> chunk;
+    try {
+        chunk.resize(std::size_t(chunkFrames) * channels);
+    } catch (const std::bad_alloc&) {
         reportAllocationError();
         return -1;
     }
-    if (status != audio::kNoErr) {
-        releaseOutputs(t);
-        std::fprintf(stderr, "ExtAudioFileRead Err: \n");
-        return status;
+    std::uint64_t at = 0;
+    while (at < frames) {
+        if (control && control->cancelRequested.load(std::memory_order_relaxed)) return kDecodeCancelledError;
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunkFrames, frames - at));
+        audio::AudioBufferList slice;
+        slice.mNumberBuffers = 1;
+        slice.mBuffers[0].mNumberChannels = channels;
+        slice.mBuffers[0].mData = chunk.data();
+        slice.mBuffers[0].mDataByteSize = want * channels * 4;
+        std::uint32_t got = want;
+        const OSStatus r = reference->read(&got, &slice);
+        if (r != audio::kNoErr) {
+            std::fprintf(stderr, "ExtAudioFileRead Err: \n");
+            return r;
+        }
+        if (got > 0 && !writeAll(fd, chunk.data(), std::size_t(got) * channels * 4)) {
+            const std::string why = "cannot be decoded: " + std::string(std::strerror(errno)) + " in " + folder;
+            if (control) control->refusal = why;
+            std::fprintf(stderr, "The file %s\n", why.c_str());
+            return -1;
+        }
+        at += got;
+        if (control) control->framesDone.fetch_add(got, std::memory_order_relaxed);
+        if (const std::int64_t pause = gChunkPauseMicroseconds.load(std::memory_order_relaxed))
+            std::this_thread::sleep_for(std::chrono::microseconds(pause));
+        if (got < want) break; // the end of what the file holds
     }
-    if (delivered == 0) { // counts as complete; the caller finds nothing to keep
-        releaseOutputs(t);
-        return audio::kNoErr;
-    }
-    if (delivered != frames) {
-        releaseOutputs(t);
+    if (at != frames) {
         std::fprintf(stderr, "Error: packet count mismatch\n");
         return -1;
     }
-    for (std::uint32_t c = 0; c < kept; ++c) // a grown block may be longer than the file
-        if (t.outputs[c].count().v_ != delivered && !t.outputs[c].resize(Num::Count(delivered))) {
-            releaseOutputs(t);
-            reportAllocationError();
-            return -1;
-        }
-    t.delivered = delivered;
-    if (t.control) t.control->framesTotal.store(delivered, std::memory_order_relaxed);
+    std::string error;
+    std::shared_ptr<MappedFile> mapped = MappedFile::adopt(fd, frames * channels * 4, &error);
+    owned.fd = -1; // the mapping has it now, or closed it
+    if (!mapped) {
+        std::fprintf(stderr, "The decoded samples could not be mapped: %s\n", error.c_str());
+        return -1;
+    }
+    SampleEncoding floats;
+    floats.kind = SampleEncoding::Kind::Float;
+    floats.bytes = 4;
+    floats.bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    floats.channels = channels;
+    block = FileSampleBlock::create(std::move(mapped), floats, frames);
+    if (!block) return -1;
+    if (control) control->decoded = true;
     return audio::kNoErr;
 }
 
-OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
+// The length checks, then the samples: in place, or decoded.
+OSStatus readAllFrames(ExtAudioFile* reference, DecodeControl* control, std::shared_ptr<SampleBlock>& block) {
     const void* file = nullptr;
     std::uint32_t size = sizeof file;
     OSStatus r = reference->getProperty(audio::ext::kAudioFile, &size, &file);
@@ -293,37 +329,43 @@ OSStatus readAllFrames(DecodeTarget& t, ExtAudioFile* reference) {
         return r;
     }
     if (frames < 1) return -1;
-    if (frames >= 4294967296LL) {
-        std::printf("File is too large: %lu frames\n", static_cast<unsigned long>(frames));
+    if (setFloatClientFormat(reference, nullptr) != audio::kNoErr) {
+        std::fprintf(stderr, "Error setting asbd\n");
         return -1;
     }
-    // A length the data can hold is what the channels will take: refused
-    // before anything is allocated when it cannot fit.
-    const audio::AudioFile* audioFile = reference->audioFile();
-    const std::int64_t room = audioFile ? audioFile->framesTheDataCanHold() : -1;
-    if (room >= 0 && frames <= room) {
-        const std::uint64_t kept = std::min<std::uint64_t>(audioFile->fileDataFormat().mChannelsPerFrame, t.limit);
-        const std::uint64_t needed = std::uint64_t(frames) * kept * sizeof(double);
-        const std::uint64_t system = availableMemoryBytes(), promised = gPromisedBytes.load();
-        const std::uint64_t available = system > promised ? system - promised : 0;
-        if (needed > available) {
-            const std::string why =
-                "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) + " are available";
-            if (t.control) t.control->refusal = why;
-            std::fprintf(stderr, "The file %s\n", why.c_str());
-            return -1;
+    audio::AudioFile* audioFile = reference->audioFile();
+    SampleEncoding encoding;
+    if (audioFile && inPlaceEncoding(audioFile, encoding)) {
+        std::int64_t offset = -1;
+        size = sizeof offset;
+        const std::uint64_t bytes = std::uint64_t(frames) * encoding.frameBytes();
+        if (audioFile->getProperty(audio::file::kDataOffset, &size, &offset) == audio::kNoErr && offset >= 0 &&
+            std::int64_t(bytes / encoding.frameBytes()) == frames) {
+            std::string error;
+            std::shared_ptr<MappedFile> mapped =
+                MappedFile::open(audioFile->path(), std::uint64_t(offset), bytes, &error);
+            std::shared_ptr<FileSampleBlock> inPlace =
+                mapped ? FileSampleBlock::create(std::move(mapped), encoding, std::uint64_t(frames)) : nullptr;
+            if (inPlace && agreesWithDecoder(*inPlace, reference)) {
+                if (control) {
+                    control->framesTotal.store(std::uint64_t(frames), std::memory_order_relaxed);
+                    control->framesDone.store(std::uint64_t(frames), std::memory_order_relaxed);
+                }
+                block = std::move(inPlace);
+                return audio::kNoErr;
+            }
+            Ref<platform::String> text = Ref<platform::String>::adopt(platform::String::create(audioFile->path()));
+            platform::log("Samples of %@ are read through the decoder%s%s", text.get(), error.empty() ? "" : ": ",
+                          error.c_str());
+            if (reference->seek(0) != audio::kNoErr) return -1; // plain PCM: the decode starts at its first frame
         }
     }
-    if (room >= 0 && frames <= room) {
-        const std::uint64_t kept = std::min<std::uint64_t>(audioFile->fileDataFormat().mChannelsPerFrame, t.limit);
-        t.promised.store(std::uint64_t(frames) * kept * sizeof(double));
-        gPromisedBytes.fetch_add(t.promised.load());
-    }
-    r = decodeAllFrames(t, reference, static_cast<std::uint32_t>(frames));
-    gPromisedBytes.fetch_sub(t.promised.exchange(0)); // whatever was not written: failed, cancelled or short
+    r = decodeToTemporaryFile(reference, std::uint64_t(frames), control, block);
     if (r != audio::kNoErr && r != kDecodeCancelledError) std::fprintf(stderr, "Couldn't get all packets, Escaping\n");
     return r;
 }
+
+} // namespace
 
 bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
     if (!path) return false;
@@ -352,59 +394,17 @@ bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
            type == audio::kAudioFileSoundDesigner2Type || type == audio::kAudioFileCAFType;
 }
 
-OSStatus openAudioFileList(DecodeTarget& target, const std::string* paths, std::size_t count,
-                           ExtAudioFile** references) {
-    std::vector<bool> valid(count, false);
-    std::size_t removed = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        references[i] = nullptr;
-        const std::string& path = paths[i];
-        if (path.empty()) {
-            std::printf("Unable to open file at path: %s\n", path.c_str());
-            return -1;
-        }
-        Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
-        OSStatus r = ExtAudioFile::openURL(url.get(), &references[i]);
-        if (r != audio::kNoErr) {
-            std::printf("Unable to open file at path: %s\n", path.c_str());
-            return r;
-        }
-        valid[i] = isSupportedAudioFile(&path, references[i]);
-        if (!valid[i]) {
-            std::printf("Removing unsupported/unrecognized file at path: %s\n", path.c_str());
-            platform::releaseObject(references[i]);
-            references[i] = nullptr;
-            ++removed;
-        }
-    }
-    if (removed == count) return -1;
-    std::size_t first = 0;
-    while (!valid[first])
-        ++first;
-    target.path = paths[first];
-    OSStatus r = readAllFrames(target, references[first]);
-    if (r != audio::kNoErr) {
-        if (r != kDecodeCancelledError) std::fprintf(stderr, "Failed to read sample data for file\n");
-        return r;
-    }
-    return audio::kNoErr;
-}
-
-bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& information, SampleBuffer* outputs,
-                          std::uint16_t limit, std::int32_t& channelCountOut, DecodeControl* control) {
+bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& information,
+                          std::shared_ptr<SampleBlock>& block, std::int32_t& channelCountOut, DecodeControl* control) {
+    block.reset();
     if (!url) {
         std::fprintf(stderr, "Invalid URL");
         return false;
     }
-    DecodeTarget target;
-    target.outputs = outputs;
-    target.limit = limit;
-    target.control = control;
     const std::string path = url->standardizedPath();
     Ref<platform::FileManager> files = Ref<platform::FileManager>::adopt(platform::FileManager::create());
     if (!files->fileExistsAtPath(path)) {
         std::fprintf(stderr, "Invalid file at path");
-        releaseOutputs(target);
         return false;
     }
 
@@ -414,9 +414,20 @@ bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
         ~Cleanup() { platform::releaseObject(reference); }
     } cleanup{reference};
 
-    OSStatus status = openAudioFileList(target, &path, 1, &reference);
+    OSStatus status = audio::kNoErr;
+    if (path.empty()) {
+        std::printf("Unable to open file at path: %s\n", path.c_str());
+        status = -1;
+    } else if ((status = ExtAudioFile::openURL(url, &reference)) != audio::kNoErr) {
+        std::printf("Unable to open file at path: %s\n", path.c_str());
+    } else if (!isSupportedAudioFile(&path, reference)) {
+        std::printf("Removing unsupported/unrecognized file at path: %s\n", path.c_str());
+        status = -1;
+    } else if ((status = readAllFrames(reference, control, block)) != audio::kNoErr) {
+        if (status != kDecodeCancelledError) std::fprintf(stderr, "Failed to read sample data for file\n");
+    }
     if (status != audio::kNoErr) {
-        releaseOutputs(target);
+        block.reset();
         if (status == kDecodeCancelledError) { // the user's choice, not a failure
             if (control) control->cancelled = true;
             return false;
@@ -427,18 +438,15 @@ bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
     }
     if (!information.get() || !information->read(reference)) {
         platform::log("Error accessing file information from: %@", static_cast<const platform::Object*>(url));
-        releaseOutputs(target);
+        block.reset();
         return false;
     }
-    platform::releaseObject(reference);
-    reference = nullptr;
-
-    if (target.delivered == 0 || target.channels == 0) {
+    if (!block || block->frames() == 0 || block->channels() == 0) {
         std::fprintf(stderr, "Empty buffer, Escaping\n");
-        releaseOutputs(target);
+        block.reset();
         return false;
     }
-    channelCountOut = static_cast<std::int32_t>(target.channels);
+    channelCountOut = static_cast<std::int32_t>(block->channels());
     return true;
 }
 

@@ -1,21 +1,20 @@
-// Turns one audio file into per-channel double buffers: open, check the
-// container type, fill the information record, and decode interleaved
-// 32-bit float a bounded chunk at a time straight into the channels, which
-// are allocated once at their final size. A long file of an exactly seekable
-// encoding is decoded by two workers over the two halves. All or nothing.
+// Turns one audio file into a block of samples: open, check the container
+// type, fill the information record, and serve the samples from the file
+// itself, or from a temporary file of floats decoded from it once.
 //
 // Messages go to the log (platform::log), standard output or standard error
 // as each step says. Any thread; one file per call.
 #pragma once
 
 #include "audiofile/AudioFileInformation.h"
-#include "core/buffer.h"
+#include "audiofile/SampleBlock.h"
 #include "platform/base/AudioTypes.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -30,19 +29,16 @@ using platform::audio::ExtAudioFile;
 // whoever watches it (a progress window, a terminal line). The watcher may
 // read the counters and call cancel() from any thread at any time.
 struct DecodeControl {
-    // Workers to use: 0 lets the reader choose (two for a long file of an
-    // exactly seekable encoding, otherwise one); 1 or 2 insists.
-    int workers = 0;
-
     std::atomic<bool> cancelRequested{false};
     std::atomic<std::uint64_t> framesDone{0};
     std::atomic<std::uint64_t> framesTotal{0}; // 0 until the length is known
 
     // Set by the reader once it has returned.
     bool cancelled = false;
-    int workersUsed = 0;
-    // Why the file was refused before decoding ("needs 9.3 GB of memory; 6.1
-    // GB are available"); empty otherwise.
+    // Whether the samples are decoded into a temporary file (else read in place).
+    bool decoded = false;
+    // Why the file was refused before decoding ("needs 9.3 GB of disk space
+    // in /home/ann/.cache/ZQAudio; 2.1 GB are available"); empty otherwise.
     std::string refusal;
 
     void cancel() { cancelRequested.store(true, std::memory_order_relaxed); }
@@ -61,11 +57,8 @@ inline constexpr OSStatus kDecodeCancelledError = -128;
 // Frames decoded per read: bounded in bytes for files of many channels.
 std::uint32_t decodeChunkFrames(std::uint32_t channels);
 inline constexpr std::uint32_t kDecodeChunkFrames = 8192;
-// From this length on a file of an exactly seekable encoding is decoded by
-// two workers (about six seconds at 44.1 kHz).
-inline constexpr std::uint64_t kTwoWorkerMinFrames = 1u << 18;
 
-// The memory a new document may take: the system's available memory (and
+// The memory a new block of samples may take: the system's available memory (and
 // the control group's remaining limit, when one is set), or the figure a
 // test set.
 std::uint64_t availableMemoryBytes();
@@ -78,39 +71,29 @@ void setDecodeChunkPauseForTesting(std::chrono::microseconds pause);
 // "9.3 GB", "212 MB": sizes as the refusal names them.
 std::string memorySizeText(std::uint64_t bytes);
 
-// Reads the file `url` names into outputs[0 ... limit-1] (channels beyond the
-// file's count are emptied, channels beyond the limit are not delivered) and
-// writes the file's channel count to channelCountOut. On failure every output
-// is emptied. `control` (optional) reports progress and can cancel.
-bool readAudioFileSamples(const platform::URL* url, AudioFileInformation& information, SampleBuffer* outputs,
-                          std::uint16_t limit, std::int32_t& channelCountOut, DecodeControl* control = nullptr);
+// The folder of the temporary files that decoded samples are kept in
+// ($XDG_CACHE_HOME/ZQAudio, else ~/.cache/ZQAudio; made when missing).
+std::string decodeCacheFolder();
+// A test's stand-in for the free space there; 0 restores the real figure.
+void setAvailableDiskForTesting(std::uint64_t bytes);
+// The free space in `folder`, or the figure a test set.
+std::uint64_t availableDiskBytes(const std::string& folder);
 
-// Where a decode delivers: the caller's channel buffers and their limit.
-struct DecodeTarget {
-    SampleBuffer* outputs = nullptr;
-    std::uint16_t limit = 0;
-    DecodeControl* control = nullptr;
-    std::string path;            // for a second worker's own file handle
-    std::uint32_t channels = 0;  // the file's channel count, once known
-    std::uint64_t delivered = 0; // frames in every delivered channel
-    // Of the memory the check promised this decode, what it has not written yet.
-    std::atomic<std::uint64_t> promised{0};
-};
-
-// Opens the paths (the program passes one), drops the unsupported ones and
-// decodes the first that is left into `target`. references[i] holds path i's
-// open file (+1) or null. 0, a service error code, -1, or
-// kDecodeCancelledError.
-OSStatus openAudioFileList(DecodeTarget& target, const std::string* paths, std::size_t count,
-                           ExtAudioFile** references);
+// Opens the file `url` names: fills the information record and gives its
+// samples as one block, read where they lie when the encoding is plain PCM
+// or float (checked against the decoder on the first and last frames), and
+// otherwise decoded once, a chunk at a time, into a temporary 32-bit float
+// file in decodeCacheFolder() that is gone as soon as nothing maps it (it
+// never has a name, so a crash leaves none behind). Writes the file's
+// channel count to channelCountOut. `control` (optional) reports the
+// decode's progress and can cancel it; a refusal for want of disk space
+// says why in control->refusal.
+bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& information,
+                          std::shared_ptr<SampleBlock>& block, std::int32_t& channelCountOut,
+                          DecodeControl* control = nullptr);
 
 // WAVE, AIFF, Sound Designer II and CAF files with an extension of 1 to 8
 // characters; nothing else.
 bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference);
-
-// The length checks, the memory check, then the decode.
-OSStatus readAllFrames(DecodeTarget& target, ExtAudioFile* reference);
-// Sets the float client format and decodes `frames` frames into the target.
-OSStatus decodeAllFrames(DecodeTarget& target, ExtAudioFile* reference, std::uint32_t frames);
 
 } // namespace ZQ

@@ -1,5 +1,7 @@
 #include "audiofile/ChannelStatistics.h"
 
+#include "core/allocator.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -51,11 +53,12 @@ struct Piece {
     c -= (I2)(a >= clip); // a lane that compares true holds -1
 }
 
-// Samples [begin, end) of one channel, block by block.
+// Samples [begin, end) of one channel (samples[0] is sample `begin`), block
+// by block.
 void scanPiece(const double* samples, std::uint64_t begin, std::uint64_t end, Piece& r) {
     for (std::uint64_t b = begin; b < end; b += kBlock) {
         const std::uint64_t n = std::min(kBlock, end - b);
-        const double* x = samples + b;
+        const double* x = samples + (b - begin);
         // Four independent sets of lanes: no add waits for the one before it.
         V2 s0 = {}, s1 = {}, s2 = {}, s3 = {}, q0 = {}, q1 = {}, q2 = {}, q3 = {};
         V2 m0 = {}, m1 = {}, m2 = {}, m3 = {};
@@ -150,11 +153,19 @@ double Control::fraction() const {
 bool compute(std::span<const double* const> channels, std::uint64_t first, std::uint64_t last,
              std::vector<ChannelStatistics>& out, Control* control, int threads) {
     out.clear();
-    if (channels.empty() || first > last || last - first == std::numeric_limits<std::uint64_t>::max()) return false;
     for (const double* p : channels)
         if (!p) return false;
+    return compute([&channels](std::uint64_t c, std::uint64_t from, std::uint64_t n,
+                               double* to) { std::memcpy(to, channels[c] + from, n * sizeof(double)); },
+                   channels.size(), first, last, out, control, threads);
+}
+
+bool compute(const ChannelReader& read, std::uint64_t channelCount, std::uint64_t first, std::uint64_t last,
+             std::vector<ChannelStatistics>& out, Control* control, int threads) {
+    out.clear();
+    if (channelCount == 0 || !read || first > last || last - first == std::numeric_limits<std::uint64_t>::max())
+        return false;
     const std::uint64_t frames = last - first + 1;
-    const std::uint64_t channelCount = channels.size();
     const std::uint64_t perChannel = (frames - 1) / kPiece + 1;
     const std::uint64_t pieceCount = perChannel * channelCount;
     std::vector<Piece> pieces(pieceCount);
@@ -164,22 +175,30 @@ bool compute(std::span<const double* const> channels, std::uint64_t first, std::
     }
 
     // Both threads take pieces in order until none is left: the channels and
-    // ranges share out evenly whatever their count.
+    // ranges share out evenly whatever their count. Each reads its piece
+    // into a buffer of its own.
     std::atomic<std::uint64_t> next{0};
     auto work = [&] {
+        double* buffer = static_cast<double*>(allocateZeroedArray(std::min(frames, kPiece) * sizeof(double)));
+        if (!buffer) {
+            if (control) control->cancel(); // no memory for even a piece: nothing to show
+            return;
+        }
         for (;;) {
-            if (control && control->cancelled()) return;
+            if (control && control->cancelled()) break;
             const std::uint64_t k = next.fetch_add(1, std::memory_order_relaxed);
-            if (k >= pieceCount) return;
+            if (k >= pieceCount) break;
             const std::uint64_t c = k / perChannel, j = k % perChannel;
             const std::uint64_t begin = first + j * kPiece;
             const std::uint64_t end = j + 1 == perChannel ? last + 1 : begin + kPiece;
-            scanPiece(channels[c], begin, end, pieces[k]);
+            read(c, begin, end - begin, buffer);
+            scanPiece(buffer, begin, end, pieces[k]);
             if (control) {
                 control->samplesDone.fetch_add(end - begin, std::memory_order_relaxed);
                 if (control->onProgress) control->onProgress(control->fraction());
             }
         }
+        freeZeroedArray(buffer);
     };
     std::thread helper;
     if (threads >= 2 && pieceCount >= 2 && frames * channelCount >= kTwoThreadsFrom) {
@@ -196,6 +215,7 @@ bool compute(std::span<const double* const> channels, std::uint64_t first, std::
     // Pieces join in order, so that the sums do not depend on which thread
     // took what.
     out.resize(channelCount);
+    double block[kBlock];
     for (std::uint64_t c = 0; c < channelCount; ++c) {
         ChannelStatistics& s = out[c];
         s.count = frames;
@@ -216,13 +236,18 @@ bool compute(std::span<const double* const> channels, std::uint64_t first, std::
         s.peakValue = 0.0;
         // The first block that reached the peak holds its first sample (only
         // blocks of nothing but NaN can come before it, when the peak is 0).
-        const double* x = channels[c];
-        for (std::uint64_t i = bestBlock; i <= last; ++i)
-            if (std::fabs(x[i]) == s.peak) {
-                s.firstPeakIndex = i;
-                s.peakValue = x[i];
-                break;
-            }
+        bool found = false;
+        for (std::uint64_t at = bestBlock; at <= last && !found; at += kBlock) {
+            const std::uint64_t n = std::min(kBlock, last - at + 1);
+            read(c, at, n, block);
+            for (std::uint64_t i = 0; i < n; ++i)
+                if (std::fabs(block[i]) == s.peak) {
+                    s.firstPeakIndex = at + i;
+                    s.peakValue = block[i];
+                    found = true;
+                    break;
+                }
+        }
     }
     return true;
 }

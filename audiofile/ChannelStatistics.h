@@ -82,6 +82,12 @@ struct Control {
 // or first > last. The caller keeps the samples unchanged until it returns.
 bool compute(std::span<const double* const> channels, std::uint64_t first, std::uint64_t last,
              std::vector<ChannelStatistics>& out, Control* control = nullptr, int threads = 2);
+// The same over samples that read(c, first, count, to) delivers (from any
+// of the computing threads at once): channel c's samples [first, first +
+// count) into `to`. `channelCount` channels are measured.
+using ChannelReader = std::function<void(std::uint64_t channel, std::uint64_t first, std::uint64_t count, double* to)>;
+bool compute(const ChannelReader& read, std::uint64_t channelCount, std::uint64_t first, std::uint64_t last,
+             std::vector<ChannelStatistics>& out, Control* control = nullptr, int threads = 2);
 
 // Texts as the statistics panel shows them: "-6.02 dBFS", "-inf dBFS"
 // (silence), "n/a" (NaN).

@@ -92,10 +92,11 @@ bool libsndfileDirect(ZQ::AudioFileDocumentSampleData* store, const std::string&
     std::vector<double> block(std::size_t(channels) * Export::kChunkFrames);
     for (long at = 0; at < frames; at += Export::kChunkFrames) {
         const long n = std::min<long>(Export::kChunkFrames, frames - at);
+        std::vector<double> in(static_cast<std::size_t>(n));
         for (int c = 0; c < channels; ++c) {
-            const double* in = store->channelSamples(c) + at;
+            store->readChannel(c, std::uint64_t(at), std::uint64_t(n), in.data());
             for (long k = 0; k < n; ++k)
-                block[std::size_t(k * channels + c)] = in[k];
+                block[std::size_t(k * channels + c)] = in[std::size_t(k)];
         }
         if (sf_writef_double(f, block.data(), n) != n) {
             sf_close(f);

@@ -45,6 +45,9 @@ public:
     virtual void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) {
         (void)from, (void)selection;
     }
+    // More of the samples are summarised: columns that waited for it can be
+    // drawn. Main thread.
+    virtual void audioFileSummaryDidGrow() {}
     // Whether the document has changes may have changed (the title's mark).
     virtual void documentEditedStateDidChange() {}
     // A channel was muted, unmuted, soloed or unsoloed.

@@ -1,6 +1,7 @@
 #include "document/ZQAudioFileDocument.h"
 
 #include "audiofile/AudioFileExport.h"
+#include "audiofile/MappedFile.h"
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
@@ -156,7 +157,7 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
         platform::performOnMainThread([self] {
             if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidEnd(self.get());
         });
-    if (ok) buildWaveformSummaries();
+    if (ok) startSummaries();
     // The file's markers, within its frames (a file may point past its end).
     markers_ = ZQ::MarkerList();
     if (ok && sampleData_->information()) {
@@ -185,30 +186,63 @@ void ZQAudioFileDocument::importFailed(const std::string& why) {
     concludeImport();
 }
 
-void ZQAudioFileDocument::buildWaveformSummaries() {
-    // Each channel on its own, on both cores: a long file's summaries cost
-    // a fraction of its decode.
-    const std::int32_t channels = sampleData_->channelCount();
-    for (auto& s : summaries_)
-        s.reset();
-    auto build = [this](std::int32_t c) {
-        auto summary = std::make_unique<ZQ::WaveformSummary>();
-        const double* p = sampleData_->channelSamples(c);
-        const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
-        if (p && n && summary->build(p, n)) summaries_[static_cast<std::size_t>(c)] = std::move(summary);
-    };
-    std::thread other([&] {
-        for (std::int32_t c = 1; c < channels; c += 2)
-            build(c);
+void ZQAudioFileDocument::startSummaries() {
+    Guard g(monitor());
+    summaryBuilder_.reset(); // stops and waits for what ran before
+    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
+    if (!samples || samples->isSummarised()) return;
+    // The workers tell the main thread at most ten times a second, and
+    // always once everything is known. They never wait for it.
+    summaryBuilder_ = std::make_unique<ZQ::SummaryBuilder>(*samples, 2, [this, samples] {
+        const auto now =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        const bool done = samples->isSummarised();
+        if (!done && now - lastSummaryNotice_.load(std::memory_order_relaxed) < 100'000'000) return;
+        if (summaryNoticePending_.exchange(true) && !done) return;
+        lastSummaryNotice_.store(now, std::memory_order_relaxed);
+        Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+        platform::performOnMainThread([self] {
+            self->summaryNoticePending_.store(false);
+            self->summariesDidGrow();
+        });
     });
-    for (std::int32_t c = 0; c < channels; c += 2)
-        build(c);
-    other.join();
 }
 
-const ZQ::WaveformSummary* ZQAudioFileDocument::waveformSummary(std::int32_t channel) const {
-    if (channel < 0 || channel >= ZQ::AudioFileDocumentSampleData::kMaxChannels) return nullptr;
-    return summaries_[static_cast<std::size_t>(channel)].get();
+void ZQAudioFileDocument::summariesDidGrow() {
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSummaryDidGrow();
+}
+
+bool ZQAudioFileDocument::samplesAreSummarised() const {
+    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
+    return !samples || samples->isSummarised();
+}
+
+double ZQAudioFileDocument::summarisedFraction() const {
+    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
+    return samples ? samples->summarisedFraction() : 1.0;
+}
+
+void ZQAudioFileDocument::checkFileOnDisk() {
+    if (toldOfDiskChange_ || !sampleData_ || !sampleData_->changedOnDisk()) return;
+    toldOfDiskChange_ = true;
+    // Once: the samples read past the file's new end are silence from now
+    // on, and whatever the window shows stays editable and exportable.
+    const ZQ::SampleSnapshot samples = sampleData_->samples();
+    bool lost = false;
+    if (samples)
+        for (const ZQ::SamplePiece& p : samples->pieces())
+            if (auto* f = dynamic_cast<const ZQ::FileSampleBlock*>(p.block.get()); f && f->file().lostPages())
+                lost = true;
+    std::string name = fileName();
+    if (const auto slash = name.rfind('/'); slash != std::string::npos) name = name.substr(slash + 1);
+    const std::string text =
+        lost ? "Part of it can no longer be read; it plays and exports as silence. Your edits are kept and can "
+               "still be exported."
+             : "What the window shows may no longer match the file. Your edits are kept and can still be exported.";
+    platform::log("The file %s changed on disk", name.c_str());
+    if (ZQDocumentWindowSide* side = documentWindowSide())
+        side->runAlertSheet(this, "The file \u201c" + name + "\u201d changed on disk.", "Ok", text, nullptr);
 }
 
 void ZQAudioFileDocument::concludeImport() {
@@ -271,6 +305,10 @@ void ZQAudioFileDocument::loadUI() {
     if (!controller || !side->prepareWindow(this, controller.get())) return;
     ZQDocumentController::sharedDocumentController().addDocument(this);
     side->showWindow(this, controller.get());
+    // A file truncated or rewritten under the document is noticed within
+    // two seconds, whether or not anything reads it.
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
+    diskCheck_.start(2.0, [self](platform::Timer*) { self->checkFileOnDisk(); });
 }
 
 void ZQAudioFileDocument::displayFileOpenError() {
@@ -327,9 +365,11 @@ void ZQAudioFileDocument::deallocState() {
         audioFileDocumentOutputSourceController_ = nullptr;
         audioFileDocumentTransportController_ = nullptr;
     }
-    if (platform::Thread::isMainThread()) timer_.stop();
-    for (auto& summary : summaries_)
-        summary.reset();
+    if (platform::Thread::isMainThread()) {
+        timer_.stop();
+        diskCheck_.stop();
+    }
+    summaryBuilder_.reset();
     history_.clear();
     markers_ = ZQ::MarkerList();
     sampleData_.reset();
@@ -386,17 +426,14 @@ void ZQAudioFileDocument::updateWaveformStore(ZQWaveformStoreClient* view) {
     if (!(c < channelCount())) return;
     if (c < 0)
         std::printf("-[%s %s] :: %s: %d\n", kindName(), "updateWaveformStore:", "Skipping invalid channel numbered", c);
-    const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
-    if (n == 0) return;
-    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n, waveformSummary(c));
+    const ZQ::ChannelSamples samples = sampleData_->channel(c);
+    if (samples.isValid() && samples.count() > 0) view->updateWaveformCache(samples);
 }
 
 void ZQAudioFileDocument::imp_updateWaveformStore(ZQWaveformStoreClient* view) {
     if (!view || !sampleData_ || !sampleData_->isLoaded()) return;
-    const std::int32_t c = view->channelNumber();
-    const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
-    if (n == 0) return;
-    if (const double* p = sampleData_->channelSamples(c)) view->updateWaveformCache(p, n, waveformSummary(c));
+    const ZQ::ChannelSamples samples = sampleData_->channel(view->channelNumber());
+    if (samples.isValid() && samples.count() > 0) view->updateWaveformCache(samples);
 }
 
 ZQWaveformDisplayControllerBase* ZQAudioFileDocument::waveformDisplayController() const {

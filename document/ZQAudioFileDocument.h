@@ -1,5 +1,6 @@
-// One open audio file: the sample store (the whole file decoded once), the
-// window's display controller, the playback source and the transport, the
+// One open audio file: the sample store (read from the file on demand, with
+// the summaries of its blocks built in the background), the window's
+// display controller, the playback source and the transport, the
 // refresh timer of the numeric displays, and the road from a read request to
 // samples in memory and a window on screen.
 //
@@ -27,7 +28,6 @@
 #include "playback/PlaybackDocument.h"
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
-#include "waveform/WaveformSummary.h"
 
 #include <array>
 #include <cstdint>
@@ -44,10 +44,9 @@ class ZQAudioFileDocumentTransportController;
 class ZQWaveformStoreClient {
 public:
     virtual std::int32_t channelNumber() const = 0;
-    // The channel's samples, with their summary when the document has one
-    // (null otherwise); both valid until the document closes.
-    virtual void updateWaveformCache(const double* samples, std::uint64_t count,
-                                     const ZQ::WaveformSummary* summary) = 0;
+    // The channel's samples as they are now (with the summaries of their
+    // blocks, complete or still being built).
+    virtual void updateWaveformCache(const ZQ::ChannelSamples& samples) = 0;
 
 protected:
     ~ZQWaveformStoreClient() = default;
@@ -107,9 +106,13 @@ public:
     double sampleRate() override;
     std::int32_t channelCount() override;
     const ZQ::AudioFileInformationData* audioFileInformation();
-    // The channel's summary for the overview, built with the import (null
-    // before, for an invalid channel, or when memory ran short).
-    const ZQ::WaveformSummary* waveformSummary(std::int32_t channel) const;
+    // Whether the summaries of the samples are complete (the overview shows
+    // every column); what fraction of the frames they cover. Any thread.
+    bool samplesAreSummarised() const;
+    double summarisedFraction() const;
+    // Whether the file changed on disk since it was opened; the user is told
+    // once (checked every two seconds while the window is open). Main thread.
+    void checkFileOnDisk();
     void updateWaveformStore(ZQWaveformStoreClient* view);
     void imp_updateWaveformStore(ZQWaveformStoreClient* view);
 
@@ -265,7 +268,11 @@ private:
     platform::Ref<ZQAudioFileDocumentTransportController> transport() const;
     platform::Ref<ZQAudioFileDocumentOutputSourceController> sourceController() const;
 
-    void buildWaveformSummaries();
+    // Starts summarising what the samples' blocks lack, on two workers,
+    // telling the display as columns become known (at most ten times a
+    // second, and once at the end). Stops what ran before.
+    void startSummaries();
+    void summariesDidGrow();
     // The change itself: frames [at, at + removeCount) become `insert`'s
     // (none when empty; the history takes them), recorded as a step named
     // `name`; with `toClipboard` the removed frames also go to the clipboard.
@@ -288,8 +295,12 @@ private:
     void stopForExport();
 
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
-    // One per channel, built on the importing thread and read-only afterwards.
-    std::array<std::unique_ptr<ZQ::WaveformSummary>, ZQ::AudioFileDocumentSampleData::kMaxChannels> summaries_;
+    // Builds the blocks' summaries; stopped and replaced under the monitor.
+    std::unique_ptr<ZQ::SummaryBuilder> summaryBuilder_;
+    std::atomic<std::int64_t> lastSummaryNotice_{0}; // steady-clock nanoseconds
+    std::atomic<bool> summaryNoticePending_{false};
+    ZQ::RenewableTimer diskCheck_; // main thread only
+    bool toldOfDiskChange_ = false;
     bool viewDisplayShouldLoadInAwakeFromNib_ = false;
     ZQ::OCPtr<ZQWaveformDisplayControllerBase> waveformDisplayController_;
     ZQ::t_string fileOpenError_;

@@ -194,20 +194,9 @@ bool ZQAudioFileDocument::isDocumentEdited() const {
 }
 
 void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection) {
-    // Summaries from the edit point on: what lies before it is unchanged.
-    const std::int32_t channels = sampleData_->channelCount();
-    for (std::int32_t c = 0; c < channels; ++c) {
-        auto& summary = summaries_[static_cast<std::size_t>(c)];
-        const double* p = sampleData_->channelSamples(c);
-        const std::uint64_t n = sampleData_->channelSampleCount(c).v_;
-        if (!p || n == 0) {
-            summary.reset();
-            continue;
-        }
-        if (!summary) summary = std::make_unique<ZQ::WaveformSummary>();
-        const bool ok = summary->isEmpty() ? summary->build(p, n) : summary->rebuildFrom(p, n, std::min(from, n));
-        if (!ok) summary.reset(); // the views scan the samples instead
-    }
+    // The blocks keep their summaries; pieces of blocks not yet summarised
+    // (pasted from a document still opening) are summarised here too.
+    if (!samplesAreSummarised()) startSummaries();
     if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->sampleCountDidChange();
     changeCount_.fetch_add(1);
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesDidChange(from, selection);

@@ -89,31 +89,73 @@ void AudioFileDocumentOutputSource::setAudibleChannels(const std::vector<bool>& 
 void AudioFileDocumentOutputSource::silenceAtOnce() {
     tailLeft_ = 0;
     fadeInDone_ = fadeLength_;
+    forgetReadAhead(); // the samples are about to change
+}
+
+const double* const* AudioFileDocumentOutputSource::framesAt(std::uint64_t from, std::uint64_t frames, bool tail,
+                                                             std::uint64_t& available) {
+    available = 0;
+    AudioFileDocumentSampleData* data = document_->sampleData();
+    if (!data || frames == 0) return nullptr;
+    // Within what was read ahead, and a second or more beyond it still there.
+    const std::uint64_t rate = std::max<std::uint64_t>(8000, static_cast<std::uint64_t>(sampleRate_.s_.v_));
+    const bool held = from >= aheadFirst_ && from + frames <= aheadFirst_ + aheadFrames_;
+    if (held && (tail || aheadFirst_ + aheadFrames_ >= std::min(aheadEnd_, from + frames + rate))) {
+        for (unsigned c = 0; c < documentChannels_; ++c)
+            aheadAt_[c] = ahead_[c].data() + (from - aheadFirst_);
+        available = frames;
+        return aheadAt_.data();
+    }
+    const SampleSnapshot samples = data->samples();
+    if (!samples || from >= samples->frameCount()) return nullptr;
+    const unsigned channels = std::min(documentChannels_, samples->channelCount());
+    // A fade tail away from the play position is read on its own, so that
+    // the read-ahead stays where the play position is.
+    std::vector<std::vector<double>>& to = tail ? tailSamples_ : ahead_;
+    const std::uint64_t want = tail ? frames : std::max(frames, 2 * rate); // two seconds: read again once one is left
+    const std::uint64_t n = std::min(want, samples->frameCount() - from);
+    to.resize(channels);
+    for (unsigned c = 0; c < channels; ++c) {
+        if (to[c].size() < n) to[c].resize(n);
+        aheadAt_[c] = to[c].data();
+    }
+    samples->readFrames(from, n, aheadAt_.data());
+    if (!tail) {
+        aheadFirst_ = from;
+        aheadFrames_ = n;
+        aheadEnd_ = samples->frameCount();
+    }
+    available = std::min(frames, n);
+    return aheadAt_.data();
+}
+
+void AudioFileDocumentOutputSource::forgetReadAhead() {
+    aheadFirst_ = aheadFrames_ = 0;
 }
 
 template <class Gain>
 void AudioFileDocumentOutputSource::mixFrames(double* buffer, unsigned outputs, std::uint64_t from,
-                                              std::uint64_t frames, Gain gain, MeterSums* sums) const {
-    AudioFileDocumentSampleData* data = document_->sampleData();
-    if (!data || frames == 0) return;
+                                              std::uint64_t frames, Gain gain, MeterSums* sums, bool tail) {
+    if (frames == 0) return;
+    std::uint64_t have = 0;
+    const double* const* read = framesAt(from, frames, tail, have);
+    if (!read) return;
     const unsigned inputs = std::min(documentChannels_, mix_.inputs);
     const unsigned outs = std::min({outputs, mix_.outputs, 2u});
     // Per output, the channels it hears (in order) with their gains, and
-    // how many of the frames each still has: a channel shorter than the
-    // position reads as silence where it ends.
+    // how many of the frames each still has: past the document's end the
+    // frames read as silence.
     const double* source[2][kMaxMixChannels];
     double weight[2][kMaxMixChannels];
     std::uint64_t has[2][kMaxMixChannels];
     unsigned heard[2] = {0, 0};
     std::uint64_t whole = frames; // frames in which every heard channel has a sample
     for (unsigned c = 0; c < inputs; ++c) {
-        const double* p = data->channelSamples(static_cast<std::int32_t>(c));
-        const std::uint64_t have = p ? data->channelSampleCount(static_cast<std::int32_t>(c)).v_ : 0;
-        const std::uint64_t n = from >= have ? 0 : std::min(frames, have - from);
+        const std::uint64_t n = have;
         for (unsigned o = 0; o < outs; ++o) {
             const double g = mix_.gain[o][c];
             if (g == 0.0 || n == 0) continue;
-            source[o][heard[o]] = p + from;
+            source[o][heard[o]] = read[c];
             weight[o][heard[o]] = g;
             has[o][heard[o]] = n;
             ++heard[o];
@@ -218,7 +260,7 @@ std::uint64_t AudioFileDocumentOutputSource::renderBlock(double* out, std::uint6
         const double from = tailGain_;
         mixFrames(
             out, outputs, tailFrom_, n, [&](std::uint64_t k) { return from * static_cast<double>(left - 1 - k) / F; },
-            sums);
+            sums, true);
         tailFrom_ += n;
         tailLeft_ = n == 0 ? 0 : tailLeft_ - n;
         frames = std::max(frames, n);

@@ -100,7 +100,14 @@ private:
     // metered in the same pass.
     template <class Gain>
     void mixFrames(double* buffer, unsigned outputs, std::uint64_t from, std::uint64_t frames, Gain gain,
-                   MeterSums* sums) const;
+                   MeterSums* sums, bool tail = false);
+    // Each channel's frames [from, from + frames) as read ahead on this
+    // (the stream's) thread: from what was read before when it holds them
+    // and at least a second beyond, else read anew, two seconds at a time.
+    // A fade tail's frames are read on their own. Null when there are none;
+    // `available` tells how many of the frames are there (fewer at the end).
+    const double* const* framesAt(std::uint64_t from, std::uint64_t frames, bool tail, std::uint64_t& available);
+    void forgetReadAhead();
     // Adds at most `wanted` frames into `out`; how many it rendered. With
     // `sums`, what it adds is metered (only while no fade tail sounds: the
     // tail adds to the same frames).
@@ -140,6 +147,12 @@ private:
     // While a fade tail sounds, the source's own sound for one block,
     // metered before it is added to the stream's mix.
     std::array<double, kBlockFrames * 2> scratch_{};
+    // The read-ahead (stream thread, under the play state): each channel's
+    // frames [aheadFirst_, aheadFirst_ + aheadFrames_) of a document of
+    // aheadEnd_ frames; a fade tail's own frames; the pointers handed out.
+    std::vector<std::vector<double>> ahead_, tailSamples_;
+    std::uint64_t aheadFirst_ = 0, aheadFrames_ = 0, aheadEnd_ = 0;
+    std::array<double*, kMaxMixChannels> aheadAt_{};
 };
 
 } // namespace ZQ

@@ -72,15 +72,16 @@ FrameAnalyzer::~FrameAnalyzer() {
     fftwf_free(out_);
 }
 
-void FrameAnalyzer::power(const double* samples, std::uint64_t count, std::int64_t centre, float* out) {
+void FrameAnalyzer::power(const double* held, std::int64_t heldFirst, std::uint64_t heldCount, std::int64_t centre,
+                          float* out) {
     const std::int64_t first = centre - static_cast<std::int64_t>(size_ / 2);
-    const auto n = static_cast<std::int64_t>(count);
-    // The part of the frame inside the channel; silence around it.
-    const std::int64_t from = std::clamp<std::int64_t>(-first, 0, size_);
-    const std::int64_t to = std::clamp<std::int64_t>(n - first, from, size_);
+    const auto end = heldFirst + static_cast<std::int64_t>(heldCount);
+    // The part of the frame inside what is held; silence around it.
+    const std::int64_t from = std::clamp<std::int64_t>(heldFirst - first, 0, size_);
+    const std::int64_t to = std::clamp<std::int64_t>(end - first, from, size_);
     std::fill(in_, in_ + from, 0.0f);
     for (std::int64_t i = from; i < to; ++i) {
-        const double v = samples[first + i];
+        const double v = held[first + i - heldFirst];
         in_[i] = std::isfinite(v) ? static_cast<float>(v) * window_[static_cast<std::size_t>(i)] : 0.0f;
     }
     std::fill(in_ + to, in_ + size_, 0.0f);

@@ -38,7 +38,14 @@ public:
     // The power of each bin (size / 2 + 1 of them, a fraction of full scale
     // squared) of the frame centred on sample `centre` of `samples` (`count`
     // of them); the samples beyond either end count as silence.
-    void power(const double* samples, std::uint64_t count, std::int64_t centre, float* out);
+    void power(const double* samples, std::uint64_t count, std::int64_t centre, float* out) {
+        power(samples, 0, count, centre, out);
+    }
+    // The same where only samples [heldFirst, heldFirst + heldCount) of the
+    // channel are at hand (held[0] is sample heldFirst): the frame's samples
+    // outside them count as silence, so the caller holds every sample of the
+    // channel that the frame covers.
+    void power(const double* held, std::int64_t heldFirst, std::uint64_t heldCount, std::int64_t centre, float* out);
     // FFTW's transform alone, again on the last frame (benchmarks compare
     // the library's own speed with a whole frame's).
     void transformOnly();

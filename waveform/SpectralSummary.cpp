@@ -19,17 +19,23 @@ void SpectralSummary::clear() {
     levels_.shrink_to_fit();
 }
 
-bool SpectralSummary::build(const double* samples, std::uint64_t count, unsigned size, const std::atomic<bool>* cancel,
-                            unsigned threads) {
-    clear();
-    if (!samples || count == 0 || !Spectral::isValidSize(size)) return false;
-    size_ = size;
-    return rebuildFrom(samples, count, 0, cancel, threads);
+SampleReader contiguousReader(const double* samples) {
+    return [samples](std::uint64_t first, std::uint64_t n, double* out) {
+        std::copy(samples + first, samples + first + n, out);
+    };
 }
 
-bool SpectralSummary::rebuildFrom(const double* samples, std::uint64_t count, std::uint64_t from,
+bool SpectralSummary::build(const SampleReader& read, std::uint64_t count, unsigned size,
+                            const std::atomic<bool>* cancel, unsigned threads) {
+    clear();
+    if (!read || count == 0 || !Spectral::isValidSize(size)) return false;
+    size_ = size;
+    return rebuildFrom(read, count, 0, cancel, threads);
+}
+
+bool SpectralSummary::rebuildFrom(const SampleReader& read, std::uint64_t count, std::uint64_t from,
                                   const std::atomic<bool>* cancel, unsigned threads) {
-    if (!samples || count == 0 || size_ == 0) {
+    if (!read || count == 0 || size_ == 0) {
         clear();
         return false;
     }
@@ -48,14 +54,14 @@ bool SpectralSummary::rebuildFrom(const double* samples, std::uint64_t count, st
     }
     count_ = count;
     blocks_ = blocks;
-    if (!summarise(samples, keep, cancel, threads)) {
+    if (!summarise(read, keep, cancel, threads)) {
         clear();
         return false;
     }
     return true;
 }
 
-bool SpectralSummary::summarise(const double* samples, std::uint64_t fromBlock, const std::atomic<bool>* cancel,
+bool SpectralSummary::summarise(const SampleReader& read, std::uint64_t fromBlock, const std::atomic<bool>* cancel,
                                 unsigned threads) {
     const unsigned n = bins();
     const std::uint64_t frames = (count_ - 1) / hop() + 1;
@@ -63,6 +69,7 @@ bool SpectralSummary::summarise(const double* samples, std::uint64_t fromBlock, 
     auto work = [&](std::uint64_t firstBlock, std::uint64_t endBlock) {
         Spectral::FrameAnalyzer analyzer(size_);
         std::vector<float> power(n), peak(n);
+        std::vector<double> held; // the block's frames' samples
         for (std::uint64_t b = firstBlock; b < endBlock; ++b) {
             if (cancel && cancel->load(std::memory_order_relaxed)) {
                 stopped.store(true);
@@ -70,8 +77,15 @@ bool SpectralSummary::summarise(const double* samples, std::uint64_t fromBlock, 
             }
             std::fill(peak.begin(), peak.end(), 0.0f);
             const std::uint64_t endFrame = std::min(frames, (b + 1) * kPool);
+            // Every sample of the channel that the block's frames cover.
+            const std::int64_t half = size_ / 2;
+            const std::int64_t heldFirst = std::max<std::int64_t>(0, std::int64_t(b * kPool * hop()) - half);
+            const std::int64_t heldEnd =
+                std::min<std::int64_t>(std::int64_t(count_), std::int64_t((endFrame - 1) * hop()) + half + 1);
+            held.resize(std::size_t(heldEnd - heldFirst));
+            read(std::uint64_t(heldFirst), held.size(), held.data());
             for (std::uint64_t f = b * kPool; f < endFrame; ++f) {
-                analyzer.power(samples, count_, static_cast<std::int64_t>(f * hop()), power.data());
+                analyzer.power(held.data(), heldFirst, held.size(), static_cast<std::int64_t>(f * hop()), power.data());
                 for (unsigned k = 0; k < n; ++k)
                     peak[k] = std::max(peak[k], power[k]);
             }

@@ -14,9 +14,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace ZQ {
+
+// Reads one channel's samples [first, first + n) into `out` (any thread, and
+// two at once).
+using SampleReader = std::function<void(std::uint64_t first, std::uint64_t n, double* out)>;
+// A reader of samples the caller holds contiguously.
+SampleReader contiguousReader(const double* samples);
 
 class SpectralSummary {
 public:
@@ -29,12 +36,21 @@ public:
     // Summarises `count` samples with frames of `size`; false (and an empty
     // summary) for a bad size, when `cancel` turns true, or when memory runs
     // short. `threads` is 1 or 2.
-    bool build(const double* samples, std::uint64_t count, unsigned size, const std::atomic<bool>* cancel = nullptr,
+    bool build(const SampleReader& read, std::uint64_t count, unsigned size, const std::atomic<bool>* cancel = nullptr,
                unsigned threads = 2);
+    bool build(const double* samples, std::uint64_t count, unsigned size, const std::atomic<bool>* cancel = nullptr,
+               unsigned threads = 2) {
+        return samples && build(contiguousReader(samples), count, size, cancel, threads);
+    }
     // Summarises again from sample `from` on (the samples changed there, or
     // their count did); the blocks wholly before it are kept.
-    bool rebuildFrom(const double* samples, std::uint64_t count, std::uint64_t from,
+    bool rebuildFrom(const SampleReader& read, std::uint64_t count, std::uint64_t from,
                      const std::atomic<bool>* cancel = nullptr, unsigned threads = 2);
+    bool rebuildFrom(const double* samples, std::uint64_t count, std::uint64_t from,
+                     const std::atomic<bool>* cancel = nullptr, unsigned threads = 2) {
+        if (!samples) return rebuildFrom(SampleReader(), count, from, cancel, threads);
+        return rebuildFrom(contiguousReader(samples), count, from, cancel, threads);
+    }
     void clear();
 
     bool isEmpty() const { return levels_.empty(); }
@@ -54,7 +70,8 @@ public:
     static float dbOf(std::uint8_t level) { return kFloorDb + level * 0.5f; }
 
 private:
-    bool summarise(const double* samples, std::uint64_t fromBlock, const std::atomic<bool>* cancel, unsigned threads);
+    bool summarise(const SampleReader& read, std::uint64_t fromBlock, const std::atomic<bool>* cancel,
+                   unsigned threads);
 
     unsigned size_ = 0;
     std::uint64_t count_ = 0;

@@ -37,10 +37,10 @@ SpectrogramCache::~SpectrogramCache() {
         t.join();
 }
 
-void SpectrogramCache::setChannel(int channel, const double* samples, std::uint64_t count) {
+void SpectrogramCache::setChannel(int channel, SampleReader read, std::uint64_t count) {
     std::lock_guard<std::mutex> g(lock_);
     Channel& c = channels_[channel];
-    c.samples = samples;
+    c.read = std::move(read);
     c.count = count;
 }
 
@@ -169,8 +169,8 @@ void SpectrogramCache::work() {
         const Key key = next->first;
         queue_.erase(next);
         Channel& channel = channels_[key.channel];
-        if (!channel.samples || channel.count == 0) continue;
-        const double* samples = channel.samples;
+        if (!channel.read || channel.count == 0) continue;
+        const SampleReader read = channel.read; // a copy: the channel may be handed new samples meanwhile
         const std::uint64_t count = channel.count;
         ++working_;
         busy_.push_back(key);
@@ -184,8 +184,8 @@ void SpectrogramCache::work() {
                 auto fresh =
                     summary ? std::make_shared<SpectralSummary>(*summary) : std::make_shared<SpectralSummary>();
                 l.unlock();
-                const bool ok = summary ? fresh->rebuildFrom(samples, count, from, &cancel_)
-                                        : fresh->build(samples, count, key.size, &cancel_);
+                const bool ok = summary ? fresh->rebuildFrom(read, count, from, &cancel_)
+                                        : fresh->build(read, count, key.size, &cancel_);
                 l.lock();
                 if (ok && !suspended_ && !stopping_) {
                     channels_[key.channel].summaries[key.size] = fresh;
@@ -197,7 +197,7 @@ void SpectrogramCache::work() {
         std::shared_ptr<Tile> made;
         if (!suspended_ && !stopping_ && (summary || !fromSummary(key))) {
             l.unlock();
-            made = make(key, samples, count, summary.get());
+            made = make(key, read, count, summary.get());
             l.lock();
             if (made && !suspended_ && !stopping_) insert(key, std::move(made));
         }
@@ -213,7 +213,7 @@ void SpectrogramCache::work() {
     }
 }
 
-std::shared_ptr<SpectrogramCache::Tile> SpectrogramCache::make(const Key& key, const double* samples,
+std::shared_ptr<SpectrogramCache::Tile> SpectrogramCache::make(const Key& key, const SampleReader& read,
                                                                std::uint64_t count, const SpectralSummary* summary) {
     auto tile = std::make_shared<Tile>();
     const unsigned bins = key.size / 2 + 1;
@@ -221,6 +221,7 @@ std::shared_ptr<SpectrogramCache::Tile> SpectrogramCache::make(const Key& key, c
     tile->levels.assign(std::size_t(kTileColumns) * bins, 0);
     Spectral::FrameAnalyzer analyzer(key.size);
     std::vector<float> power(bins), peak(bins), db(bins);
+    std::vector<double> held; // the column's frames' samples
     const double hop = key.size / 2.0, spc = key.samplesPerColumn;
     for (unsigned c = 0; c < kTileColumns; ++c) {
         if (cancel_.load(std::memory_order_relaxed)) return nullptr;
@@ -238,12 +239,20 @@ std::shared_ptr<SpectrogramCache::Tile> SpectrogramCache::make(const Key& key, c
         // The frames centred in the column; at least the one nearest its middle.
         auto from = static_cast<std::int64_t>(std::ceil(a / hop));
         auto to = static_cast<std::int64_t>(std::ceil(b / hop)) - 1;
+        const std::int64_t half = key.size / 2;
+        const std::int64_t firstCentre = from > to ? static_cast<std::int64_t>(std::llround((a + b) / 2)) : from * half;
+        const std::int64_t lastCentre = from > to ? firstCentre : to * half;
+        // Every sample of the channel those frames cover, read once.
+        const std::int64_t heldFirst = std::clamp<std::int64_t>(firstCentre - half, 0, std::int64_t(count));
+        const std::int64_t heldEnd = std::clamp<std::int64_t>(lastCentre + half + 1, heldFirst, std::int64_t(count));
+        held.resize(std::size_t(heldEnd - heldFirst));
+        if (!held.empty()) read(std::uint64_t(heldFirst), held.size(), held.data());
         std::fill(peak.begin(), peak.end(), 0.0f);
         if (from > to) {
-            analyzer.power(samples, count, static_cast<std::int64_t>(std::llround((a + b) / 2)), peak.data());
+            analyzer.power(held.data(), heldFirst, held.size(), firstCentre, peak.data());
         } else {
             for (std::int64_t f = from; f <= to; ++f) {
-                analyzer.power(samples, count, static_cast<std::int64_t>(f * (key.size / 2)), power.data());
+                analyzer.power(held.data(), heldFirst, held.size(), f * half, power.data());
                 for (unsigned k = 0; k < bins; ++k)
                     peak[k] = std::max(peak[k], power[k]);
             }

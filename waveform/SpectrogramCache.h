@@ -59,7 +59,10 @@ public:
     SpectrogramCache& operator=(const SpectrogramCache&) = delete;
 
     // The channel's samples (until the next call for it, or a suspend).
-    void setChannel(int channel, const double* samples, std::uint64_t count);
+    void setChannel(int channel, SampleReader read, std::uint64_t count);
+    void setChannel(int channel, const double* samples, std::uint64_t count) {
+        setChannel(channel, samples ? contiguousReader(samples) : SampleReader(), count);
+    }
     // The tile, or null while it is being made: a missing tile is queued,
     // `priority` first (higher sooner; the view gives the tiles nearest the
     // middle of what it shows the highest).
@@ -83,7 +86,7 @@ public:
 
 private:
     struct Channel {
-        const double* samples = nullptr;
+        SampleReader read;
         std::uint64_t count = 0;
         std::map<unsigned, std::shared_ptr<SpectralSummary>> summaries; // by frame size
         std::map<unsigned, std::uint64_t> staleFrom;                    // summaries to redo from there
@@ -93,7 +96,7 @@ private:
         std::list<Key>::iterator use;
     };
     void work();
-    std::shared_ptr<Tile> make(const Key& key, const double* samples, std::uint64_t count,
+    std::shared_ptr<Tile> make(const Key& key, const SampleReader& read, std::uint64_t count,
                                const SpectralSummary* summary);
     void insert(const Key& key, std::shared_ptr<const Tile> tile);
 

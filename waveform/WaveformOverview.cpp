@@ -5,9 +5,11 @@
 #include "core/allocator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 namespace ZQ {
 
@@ -135,9 +137,11 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 }
 
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
-                               const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange, const WaveformSummary* summary, ColumnSplitter split) {
-    if (summary && (summary->sampleCount() != count || !summary->isExact())) summary = nullptr; // not usable here
+                               const ChannelSamples& samples, const CGRect& frame, IndexRange& visibleRange,
+                               ColumnSplitter split, std::uint64_t* pending) {
+    if (pending) *pending = 0;
+    const std::uint64_t count = samples.count();
+    if (!samples.isValid() || count == 0) return false;
     const double W = frame.size.width, H = frame.size.height;
     const std::uint64_t widthPx = floorToCount(W);
     // widthPx points plus the closing point must fit, whatever the counts say.
@@ -160,28 +164,47 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     // The height of a value's magnitude, before the scale.
     const bool inDb = settings.amplitudeInDb;
     auto height = [inDb](double magnitude) { return inDb ? AmplitudeScale::fraction(magnitude, true) : magnitude; };
+    // The samples in view, read once, where columns are short enough that
+    // scanning them costs less than folding each from the summaries.
+    std::vector<double> window;
+    std::uint64_t windowFirst = 0;
+    auto readWindow = [&](std::uint64_t from, std::uint64_t to) { // [from, to], clamped to what can be read
+        from = std::min(from, lastReadable);
+        to = std::min(to, lastReadable);
+        windowFirst = from;
+        window.resize(to - from + 1);
+        samples.read(from, window.size(), window.data());
+    };
+    constexpr std::uint64_t kFoldFrom = 64; // samples per column
 
     if (samplesPerPixel > 1.0) {
         const std::uint64_t perColumn = floorToCount(samplesPerPixel);
-        const bool folding = summary && perColumn > (std::uint64_t(1) << WaveformSummary::kBaseShift);
+        const bool folding = perColumn >= kFoldFrom;
+        if (!folding) readWindow(first, first + numVisible + perColumn);
+        std::atomic<std::uint64_t> waiting{0};
         auto columns = [&](std::uint64_t from, std::uint64_t to) {
             for (std::uint64_t k = from; k < to; ++k) {
                 const std::uint64_t start =
                     floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
-                if (folding) // eight columns ahead: each column starts far from the last
-                    summary->prefetch(samples, floorToCount(std::floor(static_cast<double>(k + 8) * samplesPerPixel) +
-                                                            static_cast<double>(first)));
                 if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
-                double lo = std::min(samples[start], 0.0), hi = std::max(samples[start], 0.0);
                 const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
-                // Short columns are scanned: the summary pays from a block on.
-                if (summary && end >= start + (std::uint64_t(1) << WaveformSummary::kBaseShift)) {
-                    summary->fold(samples, start + 1, end, lo, hi);
+                double s0 = 0;
+                if (folding) {
+                    samples.read(start, 1, &s0);
                 } else {
-                    for (std::uint64_t i = start + 1; i <= end; ++i) {
-                        lo = std::min(lo, samples[i]);
-                        hi = std::max(hi, samples[i]);
+                    s0 = window[start - windowFirst];
+                }
+                double lo = std::min(s0, 0.0), hi = std::max(s0, 0.0);
+                if (folding) {
+                    if (end > start && !samples.fold(start + 1, end, lo, hi)) {
+                        // Not summarised yet: the column stays empty until it is.
+                        constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+                        points[k] = CGPoint{kNaN, kNaN};
+                        waiting.fetch_add(1, std::memory_order_relaxed);
+                        continue;
                     }
+                } else if (end > start) {
+                    WaveformSummary::scan(window.data() + (start - windowFirst), 1, end - start + 1, lo, hi);
                 }
                 points[k] = CGPoint{centre - height(std::fabs(lo)) * scale, height(std::fabs(hi)) * scale + centre};
             }
@@ -193,7 +216,9 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
             });
         else
             columns(0, widthPx);
+        if (pending) *pending = waiting.load();
     } else {
+        readWindow(first >= 2 ? first - 2 : 0, first + numVisible + 3);
         for (std::uint64_t k = 0; k < widthPx; ++k) {
             const double pos = static_cast<double>(k) * samplesPerPixel + static_cast<double>(first);
             std::uint64_t i = floorToCount(pos);
@@ -206,7 +231,12 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                 std::int64_t j = static_cast<std::int64_t>(i) + offset;
                 if (j < 0) j = 0;
                 if (static_cast<std::uint64_t>(j) > lastReadable) j = static_cast<std::int64_t>(lastReadable);
-                return samples[j];
+                const std::uint64_t u = static_cast<std::uint64_t>(j);
+                // Within the window read above; anything else is read alone.
+                if (u >= windowFirst && u - windowFirst < window.size()) return window[u - windowFirst];
+                double v = 0;
+                samples.read(u, 1, &v);
+                return v;
             };
             const double ym2 = at(-2), ym1 = at(-1), y0 = at(0), y1 = at(1), y2 = at(2), y3 = at(3);
             const double t = std::max(0.0, pos - static_cast<double>(i));
@@ -226,11 +256,11 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     return true;
 }
 
-bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
-                         std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary,
-                         ColumnSplitter split) {
-    if (!samples || count == 0) return false;
+bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
+                         const ChannelSamples& samples, bool hasDocument, std::int32_t channelNumber,
+                         const CGRect& frame, IndexRange& visibleRange, bool& updateInProgress, ColumnSplitter split,
+                         std::uint64_t* pending) {
+    if (!samples.isValid() || samples.count() == 0) return false;
     if (!hasDocument) {
         std::printf("skipping imp");
         return false;
@@ -241,7 +271,7 @@ bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettin
         explicit InProgress(bool& f) : flag(f) { flag = true; }
         ~InProgress() { flag = false; }
     } inProgress(updateInProgress);
-    return calculateWaveformOverview(overview, settings, samples, count, frame, visibleRange, summary, split);
+    return calculateWaveformOverview(overview, settings, samples, frame, visibleRange, split, pending);
 }
 
 } // namespace ZQ

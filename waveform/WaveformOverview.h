@@ -5,9 +5,9 @@
 // as a value.
 #pragma once
 
+#include "audiofile/SampleSequence.h"
 #include "core/object.h"
 #include "core/values.h"
-#include "waveform/WaveformSummary.h"
 
 #include <cstdint>
 
@@ -122,26 +122,29 @@ using ColumnSplitter = void (*)(std::uint64_t count, void* context,
                                 void (*part)(void* context, std::uint64_t begin, std::uint64_t end));
 
 // The reduction: one point per pixel column of a view of `frame`'s size, from
-// `count` samples. Min/max of each column's samples when a column covers more
-// than one sample, otherwise a 6-point Lagrange interpolation. Writes the
-// visible sample range; false when the array could not be prepared.
+// the channel's samples. Min/max of each column's samples when a column
+// covers more than one sample, otherwise a 6-point Lagrange interpolation.
+// Writes the visible sample range; false when the array could not be
+// prepared.
 //
-// With a summary of the same samples the min/max columns are folded from it
-// (time in proportion to the columns, not the samples); the points are the
-// same, bit for bit. With a splitter, long min/max columns are shared out.
+// Long min/max columns are folded from the channel's summaries (time in
+// proportion to the columns, not the samples); the points are the same, bit
+// for bit, as scanning the samples gives. A column the summaries cannot yet
+// answer (a file still being summarised) gets NaN points, which draw
+// nothing, and is counted in `pending`. With a splitter, long min/max
+// columns are shared out.
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
-                               const double* samples, std::uint64_t count, const CGRect& frame,
-                               IndexRange& visibleRange, const WaveformSummary* summary = nullptr,
-                               ColumnSplitter split = nullptr);
+                               const ChannelSamples& samples, const CGRect& frame, IndexRange& visibleRange,
+                               ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr);
 
-// The view's entry to the reduction (updateWaveformCache:count:): nothing for
-// null samples or a count of 0; "skipping imp" without a document; nothing for
-// a negative channel or a frame narrower than 10 pixels. Otherwise sets
+// The view's entry to the reduction (updateWaveformCache:count:): nothing
+// without samples; "skipping imp" without a document; nothing for a
+// negative channel or a frame narrower than 10 pixels. Otherwise sets
 // `updateInProgress`, runs the reduction and clears it again (also when the
 // reduction gives up). The caller holds the view's lock. True when rebuilt.
-bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings, const double* samples,
-                         std::uint64_t count, bool hasDocument, std::int32_t channelNumber, const CGRect& frame,
-                         IndexRange& visibleRange, bool& updateInProgress, const WaveformSummary* summary = nullptr,
-                         ColumnSplitter split = nullptr);
+bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
+                         const ChannelSamples& samples, bool hasDocument, std::int32_t channelNumber,
+                         const CGRect& frame, IndexRange& visibleRange, bool& updateInProgress,
+                         ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr);
 
 } // namespace ZQ

@@ -527,12 +527,12 @@ void ZQWaveform::setVerticalZoomDisplayValue(std::int32_t percent) {
     }
 }
 
-void ZQWaveform::updateWaveformCache(const double* samples, std::uint64_t count, const WaveformSummary* summary) {
+void ZQWaveform::updateWaveformCache(const ZQ::ChannelSamples& samples) {
     Guard g(lock_);
     const CGRect frame{{0, 0}, {double(drawSize_.width()), double(traceRows_)}};
-    overviewRebuilt_ = ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, count, bool(document_),
-                                               channelNumber_, frame, visibleRange_, updateInProgress_, summary,
-                                               shareCores_ ? &shareBetweenCores : nullptr);
+    overviewRebuilt_ = ZQ::updateWaveformCache(waveformOverview_, zoomSettings_, samples, bool(document_),
+                                               channelNumber_, frame, visibleRange_, updateInProgress_,
+                                               shareCores_ ? &shareBetweenCores : nullptr, &traceColumnsPending_);
     // The labels and the controller are told on the main thread (finishRebuild).
 }
 

@@ -180,7 +180,7 @@ public:
     const ZQ::WaveformZoomSettings& zoomSettings() const { return zoomSettings_; }
 
     // The overview (called back by the document from inside a draw).
-    void updateWaveformCache(const double* samples, std::uint64_t count, const ZQ::WaveformSummary* summary) override;
+    void updateWaveformCache(const ZQ::ChannelSamples& samples) override;
     bool updateCache(std::uint64_t count);
     void waveformCacheIsPrepared();
     void imp_waveformCacheIsPrepared();
@@ -231,6 +231,9 @@ public:
     int traceRows() const { return traceRows_; }
     // Columns of the spectrogram last drawn without their levels (still being made).
     int pendingColumns() const { return pendingColumns_; }
+    // Trace columns drawn empty because the samples under them are not yet
+    // summarised (a file still opening); they are drawn once they are.
+    std::uint64_t columnsAwaitingSummary() const { return traceColumnsPending_; }
     // The frequency labels of the spectrogram's axis as last drawn: rows and texts.
     const std::vector<ScaleMark>& drawnFrequencyMarks() const { return frequencyMarks_; }
     QLabel* spectrumReadout() const { return spectrumReadout_; }
@@ -313,6 +316,7 @@ private:
     int displayOverride_ = -1;
     int traceRows_ = 0;
     int pendingColumns_ = 0;
+    std::uint64_t traceColumnsPending_ = 0;
     std::shared_ptr<ZQ::SpectrogramCache> spectra_;
     ZQ::SpectrogramImage::Scale spectrumScale_;
     unsigned spectrumSize_ = 1024;

@@ -682,6 +682,12 @@ void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t from, 
     documentEditedStateDidChange();
 }
 
+void ZQWaveformDisplayController::audioFileSummaryDidGrow() {
+    forEachView([](ZQWaveform* v) {
+        if (v->columnsAwaitingSummary() > 0) v->setNeedsDisplay();
+    });
+}
+
 void ZQWaveformDisplayController::channelAudibilityDidChange() {
     for (auto& w : waveforms_)
         if (w) w->syncChannelToggles();
@@ -1095,8 +1101,14 @@ void ZQWaveformDisplayController::resumeSpectra() {
     }
     if (!cache || !document_) return;
     AudioFileDocumentSampleData* data = document_->sampleData();
-    for (int c = 0; data && c < data->channelCount() && c < kMaxViews; ++c)
-        cache->setChannel(c, data->channelSamples(c), data->channelSampleCount(c).v_);
+    for (int c = 0; data && c < data->channelCount() && c < kMaxViews; ++c) {
+        // The samples as they are now, held by the reader until the next edit.
+        const ChannelSamples samples = data->channel(c);
+        if (!samples.isValid()) continue;
+        cache->setChannel(
+            c, [samples](std::uint64_t first, std::uint64_t n, double* out) { samples.read(first, n, out); },
+            samples.count());
+    }
     cache->resume();
 }
 

@@ -99,6 +99,8 @@ public:
     void duplicate(platform::Object* sender) override;
     bool validateMenuItem(const ZQMenuItem* item) override;
     void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) override;
+    // Views with columns that waited for the summaries draw them.
+    void audioFileSummaryDidGrow() override;
     void documentEditedStateDidChange() override;
     void channelAudibilityDidChange() override;
 

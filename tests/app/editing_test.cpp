@@ -4,6 +4,7 @@
 // or quitting with changes (Export..., Discard, Cancel).
 #include "app/AppFixture.h"
 #include "document/AudioFileDocumentClipboard.h"
+#include "support/Samples.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
@@ -20,8 +21,7 @@ double frameValue(int c, long k) {
 }
 
 std::vector<double> channel(ZQAudioFileDocument* doc, int c) {
-    const double* p = doc->sampleData()->channelSamples(c);
-    return p ? std::vector<double>(p, p + doc->sampleCount(c).v_) : std::vector<double>();
+    return testsupport::channelOf(*doc->sampleData(), c);
 }
 
 std::vector<double> frames(int c, long from, long to) { // [from, to)

@@ -1,6 +1,8 @@
-// Opening as a user meets it: a long open shows its own progress window
-// with a rising percentage and a Cancel that opens nothing; a short one
-// shows none; a file too large for memory says why.
+// Opening as a user meets it: a long open (a codec decoded on a slow disk)
+// shows its own progress window with a rising percentage and a Cancel that
+// opens nothing; a short one shows none; a file of plain samples opens
+// whatever the memory; one whose decoded samples the disk cannot hold says
+// why.
 #include "AppFixture.h"
 #include "app/ZQImportProgressWindow.h"
 #include "audiofile/AudioFileReader.h"
@@ -21,6 +23,7 @@ protected:
     void TearDown() override {
         ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(0));
         ZQ::setAvailableMemoryForTesting(0);
+        ZQ::setAvailableDiskForTesting(0);
         AppTest::TearDown();
     }
     static std::vector<ZQImportProgressWindow*> visibleProgressWindows() {
@@ -40,10 +43,11 @@ protected:
         return false;
     }
     std::string longFile(const std::string& name) {
-        // 800 chunks: with the pause below, over a second on two workers.
+        // Mu-law, decoded a chunk at a time: 800 chunks, with the pause below
+        // over two seconds.
         const long frames = 800L * ZQ::kDecodeChunkFrames;
         const std::string path = dir.file(name);
-        EXPECT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, frames));
+        EXPECT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, frames));
         return path;
     }
 };
@@ -117,10 +121,15 @@ TEST_F(OpeningTest, AShortOpenShowsNoProgress) {
     EXPECT_FALSE(everShown);
 }
 
-TEST_F(OpeningTest, AFileTooLargeForMemoryGetsTheAlertWithTheReason) {
-    const std::string path = dir.file("large.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1 << 20));
+TEST_F(OpeningTest, PlainSamplesOpenWhateverTheMemoryAndDecodedOnesNeedTheDiskOrGetTheAlertWithTheReason) {
+    const std::string plain = dir.file("plain.wav"), path = dir.file("large.wav");
+    ASSERT_TRUE(writeFixture(plain, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1 << 20));
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, 1 << 20));
     ZQ::setAvailableMemoryForTesting(3'000'000);
+    ZQ::setAvailableDiskForTesting(3'000'000);
+    Ref<ZQAudioFileDocument> opened = open(plain);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->sampleCount(1).v_, std::uint64_t(1) << 20);
     ASSERT_TRUE(ZQDocumentController::sharedDocumentController().openDocumentWithContentsOfPath(path, nullptr));
     QMessageBox* alert = nullptr;
     ASSERT_TRUE(waitUntil([&] {
@@ -129,8 +138,8 @@ TEST_F(OpeningTest, AFileTooLargeForMemoryGetsTheAlertWithTheReason) {
         return alert != nullptr;
     }));
     EXPECT_EQ(alert->text(), "The audio file could not be opened.");
-    EXPECT_EQ(alert->informativeText().toStdString(),
-              "The file '" + path + "' needs 17 MB of memory; 3 MB are available.");
+    EXPECT_EQ(alert->informativeText().toStdString(), "The file '" + path + "' needs 8 MB of disk space in " +
+                                                          ZQ::decodeCacheFolder() + "; 3 MB are available.");
     // On the file's own window, which goes with the alert.
     Ref<ZQAudioFileDocument> doc = documentFor(path);
     ASSERT_TRUE(doc);

@@ -286,9 +286,10 @@ press_until_gone() { # pattern key
     done
 }
 
-# The only open cancelled: a long file, Escape in its progress window.
+# The only open cancelled: a long file of a codec (GSM, decoded before it
+# opens, for seconds), Escape in its progress window.
 long=$work/long.wav
-sox -q -n -r 48000 -c 2 -b 16 "$long" synth 8000 sine 440 vol 0.5
+sox -q -n -r 8000 -c 1 -e gsm-full-rate "$long" synth 7200 sine 440 vol 0.5
 start "$long"
 press_until_gone "Opening" Escape || fail "the long open showed no progress window"
 expect_clean_exit "$pid" "the only open cancelled"

@@ -21,11 +21,12 @@ using platform::Ref;
 TEST_F(AppTest, SixteenOpensCancelsAVanishedAndAShrunkFileTwoPlayingAndQuit) {
     setenv("ZQ_AUDIO_OUTPUT", "null", 1);
     const std::size_t blocksBefore = ZQ::registry().liveCount();
-    const long frames = 300L * ZQ::kDecodeChunkFrames; // with the pause: over a second each
+    // Mu-law, decoded a chunk at a time: with the pause, over a second each.
+    const long frames = 300L * ZQ::kDecodeChunkFrames;
     std::vector<std::string> files;
     for (int i = 0; i < 16; ++i) {
         files.push_back(dir.file("f" + std::to_string(i) + ".wav"));
-        ASSERT_TRUE(writeFixture(files.back(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, frames));
+        ASSERT_TRUE(writeFixture(files.back(), SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, frames));
     }
     const std::string vanishing = dir.file("vanishing.wav");
     ASSERT_TRUE(writeFixture(vanishing, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 1000));

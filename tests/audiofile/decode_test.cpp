@@ -1,15 +1,20 @@
-// The chunked, two-worker decode: every encoding and every boundary decodes
-// to exactly the values a plain libsndfile float read gives; progress rises
-// to the end; a cancel or a refusal leaves nothing behind.
+// A file's samples as the document reads them: every encoding and byte
+// order read where it lies gives exactly what a plain libsndfile float read
+// gives, and so does every codec decoded into the temporary float file;
+// progress rises to the end; a cancel or a refusal leaves nothing behind,
+// in memory or on disk.
 #include "OpenedStore.h"
 #include "audiofile/AudioFileReader.h"
 #include "core/allocator.h"
 #include "support/Fixtures.h"
+#include "support/Samples.h"
 
 #include <atomic>
 #include <cstring>
+#include <dirent.h>
 #include <sndfile.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace testsupport;
@@ -40,223 +45,309 @@ std::vector<float> plainFloatRead(const std::string& path, int& channels) {
     return all;
 }
 
-// Reads the file with `workers` and compares every kept sample, bit for bit,
-// with the plain read; returns the workers the decode used.
-int expectIdenticalToPlainRead(const std::string& path, int workers, const std::string& what) {
+// Opens the file and compares every kept sample, bit for bit, with the
+// plain read: whole channels, and frames read a few at a time from odd
+// places. Returns whether the samples were decoded (not read in place).
+bool expectIdenticalToPlainRead(const std::string& path, const std::string& what) {
     int channels = 0;
     const std::vector<float> plain = plainFloatRead(path, channels);
     EXPECT_GT(channels, 0) << what;
-    if (channels == 0) return 0;
+    if (channels == 0) return false;
     const std::size_t frames = plain.size() / std::size_t(channels);
     ZQ::auto_ptr<AudioFileDocumentSampleData> store;
     store.make();
     DecodeControl control;
-    control.workers = workers;
     Captured m = capture([&] { EXPECT_TRUE(store->read(fileURL(path).get(), &control)) << what; });
     EXPECT_EQ(m.out + m.err, "") << what;
     const int kept = std::min(channels, 16);
     EXPECT_EQ(store->channelCount(), kept) << what;
+    auto same = [&](double got, std::size_t k, int c) {
+        const double expected = static_cast<double>(plain[k * std::size_t(channels) + std::size_t(c)]);
+        if (std::memcmp(&got, &expected, sizeof expected) == 0) return true;
+        ADD_FAILURE() << what << ": channel " << c << " frame " << k << " is " << got << ", not " << expected;
+        return false;
+    };
     for (int c = 0; c < kept && store->isLoaded(); ++c) {
-        EXPECT_EQ(store->channelSampleCount(c).v_, frames) << what;
-        if (store->channelSampleCount(c).v_ != frames) return control.workersUsed;
-        const double* p = store->channelSamples(c);
-        for (std::size_t k = 0; k < frames; ++k) {
-            const double expected = static_cast<double>(plain[k * std::size_t(channels) + std::size_t(c)]);
-            if (std::memcmp(&p[k], &expected, sizeof expected) != 0) {
-                ADD_FAILURE() << what << ": channel " << c << " frame " << k << " is " << p[k] << ", not " << expected;
-                return control.workersUsed;
-            }
-        }
+        const std::vector<double> p = channelOf(*store, c);
+        EXPECT_EQ(p.size(), frames) << what;
+        if (p.size() != frames) return control.decoded;
+        for (std::size_t k = 0; k < frames; ++k)
+            if (!same(p[k], k, c)) return control.decoded;
+    }
+    // All channels at once, a few frames at a time from odd places.
+    const ZQ::SampleSnapshot samples = store->samples();
+    std::vector<std::vector<double>> part(std::size_t(kept), std::vector<double>(7));
+    std::vector<double*> outs(16, nullptr);
+    for (int c = 0; c < kept; ++c)
+        outs[std::size_t(c)] = part[std::size_t(c)].data();
+    for (std::size_t at = 0; samples && at < frames; at += 997) {
+        const std::size_t n = std::min<std::size_t>(7, frames - at);
+        samples->readFrames(at, n, outs.data());
+        for (int c = 0; c < kept; ++c)
+            for (std::size_t k = 0; k < n; ++k)
+                if (!same(part[std::size_t(c)][k], at + k, c)) return control.decoded;
     }
     EXPECT_EQ(control.fraction(), 1.0) << what;
-    return control.workersUsed;
+    return control.decoded;
 }
+
+// The open descriptors of this process that name a file in `folder`
+// (deleted ones included: a temporary decode file never has a name).
+int descriptorsInto(const std::string& folder) {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return -1;
+    while (dirent* e = readdir(d)) {
+        char target[4096];
+        const std::string link = std::string("/proc/self/fd/") + e->d_name;
+        const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+        if (len <= 0) continue;
+        if (std::string(target, std::size_t(len)).rfind(folder + "/", 0) == 0) ++n;
+    }
+    closedir(d);
+    return n;
+}
+
+int entriesIn(const std::string& folder) {
+    int n = 0;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return 0;
+    while (dirent* e = readdir(d))
+        n += std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0;
+    closedir(d);
+    return n;
+}
+
+// The cache folder of a test of its own, restored afterwards.
+struct OwnCache {
+    TempDir home;
+    std::string old;
+    bool had = false;
+    OwnCache() {
+        if (const char* v = std::getenv("XDG_CACHE_HOME")) had = true, old = v;
+        setenv("XDG_CACHE_HOME", home.file("cache").c_str(), 1);
+    }
+    ~OwnCache() {
+        if (had)
+            setenv("XDG_CACHE_HOME", old.c_str(), 1);
+        else
+            unsetenv("XDG_CACHE_HOME");
+    }
+};
 
 } // namespace
 
-TEST(ChunkedDecode, EveryEncodingDecodesExactlyAsAPlainFloatRead) {
+TEST(SampleSource, EveryEncodingAndByteOrderReadsExactlyAsAPlainFloatRead) {
     TempDir dir;
     struct Case {
         const char* name;
         int format;
-        bool seekable; // plain PCM or float: two workers
+        bool decoded; // a codec, decoded into the temporary file
     } cases[] = {
-        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, true},  {"s8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, true},
-        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true}, {"s24.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, true},
-        {"s32.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_32, true}, {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
-        {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, true}, {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, false},
-        {"ulaw.caf", SF_FORMAT_CAF | SF_FORMAT_ULAW, false}, {"ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, false},
+        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, false},
+        {"s8.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, false},
+        {"s8.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_S8, false},
+        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
+        {"s16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, false},
+        {"s16le.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, false},
+        {"s24.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, false},
+        {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, false},
+        {"s24x.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, false},
+        {"s32.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_32, false},
+        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, false},
+        {"s32.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, false},
+        {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, false},
+        {"f32.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, false},
+        {"f32le.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE, false},
+        {"f64.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, false},
+        {"f64.caf", SF_FORMAT_CAF | SF_FORMAT_DOUBLE, false},
+        {"s16rf64.wav", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, false},
+        {"s16.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, false},
+        {"s24.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_24, false},
+        {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, true},
+        {"alaw.caf", SF_FORMAT_CAF | SF_FORMAT_ALAW, true},
+        {"ulaw.caf", SF_FORMAT_CAF | SF_FORMAT_ULAW, true},
+        {"ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, true},
+        {"ms.wav", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, true},
     };
+    OwnCache cache;
     const long frames = 3 * long(ZQ::kDecodeChunkFrames) + 17;
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
         ASSERT_TRUE(writeFixture(path, c.format, 2, 44100, frames, noise)) << c.name;
-        EXPECT_EQ(expectIdenticalToPlainRead(path, 1, c.name), 1) << c.name;
-        EXPECT_EQ(expectIdenticalToPlainRead(path, 2, c.name), c.seekable ? 2 : 1) << c.name;
+        EXPECT_EQ(expectIdenticalToPlainRead(path, c.name), c.decoded) << c.name;
     }
+    EXPECT_EQ(entriesIn(ZQ::decodeCacheFolder()), 0) << "a decoded file was left with a name";
 }
 
-TEST(ChunkedDecode, LengthsAroundTheChunkAndTheSplitPointDecodeExactly) {
+TEST(SampleSource, LengthsAroundTheChunksReadExactly) {
     TempDir dir;
+    OwnCache cache;
     const long k = ZQ::kDecodeChunkFrames;
-    // The two workers split at frames / 2: 2k and 4k put the split on a chunk
-    // boundary, the neighbours one frame either side of it.
-    for (long frames : {1L, 2L, 3L, k - 1, k, k + 1, 2 * k - 1, 2 * k, 2 * k + 1, 4 * k - 1, 4 * k, 4 * k + 1}) {
+    for (long frames : {1L, 2L, 3L, 31L, 32L, 33L, k - 1, k, k + 1, 2 * k + 1}) {
         for (int channels : {1, 3}) {
-            const std::string what = std::to_string(frames) + " frames, " + std::to_string(channels) + " channels";
-            const std::string path = dir.file("n" + std::to_string(frames) + "c" + std::to_string(channels) + ".wav");
-            ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, channels, 48000, frames, noise));
-            EXPECT_EQ(expectIdenticalToPlainRead(path, 1, what), 1);
-            EXPECT_EQ(expectIdenticalToPlainRead(path, 2, what), frames >= 2 ? 2 : 1);
+            for (int format : {SF_FORMAT_PCM_24, SF_FORMAT_ULAW}) {
+                const std::string what = std::to_string(frames) + " frames, " + std::to_string(channels) + " channels" +
+                                         (format == SF_FORMAT_ULAW ? ", decoded" : "");
+                const std::string path = dir.file("n" + std::to_string(frames) + "c" + std::to_string(channels) +
+                                                  (format == SF_FORMAT_ULAW ? "u" : "") + ".wav");
+                ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | format, channels, 48000, frames, noise));
+                EXPECT_EQ(expectIdenticalToPlainRead(path, what), format == SF_FORMAT_ULAW) << what;
+            }
         }
     }
 }
 
-TEST(ChunkedDecode, ManyChannelsDecodeInSmallerChunksAndLongFilesUseBothCores) {
+TEST(SampleSource, ManyChannelsDecodeInSmallerChunksAndKeepTheirFirstSixteen) {
     EXPECT_EQ(ZQ::decodeChunkFrames(2), ZQ::kDecodeChunkFrames);
     EXPECT_LE(ZQ::decodeChunkFrames(300) * 300u * 4u, 1u << 20); // a chunk stays within a megabyte
     TempDir dir;
-    const std::string wide = dir.file("wide.wav");
-    ASSERT_TRUE(
-        writeFixture(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 300, 44100, 2 * ZQ::decodeChunkFrames(300) + 5, noise));
-    EXPECT_EQ(expectIdenticalToPlainRead(wide, 2, "300 channels"), 2);
-
-    // The reader's own choice: one worker below the threshold, two from it on.
-    const auto threshold = static_cast<long>(ZQ::kTwoWorkerMinFrames);
-    const std::string shorter = dir.file("shorter.wav"), longer = dir.file("longer.wav");
-    ASSERT_TRUE(writeFixture(shorter, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, threshold - 1, noise));
-    ASSERT_TRUE(writeFixture(longer, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, threshold, noise));
-    EXPECT_EQ(expectIdenticalToPlainRead(shorter, 0, "below the threshold"), 1);
-    EXPECT_EQ(expectIdenticalToPlainRead(longer, 0, "at the threshold"), 2);
-}
-
-TEST(ChunkedDecode, ProgressRisesMonotonicallyToTheEnd) {
-    TempDir dir;
-    const std::string path = dir.file("long.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 60 * 44100, noise));
-    for (int workers : {1, 2}) {
-        ZQ::auto_ptr<AudioFileDocumentSampleData> store;
-        store.make();
-        DecodeControl control;
-        control.workers = workers;
-        std::atomic<bool> done{false};
-        std::vector<double> seen;
-        std::thread watcher([&] {
-            while (!done.load())
-                seen.push_back(control.fraction());
-        });
-        EXPECT_TRUE(store->read(fileURL(path).get(), &control));
-        done.store(true);
-        watcher.join();
-        seen.push_back(control.fraction());
-        ASSERT_GE(seen.size(), 2u);
-        for (std::size_t i = 1; i < seen.size(); ++i)
-            ASSERT_GE(seen[i], seen[i - 1]) << "workers " << workers << ", sample " << i;
-        EXPECT_GE(seen.front(), 0.0);
-        EXPECT_EQ(seen.back(), 1.0);
-        EXPECT_EQ(control.framesDone.load(), control.framesTotal.load());
+    OwnCache cache;
+    for (int format : {SF_FORMAT_PCM_16, SF_FORMAT_ULAW}) {
+        const std::string wide = dir.file(format == SF_FORMAT_ULAW ? "wideu.wav" : "wide.wav");
+        ASSERT_TRUE(writeFixture(wide, SF_FORMAT_WAV | format, 300, 44100, 2 * ZQ::decodeChunkFrames(300) + 5, noise));
+        EXPECT_EQ(expectIdenticalToPlainRead(wide, "300 channels"), format == SF_FORMAT_ULAW);
     }
 }
 
-TEST(ChunkedDecode, ACancelMidDecodeFreesEverythingQuietlyAndTheStoreReadsAgain) {
+TEST(SampleSource, ADecodesProgressRisesMonotonicallyToTheEndAndAPlainFileIsThereAtOnce) {
     TempDir dir;
+    OwnCache cache;
+    const std::string path = dir.file("long.wav"), plain = dir.file("plain.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, 60 * 44100, noise));
+    ASSERT_TRUE(writeFixture(plain, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 60 * 44100, noise));
+    ZQ::auto_ptr<AudioFileDocumentSampleData> store;
+    store.make();
+    DecodeControl control;
+    std::atomic<bool> done{false};
+    std::vector<double> seen;
+    std::thread watcher([&] {
+        while (!done.load())
+            seen.push_back(control.fraction());
+    });
+    EXPECT_TRUE(store->read(fileURL(path).get(), &control));
+    done.store(true);
+    watcher.join();
+    seen.push_back(control.fraction());
+    ASSERT_GE(seen.size(), 2u);
+    for (std::size_t i = 1; i < seen.size(); ++i)
+        ASSERT_GE(seen[i], seen[i - 1]) << "sample " << i;
+    EXPECT_GE(seen.front(), 0.0);
+    EXPECT_EQ(seen.back(), 1.0);
+    EXPECT_EQ(control.framesDone.load(), control.framesTotal.load());
+    EXPECT_TRUE(control.decoded);
+
+    DecodeControl direct;
+    EXPECT_TRUE(store->read(fileURL(plain).get(), &direct));
+    EXPECT_FALSE(direct.decoded);
+    EXPECT_EQ(direct.fraction(), 1.0);
+}
+
+TEST(SampleSource, ACancelledDecodeLeavesNothingInMemoryOrOnDiskAndTheStoreReadsAgain) {
+    TempDir dir;
+    OwnCache cache;
     const std::string path = dir.file("long.wav"), next = dir.file("next.wav");
     const long frames = 5 * 60 * 44100;
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, frames, noise));
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, frames, noise));
     ASSERT_TRUE(writeFixture(next, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1000));
-    for (int workers : {1, 2}) {
-        ZQ::auto_ptr<AudioFileDocumentSampleData> store;
-        store.make();
-        const std::size_t before = ZQ::registry().liveCount();
-        DecodeControl control;
-        control.workers = workers;
-        std::thread canceller([&] {
-            while (control.framesDone.load() == 0) // under way, not yet done
-                std::this_thread::yield();
-            control.cancel();
-        });
-        bool ok = true;
-        Captured m = capture([&] { ok = store->read(fileURL(path).get(), &control); });
-        canceller.join();
-        EXPECT_FALSE(ok);
-        EXPECT_TRUE(control.cancelled);
-        EXPECT_LT(control.framesDone.load(), std::uint64_t(frames)) << "the decode ran to the end";
-        EXPECT_EQ(m.out + m.err, "") << "a cancel is no failure";
-        EXPECT_FALSE(store->isLoaded());
-        EXPECT_TRUE(store->channel(0).isEmpty());
-        EXPECT_TRUE(store->channel(1).isEmpty());
-        EXPECT_EQ(ZQ::registry().liveCount(), before) << "the decode's blocks were not all given back";
+    const std::string folder = ZQ::decodeCacheFolder();
+    ZQ::auto_ptr<AudioFileDocumentSampleData> store;
+    store.make();
+    const std::size_t before = ZQ::registry().liveCount();
+    const int descriptors = descriptorsInto(folder);
+    DecodeControl control;
+    std::thread canceller([&] {
+        while (control.framesDone.load() == 0) // under way, not yet done
+            std::this_thread::yield();
+        control.cancel();
+    });
+    bool ok = true;
+    Captured m = capture([&] { ok = store->read(fileURL(path).get(), &control); });
+    canceller.join();
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(control.cancelled);
+    EXPECT_LT(control.framesDone.load(), std::uint64_t(frames)) << "the decode ran to the end";
+    EXPECT_EQ(m.out + m.err, "") << "a cancel is no failure";
+    EXPECT_FALSE(store->isLoaded());
+    EXPECT_EQ(store->samples(), nullptr);
+    EXPECT_EQ(ZQ::registry().liveCount(), before) << "the decode's blocks were not all given back";
+    EXPECT_EQ(descriptorsInto(folder), descriptors) << "the temporary file is still open";
+    EXPECT_EQ(entriesIn(folder), 0);
 
-        ASSERT_TRUE(store->read(fileURL(next).get()));
-        EXPECT_EQ(store->channelSampleCount(1).v_, 1000u);
-    }
+    ASSERT_TRUE(store->read(fileURL(next).get()));
+    EXPECT_EQ(store->channelSampleCount(1).v_, 1000u);
 }
 
-TEST(ChunkedDecode, AFileThatCannotFitIsRefusedBeforeAnythingIsAllocated) {
+TEST(SampleSource, TheTemporaryFileLivesExactlyAsLongAsTheSamplesAndHasNoName) {
     TempDir dir;
-    const std::string path = dir.file("big.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1 << 20));
+    OwnCache cache;
+    const std::string path = dir.file("coded.caf");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_CAF | SF_FORMAT_ULAW, 2, 44100, 100000, noise));
+    const std::string folder = ZQ::decodeCacheFolder();
+    EXPECT_EQ(folder, cache.home.file("cache") + "/ZQAudio");
+    const int before = descriptorsInto(folder);
+    ZQ::SampleDataHolder copy;
+    {
+        ZQ::auto_ptr<AudioFileDocumentSampleData> store;
+        store.make();
+        ASSERT_TRUE(store->read(fileURL(path).get()));
+        EXPECT_EQ(descriptorsInto(folder), before + 1);
+        EXPECT_EQ(entriesIn(folder), 0); // nothing a crash could leave behind
+        // A copy (a clipboard, an undo step) keeps the decoded samples.
+        ASSERT_TRUE(store->copyRange({ZQ::Num::Count(10ull), ZQ::Num::Count(19ull)}, copy));
+    }
+    EXPECT_EQ(descriptorsInto(folder), before + 1);
+    EXPECT_EQ(channelOf(*copy, 1).size(), 10u);
+    copy.reset();
+    EXPECT_EQ(descriptorsInto(folder), before);
+}
+
+TEST(SampleSource, OnlyWhatMustBeDecodedOrHeldInMemoryIsRefusedForWantOfRoom) {
+    TempDir dir;
+    OwnCache cache;
+    const std::string big = dir.file("big.wav"), coded = dir.file("coded.wav");
+    ASSERT_TRUE(writeFixture(big, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1 << 20));
+    ASSERT_TRUE(writeFixture(coded, SF_FORMAT_WAV | SF_FORMAT_ULAW, 2, 44100, 1 << 20));
     struct Restore {
-        ~Restore() { ZQ::setAvailableMemoryForTesting(0); }
+        ~Restore() {
+            ZQ::setAvailableMemoryForTesting(0);
+            ZQ::setAvailableDiskForTesting(0);
+        }
     } restore;
+    // Read in place, a file needs neither memory nor disk of its size.
     ZQ::setAvailableMemoryForTesting(3'000'000);
+    ZQ::setAvailableDiskForTesting(3'000'000);
     ZQ::auto_ptr<AudioFileDocumentSampleData> store;
+    store.make();
+    EXPECT_TRUE(store->read(fileURL(big).get()));
+
+    // Decoded, it needs room for its floats: 2^20 frames of two channels, 8.4 MB.
+    store.reset();
     store.make();
     const std::size_t before = ZQ::registry().liveCount();
     DecodeControl control;
     bool ok = true;
-    Captured m = capture([&] { ok = store->read(fileURL(path).get(), &control); });
+    Captured m = capture([&] { ok = store->read(fileURL(coded).get(), &control); });
     EXPECT_FALSE(ok);
     EXPECT_FALSE(control.cancelled);
-    // 2^20 frames of two channels of doubles: 16.8 MB.
-    EXPECT_EQ(control.refusal, "needs 17 MB of memory; 3 MB are available");
-    EXPECT_NE(m.err.find("The file needs 17 MB of memory; 3 MB are available\n"), std::string::npos) << m.err;
+    const std::string want = "needs 8 MB of disk space in " + ZQ::decodeCacheFolder() + "; 3 MB are available";
+    EXPECT_EQ(control.refusal, want);
+    EXPECT_NE(m.err.find("The file " + want + "\n"), std::string::npos) << m.err;
     EXPECT_EQ(control.framesDone.load(), 0u);
     EXPECT_EQ(ZQ::registry().liveCount(), before);
+    ZQ::setAvailableDiskForTesting(std::uint64_t(1 << 20) * 2 * 4);
+    EXPECT_TRUE(store->read(fileURL(coded).get()));
 
-    // Enough for exactly this file: it opens.
-    ZQ::setAvailableMemoryForTesting(std::uint64_t(1 << 20) * 2 * 8);
-    EXPECT_TRUE(store->read(fileURL(path).get()));
-    EXPECT_EQ(ZQ::memorySizeText(9'300'000'000ull), "9.3 GB");
+    // Samples that must be held in memory are refused with the memory's figures.
+    std::vector<double> second(1 << 20, 0.25);
+    std::string refusal;
+    ZQ::auto_ptr<AudioFileDocumentSampleData> held;
+    held.make();
+    EXPECT_FALSE(held->loadChannels(44100, {second.data(), second.data()}, second.size(), &refusal));
+    EXPECT_EQ(refusal, "needs 17 MB of memory; 3 MB are available");
     ZQ::setAvailableMemoryForTesting(0);
+    EXPECT_TRUE(held->loadChannels(44100, {second.data(), second.data()}, second.size(), &refusal));
+    EXPECT_EQ(channelOf(*held, 1)[12345], 0.25);
+    EXPECT_EQ(ZQ::memorySizeText(9'300'000'000ull), "9.3 GB");
     EXPECT_GT(ZQ::availableMemoryBytes(), std::uint64_t(1 << 20) * 2 * 8); // this machine's own figure
-}
-
-TEST(ChunkedDecode, OpensCheckedTogetherAreNotPromisedTheSameMemory) {
-    TempDir dir;
-    const long frames = 200L * ZQ::kDecodeChunkFrames;
-    const std::string a = dir.file("a.wav"), b = dir.file("b.wav");
-    ASSERT_TRUE(writeFixture(a, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, frames));
-    ASSERT_TRUE(writeFixture(b, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, frames));
-    const std::uint64_t oneFile = std::uint64_t(frames) * sizeof(double);
-    struct Restore {
-        ~Restore() {
-            ZQ::setAvailableMemoryForTesting(0);
-            ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(0));
-        }
-    } restore;
-    ZQ::setAvailableMemoryForTesting(oneFile * 3 / 2); // room for one and a half
-    ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(5000));
-
-    ZQ::auto_ptr<AudioFileDocumentSampleData> first, second;
-    first.make();
-    second.make();
-    DecodeControl firstControl, secondControl;
-    firstControl.workers = 1;
-    bool firstOk = false;
-    std::thread reader([&] { firstOk = first->read(fileURL(a).get(), &firstControl); });
-    while (firstControl.framesDone.load() == 0)
-        std::this_thread::yield();
-    // The first has written little of its promise: the second does not fit beside it.
-    EXPECT_LT(firstControl.fraction(), 0.25);
-    Captured m = capture([&] { EXPECT_FALSE(second->read(fileURL(b).get(), &secondControl)); });
-    EXPECT_EQ(secondControl.refusal.rfind("needs 13 MB of memory; ", 0), 0u) << secondControl.refusal;
-    ZQ::setDecodeChunkPauseForTesting(std::chrono::microseconds(0));
-    reader.join();
-    EXPECT_TRUE(firstOk);
-    // Once the first is done its promise is kept (written), not held twice.
-    second.reset();
-    second.make();
-    ZQ::setAvailableMemoryForTesting(oneFile * 3 / 2);
-    EXPECT_TRUE(second->read(fileURL(b).get()));
 }

@@ -53,11 +53,12 @@ struct SlowDisk {
 TEST(ProgressLine, ATerminalSeesTheRisingPercentageAndThenACleanLine) {
     TempDir dir;
     const std::string path = dir.file("long.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 600L * ZQ::kDecodeChunkFrames));
+    // Decoded (a codec), so that it takes as long as the disk makes it.
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 1, 44100, 300L * ZQ::kDecodeChunkFrames));
     Pty pty;
     ASSERT_GE(pty.slave, 0) << "no pseudo-terminal";
     {
-        SlowDisk slow(3000); // 300 chunks per worker: about a second
+        SlowDisk slow(3000); // 300 chunks: about a second
         decodeWatched(path, pty.slave);
     }
     const std::string shown = pty.drain();
@@ -76,7 +77,7 @@ TEST(ProgressLine, ATerminalSeesTheRisingPercentageAndThenACleanLine) {
 TEST(ProgressLine, APipeOrAQuickDecodeGetsNothing) {
     TempDir dir;
     const std::string path = dir.file("long.wav");
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 600L * ZQ::kDecodeChunkFrames));
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_ULAW, 1, 44100, 300L * ZQ::kDecodeChunkFrames));
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ::fcntl(fds[0], F_SETFL, O_NONBLOCK);

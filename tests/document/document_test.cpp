@@ -1,4 +1,6 @@
 #include "DocumentFixture.h"
+#include "support/Samples.h"
+#include "support/Wait.h"
 
 #include <QSettings>
 #include <thread>
@@ -150,35 +152,31 @@ TEST_F(DocumentTest, WaveformStoreHandsOutOnlyValidChannels) {
     Ref<ZQAudioFileDocument> doc = openDocument(path);
     struct View final : ZQWaveformStoreClient {
         std::int32_t channel = 0;
-        const double* samples = nullptr;
-        std::uint64_t count = 0;
-        const ZQ::WaveformSummary* summary = nullptr;
+        ZQ::ChannelSamples samples;
         std::int32_t channelNumber() const override { return channel; }
-        void updateWaveformCache(const double* s, std::uint64_t n, const ZQ::WaveformSummary* sum) override {
-            samples = s;
-            count = n;
-            summary = sum;
-        }
+        void updateWaveformCache(const ZQ::ChannelSamples& s) override { samples = s; }
     } view;
     view.channel = 1;
     doc->updateWaveformStore(&view);
-    EXPECT_EQ(view.count, 300u);
-    EXPECT_EQ(view.samples[299], fixtureSample(1, 299));
-    // The import summarised every channel for the overview.
-    ASSERT_NE(view.summary, nullptr);
-    EXPECT_EQ(view.summary->sampleCount(), 300u);
-    EXPECT_EQ(view.summary, doc->waveformSummary(1));
-    EXPECT_NE(doc->waveformSummary(0), nullptr);
-    EXPECT_EQ(doc->waveformSummary(2), nullptr);
+    ASSERT_TRUE(view.samples.isValid());
+    EXPECT_EQ(view.samples.count(), 300u);
+    EXPECT_EQ(view.samples.channel, 1u);
+    double last = 0;
+    view.samples.read(299, 1, &last);
+    EXPECT_EQ(last, fixtureSample(1, 299));
+    // The open summarises every channel of the file for the overview.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return doc->samplesAreSummarised(); }));
+    EXPECT_EQ(doc->summarisedFraction(), 1.0);
+    EXPECT_EQ(view.samples.samples->pieces().at(0).block->summary(1).sampleCount(), 300u);
     view = View{};
     view.channel = 2;
     EXPECT_EQ(capture([&] { doc->updateWaveformStore(&view); }).out, "");
-    EXPECT_EQ(view.samples, nullptr);
+    EXPECT_FALSE(view.samples.isValid());
     view.channel = -1;
     EXPECT_EQ(capture([&] { doc->updateWaveformStore(&view); }).out,
               "-[ZQAudioFileDocument updateWaveformStore:] :: Skipping invalid channel numbered: -1\n"
               "Invalid channel requested\n");
-    EXPECT_EQ(view.samples, nullptr);
+    EXPECT_FALSE(view.samples.isValid());
     doc->updateWaveformStore(nullptr);
 }
 

@@ -4,6 +4,8 @@
 // point, and export of the edited samples.
 #include "DocumentFixture.h"
 #include "document/AudioFileDocumentClipboard.h"
+#include "support/Samples.h"
+#include "support/Wait.h"
 
 #include <random>
 
@@ -27,11 +29,8 @@ SampleRange range(std::uint64_t a, std::uint64_t b) {
 
 std::vector<std::vector<double>> samplesOf(ZQAudioFileDocument* doc) {
     std::vector<std::vector<double>> out;
-    for (int c = 0; c < doc->channelCount(); ++c) {
-        const double* p = doc->sampleData()->channelSamples(c);
-        const std::uint64_t n = doc->sampleCount(c).v_;
-        out.emplace_back(p, p + n);
-    }
+    for (int c = 0; c < doc->channelCount(); ++c)
+        out.push_back(testsupport::channelOf(*doc->sampleData(), c));
     return out;
 }
 
@@ -112,7 +111,7 @@ TEST_F(EditingTest, UndoAndRedoRestoreSamplesAndSelectionsExactlyInAnyChannelCou
         SampleDataHolder clip;
         ASSERT_TRUE(AudioFileDocumentClipboard::sharedClipboard().copyData(clip)); // Cut kept it
         EXPECT_EQ(clip->frameCount(), 1u);
-        EXPECT_EQ(clip->channelSamples(0)[0], original[0][4999]);
+        EXPECT_EQ(testsupport::channelOf(*clip, 0)[0], original[0][4999]);
         ASSERT_TRUE(doc->pasteClipboardData(clip, range(0, 0)));
         states.push_back(samplesOf(doc.get()));
         EXPECT_EQ(states[4][0][0], original[0][4999]);
@@ -247,7 +246,7 @@ TEST_F(EditingTest, AnEditStopsPlaybackAndTheSourceReadsTheNewLengthFromAClamped
     EXPECT_EQ(doc->audioFileDocumentOutputSource()->readPosition().maxSamplesToRead_.v_, 1000u);
 }
 
-TEST_F(EditingTest, SummariesAfterAnEditAreThoseOfTheEditedSamples) {
+TEST_F(EditingTest, EditsCopyNoSampleAndFoldsAcrossTheirPiecesAreTheScans) {
     Ref<ZQAudioFileDocument> doc = open(2, 200000);
     std::mt19937 random(7);
     for (int i = 0; i < 6; ++i) {
@@ -258,21 +257,25 @@ TEST_F(EditingTest, SummariesAfterAnEditAreThoseOfTheEditedSamples) {
         } else {
             ASSERT_TRUE(doc->duplicateRange(range(a, b)));
         }
+        // The samples are pieces of the file: nothing is held in memory.
+        const ZQ::SampleSnapshot samples = doc->sampleData()->samples();
+        ASSERT_NE(samples, nullptr);
+        EXPECT_EQ(samples->memoryBytes(), 0u);
+        EXPECT_LE(samples->pieces().size(), std::size_t(2 * i + 3));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return doc->samplesAreSummarised(); }));
         for (int c = 0; c < 2; ++c) {
-            const ZQ::WaveformSummary* s = doc->waveformSummary(c);
-            ASSERT_NE(s, nullptr);
-            const double* p = doc->sampleData()->channelSamples(c);
-            const std::uint64_t m = doc->sampleCount(c).v_;
-            ASSERT_EQ(s->sampleCount(), m);
-            ZQ::WaveformSummary fresh;
-            ASSERT_TRUE(fresh.build(p, m));
-            // Folds over ranges on both sides of the edit point agree with a fresh summary.
+            const std::vector<double> p = testsupport::channelOf(*doc->sampleData(), c);
+            const std::uint64_t m = p.size();
+            ASSERT_EQ(m, doc->sampleCount(c).v_);
+            // Folds over ranges on both sides of the edit point agree with a plain scan.
             for (int r = 0; r < 50; ++r) {
                 std::uint64_t x = random() % m, y = random() % m;
                 if (x > y) std::swap(x, y);
+                if (r == 0) x = 0, y = m - 1;
                 double lo1 = 2, hi1 = -2, lo2 = 2, hi2 = -2;
-                s->fold(p, x, y, lo1, hi1);
-                fresh.fold(p, x, y, lo2, hi2);
+                ASSERT_TRUE(samples->fold(unsigned(c), x, y, lo1, hi1));
+                for (std::uint64_t k = x; k <= y; ++k)
+                    lo2 = std::min(lo2, p[k]), hi2 = std::max(hi2, p[k]);
                 ASSERT_EQ(lo1, lo2) << x << " " << y;
                 ASSERT_EQ(hi1, hi2) << x << " " << y;
             }

@@ -1,3 +1,4 @@
+#include "support/Samples.h"
 #include "waveform/WaveformOverview.h"
 
 #include <cmath>
@@ -6,6 +7,7 @@
 #include <vector>
 
 using namespace ZQ;
+using testsupport::memoryChannel;
 
 namespace {
 
@@ -151,7 +153,7 @@ TEST(Overview, WorkedExamples) {
     IndexRange visible;
 
     // 1000 samples in 100 pixels: 10 per column.
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(100, 200), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(100, 200), visible));
     EXPECT_EQ(o.allocationSize, 2000u);
     EXPECT_EQ(o.waveformPointsCount, 100u);
     EXPECT_EQ(o.overviewData[100].x, 100.0);
@@ -171,7 +173,7 @@ TEST(Overview, WorkedExamples) {
         z.zoomIn();
     EXPECT_EQ(z.numVisibleSamples(), 31u);
     z.setHorizontalScroll(0.5);
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(400, 200), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(400, 200), visible));
     const std::uint64_t first = visible.min_.v_;
     EXPECT_EQ(first, std::uint64_t((984 - 16) * 0.5)); // span = 984 - round(1000 x 0.016)
     EXPECT_EQ(visible.max_.v_, first + 31);
@@ -188,7 +190,7 @@ TEST(Overview, WorkedExamples) {
     }
 
     // A flat view: every point on the centre line.
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(300, 0), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(300, 0), visible));
     for (std::uint64_t k = 0; k < 300; ++k)
         EXPECT_EQ(o.overviewData[k].x, 0.0);
 }
@@ -209,7 +211,7 @@ TEST(Overview, BothModesMatchAPlainComputationOnRandomSignals) {
         const double width = 10 + random() % 1500;
         WaveformOverview<CGPoint> o;
         IndexRange visible;
-        ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), n, frame(width, 181), visible));
+        ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(width, 181), visible));
         const double pixelScale = std::floor(181.0) * 0.5 * z.verticalZoom.v_;
         const double centre = 90.5;
         const std::uint64_t w = static_cast<std::uint64_t>(width);
@@ -244,16 +246,16 @@ TEST(Overview, WideViewsGrowTheArrayAndNarrowOnesAreSkippedByTheCaller) {
     WaveformOverview<CGPoint> o;
     IndexRange visible;
     // Exactly the usual capacity wide: the closing point needs one more.
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(2000, 100), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(2000, 100), visible));
     EXPECT_GE(o.allocationSize, 2001u);
     EXPECT_EQ(o.overviewData[2000].x, 2000.0);
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(3840.5, 100), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(3840.5, 100), visible));
     EXPECT_GE(o.allocationSize, 3841u);
     EXPECT_EQ(o.waveformPointsCount, 3840u);
     EXPECT_EQ(o.overviewData[3839].y, 0.25 * 50 + 50);
     // Back to a small view: the array is reused, not reallocated.
     CGPoint* array = o.overviewData;
-    ASSERT_TRUE(calculateWaveformOverview(o, z, s.data(), s.size(), frame(640, 100), visible));
+    ASSERT_TRUE(calculateWaveformOverview(o, z, memoryChannel(s), frame(640, 100), visible));
     EXPECT_EQ(o.overviewData, array);
 
     EXPECT_FALSE(updateCache(o, 0, 10));
@@ -270,16 +272,17 @@ TEST(Overview, TheViewsEntrySkipsWhatCannotBeDrawn) {
     WaveformOverview<CGPoint> o;
     IndexRange visible;
     bool inProgress = false;
-    EXPECT_FALSE(updateWaveformCache(o, z, nullptr, 500, true, 0, frame(100, 40), visible, inProgress));
-    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 0, true, 0, frame(100, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, ZQ::ChannelSamples{}, true, 0, frame(100, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, memoryChannel({}), true, 0, frame(100, 40), visible, inProgress));
     EXPECT_EQ(captured([&] {
-                  EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, false, 0, frame(100, 40), visible, inProgress));
+                  EXPECT_FALSE(
+                      updateWaveformCache(o, z, memoryChannel(s), false, 0, frame(100, 40), visible, inProgress));
               }),
               "skipping imp");
-    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, -1, frame(100, 40), visible, inProgress));
-    EXPECT_FALSE(updateWaveformCache(o, z, s.data(), 500, true, 0, frame(9.5, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, memoryChannel(s), true, -1, frame(100, 40), visible, inProgress));
+    EXPECT_FALSE(updateWaveformCache(o, z, memoryChannel(s), true, 0, frame(9.5, 40), visible, inProgress));
     EXPECT_EQ(o.overviewData, nullptr); // nothing was built
-    EXPECT_TRUE(updateWaveformCache(o, z, s.data(), 500, true, 0, frame(10, 40), visible, inProgress));
+    EXPECT_TRUE(updateWaveformCache(o, z, memoryChannel(s), true, 0, frame(10, 40), visible, inProgress));
     EXPECT_FALSE(inProgress);
     EXPECT_EQ(o.waveformPointsCount, 10u);
     EXPECT_EQ(o.overviewData[0].x, 20.0 - 0.5 * 20);
