@@ -6,7 +6,9 @@
 // tracking allocator's leak report is on.
 //
 // ZQ_STARTUP_PROBE=1 (for bench/startup_bench) prints "zqaudio: first window
-// shown" once the first document window is on screen, and quits.
+// shown" once the first document window is on screen, and quits;
+// ZQ_STARTUP_PROBE=complete then also waits until every column of its
+// waveforms is drawn ("zqaudio: window complete").
 #include "app/FileOpening.h"
 #include "app/ZQApplicationMenus.h"
 #include "app/ZQApplicationShell.h"
@@ -14,6 +16,7 @@
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
 #include "app/ZQQtWindowSide.h"
 #include "app/ZQStartWindow.h"
+#include "window/ZQWaveformDisplayController.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -44,13 +47,23 @@ int main(int argc, char** argv) {
     // window on screen?", answered on standard output once it has been
     // painted; the application then ends.
     const bool probe = qEnvironmentVariableIsSet("ZQ_STARTUP_PROBE");
-    side.setDocumentShown([&start, probe, &delegate](ZQAudioFileDocument*) {
+    side.setDocumentShown([&start, probe, &delegate](ZQAudioFileDocument* document) {
         if (start) start->close();
         if (probe)
-            QTimer::singleShot(0, [&delegate] {
+            QTimer::singleShot(0, [&delegate, document = platform::Ref<ZQAudioFileDocument>::retain(document)] {
                 std::printf("zqaudio: first window shown\n");
                 std::fflush(stdout);
-                delegate.terminate();
+                if (qgetenv("ZQ_STARTUP_PROBE") != "complete") return delegate.terminate();
+                auto* poll = new QTimer(qApp);
+                QObject::connect(poll, &QTimer::timeout, [&delegate, document, poll] {
+                    auto* c = dynamic_cast<ZQWaveformDisplayController*>(document->waveformDisplayController());
+                    if (!c || !c->showsEveryColumn()) return;
+                    poll->stop();
+                    std::printf("zqaudio: window complete\n");
+                    std::fflush(stdout);
+                    delegate.terminate();
+                });
+                poll->start(2);
             });
     });
 

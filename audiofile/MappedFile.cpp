@@ -118,6 +118,10 @@ bool MappedFile::map(int fd, std::uint64_t offset, std::uint64_t length, std::st
         return false;
     }
     mapping_ = m;
+    // No read-ahead on a fault: a view reads a few samples here and there
+    // across the whole file, and each would otherwise bring in megabytes.
+    // Whoever reads a long stretch says so first (willNeed).
+    ::madvise(m, mappedBytes_, MADV_RANDOM);
     bytes_ = static_cast<const unsigned char*>(m) + (offset - start);
     length_ = length;
     std::lock_guard<std::mutex> g(gSlotsLock);
@@ -163,6 +167,15 @@ void MappedFile::willNeed(std::uint64_t from, std::uint64_t n) const {
     const auto begin = reinterpret_cast<std::uintptr_t>(bytes_ + from) & ~(gPageSize - 1);
     const auto end = reinterpret_cast<std::uintptr_t>(bytes_ + from + n);
     ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_WILLNEED);
+}
+
+void MappedFile::dontNeed(std::uint64_t from, std::uint64_t n) const {
+    if (!mapping_ || from >= length_) return;
+    n = std::min<std::uint64_t>(n, length_ - from);
+    // Whole pages inside the range only: a page shared with bytes outside it stays.
+    const auto begin = (reinterpret_cast<std::uintptr_t>(bytes_ + from) + gPageSize - 1) & ~(gPageSize - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(bytes_ + from + n) & ~(gPageSize - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 } // namespace ZQ

@@ -43,6 +43,9 @@ public:
 
     // Pre-loads bytes [from, from + n) of the mapping (a hint).
     void willNeed(std::uint64_t from, std::uint64_t n) const;
+    // Lets go of the pages of bytes [from, from + n) that the process has
+    // touched: the page cache keeps them, the next read maps them again.
+    void dontNeed(std::uint64_t from, std::uint64_t n) const;
 
     // The handler's side; public for it only.
     void markLost() { lost_.store(true, std::memory_order_release); }

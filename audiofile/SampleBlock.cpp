@@ -8,6 +8,11 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <smmintrin.h>
+#include <tmmintrin.h>
+#endif
 
 namespace ZQ {
 
@@ -15,9 +20,10 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Chunks of 2^15 first-level blocks: about a million frames with the finest
-// blocks, small enough for a window to fill in smoothly.
-constexpr unsigned kChunkShift = 15;
+// Chunks of 2^13 first-level blocks: about a million frames with the usual
+// blocks, small enough for a window to fill in smoothly and for two workers
+// to share a short file.
+constexpr unsigned kChunkShift = 13;
 
 } // namespace
 
@@ -44,7 +50,7 @@ SampleBlock::~SampleBlock() = default;
 bool SampleBlock::prepareSummaries() {
     // The smallest first-level block that keeps every channel's summary
     // within the budget (8 bytes a block, an eighth more for the levels above).
-    unsigned shift = WaveformSummary::kBaseShift;
+    unsigned shift = kFirstLevelShift;
     const std::uint64_t samples = frames_ * channels_;
     while (shift < 40 && (samples >> shift) * 9 > kSummaryBudgetBytes)
         ++shift;
@@ -118,6 +124,7 @@ bool SampleBlock::summariseNextChunk(const std::atomic<bool>* stop) {
             extremes(firstBlock + done, std::min(kPart, blocks - done), baseShift_, out.data(), exact);
         }
         completeChunk(i, exact);
+        chunkDone(firstBlock << baseShift_, blocks << baseShift_);
         return true;
     }
     return false;
@@ -179,7 +186,8 @@ std::shared_ptr<MemorySampleBlock> MemorySampleBlock::create(unsigned channels, 
     const std::uint64_t available = availableMemoryBytes();
     if (frames > std::numeric_limits<std::uint64_t>::max() / sizeof(double) / channels || needed > available) {
         if (refusal)
-            *refusal = "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) + " are available";
+            *refusal =
+                "needs " + memorySizeText(needed) + " of memory; " + memorySizeText(available) + " are available";
         return nullptr;
     }
     std::shared_ptr<MemorySampleBlock> block(new MemorySampleBlock(frames, channels));
@@ -285,8 +293,9 @@ template <bool Big> struct Word24 {
     using Raw = std::int32_t;
     static constexpr bool integer = true;
     static Raw raw(const unsigned char* p) {
-        const std::uint32_t u = Big ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8)
-                                    : (std::uint32_t(p[2]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[0]) << 8);
+        const std::uint32_t u =
+            Big ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8)
+                : (std::uint32_t(p[2]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[0]) << 8);
         return static_cast<std::int32_t>(u) >> 8;
     }
     static float value(Raw v) { return static_cast<float>(v) * (1.0f / 8388608.0f); }
@@ -374,8 +383,7 @@ std::shared_ptr<FileSampleBlock> FileSampleBlock::create(std::shared_ptr<MappedF
     return block;
 }
 
-FileSampleBlock::FileSampleBlock(std::shared_ptr<MappedFile> file, const SampleEncoding& encoding,
-                                 std::uint64_t frames)
+FileSampleBlock::FileSampleBlock(std::shared_ptr<MappedFile> file, const SampleEncoding& encoding, std::uint64_t frames)
     : SampleBlock(frames, encoding.channels), file_(std::move(file)), encoding_(encoding), codec_(codecOf(encoding)) {}
 
 FileSampleBlock::~FileSampleBlock() = default;
@@ -387,6 +395,7 @@ bool FileSampleBlock::changedOnDisk() const {
 void FileSampleBlock::read(unsigned channel, std::uint64_t first, std::uint64_t count, double* out) const {
     const std::uint64_t stride = encoding_.frameBytes();
     const unsigned char* p = file_->bytes() + first * stride + std::uint64_t(channel) * encoding_.bytes;
+    if (count * stride >= (std::uint64_t(64) << 10)) file_->willNeed(first * stride, count * stride);
     dispatch(codec_, [&](auto w) {
         using W = decltype(w);
         for (std::uint64_t k = 0; k < count; ++k, p += stride)
@@ -394,11 +403,11 @@ void FileSampleBlock::read(unsigned channel, std::uint64_t first, std::uint64_t 
     });
 }
 
-void FileSampleBlock::readFrames(std::uint64_t first, std::uint64_t count, double* const* out,
-                                 unsigned outputs) const {
+void FileSampleBlock::readFrames(std::uint64_t first, std::uint64_t count, double* const* out, unsigned outputs) const {
     const std::uint64_t stride = encoding_.frameBytes();
     const unsigned n = std::min(outputs, channels());
     const unsigned char* frame = file_->bytes() + first * stride;
+    if (count * stride >= (std::uint64_t(64) << 10)) file_->willNeed(first * stride, count * stride);
     dispatch(codec_, [&](auto w) {
         using W = decltype(w);
         for (std::uint64_t k = 0; k < count; ++k, frame += stride)
@@ -435,6 +444,161 @@ void FileSampleBlock::scan(unsigned channel, std::uint64_t first, std::uint64_t 
     });
 }
 
+void FileSampleBlock::chunkDone(std::uint64_t first, std::uint64_t count) const {
+    file_->dontNeed(first * encoding_.frameBytes(), count * encoding_.frameBytes());
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// Packed 24-bit little-endian words four at a time: twelve bytes spread
+// into the top three bytes of four 32-bit lanes (SSSE3's byte shuffle) and
+// shifted down with their sign, then SSE4.1's 32-bit minimum and maximum.
+// Lane j of the vector starting at a frame's sample 4k holds channel 4k + j,
+// so channels in multiples of four (or one or two, which every lane repeats)
+// keep one accumulator pair per four channels. The last frame of each block
+// is read a word at a time, so no load passes the block's last byte.
+__attribute__((target("ssse3,sse4.1"))) void extremes24(const unsigned char* data, unsigned channels,
+                                                        std::uint64_t firstBlock, std::uint64_t blocks,
+                                                        unsigned baseShift, WaveformSummary::Extremes* const* out) {
+    const std::uint64_t size = std::uint64_t(1) << baseShift, stride = std::uint64_t(channels) * 3;
+    const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    const unsigned groups = channels <= 2 ? 1 : channels / 4; // vectors per frame (per 4 frames or 2)
+    const unsigned framesPerGroup = channels == 1 ? 4 : channels == 2 ? 2 : 1;
+    __m128i lo[16], hi[16];
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+        const unsigned char* block = data + ((firstBlock + b) << baseShift) * stride;
+        for (unsigned g = 0; g < groups; ++g) {
+            lo[g] = _mm_set1_epi32(0x7fffffff);
+            hi[g] = _mm_set1_epi32(-0x7fffffff - 1);
+        }
+        // Whole vectors over all frames but the last (or the last few, for 1 or 2 channels).
+        const std::uint64_t vectorFrames = size - framesPerGroup;
+        for (std::uint64_t f = 0; f < vectorFrames; f += framesPerGroup) {
+            const unsigned char* p = block + f * stride;
+            for (unsigned g = 0; g < groups; ++g) {
+                const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12 * g));
+                const __m128i v = _mm_srai_epi32(_mm_shuffle_epi8(raw, spread), 8);
+                lo[g] = _mm_min_epi32(lo[g], v);
+                hi[g] = _mm_max_epi32(hi[g], v);
+            }
+        }
+        alignas(16) std::int32_t l[64], h[64];
+        for (unsigned g = 0; g < groups; ++g) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(l + 4 * g), lo[g]);
+            _mm_store_si128(reinterpret_cast<__m128i*>(h + 4 * g), hi[g]);
+        }
+        if (channels <= 2) // every lane held one of the channels: fold them together
+            for (unsigned j = channels; j < 4; ++j)
+                l[j % channels] = std::min(l[j % channels], l[j]), h[j % channels] = std::max(h[j % channels], h[j]);
+        for (std::uint64_t f = vectorFrames; f < size; ++f)
+            for (unsigned c = 0; c < channels; ++c) {
+                const std::int32_t v = Word<S24LE>::raw(block + f * stride + 3 * c);
+                l[c] = std::min(l[c], v);
+                h[c] = std::max(h[c], v);
+            }
+        for (unsigned c = 0; c < channels; ++c)
+            out[c][b] = {Word<S24LE>::value(l[c]), Word<S24LE>::value(h[c])};
+    }
+}
+
+// The common layouts a vector at a time: 16-bit little-endian words or
+// floats whose channels share a vector evenly (1, 2, 4 or 8 of them), so
+// that lane j always holds channel j % channels. Each first-level block's
+// lanes are folded per channel at its end. MINPS/MAXPS give the running
+// value when the sample is NaN, as the scan's comparisons do.
+bool vectorExtremes(int codec, const unsigned char* data, unsigned channels, std::uint64_t firstBlock,
+                    std::uint64_t blocks, unsigned baseShift, WaveformSummary::Extremes* const* out) {
+    const std::uint64_t size = std::uint64_t(1) << baseShift;
+    if (codec == S16LE && (channels == 1 || channels == 2 || channels == 4 || channels == 8)) {
+        const std::uint64_t words = size * channels; // a multiple of 8: size is at least 128
+        for (std::uint64_t b = 0; b < blocks; ++b) {
+            const auto* p = reinterpret_cast<const __m128i*>(data + ((firstBlock + b) << baseShift) * channels * 2);
+            __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
+            __m128i lo2 = lo, hi2 = hi;
+            for (std::uint64_t k = 0; k < words / 8; k += 2) {
+                const __m128i v = _mm_loadu_si128(p + k), u = _mm_loadu_si128(p + k + 1);
+                lo = _mm_min_epi16(lo, v);
+                hi = _mm_max_epi16(hi, v);
+                lo2 = _mm_min_epi16(lo2, u);
+                hi2 = _mm_max_epi16(hi2, u);
+            }
+            alignas(16) std::int16_t l[8], h[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_min_epi16(lo, lo2));
+            _mm_store_si128(reinterpret_cast<__m128i*>(h), _mm_max_epi16(hi, hi2));
+            for (unsigned c = 0; c < channels; ++c) {
+                std::int16_t a = l[c], z = h[c];
+                for (unsigned j = c + channels; j < 8; j += channels)
+                    a = std::min(a, l[j]), z = std::max(z, h[j]);
+                out[c][b] = {Word<S16LE>::value(a), Word<S16LE>::value(z)};
+            }
+        }
+        return true;
+    }
+    if (codec == S24LE && channels <= 64 && (channels % 4 == 0 || channels <= 2) && __builtin_cpu_supports("sse4.1")) {
+        extremes24(data, channels, firstBlock, blocks, baseShift, out);
+        return true;
+    }
+    if (codec == S24LE && channels <= 64) {
+        // Each word read as four bytes (the next byte shifted out), all but
+        // the block's last frame, whose last word may end the mapping.
+        const std::uint64_t stride = std::uint64_t(channels) * 3;
+        std::int32_t l[64], h[64];
+        for (std::uint64_t b = 0; b < blocks; ++b) {
+            const unsigned char* frame = data + ((firstBlock + b) << baseShift) * stride;
+            for (unsigned c = 0; c < channels; ++c)
+                l[c] = h[c] = Word<S24LE>::raw(frame + 3 * c);
+            for (std::uint64_t k = 1; k + 1 < size; ++k) {
+                const unsigned char* f = frame + k * stride;
+                for (unsigned c = 0; c < channels; ++c) {
+                    std::uint32_t u;
+                    std::memcpy(&u, f + 3 * c, 4);
+                    const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;
+                    l[c] = v < l[c] ? v : l[c];
+                    h[c] = h[c] < v ? v : h[c];
+                }
+            }
+            const unsigned char* last = frame + (size - 1) * stride;
+            for (unsigned c = 0; c < channels; ++c) {
+                const std::int32_t v = Word<S24LE>::raw(last + 3 * c);
+                l[c] = std::min(l[c], v);
+                h[c] = std::max(h[c], v);
+                out[c][b] = {Word<S24LE>::value(l[c]), Word<S24LE>::value(h[c])};
+            }
+        }
+        return true;
+    }
+    if (codec == F32LE && (channels == 1 || channels == 2 || channels == 4)) {
+        const std::uint64_t floats = size * channels; // a multiple of 4
+        for (std::uint64_t b = 0; b < blocks; ++b) {
+            const auto* p = reinterpret_cast<const float*>(data + ((firstBlock + b) << baseShift) * channels * 4);
+            __m128 lo = _mm_set1_ps(std::numeric_limits<float>::infinity());
+            __m128 hi = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+            for (std::uint64_t k = 0; k < floats; k += 4) {
+                const __m128 v = _mm_loadu_ps(p + k);
+                lo = _mm_min_ps(v, lo);
+                hi = _mm_max_ps(v, hi);
+            }
+            alignas(16) float l[4], h[4];
+            _mm_store_ps(l, lo);
+            _mm_store_ps(h, hi);
+            for (unsigned c = 0; c < channels; ++c) {
+                float a = l[c], z = h[c];
+                for (unsigned j = c + channels; j < 4; j += channels) {
+                    a = l[j] < a ? l[j] : a;
+                    z = z < h[j] ? h[j] : z;
+                }
+                out[c][b] = {a, z};
+            }
+        }
+        return true;
+    }
+    return false;
+}
+#endif
+
+} // namespace
+
 void FileSampleBlock::extremes(std::uint64_t firstBlock, std::uint64_t blocks, unsigned baseShift,
                                WaveformSummary::Extremes* const* out, bool&) const {
     const unsigned channels = this->channels();
@@ -442,6 +606,9 @@ void FileSampleBlock::extremes(std::uint64_t firstBlock, std::uint64_t blocks, u
     const std::uint64_t size = std::uint64_t(1) << baseShift;
     const unsigned bytes = encoding_.bytes;
     file_->willNeed((firstBlock << baseShift) * stride, (blocks << baseShift) * stride);
+#if defined(__SSE2__)
+    if (size >= 128 && vectorExtremes(codec_, file_->bytes(), channels, firstBlock, blocks, baseShift, out)) return;
+#endif
     dispatch(codec_, [&](auto w) {
         using W = decltype(w);
         using Raw = typename W::Raw;

@@ -39,10 +39,16 @@ struct SampleEncoding {
 class SampleBlock {
 public:
     // Ranges this long or shorter are scanned where the summary cannot yet
-    // answer; longer ones wait for it (see fold()).
-    static constexpr std::uint64_t kScanLimit = std::uint64_t(1) << 18;
-    // The most the summaries of one block take, whatever its length: a long
-    // block gets first-level blocks of more than 32 samples.
+    // answer (a view zoomed into a part not yet summarised); longer ones
+    // wait for it (see fold()), so that a view of thousands of columns costs
+    // a few million samples at most while the summary is built.
+    static constexpr std::uint64_t kScanLimit = std::uint64_t(1) << 12;
+    // A block's summaries start at first-level blocks of 128 samples: fine
+    // enough that a column folds from them from about 256 samples on, and
+    // small (0.07 bytes a sample), since every byte of them is memory the
+    // open must be handed fresh. The most they take, whatever the block's
+    // length: a longer block gets longer first-level blocks.
+    static constexpr unsigned kFirstLevelShift = 7;
     static constexpr std::uint64_t kSummaryBudgetBytes = std::uint64_t(128) << 20;
 
     SampleBlock(const SampleBlock&) = delete;
@@ -91,6 +97,9 @@ protected:
                           WaveformSummary::Extremes* const* out, bool& exact) const = 0;
     // Every chunk, on the calling thread.
     void summariseAll();
+    // Frames [first, first + count) are summarised (a file block lets go of
+    // their pages: they stay in the page cache, not in the process).
+    virtual void chunkDone(std::uint64_t first, std::uint64_t count) const { (void)first, (void)count; }
 
 private:
     std::uint64_t chunkFrames() const;
@@ -155,6 +164,7 @@ private:
     FileSampleBlock(std::shared_ptr<MappedFile> file, const SampleEncoding& encoding, std::uint64_t frames);
     void extremes(std::uint64_t firstBlock, std::uint64_t blocks, unsigned baseShift,
                   WaveformSummary::Extremes* const* out, bool& exact) const override;
+    void chunkDone(std::uint64_t first, std::uint64_t count) const override;
 
     std::shared_ptr<MappedFile> file_;
     SampleEncoding encoding_;

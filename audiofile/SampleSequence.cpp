@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <set>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace ZQ {
 
@@ -151,6 +153,8 @@ void SummaryBuilder::stop() {
 }
 
 void SummaryBuilder::work() {
+    // Background work: a window being drawn or a stream being filled comes first.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5);
     for (const std::shared_ptr<SampleBlock>& block : blocks_) {
         while (!stop_.load(std::memory_order_relaxed) && block->summariseNextChunk(&stop_))
             if (progress_) progress_();

@@ -160,8 +160,7 @@ void benchmarkFile(const std::string& path, const std::string& coded, const char
         if (!store->cutRange({ZQ::Num::Count(0ull), ZQ::Num::Count(n - 1)}, cut)) std::abort();
     });
     Result paste = measure([&] {
-        if (!cut->copyAll(clip) || !store->pasteRange(clip, {ZQ::Num::Count(0ull), ZQ::Num::Count(0ull)}))
-            std::abort();
+        if (!cut->copyAll(clip) || !store->pasteRange(clip, {ZQ::Num::Count(0ull), ZQ::Num::Count(0ull)})) std::abort();
     });
     Result undo = measure([&] {
         if (!store->replaceFrames(0, n, nullptr, nullptr) || store->frameCount() != 0) std::abort();

@@ -157,6 +157,8 @@ void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
         platform::performOnMainThread([self] {
             if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidEnd(self.get());
         });
+    // The summaries are built while the window is made (their workers yield
+    // to it), so that the overview completes as soon after as it can.
     if (ok) startSummaries();
     // The file's markers, within its frames (a file may point past its end).
     markers_ = ZQ::MarkerList();

@@ -102,7 +102,7 @@ const double* const* AudioFileDocumentOutputSource::framesAt(std::uint64_t from,
     const bool held = from >= aheadFirst_ && from + frames <= aheadFirst_ + aheadFrames_;
     if (held && (tail || aheadFirst_ + aheadFrames_ >= std::min(aheadEnd_, from + frames + rate))) {
         for (unsigned c = 0; c < documentChannels_; ++c)
-            aheadAt_[c] = ahead_[c].data() + (from - aheadFirst_);
+            aheadAt_[c] = ahead_[c].data() ? ahead_[c].data() + (from - aheadFirst_) : nullptr;
         available = frames;
         return aheadAt_.data();
     }
@@ -111,12 +111,13 @@ const double* const* AudioFileDocumentOutputSource::framesAt(std::uint64_t from,
     const unsigned channels = std::min(documentChannels_, samples->channelCount());
     // A fade tail away from the play position is read on its own, so that
     // the read-ahead stays where the play position is.
-    std::vector<std::vector<double>>& to = tail ? tailSamples_ : ahead_;
+    std::array<SampleBuffer, kMaxMixChannels>& to = tail ? tailSamples_ : ahead_;
     const std::uint64_t want = tail ? frames : std::max(frames, 2 * rate); // two seconds: read again once one is left
     const std::uint64_t n = std::min(want, samples->frameCount() - from);
-    to.resize(channels);
+    aheadAt_.fill(nullptr);
     for (unsigned c = 0; c < channels; ++c) {
-        if (to[c].size() < n) to[c].resize(n);
+        // Grown when a longer stretch is needed, and kept for the next.
+        if (to[c].count().v_ < n && !to[c].resize(Num::Count(n))) return nullptr;
         aheadAt_[c] = to[c].data();
     }
     samples->readFrames(from, n, aheadAt_.data());
@@ -151,7 +152,7 @@ void AudioFileDocumentOutputSource::mixFrames(double* buffer, unsigned outputs, 
     unsigned heard[2] = {0, 0};
     std::uint64_t whole = frames; // frames in which every heard channel has a sample
     for (unsigned c = 0; c < inputs; ++c) {
-        const std::uint64_t n = have;
+        const std::uint64_t n = read[c] ? have : 0;
         for (unsigned o = 0; o < outs; ++o) {
             const double g = mix_.gain[o][c];
             if (g == 0.0 || n == 0) continue;

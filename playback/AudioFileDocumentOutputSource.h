@@ -12,6 +12,7 @@
 // sends to the device.
 #pragma once
 
+#include "core/buffer.h"
 #include "playback/ChannelMix.h"
 #include "playback/LevelMeter.h"
 #include "playback/OutputSource.h"
@@ -150,7 +151,7 @@ private:
     // The read-ahead (stream thread, under the play state): each channel's
     // frames [aheadFirst_, aheadFirst_ + aheadFrames_) of a document of
     // aheadEnd_ frames; a fade tail's own frames; the pointers handed out.
-    std::vector<std::vector<double>> ahead_, tailSamples_;
+    std::array<SampleBuffer, kMaxMixChannels> ahead_, tailSamples_; // from the tracking allocator
     std::uint64_t aheadFirst_ = 0, aheadFrames_ = 0, aheadEnd_ = 0;
     std::array<double*, kMaxMixChannels> aheadAt_{};
 };

@@ -688,6 +688,12 @@ void ZQWaveformDisplayController::audioFileSummaryDidGrow() {
     });
 }
 
+bool ZQWaveformDisplayController::showsEveryColumn() {
+    bool all = true;
+    forEachView([&all](ZQWaveform* v) { all = all && !v->needsTraces() && v->columnsAwaitingSummary() == 0; });
+    return all && document_ && document_->samplesAreSummarised();
+}
+
 void ZQWaveformDisplayController::channelAudibilityDidChange() {
     for (auto& w : waveforms_)
         if (w) w->syncChannelToggles();

@@ -101,6 +101,9 @@ public:
     void audioFileSamplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection) override;
     // Views with columns that waited for the summaries draw them.
     void audioFileSummaryDidGrow() override;
+    // Whether every view shows every column of its traces, drawn (nothing
+    // waits for a summary or a redraw).
+    bool showsEveryColumn();
     void documentEditedStateDidChange() override;
     void channelAudibilityDidChange() override;
 

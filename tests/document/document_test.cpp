@@ -4,6 +4,7 @@
 
 #include <QSettings>
 #include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
 using platform::Ref;
@@ -238,4 +239,34 @@ TEST_F(DocumentTest, ADocumentClosedBeforeItsWindowGetsNone) {
     EXPECT_EQ(side.log.count("side.createDisplayController"), 0);
     EXPECT_EQ(doc->audioFileDocumentTransportController(), nullptr);
     EXPECT_EQ(doc->waveformDisplayController(), nullptr);
+}
+
+TEST_F(DocumentTest, AFileTruncatedWhileOpenIsToldOnceAndTheDocumentStaysEditableAndExportable) {
+    const std::string path = dir.file("going.wav");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 300000));
+    Ref<ZQAudioFileDocument> doc = openDocument(path);
+    ASSERT_TRUE(doc->fileHasLoaded());
+    const std::string notice = "side.alert:The file \u201cgoing.wav\u201d changed on disk.|Ok";
+    ASSERT_EQ(truncate(path.c_str(), 44 + 4 * 1000), 0); // a thousand frames left
+    // Noticed within a couple of seconds, whatever reads the samples.
+    ASSERT_TRUE(waitUntil([&] { return side.log.count(notice) == 1; }, 6000));
+    doc->checkFileOnDisk();
+    spinFor(2200);
+    EXPECT_EQ(side.log.count(notice), 1) << "told more than once";
+    // The part still there reads as it did; the rest is silence, never a crash.
+    ASSERT_TRUE(doc->deleteRange({ZQ::Num::Count(0ull), ZQ::Num::Count(9ull)}));
+    const std::vector<double> left = testsupport::channelOf(*doc->sampleData(), 0);
+    ASSERT_EQ(left.size(), 299990u);
+    EXPECT_EQ(left[0], fixtureSample(0, 10));
+    EXPECT_EQ(left[299989], 0.0);
+    std::string reason;
+    ASSERT_TRUE(doc->exportAudioFileDataTo(dir.path(), "rescued.wav", ZQAudioFileDocument::changesExportCode(),
+                                           ZQAudioFileDocument::kChangesExportType, &reason))
+        << reason;
+    int channels = 0, rate = 0;
+    const std::vector<float> back = readFloatFile(dir.file("rescued.wav"), channels, rate);
+    ASSERT_EQ(back.size(), 2u * 299990u);
+    EXPECT_EQ(back[0], float(fixtureSample(0, 10)));
+    EXPECT_EQ(back[2 * 989 + 1], float(fixtureSample(1, 999)));
+    EXPECT_EQ(back.back(), 0.0f);
 }

@@ -445,6 +445,39 @@ bool silentAfter(const std::vector<float>& data, std::size_t n) {
     return true;
 }
 
+TEST_F(Engine, AFileOfMoreThanTwoToTheThirtyTwoFramesPlaysItsLastFramesExactlyAtOnce) {
+    // Four billion frames and more of stereo (16 GB, sparse: no disk), its
+    // last tenth of a second counting; read from the file, never held.
+    const std::uint64_t frames = (std::uint64_t(1) << 32) + 4410;
+    std::vector<std::int32_t> tail;
+    for (int k = 0; k < 4410; ++k)
+        tail.push_back(k + 1), tail.push_back(-(k + 1));
+    const std::string path = dir.file("day.wav"), out = dir.file("day-out.wav");
+    ASSERT_TRUE(writeSparseRf64(path, 2, 44100, frames, tail));
+    Ref<ZQAudioFileDocument> doc = open(path, out);
+    ASSERT_EQ(doc->sampleCount(0).v_, frames);
+    const auto t0 = std::chrono::steady_clock::now();
+    doc->playSelection(frames - 4410, frames - 1);
+    ASSERT_TRUE(playedToTheEnd(doc.get()));
+    // Heard at once: the summary still being built far behind is no matter.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    ZQ::AudioStream::OutputStream* stream = ZQ::AudioStream::OutputStream::findOrCreate(44100, ZQ::Num::Count(2ull));
+    ASSERT_TRUE(stream->waitUntilPlayed(5));
+    int channels = 0;
+    const std::vector<float> data = capture(out, channels);
+    ASSERT_EQ(channels, 2);
+    const std::size_t played = data.size() / 2;
+    std::size_t first = 0;
+    while (first < played && data[first * 2] == 0.0f)
+        ++first;
+    ASSERT_GE(played - first, 4410u) << "the last frames were not all heard";
+    for (std::size_t k = 0; k < 4410; ++k) {
+        ASSERT_EQ(data[(first + k) * 2], float(k + 1) / 32768.0f) << k;
+        ASSERT_EQ(data[(first + k) * 2 + 1], -float(k + 1) / 32768.0f) << k;
+    }
+    EXPECT_EQ(doc->presentPlaybackPosition(), frames - 4410); // back at the selection's start
+}
+
 TEST_F(Engine, PlaySelectionHearsExactlyTheSelectedFramesAndReturnsToTheirStart) {
     int rate = 9100;
     for (int channels : {1, 2, 3, 6, 16}) {

@@ -3,6 +3,8 @@
 
 #include "platform/base/Values.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -79,6 +81,49 @@ inline std::vector<float> readFloatFile(const std::string& path, int& channels, 
     channels = info.channels;
     rate = info.samplerate;
     return data;
+}
+
+// An RF64 file of `frames` frames of 16- or 24-bit samples that costs no
+// disk: its header, a hole of silence, and `tail` (interleaved) as its last
+// frames. False when the file cannot be made.
+inline bool writeSparseRf64(const std::string& path, int channels, int rate, std::uint64_t frames,
+                            const std::vector<std::int32_t>& tail, int bits = 16) {
+    std::string h;
+    auto u16 = [&h](std::uint32_t v) { h += char(v & 0xff), h += char((v >> 8) & 0xff); };
+    auto u32 = [&](std::uint32_t v) { u16(v & 0xffff), u16(v >> 16); };
+    auto u64 = [&](std::uint64_t v) { u32(std::uint32_t(v)), u32(std::uint32_t(v >> 32)); };
+    const std::uint32_t bytes = std::uint32_t(bits / 8);
+    const std::uint64_t dataBytes = frames * std::uint64_t(channels) * bytes;
+    const std::uint64_t headerBytes = 12 + 36 + 24 + 8;
+    h += "RF64";
+    u32(0xffffffffu);
+    h += "WAVE";
+    h += "ds64";
+    u32(28);
+    u64(headerBytes - 8 + dataBytes); // the RIFF size
+    u64(dataBytes);
+    u64(frames);
+    u32(0); // no table
+    h += "fmt ";
+    u32(16);
+    u16(1); // PCM
+    u16(std::uint32_t(channels));
+    u32(std::uint32_t(rate));
+    u32(std::uint32_t(rate) * std::uint32_t(channels) * bytes);
+    u16(std::uint32_t(channels) * bytes);
+    u16(std::uint32_t(bits));
+    h += "data";
+    u32(0xffffffffu);
+    std::string words;
+    for (std::int32_t v : tail)
+        for (std::uint32_t b = 0; b < bytes; ++b)
+            words += char((std::uint32_t(v) >> (8 * b)) & 0xff);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
+    ok = ok && fseeko(f, off_t(headerBytes + dataBytes - words.size()), SEEK_SET) == 0 &&
+         std::fwrite(words.data(), 1, words.size(), f) == words.size();
+    return std::fclose(f) == 0 && ok;
 }
 
 } // namespace testsupport
