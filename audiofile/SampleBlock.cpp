@@ -444,6 +444,11 @@ void FileSampleBlock::scan(unsigned channel, std::uint64_t first, std::uint64_t 
     });
 }
 
+void FileSampleBlock::willNeed(std::uint64_t first, std::uint64_t count) const {
+    if (first < frames())
+        file_->willNeed(first * encoding_.frameBytes(), std::min(count, frames() - first) * encoding_.frameBytes());
+}
+
 void FileSampleBlock::chunkDone(std::uint64_t first, std::uint64_t count) const {
     file_->dontNeed(first * encoding_.frameBytes(), count * encoding_.frameBytes());
 }

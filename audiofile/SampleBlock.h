@@ -72,6 +72,9 @@ public:
     virtual bool changedOnDisk() const { return false; }
     // The bytes of memory the block holds (not counting its summaries).
     virtual std::uint64_t memoryBytes() const { return 0; }
+    // Frames [first, first + count) will be read soon: a file block has the
+    // system fetch them meanwhile (a hint; nothing waits).
+    virtual void willNeed(std::uint64_t first, std::uint64_t count) const { (void)first, (void)count; }
 
     // Folds samples [first, last] of `channel` exactly, from the summary
     // where it covers them; false when it does not yet and the range is
@@ -157,6 +160,7 @@ public:
     void readFrames(std::uint64_t first, std::uint64_t count, double* const* out, unsigned outputs) const override;
     void scan(unsigned channel, std::uint64_t first, std::uint64_t end, double& lo, double& hi) const override;
     bool changedOnDisk() const override;
+    void willNeed(std::uint64_t first, std::uint64_t count) const override;
     const SampleEncoding& encoding() const { return encoding_; }
     const MappedFile& file() const { return *file_; }
 

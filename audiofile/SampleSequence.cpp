@@ -74,6 +74,11 @@ bool SampleSequence::fold(unsigned channel, std::uint64_t first, std::uint64_t l
     return known;
 }
 
+void SampleSequence::willNeed(std::uint64_t first, std::uint64_t count) const {
+    for (const SamplePiece& p : slice(first, count))
+        p.block->willNeed(p.offset, p.length);
+}
+
 std::vector<SamplePiece> SampleSequence::slice(std::uint64_t first, std::uint64_t count) const {
     std::vector<SamplePiece> out;
     if (count == 0 || first >= frames_) return out;
@@ -146,6 +151,15 @@ SummaryBuilder::~SummaryBuilder() {
     stop();
     for (std::thread& t : threads_)
         if (t.joinable()) t.join();
+}
+
+bool SummaryBuilder::covers(const SampleSequence& sequence) const {
+    const bool running = isRunning() && !stop_.load(std::memory_order_relaxed);
+    for (const SamplePiece& p : sequence.pieces())
+        if (!p.block->isSummarised() &&
+            (!running || std::find(blocks_.begin(), blocks_.end(), p.block) == blocks_.end()))
+            return false;
+    return true;
 }
 
 void SummaryBuilder::stop() {

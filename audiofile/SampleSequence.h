@@ -47,6 +47,8 @@ public:
     // is needed for it.
     bool fold(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
 
+    // Frames [first, first + count) will be read soon (see SampleBlock::willNeed).
+    void willNeed(std::uint64_t first, std::uint64_t count) const;
     // The pieces of frames [first, first + count).
     std::vector<SamplePiece> slice(std::uint64_t first, std::uint64_t count) const;
     // This sequence with frames [at, at + removeCount) replaced by `insert`'s
@@ -98,6 +100,8 @@ public:
     SummaryBuilder& operator=(const SummaryBuilder&) = delete;
     void stop();
     bool isRunning() const { return running_.load(std::memory_order_acquire) > 0; }
+    // Whether every block of `sequence` is summarised or being summarised here.
+    bool covers(const SampleSequence& sequence) const;
 
 private:
     void work();

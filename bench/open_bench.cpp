@@ -61,7 +61,9 @@ Run runOnce(const std::string& program, const std::string& file) {
     close(out[1]);
     std::string seen;
     long anon = 0;
-    auto since = [&t0] { return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(); };
+    auto since = [&t0] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    };
     for (;;) {
         pollfd p{out[0], POLLIN, 0};
         if (poll(&p, 1, 5) > 0) {

@@ -125,6 +125,8 @@ const double* const* AudioFileDocumentOutputSource::framesAt(std::uint64_t from,
         aheadFirst_ = from;
         aheadFrames_ = n;
         aheadEnd_ = samples->frameCount();
+        // The disk fetches what comes next while this plays.
+        samples->willNeed(from + n, 2 * rate);
     }
     available = std::min(frames, n);
     return aheadAt_.data();
