@@ -361,7 +361,11 @@ void OutputStream::resumeProducing() {
     sync_guard g(this);
     if (parked_.size() < bufferData_.buffers_.size() && !q->isRunning()) {
         underrunsAtStart_ = q->underruns();
+        // The start fills buffers under this lock: a source's end-of-file
+        // Stop waits for wakeUp to run it once the lock is free.
+        starting_ = true;
         const std::int32_t r = q->start();
+        starting_ = false;
         if (r != 0) {
             reportStreamError(r, 761, "Unable to start queue");
             pendingFailure_ = "the audio device cannot start";
