@@ -425,15 +425,25 @@ void FileSampleBlock::scan(unsigned channel, std::uint64_t first, std::uint64_t 
         using W = decltype(w);
         if constexpr (W::integer) {
             // Integers convert in order: the extremes of the words are the
-            // words of the extremes, and none is NaN.
-            typename W::Raw a = W::raw(p), b = a;
-            for (std::uint64_t k = 1; k < n; ++k) {
-                const typename W::Raw v = W::raw(p + k * stride);
+            // words of the extremes, and none is NaN. Two running pairs keep
+            // the comparisons from waiting on each other.
+            using Raw = typename W::Raw;
+            Raw a = W::raw(p), b = a, c = a, d = a;
+            std::uint64_t k = 1;
+            for (; k + 1 < n; k += 2) {
+                const Raw v = W::raw(p + k * stride), u = W::raw(p + (k + 1) * stride);
+                a = v < a ? v : a;
+                b = b < v ? v : b;
+                c = u < c ? u : c;
+                d = d < u ? u : d;
+            }
+            if (k < n) {
+                const Raw v = W::raw(p + k * stride);
                 a = v < a ? v : a;
                 b = b < v ? v : b;
             }
-            lo = std::min(lo, static_cast<double>(W::value(a)));
-            hi = std::max(hi, static_cast<double>(W::value(b)));
+            lo = std::min(lo, static_cast<double>(W::value(std::min(a, c))));
+            hi = std::max(hi, static_cast<double>(W::value(std::max(b, d))));
         } else {
             for (std::uint64_t k = 0; k < n; ++k) {
                 const double v = static_cast<double>(W::value(W::raw(p + k * stride)));

@@ -1,6 +1,7 @@
 #include "audiofile/SampleSequence.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -77,6 +78,32 @@ bool SampleSequence::fold(unsigned channel, std::uint64_t first, std::uint64_t l
 void SampleSequence::willNeed(std::uint64_t first, std::uint64_t count) const {
     for (const SamplePiece& p : slice(first, count))
         p.block->willNeed(p.offset, p.length);
+}
+
+bool SampleSequence::column(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const {
+    // One search for the piece of the first sample; the fold goes on from it.
+    std::size_t i = pieceAt(first);
+    const SamplePiece* p = &pieces_[i];
+    std::uint64_t inPiece = first - starts_[i];
+    double s0 = 0;
+    p->block->read(channel, p->offset + inPiece, 1, &s0);
+    lo = std::min(s0, 0.0);
+    hi = std::max(s0, 0.0);
+    bool known = true;
+    std::uint64_t at = first + 1;
+    ++inPiece;
+    while (at <= last) {
+        if (inPiece == p->length) {
+            if (++i == pieces_.size()) break;
+            p = &pieces_[i];
+            inPiece = 0;
+        }
+        const std::uint64_t n = std::min(last - at + 1, p->length - inPiece);
+        known = p->block->fold(channel, p->offset + inPiece, p->offset + inPiece + n - 1, lo, hi) && known;
+        at += n;
+        inPiece += n;
+    }
+    return known;
 }
 
 std::vector<SamplePiece> SampleSequence::slice(std::uint64_t first, std::uint64_t count) const {
@@ -174,6 +201,18 @@ void SummaryBuilder::work() {
             if (progress_) progress_();
         // Chunks another worker (of this or another document) still holds
         // finish on their own; this one goes on to the next block.
+    }
+    // Then waits for those, so that whoever listens hears when they are done,
+    // and takes back any chunk a stopped worker let go of.
+    for (const std::shared_ptr<SampleBlock>& block : blocks_) {
+        double seen = block->summarisedFraction();
+        while (!stop_.load(std::memory_order_relaxed) && !block->isSummarised()) {
+            if (!block->summariseNextChunk(&stop_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (const double now = block->summarisedFraction(); now != seen && progress_) {
+                seen = now;
+                progress_();
+            }
+        }
     }
     if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1 && progress_ && !stop_.load()) progress_();
 }

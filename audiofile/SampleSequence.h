@@ -46,6 +46,9 @@ public:
     // would (see SampleBlock::fold); false while a summary still being built
     // is needed for it.
     bool fold(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
+    // An overview column's extremes: lo and hi start from sample `first`
+    // and 0 (as min(s, 0) and max(s, 0)) and fold samples first+1 ... last.
+    bool column(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
 
     // Frames [first, first + count) will be read soon (see SampleBlock::willNeed).
     void willNeed(std::uint64_t first, std::uint64_t count) const;
@@ -85,6 +88,9 @@ struct ChannelSamples {
     void read(std::uint64_t first, std::uint64_t n, double* out) const { samples->read(channel, first, n, out); }
     bool fold(std::uint64_t first, std::uint64_t last, double& lo, double& hi) const {
         return samples->fold(channel, first, last, lo, hi);
+    }
+    bool column(std::uint64_t first, std::uint64_t last, double& lo, double& hi) const {
+        return samples->column(channel, first, last, lo, hi);
     }
 };
 

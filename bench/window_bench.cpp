@@ -91,7 +91,8 @@ Ref<ZQAudioFileDocument> openWindow(const std::string& path) {
     spin([&] {
         for (auto& d : ZQDocumentController::sharedDocumentController().documents())
             if (auto* a = dynamic_cast<ZQAudioFileDocument*>(d.get()))
-                if (a->fileName() == path && a->audioFileDocumentTransportController()) {
+                // Once the file is summarised: the figures are of a complete window.
+                if (a->fileName() == path && a->audioFileDocumentTransportController() && a->samplesAreSummarised()) {
                     doc = Ref<ZQAudioFileDocument>::retain(a);
                     return true;
                 }

@@ -188,15 +188,14 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                     floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
                 if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
                 const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
-                double s0 = 0;
-                if (folding) {
-                    samples.read(start, 1, &s0);
-                } else {
-                    s0 = window[start - windowFirst];
+                double lo = 0, hi = 0;
+                if (!folding) {
+                    const double s0 = window[start - windowFirst];
+                    lo = std::min(s0, 0.0);
+                    hi = std::max(s0, 0.0);
                 }
-                double lo = std::min(s0, 0.0), hi = std::max(s0, 0.0);
                 if (folding) {
-                    if (end > start && !samples.fold(start + 1, end, lo, hi)) {
+                    if (!samples.column(start, end, lo, hi)) {
                         // Not summarised yet: the column stays empty until it is.
                         constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
                         points[k] = CGPoint{kNaN, kNaN};

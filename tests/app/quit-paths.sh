@@ -301,6 +301,17 @@ start "$bad"
 press_until_gone "could not be opened" Return || fail "the damaged file showed no alert"
 expect_clean_exit "$pid" "the only open failing, its alert dismissed"
 
+# A file that is missing beside one still opening: dismissing the first's
+# alert leaves the program running, and the second's window comes.
+start "$work/missing.wav" "$long"
+press_until_gone "could not be opened" Return || fail "the missing file showed no alert"
+if w=$(window_of "$pid" "^long\\.wav"); then
+    key "$w" ctrl+w
+else
+    fail "dismissing an alert ended the program while another file was opening"
+fi
+expect_clean_exit "$pid" "a missing file's alert dismissed while another opens"
+
 release_held "the last run"
 echo "$runs runs of the program ended, $failures failures"
 [ "$failures" -eq 0 ]
