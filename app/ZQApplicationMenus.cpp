@@ -206,10 +206,10 @@ void ZQApplicationMenus::fillChannelsMenu(QMenu* menu) {
 }
 
 void ZQApplicationMenus::fillOutputDeviceMenu(QMenu* menu) {
-    // The devices are looked for again only while nothing plays (the sound
-    // library is set up anew to find them).
-    static std::vector<std::string> known;
-    if (known.empty() || !ZQ::AudioStream::OutputStream::anyPlaying()) known = platform::audio::outputDeviceNames();
+    // Afresh each time the menu opens: the sound server's outputs as it last
+    // told them (headsets come and go), or PortAudio's, looked for again
+    // while no stream holds that library.
+    const std::vector<std::string> known = platform::audio::outputDeviceNames();
     menu->clear();
     auto* group = new QActionGroup(menu);
     const std::string chosen = platform::audio::preferredOutputDevice();

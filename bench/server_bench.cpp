@@ -1,14 +1,20 @@
-// Playback through a real sound server (a private PulseAudio with a 48 kHz
-// null sink, reached through PortAudio's default output and recorded from
-// the sink's monitor), as a user on a desktop meets it:
-//  1. Play to sound and Stop to silence, median and worst of 20, counted in
-//     frames of the monitor's own timeline (so the test program's thread
-//     scheduling is not in the figure), beside the device's reported latency.
-//  2. Gaps in 20 plays of 5 s each while two other processes keep both cores
-//     busy, and the underruns the output counted.
-//  3. CPU of this process while a document is open and idle (after the
-//     device has gone to rest), and while stereo and 16-channel documents
-//     play, and of the server meanwhile.
+// Playback through a real sound server (a private PulseAudio whose 48 kHz
+// pipe sink writes every frame it plays, in real time; reached through the
+// program's default output, the server's own API), as a user on a desktop
+// meets it:
+//  1. Idle with a document open and never played: CPU of this process and of
+//     the server, and whether the sink could suspend.
+//  2. Play to sound and Stop to silence, median and worst of 20, counted in
+//     frames of the sink's own timeline (so the test program's thread
+//     scheduling is not in the figure), beside the latency the server reports.
+//  3. The play line against the sound: the position shown against the last
+//     frame the sink played, at moments while playing.
+//  4. Under load (three processes spinning and a fourth writing a file in a
+//     loop): plays of 3 s at 8, 44.1, 48 and 96 kHz, whether every frame was
+//     heard (the sound's length), gaps, and the server's underflows; then
+//     `paplay` under the same load for comparison.
+//  5. CPU of this process and of the server while stereo and 16-channel
+//     documents play.
 //   server_bench [plays]   (default 20)
 #include "bench/HeadlessDocuments.h"
 #include "document/HeadlessWindowSide.h"
@@ -63,9 +69,9 @@ pid_t serverPid() {
     return pid;
 }
 
-bool writeFile(const std::string& path, int channels, long frames) {
+bool writeFile(const std::string& path, int channels, long frames, int rate = testsupport::kServerRate) {
     SF_INFO info{};
-    info.samplerate = testsupport::kServerRate;
+    info.samplerate = rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -75,8 +81,8 @@ bool writeFile(const std::string& path, int channels, long frames) {
         const long n = std::min<long>(4800, frames - at);
         for (long k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c)
-                block[static_cast<std::size_t>(k * channels + c)] = static_cast<float>(
-                    0.3 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(at + k) / 48000.0) + 0.01);
+                block[static_cast<std::size_t>(k * channels + c)] =
+                    static_cast<float>(0.3 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(at + k) / rate) + 0.01);
         sf_writef_float(f, block.data(), n);
         at += n;
     }
@@ -104,36 +110,64 @@ bool isPlaying(ZQAudioFileDocument* doc) {
     return doc->audioFileDocumentTransportCommandReceiver()->isPlaying();
 }
 
-// Silent runs longer than a millisecond between the first and last sound.
-int gapsIn(const std::vector<float>& heard) {
+// The sound in a recording (the files are never silent: a sine over an
+// offset): its length in seconds, and silent runs of four frames or more
+// within it.
+struct Heard {
+    double seconds = 0;
+    int gaps = 0;
+};
+Heard soundIn(const std::vector<float>& heard) {
     const long frames = static_cast<long>(heard.size() / 2);
     long first = 0, last = frames - 1;
-    while (first < frames && heard[2 * first] == 0.0f)
+    while (first < frames && std::fabs(heard[2 * first]) < 1e-4f)
         ++first;
-    while (last > first && heard[2 * last] == 0.0f)
+    while (last > first && std::fabs(heard[2 * last]) < 1e-4f)
         --last;
-    int gaps = 0;
+    Heard h;
+    if (first >= frames) return h;
+    h.seconds = static_cast<double>(last - first + 1) / testsupport::kServerRate;
     long run = 0;
     for (long i = first; i <= last; ++i) {
-        run = heard[2 * i] == 0.0f ? run + 1 : 0;
-        if (run == 48) ++gaps;
+        run = std::fabs(heard[2 * i]) < 1e-4f ? run + 1 : 0;
+        if (run == 4) ++h.gaps;
     }
-    return gaps;
+    return h;
 }
 
-// Two processes that keep both cores busy until killed.
-std::vector<pid_t> loadBothCores() {
+// Three processes that keep every core busy and a fourth that writes a file
+// over and over, until killed.
+std::vector<pid_t> startLoad(const std::string& dir) {
     std::vector<pid_t> pids;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 4; ++i) {
         const pid_t pid = fork();
-        if (pid == 0) {
+        if (pid == 0 && i < 3) {
             volatile unsigned long x = 0;
             for (;;)
                 x = x + 1;
         }
+        if (pid == 0) {
+            std::vector<char> block(1 << 20, 1);
+            for (;;) {
+                FILE* f = std::fopen((dir + "/load.bin").c_str(), "wb");
+                for (int k = 0; f && k < 200; ++k)
+                    std::fwrite(block.data(), 1, block.size(), f);
+                if (f) {
+                    std::fflush(f);
+                    fsync(fileno(f));
+                    std::fclose(f);
+                }
+            }
+        }
         pids.push_back(pid);
     }
     return pids;
+}
+void stopLoad(const std::vector<pid_t>& pids) {
+    for (pid_t p : pids) {
+        kill(p, SIGKILL);
+        waitpid(p, nullptr, 0);
+    }
 }
 
 } // namespace
@@ -158,10 +192,24 @@ int main(int argc, char** argv) {
     const std::string stereo = dir + "/stereo.wav", sixteen = dir + "/sixteen.wav";
     writeFile(stereo, 2, 48000L * 5);
     writeFile(sixteen, 16, 48000L * 5);
+    const pid_t serverProcess = serverPid();
+    server.pactl("load-module module-suspend-on-idle timeout=1");
     Ref<ZQAudioFileDocument> doc = zqbench::openDocument(stereo);
     ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
 
-    // 1. Play to sound, Stop to silence.
+    // 1. Idle, never played.
+    spinFor(1.5);
+    double c0 = processCpuSeconds(), s0 = otherCpuSeconds(serverProcess);
+    waitQuietly(10.0);
+    double c1 = processCpuSeconds(), s1 = otherCpuSeconds(serverProcess);
+    const std::string sinks = server.pactl("list short sinks");
+    std::printf("Idle, a document open and never played: %.2f %% of a core (server %.2f %%), the sink %s\n",
+                (c1 - c0) * 10.0, (s1 - s0) * 10.0,
+                sinks.find("SUSPENDED") != std::string::npos ? "suspended" : "awake");
+    // A suspended pipe sink writes nothing: the recordings below need it awake.
+    server.pactl("unload-module module-suspend-on-idle");
+
+    // 2. Play to sound, Stop to silence.
     Stats start, stop;
     double latency = 0;
     for (int i = 0; i < plays; ++i) {
@@ -172,6 +220,8 @@ int main(int argc, char** argv) {
         t->perform_GotoStart(nullptr);
         t->perform_Play(nullptr);
         spinFor(0.5);
+        auto* s = ZQ::AudioStream::OutputStream::findOrCreate(48000, ZQ::Num::Count(2ull));
+        if (s && s->audioQueue()) latency = s->audioQueue()->deviceLatency() * 1000.0;
         const std::size_t stopPressed = recording.framesHeard();
         t->perform_Stop(nullptr);
         spinFor(0.5);
@@ -189,48 +239,99 @@ int main(int argc, char** argv) {
         }
         start.v.push_back(static_cast<double>(first - static_cast<long>(pressed)) / 48.0);
         stop.v.push_back(static_cast<double>(last - static_cast<long>(stopPressed)) / 48.0);
-        auto* s = ZQ::AudioStream::OutputStream::findOrCreate(48000, ZQ::Num::Count(2ull));
-        if (s && s->audioQueue()) latency = s->audioQueue()->deviceLatency() * 1000.0;
     }
     std::printf("Play to sound:    median %.1f ms, worst %.1f ms (of %zu)\n", start.median(), start.worst(),
                 start.v.size());
     std::printf("Stop to silence:  median %.1f ms, worst %.1f ms\n", stop.median(), stop.worst());
-    std::printf("Device latency reported: %.1f ms\n", latency);
+    std::printf("Latency the server reports while playing: %.1f ms\n", latency);
 
-    // 2. Gaps under load.
+    // 3. The line against the sound.
     {
-        auto* s = ZQ::AudioStream::OutputStream::findOrCreate(48000, ZQ::Num::Count(2ull));
-        const std::uint64_t underrunsBefore = s ? s->underruns() : 0;
-        const std::vector<pid_t> load = loadBothCores();
-        int withGap = 0, gaps = 0;
-        for (int i = 0; i < plays; ++i) {
+        const std::string counting = dir + "/count.wav";
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(counting.c_str(), SFM_WRITE, &info);
+        std::vector<float> frames(2 * 48000 * 4);
+        for (std::size_t k = 0; k < frames.size() / 2; ++k) {
+            frames[2 * k] = 0.5f;
+            frames[2 * k + 1] = static_cast<float>((k + 1) / 1048576.0);
+        }
+        sf_writef_float(f, frames.data(), 48000 * 4);
+        sf_close(f);
+        Ref<ZQAudioFileDocument> d = zqbench::openDocument(counting);
+        Stats error;
+        for (int i = 0; i < std::max(1, plays / 5); ++i) {
             testsupport::ServerRecording recording(server);
             spinUntil([&] { return recording.framesHeard() > 4800; });
-            t->perform_GotoStart(nullptr);
-            t->perform_Play(nullptr);
-            spinUntil([&] { return !isPlaying(doc.get()); });
+            d->audioFileDocumentTransportController()->perform_GotoStart(nullptr);
+            d->audioFileDocumentTransportController()->perform_Play(nullptr);
+            spinFor(0.4);
+            for (int k = 0; k < 25; ++k) {
+                const std::vector<float> heard = recording.heard();
+                const double shown = static_cast<double>(d->presentPlaybackPosition());
+                const double playedLast = heard.back() * 1048576.0 - 1.0;
+                error.v.push_back(std::fabs(shown - playedLast) / 48.0);
+                spinFor(0.1);
+            }
+            d->audioFileDocumentTransportController()->perform_Stop(nullptr);
             spinFor(0.3);
-            recording.stop();
-            const int g = gapsIn(recording.heard());
-            gaps += g;
-            withGap += g > 0;
         }
-        for (pid_t p : load) {
-            kill(p, SIGKILL);
-            waitpid(p, nullptr, 0);
-        }
-        s = ZQ::AudioStream::OutputStream::findOrCreate(48000, ZQ::Num::Count(2ull));
-        std::printf("Under load (2 busy processes): %d of %d plays of 5 s with a gap (%d gaps), %llu underruns\n",
-                    withGap, plays, gaps, static_cast<unsigned long long>(s ? s->underruns() - underrunsBefore : 0));
+        std::printf("Play line against the frame the sink played: median %.1f ms, worst %.1f ms (%zu moments)\n",
+                    error.median(), error.worst(), error.v.size());
+        d->close();
     }
 
-    // 3. CPU idle and playing.
-    const pid_t serverProcess = serverPid();
-    spinFor(1.5); // the device goes to rest
-    double c0 = processCpuSeconds(), s0 = otherCpuSeconds(serverProcess);
-    waitQuietly(10.0);
-    double c1 = processCpuSeconds(), s1 = otherCpuSeconds(serverProcess);
-    std::printf("Idle, a document open: %.2f %% of a core (server %.2f %%)\n", (c1 - c0) * 10.0, (s1 - s0) * 10.0);
+    // 4. Every rate under load, and paplay beside it.
+    {
+        const std::vector<pid_t> load = startLoad(dir);
+        spinFor(1.0);
+        for (const int rate : {8000, 44100, 48000, 96000}) {
+            const std::string file = dir + "/load" + std::to_string(rate) + ".wav";
+            writeFile(file, 2, rate * 3L, rate);
+            Ref<ZQAudioFileDocument> d = zqbench::openDocument(file);
+            auto* s = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+            const std::uint64_t underrunsBefore = s ? s->underruns() : 0;
+            int whole = 0, gaps = 0, withGap = 0;
+            double shortest = 1e9;
+            for (int i = 0; i < plays; ++i) {
+                testsupport::ServerRecording recording(server);
+                spinUntil([&] { return recording.framesHeard() > 4800; });
+                d->audioFileDocumentTransportController()->perform_GotoStart(nullptr);
+                d->audioFileDocumentTransportController()->perform_Play(nullptr);
+                spinUntil([&] { return !isPlaying(d.get()); });
+                spinFor(0.4);
+                recording.stop();
+                const Heard h = soundIn(recording.heard());
+                gaps += h.gaps;
+                withGap += h.gaps > 0;
+                whole += std::fabs(h.seconds - 3.0) < 0.002;
+                shortest = std::min(shortest, h.seconds);
+            }
+            s = ZQ::AudioStream::OutputStream::findOrCreate(rate, ZQ::Num::Count(2ull));
+            std::printf("Under load, %6d Hz: %d of %d plays of 3 s heard whole (shortest %.4f s), %d with a gap "
+                        "(%d gaps), %llu underflows\n",
+                        rate, whole, plays, shortest, withGap, gaps,
+                        static_cast<unsigned long long>(s ? s->underruns() - underrunsBefore : 0));
+            d->close();
+            int paWhole = 0, paGaps = 0;
+            for (int i = 0; i < plays; ++i) {
+                testsupport::ServerRecording recording(server);
+                spinUntil([&] { return recording.framesHeard() > 4800; });
+                std::system(("PULSE_SERVER=" + server.address() + " paplay '" + file + "'").c_str());
+                spinFor(0.3);
+                recording.stop();
+                const Heard h = soundIn(recording.heard());
+                paGaps += h.gaps > 0;
+                paWhole += std::fabs(h.seconds - 3.0) < 0.002;
+            }
+            std::printf("   paplay, same load:  %d of %d heard whole, %d with a gap\n", paWhole, plays, paGaps);
+        }
+        stopLoad(load);
+    }
+
+    // 5. CPU while playing.
     for (const std::string& file : {stereo, sixteen}) {
         Ref<ZQAudioFileDocument> d = file == stereo ? doc : zqbench::openDocument(file);
         d->audioFileDocumentTransportController()->perform_GotoStart(nullptr);

@@ -1,5 +1,7 @@
 #include "core/values.h"
 
+#include "platform/base/AudioTypes.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -12,7 +14,7 @@ static_assert(kMaxDoubleElements.v_ == 2305843009213693951ull);
 sample_rate::sample_rate(double rate) : s_(rate), r_(rate > 0.0 ? 1.0 / rate : 0.0), n_(rate * 0.5) {}
 
 bool sample_rate::isSupported() const {
-    if (s_.v_ < 8000.0 || s_.v_ > 192000.0) {
+    if (s_.v_ < platform::audio::kLowestPlaybackRate || s_.v_ > platform::audio::kHighestPlaybackRate) {
         std::printf("Invalid sample rate: %f\n", s_.v_);
         return false;
     }

@@ -399,6 +399,11 @@ Ref<platform::URL> ZQAudioFileDocument::fileURL() const {
 std::string ZQAudioFileDocument::fileName() const {
     return fileURL_.path();
 }
+std::string ZQAudioFileDocument::mediaName() const {
+    const std::string path = fileURL_.path();
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 std::string ZQAudioFileDocument::fileOpenError() const {
     return fileOpenError_.utf8();
 }

@@ -235,6 +235,7 @@ public:
     void connectToStreamingServer(); // † (no lock once connected)
     ZQ::AudioStream::ReadPosition* audioStreamReadPosition() override;
     std::uint32_t speakerMask() override;
+    std::string mediaName() const override;
     // Which channels are heard: the soloed ones if any, otherwise the
     // unmuted ones (main thread; the window's toggles and menu follow).
     void setChannelMuted(int channel, bool muted);

@@ -1,6 +1,7 @@
 #include "playback/AudioFileDocumentOutputSource.h"
 
 #include "audiofile/AudioFileDocumentSampleData.h"
+#include "platform/base/AudioTypes.h"
 #include "playback/PlaybackDocument.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ unsigned streamChannelsFor(unsigned long long documentChannels) {
 namespace {
 
 bool validRate(double rate) {
-    if (rate < 8000.0 || rate > 192000.0) {
+    if (rate < platform::audio::kLowestPlaybackRate || rate > platform::audio::kHighestPlaybackRate) {
         std::printf("Invalid sample rate: %f\n", rate);
         return false;
     }
@@ -482,7 +483,7 @@ void AudioFileDocumentOutputSource::apply(const TransportCommand::Logic& logic) 
     }
     if (jumps && wasProducing) fadeInDone_ = 0;
     if (isProducing_ && !wasProducing)
-        if (AudioStream::SourceHost* host = stream_.load()) host->sourceDidStartProducing();
+        if (AudioStream::SourceHost* host = stream_.load()) host->sourceDidStartProducing(document_->mediaName());
 }
 
 } // namespace ZQ

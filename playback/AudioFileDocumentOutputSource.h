@@ -36,7 +36,7 @@ public:
     Num::Count render(double* buffer, Num::Count requested) override;
     Num::Count renderStereo(double* buffer, Num::Count requested) override;
     void channelCountDidChange() override;
-    // The document's and the stream's rate (8000 ... 192000 Hz) agree, the
+    // The document's and the stream's rate (8000 ... 384000 Hz) agree, the
     // document has 1 ... 16 channels, and the stream is mono for a mono
     // document and stereo otherwise.
     bool acceptsFormat() override;

@@ -2,6 +2,7 @@
 
 #include "playback/ZQAudioStreamOutputStreamController.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -91,6 +92,42 @@ OutputSource::OutputSource(const sample_rate& rate, Num::Count channelCount)
 
 OutputSource::~OutputSource() {
     disconnect();
+}
+
+void OutputSource::noteRendered(std::uint64_t streamFrame, std::uint64_t from, std::uint64_t to, std::uint64_t frames) {
+    // A new stretch of producing starts a new record: what an earlier play
+    // carried is not what this one is heard at.
+    if (frames == 0) {
+        checkpointCount_ = 0;
+        return;
+    }
+    checkpoints_[checkpointNext_] = {streamFrame, from, to, frames};
+    checkpointNext_ = (checkpointNext_ + 1) % checkpoints_.size();
+    checkpointCount_ = std::min(checkpointCount_ + 1, checkpoints_.size());
+}
+
+std::uint64_t OutputSource::heardPosition() const {
+    const std::uint64_t at = readPosition_.currentReadPosition_.v_;
+    SourceHost* s = stream_.load();
+    std::uint64_t heard = 0;
+    if (!isProducing_ || checkpointCount_ == 0 || !s || !s->streamFramesHeard(heard)) return at;
+    // The newest render whose first frame has been heard; before the first
+    // one is, where the play began.
+    const std::size_t n = checkpoints_.size();
+    const Checkpoint* found = nullptr;
+    for (std::size_t k = 1; k <= checkpointCount_; ++k) {
+        const Checkpoint& c = checkpoints_[(checkpointNext_ + n - k) % n];
+        found = &c;
+        if (c.streamFrame <= heard) break;
+    }
+    const Checkpoint& c = *found;
+    if (heard < c.streamFrame) return c.from;
+    const std::uint64_t into = std::min(heard - c.streamFrame, c.frames);
+    if (c.to >= c.from) return c.from + std::min(into, c.to - c.from);
+    // A loop went back within the render (a buffer is short: the half
+    // nearer the frame tells which side of the turn it is on).
+    const std::uint64_t back = c.frames - into;
+    return into < c.frames / 2 ? c.from + into : (c.to >= back ? c.to - back : 0);
 }
 
 Num::Count OutputSource::render(double*, Num::Count requested) {

@@ -6,6 +6,7 @@
 #include "core/object.h"
 #include "core/values.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -50,8 +51,12 @@ public:
     // stream's lock has been let go (what a source must not do under it).
     virtual void deferUntilUnlocked(std::function<void()> work) = 0;
     // Under the stream's lock: a source has begun to produce (Play, a
-    // resume); the stream wakes to take its first frames at once.
-    virtual void sourceDidStartProducing() {}
+    // resume); the stream wakes to take its first frames at once, and shows
+    // `mediaName` (when there is one) as what it plays.
+    virtual void sourceDidStartProducing(const std::string& mediaName = {}) { (void)mediaName; }
+    // Under the stream's lock: how many of the stream's frames have been
+    // heard (false when the output cannot tell).
+    virtual bool streamFramesHeard(std::uint64_t&) const { return false; }
 };
 
 // Finds (or makes) the stream for a rate and channel count.
@@ -132,6 +137,15 @@ public:
     void setProducing(bool producing) { isProducing_ = producing; }
     bool isFormatAccepted() const { return isFormatAccepted_; }
 
+    // Under the stream's lock, after each render: the stream's frames from
+    // `streamFrame` on, `frames` of them, carried this source's positions
+    // `from` up to `to` (while it produced; otherwise `frames` is 0).
+    void noteRendered(std::uint64_t streamFrame, std::uint64_t from, std::uint64_t to, std::uint64_t frames);
+    // With the play state held: while producing, the position whose sound
+    // is being heard (behind the read position by what the output still
+    // holds); otherwise the read position.
+    std::uint64_t heardPosition() const;
+
 protected:
     // The play state (position, producing) belongs to the stream's lock while
     // the source is attached: the stream renders holding only that one.
@@ -142,6 +156,15 @@ protected:
     bool isProducing_ = false;
     bool isFormatAccepted_ = false;
     std::string lastFailure_; // under the source's lock once detached
+
+private:
+    // What the last renders carried, newest last (under the stream's lock).
+    struct Checkpoint {
+        std::uint64_t streamFrame, from, to, frames;
+    };
+    std::array<Checkpoint, 128> checkpoints_{};
+    std::size_t checkpointCount_ = 0;
+    std::size_t checkpointNext_ = 0;
 };
 
 } // namespace ZQ::AudioStream

@@ -1,5 +1,6 @@
 #include "playback/OutputStream.h"
 
+#include "platform/base/AudioTypes.h"
 #include "playback/ZQASThread.h"
 
 #include <algorithm>
@@ -47,7 +48,7 @@ constexpr double kMasterVolume = 1.0;
 } // namespace
 
 std::uint64_t OutputStream::keyFor(double rate) {
-    if (!(rate >= 8000.0 && rate <= 192000.0)) return 0;
+    if (!(rate >= platform::audio::kLowestPlaybackRate && rate <= platform::audio::kHighestPlaybackRate)) return 0;
     return static_cast<std::uint64_t>(rate * 10000.0 + 0.5);
 }
 
@@ -65,7 +66,8 @@ OutputStream* OutputStream::findOrCreate(double rate, Num::Count channels) {
     OutputStream* stream = auto_ptr<OutputStream>::create(thread.get(), rate, channels);
     if (!stream) return nullptr;
     const double keyedRate = static_cast<double>(key) / 10000.0;
-    if (keyedRate >= 8000.0 && keyedRate <= 192000.0 && (channels.v_ == 1 || channels.v_ == 2)) {
+    if (keyedRate >= platform::audio::kLowestPlaybackRate && keyedRate <= platform::audio::kHighestPlaybackRate &&
+        (channels.v_ == 1 || channels.v_ == 2)) {
         if (RegistryEntry* e = auto_ptr<RegistryEntry>::create()) {
             e->key = key;
             e->channels = channels;
@@ -332,10 +334,30 @@ void OutputStream::wakeUp() {
         sync_guard g(this);
         if (!thread_.isEmpty()) queueState_.audioStreamReadPosition_.isDone();
     }
+    showMediaName();
     resumeProducing();
     runDeferred();
     restWhenIdle();
     checkDevice();
+}
+
+void OutputStream::showMediaName() {
+    std::string name;
+    audio::AudioQueue* q;
+    {
+        sync_guard g(this);
+        q = queueObject_.get();
+        if (!q || pendingMediaName_.empty()) return;
+        name.swap(pendingMediaName_);
+    }
+    q->setMediaName(name);
+}
+
+bool OutputStream::streamFramesHeard(std::uint64_t& frames) const {
+    audio::AudioQueue* q = queueObject_.get();
+    if (!q) return false;
+    frames = q->framesHeard();
+    return true;
 }
 
 bool OutputStream::anySourceProducing() const {
@@ -385,8 +407,9 @@ void OutputStream::restWhenIdle() {
     if (now - idleSince_ >= kRestAfterSeconds) q->rest();
 }
 
-void OutputStream::sourceDidStartProducing() {
+void OutputStream::sourceDidStartProducing(const std::string& mediaName) {
     // Under the stream lock (the source's command holds it): only a wake-up.
+    if (!mediaName.empty()) pendingMediaName_ = mediaName;
     if (isInitialized_.isSet() && runLoop_ && runLoopSource_) {
         runLoopSource_->signal();
         runLoop_->wakeUp();
@@ -469,12 +492,18 @@ void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffe
     const std::uint64_t capacity = buffer->mAudioDataBytesCapacity / 4;
     const std::uint64_t count = std::min<std::uint64_t>({n, capacity, mix_.size(), 16777216 / 4});
     std::uint64_t written = 0;
+    const std::uint64_t frames = count / channels_.v_;
     for (OutputSource* s : sources_) {
         if (!s) continue;
         if (!s->isFormatAccepted()) s->setProducing(false);
         if (s->isProducing() && (!s->stream() || s->readPosition().isDone())) s->setProducing(false);
-        if ((s->isProducing() && s->stream() && !s->readPosition().isDone()) || (s->stream() && s->hasFadeTail()))
+        const bool producing = s->isProducing() && s->stream() && !s->readPosition().isDone();
+        const std::uint64_t from = s->readPosition().currentReadPosition_.v_;
+        if (producing || (s->stream() && s->hasFadeTail()))
             written = std::max<std::uint64_t>(written, s->render(mix_.data(), Num::Count(count)).v_);
+        // Which of the stream's frames carry which of the source's, for the
+        // position that is heard.
+        s->noteRendered(enqueuedFrames_, from, s->readPosition().currentReadPosition_.v_, producing ? frames : 0);
         s->readPosition().isDone();
     }
     if (written == 0 && !anySourceProducing()) {
@@ -508,6 +537,7 @@ void OutputStream::fill(audio::AudioQueue* queue, audio::AudioQueueBuffer* buffe
         reportStreamError(r, 243, "Unable to add audio buffer to queue");
         return;
     }
+    enqueuedFrames_ += frames;
     played.advance(written);
 }
 

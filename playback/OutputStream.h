@@ -68,7 +68,7 @@ class OutputStream final : public SourceHost {
 public:
     // The stream of `rate` and `channels`, made (with its thread, not started)
     // on first request; null with "Invalid sample rate: %f" outside 8000 ...
-    // 192000 Hz. Under the registry lock.
+    // 384000 Hz. Under the registry lock.
     static OutputStream* findOrCreate(double rate, Num::Count channels);
     // The registry key of a rate: rate x 10000 + 0.5, truncated; 0 when invalid.
     static std::uint64_t keyFor(double rate);
@@ -94,7 +94,8 @@ public:
     std::int32_t removeSource(OutputSource* source) override;
     void removeAllSources();
     void deferUntilUnlocked(std::function<void()> work) override;
-    void sourceDidStartProducing() override;
+    void sourceDidStartProducing(const std::string& mediaName) override;
+    bool streamFramesHeard(std::uint64_t& frames) const override;
     void signal(bool hasSources);
     // Stream thread: the device failed (or, `unavailable`, could not be
     // opened). The stream leaves the registry, lets every source go with its
@@ -154,6 +155,8 @@ private:
     bool anySourceProducing() const; // under the lock
     void resumeProducing();
     void restWhenIdle();
+    // What the mixer shows for the stream: the last document to start playing.
+    void showMediaName();
     void checkDevice();
     static void removeFromRegistry(OutputStream* stream);
     std::int32_t initialiseQueue();
@@ -179,6 +182,8 @@ private:
     std::vector<platform::audio::AudioQueueBuffer*> parked_;
     double idleSince_ = -1; // seconds on the steady clock; -1 while running
     std::string pendingFailure_;
+    std::string pendingMediaName_;       // for the mixer, once the lock is free
+    std::uint64_t enqueuedFrames_ = 0;   // frames handed to the queue (under the lock)
     std::uint64_t underrunsAtStart_ = 0; // the queue's count when it last started
     bool hasFailed_ = false;
     std::vector<double> mix_;

@@ -32,6 +32,9 @@ public:
     // The WAVE speaker bits of the file's own channel layout (one per
     // channel, in order), or 0 when it names none.
     virtual std::uint32_t speakerMask() { return 0; }
+    // What the desktop's volume mixer calls the document's sound: its file's
+    // name (any thread).
+    virtual std::string mediaName() const { return {}; }
     // Any thread, no lock held: the output the document played through
     // failed (or, `unavailable`, none could be opened for a Play). The
     // transport stops and the user is told why.

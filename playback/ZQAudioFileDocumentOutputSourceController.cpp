@@ -48,7 +48,7 @@ void ZQAudioFileDocumentOutputSourceController::connectToStreamingServer() {
 std::uint64_t ZQAudioFileDocumentOutputSourceController::presentPlaybackPosition() const {
     if (document_.isEmpty()) return 0;
     ZQ::AudioFileDocumentOutputSource* s = source_.get();
-    return s ? s->withPlayState([s] { return s->readPosition().currentReadPosition_.v_; }) : 0;
+    return s ? s->withPlayState([s] { return s->heardPosition(); }) : 0;
 }
 
 void ZQAudioFileDocumentOutputSourceController::locate(std::uint64_t frame) {

@@ -19,8 +19,9 @@ public:
     void connectToStreamingServer();
     // Read without a lock.
     ZQ::AudioFileDocumentOutputSource* audioFileDocumentOutputSource() const { return source_.get(); }
-    // The position is read with the play state held still (the stream thread
-    // moves it under the stream's lock).
+    // While playing, the frame being heard (the output's own timing);
+    // otherwise where the sound stopped. Read with the play state held still
+    // (the stream thread moves it under the stream's lock).
     std::uint64_t presentPlaybackPosition() const;
     // Puts the play position at `frame` (at most the last frame), as the
     // transport's steps do; where Play starts next.

@@ -44,6 +44,37 @@ std::string capturePathFor(const std::string& base) {
     return base.substr(0, dot) + suffix + base.substr(dot);
 }
 
+std::mutex& preferenceLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::string gPreferred;        // under the lock; empty: the system default
+std::string gMissingNoticeFor; // under the lock: the name last reported missing
+
+// ZQ_AUDIO_OUTPUT when set; otherwise the sound server when one answers,
+// else PortAudio.
+std::string chosenBackend() {
+    const char* env = std::getenv("ZQ_AUDIO_OUTPUT");
+    if (env && *env) return env;
+    return soundServerAnswers() ? "pulse" : "portaudio";
+}
+
+// The server's name of the sink the user chose (by its description); "" for
+// the default, also when the chosen one is gone (said once).
+std::string preferredSinkName() {
+    const std::string wanted = preferredOutputDevice();
+    if (wanted.empty()) return "";
+    for (const SoundServerSink& s : soundServerSinks())
+        if (s.description == wanted || s.name == wanted) return s.name;
+    std::lock_guard<std::mutex> g(preferenceLock());
+    if (gMissingNoticeFor != wanted) {
+        std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n",
+                     wanted.c_str());
+        gMissingNoticeFor = wanted;
+    }
+    return "";
+}
+
 } // namespace
 
 struct AudioQueue::Impl final : DeviceClient {
@@ -92,19 +123,23 @@ struct AudioQueue::Impl final : DeviceClient {
     bool pumping = false;
     std::atomic<bool> resting{false}; // asked from any thread
     bool deviceRunning = false;       // started, and not resting since
-    // Between the queue and a device that plays at another rate (before the
-    // device: it goes after it).
-    std::unique_ptr<ConvertingClient> converter;
+    // For a device that plays at another rate: the ring holds its frames,
+    // `ratio` of them for each of the owner's.
+    std::unique_ptr<RateConverter> converter;
+    std::vector<float> converted;
+    double ratio = 1.0;
+    // The owner's frames taken in so far, and where the count last started
+    // afresh in the ring's frames and in the owner's.
+    std::uint64_t pumpedFrames = 0;
+    std::atomic<std::uint64_t> ringBase{0};
+    std::atomic<std::uint64_t> pumpedBase{0};
     std::unique_ptr<Device> device;
     std::string backend;
     Ref<String> deviceName;
 
     // Device side.
-    void render(float* out, std::uint64_t frames) override {
-        if (!playing.load(std::memory_order_acquire)) {
-            std::memset(out, 0, frames * channels * sizeof(float));
-            return;
-        }
+    std::uint64_t take(float* out, std::uint64_t frames) override {
+        if (!playing.load(std::memory_order_acquire)) return 0;
         const std::uint64_t w = written.load(std::memory_order_acquire);
         std::uint64_t r = read.load(std::memory_order_relaxed);
         const std::uint64_t n = std::min<std::uint64_t>(w - r, frames);
@@ -119,14 +154,9 @@ struct AudioQueue::Impl final : DeviceClient {
         // Once the device has filled its own buffer, the ring runs the usual
         // distance ahead.
         if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
-            startBurstLeft.fetch_sub(static_cast<std::int64_t>(frames), std::memory_order_relaxed) <=
-                static_cast<std::int64_t>(frames))
+            startBurstLeft.fetch_sub(static_cast<std::int64_t>(n), std::memory_order_relaxed) <=
+                static_cast<std::int64_t>(n))
             target.store(fillAhead, std::memory_order_relaxed);
-        if (n < frames) {
-            std::memset(out + n * channels, 0, (frames - n) * channels * sizeof(float));
-            if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
-        }
-        consumed.fetch_add(frames, std::memory_order_relaxed);
         bool wake = false;
         if (draining.load(std::memory_order_acquire) && r == w) {
             playing.store(false, std::memory_order_release);
@@ -140,12 +170,35 @@ struct AudioQueue::Impl final : DeviceClient {
             source->signal();
             loop->wakeUp();
         }
+        return n;
+    }
+    void render(float* out, std::uint64_t frames) override {
+        if (!playing.load(std::memory_order_acquire)) {
+            std::memset(out, 0, frames * channels * sizeof(float));
+            return;
+        }
+        const std::uint64_t n = take(out, frames);
+        if (n < frames) {
+            std::memset(out + n * channels, 0, (frames - n) * channels * sizeof(float));
+            if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
+            // A device that takes no more than the ring holds goes on
+            // counting frames at its own pace.
+            if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
+                startBurstLeft.fetch_sub(static_cast<std::int64_t>(frames - n), std::memory_order_relaxed) <=
+                    static_cast<std::int64_t>(frames - n))
+                target.store(fillAhead, std::memory_order_relaxed);
+        }
+        consumed.fetch_add(frames, std::memory_order_relaxed);
     }
     bool isPlaying() const override { return playing.load(std::memory_order_acquire); }
+    void deviceRanDry() override {
+        if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
+    }
 
     // Before the device first runs.
     void sizeRing() {
-        ringFrames = fillAhead + deviceFrames;
+        // Room beyond the target for what a converter gives at once.
+        ringFrames = fillAhead + deviceFrames + (converter ? 2048 : 0);
         ring.assign(ringFrames * channels, 0.0f);
         target.store(fillAhead);
     }
@@ -164,10 +217,12 @@ struct AudioQueue::Impl final : DeviceClient {
         }
     }
     // Moves enqueued buffers into the ring while there is room, handing each
-    // back to the owner as soon as its samples are in.
+    // back to the owner as soon as its samples are in (converted to the
+    // device's rate on the way when it plays at another).
     void pump() {
         if (disposed || pumping) return;
         pumping = true;
+        bool wrote = false;
         while (started && !queued.empty() && !disposed) {
             auto [b, bytes] = queued.front();
             const std::uint64_t frames = bytes / (4u * channels);
@@ -175,16 +230,44 @@ struct AudioQueue::Impl final : DeviceClient {
             const std::uint64_t ahead = w - read.load(std::memory_order_acquire);
             const std::uint64_t goal = target.load(std::memory_order_relaxed);
             const std::uint64_t free = goal > ahead ? goal - ahead : 0;
-            if (frames > free) break;
+            const auto needed =
+                static_cast<std::uint64_t>(std::ceil(static_cast<double>(frames) * ratio)) + (converter ? 64u : 0u);
+            if (needed > free) break;
             const auto* in = static_cast<const float*>(b->mAudioData);
-            for (std::uint64_t k = 0; k < frames; ++k)
-                std::memcpy(&ring[((w + k) % ringFrames) * channels], in + k * channels, channels * sizeof(float));
-            written.store(w + frames, std::memory_order_release);
+            if (converter) {
+                converted.clear();
+                converter->convert(in, frames, converted);
+                put(converted.data(), converted.size() / channels);
+            } else {
+                put(in, frames);
+            }
+            pumpedFrames += frames;
+            wrote = true;
             queued.pop_front();
             callback(userData, self, b);
         }
         pumping = false;
+        if (wrote && device) device->kick();
         reportRunning();
+    }
+    // Into the ring, as far as it has room (the converter's slack).
+    void put(const float* in, std::uint64_t frames) {
+        const std::uint64_t w = written.load(std::memory_order_relaxed);
+        const std::uint64_t room = ringFrames - (w - read.load(std::memory_order_acquire));
+        frames = std::min(frames, room);
+        for (std::uint64_t k = 0; k < frames; ++k)
+            std::memcpy(&ring[((w + k) % ringFrames) * channels], in + k * channels, channels * sizeof(float));
+        written.store(w + frames, std::memory_order_release);
+    }
+    // The converter's last frames once what was queued is in (a stop after
+    // what is queued); from here the ring and the owner's frames count anew.
+    void finishConversion() {
+        if (!converter) return;
+        converted.clear();
+        converter->finish(converted);
+        put(converted.data(), converted.size() / channels);
+        ringBase = written.load(std::memory_order_relaxed);
+        pumpedBase = pumpedFrames;
     }
 };
 
@@ -204,7 +287,7 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     const unsigned channels = format.mChannelsPerFrame;
     if (format.mFormatID != kAudioFormatLinearPCM || !(format.mFormatFlags & kAudioFormatFlagIsFloat) ||
         format.mBitsPerChannel != 32 || (channels != 1 && channels != 2) || format.mBytesPerFrame != 4 * channels ||
-        !(format.mSampleRate >= 8000.0 && format.mSampleRate <= 192000.0))
+        !(format.mSampleRate >= kLowestPlaybackRate && format.mSampleRate <= kHighestPlaybackRate))
         return kAudioFormatUnsupportedDataFormatError;
 
     Ref<AudioQueue> q = Ref<AudioQueue>::adopt(new AudioQueue);
@@ -220,32 +303,21 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     i.source = std::make_shared<RunLoopSource>([alive = i.alive] {
         if (Impl* impl = alive->load()) impl->pump();
     });
-    // About 50 ms ahead of the device: room for the stream thread to be late
-    // (the device keeps its own buffer beyond this), and short enough that a
-    // Stop or a Pause is heard at once.
-    const auto ahead = static_cast<std::uint64_t>(format.mSampleRate * kFillAheadSeconds);
-    i.fillAhead = std::max<std::uint64_t>(512, (ahead + 255) / 256 * 256);
-
-    const char* env = std::getenv("ZQ_AUDIO_OUTPUT");
-    const std::string choice = env && *env ? env : "portaudio";
     std::string error;
+    const std::string choice = chosenBackend();
+    double deviceRate = format.mSampleRate;
     if (choice.rfind("capture:", 0) == 0) {
         // capture:PATH@RATE stands for a device that plays at RATE only.
         std::string target = choice.substr(8);
-        double onlyRate = 0;
         const std::size_t at = target.rfind('@');
         if (at != std::string::npos && at + 1 < target.size() &&
             target.find_first_not_of("0123456789", at + 1) == std::string::npos) {
-            onlyRate = std::stod(target.substr(at + 1));
+            const double onlyRate = std::stod(target.substr(at + 1));
+            if (onlyRate >= 8000) deviceRate = onlyRate;
             target.resize(at);
         }
         const std::string path = capturePathFor(target);
-        if (onlyRate >= 8000 && onlyRate != format.mSampleRate) {
-            i.converter = makeRateConverter(i, format.mSampleRate, onlyRate, channels, error);
-            if (i.converter) i.device = makeClockDevice(*i.converter, onlyRate, channels, path, error);
-        } else {
-            i.device = makeClockDevice(i, format.mSampleRate, channels, path, error);
-        }
+        i.device = makeClockDevice(i, deviceRate, channels, path, error);
         if (!i.device) {
             std::fprintf(stderr, "Audio output: cannot write the capture file %s: %s\n", path.c_str(), error.c_str());
             return kAudioFilePermissionsError;
@@ -254,15 +326,19 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
     } else if (choice == "null") {
         i.device = makeClockDevice(i, format.mSampleRate, channels, "", error);
         i.backend = "null";
+    } else if (choice == "pulse") {
+        i.device = makePulseDevice(i, format.mSampleRate, channels, preferredSinkName(), "ZQ Audio", error);
+        i.backend = "pulse";
     } else {
         if (choice != "portaudio")
             std::fprintf(stderr, "Audio output: unknown ZQ_AUDIO_OUTPUT \"%s\"; using portaudio\n", choice.c_str());
-        double deviceRate = 0;
-        i.device = makePortAudioDevice(i, format.mSampleRate, channels, error, &deviceRate);
-        if (!i.device && deviceRate > 0) {
+        double refusedRate = 0;
+        const std::string preferred = preferredOutputDevice();
+        i.device = makePortAudioDevice(i, format.mSampleRate, channels, preferred, error, &refusedRate);
+        if (!i.device && refusedRate > 0) {
             // The device plays at another rate only: converted on the way.
-            i.converter = makeRateConverter(i, format.mSampleRate, deviceRate, channels, error);
-            if (i.converter) i.device = makePortAudioDevice(*i.converter, deviceRate, channels, error);
+            deviceRate = refusedRate;
+            i.device = makePortAudioDevice(i, deviceRate, channels, preferred, error);
         }
         i.backend = "portaudio";
     }
@@ -270,7 +346,20 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, AudioQ
         lastOpenError() = error.empty() ? "the audio output cannot be opened" : error;
         return kAudioQueueErr_CannotStart;
     }
-    i.deviceFrames = static_cast<std::uint64_t>(std::max(0.0, i.device->outputLatency()) * format.mSampleRate);
+    if (deviceRate != format.mSampleRate) {
+        i.converter = makeRateConverter(format.mSampleRate, deviceRate, channels, error);
+        if (!i.converter) {
+            lastOpenError() = error;
+            return kAudioQueueErr_CannotStart;
+        }
+        i.ratio = deviceRate / format.mSampleRate;
+    }
+    // About 40 ms ahead of the device: room for the stream thread to be late
+    // (the device keeps its own buffer beyond this), and short enough that a
+    // Stop or a Pause is heard at once.
+    const auto ahead = static_cast<std::uint64_t>(deviceRate * kFillAheadSeconds);
+    i.fillAhead = std::max<std::uint64_t>(512, (ahead + 255) / 256 * 256);
+    i.deviceFrames = static_cast<std::uint64_t>(std::max(0.0, i.device->outputLatency()) * deviceRate);
     i.sizeRing();
     i.deviceName = Ref<String>::adopt(String::create(i.device->name()));
     i.loop->addSource(i.source);
@@ -288,7 +377,7 @@ OSStatus AudioQueue::allocateBuffer(std::uint32_t bytes, AudioQueueBuffer** out)
     b->mAudioDataBytesCapacity = bytes;
     b->mAudioData = block.get();
     *out = b.get();
-    const std::uint64_t frames = bytes / (4 * impl_->channels);
+    const auto frames = static_cast<std::uint64_t>(std::ceil(bytes / (4.0 * impl_->channels) * impl_->ratio));
     // The ring holds at least three of the owner's buffers, so that one can
     // go in while the device plays the others (resized only before it runs).
     if (!impl_->started && impl_->fillAhead < 3 * frames) {
@@ -320,9 +409,16 @@ OSStatus AudioQueue::start() {
     if (i.disposed) return kAudioQueueErr_Disposed;
     i.started = true;
     i.draining.store(false);
+    // After a stop that played out, the owner's frames and the ring's agree anew.
+    if (i.written.load() == i.read.load()) {
+        i.ringBase = i.written.load();
+        i.pumpedBase = i.pumpedFrames;
+    }
     // A device that starts fills its own buffer at once: preroll that much
-    // more, so that its first burst does not run the ring dry.
-    if (!i.deviceRunning && i.deviceFrames > 0) {
+    // more, so that its first burst does not run the ring dry. So does a
+    // server whose buffer has played out.
+    const bool drained = i.device->emptiesWhenDrained() && !i.playing.load() && i.written.load() == i.read.load();
+    if ((!i.deviceRunning || drained) && i.deviceFrames > 0) {
         i.startBurstLeft.store(static_cast<std::int64_t>(i.deviceFrames));
         i.target.store(i.ringFrames);
     }
@@ -346,8 +442,10 @@ OSStatus AudioQueue::stop(bool immediate) {
         i.queued.clear();
         i.started = false;
     } else {
+        i.finishConversion();
         i.draining.store(true, std::memory_order_release);
         if (i.written.load() == i.read.load()) i.playing.store(false, std::memory_order_release);
+        if (i.device) i.device->drain();
     }
     i.reportRunning();
     return kNoErr;
@@ -374,7 +472,27 @@ void AudioQueue::settleDevice() const {
 }
 
 double AudioQueue::deviceLatency() const {
-    return impl_->device ? impl_->device->outputLatency() : 0.0;
+    return impl_->device ? impl_->device->latencyNow() : 0.0;
+}
+
+std::uint64_t AudioQueue::framesHeard() const {
+    const Impl& i = *impl_;
+    if (!i.device || i.disposed) return 0;
+    // The ring's frames handed to the device, less those it still holds.
+    const double rate = i.device->sampleRate();
+    const double taken = static_cast<double>(i.read.load(std::memory_order_acquire));
+    const double ringHeard = std::max(static_cast<double>(i.ringBase.load()), taken - i.device->latencyNow() * rate);
+    const double heard =
+        static_cast<double>(i.pumpedBase.load()) + (ringHeard - static_cast<double>(i.ringBase.load())) / i.ratio;
+    return static_cast<std::uint64_t>(std::max(0.0, heard));
+}
+
+void AudioQueue::setMediaName(const std::string& name) {
+    if (impl_->device && !impl_->disposed) impl_->device->setMediaName(name);
+}
+
+std::string AudioQueue::deviceDescription() const {
+    return impl_->device ? impl_->device->name() : std::string();
 }
 
 std::string AudioQueue::lastError() {
@@ -488,6 +606,36 @@ const char* AudioQueue::backend() const {
 }
 bool AudioQueue::isRunning() const {
     return impl_->playing.load(std::memory_order_acquire);
+}
+
+} // namespace platform::audio
+
+namespace platform::audio {
+
+std::vector<std::string> outputDeviceNames() {
+    if (chosenBackend() == "pulse") {
+        std::vector<std::string> names;
+        for (const SoundServerSink& s : soundServerSinks())
+            names.push_back(s.description);
+        return names;
+    }
+    return portAudioDeviceNames();
+}
+
+void setPreferredOutputDevice(const std::string& name) {
+    std::lock_guard<std::mutex> g(preferenceLock());
+    gPreferred = name;
+}
+
+std::string preferredOutputDevice() {
+    std::lock_guard<std::mutex> g(preferenceLock());
+    return gPreferred;
+}
+
+const char* audioOutputLibraryVersion() {
+    static const std::string text =
+        std::string("libpulse ") + soundServerLibraryVersion() + "\n" + portAudioLibraryVersion();
+    return text.c_str();
 }
 
 } // namespace platform::audio

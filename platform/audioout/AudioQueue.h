@@ -1,13 +1,18 @@
 // The audio output queue: a format (interleaved 32-bit float, 1 or 2
-// channels, 8000 ... 192000 Hz), buffers the owner fills and enqueues, and an
+// channels, 8000 ... 384000 Hz), buffers the owner fills and enqueues, and an
 // output callback that hands each buffer back on the owner's run loop once
 // its samples are on their way to the device. Start, stop (at once or after
 // what is queued), flush, dispose, volume, and five properties with
 // listeners.
 //
 // Backends, chosen by the environment variable ZQ_AUDIO_OUTPUT:
-//   portaudio (default)  the real output device; without one, newOutput fails
-//                        (lastError says why) and a later call looks again
+//   (unset)              pulse when a sound server answers, else portaudio
+//   pulse                the desktop's sound server (PulseAudio, or PipeWire's
+//                        Pulse service): a stream of its own, corked while
+//                        nothing plays, its timing the server's
+//   portaudio            the real output device through PortAudio (ALSA,
+//                        JACK); without one, newOutput fails (lastError says
+//                        why) and a later call looks again
 //   null                 a clock thread that consumes at the real rate
 //   capture:PATH         as null, and every frame that would have been played
 //                        is written to a 32-bit float WAV file at PATH, whose
@@ -89,8 +94,18 @@ public:
     // Returns once what the device has taken is where it goes (a capture
     // file written); any thread.
     void settleDevice() const;
-    // The device's own output latency in seconds (0 when it reports none).
+    // The device's output latency in seconds, as it reports it now (0 when
+    // it reports none); any thread.
     double deviceLatency() const;
+    // How many of the owner's frames have been heard: those the device has
+    // taken less those it still holds (its latency now); any thread.
+    std::uint64_t framesHeard() const;
+    // What the desktop's mixer shows for the sound (a file's name).
+    void setMediaName(const std::string& name);
+    // What the device plays on now, in the user's words (a sink's
+    // description, a device's name); it may change while playing when the
+    // desktop moves the sound.
+    std::string deviceDescription() const;
     // Why the last newOutput of this thread failed to open a device.
     static std::string lastError();
     OSStatus dispose(bool immediate);
@@ -112,7 +127,7 @@ public:
     std::uint64_t framesWritten() const;
     // Frames the device has taken out of the ring (of those written).
     std::uint64_t framesRead() const;
-    // "portaudio", "null" or "capture".
+    // "pulse", "portaudio", "null" or "capture".
     const char* backend() const;
     bool isRunning() const;
 
@@ -126,16 +141,18 @@ private:
     Impl* impl_;
 };
 
-// The names of the output devices PortAudio offers (looked for afresh when
-// no stream is open).
+// The output devices the user can choose from: the sound server's sinks by
+// their descriptions when a server answers (kept up to date as they come and
+// go), else the devices PortAudio offers.
 std::vector<std::string> outputDeviceNames();
-// The device new outputs open ("" for the system default). A device that is
+// The device new outputs open, one of those names ("" for the system
+// default, which follows the server's default sink). A device that is
 // missing when an output opens falls back to the default with a one-line
 // notice.
 void setPreferredOutputDevice(const std::string& name);
 std::string preferredOutputDevice();
 
-// The version text of the audio output library in use.
+// The version texts of the audio output libraries.
 const char* audioOutputLibraryVersion();
 
 } // namespace platform::audio

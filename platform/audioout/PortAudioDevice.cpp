@@ -51,7 +51,6 @@ std::recursive_mutex& portAudioLock() {
 }
 bool gInitialised = false;
 int gOpenStreams = 0;
-std::string gPreferred;        // under the lock; empty: the system default
 std::string gMissingNoticeFor; // the name last reported missing (one notice each)
 
 bool portAudioReadyLocked(bool lookAgain, std::string& error) {
@@ -99,18 +98,22 @@ constexpr std::int64_t kSilentDeviceNanoseconds = 1000000000;
 // the same, by the stream going inactive.
 constexpr std::int64_t kStartingDeviceNanoseconds = 5000000000;
 
+// The device's stream is opened at the first start, not before: an open
+// stream keeps a sound server's sink awake even before anything plays. The
+// open that makes the device tries the stream once and closes it, so that a
+// device that cannot play is known at once.
 class PortAudioDevice final : public Device {
 public:
     PortAudioDevice(DeviceClient& client, unsigned channels) : client_(client), channels_(channels) {}
     ~PortAudioDevice() override { close(); }
 
     // Under the PortAudio lock.
-    bool open(double rate, std::string& error, double* refusedRate) {
-        PaDeviceIndex index = gPreferred.empty() ? paNoDevice : deviceNamed(gPreferred);
-        if (!gPreferred.empty() && index == paNoDevice && gMissingNoticeFor != gPreferred) {
+    bool open(double rate, const std::string& preferred, std::string& error, double* refusedRate) {
+        PaDeviceIndex index = preferred.empty() ? paNoDevice : deviceNamed(preferred);
+        if (!preferred.empty() && index == paNoDevice && gMissingNoticeFor != preferred) {
             std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n",
-                         gPreferred.c_str());
-            gMissingNoticeFor = gPreferred;
+                         preferred.c_str());
+            gMissingNoticeFor = preferred;
         }
         if (index == paNoDevice) index = Pa_GetDefaultOutputDevice();
         if (index == paNoDevice) {
@@ -133,30 +136,25 @@ public:
             error = "the device does not play at this rate";
             return false;
         }
-        {
-            QuietStandardError quiet;
-            r = Pa_OpenStream(&stream_, nullptr, &out, rate, paFramesPerBufferUnspecified, paNoFlag,
-                              &PortAudioDevice::callback, this);
-        }
-        if (r != paNoError) {
-            error = Pa_GetErrorText(r);
-            if (r == paUnanticipatedHostError) {
-                const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-                if (host && host->errorText && *host->errorText) error += std::string(": ") + host->errorText;
-            }
-            stream_ = nullptr;
-            return false;
-        }
-        ++gOpenStreams;
+        parameters_ = out;
+        rate_ = rate;
+        if (!openStream(error)) return false;
         name_ = info && info->name ? info->name : "default";
         const PaStreamInfo* s = Pa_GetStreamInfo(stream_);
         rate_ = s ? s->sampleRate : rate;
         latency_ = s ? s->outputLatency : 0;
+        closeStream();
+        opened_ = true;
         return true;
     }
     bool start() override {
         std::lock_guard<std::recursive_mutex> g(portAudioLock());
-        if (!stream_) return false;
+        if (!opened_) return false;
+        std::string error;
+        if (!stream_ && !openStream(error)) {
+            std::fprintf(stderr, "Audio output: %s\n", error.c_str());
+            return false;
+        }
         if (Pa_IsStreamActive(stream_) == 1) return true;
         startedAt_ = nowNanoseconds();
         heartbeat_.store(startedAt_, std::memory_order_relaxed);
@@ -172,15 +170,8 @@ public:
     }
     void close() override {
         std::lock_guard<std::recursive_mutex> g(portAudioLock());
-        if (!stream_) return;
-        started_.store(false, std::memory_order_release);
-        {
-            QuietStandardError quiet; // a stream whose server went away complains
-            Pa_AbortStream(stream_);
-            Pa_CloseStream(stream_);
-        }
-        stream_ = nullptr;
-        --gOpenStreams;
+        opened_ = false;
+        closeStream();
     }
     bool isAlive(std::string& reason) const override {
         if (!started_.load(std::memory_order_acquire)) return true;
@@ -204,6 +195,38 @@ public:
     std::string name() const override { return name_; }
 
 private:
+    // Under the PortAudio lock.
+    bool openStream(std::string& error) {
+        PaError r;
+        {
+            QuietStandardError quiet;
+            r = Pa_OpenStream(&stream_, nullptr, &parameters_, rate_, paFramesPerBufferUnspecified, paNoFlag,
+                              &PortAudioDevice::callback, this);
+        }
+        if (r != paNoError) {
+            error = Pa_GetErrorText(r);
+            if (r == paUnanticipatedHostError) {
+                const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+                if (host && host->errorText && *host->errorText) error += std::string(": ") + host->errorText;
+            }
+            stream_ = nullptr;
+            return false;
+        }
+        ++gOpenStreams;
+        return true;
+    }
+    void closeStream() {
+        if (!stream_) return;
+        started_.store(false, std::memory_order_release);
+        {
+            QuietStandardError quiet; // a stream whose server went away complains
+            Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+        }
+        stream_ = nullptr;
+        --gOpenStreams;
+    }
+
     // PortAudio's real-time thread: only the client's lock-free render.
     static int callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                         PaStreamCallbackFlags, void* user) {
@@ -216,6 +239,8 @@ private:
     DeviceClient& client_;
     unsigned channels_;
     PaStream* stream_ = nullptr;
+    PaStreamParameters parameters_{};
+    bool opened_ = false;
     double rate_ = 0;
     double latency_ = 0;
     std::string name_;
@@ -226,8 +251,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels, std::string& error,
-                                            double* refusedRate) {
+std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, unsigned channels,
+                                            const std::string& preferred, std::string& error, double* refusedRate) {
     std::lock_guard<std::recursive_mutex> g(portAudioLock());
     auto device = std::make_unique<PortAudioDevice>(client, channels);
     // A failure with no stream open may be a device list made before the
@@ -236,13 +261,13 @@ std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, u
     for (const bool lookAgain : {false, true}) {
         if (lookAgain && gOpenStreams != 0) break;
         error.clear();
-        if (portAudioReadyLocked(lookAgain, error) && device->open(rate, error, refusedRate)) return device;
+        if (portAudioReadyLocked(lookAgain, error) && device->open(rate, preferred, error, refusedRate)) return device;
         if (refusedRate && *refusedRate > 0) break;
     }
     return nullptr;
 }
 
-std::vector<std::string> outputDeviceNames() {
+std::vector<std::string> portAudioDeviceNames() {
     std::lock_guard<std::recursive_mutex> g(portAudioLock());
     std::string error;
     // A fresh list when no stream holds the library (devices come and go).
@@ -255,17 +280,7 @@ std::vector<std::string> outputDeviceNames() {
     return names;
 }
 
-void setPreferredOutputDevice(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> g(portAudioLock());
-    gPreferred = name;
-}
-
-std::string preferredOutputDevice() {
-    std::lock_guard<std::recursive_mutex> g(portAudioLock());
-    return gPreferred;
-}
-
-const char* audioOutputLibraryVersion() {
+const char* portAudioLibraryVersion() {
     return Pa_GetVersionText();
 }
 

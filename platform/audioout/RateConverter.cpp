@@ -1,25 +1,19 @@
-// A client at one rate as a device at another rate sees it: the client's
-// frames go through libsoxr's high-quality resampler (the one file that
-// includes it), so that pitch and duration stay right on a device that
-// refuses the file's rate.
+// Frames from one rate to another through libsoxr's high-quality resampler
+// (the one file that includes it), so that pitch and duration stay right on
+// a device that refuses the file's rate. It runs on the queue's thread as
+// the ring is filled: the device's callback only copies.
 #include "platform/audioout/AudioDevice.h"
 
-#include <algorithm>
-#include <cstring>
 #include <soxr.h>
-#include <vector>
 
 namespace platform::audio {
 
 namespace {
 
-constexpr std::size_t kChunkFrames = 1024;
-
-class RateConverter final : public ConvertingClient {
+class SoxrConverter final : public RateConverter {
 public:
-    RateConverter(DeviceClient& source, unsigned channels)
-        : source_(source), channels_(channels), scratch_(kChunkFrames * channels) {}
-    ~RateConverter() override {
+    SoxrConverter(double from, double to, unsigned channels) : ratio_(to / from), channels_(channels) {}
+    ~SoxrConverter() override {
         if (soxr_) soxr_delete(soxr_);
     }
 
@@ -29,61 +23,44 @@ public:
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         soxr_ = soxr_create(from, to, channels_, &e, &io, &quality, nullptr);
         if (!soxr_ || e) {
-            error = std::string("the sample-rate converter cannot start: ") + soxr_strerror(e);
-            return false;
-        }
-        e = soxr_set_input_fn(soxr_, &RateConverter::input, this, kChunkFrames);
-        if (e) {
-            error = std::string("the sample-rate converter cannot start: ") + soxr_strerror(e);
+            error = std::string("the sample-rate converter cannot start: ") + (e ? soxr_strerror(e) : "");
             return false;
         }
         return true;
     }
 
-    // The device's thread: as many converted frames as it asks for.
-    void render(float* out, std::uint64_t frames) override {
-        std::uint64_t done = 0;
-        while (done < frames) {
-            const std::size_t n = soxr_output(soxr_, out + done * channels_, static_cast<std::size_t>(frames - done));
-            if (n == 0) break;
-            done += n;
-        }
-        if (done < frames) std::memset(out + done * channels_, 0, (frames - done) * channels_ * sizeof(float));
-        // The converter holds the last frames for the length of its filter:
-        // once the source stops, the device takes that much more.
-        if (source_.isPlaying()) {
-            tail_ = -1;
-        } else if (tail_ < 0) {
-            tail_ = static_cast<std::int64_t>(soxr_delay(soxr_)) + static_cast<std::int64_t>(kChunkFrames);
-        } else {
-            tail_ = std::max<std::int64_t>(0, tail_ - static_cast<std::int64_t>(frames));
-        }
+    void convert(const float* in, std::uint64_t frames, std::vector<float>& out) override { run(in, frames, out); }
+    void finish(std::vector<float>& out) override {
+        run(nullptr, 0, out); // no input: the end, whose tail comes out
+        soxr_clear(soxr_);
     }
-    bool isPlaying() const override { return source_.isPlaying() || tail_ != 0; }
 
 private:
-    static std::size_t input(void* state, soxr_in_t* data, std::size_t requested) {
-        auto* self = static_cast<RateConverter*>(state);
-        const std::size_t n = std::clamp<std::size_t>(requested, 1, kChunkFrames);
-        self->source_.render(self->scratch_.data(), n);
-        *data = self->scratch_.data();
-        return n;
+    void run(const float* in, std::uint64_t frames, std::vector<float>& out) {
+        std::size_t consumed = 0;
+        for (;;) {
+            const std::size_t room = static_cast<std::size_t>(static_cast<double>(frames - consumed) * ratio_) + 256;
+            const std::size_t at = out.size();
+            out.resize(at + room * channels_);
+            std::size_t used = 0, made = 0;
+            soxr_process(soxr_, in ? in + consumed * channels_ : nullptr, in ? frames - consumed : 0, &used,
+                         out.data() + at, room, &made);
+            out.resize(at + made * channels_);
+            consumed += used;
+            // Done once the input is in and the output did not fill its room.
+            if ((in == nullptr || consumed >= frames) && made < room) return;
+        }
     }
 
-    DeviceClient& source_;
+    double ratio_;
     unsigned channels_;
-    std::vector<float> scratch_;
     soxr_t soxr_ = nullptr;
-    // Frames still to come after the source stopped (-1 while it plays);
-    // the device's thread only.
-    std::int64_t tail_ = 0;
 };
 
 } // namespace
 
-std::unique_ptr<ConvertingClient> makeRateConverter(DeviceClient& source, double from, double to, unsigned channels,
-                                                    std::string& error) {
-    auto c = std::make_unique<RateConverter>(source, channels);
+std::unique_ptr<RateConverter> makeRateConverter(double from, double to, unsigned channels, std::string& error) {
+    auto c = std::make_unique<SoxrConverter>(from, to, channels);
     if (!c->open(from, to, error)) return nullptr;
     return c;
 }

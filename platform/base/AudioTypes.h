@@ -108,6 +108,10 @@ struct AudioBufferList {
 };
 
 // Format identifiers and flags.
+// The rates the output plays: every rate the reader accepts.
+inline constexpr double kLowestPlaybackRate = 8000.0;
+inline constexpr double kHighestPlaybackRate = 384000.0;
+
 inline constexpr FourCharCode kAudioFormatLinearPCM = fourcc("lpcm");
 inline constexpr std::uint32_t kAudioFormatFlagIsFloat = 1;
 inline constexpr std::uint32_t kAudioFormatFlagIsBigEndian = 2;

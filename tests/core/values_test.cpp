@@ -46,11 +46,11 @@ TEST(SampleRate, DerivesPeriodAndNyquist) {
 TEST(SampleRate, SupportedRangeIsInclusiveAndRejectionsAreReported) {
     testing::internal::CaptureStdout();
     EXPECT_TRUE(sample_rate(8000.0).isSupported());
-    EXPECT_TRUE(sample_rate(192000.0).isSupported());
+    EXPECT_TRUE(sample_rate(384000.0).isSupported());
     EXPECT_FALSE(sample_rate(7999.0).isSupported());
-    EXPECT_FALSE(sample_rate(192001.0).isSupported());
+    EXPECT_FALSE(sample_rate(384001.0).isSupported());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Invalid sample rate: 7999.000000\nInvalid sample rate: 192001.000000\n");
+              "Invalid sample rate: 7999.000000\nInvalid sample rate: 384001.000000\n");
 }
 
 TEST(SampleRate, AssignSkipsSameIntegerPartUnlessForced) {

@@ -1,21 +1,30 @@
-// A private PulseAudio server for one test process, and what its null sink
-// played, recorded from the sink's monitor through the Pulse simple API.
+// A private PulseAudio server for one test process, and what its sink
+// played, frame by frame from the first.
 //
-// The server gets a folder of its own and a 48 kHz float stereo null sink
-// ("zqtest", the default sink); this process's PULSE_SERVER points at it, so
-// ALSA's default device (the pulse plugin) and with it PortAudio's default
-// output reach it, as on a desktop. The server can be killed and started
-// again at the same address.
+// The server gets a folder of its own and a 48 kHz float stereo pipe sink
+// ("zqtest", described as "ZQ Test Speakers", the default sink) that plays
+// by the system clock and writes every frame it plays to a FIFO, in real
+// time. (A null sink's monitor would lose the start of a stream the sink
+// rewinds for: a stream that joins, or comes back after running dry.) This
+// process's PULSE_SERVER points at the server, so the program's default
+// output reaches it as on a desktop. The server can be killed and started
+// again at the same address; `pactl` (run()) adds sinks and moves streams.
 #pragma once
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -50,7 +59,11 @@ public:
     // Starts the server and waits (up to 10 s) until it answers.
     bool start() {
         if (dir_.empty() || pid_ > 0) return false;
-        const std::string sink = "module-null-sink sink_name=zqtest rate=48000 format=float32le channels=2";
+        ::unlink(fifo().c_str());
+        if (::mkfifo(fifo().c_str(), 0600) != 0) return false;
+        const std::string sink = "module-pipe-sink sink_name=zqtest file=" + fifo() +
+                                 " rate=48000 format=float32le channels=2 use_system_clock_for_timing=yes"
+                                 " sink_properties=\"device.description='ZQ Test Speakers'\"";
         const std::string socket = "module-native-protocol-unix auth-anonymous=1 socket=" + dir_ + "/native";
         const std::string log = "--log-target=file:" + dir_ + "/server.log";
         std::vector<std::string> args = {
@@ -90,6 +103,25 @@ public:
         unlink((dir_ + "/native").c_str());
     }
     const std::string& address() const { return address_; }
+    // Adds a null sink that the user sees as `description`.
+    void addSink(const std::string& name, const std::string& description) const {
+        pactl("load-module module-null-sink sink_name=" + name + " \"sink_properties=\\\"device.description='" +
+              description + "'\\\"\"");
+    }
+    // Where the pipe sink writes what it plays.
+    std::string fifo() const { return dir_ + "/played"; }
+    // Runs `pactl ARGS` against this server; its standard output.
+    std::string pactl(const std::string& args) const {
+        std::string out;
+        if (FILE* p = ::popen(("PULSE_SERVER=" + address_ + " pactl " + args + " 2>&1").c_str(), "r")) {
+            char chunk[4096];
+            std::size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
+                out.append(chunk, n);
+            ::pclose(p);
+        }
+        return out;
+    }
 
 private:
     bool answers() const {
@@ -107,42 +139,42 @@ private:
     pid_t pid_ = -1;
 };
 
-// Records the null sink's monitor from construction to stop(), and keeps a
-// silent stream playing meanwhile so that the sink runs (a monitor of an
-// idle sink delivers nothing, and would lose the first frames of a sound).
+// Records what the pipe sink plays from construction to stop(): every
+// frame, in real time (what was written before construction is dropped).
 class ServerRecording {
 public:
-    explicit ServerRecording(const SoundServer& server) : address_(server.address()) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kServerRate, 2};
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = 480 * 8; // 10 ms
-        attr.tlength = 4800 * 8;
-        attr.prebuf = static_cast<std::uint32_t>(-1);
-        attr.minreq = static_cast<std::uint32_t>(-1);
-        int error = 0;
-        keepAlive_ = pa_simple_new(address_.c_str(), "zq-tests", PA_STREAM_PLAYBACK, "zqtest", "silence", &spec,
-                                   nullptr, &attr, &error);
-        record_ = pa_simple_new(address_.c_str(), "zq-tests", PA_STREAM_RECORD, "zqtest.monitor", "monitor", &spec,
-                                nullptr, &attr, &error);
-        if (!keepAlive_ || !record_) return;
-        silence_ = std::thread([this] {
-            std::vector<float> zeros(480 * 2, 0.0f);
-            while (!stop_.load())
-                if (pa_simple_write(keepAlive_, zeros.data(), zeros.size() * sizeof(float), nullptr) < 0) break;
-        });
+    explicit ServerRecording(const SoundServer& server) {
+        fd_ = ::open(server.fifo().c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd_ < 0) return;
+        char stale[65536];
+        while (::read(fd_, stale, sizeof stale) > 0) {
+        }
         recorder_ = std::thread([this] {
-            std::vector<float> chunk(480 * 2);
+            std::vector<char> chunk(65536);
+            std::size_t partial = 0; // bytes of an unfinished frame
             while (!stop_.load()) {
-                if (pa_simple_read(record_, chunk.data(), chunk.size() * sizeof(float), nullptr) < 0) break;
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 20) <= 0) continue;
+                const ssize_t n = ::read(fd_, chunk.data() + partial, chunk.size() - partial);
+                if (n <= 0) {
+                    if (n < 0 && errno == EAGAIN) continue;
+                    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5)); // no writer (yet)
+                    continue;
+                }
+                const std::size_t have = partial + static_cast<std::size_t>(n);
+                const std::size_t whole = have / 8 * 8;
                 std::lock_guard<std::mutex> g(lock_);
-                heard_.insert(heard_.end(), chunk.begin(), chunk.end());
+                const std::size_t at = heard_.size();
+                heard_.resize(at + whole / 4);
+                std::memcpy(heard_.data() + at, chunk.data(), whole);
+                partial = have - whole;
+                std::memmove(chunk.data(), chunk.data() + whole, partial);
             }
         });
     }
     ~ServerRecording() { stop(); }
 
-    bool isRecording() const { return record_ && keepAlive_; }
+    bool isRecording() const { return fd_ >= 0; }
     // Interleaved stereo frames heard so far.
     std::vector<float> heard() const {
         std::lock_guard<std::mutex> g(lock_);
@@ -154,20 +186,15 @@ public:
     }
     void stop() {
         if (stop_.exchange(true)) return;
-        // A server that went away ends both loops with an error.
-        if (silence_.joinable()) silence_.join();
         if (recorder_.joinable()) recorder_.join();
-        if (keepAlive_) pa_simple_free(keepAlive_);
-        if (record_) pa_simple_free(record_);
-        keepAlive_ = record_ = nullptr;
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
     }
 
 private:
-    std::string address_;
-    pa_simple* keepAlive_ = nullptr;
-    pa_simple* record_ = nullptr;
+    int fd_ = -1;
     std::atomic<bool> stop_{false};
-    std::thread silence_, recorder_;
+    std::thread recorder_;
     mutable std::mutex lock_;
     std::vector<float> heard_;
 };

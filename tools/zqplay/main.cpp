@@ -3,9 +3,11 @@
 // out, runs the application's termination and exits 0. A file that cannot be
 // opened, or an output that cannot be opened or stops: the message and exit
 // 1. --channels 1,3 plays only those channels (counted from 1), mixed as the
-// application's Solo would; --device plays on the named output device (the
-// system default when it is missing, with a notice). ZQ_AUDIO_OUTPUT chooses
-// the output (portaudio, null, capture:PATH).
+// application's Solo would; --device plays on the named output device (one
+// of those --list-devices prints, as the Output Device menu names them; an
+// unknown name is an error, with the list). ZQ_AUDIO_OUTPUT chooses the
+// output (pulse, portaudio, null, capture:PATH; by default the sound server
+// when one answers, else portaudio).
 #include "document/HeadlessWindowSide.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
@@ -17,6 +19,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -58,6 +61,11 @@ std::vector<int> parseChannels(const std::string& text) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc == 2 && std::string(argv[1]) == "--list-devices") {
+        for (const std::string& name : platform::audio::outputDeviceNames())
+            std::printf("%s\n", name.c_str());
+        return 0;
+    }
     std::vector<int> channels;
     int at = 1;
     for (; at + 1 < argc; at += 2) {
@@ -69,13 +77,20 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (option == "--device") {
+            const std::vector<std::string> names = platform::audio::outputDeviceNames();
+            if (std::find(names.begin(), names.end(), argv[at + 1]) == names.end()) {
+                std::fprintf(stderr, "zqplay: there is no output device \"%s\"; the devices are:\n", argv[at + 1]);
+                for (const std::string& name : names)
+                    std::fprintf(stderr, "  %s\n", name.c_str());
+                return 1;
+            }
             platform::audio::setPreferredOutputDevice(argv[at + 1]);
         } else {
             break;
         }
     }
     if (at != argc - 1) {
-        std::fprintf(stderr, "usage: zqplay [--channels LIST] [--device NAME] FILE\n");
+        std::fprintf(stderr, "usage: zqplay [--channels LIST] [--device NAME] FILE | --list-devices\n");
         return 2;
     }
     const char* file = argv[at];
