@@ -477,7 +477,7 @@ double AudioQueue::deviceLatency() const {
 
 std::uint64_t AudioQueue::framesHeard() const {
     const Impl& i = *impl_;
-    if (!i.device || i.disposed) return 0;
+    if (!i.device) return 0; // a closed device holds nothing
     // The ring's frames handed to the device, less those it still holds.
     const double rate = i.device->sampleRate();
     const double taken = static_cast<double>(i.read.load(std::memory_order_acquire));

@@ -288,9 +288,8 @@ public:
     }
 
     bool start() override {
-        if (!stream_) return false;
         LoopLock g(connection_->loop());
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return false;
+        if (!stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return false;
         corked_ = false;
         draining_ = false;
         forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
@@ -298,9 +297,8 @@ public:
         return true;
     }
     void stop() override {
-        if (!stream_) return;
         LoopLock g(connection_->loop());
-        if (corked_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return;
+        if (!stream_ || corked_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return;
         corked_ = true;
         // What the server still holds is silence by now (the queue rests
         // only once it has played out); nothing stale waits for the next Play.
@@ -308,8 +306,8 @@ public:
         forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
     }
     void close() override {
-        if (!stream_) return;
         LoopLock g(connection_->loop());
+        if (!stream_) return;
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
@@ -319,7 +317,6 @@ public:
         stream_ = nullptr;
     }
     bool isAlive(std::string& reason) const override {
-        if (!stream_) return true;
         std::lock_guard<std::mutex> g(stateLock_);
         if (failure_.empty()) return true;
         reason = failure_;
@@ -328,8 +325,9 @@ public:
     double sampleRate() const override { return rate_; }
     double outputLatency() const override { return configuredLatency_; }
     double latencyNow() const override {
-        if (!stream_) return 0;
+        // Any thread: the stream may be closing on the queue's.
         LoopLock g(connection_->loop());
+        if (!stream_) return 0;
         pa_usec_t usec = 0;
         int negative = 0;
         if (pa_stream_get_latency(stream_, &usec, &negative) < 0) return configuredLatency_;
@@ -340,20 +338,18 @@ public:
         return name_;
     }
     void kick() override {
-        if (!stream_) return;
         LoopLock g(connection_->loop());
         writeSome();
     }
     void drain() override {
-        if (!stream_) return;
         LoopLock g(connection_->loop());
         draining_ = true;
         writeSome();
     }
     bool emptiesWhenDrained() const override { return true; }
     void setMediaName(const std::string& mediaName) override {
-        if (!stream_) return;
         LoopLock g(connection_->loop());
+        if (!stream_) return;
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_NAME, mediaName.c_str());
         forget(pa_stream_proplist_update(stream_, PA_UPDATE_REPLACE, props, nullptr, nullptr));
