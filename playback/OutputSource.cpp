@@ -96,10 +96,12 @@ OutputSource::~OutputSource() {
 
 void OutputSource::noteRendered(std::uint64_t streamFrame, std::uint64_t from, std::uint64_t to, std::uint64_t frames) {
     // A new stretch of producing starts a new record: what an earlier play
-    // carried is not what this one is heard at.
-    if (frames == 0) {
+    // carried is not what this one is heard at. So does a jump (a click, a
+    // locate): the place jumped to is shown at once, not the sound before it.
+    const std::size_t n = checkpoints_.size();
+    if (frames == 0 || (checkpointCount_ > 0 && checkpoints_[(checkpointNext_ + n - 1) % n].to != from)) {
         checkpointCount_ = 0;
-        return;
+        if (frames == 0) return;
     }
     checkpoints_[checkpointNext_] = {streamFrame, from, to, frames};
     checkpointNext_ = (checkpointNext_ + 1) % checkpoints_.size();
@@ -110,10 +112,12 @@ std::uint64_t OutputSource::heardPosition() const {
     const std::uint64_t at = readPosition_.currentReadPosition_.v_;
     SourceHost* s = stream_.load();
     std::uint64_t heard = 0;
-    if (!isProducing_ || checkpointCount_ == 0 || !s || !s->streamFramesHeard(heard)) return at;
+    const std::size_t n = checkpoints_.size();
+    if (!isProducing_ || checkpointCount_ == 0 || checkpoints_[(checkpointNext_ + n - 1) % n].to != at || !s ||
+        !s->streamFramesHeard(heard))
+        return at; // not playing, or it jumped since the last render
     // The newest render whose first frame has been heard; before the first
     // one is, where the play began.
-    const std::size_t n = checkpoints_.size();
     const Checkpoint* found = nullptr;
     for (std::size_t k = 1; k <= checkpointCount_; ++k) {
         const Checkpoint& c = checkpoints_[(checkpointNext_ + n - k) % n];

@@ -150,7 +150,7 @@ void ZQAudioFileDocumentOutputSourceController::hmsTime(ZQ::HMSTime* time) {
     Guard g(monitor());
     ZQ::AudioFileDocumentOutputSource* s = source_.get();
     if (!document_.isEmpty() && s && s->acceptsFormat())
-        *time = ZQ::HMSTime(s->sampleRate(), s->withPlayState([s] { return s->readPosition().currentReadPosition_; }));
+        *time = ZQ::HMSTime(s->sampleRate(), ZQ::Num::Count(s->withPlayState([s] { return s->heardPosition(); })));
     else
         *time = ZQ::HMSTime();
 }

@@ -8,6 +8,7 @@
 #include "platform/audioout/AudioQueue.h"
 #include "playback/AudioFileDocumentOutputSource.h"
 #include "playback/OutputStream.h"
+#include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioStreamOutputStreamController.h"
 #include "support/Fixtures.h"
 #include "support/SoundServer.h"
@@ -468,8 +469,8 @@ TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
     ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
     doc->audioFileDocumentTransportController()->perform_Play(nullptr);
     spinFor(500);
-    // At moments while it plays: the position shown against the last frame
-    // the sink played.
+    // At moments while it plays: the position shown (the line's) against the
+    // last frame the sink played.
     double worst = 0;
     for (int k = 0; k < 20; ++k) {
         const std::vector<float> heard = recording.heard();
@@ -477,6 +478,10 @@ TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
         ASSERT_GE(heard.size(), 2u);
         const double playedLast = heard[heard.size() - 1] * 1048576.0 - 1.0;
         worst = std::max(worst, std::fabs(shown - playedLast) / kServerRate);
+        // The time readout tells the same frame (within the moment between the two reads).
+        ZQ::HMSTime readout;
+        doc->outputSourceController()->hmsTime(&readout);
+        EXPECT_NEAR(static_cast<double>(readout.sample_.v_), shown, kServerRate / 200.0);
         spinFor(100);
     }
     EXPECT_LE(worst, 0.025) << "seconds between the line and the sound";
