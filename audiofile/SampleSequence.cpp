@@ -81,29 +81,11 @@ void SampleSequence::willNeed(std::uint64_t first, std::uint64_t count) const {
 }
 
 bool SampleSequence::column(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const {
-    // One search for the piece of the first sample; the fold goes on from it.
-    std::size_t i = pieceAt(first);
-    const SamplePiece* p = &pieces_[i];
-    std::uint64_t inPiece = first - starts_[i];
     double s0 = 0;
-    p->block->read(channel, p->offset + inPiece, 1, &s0);
+    read(channel, first, 1, &s0);
     lo = std::min(s0, 0.0);
     hi = std::max(s0, 0.0);
-    bool known = true;
-    std::uint64_t at = first + 1;
-    ++inPiece;
-    while (at <= last) {
-        if (inPiece == p->length) {
-            if (++i == pieces_.size()) break;
-            p = &pieces_[i];
-            inPiece = 0;
-        }
-        const std::uint64_t n = std::min(last - at + 1, p->length - inPiece);
-        known = p->block->fold(channel, p->offset + inPiece, p->offset + inPiece + n - 1, lo, hi) && known;
-        at += n;
-        inPiece += n;
-    }
-    return known;
+    return first == last || fold(channel, first + 1, last, lo, hi);
 }
 
 std::vector<SamplePiece> SampleSequence::slice(std::uint64_t first, std::uint64_t count) const {

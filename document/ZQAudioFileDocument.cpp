@@ -190,8 +190,10 @@ void ZQAudioFileDocument::importFailed(const std::string& why) {
 
 void ZQAudioFileDocument::startSummaries() {
     Guard g(monitor());
-    summaryBuilder_.reset(); // stops and waits for what ran before
     const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
+    // Workers already at the blocks these samples still need go on.
+    if (samples && summaryBuilder_ && summaryBuilder_->covers(*samples)) return;
+    summaryBuilder_.reset(); // stops and waits for what ran before
     if (!samples || samples->isSummarised()) return;
     // The workers tell the main thread at most ten times a second, and
     // always once everything is known. They never wait for it.
@@ -399,11 +401,6 @@ Ref<platform::URL> ZQAudioFileDocument::fileURL() const {
 std::string ZQAudioFileDocument::fileName() const {
     return fileURL_.path();
 }
-std::string ZQAudioFileDocument::mediaName() const {
-    const std::string path = fileURL_.path();
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 std::string ZQAudioFileDocument::fileOpenError() const {
     return fileOpenError_.utf8();
 }
@@ -569,6 +566,10 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 } // namespace
+
+std::string ZQAudioFileDocument::mediaName() const {
+    return lastComponent(fileURL_.path());
+}
 
 void ZQAudioFileDocument::performConvert(ZQAction action) {
     for (const ConvertFormat& f : kConvertFormats) {

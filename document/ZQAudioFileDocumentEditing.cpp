@@ -196,8 +196,7 @@ bool ZQAudioFileDocument::isDocumentEdited() const {
 void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection) {
     // The blocks keep their summaries; pieces of blocks not yet summarised
     // (pasted from a document still opening) are summarised here too.
-    const ZQ::SampleSnapshot now = sampleData_->samples();
-    if (now && !(summaryBuilder_ && summaryBuilder_->covers(*now))) startSummaries();
+    startSummaries();
     if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->sampleCountDidChange();
     changeCount_.fetch_add(1);
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesDidChange(from, selection);

@@ -193,17 +193,14 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                     const double s0 = window[start - windowFirst];
                     lo = std::min(s0, 0.0);
                     hi = std::max(s0, 0.0);
-                }
-                if (folding) {
-                    if (!samples.column(start, end, lo, hi)) {
-                        // Not summarised yet: the column stays empty until it is.
-                        constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-                        points[k] = CGPoint{kNaN, kNaN};
-                        waiting.fetch_add(1, std::memory_order_relaxed);
-                        continue;
-                    }
-                } else if (end > start) {
-                    WaveformSummary::scan(window.data() + (start - windowFirst), 1, end - start + 1, lo, hi);
+                    if (end > start)
+                        WaveformSummary::scan(window.data() + (start - windowFirst), 1, end - start + 1, lo, hi);
+                } else if (!samples.column(start, end, lo, hi)) {
+                    // Not summarised yet: the column stays empty until it is.
+                    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+                    points[k] = CGPoint{kNaN, kNaN};
+                    waiting.fetch_add(1, std::memory_order_relaxed);
+                    continue;
                 }
                 points[k] = CGPoint{centre - height(std::fabs(lo)) * scale, height(std::fabs(hi)) * scale + centre};
             }

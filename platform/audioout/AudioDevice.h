@@ -102,7 +102,10 @@ struct SoundServerSink {
 // The server's sinks as it last told them, and the default one's name.
 std::vector<SoundServerSink> soundServerSinks(std::string* defaultSink = nullptr);
 const char* soundServerLibraryVersion();
-// PortAudio's output devices by name (looked for afresh when no stream is open).
+// The chosen output device is missing, the default plays instead: said on
+// standard error, once for each name.
+void noteMissingOutputDevice(const std::string& name);
+// PortAudio's output devices by name (looked for afresh when no device is open).
 std::vector<std::string> portAudioDeviceNames();
 const char* portAudioLibraryVersion();
 

@@ -66,16 +66,18 @@ std::string preferredSinkName() {
     if (wanted.empty()) return "";
     for (const SoundServerSink& s : soundServerSinks())
         if (s.description == wanted || s.name == wanted) return s.name;
-    std::lock_guard<std::mutex> g(preferenceLock());
-    if (gMissingNoticeFor != wanted) {
-        std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n",
-                     wanted.c_str());
-        gMissingNoticeFor = wanted;
-    }
+    noteMissingOutputDevice(wanted);
     return "";
 }
 
 } // namespace
+
+void noteMissingOutputDevice(const std::string& name) {
+    std::lock_guard<std::mutex> g(preferenceLock());
+    if (gMissingNoticeFor == name) return;
+    std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n", name.c_str());
+    gMissingNoticeFor = name;
+}
 
 struct AudioQueue::Impl final : DeviceClient {
     AudioQueue* self = nullptr;
@@ -151,12 +153,7 @@ struct AudioQueue::Impl final : DeviceClient {
         }
         r += n;
         read.store(r, std::memory_order_release);
-        // Once the device has filled its own buffer, the ring runs the usual
-        // distance ahead.
-        if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
-            startBurstLeft.fetch_sub(static_cast<std::int64_t>(n), std::memory_order_relaxed) <=
-                static_cast<std::int64_t>(n))
-            target.store(fillAhead, std::memory_order_relaxed);
+        countBurst(n);
         bool wake = false;
         if (draining.load(std::memory_order_acquire) && r == w) {
             playing.store(false, std::memory_order_release);
@@ -181,14 +178,17 @@ struct AudioQueue::Impl final : DeviceClient {
         if (n < frames) {
             std::memset(out + n * channels, 0, (frames - n) * channels * sizeof(float));
             if (!draining.load(std::memory_order_acquire)) underruns.fetch_add(1, std::memory_order_relaxed);
-            // A device that takes no more than the ring holds goes on
-            // counting frames at its own pace.
-            if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
-                startBurstLeft.fetch_sub(static_cast<std::int64_t>(frames - n), std::memory_order_relaxed) <=
-                    static_cast<std::int64_t>(frames - n))
-                target.store(fillAhead, std::memory_order_relaxed);
+            countBurst(frames - n); // the silence fills the device's buffer too
         }
         consumed.fetch_add(frames, std::memory_order_relaxed);
+    }
+    // Once the device has filled its own buffer (`frames` more of it now),
+    // the ring runs the usual distance ahead.
+    void countBurst(std::uint64_t frames) {
+        if (startBurstLeft.load(std::memory_order_relaxed) > 0 &&
+            startBurstLeft.fetch_sub(static_cast<std::int64_t>(frames), std::memory_order_relaxed) <=
+                static_cast<std::int64_t>(frames))
+            target.store(fillAhead, std::memory_order_relaxed);
     }
     bool isPlaying() const override { return playing.load(std::memory_order_acquire); }
     void deviceRanDry() override {
@@ -481,9 +481,9 @@ std::uint64_t AudioQueue::framesHeard() const {
     // The ring's frames handed to the device, less those it still holds.
     const double rate = i.device->sampleRate();
     const double taken = static_cast<double>(i.read.load(std::memory_order_acquire));
-    const double ringHeard = std::max(static_cast<double>(i.ringBase.load()), taken - i.device->latencyNow() * rate);
-    const double heard =
-        static_cast<double>(i.pumpedBase.load()) + (ringHeard - static_cast<double>(i.ringBase.load())) / i.ratio;
+    const auto ringBase = static_cast<double>(i.ringBase.load());
+    const double ringHeard = std::max(ringBase, taken - i.device->latencyNow() * rate);
+    const double heard = static_cast<double>(i.pumpedBase.load()) + (ringHeard - ringBase) / i.ratio;
     return static_cast<std::uint64_t>(std::max(0.0, heard));
 }
 

@@ -38,10 +38,11 @@ private:
     int saved_ = -1;
 };
 
-// PortAudio is set up once and kept while any stream is open (it must not be
-// torn down under another queue's stream). Its device list is made when it is
+// PortAudio is set up once and kept while any device is open, playing or
+// not (it must not be torn down under another queue's stream, nor under a
+// device index a first Play will use). Its device list is made when it is
 // set up, so a device that was missing (a sound server not yet running) is
-// looked for again by setting it up anew, which is done only while no stream
+// looked for again by setting it up anew, which is done only while no device
 // is open. Opening, starting, stopping and closing go through this lock too:
 // the library is not made for calls from several threads at once (recursive:
 // a device that failed to open is let go while it is held).
@@ -50,11 +51,10 @@ std::recursive_mutex& portAudioLock() {
     return lock;
 }
 bool gInitialised = false;
-int gOpenStreams = 0;
-std::string gMissingNoticeFor; // the name last reported missing (one notice each)
+int gOpenDevices = 0;
 
 bool portAudioReadyLocked(bool lookAgain, std::string& error) {
-    if (gInitialised && lookAgain && gOpenStreams == 0) {
+    if (gInitialised && lookAgain && gOpenDevices == 0) {
         Pa_Terminate();
         gInitialised = false;
     }
@@ -110,11 +110,7 @@ public:
     // Under the PortAudio lock.
     bool open(double rate, const std::string& preferred, std::string& error, double* refusedRate) {
         PaDeviceIndex index = preferred.empty() ? paNoDevice : deviceNamed(preferred);
-        if (!preferred.empty() && index == paNoDevice && gMissingNoticeFor != preferred) {
-            std::fprintf(stderr, "Audio output: the device \"%s\" is not available; using the system default\n",
-                         preferred.c_str());
-            gMissingNoticeFor = preferred;
-        }
+        if (!preferred.empty() && index == paNoDevice) noteMissingOutputDevice(preferred);
         if (index == paNoDevice) index = Pa_GetDefaultOutputDevice();
         if (index == paNoDevice) {
             error = "no audio output device";
@@ -145,6 +141,7 @@ public:
         latency_ = s ? s->outputLatency : 0;
         closeStream();
         opened_ = true;
+        ++gOpenDevices;
         return true;
     }
     bool start() override {
@@ -170,6 +167,7 @@ public:
     }
     void close() override {
         std::lock_guard<std::recursive_mutex> g(portAudioLock());
+        if (opened_) --gOpenDevices;
         opened_ = false;
         closeStream();
     }
@@ -212,7 +210,6 @@ private:
             stream_ = nullptr;
             return false;
         }
-        ++gOpenStreams;
         return true;
     }
     void closeStream() {
@@ -224,7 +221,6 @@ private:
             Pa_CloseStream(stream_);
         }
         stream_ = nullptr;
-        --gOpenStreams;
     }
 
     // PortAudio's real-time thread: only the client's lock-free render.
@@ -259,7 +255,7 @@ std::unique_ptr<Device> makePortAudioDevice(DeviceClient& client, double rate, u
     // device (or its server) was there: look once more.
     if (refusedRate) *refusedRate = 0;
     for (const bool lookAgain : {false, true}) {
-        if (lookAgain && gOpenStreams != 0) break;
+        if (lookAgain && gOpenDevices != 0) break;
         error.clear();
         if (portAudioReadyLocked(lookAgain, error) && device->open(rate, preferred, error, refusedRate)) return device;
         if (refusedRate && *refusedRate > 0) break;

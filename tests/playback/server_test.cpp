@@ -55,6 +55,14 @@ protected:
         docs.push_back(doc);
         return doc;
     }
+    // `frames` of a constant level on the left and the frame number on the
+    // right, (k + 1) / 2^20: every frame heard names itself.
+    Ref<ZQAudioFileDocument> openCounting(const std::string& name, long frames) {
+        const std::string path = dir.file(name);
+        EXPECT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, frames,
+                                 [](int c, long k) { return c == 0 ? 0.5 : static_cast<double>(k + 1) / 1048576.0; }));
+        return open(path);
+    }
     static bool playing(ZQAudioFileDocument* doc) {
         return doc->audioFileDocumentTransportCommandReceiver()->isPlaying();
     }
@@ -227,12 +235,7 @@ TEST_F(Server, EveryRateIsHeardAtItsPitchAndLengthWithoutAGap) {
 TEST_F(Server, PauseAndResumeContinueAtTheSampleWithoutAStep) {
     ASSERT_TRUE(server.start());
     const int n = kServerRate * 2;
-    const std::string path = dir.file("level.wav");
-    // A constant level on the left (a cut would be a step of 0.5), the frame
-    // number on the right.
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n,
-                             [](int c, long k) { return c == 0 ? 0.5 : static_cast<double>(k + 1) / 1048576.0; }));
-    Ref<ZQAudioFileDocument> doc = open(path);
+    Ref<ZQAudioFileDocument> doc = openCounting("level.wav", n); // a cut would be a step of 0.5
     ServerRecording recording(server);
     ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
     ZQAudioFileDocumentTransportController* t = doc->audioFileDocumentTransportController();
@@ -460,11 +463,7 @@ TEST_F(Server, TheSoundFollowsTheDefaultOutputAndTheMixersMoveAndSaysSoWhenItsOu
 TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
     ASSERT_TRUE(server.start());
     const int n = kServerRate * 4;
-    const std::string path = dir.file("count.wav");
-    // The frame number on the right.
-    ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kServerRate, n,
-                             [](int c, long k) { return c == 0 ? 0.5 : static_cast<double>(k + 1) / 1048576.0; }));
-    Ref<ZQAudioFileDocument> doc = open(path);
+    Ref<ZQAudioFileDocument> doc = openCounting("count.wav", n);
     ServerRecording recording(server);
     ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
     doc->audioFileDocumentTransportController()->perform_Play(nullptr);
