@@ -41,11 +41,6 @@ constexpr double kTargetSeconds = 0.12;
 constexpr double kRequestSeconds = 0.02;
 constexpr double kPrebufferSeconds = 0.04;
 
-std::int64_t nowNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 class LoopLock {
 public:
     explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
@@ -260,7 +255,6 @@ public:
         pa_stream_set_write_callback(stream_, &PulseDevice::writable, this);
         pa_stream_set_underflow_callback(stream_, &PulseDevice::underflow, this);
         pa_stream_set_moved_callback(stream_, &PulseDevice::moved, this);
-        pa_stream_set_latency_update_callback(stream_, &PulseDevice::timingUpdated, this);
         // Corked from the start: the sink may sleep until the first Play.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
                                                           PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
@@ -299,7 +293,6 @@ public:
         corked_ = false;
         draining_ = false;
         forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
-        flowing_.store(true, std::memory_order_release);
         writeSome();
         return true;
     }
@@ -307,7 +300,6 @@ public:
         LoopLock g(connection_->loop());
         if (!stream_ || corked_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return;
         corked_ = true;
-        flowing_.store(false, std::memory_order_release);
         // What the server still holds is silence by now (the queue rests
         // only once it has played out); nothing stale waits for the next Play.
         forget(pa_stream_flush(stream_, nullptr, nullptr));
@@ -320,9 +312,6 @@ public:
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         pa_stream_set_moved_callback(stream_, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
-        flowing_.store(false, std::memory_order_release);
-        latency_.store(0.0, std::memory_order_release);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -335,13 +324,15 @@ public:
     }
     double sampleRate() const override { return rate_; }
     double outputLatency() const override { return configuredLatency_; }
-    // Any thread, without a lock (the play line asks on every tick): the
-    // latency as it was after the last write, less the time played since.
     double latencyNow() const override {
-        const double latency = latency_.load(std::memory_order_acquire);
-        if (!flowing_.load(std::memory_order_acquire)) return latency;
-        const double since = static_cast<double>(nowNanoseconds() - latencyAt_.load(std::memory_order_acquire)) / 1e9;
-        return std::max(0.0, latency - since);
+        // Any thread: the stream may be closing on the queue's. The server's
+        // timing is interpolated locally, so this asks nothing of the server.
+        LoopLock g(connection_->loop());
+        if (!stream_) return 0;
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &usec, &negative) < 0) return configuredLatency_;
+        return negative ? 0.0 : static_cast<double>(usec) / 1e6;
     }
     std::string name() const override {
         std::lock_guard<std::mutex> g(stateLock_);
@@ -391,16 +382,6 @@ private:
             draining_ = false;
             forget(pa_stream_trigger(stream_, nullptr, nullptr));
         }
-        noteLatency();
-    }
-    // Under the loop lock, whenever the frames written or the server's timing
-    // change: the latency then, for latencyNow.
-    void noteLatency() {
-        pa_usec_t usec = 0;
-        int negative = 0;
-        if (!stream_ || pa_stream_get_latency(stream_, &usec, &negative) < 0) return;
-        latencyAt_.store(nowNanoseconds(), std::memory_order_release);
-        latency_.store(negative ? 0.0 : static_cast<double>(usec) / 1e6, std::memory_order_release);
     }
     void updateName() {
         const char* sink = pa_stream_get_device_name(stream_);
@@ -419,7 +400,6 @@ private:
 
     // The loop's thread.
     static void writable(pa_stream*, std::size_t, void* user) { static_cast<PulseDevice*>(user)->writeSome(); }
-    static void timingUpdated(pa_stream*, void* user) { static_cast<PulseDevice*>(user)->noteLatency(); }
     static void underflow(pa_stream*, void* user) {
         auto* self = static_cast<PulseDevice*>(user);
         if (!self->corked_ && self->client_.isPlaying()) self->client_.deviceRanDry();
@@ -452,12 +432,7 @@ private:
     double rate_ = 0;
     std::uint32_t frameBytes_ = 0;
     double configuredLatency_ = 0;
-    bool corked_ = true; // under the loop lock
-    // What latencyNow answers from: the latency after the last write, when
-    // (steady-clock nanoseconds), and whether the stream plays meanwhile.
-    std::atomic<double> latency_{0.0};
-    std::atomic<std::int64_t> latencyAt_{0};
-    std::atomic<bool> flowing_{false};
+    bool corked_ = true;    // under the loop lock
     bool draining_ = false; // under the loop lock
     mutable std::mutex stateLock_;
     std::string name_;
