@@ -27,6 +27,10 @@ struct AudioFileEditStep {
     Num::SampleRange selectionAfter;
     MarkerList markersBefore;
     MarkerList markersAfter;
+    // The play position on either side: what a removed range held moves to
+    // the edit point, and undoing puts it back where it was.
+    std::uint64_t playBefore = 0;
+    std::uint64_t playAfter = 0;
 
     std::uint64_t removedFrames() const { return removed ? removed->frameCount() : 0; }
     std::uint64_t insertedFrames() const { return inserted ? inserted->frameCount() : 0; }

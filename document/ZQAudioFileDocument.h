@@ -281,7 +281,8 @@ private:
                    const ZQ::Num::SampleRange& before, const ZQ::Num::SampleRange& after, bool toClipboard);
     bool removeRange(const char* name, const ZQ::Num::SampleRange& range, bool toClipboard);
     void stopForEdit();
-    void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection);
+    // `playAt` is where the play position goes in the new samples.
+    void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection, std::uint64_t playAt);
     // The export's writing part, under the monitor, without touching the
     // window (any thread); then, on the main thread, what a written file
     // changes (the changes mark, the title, the menus).

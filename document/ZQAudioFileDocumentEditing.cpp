@@ -19,6 +19,22 @@ SampleRange rangeOf(std::uint64_t a, std::uint64_t b) {
     return {ZQ::Num::Count(a), ZQ::Num::Count(b)};
 }
 
+// Where a frame goes when `removed` frames at `at` are replaced by `inserted`:
+// after the edit it keeps its place in the audio; inside what went it is at
+// the edit point.
+std::uint64_t movedThroughEdit(std::uint64_t frame, std::uint64_t at, std::uint64_t removed,
+                               std::uint64_t inserted) {
+    if (frame >= at + removed) return frame - removed + inserted;
+    return frame > at ? at : frame;
+}
+
+// Undoing or redoing a step: a play position nobody moved since goes back to
+// where it was on that side; one moved since follows the frames.
+std::uint64_t playPositionFor(std::uint64_t now, std::uint64_t wasAfter, std::uint64_t restore, std::uint64_t at,
+                              std::uint64_t removed, std::uint64_t inserted) {
+    return now == wasAfter ? restore : movedThroughEdit(now, at, removed, inserted);
+}
+
 } // namespace
 
 ZQ::AudioFileDocumentSampleData* ZQAudioFileDocument::createCopyData() {
@@ -105,6 +121,7 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
     // The stream reads the samples while producing; once stopped it reads
     // none, and nothing starts it again before this returns (main thread).
     stopForEdit();
+    const std::uint64_t playBefore = presentPlaybackPosition();
     SampleDataHolder removed;
     const std::uint64_t inserted = insert.get() ? insert.get()->frameCount() : 0;
     if (!sampleData_->replaceFrames(at, removeCount, insert.get(), removeCount > 0 ? &removed : nullptr)) return false;
@@ -126,8 +143,11 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
     step->markersBefore = markers_;
     markers_.replaceFrames(at, removeCount, inserted);
     step->markersAfter = markers_;
+    const std::uint64_t playAfter = movedThroughEdit(playBefore, at, removeCount, inserted);
+    step->playBefore = playBefore;
+    step->playAfter = playAfter;
     history_.record(std::move(step));
-    samplesDidChange(at, after);
+    samplesDidChange(at, after, playAfter);
     return true;
 }
 
@@ -137,10 +157,12 @@ void ZQAudioFileDocument::undo(platform::Object*) {
     ZQ::AudioFileEditStep* step = history_.undoStep();
     if (!step || !sampleData_) return;
     stopForEdit();
+    const std::uint64_t play = playPositionFor(presentPlaybackPosition(), step->playAfter, step->playBefore, step->at,
+                                               step->insertedFrames(), step->removedFrames());
     if (!sampleData_->replaceFrames(step->at, step->insertedFrames(), step->removed.get(), nullptr)) return;
     history_.didUndo();
     markers_ = step->markersBefore;
-    samplesDidChange(step->at, step->selectionBefore);
+    samplesDidChange(step->at, step->selectionBefore, play);
 }
 
 void ZQAudioFileDocument::redo(platform::Object*) {
@@ -149,10 +171,12 @@ void ZQAudioFileDocument::redo(platform::Object*) {
     ZQ::AudioFileEditStep* step = history_.redoStep();
     if (!step || !sampleData_) return;
     stopForEdit();
+    const std::uint64_t play = playPositionFor(presentPlaybackPosition(), step->playBefore, step->playAfter, step->at,
+                                               step->removedFrames(), step->insertedFrames());
     if (!sampleData_->replaceFrames(step->at, step->removedFrames(), step->inserted.get(), nullptr)) return;
     history_.didRedo();
     markers_ = step->markersAfter;
-    samplesDidChange(step->at, step->selectionAfter);
+    samplesDidChange(step->at, step->selectionAfter, play);
 }
 
 bool ZQAudioFileDocument::canUndo() const {
@@ -193,11 +217,14 @@ bool ZQAudioFileDocument::isDocumentEdited() const {
     return history_.hasChanges();
 }
 
-void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection) {
+void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection, std::uint64_t playAt) {
     // The blocks keep their summaries; pieces of blocks not yet summarised
     // (pasted from a document still opening) are summarised here too.
     startSummaries();
-    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->sampleCountDidChange();
+    if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) {
+        s->sampleCountDidChange();
+        s->locate(playAt); // clamped to what is left
+    }
     changeCount_.fetch_add(1);
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesDidChange(from, selection);
     commandStateMayHaveChanged();

@@ -208,7 +208,7 @@ TEST_F(EditingTest, TheClipboardMatchesOnlyItsOwnRateAndChannelCount) {
     EXPECT_FALSE(clipboard.isFormatMatch(cd, 2));
 }
 
-TEST_F(EditingTest, AnEditStopsPlaybackAndTheSourceReadsTheNewLengthFromAClampedPosition) {
+TEST_F(EditingTest, AnEditStopsPlaybackAndThePlayPositionMovesWithTheFrames) {
     Ref<ZQAudioFileDocument> doc = open(2, 1000);
     ZQAudioFileDocumentTransportController* transport = doc->audioFileDocumentTransportController();
     ASSERT_NE(transport, nullptr);
@@ -221,7 +221,7 @@ TEST_F(EditingTest, AnEditStopsPlaybackAndTheSourceReadsTheNewLengthFromAClamped
     ASSERT_TRUE(doc->deleteRange(range(200, 899))); // 300 frames remain
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
     EXPECT_FALSE(doc->audioFileDocumentOutputSource()->isProducing());
-    EXPECT_EQ(doc->presentPlaybackPosition(), 299u);              // the new last frame
+    EXPECT_EQ(doc->presentPlaybackPosition(), 200u);              // inside what went: the edit point
     EXPECT_TRUE(stream.pull(16) == std::vector<double>(32, 0.0)); // stopped: silence
 
     // Playing again reads the edited samples to the new end.
@@ -241,9 +241,25 @@ TEST_F(EditingTest, AnEditStopsPlaybackAndTheSourceReadsTheNewLengthFromAClamped
         ASSERT_EQ(played[i], 0.0) << i;
     EXPECT_FALSE(doc->audioFileDocumentTransportCommandReceiver()->isPlaying());
 
-    // Undo lengthens it again; the position stays where it was.
+    // Undo lengthens it again; the position, moved since, follows its frames.
+    doc->locatePlaybackPosition(250);
     doc->undo(nullptr);
     EXPECT_EQ(doc->audioFileDocumentOutputSource()->readPosition().maxSamplesToRead_.v_, 1000u);
+    EXPECT_EQ(doc->presentPlaybackPosition(), 950u);
+    // Redo from a position nobody moved: it goes to where the edit left it,
+    // and Undo puts it back.
+    doc->locatePlaybackPosition(768);
+    doc->redo(nullptr);
+    EXPECT_EQ(doc->presentPlaybackPosition(), 200u);
+    doc->undo(nullptr);
+    EXPECT_EQ(doc->presentPlaybackPosition(), 768u);
+    // Before the edit point it stays; after the range it keeps its audio.
+    doc->locatePlaybackPosition(100);
+    ASSERT_TRUE(doc->duplicateRange(range(300, 399)));
+    EXPECT_EQ(doc->presentPlaybackPosition(), 100u);
+    doc->locatePlaybackPosition(500);
+    ASSERT_TRUE(doc->cutRange(range(0, 99)));
+    EXPECT_EQ(doc->presentPlaybackPosition(), 400u);
 }
 
 TEST_F(EditingTest, EditsCopyNoSampleAndFoldsAcrossTheirPiecesAreTheScans) {
