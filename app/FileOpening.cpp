@@ -1,5 +1,6 @@
 #include "app/FileOpening.h"
 
+#include "app/AccessKeys.h"
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationShell.h"
 #include "document/ZQAudioFileDocument.h"
@@ -33,6 +34,7 @@ void alert(QWidget* parent, const QString& informative) {
     box->setText(QStringLiteral("The audio file could not be opened."));
     box->setInformativeText(informative);
     box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    ZQ::AccessKeys::give(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
 }
@@ -127,6 +129,8 @@ void runOpenDialog(QWidget* parent) {
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setNameFilters(nameFilters());
+    // Open has its access key already (set after the modes, which reset it).
+    dialog->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
     dialog->setDirectory(dialogFolder());
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QFileDialog::filesSelected, dialog, [parent](const QStringList& files) {

@@ -18,7 +18,7 @@ ProgressRow ProgressRow::build(QWidget* owner, const QString& text, const QStrin
     r.bar->setValue(0);
     r.bar->setFormat(QStringLiteral("%p%"));
     r.bar->setMinimumWidth(320);
-    r.cancel = new QPushButton(QStringLiteral("Cancel"), owner);
+    r.cancel = new QPushButton(QStringLiteral("&Cancel"), owner);
     r.cancel->setObjectName(prefix + QStringLiteral("Cancel"));
     r.cancel->setAutoDefault(false); // Return never cancels by accident
     auto* row = new QHBoxLayout;

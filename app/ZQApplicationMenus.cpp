@@ -1,5 +1,6 @@
 #include "app/ZQApplicationMenus.h"
 
+#include "app/AccessKeys.h"
 #include "app/DocumentNames.h"
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
@@ -67,9 +68,20 @@ bool hasSound(ZQAudioFileDocument* d) {
     return d && d->fileHasLoaded() && d->channelCount() > 0 && d->sampleCount(0).v_ > 0;
 }
 
+// Whether the document's transport is playing or paused: only then do Stop
+// and Pause change anything (the bar offers both at all times).
+bool isRunningOrPaused(ZQAudioFileDocument* d) {
+    ZQAudioFileDocumentTransportController* t = d ? d->audioFileDocumentTransportController() : nullptr;
+    const ZQAudioFileDocumentTransportCommandReceiver* r =
+        t ? t->audioFileDocumentTransportCommandReceiverIfBuilt() : nullptr;
+    return r && (r->isPlaying() || r->isPaused());
+}
+
 bool transportEnabled(TransportButton b) {
     Ref<ZQAudioFileDocument> d = current();
-    if (!hasSound(d.get())) return false;
+    const bool haltsOrResumes = b == TransportButton::Stop || b == TransportButton::Pause;
+    // A pause taken on a document later emptied can still be undone.
+    if (haltsOrResumes ? !isRunningOrPaused(d.get()) : !hasSound(d.get())) return false;
     // Otherwise what the button shows (and what a press of it checks).
     ZQTransportBarBox* bar = barOf(d.get());
     ZQTransportButton* w = bar ? bar->widget(b) : nullptr;
@@ -617,6 +629,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About ZQ Audio"),
                                     QString::fromStdString(ZQ::Application::aboutText()), QMessageBox::Ok, w);
         box->setObjectName(QStringLiteral("aboutBox"));
+        ZQ::AccessKeys::give(box);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setAttribute(Qt::WA_QuitOnClose, false);
         box->setWindowModality(Qt::WindowModal);

@@ -1,5 +1,6 @@
 #include "app/ZQApplicationShell.h"
 
+#include "app/AccessKeys.h"
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
 #include "audiofile/AudioFileInformation.h"
 #include "core/allocator.h"
@@ -142,6 +143,7 @@ void ZQApplicationDispatchCenter::perform_VisitZanquorOnline(QWidget* parent) {
         QStringLiteral("No web browser opened %1. You can open the address in a browser yourself.").arg(address));
     box->setTextInteractionFlags(Qt::TextSelectableByMouse);
     box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    ZQ::AccessKeys::give(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
 }

@@ -1,5 +1,6 @@
 #include "app/ZQAudioFilePropertiesPanel.h"
 
+#include "app/PanelClosing.h"
 #include "audiofile/AudioFileProperties.h"
 #include "controls/Frames.h"
 #include "document/ZQDocumentController.h"
@@ -95,7 +96,7 @@ ZQAudioFilePropertiesPanel::ZQAudioFilePropertiesPanel()
     // Whether a value is cut depends on its column's width.
     descriptions_->viewport()->installEventFilter(this);
 
-    copyButton_ = new QPushButton(QStringLiteral("Copy"), this);
+    copyButton_ = new QPushButton(QStringLiteral("Co&py"), this);
     copyButton_->setObjectName(QStringLiteral("copyButton"));
     QFont font = copyButton_->font();
     font.setPixelSize(11);
@@ -103,6 +104,11 @@ ZQAudioFilePropertiesPanel::ZQAudioFilePropertiesPanel()
     copyButton_->setFocusPolicy(Qt::NoFocus);
     ZQ::placeChild(copyButton_, {14, 5, 52, 18}, ZQ::kNotSizable);
     connect(copyButton_, &QPushButton::clicked, this, [this] { perform_CopyDescription(); });
+    // Close mirrors Copy at the other end of the bottom border.
+    closeButton_ = ZQ::PanelClosing::install(this);
+    closeButton_->setFont(font);
+    closeButton_->setFocusPolicy(Qt::NoFocus);
+    ZQ::placeChild(closeButton_, {kWidth - 14 - 52, 5, 52, 18}, ZQ::kNotSizable);
 
     // Where it was last time; else 40 points in from the screen's bottom left.
     const QVariant stored = QSettings().value(kPositionKey);

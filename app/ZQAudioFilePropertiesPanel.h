@@ -9,7 +9,7 @@
 // full has the full text as its tooltip. A document without changes is
 // described from its file as it is now, read again whenever the file is
 // replaced (an export over it); one with changes from its own record, whose
-// length follows the edits.
+// length follows the edits. Close, Escape and Ctrl+W hide the panel.
 #pragma once
 
 #include "audiofile/AudioFileInformation.h"
@@ -51,6 +51,7 @@ public:
 
     const std::string& stringDescription() const { return stringDescription_; }
     QPushButton* copyButton() const { return copyButton_; }
+    QPushButton* closeButton() const { return closeButton_; }
 
 protected:
     void moveEvent(QMoveEvent* event) override;
@@ -85,7 +86,7 @@ private:
     std::string stringDescription_;
     QPointer<QSplitter> splitMatrix_;
     QPointer<QListWidget> names_, descriptions_;
-    QPointer<QPushButton> copyButton_;
+    QPointer<QPushButton> copyButton_, closeButton_;
     QTimer timer_;
     bool placed_ = false;
 };

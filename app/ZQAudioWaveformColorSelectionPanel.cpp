@@ -1,5 +1,6 @@
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
 
+#include "app/PanelClosing.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQDocumentController.h"
 #include "platform/base/Notifications.h"
@@ -103,6 +104,8 @@ ZQAudioWaveformColorSelectionPanel::ZQAudioWaveformColorSelectionPanel()
     grid->addWidget(backgroundWell_, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Foreground:"), this), 1, 0, Qt::AlignRight);
     grid->addWidget(foregroundWell_, 1, 1);
+    closeButton_ = PanelClosing::install(this);
+    grid->addWidget(closeButton_, 2, 0, 1, 2, Qt::AlignRight);
     backgroundWell_->setAction([this] { perform_changeBackgroundColor(); });
     foregroundWell_->setAction([this] { perform_changeForegroundColor(); });
     // The wells show the stored values.

@@ -1,12 +1,14 @@
 // The waveform colour preferences panel: a small floating panel with two
 // colour wells, background and foreground. A chosen colour is stored under
 // its key first; then the change notification is posted, on which every
-// open display reads both colours again and redraws.
+// open display reads both colours again and redraws. Close, Escape and
+// Ctrl+W hide the panel.
 #pragma once
 
 #include <QAbstractButton>
 #include <QColor>
 #include <QPointer>
+#include <QPushButton>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -41,6 +43,7 @@ public:
     ZQAudioWaveformColorSelectionPanel();
     ZQColorWell* backgroundWell() const { return backgroundWell_; }
     ZQColorWell* foregroundWell() const { return foregroundWell_; }
+    QPushButton* closeButton() const { return closeButton_; }
     // The wells' actions: store the well's colour, then post the notification.
     void perform_changeBackgroundColor();
     void perform_changeForegroundColor();
@@ -49,6 +52,7 @@ public:
 
 private:
     QPointer<ZQColorWell> backgroundWell_, foregroundWell_;
+    QPointer<QPushButton> closeButton_;
 };
 
 class ZQAudioWaveformColorSelectionPanelController {

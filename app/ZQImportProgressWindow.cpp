@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 ZQImportProgressWindow::ZQImportProgressWindow(ZQAudioFileDocument* document)
@@ -23,8 +24,10 @@ ZQImportProgressWindow::ZQImportProgressWindow(ZQAudioFileDocument* document)
         document_->cancelImport();
         row_.cancelling();
     });
-    // Cancel is also Escape, as in any dialog.
-    row_.cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    // Cancel is also Escape, as in any dialog (a key of its own: the
+    // button's is its access key).
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, row_.cancel, &QPushButton::animateClick);
 
     timer_ = new QTimer(this);
     timer_->setInterval(kUpdateEveryMs);

@@ -1,5 +1,6 @@
 #include "app/ZQQtWindowSide.h"
 
+#include "app/AccessKeys.h"
 #include "app/DocumentNames.h"
 #include "app/FileOpening.h"
 #include "app/RecentFiles.h"
@@ -66,21 +67,29 @@ protected:
         }
         const QFileInfo target(fixed);
         if (target.isDir()) {
-            QMessageBox::warning(this, windowTitle(),
-                                 QStringLiteral("%1 is a folder.\nPlease choose another name.").arg(target.fileName()));
+            warn(QStringLiteral("%1 is a folder.\nPlease choose another name.").arg(target.fileName()));
             return;
         }
         if (target.exists() &&
-            QMessageBox::warning(
-                this, windowTitle(),
-                QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(target.fileName()),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            warn(QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(target.fileName()),
+                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
             return; // the dialog stays open for another name
         chosen_ = fixed;
         QDialog::accept();
     }
 
 private:
+    // A note or a question on the dialog, its buttons with access keys; the
+    // button chosen.
+    int warn(const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+             QMessageBox::StandardButton preset = QMessageBox::NoButton) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), text, buttons, this);
+        box.setObjectName(QStringLiteral("exportQuestion"));
+        if (preset != QMessageBox::NoButton) box.setDefaultButton(preset);
+        ZQ::AccessKeys::give(&box);
+        return box.exec();
+    }
+
     QString extension_;
     QString chosen_;
 };
@@ -206,6 +215,7 @@ bool ZQQtWindowSide::runAlertSheet(ZQAudioFileDocument* document, const std::str
     box->setText(QString::fromStdString(message));
     box->setInformativeText(QString::fromStdString(informativeText));
     box->addButton(QString::fromStdString(button), QMessageBox::AcceptRole);
+    ZQ::AccessKeys::give(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(box, &QMessageBox::finished, box, [dismissed](int) {
         if (dismissed) dismissed();
@@ -266,6 +276,7 @@ void ZQQtWindowSide::exportClippedSamples(ZQAudioFileDocument* document, std::ui
     box->setText(QStringLiteral("The audio file was exported."));
     box->setInformativeText(QString::fromStdString(ZQ::AudioFileExport::clippedNote(count)));
     box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    ZQ::AccessKeys::give(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
 }
@@ -300,6 +311,8 @@ bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::stri
     dialog->setAttribute(Qt::WA_QuitOnClose, false);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
+    // Save has its access key already; the mode set above resets Cancel's text.
+    dialog->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
     dialog->setNameFilter(ext == QLatin1String("aif") ? QStringLiteral("AIFF audio file (*.aif *.aiff)")
                                                       : QStringLiteral("WAV audio file (*.wav)"));
     // A name without an extension gets the format's (one with another

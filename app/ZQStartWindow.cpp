@@ -21,7 +21,7 @@ ZQStartWindow::ZQStartWindow() {
     layout->setContentsMargins(18, 16, 18, 16);
     auto* heading = new QLabel(QStringLiteral("Open a WAV, AIFF, Sound Designer II or CAF file."), content);
     layout->addWidget(heading);
-    openButton_ = new QPushButton(QStringLiteral("Open\u2026"), content);
+    openButton_ = new QPushButton(QStringLiteral("&Open\u2026"), content);
     openButton_->setObjectName(QStringLiteral("openButton"));
     openButton_->setDefault(true);
     layout->addWidget(openButton_, 0, Qt::AlignLeft);

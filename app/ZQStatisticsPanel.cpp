@@ -1,5 +1,6 @@
 #include "app/ZQStatisticsPanel.h"
 
+#include "app/PanelClosing.h"
 #include "core/values.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQDocumentController.h"
@@ -116,7 +117,8 @@ ZQStatisticsPanel::ZQStatisticsPanel() : QWidget(nullptr, Qt::Tool | Qt::WindowT
 
     progressBox_ = new QWidget(this);
     progress_ = ProgressRow::build(progressBox_, QString(), QStringLiteral("statistics"));
-    progress_.cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    // Alt+C is Close's here.
+    progress_.cancel->setText(QStringLiteral("Ca&ncel"));
     connect(progress_.cancel, &QPushButton::clicked, this, [this] {
         if (!job_) return;
         job_->control.cancel();
@@ -124,14 +126,21 @@ ZQStatisticsPanel::ZQStatisticsPanel() : QWidget(nullptr, Qt::Tool | Qt::WindowT
     });
     progressBox_->hide();
 
-    copyButton_ = new QPushButton(QStringLiteral("Copy"), this);
+    copyButton_ = new QPushButton(QStringLiteral("Co&py"), this);
     copyButton_->setObjectName(QStringLiteral("copyButton"));
     copyButton_->setAutoDefault(false);
     copyButton_->setEnabled(false);
     connect(copyButton_, &QPushButton::clicked, this, [this] { copyToClipboard(); });
+    // Escape cancels a measurement in sight first; the next one closes.
+    closeButton_ = ZQ::PanelClosing::install(this, [this] {
+        if (!progressBox_->isVisible() || !progress_.cancel->isEnabled()) return false;
+        progress_.cancel->click();
+        return true;
+    });
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(copyButton_);
     buttons->addStretch(1);
+    buttons->addWidget(closeButton_);
 
     layout->addWidget(documentLabel_);
     layout->addWidget(rangeLabel_);

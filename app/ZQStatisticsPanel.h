@@ -2,7 +2,8 @@
 // measures the frontmost document, its selection when that spans more than
 // one sample, else the whole file: per channel the peak (dBFS and sample
 // value), RMS, DC offset, clipped samples and where the first peak is. Copy
-// puts the same content on the clipboard as plain text.
+// puts the same content on the clipboard as plain text. Close, Escape and
+// Ctrl+W hide the panel (Escape cancels a measurement in progress first).
 //
 // The measuring runs on a thread of its own (two while it scans), which
 // reads the document's samples in place, a few million at a time, each time
@@ -75,6 +76,7 @@ public:
 
     QTableWidget* table() const { return table_; }
     QPushButton* copyButton() const { return copyButton_; }
+    QPushButton* closeButton() const { return closeButton_; }
     QWidget* progressBox() const { return progressBox_; }
     QPushButton* cancelButton() const { return progress_.cancel; }
     int percent() const;
@@ -120,7 +122,7 @@ private:
     QString plainText_;
     QPointer<QLabel> documentLabel_, rangeLabel_, statusLabel_;
     QPointer<QTableWidget> table_;
-    QPointer<QPushButton> copyButton_;
+    QPointer<QPushButton> copyButton_, closeButton_;
     QPointer<QWidget> progressBox_;
     ProgressRow progress_;
     QTimer timer_;

@@ -12,14 +12,17 @@
 //  - the same hour in a 1920 x 960 window with the time ruler, the dB scale
 //    and 1,000 markers and regions: a full repaint, the ruler alone, and a
 //    playback tick while it plays.
+//  - a zoom step through the real keys (Ctrl+= and Ctrl+-, each until
+//    every view is drawn again), in milliseconds of CPU on both cores, on
+//    an hour of stereo and on ten minutes of 16 channels;
 //  - spectrograms of an hour of stereo in a 1920 x 960 window: from the
 //    open to the first complete picture fully zoomed out, a later full
 //    redraw, zooming to one second, a scroll by a tenth, a playback tick,
 //    and the cache after scrolling through the whole hour at one second.
 // Every window shows the time ruler (on by default).
 // Each figure is the median of many runs, in milliseconds of main-thread time.
-//   window_bench [DIR [spectrogram]]   (the test files are written to DIR,
-//   /tmp by default; "spectrogram" runs the spectrograms' part alone)
+//   window_bench [DIR [spectrogram|zoom]]   (the test files are written to
+//   DIR, /tmp by default; "spectrogram" or "zoom" runs that part alone)
 #include "app/ZQQtWindowSide.h"
 #include "audiofile/Markers.h"
 #include "document/Termination.h"
@@ -33,6 +36,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
 #include <chrono>
@@ -153,6 +157,43 @@ void report(const char* what, double ms, double target) {
     std::printf("%-62s %8.3f ms  (target <= %.1f ms)\n", what, ms, target);
 }
 
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Milliseconds of CPU (every thread) for one zoom step through the menus'
+// keys, alternately in and out near the whole file, each step until every
+// view shows every column again.
+void zoomSteps(const std::string& path, const char* what) {
+    Ref<ZQAudioFileDocument> doc = openWindow(path);
+    ZQWaveformDisplayController* c = displayOf(doc.get());
+    c->window()->resize(1920, 960);
+    c->window()->show();
+    c->window()->activateWindow();
+    spin([&] { return c->window()->contentView()->width() == 1920 && c->showsEveryColumn(); });
+    std::vector<double> cpu, wall;
+    for (int i = 0; i < 40; ++i) {
+        QThread::msleep(5);
+        QCoreApplication::processEvents();
+        const double before = cpuMs();
+        QElapsedTimer t;
+        t.start();
+        QTest::keyClick(c->window(), i % 2 ? Qt::Key_Minus : Qt::Key_Equal, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        while (!c->showsEveryColumn())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        cpu.push_back(cpuMs() - before);
+        wall.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("%s; views %d x %d, zoom %.3g after the last step\n", what, c->waveform(0)->width(),
+                c->waveform(0)->height(), c->horizontalZoom());
+    report("  zoom step through the keys, CPU (both cores)", median(cpu), 10);
+    report("  the same, wall time", median(wall), 10);
+    doc->close();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -176,7 +217,12 @@ int main(int argc, char** argv) {
     }
 
     const bool onlySpectra = argc > 2 && std::string(argv[2]) == "spectrogram";
+    const bool onlyZoom = argc > 2 && std::string(argv[2]) == "zoom";
     if (!onlySpectra) {
+        zoomSteps(longFile(dir, "zq-bench-2ch-1h.wav", 2, oneHour), "2 channels of one hour");
+        zoomSteps(sixteen, "16 channels of 10 minutes");
+    }
+    if (!onlySpectra && !onlyZoom) {
         Ref<ZQAudioFileDocument> doc = openWindow(sixteen);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920, 960);
@@ -220,7 +266,7 @@ int main(int argc, char** argv) {
         std::printf("%-62s %8llu\n", "  traces drawn again during 200 ticks", static_cast<unsigned long long>(renders));
         doc->close();
     }
-    if (!onlySpectra) {
+    if (!onlySpectra && !onlyZoom) {
         Ref<ZQAudioFileDocument> doc = openWindow(stereo);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920, 960);
@@ -251,7 +297,7 @@ int main(int argc, char** argv) {
         doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
         doc->close();
     }
-    if (!onlySpectra) {
+    if (!onlySpectra && !onlyZoom) {
         Ref<ZQAudioFileDocument> doc = openWindow(mono);
         ZQWaveformDisplayController* c = displayOf(doc.get());
         c->window()->resize(1920 + 10, 400);
@@ -311,7 +357,7 @@ int main(int argc, char** argv) {
         ZQ::ViewPreferences::setAmplitudeInDb(false);
         doc->close();
     }
-    {
+    if (!onlyZoom) {
         // Spectrograms of an hour of stereo, chosen before the file opens.
         const std::string hour = longFile(dir, "zq-bench-2ch-1h.wav", 2, oneHour);
         ZQ::ViewPreferences::setDisplay(ZQ::ViewPreferences::Display::Spectrogram);

@@ -1,6 +1,11 @@
 #include "controls/NumericDisplays.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QToolTip>
+#include <algorithm>
 
 void ZQWaveformDisplayUserInterfaceControlStyles::setNumericDisplayAppearance(QLabel* field) {
     if (!field) return;
@@ -23,12 +28,72 @@ void initialise(QLabel* field, const char* text) {
     field->setText(QString());
     ZQWaveformDisplayUserInterfaceControlStyles::setNumericDisplayAppearance(field);
     field->setText(text);
+    field->setTextFormat(Qt::PlainText);
     field->setTextInteractionFlags(Qt::NoTextInteraction);
     field->setWordWrap(false);
 }
 } // namespace
 
-ZQHMSDisplay::ZQHMSDisplay(QWidget* parent) : QLabel(parent) {
+ZQNumericDisplay::ZQNumericDisplay(QWidget* parent) : QLabel(parent) {}
+
+void ZQNumericDisplay::setElideMode(Qt::TextElideMode mode) {
+    if (mode == elideMode_) return;
+    elideMode_ = mode;
+    update();
+}
+
+QRect ZQNumericDisplay::textRect() const {
+    // As QLabel lays out a line of plain text.
+    QRect r = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    int inset = indent();
+    if (inset < 0 && frameWidth() > 0) inset = fontMetrics().horizontalAdvance(u'x') / 2 - margin();
+    if (inset > 0) {
+        const Qt::Alignment a = QStyle::visualAlignment(layoutDirection(), alignment());
+        if (a & Qt::AlignLeft) r.setLeft(r.left() + inset);
+        if (a & Qt::AlignRight) r.setRight(r.right() - inset);
+    }
+    return r;
+}
+
+int ZQNumericDisplay::chrome() const {
+    return width() - textRect().width();
+}
+
+QString ZQNumericDisplay::shownText() const {
+    const QString whole = text();
+    return fontMetrics().elidedText(whole, elideMode_, std::max(0, textRect().width()));
+}
+
+int ZQNumericDisplay::widthFor(const QString& text) const {
+    return fontMetrics().horizontalAdvance(text) + chrome();
+}
+
+QString ZQNumericDisplay::effectiveToolTip() const {
+    const QString own = toolTip();
+    if (!isElided() || own.contains(text())) return own;
+    return own.isEmpty() ? text() : text() + u'\n' + own;
+}
+
+QSize ZQNumericDisplay::minimumSizeHint() const {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("\u2026")) + chrome(), QLabel::minimumSizeHint().height()};
+}
+
+void ZQNumericDisplay::paintEvent(QPaintEvent* event) {
+    const QString shown = shownText();
+    if (shown == text()) return QLabel::paintEvent(event);
+    QPainter painter(this);
+    drawFrame(&painter);
+    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextForceLeftToRight;
+    style()->drawItemText(&painter, textRect(), flags, palette(), isEnabled(), shown, foregroundRole());
+}
+
+bool ZQNumericDisplay::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip || !isElided()) return QLabel::event(event);
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), effectiveToolTip(), this);
+    return true;
+}
+
+ZQHMSDisplay::ZQHMSDisplay(QWidget* parent) : ZQNumericDisplay(parent) {
     initialise(this, "--:--:--.---");
 }
 
@@ -47,7 +112,7 @@ void ZQHMSDisplay::mousePressEvent(QMouseEvent*) {
     if (action_) action_(this);
 }
 
-ZQSampleCountDisplay::ZQSampleCountDisplay(QWidget* parent) : QLabel(parent) {
+ZQSampleCountDisplay::ZQSampleCountDisplay(QWidget* parent) : ZQNumericDisplay(parent) {
     initialise(this, "--/--");
 }
 

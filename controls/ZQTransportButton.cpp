@@ -2,6 +2,7 @@
 
 #include "controls/Colours.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -11,7 +12,9 @@ using namespace ZQ;
 
 ZQTransportButton::ZQTransportButton(const QString& title, QWidget* parent) : QPushButton(title, parent) {
     setCheckable(true);
-    setFocusPolicy(Qt::NoFocus); // the keys are the window's shortcuts
+    // Tab reaches it (Return presses it); a click does not take the focus
+    // from where the keys were.
+    setFocusPolicy(Qt::TabFocus);
     setAutoDefault(false);
     QFont f = font();
     f.setPixelSize(13);
@@ -51,4 +54,22 @@ void ZQTransportButton::paintEvent(QPaintEvent*) {
     if (!isEnabled()) text.setAlphaF(0.35);
     p.setPen(text);
     p.drawText(r, Qt::AlignCenter, title);
+    if (hasFocus()) { // where the keyboard is
+        QPen pen(calibratedWhite(0.15, 0.8));
+        pen.setStyle(Qt::DotLine);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(rect().adjusted(2, 2, -3, -3));
+    }
+}
+
+void ZQTransportButton::keyPressEvent(QKeyEvent* event) {
+    // Space belongs to the window (play and stop); Return and Enter press
+    // the button in focus, as a press of the mouse does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        performClick();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

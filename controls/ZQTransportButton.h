@@ -19,6 +19,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void nextCheckState() override {} // the state follows the transport only
     void paintEvent(QPaintEvent*) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::function<void(ZQTransportButton*)> action_;

@@ -360,6 +360,7 @@ void ZQAudioFileDocument::deallocState() {
         if (ZQAudioFileDocumentTransportCommandReceiver* receiver =
                 transportController->audioFileDocumentTransportCommandReceiverIfBuilt())
             receiver->documentWillClose();
+    channelData_.close(); // the background analysis stops before the samples go
     if (displayController) displayController->documentWillClose();
     if (transportController) transportController->documentWillClose();
     if (source) source->documentWillClose();

@@ -28,6 +28,7 @@
 #include "playback/PlaybackDocument.h"
 #include "playback/ZQAudioFileDocumentOutputSourceController.h"
 #include "playback/ZQAudioFileDocumentTransportCommandReceiver.h"
+#include "waveform/ChannelData.h"
 
 #include <array>
 #include <cstdint>
@@ -101,6 +102,13 @@ public:
 
     // Data access.
     ZQ::AudioFileDocumentSampleData* sampleData() override;
+    // What the views draw from besides the samples: the spectral tile cache
+    // (made on first use; null once closing). Any thread.
+    std::shared_ptr<ZQ::SpectrogramCache> spectrogramCache() { return channelData_.spectrogramCache(sampleData_.get()); }
+    // Whoever repaints when spectral tiles finish (called on a worker).
+    void setSpectrogramTileListener(std::function<void()> listener) {
+        channelData_.setTileListener(std::move(listener));
+    }
     bool fileHasLoaded();
     ZQ::Num::Count sampleCount(std::int32_t channel) override;
     double sampleRate() override;
@@ -297,6 +305,7 @@ private:
     void stopForExport();
 
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
+    ZQ::ChannelData channelData_;
     // Builds the blocks' summaries; stopped and replaced under the monitor.
     std::unique_ptr<ZQ::SummaryBuilder> summaryBuilder_;
     std::atomic<std::int64_t> lastSummaryNotice_{0}; // steady-clock nanoseconds

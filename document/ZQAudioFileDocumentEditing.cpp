@@ -110,6 +110,7 @@ void ZQAudioFileDocument::stopForEdit() {
     // No fade either: the samples it would read are about to change.
     if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) s->silenceAtOnce();
     // Nor what the window analyses in the background.
+    channelData_.samplesWillChange();
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesWillChange();
 }
 
@@ -226,6 +227,7 @@ void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange
         s->locate(playAt); // clamped to what is left
     }
     changeCount_.fetch_add(1);
+    channelData_.samplesDidChange(sampleData_.get(), from);
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesDidChange(from, selection);
     commandStateMayHaveChanged();
 }

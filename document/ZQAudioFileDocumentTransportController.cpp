@@ -1,5 +1,6 @@
 #include "document/ZQAudioFileDocumentTransportController.h"
 
+#include "document/MenuItem.h"
 #include "document/ZQAudioFileDocument.h"
 #include "platform/threads/Threads.h"
 
@@ -166,12 +167,19 @@ void ZQAudioFileDocumentTransportController::updateTransportState() {
     // first in the transport chain); the bar is only touched here, on the
     // main thread.
     const auto looks = transportButtonLooks(*receiver);
+    bool pauseChanged = false;
     for (int i = 0; i < kTransportButtonCount; ++i) {
         const auto b = static_cast<TransportButton>(i);
-        if (bar->state(b) != looks[i].on) bar->setState(b, looks[i].on);
+        if (bar->state(b) != looks[i].on) {
+            bar->setState(b, looks[i].on);
+            pauseChanged = pauseChanged || b == TransportButton::Pause;
+        }
         if (looks[i].enabled >= 0 && bar->isEnabled(b) != (looks[i].enabled == 1))
             bar->setEnabled(b, looks[i].enabled == 1);
     }
+    // The menus' Stop and Pause follow the pause too, which no button's
+    // enabling shows.
+    if (pauseChanged) commandStateMayHaveChanged();
 }
 
 void ZQAudioFileDocumentTransportController::documentWillClose() {

@@ -3,6 +3,7 @@
 #include "audiofile/Markers.h"
 #include "controls/Colours.h"
 #include "window/ZQWaveform.h"
+#include "window/MarkerRenderer.h"
 #include "window/ZQWaveformDisplayController.h"
 
 #include <QFontMetricsF>
@@ -24,12 +25,6 @@ constexpr int kFontPixels = 10;
 const QColor& markerColour() {
     static const QColor c(232, 150, 24);
     return c;
-}
-
-// A sample's device column in a view showing `a` to `b` over `width` device
-// pixels: the column the play position line takes at that sample.
-double columnOf(double sample, double a, double b, double width) {
-    return b > a ? std::floor((sample - a) / (b - a) * width) : 0.0;
 }
 
 } // namespace
@@ -75,23 +70,26 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     if (!v || !doc) return;
     const qreal ratio = devicePixelRatioF();
     // Everything below is in device pixels: one-pixel lines stay one pixel.
+    // Columns come from the views' own geometry, so that ticks, marker
+    // lines, the selection and clicks fall in the columns the views use.
     p.scale(1 / ratio, 1 / ratio);
-    const double W = std::round(v->width() * ratio), x0 = std::round(left * ratio);
+    const ChannelGeometry g = v->shownGeometry();
+    const double W = g.columns, x0 = std::round(left * ratio);
     const double H = std::round(height() * ratio), scaleTop = std::round((height() - kScaleHeight) * ratio);
-    const IndexRange range = v->shownRange();
-    const double a = double(range.min_.v_), b = double(range.max_.v_);
+    const double a = double(g.first), b = double(g.last);
     const std::uint64_t count = doc->sampleCount(0).v_;
     const double rate = doc->sampleRate();
     if (!(W > 0) || count == 0 || !(rate > 0)) return;
     p.setClipRect(QRectF(x0, 0, W, H));
     const QColor ink = darkGrayColour();
+    const QColor ground = calibratedWhite(0.89, 1.0);
 
     // The selection, as the views show it.
     const SampleSelection s = v->selection();
-    if (s.max_.v_ > s.min_.v_ && double(s.min_.v_) <= b && double(s.max_.v_) >= a) {
-        const double from = std::max(0.0, columnOf(double(s.min_.v_), a, b, W));
-        const double to = std::min(W, columnOf(double(s.max_.v_), a, b, W) + 1);
-        p.fillRect(QRectF(x0 + from, scaleTop, std::max(1.0, to - from), H - scaleTop), QColor(60, 110, 200, 60));
+    if (s.max_.v_ > s.min_.v_) {
+        const ChannelGeometry::Span span = g.span(s.min_.v_, s.max_.v_);
+        if (!span.empty())
+            p.fillRect(QRectF(x0 + span.from, scaleTop, span.to - span.from, H - scaleTop), QColor(60, 110, 200, 60));
     }
 
     // The scale: ticks from the bottom edge (labelled ones longer), labels
@@ -118,8 +116,13 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     ticks_ = TimeRuler::ticks(a, (b - a) / W, W, rate, count, widthOf, 12 * ratio);
     // Only the columns of the views: a tick at the very end would fall past them.
     std::erase_if(ticks_, [W](const TimeRuler::Tick& t) { return std::floor(t.x + 1e-6) >= W || t.x < 0; });
+    struct Label {
+        QRectF box;
+        QString text;
+    };
+    std::vector<Label> scaleLabels;
     for (TimeRuler::Tick& t : ticks_) {
-        t.x = std::floor(t.x + 1e-6); // the column the sample's line takes
+        t.x = std::floor(t.x + 1e-6); // the column the frame's line takes
         const double length = std::round((t.major ? 8 : 4) * ratio);
         p.fillRect(QRectF(x0 + t.x, H - length, 1, length), ink);
         if (!t.major || t.label.empty()) continue;
@@ -127,8 +130,7 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
         const QRectF box(x0 + t.x + std::round(3 * ratio), scaleTop, metrics.horizontalAdvance(text),
                          H - scaleTop - std::round(6 * ratio));
         if (box.right() > x0 + W) continue; // cut by the edge: left out
-        p.setPen(ink);
-        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+        scaleLabels.push_back({box, text});
         labels_.push_back(box.toAlignedRect().translated(-int(x0), 0));
     }
     p.fillRect(QRectF(x0, H - 1, W, 1), QColor(0, 0, 0, 70)); // the edge against the views
@@ -136,7 +138,21 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     // Markers: a line down through the scale, names in the lane above it,
     // each left out where it would touch the one before.
     const MarkerList& markers = doc->markers();
-    if (markers.empty()) return;
+    std::vector<double> lines; // the marker lines drawn, in device columns
+    auto drawScaleLabels = [&] {
+        // Over the marker lines: a label a line runs through gets the ruler's
+        // own grey behind it, so that it stays legible.
+        p.setFont(font);
+        p.setPen(ink);
+        for (const Label& l : scaleLabels) {
+            const QRectF behind = l.box.adjusted(-1, 0, 1, 0);
+            if (std::any_of(lines.begin(), lines.end(),
+                            [&](double x) { return x >= behind.left() && x < behind.right(); }))
+                p.fillRect(behind, ground);
+            p.drawText(l.box, Qt::AlignLeft | Qt::AlignVCenter, l.text);
+        }
+    };
+    if (markers.empty()) return drawScaleLabels();
     QFont small = font;
     small.setPixelSize(int(std::lround((kFontPixels - 1) * ratio)));
     const QFontMetricsF smallMetrics(small);
@@ -144,14 +160,15 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     double lastRight = -1e9;
     auto draw = [&](std::size_t i) {
         const Marker& m = markers.items()[i];
-        const double x = columnOf(double(m.frame), a, b, W);
+        const double x = double(g.column(m.frame));
         if (m.isRegion()) {
-            const double end = std::min(W, columnOf(double(m.end()), a, b, W));
+            const double end = std::min(W, double(g.column(m.end())));
             const double from = std::max(0.0, x);
             p.fillRect(QRectF(x0 + from, 0, std::max(1.0, end - from), H), QColor(232, 150, 24, 40));
         }
         if (x < 0 || x >= W) return;
         p.fillRect(QRectF(x0 + x, 0, 1, H), markerColour());
+        lines.push_back(x0 + x);
         // A name that would start too near the last one is not even measured:
         // zoomed out, most of a thousand markers share a few columns.
         if (!markerLane_ || x0 + x + std::round(2 * ratio) < lastRight + 4 * ratio) return;
@@ -165,11 +182,12 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
         markerLabels_.push_back(box.toAlignedRect().translated(-int(x0), 0));
         labelledMarkers_.push_back(i);
     };
-    for (std::size_t i : markers.regionsCovering(range.min_.v_))
+    for (std::size_t i : markers.regionsCovering(g.first))
         draw(i);
-    const std::size_t end = markers.lowerBound(range.max_.v_ + 1);
-    for (std::size_t i = markers.lowerBound(range.min_.v_); i < end; ++i)
+    const std::size_t end = markers.lowerBound(g.last + 1);
+    for (std::size_t i = markers.lowerBound(g.first); i < end; ++i)
         draw(i);
+    drawScaleLabels();
 }
 
 std::ptrdiff_t ZQTimeRuler::markerAt(double x) const {
@@ -177,26 +195,12 @@ std::ptrdiff_t ZQTimeRuler::markerAt(double x) const {
     ZQWaveform* v = view(&left);
     Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
     if (!v || !doc) return -1;
-    const qreal ratio = devicePixelRatioF();
-    const double device = (x - left) * ratio;
+    const double device = (x - left) * devicePixelRatioF();
     // A name drawn under the pointer first, then a line within a few pixels.
     for (std::size_t k = 0; k < markerLabels_.size(); ++k)
         if (device >= markerLabels_[k].left() && device <= markerLabels_[k].right())
             return static_cast<std::ptrdiff_t>(labelledMarkers_[k]);
-    const IndexRange range = v->shownRange();
-    const double a = double(range.min_.v_), b = double(range.max_.v_), W = std::round(v->width() * ratio);
-    const MarkerList& markers = doc->markers();
-    std::ptrdiff_t best = -1;
-    double nearest = 4 * ratio;
-    const std::size_t end = markers.lowerBound(range.max_.v_ + 1);
-    for (std::size_t i = markers.lowerBound(range.min_.v_); i < end; ++i) {
-        const double d = std::fabs(columnOf(double(markers.items()[i].frame), a, b, W) - device);
-        if (d <= nearest) {
-            nearest = d;
-            best = static_cast<std::ptrdiff_t>(i);
-        }
-    }
-    return best;
+    return MarkerRenderer::markerAt(doc->markers(), v->shownGeometry(), x - left);
 }
 
 void ZQTimeRuler::mousePressEvent(QMouseEvent* event) {
@@ -207,11 +211,10 @@ void ZQTimeRuler::mousePressEvent(QMouseEvent* event) {
     if (!v || !doc) return;
     const std::ptrdiff_t marker =
         markerLane_ && event->position().y() < kMarkerLaneHeight ? markerAt(event->position().x()) : -1;
-    const std::uint64_t sample =
-        marker >= 0 ? doc->markers().items()[std::size_t(marker)].frame
-                    : v->convertEventCoordinatesToSampleIndex(QPointF(event->position().x() - left, 0));
-    doc->locatePlaybackPosition(sample);
-    controller_->playbackTimerTick(); // the line moves at once
+    if (doc->sampleCount(0).v_ == 0) return;
+    const std::uint64_t frame = marker >= 0 ? doc->markers().items()[std::size_t(marker)].frame
+                                            : v->shownGeometry().frameAt(event->position().x() - left);
+    controller_->locate(frame); // the line moves at once
 }
 
 void ZQTimeRuler::mouseDoubleClickEvent(QMouseEvent* event) {

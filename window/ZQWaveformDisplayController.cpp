@@ -2,141 +2,22 @@
 
 #include "audiofile/Markers.h"
 #include "controls/Colours.h"
-#include "controls/NumericDisplays.h"
-#include "controls/ZQDoubleSlider.h"
-#include "controls/ZQRoundedBox.h"
-#include "controls/ZQSimpleHorzontalSplitView.h"
-#include "controls/ZQWaveformDisplayScroller.h"
 #include "document/AudioFileDocumentClipboard.h"
 #include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
-#include "waveform/SpectrogramCache.h"
 #include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
-#include "window/ZQWaveform.h"
 
-#include <QCloseEvent>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSettings>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 using namespace ZQ;
 using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
-
-namespace {
-
-// A length of time as short as it reads well: "0.021 s", "1:02.500",
-// "1:02:03.250".
-std::string durationText(double seconds) {
-    const auto ms = static_cast<long long>(std::llround(std::max(0.0, seconds) * 1000.0));
-    const long long h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, f = ms % 1000;
-    char text[64];
-    if (ms < 60000)
-        std::snprintf(text, sizeof text, "%lld.%03lld s", s, f);
-    else if (h == 0)
-        std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", m, s, f);
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld", h, m, s, f);
-    return text;
-}
-
-} // namespace
-
-// The window.
-
-ZQDocumentWindow::ZQDocumentWindow(ZQWaveformDisplayController* controller) : controller_(controller) {
-    auto* content = new QWidget;
-    content->setAutoFillBackground(true);
-    QPalette p = content->palette();
-    p.setColor(QPalette::Window, calibratedWhite(0.94, 1.0));
-    content->setPalette(p);
-    content->resize(400, 300); // the content rectangle the frames are laid out in
-    setCentralWidget(content);
-    resize(400, 300);
-}
-
-void ZQDocumentWindow::closeForDocument() {
-    closingForDocument_ = true;
-    if (isVisible()) close();
-}
-
-void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
-    if (closingForDocument_) {
-        event->accept();
-        return;
-    }
-    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
-    if (doc && doc->isDocumentEdited()) {
-        // Nothing closes before the user has decided about the changes.
-        event->ignore();
-        QPointer<ZQDocumentWindow> self = this;
-        askToExportChanges([self, doc](bool proceed) {
-            if (proceed && self && !self->closingForDocument_) {
-                self->closingForDocument_ = true;
-                doc->close();
-            }
-        });
-        return;
-    }
-    event->accept();
-    closingForDocument_ = true;
-    // Closing the window closes the document: playback stops and everything
-    // is torn down in order, the window last.
-    if (doc) doc->close();
-}
-
-void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then) {
-    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
-    if (!doc || !doc->isDocumentEdited()) {
-        then(true);
-        return;
-    }
-    if (QMessageBox* open = changesPrompt_) { // asked already: the new request waits for the same answer
-        QObject::connect(open, &QMessageBox::finished, open, [then](int) { then(false); });
-        return;
-    }
-    raise();
-    activateWindow();
-    const QString name = property("zqUneditedTitle").isValid() ? property("zqUneditedTitle").toString() : windowTitle();
-    auto* box = new QMessageBox(this);
-    changesPrompt_ = box;
-    box->setObjectName(QStringLiteral("exportChangesPrompt"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setAttribute(Qt::WA_QuitOnClose, false);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("Unexported Changes"));
-    box->setText(QStringLiteral("Do you want to export the changes you made to \u201c%1\u201d?").arg(name));
-    box->setInformativeText(QStringLiteral("The changes are in no file yet. If you discard them, they are lost."));
-    QPushButton* exportButton = box->addButton(QStringLiteral("Export\u2026"), QMessageBox::AcceptRole);
-    QPushButton* discardButton = box->addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
-    QPushButton* cancelButton = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box->setDefaultButton(exportButton);
-    box->setEscapeButton(cancelButton);
-    box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QMessageBox::finished, box, [box, exportButton, discardButton, doc, then](int) {
-        QAbstractButton* clicked = box->clickedButton();
-        if (clicked == discardButton) {
-            then(true);
-        } else if (clicked == exportButton) {
-            // Closing goes on only once the changes are in a file.
-            doc->runConvertPanel(ZQAudioFileDocument::changesExportCode(), ZQAudioFileDocument::kChangesExportType,
-                                 [doc, then](bool exported) { then(exported && !doc->isDocumentEdited()); });
-        } else {
-            then(false);
-        }
-    });
-    box->open();
-}
-
-// The controller.
 
 ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
     if (!document) return nullptr;
@@ -159,6 +40,21 @@ ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocum
                                                                   if (platform::Thread::isMainThread())
                                                                       c->viewPreferencesDidChange();
                                                               });
+    // Each finished spectral tile asks the views for a repaint, once per turn
+    // of the main loop however many finish meanwhile. The workers touch
+    // nothing of this controller: `alive` ends when the document closes.
+    std::weak_ptr<bool> alive = c->alive_;
+    auto pending = std::make_shared<std::atomic<bool>>(false);
+    document->setSpectrogramTileListener([c, alive, pending] {
+        if (alive.expired() || pending->exchange(true)) return;
+        platform::performOnMainThread([c, alive, pending] {
+            pending->store(false);
+            if (alive.expired()) return;
+            c->forEachView([](ZQWaveform* v) {
+                if (v->display() != ViewPreferences::Display::Waveform) v->setNeedsDisplay();
+            });
+        });
+    });
     return c;
 }
 
@@ -238,6 +134,8 @@ void ZQWaveformDisplayController::buildUI() {
     horizontalZoomSlider_->setMaxValue(1.0);
     horizontalZoomSlider_->setDoubleValue(0.0);
     horizontalZoomSlider_->setAction([this](ZQDoubleSlider* s) { changeHorizontalZoom(s); });
+    horizontalZoomSlider_->setAccessibleName(QStringLiteral("Zoom"));
+    horizontalZoomSlider_->setFocusPolicy(Qt::TabFocus);
 
     zoomOutEntirely();
     updateColorsFromPreferences();
@@ -248,6 +146,8 @@ void ZQWaveformDisplayController::buildUI() {
     horizontalScrollScroller_->setKnobProportion(1.0);
     horizontalScrollScroller_->setDoubleValue(0.0);
     horizontalScrollScroller_->setAction([this](ZQWaveformDisplayScroller* s) { changeHorizontalScroll(s); });
+    horizontalScrollScroller_->setAccessibleName(QStringLiteral("Position in the file"));
+    horizontalScrollScroller_->setFocusPolicy(Qt::TabFocus);
 
     zoomSettingsHaveChanged();
 
@@ -256,63 +156,8 @@ void ZQWaveformDisplayController::buildUI() {
     placeChild(ruler_, {0, S.y + S.height, B.width, 0}, kWidthSizable | kMinYMargin);
     layoutRuler();
 
-    // The readouts, in the window's bottom left.
-    auto look = [](QLabel* l, Qt::Alignment alignment) {
-        QFont f = l->font();
-        f.setPixelSize(11);
-        f.setBold(false);
-        l->setFont(f);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, darkGrayColour());
-        l->setPalette(p);
-        l->setAlignment(alignment | Qt::AlignVCenter);
-        l->raise();
-    };
-    sampleCountDisplay_ = new ZQSampleCountDisplay(content);
-    placeChild(sampleCountDisplay_, {536, 18, 160, 16}, kMaxXMargin | kMaxYMargin);
-    look(sampleCountDisplay_, Qt::AlignLeft);
-    currentSelectionDisplay_ = new ZQSampleCountDisplay(content);
-    // Below the play position, as the duration is below the time: on its row the
-    // two readouts would overlap.
-    placeChild(currentSelectionDisplay_, {558, 6, 160, 16}, kMaxXMargin | kMaxYMargin);
-    look(currentSelectionDisplay_, Qt::AlignLeft);
-    currentSelectionDisplay_->setAllowsZeroLengthRange(true);
-    // The selection: its first and last samples and how long it lasts; a
-    // dash when nothing is selected.
-    currentSelectionDisplay_->setFormatter([this](const Num::SampleRange& r) {
-        if (r.min_.v_ >= r.max_.v_) {
-            if (currentSelectionDisplay_) currentSelectionDisplay_->setToolTip(QStringLiteral("Selection: none"));
-            return std::string("\u2014");
-        }
-        const double rate = document_ ? document_->sampleRate() : 0.0;
-        std::string text = std::to_string(r.min_.v_) + "\u2013" + std::to_string(r.max_.v_);
-        if (rate > 0) text += " (" + durationText(double(r.max_.v_ - r.min_.v_ + 1) / rate) + ")";
-        // The whole text on hovering, where a narrow window cuts the readout.
-        if (currentSelectionDisplay_)
-            currentSelectionDisplay_->setToolTip(QStringLiteral("Selection: ") + QString::fromStdString(text));
-        return text;
-    });
-    hmsDuration_ = new ZQHMSDisplay(content);
-    placeChild(hmsDuration_, {448, 6, 80, 16}, kMaxXMargin | kMaxYMargin);
-    look(hmsDuration_, Qt::AlignRight);
-    hmsCurrent_ = new ZQHMSDisplay(content);
-    placeChild(hmsCurrent_, {448, 18, 80, 16}, kMaxXMargin | kMaxYMargin);
-    look(hmsCurrent_, Qt::AlignRight);
-    // What each readout shows, for whoever wonders.
-    hmsCurrent_->setToolTip(QStringLiteral("Play position (hours:minutes:seconds.milliseconds)"));
-    sampleCountDisplay_->setToolTip(QStringLiteral("Play position / length, in samples"));
-    hmsDuration_->setToolTip(QStringLiteral("Duration"));
-
-    // The level meters, at the bottom right, clear of the readouts.
-    levelMeter_ = new ZQLevelMeter(content, 722, 4);
-    levelMeter_->setChannelCount(document_ && document_->channelCount() == 1 ? 1 : 2);
-    levelMeter_->setClearClip([this] {
-        if (!document_) return;
-        if (ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController())
-            if (ZQ::LevelMeter* m = source->levelMeter())
-                for (unsigned c = 0; c < ZQ::LevelMeter::kMaxChannels; ++c)
-                    m->clearClip(c);
-    });
+    // The readouts and meters, in the window's bottom strip.
+    readouts_ = new ZQWindowReadouts(content, document_.get(), &state_);
 
     hasWindow_.store(true);
     buildUIHasBeenCalled_.set();
@@ -329,22 +174,21 @@ void ZQWaveformDisplayController::imp_audioFileDataHasLoaded() {
     if (!doc || !splitView_) return;
     const std::int32_t n = doc->channelCount();
     if (n <= 0) return;
+    state_.setLength(doc->sampleCount(0).v_);
     const Frame bounds = boundsOf(splitView_);
     const double h = std::floor(bounds.height / n);
     for (std::int32_t i = 0; i < n; ++i) {
-        ZQWaveform* view = ZQWaveform::initWithFrame(splitView_, {0, std::ceil(i * h), bounds.width, h}, doc.get(),
-                                                     this, i, doc->sampleCount(i).v_);
+        ZQWaveform* view =
+            ZQWaveform::initWithFrame(splitView_, {0, std::ceil(i * h), bounds.width, h}, doc.get(), this, i);
         if (!view) continue; // channels beyond the sixteenth
         waveforms_[static_cast<std::size_t>(i)] = view;
         splitView_->addSubview(view);
         splitView_->resizeSubviews();
         view->update();
     }
-    const bool inDb = ViewPreferences::amplitudeInDb();
-    forEachView([inDb](ZQWaveform* v) {
-        v->setAmplitudeInDb(inDb);
-        v->enableDrawing();
-    });
+    state_.zoom().amplitudeInDb = ViewPreferences::amplitudeInDb();
+    forEachView([](ZQWaveform* v) { v->enableDrawing(); });
+    orderFocusChain();
     if (ruler_) ruler_->setShowsMarkerLane(!doc->markers().empty());
     layoutRuler();
     splitView_->setDividerColor(lightGrayColour());
@@ -354,68 +198,75 @@ void ZQWaveformDisplayController::imp_audioFileDataHasLoaded() {
     zoomOutEntirely();
 }
 
+void ZQWaveformDisplayController::orderFocusChain() {
+    if (!window_) return;
+    // The channels in order, the scroller, the zoom, then the transport
+    // buttons from left to right.
+    std::vector<QWidget*> chain;
+    forEachView([&chain](ZQWaveform* v) { chain.push_back(v); });
+    chain.push_back(horizontalScrollScroller_);
+    chain.push_back(horizontalZoomSlider_);
+    std::vector<QWidget*> buttons;
+    for (QWidget* w : window_->findChildren<QWidget*>())
+        if (w->focusPolicy() & Qt::TabFocus && w->inherits("QPushButton") && w->isVisibleTo(window_))
+            buttons.push_back(w);
+    std::sort(buttons.begin(), buttons.end(), [this](QWidget* a, QWidget* b) {
+        return a->mapTo(window_, QPoint()).x() < b->mapTo(window_, QPoint()).x();
+    });
+    chain.insert(chain.end(), buttons.begin(), buttons.end());
+    std::erase(chain, nullptr);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
 // Zoom and scroll.
 
+void ZQWaveformDisplayController::windowZoomDidChange() {
+    setWaveformsNeedDisplay(true);
+    zoomSettingsHaveChanged();
+}
+
 double ZQWaveformDisplayController::horizontalZoom() {
-    ZQWaveform* first = waveform(0);
-    return first ? first->horizontalZoom() : backingHorizontalZoom_;
+    return state_.zoom().horizontalZoom.v_;
 }
 
 double ZQWaveformDisplayController::verticalZoom() {
-    ZQWaveform* first = waveform(0);
-    return first ? first->verticalZoom() : backingVerticalZoom_;
+    return state_.zoom().verticalZoom.v_;
 }
 
 void ZQWaveformDisplayController::setHorizontalZoom(double zoom, bool updateControls) {
     constexpr double kDeepest = static_cast<double>(1e-27f);
-    if (zoom > 1.0) zoom = 1.0;
-    if (zoom < kDeepest) zoom = kDeepest;
-    backingHorizontalZoom_ = zoom;
-    forEachView([zoom](ZQWaveform* v) { v->setHorizontalZoom(zoom); });
+    state_.zoom().setHorizontalZoom(std::clamp(zoom, kDeepest, 1.0));
     // The slider runs from the whole file (0) to the deepest zoom (1).
-    if (updateControls && waveform(0) && horizontalZoomSlider_)
-        horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(waveform(0)->horizontalZoom()));
-}
-
-double ZQWaveformDisplayController::deepestZoom() {
-    ZQWaveform* first = waveform(0);
-    const double deepest = first ? first->zoomSettings().horizontalZoomRange.min_ : 1.0;
-    return deepest > 0 && deepest < 1.0 ? deepest : 1.0;
+    if (updateControls && horizontalZoomSlider_)
+        horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(state_.zoom().horizontalZoom.v_));
 }
 
 // The slider's travel is logarithmic: equal movements zoom by equal factors,
 // from the whole file at 0 to the deepest zoom at 1.
 double ZQWaveformDisplayController::sliderValueForZoom(double zoom) {
-    const double deepest = deepestZoom();
+    const double deepest = state_.deepestZoom();
     if (deepest >= 1.0 || !(zoom > 0)) return 0.0;
     return std::clamp(std::log(zoom) / std::log(deepest), 0.0, 1.0);
 }
 
 double ZQWaveformDisplayController::zoomForSliderValue(double value) {
-    const double deepest = deepestZoom();
+    const double deepest = state_.deepestZoom();
     if (deepest >= 1.0) return 1.0;
     return std::exp(std::clamp(value, 0.0, 1.0) * std::log(deepest));
 }
 
 void ZQWaveformDisplayController::setVerticalZoom(double zoom, bool updateControls) {
-    zoom = std::clamp(zoom == zoom ? zoom : 1.0, 0.5, 16.0);
-    backingVerticalZoom_ = zoom;
-    forEachView([zoom](ZQWaveform* v) {
-        v->setVerticalZoom(zoom);
-        v->setShouldWaveformViewsAutoNormalize(false);
-    });
-    if (updateControls && verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(backingVerticalZoom_);
+    state_.zoom().setVerticalZoom(std::clamp(zoom == zoom ? zoom : 1.0, 0.5, 16.0));
+    if (updateControls && verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(state_.zoom().verticalZoom.v_);
 }
 
 void ZQWaveformDisplayController::changeHorizontalZoom(ZQDoubleSlider* sender) {
     if (!sender) return;
     // The view's centre stays in place, as with the zoom commands.
-    Guard g(monitor());
     const double wanted = zoomForSliderValue(sender->doubleValue());
     const double now = horizontalZoom();
-    if (waveform(0) && now > 0 && wanted != now) {
-        zoomAround(wanted / now, 0.5);
-    }
+    if (hasViews() && now > 0 && wanted != now) zoomAround(wanted / now, 0.5);
 }
 
 void ZQWaveformDisplayController::changeVerticalZoom(ZQDoubleSlider* sender) {
@@ -423,9 +274,7 @@ void ZQWaveformDisplayController::changeVerticalZoom(ZQDoubleSlider* sender) {
 }
 
 void ZQWaveformDisplayController::changeHorizontalScroll(ZQWaveformDisplayScroller* sender) {
-    if (!sender) return;
-    const double value = sender->doubleValue();
-    forEachView([value](ZQWaveform* v) { v->setHorizontalScroll(value); });
+    if (sender) state_.zoom().setHorizontalScroll(sender->doubleValue());
 }
 
 void ZQWaveformDisplayController::zoomIn() {
@@ -436,98 +285,83 @@ void ZQWaveformDisplayController::zoomOut() {
 }
 
 void ZQWaveformDisplayController::zoomKeepingPlace(double factor) {
-    // The play position is read before the monitor: it asks the source,
-    // whose locks come first.
-    Ref<ZQAudioFileDocument> doc = document();
-    const std::uint64_t at = doc ? doc->presentPlaybackPosition() : 0;
-    Guard g(monitor());
-    ZQWaveform* view = waveform(0);
-    if (!view) return;
-    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
+    if (!hasViews()) return;
+    const WaveformZoomSettings& z = state_.zoom();
     const double first = double(z.firstVisibleSample()), shown = double(z.numVisibleSamples());
     // The play position stays where it is on screen when it is in view;
     // otherwise the centre of the view does.
-    const bool inView = shown > 0 && double(at) >= first && double(at) < first + shown;
-    zoomAround(factor, inView ? (double(at) - first) / shown : 0.5);
+    const double at = double(state_.playPosition());
+    const bool inView = shown > 0 && at >= first && at < first + shown;
+    zoomAround(factor, inView ? (at - first) / shown : 0.5);
 }
+
 void ZQWaveformDisplayController::zoomAmplitudeIn() {
-    forEachView([](ZQWaveform* v) { v->zoomAmplitudeIn(); });
+    if (hasViews()) state_.zoom().zoomAmplitudeIn();
 }
 void ZQWaveformDisplayController::zoomAmplitudeOut() {
-    forEachView([](ZQWaveform* v) { v->zoomAmplitudeOut(); });
+    if (hasViews()) state_.zoom().zoomAmplitudeOut();
 }
 
 void ZQWaveformDisplayController::zoomOutEntirely() {
     setHorizontalZoom(horizontalZoomSlider_ ? horizontalZoomSlider_->maxValue() : 1.0, true);
     setVerticalZoom(verticalZoomSlider_ ? verticalZoomSlider_->minValue() : 0.5, true);
-    forEachView([](ZQWaveform* v) { v->zoomOutEntirely(); });
+    state_.zoom().zoomOutEntirely();
 }
 
 bool ZQWaveformDisplayController::canZoomIn() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && first->horizontalZoom() > first->zoomSettings().horizontalZoomRange.min_ * (1 + 1e-9);
+    const WaveformZoomSettings& z = state_.zoom();
+    return hasViews() && !state_.isEmpty() && z.horizontalZoom.v_ > z.horizontalZoomRange.min_ * (1 + 1e-9);
 }
 
 bool ZQWaveformDisplayController::canZoomOut() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && first->horizontalZoom() < 1.0;
+    return hasViews() && state_.zoom().horizontalZoom.v_ < 1.0;
 }
 
+namespace {
+// The amplitude zoom changes the traces only: a window showing spectrograms
+// alone has nothing it would change.
+bool showsTraces(ZQWaveform* v) {
+    return v->display() != ViewPreferences::Display::Spectrogram;
+}
+} // namespace
+
 bool ZQWaveformDisplayController::canZoomAmplitudeIn() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && first->verticalZoom() < first->zoomSettings().verticalZoomRange.max_;
+    bool traces = false;
+    forEachView([&traces](ZQWaveform* v) { traces = traces || showsTraces(v); });
+    const WaveformZoomSettings& z = state_.zoom();
+    return traces && !state_.isEmpty() && z.verticalZoom.v_ < z.verticalZoomRange.max_;
 }
 
 bool ZQWaveformDisplayController::canZoomAmplitudeOut() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && first->verticalZoom() > first->zoomSettings().verticalZoomRange.min_;
+    bool traces = false;
+    forEachView([&traces](ZQWaveform* v) { traces = traces || showsTraces(v); });
+    const WaveformZoomSettings& z = state_.zoom();
+    return traces && !state_.isEmpty() && z.verticalZoom.v_ > z.verticalZoomRange.min_;
 }
 
 bool ZQWaveformDisplayController::canZoomOutEntirely() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && (first->horizontalZoom() < 1.0 || first->verticalZoom() != 1.0);
+    return hasViews() && (horizontalZoom() < 1.0 || verticalZoom() != 1.0);
 }
 
 bool ZQWaveformDisplayController::canZoomToSelection() {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    return first && first->selectionLength() != 0;
+    return hasViews() && state_.selectionLength() != 0;
 }
 
 void ZQWaveformDisplayController::zoomToSelection() {
-    Guard g(monitor());
-    ZQWaveform* view = waveform(0);
-    if (!view || view->selectionLength() == 0) return;
-    const SampleSelection s = view->selection();
-    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
-    const double n = double(z.validSampleRange_.max_.v_) + 1;
-    const double minVisible = double(z.validNumVisibleSamples_.min_.v_);
-    const double wanted = double(s.max_.v_ - s.min_.v_) + 1;
-    // numVisible = minVisible + floor((n - minVisible) * zoom): the zoom whose
-    // visible count is the selection's (a hair more, so that the floor keeps it).
-    const double zoom = n > minVisible ? (std::max(wanted, minVisible) - minVisible + 0.5) / (n - minVisible) : 1.0;
-    setHorizontalZoom(zoom, true);
-    scrollToFirstSample(double(s.min_.v_));
+    if (!hasViews()) return;
+    state_.zoomToSelection();
 }
 
 void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
-    ZQWaveform* first = waveform(0);
-    if (!first) return;
-    backingHorizontalZoom_ = first->horizontalZoom();
-    setHorizontalZoom(backingHorizontalZoom_, true);
-    backingVerticalZoom_ = first->verticalZoom();
-    setVerticalZoom(backingVerticalZoom_, true);
+    const WaveformZoomSettings& z = state_.zoom();
+    if (horizontalZoomSlider_) horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(z.horizontalZoom.v_));
+    if (verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(z.verticalZoom.v_);
     if (ZQWaveformDisplayScroller* s = horizontalScrollScroller_) {
         // Without its action while it is set, so that setting it scrolls nothing.
         ZQWaveformDisplayScroller::Action action = s->action();
         s->setAction({});
-        s->setDoubleValue(first->horizontalScroll());
-        s->setKnobProportion(backingHorizontalZoom_);
+        s->setDoubleValue(z.horizontalScroll.v_);
+        s->setKnobProportion(z.horizontalZoom.v_);
         s->setAction(action);
     }
     if (ruler_) ruler_->update();
@@ -539,59 +373,72 @@ void ZQWaveformDisplayController::scrollAction(unsigned part, bool isVertical) {
     double value = horizontalScrollScroller_->doubleValue();
     if (part == 4) value -= 0.02;
     if (part == 5) value += 0.02;
-    horizontalScrollScroller_->setDoubleValue(std::clamp(value, 0.0, 1.0));
-    changeHorizontalScroll(horizontalScrollScroller_);
-    zoomSettingsHaveChanged();
+    state_.zoom().setHorizontalScroll(std::clamp(value, 0.0, 1.0));
 }
 
-void ZQWaveformDisplayController::updatePercentageDisplays(double v) {
-    if (!(v <= 20 && v >= -20)) return;
-    const auto p = static_cast<std::int32_t>(v * 100);
-    if (p < -2000 || p > 2000) return;
-    forEachView([p](ZQWaveform* view) { view->setVerticalZoomDisplayValue(p); });
-}
-
-void ZQWaveformDisplayController::setVisibleSampleCountFieldValue(std::uint64_t first, std::uint64_t last) {
-    backingVisibleRange_ = IndexRange(Num::Count(first), Num::Count(last));
-}
-
-double ZQWaveformDisplayController::horizontalZoomValueFromSlider() const {
-    return horizontalZoomSlider_ ? horizontalZoomSlider_->doubleValue() : 1.0;
-}
-double ZQWaveformDisplayController::verticalZoomValueFromSlider() const {
-    return verticalZoomSlider_ ? verticalZoomSlider_->doubleValue() : 1.0;
-}
 double ZQWaveformDisplayController::horizontalScrollValue() const {
     return horizontalScrollScroller_ ? horizontalScrollScroller_->doubleValue() : 0.0;
 }
 
-// Selection.
+void ZQWaveformDisplayController::scrollToFirstSample(double first) {
+    if (hasViews()) state_.scrollToFirst(first);
+}
 
-void ZQWaveformDisplayController::selectionDidChange(ZQWaveform* sender) {
-    Guard g(monitor());
-    if (!sender) return;
-    const SampleSelection s = sender->selection();
-    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
+void ZQWaveformDisplayController::zoomAround(double factor, double xFraction) {
+    if (hasViews()) state_.zoomAround(factor, xFraction);
+}
+
+void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {
+    if (hasViews()) state_.scrollByColumns(columns, width);
+}
+
+// Selection and editing.
+
+void ZQWaveformDisplayController::windowSelectionDidChange() {
+    forEachView([](ZQWaveform* v) {
+        if (ZQWaveformSelectionOverlay* o = v->selectionOverlay()) o->playbackTimerTick(); // redraws what changed
+    });
     if (ruler_) ruler_->update();
-    if (document_) udpateCurrentSelectionDisplay(currentSelectionDisplay_);
+    if (readouts_) readouts_->updateSelection();
     commandStateMayHaveChanged();
+}
+
+std::uint64_t ZQWaveformDisplayController::keyboardStep() {
+    ZQWaveform* v = waveform(0);
+    const double perColumn = v ? v->shownGeometry().framesPerColumn() : 1.0;
+    return std::max<std::uint64_t>(1, std::uint64_t(std::ceil(perColumn)));
+}
+
+void ZQWaveformDisplayController::extendSelection(int steps) {
+    if (!hasViews()) return;
+    state_.extendSelection(std::int64_t(steps) * std::int64_t(keyboardStep()));
+    // The moving edge stays in view.
+    const SampleSelection s = state_.selection();
+    const IndexRange shown = state_.shownRange();
+    const std::uint64_t edge = steps < 0 ? s.min_.v_ : s.max_.v_;
+    if (edge < shown.min_.v_ || edge > shown.max_.v_)
+        state_.scrollToFirst(std::max(0.0, double(edge) - 0.5 * double(shown.max_.v_ - shown.min_.v_)));
+}
+
+void ZQWaveformDisplayController::extendSelectionToEnd(bool end) {
+    if (!hasViews() || state_.isEmpty()) return;
+    state_.extendSelectionTo(end ? state_.length() - 1 : 0);
 }
 
 bool ZQWaveformDisplayController::validateMenuItem(const ZQMenuItem* item) {
     Guard g(monitor());
     if (!item || !item->action) return false;
-    ZQWaveform* first = waveform(0);
     switch (*item->action) {
     case ZQAction::SelectAll:
-        return first != nullptr;
+        return hasViews() && !state_.isEmpty();
     case ZQAction::SelectNone:
     case ZQAction::Cut:
     case ZQAction::Copy:
     case ZQAction::Delete:
     case ZQAction::Duplicate:
-        return first && first->selectionLength() != 0;
+        return hasViews() && state_.selectionLength() != 0;
     case ZQAction::Paste: {
-        if (!first || !document_) return false;
+        if (!hasViews() || !document_) return false;
         const sample_rate rate(document_->sampleRate());
         const std::int32_t channels = document_->channelCount();
         if (!rate.isValid() || channels <= 0) return false;
@@ -612,9 +459,8 @@ void ZQWaveformDisplayController::copy(platform::Object*) {
     Guard g(monitor());
     const std::int32_t channels = doc->channelCount();
     const sample_rate rate(doc->sampleRate());
-    ZQWaveform* first = waveform(0);
-    if (!rate.isValid() || channels <= 0 || !first) return;
-    const SampleSelection range = first->selection();
+    if (!rate.isValid() || channels <= 0 || !hasViews()) return;
+    const SampleSelection range = state_.selection();
     if (range.min_ > range.max_) return;
     SampleDataHolder copy(doc->createCopyDataInRange(range));
     if (copy.isEmpty()) return;
@@ -631,8 +477,7 @@ void ZQWaveformDisplayController::paste(platform::Object*) {
     SampleSelection range;
     {
         Guard g(monitor());
-        ZQWaveform* first = waveform(0);
-        if (!document_ || !first) return;
+        if (!document_ || !hasViews()) return;
         const sample_rate rate(document_->sampleRate());
         const std::int32_t channels = document_->channelCount();
         if (!rate.isValid() || channels <= 0) return;
@@ -640,7 +485,7 @@ void ZQWaveformDisplayController::paste(platform::Object*) {
         if (!clipboard.isFormatMatch(rate, static_cast<std::uint64_t>(channels))) return;
         if (!clipboard.copyData(holder)) return;
         doc = document_;
-        range = first->selection(); // a copy: the paste sets the selection
+        range = state_.selection(); // a copy: the paste sets the selection
     }
     // The edit stops the transport, whose monitor comes before this
     // controller's: the paste itself runs without it.
@@ -648,36 +493,29 @@ void ZQWaveformDisplayController::paste(platform::Object*) {
         platform::log("Error::%@::%s", static_cast<const platform::Object*>(this), "paste:");
 }
 
-void ZQWaveformDisplayController::cut(platform::Object* sender) {
-    if (ZQWaveform* first = waveform(0)) first->cut(sender);
+void ZQWaveformDisplayController::cut(platform::Object*) {
+    const SampleSelection s = state_.selection(); // a copy: the edit sets the selection
+    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->cutRange(s);
 }
-void ZQWaveformDisplayController::delete_(platform::Object* sender) {
-    if (ZQWaveform* first = waveform(0)) first->delete_(sender);
+void ZQWaveformDisplayController::delete_(platform::Object*) {
+    const SampleSelection s = state_.selection();
+    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->deleteRange(s);
 }
-void ZQWaveformDisplayController::duplicate(platform::Object* sender) {
-    if (ZQWaveform* first = waveform(0)) first->duplicate(sender);
+void ZQWaveformDisplayController::duplicate(platform::Object*) {
+    const SampleSelection s = state_.selection();
+    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->duplicateRange(s);
 }
 
-void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t from, const Num::SampleRange& selection) {
+void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const Num::SampleRange& selection) {
     Guard g(monitor());
     if (!document_) return;
-    // The spectrogram's columns from the edit point on are made again.
-    if (std::shared_ptr<SpectrogramCache> cache = [this] {
-            std::lock_guard<std::mutex> l(spectraLock_);
-            return spectra_;
-        }()) {
-        for (int c = 0; c < document_->channelCount() && c < kMaxViews; ++c)
-            cache->invalidateFrom(c, from);
-        resumeSpectra();
-    }
-    forEachView([this](ZQWaveform* v) { v->samplesDidChange(document_->sampleCount(v->channelNumber()).v_); });
-    const std::uint64_t n = document_->sampleCount(0).v_;
-    const std::uint64_t last = n == 0 ? 0 : n - 1;
-    const SampleSelection s(Num::Count(std::min<std::uint64_t>(selection.min_.v_, last)),
-                            Num::Count(std::min<std::uint64_t>(selection.max_.v_, last)));
-    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
-    zoomSettingsHaveChanged(); // the scroller's knob follows the new length
-    syncMarkerLane();          // the edit may have taken the last marker, or undone that
+    // The new length (the zoom kept where it still fits) and the selection
+    // that goes with the new samples, within them; the views draw anew.
+    state_.setLength(document_->sampleCount(0).v_);
+    state_.setSelection(selection);
+    state_.setPlayPosition(document_->presentPlaybackPosition());
+    setWaveformsNeedDisplay(true);
+    syncMarkerLane(); // the edit may have taken the last marker, or undone that
     imp_updateNumericAndHMSDisplays();
     documentEditedStateDidChange();
 }
@@ -695,8 +533,7 @@ bool ZQWaveformDisplayController::showsEveryColumn() {
 }
 
 void ZQWaveformDisplayController::channelAudibilityDidChange() {
-    for (auto& w : waveforms_)
-        if (w) w->syncChannelToggles();
+    forEachView([](ZQWaveform* v) { v->syncChannelToggles(); });
 }
 
 void ZQWaveformDisplayController::documentEditedStateDidChange() {
@@ -712,30 +549,24 @@ void ZQWaveformDisplayController::documentEditedStateDidChange() {
     if (window_->windowTitle() != title) window_->setWindowTitle(title);
 }
 
-void ZQWaveformDisplayController::udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display) {
-    Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    if (!display || !first) return;
-    const SampleSelection s = first->selection();
-    display->setRange(&s);
-}
-
 void ZQWaveformDisplayController::selectAll(platform::Object*) {
     Guard g(monitor());
-    ZQWaveform* first = waveform(0);
-    if (!first || !document_) return;
-    const std::uint64_t n = document_->sampleCount(0).v_;
-    const SampleSelection all(Num::Count(0ull), Num::Count(n == 0 ? 0 : n - 1));
-    forEachView([&all](ZQWaveform* v) { v->setSelection(all); });
+    if (!hasViews() || state_.isEmpty()) return;
+    state_.setSelection(SampleSelection(Num::Count(0ull), Num::Count(state_.length() - 1)));
 }
 
 void ZQWaveformDisplayController::selectNone(platform::Object*) {
     Guard g(monitor());
-    if (!waveform(0) || !document_) return;
-    forEachView([](ZQWaveform* v) {
-        const SampleSelection s = v->selection(); // an inverted one reads as [0, 0]
-        v->setSelection(SampleSelection(s.min_, s.min_));
-    });
+    if (!hasViews()) return;
+    const SampleSelection s = state_.selection();
+    state_.setSelection(SampleSelection(s.min_, s.min_));
+}
+
+void ZQWaveformDisplayController::selectFrames(std::uint64_t first, std::uint64_t last) {
+    Guard g(monitor());
+    if (!hasViews() || state_.isEmpty()) return;
+    last = std::min(last, state_.length() - 1);
+    state_.setSelection(SampleSelection(Num::Count(std::min(first, last)), Num::Count(last)));
 }
 
 // Readouts and ticks.
@@ -749,49 +580,21 @@ void ZQWaveformDisplayController::updateNumericAndHMSDisplays() {
 void ZQWaveformDisplayController::imp_updateNumericAndHMSDisplays() {
     {
         Guard g(monitor());
-        if (!updateReadouts()) return;
+        if (!document_ || !readouts_ || !readouts_->update()) return;
     }
-    playbackTimerTick(); // after the monitor: the tick may ask the transport
-}
-
-bool ZQWaveformDisplayController::updateReadouts() {
-    if (!document_) return false;
-    HMSTime now;
-    ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController();
-    if (source) source->hmsTime(&now);
-    if (hmsCurrent_) hmsCurrent_->setHMSValue(&now);
-    AudioFileDocumentSampleData* data = document_->sampleData();
-    const bool hasChannels = data && data->channelCount() >= 1;
-    const Num::Count length = hasChannels ? data->channelSampleCount(0) : Num::Count(0ull);
-    const HMSTime duration = hasChannels ? HMSTime(sample_rate(data->sampleRate()), length) : HMSTime();
-    if (hmsDuration_) hmsDuration_->setHMSValue(&duration);
-    // Past the last sample (at the end) the position reads as the last one.
-    const std::uint64_t at = length.v_ == 0 ? 0 : std::min<std::uint64_t>(now.sample_.v_, length.v_ - 1);
-    const Num::SampleRange position = hasChannels && source ? Num::SampleRange(Num::Count(at), length)
-                                                            : Num::SampleRange(Num::Count(0ull), Num::Count(0ull));
-    if (sampleCountDisplay_) sampleCountDisplay_->setRange(&position);
-    udpateCurrentSelectionDisplay(currentSelectionDisplay_);
-    return true;
+    playbackTimerTick(); // after the monitor: the tick asks the source
 }
 
 void ZQWaveformDisplayController::updateLevelMeter() {
-    if (!levelMeter_ || !document_ || !platform::Thread::isMainThread()) return;
-    ZQAudioFileDocumentOutputSourceController* source = document_->outputSourceController();
-    const ZQ::LevelMeter* m = source ? source->levelMeter() : nullptr;
-    if (!m) return levelMeter_->setIdle();
-    levelMeter_->setChannelCount(document_->channelCount() == 1 ? 1 : 2);
-    for (int c = 0; c < levelMeter_->channelCount(); ++c) {
-        const auto i = static_cast<unsigned>(c);
-        if (m->isActive())
-            levelMeter_->setLevels(c, m->peakDb(i), m->rmsDb(i), m->clipped(i));
-        else
-            levelMeter_->setLevels(c, ZQLevelMeter::kFloorDb, ZQLevelMeter::kFloorDb, m->clipped(i));
-    }
+    if (readouts_) readouts_->updateLevelMeter();
 }
 
 void ZQWaveformDisplayController::playbackTimerTick() {
-    if (!document_) return;
+    Ref<ZQAudioFileDocument> doc = document_;
+    if (!doc) return;
     updateLevelMeter();
+    // The play position, read once for every view.
+    state_.setPlayPosition(doc->presentPlaybackPosition());
     // Following is checked on a later turn of the loop: this tick can come
     // with this controller's monitor held (after an edit, say), and the check
     // asks the transport, whose monitor comes first in the lock order.
@@ -799,23 +602,24 @@ void ZQWaveformDisplayController::playbackTimerTick() {
         Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
         platform::performOnMainThread([self] { self->followPlayPosition(); });
     }
-    Guard g(monitor());
     forEachView([](ZQWaveform* v) { v->playbackTimerTick(); });
+}
+
+void ZQWaveformDisplayController::locate(std::uint64_t frame) {
+    if (Ref<ZQAudioFileDocument> doc = document()) doc->locatePlaybackPosition(frame);
+    playbackTimerTick(); // the line moves at once
 }
 
 void ZQWaveformDisplayController::followPlayPosition() {
     followCheckPending_.store(false);
     Ref<ZQAudioFileDocument> document = document_;
-    if (!document) return;
+    if (!document || !hasViews()) return;
     ZQAudioFileDocumentTransportCommandReceiver* receiver = document->audioFileDocumentTransportCommandReceiver();
     if (!receiver || !receiver->isPlaying()) return;
-    const std::uint64_t at = document->presentPlaybackPosition();
-    Guard g(monitor());
     // A play position that left the view pages it, the position then at the
     // left edge (once per page, not on every tick).
-    ZQWaveform* first = waveform(0);
-    if (!first) return;
-    const ZQ::IndexRange& visible = first->visibleRange();
+    const std::uint64_t at = state_.playPosition();
+    const IndexRange& visible = waveform(0)->visibleRange();
     if (at < visible.min_.v_ || at > visible.max_.v_) scrollToFirstSample(double(at));
 }
 
@@ -835,46 +639,6 @@ bool ZQWaveformDisplayController::followsPlayback() {
 void ZQWaveformDisplayController::setFollowsPlayback(bool follow) {
     gFollowPlayback.store(follow ? 1 : 0);
     QSettings().setValue(QString::fromUtf8(kFollowPlaybackKey), follow);
-}
-
-void ZQWaveformDisplayController::scrollToFirstSample(double wanted) {
-    ZQWaveform* view = waveform(0);
-    if (!view || !horizontalScrollScroller_) return;
-    // The scroll value whose first visible sample is nearest `wanted`: the
-    // mapping is monotonic, so halving the interval finds it.
-    ZQ::WaveformZoomSettings probe = view->zoomSettings();
-    probe.setWaveformView(nullptr);
-    double lo = 0.0, hi = 1.0;
-    for (int step = 0; step < 60; ++step) {
-        const double mid = (lo + hi) / 2;
-        probe.setHorizontalScroll(mid);
-        if (double(probe.firstVisibleSample()) < wanted)
-            lo = mid;
-        else
-            hi = mid;
-    }
-    const double value = wanted <= 0 ? 0.0 : hi;
-    horizontalScrollScroller_->setDoubleValue(std::clamp(value, 0.0, 1.0));
-    changeHorizontalScroll(horizontalScrollScroller_);
-    zoomSettingsHaveChanged();
-}
-
-void ZQWaveformDisplayController::zoomAround(double factor, double xFraction) {
-    Guard g(monitor());
-    ZQWaveform* view = waveform(0);
-    if (!view || !(factor > 0)) return;
-    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
-    const double anchor = double(z.firstVisibleSample()) + xFraction * double(z.numVisibleSamples());
-    setHorizontalZoom(horizontalZoom() * factor, true);
-    scrollToFirstSample(std::max(0.0, anchor - xFraction * double(view->zoomSettings().numVisibleSamples())));
-}
-
-void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {
-    Guard g(monitor());
-    ZQWaveform* view = waveform(0);
-    if (!view || width <= 0) return;
-    const ZQ::WaveformZoomSettings& z = view->zoomSettings();
-    scrollToFirstSample(double(z.firstVisibleSample()) + columns * double(z.numVisibleSamples()) / width);
 }
 
 // Colours.
@@ -908,7 +672,7 @@ void ZQWaveformDisplayController::changeForegroundColor(const QColor& colour) {
     if (colour.isValid()) setForegroundColor(colour);
 }
 
-// Layout.
+// Layout and drawing.
 
 void ZQWaveformDisplayController::setWaveformsNeedDisplay(bool needsDisplay) {
     if (needsDisplay) forEachView([](ZQWaveform* v) { v->setNeedsDisplay(); });
@@ -920,10 +684,8 @@ void ZQWaveformDisplayController::prepareOverviews() {
         if (v->needsTraces()) views.push_back(v);
     });
     if (views.size() < 2) return; // one view draws itself
-    for (ZQWaveform* v : views) {
+    for (ZQWaveform* v : views)
         v->prepareDrawing();
-        v->prepareToRebuild();
-    }
     // Each view's reduction reads only its own channel and writes only its
     // own overview and image; half of the views go to the other core.
     auto work = [&views](std::uint64_t from, std::uint64_t to) {
@@ -935,16 +697,23 @@ void ZQWaveformDisplayController::prepareOverviews() {
         v->finishRebuild();
 }
 
-void ZQWaveformDisplayController::waveformFrameWillChange() {
-    if (splitView_) splitView_->resizeSubviews();
+int ZQWaveformDisplayController::commonViewHeight() {
+    int smallest = 0;
+    forEachView([&smallest](ZQWaveform* v) {
+        const int h = v->deviceSize().height();
+        smallest = smallest == 0 ? h : std::min(smallest, h);
+    });
+    return smallest;
+}
+
+void ZQWaveformDisplayController::viewDidDraw(ZQWaveform* view) {
+    if (view == waveform(0)) backingVisibleRange_ = view->visibleRange();
 }
 
 void ZQWaveformDisplayController::resizeWaveforms() {
     Guard g(monitor());
     if (splitView_) splitView_->resizeSubviews();
 }
-
-// The ruler, the fit of the channels, markers.
 
 void ZQWaveformDisplayController::layoutRuler() {
     if (!splitView_ || !contentBox_) return;
@@ -967,17 +736,19 @@ void ZQWaveformDisplayController::layoutRuler() {
 void ZQWaveformDisplayController::viewPreferencesDidChange() {
     if (!splitView_) return;
     splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
-    const bool inDb = ViewPreferences::amplitudeInDb();
-    forEachView([inDb](ZQWaveform* v) { v->setAmplitudeInDb(inDb); });
-    // What the views show, and how the spectrogram looks: drawn again (from
-    // the cache's levels; only a new frame size transforms anew).
+    // The dB scale; what the views show, and how the spectrogram looks: drawn
+    // again (from the cache's levels; only a new frame size transforms anew).
+    state_.zoom().amplitudeInDb = ViewPreferences::amplitudeInDb();
     setWaveformsNeedDisplay(true);
     layoutRuler();
+    commandStateMayHaveChanged();
 }
 
 void ZQWaveformDisplayController::scrollChannels(int pixels) {
     if (splitView_ && splitView_->isScrolling()) splitView_->scrollBy(pixels);
 }
+
+// Markers and the spectrogram.
 
 void ZQWaveformDisplayController::markersDidChange() {
     if (!platform::Thread::isMainThread()) { // widgets live on the main thread
@@ -985,8 +756,7 @@ void ZQWaveformDisplayController::markersDidChange() {
         platform::performOnMainThread([self] { self->markersDidChange(); });
         return;
     }
-    Ref<ZQAudioFileDocument> doc = document();
-    if (!doc) return;
+    if (!document()) return;
     setWaveformsNeedDisplay(true);
     syncMarkerLane();
     commandStateMayHaveChanged();
@@ -1000,20 +770,6 @@ void ZQWaveformDisplayController::syncMarkerLane() {
         layoutRuler();
     }
     ruler_->update();
-}
-
-void ZQWaveformDisplayController::selectFrames(std::uint64_t first, std::uint64_t last) {
-    Guard g(monitor());
-    if (!document_ || !waveform(0)) return;
-    const std::uint64_t n = document_->sampleCount(0).v_;
-    if (n == 0) return;
-    last = std::min(last, n - 1);
-    first = std::min(first, last);
-    const SampleSelection s{Num::Count(first), Num::Count(last)};
-    forEachView([&s](ZQWaveform* v) { v->setSelection(s); });
-    if (ruler_) ruler_->update();
-    udpateCurrentSelectionDisplay(currentSelectionDisplay_);
-    commandStateMayHaveChanged();
 }
 
 void ZQWaveformDisplayController::selectFromMarker(std::size_t index) {
@@ -1034,88 +790,35 @@ void ZQWaveformDisplayController::selectFromMarker(std::size_t index) {
 
 bool ZQWaveformDisplayController::goToMarker(bool next) {
     Ref<ZQAudioFileDocument> doc = document();
-    if (!doc || !waveform(0)) return false;
+    if (!doc || !hasViews()) return false;
     const std::uint64_t at = doc->presentPlaybackPosition();
     const MarkerList& markers = doc->markers();
     const std::optional<std::uint64_t> to = next ? markers.nextStop(at) : markers.previousStop(at);
-    const std::uint64_t n = doc->sampleCount(0).v_;
-    if (!to || *to >= n) return false;
-    doc->locatePlaybackPosition(*to);
-    playbackTimerTick(); // the line moves at once
+    if (!to || *to >= doc->sampleCount(0).v_) return false;
+    locate(*to);
     // Brought into view when the marker lies outside it.
-    if (ZQWaveform* v = waveform(0)) {
-        const IndexRange r = v->shownRange();
-        if (*to < r.min_.v_ || *to > r.max_.v_) {
-            Guard g(monitor());
-            scrollToFirstSample(std::max(0.0, double(*to) - 0.1 * double(r.max_.v_ - r.min_.v_)));
-        }
-    }
+    const IndexRange r = state_.shownRange();
+    if (*to < r.min_.v_ || *to > r.max_.v_)
+        scrollToFirstSample(std::max(0.0, double(*to) - 0.1 * double(r.max_.v_ - r.min_.v_)));
     return true;
 }
 
 bool ZQWaveformDisplayController::hasMarkerBefore() {
     Ref<ZQAudioFileDocument> doc = document();
     // Before the views exist the file is still being read, markers and all.
-    return doc && waveform(0) && doc->markers().previousStop(doc->presentPlaybackPosition()).has_value();
+    return doc && hasViews() && doc->markers().previousStop(doc->presentPlaybackPosition()).has_value();
 }
 
 bool ZQWaveformDisplayController::hasMarkerAfter() {
     Ref<ZQAudioFileDocument> doc = document();
-    if (!doc || !waveform(0)) return false;
+    if (!doc || !hasViews()) return false;
     const std::optional<std::uint64_t> next = doc->markers().nextStop(doc->presentPlaybackPosition());
     return next && *next < doc->sampleCount(0).v_;
 }
 
-// The spectrogram.
-
 std::shared_ptr<SpectrogramCache> ZQWaveformDisplayController::spectrogramCache() {
-    if (!document_) return nullptr;
-    std::shared_ptr<SpectrogramCache> cache;
-    {
-        std::lock_guard<std::mutex> g(spectraLock_);
-        if (!spectra_) {
-            // Each finished tile asks the views for a repaint, once per turn of
-            // the main loop however many tiles finish meanwhile.
-            // The workers touch nothing of this controller: `alive` ends when
-            // it stops them, and the views are reached on the main thread.
-            std::weak_ptr<bool> alive = alive_;
-            auto pending = std::make_shared<std::atomic<bool>>(false);
-            spectra_ = std::make_shared<SpectrogramCache>([this, alive, pending] {
-                if (alive.expired() || pending->exchange(true)) return;
-                platform::performOnMainThread([this, alive, pending] {
-                    pending->store(false);
-                    if (alive.expired()) return;
-                    forEachView([](ZQWaveform* v) {
-                        if (v->display() != ViewPreferences::Display::Waveform) v->setNeedsDisplay();
-                    });
-                });
-            });
-            spectraSuspended_ = true; // the samples are handed in below
-        }
-        cache = spectra_;
-    }
-    if (spectraSuspended_) resumeSpectra();
-    return cache;
-}
-
-void ZQWaveformDisplayController::resumeSpectra() {
-    std::shared_ptr<SpectrogramCache> cache;
-    {
-        std::lock_guard<std::mutex> g(spectraLock_);
-        cache = spectra_;
-        spectraSuspended_ = false;
-    }
-    if (!cache || !document_) return;
-    AudioFileDocumentSampleData* data = document_->sampleData();
-    for (int c = 0; data && c < data->channelCount() && c < kMaxViews; ++c) {
-        // The samples as they are now, held by the reader until the next edit.
-        const ChannelSamples samples = data->channel(c);
-        if (!samples.isValid()) continue;
-        cache->setChannel(
-            c, [samples](std::uint64_t first, std::uint64_t n, double* out) { samples.read(first, n, out); },
-            samples.count());
-    }
-    cache->resume();
+    Ref<ZQAudioFileDocument> doc = document();
+    return doc ? doc->spectrogramCache() : nullptr;
 }
 
 SpectrogramImage::Scale ZQWaveformDisplayController::spectrogramScale() {
@@ -1128,35 +831,9 @@ SpectrogramImage::Scale ZQWaveformDisplayController::spectrogramScale() {
     return scale;
 }
 
-void ZQWaveformDisplayController::audioFileSamplesWillChange() {
-    std::shared_ptr<SpectrogramCache> cache;
-    {
-        std::lock_guard<std::mutex> g(spectraLock_);
-        cache = spectra_;
-        if (cache) spectraSuspended_ = true;
-    }
-    if (cache) cache->suspend(); // nothing reads the samples until they are handed in again
-}
-
 // Closing.
 
-void ZQWaveformDisplayController::stopSpectra() {
-    std::shared_ptr<SpectrogramCache> cache;
-    {
-        std::lock_guard<std::mutex> g(spectraLock_);
-        cache = std::move(spectra_);
-        alive_ = std::make_shared<bool>(true); // what finishes now repaints nothing
-    }
-    cache.reset(); // the workers stop here (the views may hold it a moment longer, idle)
-}
-
 void ZQWaveformDisplayController::documentWillClose() {
-    // The samples go once this returns: the workers that read them stop first.
-    if (std::shared_ptr<SpectrogramCache> cache = [this] {
-            std::lock_guard<std::mutex> g(spectraLock_);
-            return spectra_;
-        }())
-        cache->suspend();
     if (!platform::Thread::isMainThread()) { // widgets live on the main thread
         Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
         platform::performOnMainThread([self] { self->documentWillClose(); });
@@ -1164,7 +841,8 @@ void ZQWaveformDisplayController::documentWillClose() {
     }
     Ref<ZQAudioFileDocument> keep = document();
     if (!keep) return;
-    stopSpectra();
+    alive_ = std::make_shared<bool>(true); // tiles finishing now repaint nothing
+    keep->setSpectrogramTileListener({});
     Guard g(monitor());
     document_ = {};
     hasWindow_.store(false);
@@ -1175,15 +853,14 @@ void ZQWaveformDisplayController::documentWillClose() {
         if (v) v->documentWillClose();
         v = nullptr;
     }
+    if (readouts_) readouts_->documentWillClose();
+    readouts_ = nullptr;
     verticalZoomSlider_ = horizontalZoomSlider_ = nullptr;
     horizontalScrollScroller_ = nullptr;
     contentBox_ = nullptr;
     splitView_ = nullptr;
     if (ruler_) ruler_->detach();
     ruler_ = nullptr;
-    zoomBox_ = nullptr;
-    hmsCurrent_ = hmsDuration_ = nullptr;
-    sampleCountDisplay_ = currentSelectionDisplay_ = nullptr;
     backgroundColor_ = foregroundColor_ = QColor();
     // The window goes last, with every widget in it.
     if (window) {

@@ -1,9 +1,10 @@
-// The window of one open audio document and everything in it that belongs to
-// the waveform display: the rounded content box, the split view with one
-// waveform view per channel, the zoom sliders, the scroller and the four
-// numeric readouts. It keeps every channel view on the same zoom, scroll
-// position and selection, relays the colour preferences, forwards the
-// playback tick, and tears everything down when the document closes.
+// The waveform display of one document window: the rounded content box, the
+// split view with one channel view per channel, the zoom sliders, the
+// scroller, the time ruler and the readouts. It owns the window's state (zoom
+// and scroll, selection, play position) and keeps the controls in step with
+// it; it is the views' host, relays the colour preferences and the View
+// menu's choices, reads the play position once per tick, and tears
+// everything down when the document closes.
 //
 // Widgets are touched on the main thread only: what the document may call
 // from its importing thread (data loaded, the readouts) is handed to the main
@@ -22,54 +23,24 @@
 #include "core/holders.h"
 #include "document/WindowSide.h"
 #include "document/ZQAudioFileDocument.h"
-#include "waveform/WaveformOverview.h"
-#include "waveform/WaveformSelection.h"
+#include "waveform/WindowState.h"
+#include "window/ZQDocumentWindow.h"
 #include "window/ZQTimeRuler.h"
 #include "window/ZQWaveform.h"
+#include "window/ZQWaveformHost.h"
+#include "window/ZQWindowReadouts.h"
 
 #include <QColor>
-#include <QMainWindow>
-#include <QMessageBox>
 #include <QPointer>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 
-class QLabel;
-
-class ZQWaveformDisplayController;
-
-// The document window: closing it closes the document.
-class ZQDocumentWindow final : public QMainWindow {
-public:
-    explicit ZQDocumentWindow(ZQWaveformDisplayController* controller);
-    // The content view, where every frame of the window is placed.
-    QWidget* contentView() const { return centralWidget(); }
-    // Null once the controller is gone (the window is then being deleted).
-    ZQWaveformDisplayController* controller() const { return controller_; }
-    void detachController() { controller_ = nullptr; }
-    // Closes without asking the document (the document is closing).
-    void closeForDocument();
-    // When the document has changes, asks (on this window) whether to export
-    // them first: Export… runs the export dialog, Discard drops them, Cancel
-    // keeps everything. `then` runs once, with true when closing may go on
-    // (exported or discarded), at once when there is nothing to ask.
-    void askToExportChanges(std::function<void(bool proceed)> then);
-    QMessageBox* changesPrompt() const { return changesPrompt_; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    ZQWaveformDisplayController* controller_; // the controller owns the window; null once it is gone
-    bool closingForDocument_ = false;
-    QPointer<QMessageBox> changesPrompt_;
-};
-
-class ZQWaveformDisplayController final : public ZQWaveformDisplayControllerBase, public ZQZoomBoxController {
+class ZQWaveformDisplayController final : public ZQWaveformDisplayControllerBase,
+                                          public ZQZoomBoxController,
+                                          public ZQWaveformHost,
+                                          private ZQ::WindowStateObserver {
 public:
     static constexpr int kMaxViews = 16;
 
@@ -89,8 +60,7 @@ public:
     void zoomAmplitudeOut() override;
     void selectAll(platform::Object* sender) override;
     void selectNone(platform::Object* sender) override;
-    // Cut, Delete and Duplicate go to the first view, which edits its
-    // selection; Copy and Paste go through the process-wide clipboard.
+    // The Edit commands act on the window's selection.
     void cut(platform::Object* sender) override;
     using ZQWaveformDisplayControllerBase::copy;
     void copy(platform::Object* sender) override;
@@ -106,6 +76,23 @@ public:
     bool showsEveryColumn();
     void documentEditedStateDidChange() override;
     void channelAudibilityDidChange() override;
+    // The document's markers changed: the views and the ruler draw them again.
+    void markersDidChange() override;
+
+    // ZQWaveformHost.
+    ZQ::WindowState& windowState() override { return state_; }
+    // Rebuilds the overviews and traces of every view that needs them, the
+    // views shared between the main thread and one helper.
+    void prepareOverviews() override;
+    ZQ::SpectrogramImage::Scale spectrogramScale() override;
+    // Scrolls the channels (when they do not all fit) by `pixels`, down for positive.
+    void scrollChannels(int pixels) override;
+    void locate(std::uint64_t frame) override;
+    // Selects from the marker (or region) `index` up to the next marker,
+    // the whole of a region, or to the end of the file.
+    void selectFromMarker(std::size_t index) override;
+    int commonViewHeight() override;
+    void viewDidDraw(ZQWaveform* view) override;
 
     ZQDocumentWindow* window() const { return window_; }
     platform::Ref<ZQAudioFileDocument> document() const;
@@ -132,27 +119,34 @@ public:
     bool canZoomOutEntirely();
     bool canZoomToSelection();
     void scrollAction(unsigned part, bool isVertical) override;
+    // The controls, the ruler and the menus follow the window's zoom.
     void zoomSettingsHaveChanged();
-    void updatePercentageDisplays(double verticalZoom);
-    void setVisibleSampleCountFieldValue(std::uint64_t first, std::uint64_t last);
     ZQ::IndexRange visibleSampleRange() const { return backingVisibleRange_; }
-
-    // Selection.
-    void selectionDidChange(ZQWaveform* sender);
-    void udpateCurrentSelectionDisplay(ZQSampleCountDisplay* display);
-
-    void playbackTimerTick();
-
-    // The wheel: zooms by `factor` (below 1 zooms in) keeping the sample at
+    double horizontalScrollValue() const;
+    // Scrolls so that the first visible frame is `first` (as near as the
+    // scroll's steps allow).
+    void scrollToFirstSample(double first);
+    // The wheel: zooms by `factor` (below 1 zooms in) keeping the frame at
     // `xFraction` of the width where it is; scrolls by `columns` of a view
     // `width` wide (negative goes back).
     void zoomAround(double factor, double xFraction);
     void scrollByColumns(double columns, int width);
+
+    // The keyboard: Shift+Left/Right move the selection's moving edge by a
+    // step that follows the zoom (`steps` of them, negative goes back);
+    // Shift+Home/End take it to the start or the end.
+    void extendSelection(int steps);
+    void extendSelectionToEnd(bool end);
+
+    void playbackTimerTick();
     // Whether the view pages to keep the play position visible while playing
     // (the View menu's toggle; on by default, kept in the preferences).
     static bool followsPlayback();
     static void setFollowsPlayback(bool follow);
     static constexpr const char* kFollowPlaybackKey = "ZQPreference_FollowPlayback";
+    // Pages the views when playing has taken the play position out of them.
+    void followPlayPosition();
+    std::atomic<bool> followCheckPending_{false};
 
     // Colours.
     void updateColorsFromPreferences();
@@ -164,21 +158,10 @@ public:
     void changeForegroundColor(const QColor& colour);
 
     void setWaveformsNeedDisplay(bool needsDisplay);
-    // Rebuilds the overviews and traces of every view that needs them, the
-    // views shared between the main thread and one helper. Main thread.
-    void prepareOverviews();
-    void waveformFrameWillChange();
     void resizeWaveforms();
-
-    double horizontalZoomValueFromSlider() const;
-    double verticalZoomValueFromSlider() const;
-    double horizontalScrollValue() const;
-    // Scrolls every view so that its first visible sample is `first` (as near
-    // as the scroll's steps allow).
-    void scrollToFirstSample(double first);
-    // Pages the views when playing has taken the play position out of them.
-    void followPlayPosition();
-    std::atomic<bool> followCheckPending_{false};
+    // Tab goes through the channels, the scroller, the zoom and the
+    // transport buttons, in that order (once they are all built).
+    void orderFocusChain();
 
     // The parts, for the window side and tests.
     ZQWaveform* waveform(int channel) const;
@@ -188,52 +171,43 @@ public:
     ZQDoubleSlider* horizontalZoomSlider() const { return horizontalZoomSlider_; }
     ZQDoubleSlider* verticalZoomSlider() const { return verticalZoomSlider_; }
     ZQWaveformDisplayScroller* horizontalScrollScroller() const { return horizontalScrollScroller_; }
-    ZQHMSDisplay* hmsCurrent() const { return hmsCurrent_; }
-    ZQHMSDisplay* hmsDuration() const { return hmsDuration_; }
-    ZQSampleCountDisplay* sampleCountDisplay() const { return sampleCountDisplay_; }
-    ZQSampleCountDisplay* currentSelectionDisplay() const { return currentSelectionDisplay_; }
-    ZQLevelMeter* levelMeter() const { return levelMeter_; }
+    ZQHMSDisplay* hmsCurrent() const { return readouts_ ? readouts_->hmsCurrent() : nullptr; }
+    ZQHMSDisplay* hmsDuration() const { return readouts_ ? readouts_->hmsDuration() : nullptr; }
+    ZQSampleCountDisplay* sampleCountDisplay() const { return readouts_ ? readouts_->sampleCountDisplay() : nullptr; }
+    ZQSampleCountDisplay* currentSelectionDisplay() const {
+        return readouts_ ? readouts_->currentSelectionDisplay() : nullptr;
+    }
+    ZQLevelMeter* levelMeter() const { return readouts_ ? readouts_->levelMeter() : nullptr; }
     ZQTimeRuler* timeRuler() const { return ruler_; }
+    void updateLevelMeter();
 
     // Below this height a view stops shrinking and the channels scroll
     // (unless View > Fit Channels is on).
     static constexpr int kMinimumViewHeight = 48;
     // The View menu's choices changed: the ruler, the dB scale, the fit.
     void viewPreferencesDidChange();
-    // Scrolls the channels (when they do not all fit) by `pixels`, down for positive.
-    void scrollChannels(int pixels);
-    // The document's markers changed: the views and the ruler draw them again.
-    void markersDidChange() override;
-    // Selects from the marker (or region) `index` up to the next marker,
-    // the whole of a region, or to the end of the file.
-    void selectFromMarker(std::size_t index);
     // Selects frames first..last in every view (and shows it).
     void selectFrames(std::uint64_t first, std::uint64_t last);
-    // The spectrogram's cache for this document's channels, made on first
-    // use (main thread); null without a document.
+    // The spectrogram's tile cache (the document's).
     std::shared_ptr<ZQ::SpectrogramCache> spectrogramCache();
-    // The spectrogram's scale from the View menu's choices and the file's rate.
-    ZQ::SpectrogramImage::Scale spectrogramScale();
-    void audioFileSamplesWillChange() override;
     // Moves the play position to the previous (next) marker or region edge;
     // false when there is none that way.
     bool goToMarker(bool next);
     bool hasMarkerBefore();
     bool hasMarkerAfter();
-    // The meters read what the document sends to the device (main thread).
-    void updateLevelMeter();
 
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 
 private:
-    ZQWaveformDisplayController() = default;
+    ZQWaveformDisplayController() : state_(this) {}
     ~ZQWaveformDisplayController() override;
     void imp_audioFileDataHasLoaded();
     void imp_updateNumericAndHMSDisplays();
-    // The time, count and selection readouts (under the monitor); false
-    // without a document.
-    bool updateReadouts();
+    // WindowStateObserver.
+    void windowZoomDidChange() override;
+    void windowSelectionDidChange() override;
     template <class F> void forEachView(F&& f);
+    bool hasViews() const { return !waveforms_[0].isNull(); }
     // Zooms by `factor`, the play position kept in place when it is in view,
     // else the centre of the view.
     void zoomKeepingPlace(double factor);
@@ -242,39 +216,25 @@ private:
     // The ruler shows the lane of marker names while there are markers.
     void syncMarkerLane();
     // The slider's logarithmic travel.
-    double deepestZoom();
     double sliderValueForZoom(double zoom);
     double zoomForSliderValue(double value);
+    // The frames one step of Shift+arrow moves by: a column of the views.
+    std::uint64_t keyboardStep();
 
-    // backingData
-    double backingHorizontalZoom_ = 1.0;
-    double backingVerticalZoom_ = 1.0;
+    ZQ::WindowState state_;
     ZQ::IndexRange backingVisibleRange_;
     ZQ::ObjCObjectObservationManager obi_;
-    // audioFileDocumentViews_
-    QPointer<ZQHMSDisplay> hmsCurrent_, hmsDuration_;
-    QPointer<ZQSampleCountDisplay> sampleCountDisplay_, currentSelectionDisplay_;
-    QPointer<ZQLevelMeter> levelMeter_;
     QPointer<ZQTimeRuler> ruler_;
-    // The spectrogram's cache: made on the main thread, stopped from any
-    // (a closing document may be torn down elsewhere).
-    std::mutex spectraLock_;
-    std::shared_ptr<ZQ::SpectrogramCache> spectra_;
-    bool spectraSuspended_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // replaced when the cache stops
-    // Stops the cache's workers for good (the document is closing).
-    void stopSpectra();
-    // Hands the channels' samples to the cache and lets it go on (main thread).
-    void resumeSpectra();
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for the spectral tiles' repaints
     QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
     QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
     QPointer<ZQRoundedBox> contentBox_;
     QPointer<ZQSimpleHorzontalSplitView> splitView_;
     QPointer<ZQDocumentWindow> window_;
+    QPointer<ZQWindowReadouts> readouts_;
     std::array<QPointer<ZQWaveform>, kMaxViews> waveforms_;
     platform::Ref<ZQAudioFileDocument> document_;
     QColor backgroundColor_, foregroundColor_;
     ZQ::once buildUIHasBeenCalled_;
-    QPointer<ZQWaveformDisplayZoomBox> zoomBox_; // stays empty in the window built here
     std::atomic<bool> hasWindow_{false};
 };

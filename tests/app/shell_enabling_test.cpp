@@ -1,14 +1,16 @@
 // Which items a newcomer can use, and that each enabled one does something:
 // the zoom items follow the zoom of the current document's views, Zoom to
-// Selection shows the selection, the transport items need samples, Export
-// and Properties need a document; the Transport menu has one item per
-// command; the properties panel keeps each value on one line with the whole
-// of it in a tooltip and follows its file when an export replaces it.
+// Selection shows the selection, the transport items need samples (Stop and
+// Pause a transport that plays or is paused), Export and Properties need a
+// document; the Transport menu has one item per command; the properties
+// panel keeps each value on one line with the whole of it in a tooltip and
+// follows its file when an export replaces it.
 #include "app/AppFixture.h"
 #include "app/ZQAudioFilePropertiesPanel.h"
 #include "app/ZQStartWindow.h"
 #include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileProperties.h"
+#include "controls/ZQTransportButton.h"
 
 #include <QClipboard>
 #include <QMenu>
@@ -264,6 +266,40 @@ TEST_F(ShellEnablingTest, AnEmptyDocumentHasNothingToPlayYetExportsAsAnEmptyFile
     refreshMenus();
     EXPECT_TRUE(item(w, "play")->isEnabled());
     EXPECT_TRUE(item(w, "gotoEnd")->isEnabled());
+}
+
+TEST_F(ShellEnablingTest, TheMenusStopAndPauseAreOfferedOnlyWhilePlayingOrPaused) {
+    setenv("ZQ_AUDIO_OUTPUT", "null", 1);
+    Ref<ZQAudioFileDocument> doc = open(floatFile("running.wav", 1, 44100 * 20, wave));
+    ZQDocumentWindow* w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    ZQAudioFileDocumentTransportCommandReceiver* r = doc->audioFileDocumentTransportCommandReceiver();
+    // The menus follow each change by themselves: no refresh is asked for.
+    auto offered = [&] { return enabled(w, {"play", "pause", "stop"}); };
+    EXPECT_EQ(offered(), "play");
+    // The bar keeps its own rule: its Stop and Pause are always there.
+    EXPECT_TRUE(bar(doc.get())->widget(TransportButton::Stop)->isEnabled());
+    EXPECT_TRUE(bar(doc.get())->widget(TransportButton::Pause)->isEnabled());
+
+    item(w, "play")->trigger();
+    ASSERT_TRUE(r->isPlaying());
+    EXPECT_TRUE(waitUntil([&] { return offered() == "pause stop"; }, 2000)) << offered();
+    item(w, "pause")->trigger(); // paused: Pause resumes, Stop stops
+    ASSERT_TRUE(r->isPaused());
+    spinFor(50);
+    EXPECT_EQ(offered(), "pause stop");
+    item(w, "stop")->trigger();
+    EXPECT_FALSE(r->isPlaying());
+    EXPECT_TRUE(waitUntil([&] { return offered() == "play"; }, 2000)) << offered();
+
+    // A pause taken while stopped (the bar's key) is undone from the menu.
+    type(w, Qt::Key_Comma);
+    ASSERT_TRUE(r->isPaused());
+    EXPECT_TRUE(waitUntil([&] { return offered() == "play pause stop"; }, 2000)) << offered();
+    item(w, "stop")->trigger();
+    EXPECT_FALSE(r->isPaused());
+    EXPECT_TRUE(waitUntil([&] { return offered() == "play"; }, 2000)) << offered();
+    unsetenv("ZQ_AUDIO_OUTPUT");
 }
 
 TEST_F(ShellEnablingTest, TheTransportMenuHasOneItemPerCommandAndNoKeyIsTakenTwice) {
