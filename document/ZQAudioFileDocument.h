@@ -104,7 +104,9 @@ public:
     ZQ::AudioFileDocumentSampleData* sampleData() override;
     // What the views draw from besides the samples: the spectral tile cache
     // (made on first use; null once closing). Any thread.
-    std::shared_ptr<ZQ::SpectrogramCache> spectrogramCache() { return channelData_.spectrogramCache(sampleData_.get()); }
+    std::shared_ptr<ZQ::SpectrogramCache> spectrogramCache() {
+        return channelData_.spectrogramCache(sampleData_.get());
+    }
     // Whoever repaints when spectral tiles finish (called on a worker).
     void setSpectrogramTileListener(std::function<void()> listener) {
         channelData_.setTileListener(std::move(listener));

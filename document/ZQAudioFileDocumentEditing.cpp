@@ -22,8 +22,7 @@ SampleRange rangeOf(std::uint64_t a, std::uint64_t b) {
 // Where a frame goes when `removed` frames at `at` are replaced by `inserted`:
 // after the edit it keeps its place in the audio; inside what went it is at
 // the edit point.
-std::uint64_t movedThroughEdit(std::uint64_t frame, std::uint64_t at, std::uint64_t removed,
-                               std::uint64_t inserted) {
+std::uint64_t movedThroughEdit(std::uint64_t frame, std::uint64_t at, std::uint64_t removed, std::uint64_t inserted) {
     if (frame >= at + removed) return frame - removed + inserted;
     return frame > at ? at : frame;
 }

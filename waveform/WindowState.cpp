@@ -22,7 +22,8 @@ void WindowState::setLength(std::uint64_t frames) {
     zoom_.setLimits(frames, zoom_.halfPhysicalViewHeightPx.v_ * 2);
     const SampleSelection s = selection_.selection();
     const std::uint64_t last = lastFrame();
-    setSelection(SampleSelection(Num::Count(std::min<std::uint64_t>(s.min_.v_, last)), Num::Count(std::min<std::uint64_t>(s.max_.v_, last))));
+    setSelection(SampleSelection(Num::Count(std::min<std::uint64_t>(s.min_.v_, last)),
+                                 Num::Count(std::min<std::uint64_t>(s.max_.v_, last))));
     playPosition_ = std::min(playPosition_, frames);
     // The limits may have left every value as it was; the views draw anew anyway.
     zoomSettingsHaveChanged();
@@ -30,7 +31,8 @@ void WindowState::setLength(std::uint64_t frames) {
 
 IndexRange WindowState::shownRange() const {
     const std::uint64_t first = zoom_.firstVisibleSample();
-    const std::uint64_t last = std::min<std::uint64_t>(first + zoom_.numVisibleSamples(), zoom_.validSampleRange_.max_.v_);
+    const std::uint64_t last =
+        std::min<std::uint64_t>(first + zoom_.numVisibleSamples(), zoom_.validSampleRange_.max_.v_);
     return IndexRange(Num::Count(first), Num::Count(std::max(first, last)));
 }
 
@@ -43,7 +45,8 @@ void WindowState::setSelection(const SampleSelection& selection) {
     extending_ = false;
     const std::uint64_t last = lastFrame();
     SampleSelection s = selection.isValid() ? selection : SampleSelection(selection.max_, selection.min_);
-    s = SampleSelection(Num::Count(std::min<std::uint64_t>(s.min_.v_, last)), Num::Count(std::min<std::uint64_t>(s.max_.v_, last)));
+    s = SampleSelection(Num::Count(std::min<std::uint64_t>(s.min_.v_, last)),
+                        Num::Count(std::min<std::uint64_t>(s.max_.v_, last)));
     selection_.set(s);
 }
 

@@ -24,8 +24,7 @@ protected:
     ~WindowStateObserver() = default;
 };
 
-class WindowState final : private ZQWaveformViewSettingsNotificationReceiverProtocol,
-                          private WaveformSelectionOwner {
+class WindowState final : private ZQWaveformViewSettingsNotificationReceiverProtocol, private WaveformSelectionOwner {
 public:
     explicit WindowState(WindowStateObserver* observer = nullptr);
     WindowState(const WindowState&) = delete;

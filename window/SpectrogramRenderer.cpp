@@ -24,8 +24,8 @@ void SpectrogramRenderer::prepare(std::shared_ptr<SpectrogramCache> cache, const
     size_ = frameSize;
     channel_ = channel;
     geometry_ = geometry;
-    const auto& colours = SpectrogramImage::colours(grey ? SpectrogramImage::ColourMap::Grey
-                                                         : SpectrogramImage::ColourMap::Magma);
+    const auto& colours =
+        SpectrogramImage::colours(grey ? SpectrogramImage::ColourMap::Grey : SpectrogramImage::ColourMap::Magma);
     std::copy(colours.begin(), colours.end(), colours_.begin());
 }
 

@@ -1,8 +1,8 @@
 // Draws a channel's traces into the view's image: the overview's column
 // lines over the banded background and the centre line, the spectrogram's
 // rows below them, and the markers over both. Every column's line reaches
-// the centre line, so neighbouring lines always meet. The overview is rebuilt from the channel's samples and a copy of the
-// window's zoom. Any thread (one view's renderer on one thread at a time).
+// the centre line, so neighbouring lines always meet. The overview is rebuilt from the channel's samples and a copy of
+// the window's zoom. Any thread (one view's renderer on one thread at a time).
 #pragma once
 
 #include "waveform/ChannelGeometry.h"

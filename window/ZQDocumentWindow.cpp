@@ -123,4 +123,3 @@ void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then
     });
     box->open();
 }
-

@@ -2,8 +2,8 @@
 
 #include "audiofile/Markers.h"
 #include "controls/Colours.h"
-#include "window/ZQWaveform.h"
 #include "window/MarkerRenderer.h"
+#include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
 
 #include <QFontMetricsF>

@@ -49,8 +49,7 @@ constexpr int kToggleSize = 14;
 
 } // namespace
 
-ZQWaveform::ZQWaveform(QWidget* parent)
-    : QWidget(parent), gesture_(this, [this] { return drawnGeometry(); }) {}
+ZQWaveform::ZQWaveform(QWidget* parent) : QWidget(parent), gesture_(this, [this] { return drawnGeometry(); }) {}
 
 ZQWaveform::~ZQWaveform() = default;
 

@@ -113,7 +113,8 @@ void ZQWindowReadouts::layout() {
     for (const auto& r : kReadouts) {
         const int width = std::clamp(right - r.x, 24, kReadoutWidth);
         // Through the frame helper, which places them again on every resize.
-        if (r.display && r.display->width() != width) setFrame(r.display, {double(r.x), double(r.y), double(width), 16});
+        if (r.display && r.display->width() != width)
+            setFrame(r.display, {double(r.x), double(r.y), double(width), 16});
     }
 }
 

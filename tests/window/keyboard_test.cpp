@@ -183,9 +183,8 @@ TEST_F(WindowTest, ASteadyToneIsASolidBandAtSixteenFramesAColumn) {
     // 16.3 frames a column, under two cycles each: every column reaches both
     // rails, none is left out, and each meets its neighbours.
     const long frames = 16300;
-    Ref<ZQAudioFileDocument> doc = open(floatFile("band.wav", 1, frames, [](int, long k) {
-        return 0.9 * std::sin(k * 2 * M_PI / 8.82);
-    }));
+    Ref<ZQAudioFileDocument> doc =
+        open(floatFile("band.wav", 1, frames, [](int, long k) { return 0.9 * std::sin(k * 2 * M_PI / 8.82); }));
     ZQWaveformDisplayController* c = display(doc.get());
     resizeContent(c, 1008, 300);
     ZQWaveform* v = c->waveform(0);

@@ -52,12 +52,12 @@ TEST(Renderers, MarkersAreLinesOverRegionTintsInTheirColumns) {
     markers.collect(MarkerList({{200, 0, "a"}, {500, 300, "r"}, {5000, 0, "far"}}), g);
     std::vector<QRgb> row(100, qRgb(0, 0, 0));
     markers.paintRow(row.data(), 100);
-    EXPECT_GT(qRed(row[20]), 150);                       // the marker's line
-    EXPECT_GT(qRed(row[50]), 150);                       // the region's start has its line
-    EXPECT_GT(qRed(row[60]), 20);                        // tinted
-    EXPECT_LT(qRed(row[60]), 100);                       // but no line
-    EXPECT_EQ(row[19], qRgb(0, 0, 0));                   // nothing beside
-    EXPECT_EQ(row[80], qRgb(0, 0, 0));                   // the region ends at 800
+    EXPECT_GT(qRed(row[20]), 150);                                              // the marker's line
+    EXPECT_GT(qRed(row[50]), 150);                                              // the region's start has its line
+    EXPECT_GT(qRed(row[60]), 20);                                               // tinted
+    EXPECT_LT(qRed(row[60]), 100);                                              // but no line
+    EXPECT_EQ(row[19], qRgb(0, 0, 0));                                          // nothing beside
+    EXPECT_EQ(row[80], qRgb(0, 0, 0));                                          // the region ends at 800
     EXPECT_EQ(MarkerRenderer::markerAt(MarkerList({{200, 0, "a"}}), g, 23), 0); // within a few pixels
     EXPECT_EQ(MarkerRenderer::markerAt(MarkerList({{200, 0, "a"}}), g, 26), -1);
 }
