@@ -174,7 +174,8 @@ void zoomSteps(const std::string& path, const char* what) {
     c->window()->activateWindow();
     spin([&] { return c->window()->contentView()->width() == 1920 && c->showsEveryColumn(); });
     std::vector<double> cpu, wall;
-    for (int i = 0; i < 40; ++i) {
+    const int steps = std::getenv("ZQ_BENCH_ZOOM_STEPS") ? std::atoi(std::getenv("ZQ_BENCH_ZOOM_STEPS")) : 40;
+    for (int i = 0; i < std::max(2, steps); ++i) {
         QThread::msleep(5);
         QCoreApplication::processEvents();
         const double before = cpuMs();

@@ -19,10 +19,19 @@ using namespace ZQ;
 using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
+ZQWaveformDisplayController::ZQWaveformDisplayController()
+    : state_(this), editing_(state_, {[this] { return hasViews(); },
+                                      [this] {
+                                          ZQWaveform* v = waveform(0);
+                                          return v ? v->shownGeometry().framesPerColumn() : 1.0;
+                                      },
+                                      [this](std::uint64_t frame) { locate(frame); }, this}) {}
+
 ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
     if (!document) return nullptr;
     auto* c = new ZQWaveformDisplayController;
     c->document_ = Ref<ZQAudioFileDocument>::retain(document);
+    c->editing_.setDocument(c->document_);
     c->obi_.setObserver(c);
     c->obi_.observe(
         [c](const platform::Notification&) {
@@ -392,7 +401,7 @@ void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {
     if (hasViews()) state_.scrollByColumns(columns, width);
 }
 
-// Selection and editing.
+// Selection.
 
 void ZQWaveformDisplayController::windowSelectionDidChange() {
     forEachView([](ZQWaveform* v) {
@@ -403,107 +412,60 @@ void ZQWaveformDisplayController::windowSelectionDidChange() {
     commandStateMayHaveChanged();
 }
 
-std::uint64_t ZQWaveformDisplayController::keyboardStep() {
-    ZQWaveform* v = waveform(0);
-    const double perColumn = v ? v->shownGeometry().framesPerColumn() : 1.0;
-    return std::max<std::uint64_t>(1, std::uint64_t(std::ceil(perColumn)));
-}
+// Selection and editing: the commands live in the window's editing.
 
 void ZQWaveformDisplayController::extendSelection(int steps) {
-    if (!hasViews()) return;
-    state_.extendSelection(std::int64_t(steps) * std::int64_t(keyboardStep()));
-    // The moving edge stays in view.
-    const SampleSelection s = state_.selection();
-    const IndexRange shown = state_.shownRange();
-    const std::uint64_t edge = steps < 0 ? s.min_.v_ : s.max_.v_;
-    if (edge < shown.min_.v_ || edge > shown.max_.v_)
-        state_.scrollToFirst(std::max(0.0, double(edge) - 0.5 * double(shown.max_.v_ - shown.min_.v_)));
+    editing_.extendSelection(steps);
 }
-
 void ZQWaveformDisplayController::extendSelectionToEnd(bool end) {
-    if (!hasViews() || state_.isEmpty()) return;
-    state_.extendSelectionTo(end ? state_.length() - 1 : 0);
+    editing_.extendSelectionToEnd(end);
 }
-
 bool ZQWaveformDisplayController::validateMenuItem(const ZQMenuItem* item) {
     Guard g(monitor());
-    if (!item || !item->action) return false;
-    switch (*item->action) {
-    case ZQAction::SelectAll:
-        return hasViews() && !state_.isEmpty();
-    case ZQAction::SelectNone:
-    case ZQAction::Cut:
-    case ZQAction::Copy:
-    case ZQAction::Delete:
-    case ZQAction::Duplicate:
-        return hasViews() && state_.selectionLength() != 0;
-    case ZQAction::Paste: {
-        if (!hasViews() || !document_) return false;
-        const sample_rate rate(document_->sampleRate());
-        const std::int32_t channels = document_->channelCount();
-        if (!rate.isValid() || channels <= 0) return false;
-        const bool match =
-            AudioFileDocumentClipboard::sharedClipboard().isFormatMatch(rate, static_cast<std::uint64_t>(channels));
-        platform::log("isFormatMatch: %s", match ? "Yes" : "No");
-        return match;
-    }
-    default:
-        return false;
-    }
+    return item && item->action && editing_.validate(*item->action);
 }
-
 void ZQWaveformDisplayController::copy(platform::Object*) {
     Ref<ZQAudioFileDocument> doc = document();
     if (!doc) return;
     Guard d(doc->monitor());
     Guard g(monitor());
-    const std::int32_t channels = doc->channelCount();
-    const sample_rate rate(doc->sampleRate());
-    if (!rate.isValid() || channels <= 0 || !hasViews()) return;
-    const SampleSelection range = state_.selection();
-    if (range.min_ > range.max_) return;
-    SampleDataHolder copy(doc->createCopyDataInRange(range));
-    if (copy.isEmpty()) return;
-    if (!AudioFileDocumentClipboard::sharedClipboard().setData(copy, static_cast<std::uint64_t>(channels), rate)) {
-        std::printf("Failed to copy selection\n");
-        std::fflush(stdout);
-    }
-    commandStateMayHaveChanged(); // Paste may have become possible
+    editing_.copy();
 }
-
 void ZQWaveformDisplayController::paste(platform::Object*) {
-    Ref<ZQAudioFileDocument> doc;
-    SampleDataHolder holder;
-    SampleSelection range;
-    {
-        Guard g(monitor());
-        if (!document_ || !hasViews()) return;
-        const sample_rate rate(document_->sampleRate());
-        const std::int32_t channels = document_->channelCount();
-        if (!rate.isValid() || channels <= 0) return;
-        AudioFileDocumentClipboard& clipboard = AudioFileDocumentClipboard::sharedClipboard();
-        if (!clipboard.isFormatMatch(rate, static_cast<std::uint64_t>(channels))) return;
-        if (!clipboard.copyData(holder)) return;
-        doc = document_;
-        range = state_.selection(); // a copy: the paste sets the selection
-    }
-    // The edit stops the transport, whose monitor comes before this
-    // controller's: the paste itself runs without it.
-    if (!doc->pasteClipboardData(holder, range))
-        platform::log("Error::%@::%s", static_cast<const platform::Object*>(this), "paste:");
+    editing_.paste(); // the edit stops the transport, whose monitor comes before this controller's
 }
-
 void ZQWaveformDisplayController::cut(platform::Object*) {
-    const SampleSelection s = state_.selection(); // a copy: the edit sets the selection
-    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->cutRange(s);
+    editing_.cut();
 }
 void ZQWaveformDisplayController::delete_(platform::Object*) {
-    const SampleSelection s = state_.selection();
-    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->deleteRange(s);
+    editing_.remove();
 }
 void ZQWaveformDisplayController::duplicate(platform::Object*) {
-    const SampleSelection s = state_.selection();
-    if (Ref<ZQAudioFileDocument> doc = document(); doc && hasViews()) doc->duplicateRange(s);
+    editing_.duplicate();
+}
+void ZQWaveformDisplayController::selectAll(platform::Object*) {
+    Guard g(monitor());
+    editing_.selectAll();
+}
+void ZQWaveformDisplayController::selectNone(platform::Object*) {
+    Guard g(monitor());
+    editing_.selectNone();
+}
+void ZQWaveformDisplayController::selectFrames(std::uint64_t first, std::uint64_t last) {
+    Guard g(monitor());
+    editing_.selectFrames(first, last);
+}
+void ZQWaveformDisplayController::selectFromMarker(std::size_t index) {
+    editing_.selectFromMarker(index);
+}
+bool ZQWaveformDisplayController::goToMarker(bool next) {
+    return editing_.goToMarker(next);
+}
+bool ZQWaveformDisplayController::hasMarkerBefore() {
+    return editing_.hasMarkerBefore();
+}
+bool ZQWaveformDisplayController::hasMarkerAfter() {
+    return editing_.hasMarkerAfter();
 }
 
 void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const Num::SampleRange& selection) {
@@ -547,26 +509,6 @@ void ZQWaveformDisplayController::documentEditedStateDidChange() {
     }
     const QString title = document_->isDocumentEdited() ? QStringLiteral("*") + base.toString() : base.toString();
     if (window_->windowTitle() != title) window_->setWindowTitle(title);
-}
-
-void ZQWaveformDisplayController::selectAll(platform::Object*) {
-    Guard g(monitor());
-    if (!hasViews() || state_.isEmpty()) return;
-    state_.setSelection(SampleSelection(Num::Count(0ull), Num::Count(state_.length() - 1)));
-}
-
-void ZQWaveformDisplayController::selectNone(platform::Object*) {
-    Guard g(monitor());
-    if (!hasViews()) return;
-    const SampleSelection s = state_.selection();
-    state_.setSelection(SampleSelection(s.min_, s.min_));
-}
-
-void ZQWaveformDisplayController::selectFrames(std::uint64_t first, std::uint64_t last) {
-    Guard g(monitor());
-    if (!hasViews() || state_.isEmpty()) return;
-    last = std::min(last, state_.length() - 1);
-    state_.setSelection(SampleSelection(Num::Count(std::min(first, last)), Num::Count(last)));
 }
 
 // Readouts and ticks.
@@ -772,50 +714,6 @@ void ZQWaveformDisplayController::syncMarkerLane() {
     ruler_->update();
 }
 
-void ZQWaveformDisplayController::selectFromMarker(std::size_t index) {
-    Ref<ZQAudioFileDocument> doc = document();
-    if (!doc) return;
-    const MarkerList& markers = doc->markers();
-    if (index >= markers.size()) return;
-    const Marker& m = markers.items()[index];
-    const std::uint64_t n = doc->sampleCount(0).v_;
-    if (n == 0) return;
-    std::uint64_t end = n; // one past the last frame selected
-    if (m.isRegion())
-        end = m.end();
-    else if (const std::optional<std::uint64_t> next = markers.nextStop(m.frame))
-        end = *next;
-    selectFrames(m.frame, end > m.frame ? end - 1 : m.frame);
-}
-
-bool ZQWaveformDisplayController::goToMarker(bool next) {
-    Ref<ZQAudioFileDocument> doc = document();
-    if (!doc || !hasViews()) return false;
-    const std::uint64_t at = doc->presentPlaybackPosition();
-    const MarkerList& markers = doc->markers();
-    const std::optional<std::uint64_t> to = next ? markers.nextStop(at) : markers.previousStop(at);
-    if (!to || *to >= doc->sampleCount(0).v_) return false;
-    locate(*to);
-    // Brought into view when the marker lies outside it.
-    const IndexRange r = state_.shownRange();
-    if (*to < r.min_.v_ || *to > r.max_.v_)
-        scrollToFirstSample(std::max(0.0, double(*to) - 0.1 * double(r.max_.v_ - r.min_.v_)));
-    return true;
-}
-
-bool ZQWaveformDisplayController::hasMarkerBefore() {
-    Ref<ZQAudioFileDocument> doc = document();
-    // Before the views exist the file is still being read, markers and all.
-    return doc && hasViews() && doc->markers().previousStop(doc->presentPlaybackPosition()).has_value();
-}
-
-bool ZQWaveformDisplayController::hasMarkerAfter() {
-    Ref<ZQAudioFileDocument> doc = document();
-    if (!doc || !hasViews()) return false;
-    const std::optional<std::uint64_t> next = doc->markers().nextStop(doc->presentPlaybackPosition());
-    return next && *next < doc->sampleCount(0).v_;
-}
-
 std::shared_ptr<SpectrogramCache> ZQWaveformDisplayController::spectrogramCache() {
     Ref<ZQAudioFileDocument> doc = document();
     return doc ? doc->spectrogramCache() : nullptr;
@@ -845,6 +743,7 @@ void ZQWaveformDisplayController::documentWillClose() {
     keep->setSpectrogramTileListener({});
     Guard g(monitor());
     document_ = {};
+    editing_.setDocument({});
     hasWindow_.store(false);
     QPointer<ZQDocumentWindow> window = window_;
     window_ = nullptr;

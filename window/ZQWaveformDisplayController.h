@@ -28,6 +28,7 @@
 #include "window/ZQTimeRuler.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformHost.h"
+#include "window/ZQWindowEditing.h"
 #include "window/ZQWindowReadouts.h"
 
 #include <QColor>
@@ -199,7 +200,7 @@ public:
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 
 private:
-    ZQWaveformDisplayController() : state_(this) {}
+    ZQWaveformDisplayController();
     ~ZQWaveformDisplayController() override;
     void imp_audioFileDataHasLoaded();
     void imp_updateNumericAndHMSDisplays();
@@ -218,10 +219,9 @@ private:
     // The slider's logarithmic travel.
     double sliderValueForZoom(double zoom);
     double zoomForSliderValue(double value);
-    // The frames one step of Shift+arrow moves by: a column of the views.
-    std::uint64_t keyboardStep();
 
     ZQ::WindowState state_;
+    ZQWindowEditing editing_;
     ZQ::IndexRange backingVisibleRange_;
     ZQ::ObjCObjectObservationManager obi_;
     QPointer<ZQTimeRuler> ruler_;

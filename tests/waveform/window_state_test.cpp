@@ -39,7 +39,9 @@ TEST(ChannelGeometry, EveryColumnGivesAFrameDrawnInItAndEveryFrameComesBackToIts
                     if (span >= std::uint64_t(g.columns)) {
                         // A column per frame or fewer: a frame drawn in that column, the first.
                         ASSERT_EQ(g.column(f), c) << span << " " << ratio << " " << c;
-                        if (f > g.first) ASSERT_LT(g.column(f - 1), c);
+                        if (f > g.first) {
+                            ASSERT_LT(g.column(f - 1), c);
+                        }
                     } else if (g.column(f) != c) {
                         // Zoomed in, no frame starts there: the frame whose span holds the column.
                         ASSERT_LT(g.column(f), c);
