@@ -41,9 +41,6 @@ ZQAudioFileDocument* ZQAudioFileDocument::init() {
 
 ZQAudioFileDocument::~ZQAudioFileDocument() {
     timer_.stop();
-    // The export thread has ended (it held the document); this may even run
-    // on it, as it lets the document go.
-    if (exportThread_.joinable()) exportThread_.detach();
 }
 
 Ref<ZQWaveformDisplayControllerBase> ZQAudioFileDocument::display() const {
@@ -338,7 +335,7 @@ void ZQAudioFileDocument::close() {
     if (closing_.exchange(true)) return;
     Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
     cancelExport(); // a running export stops and lets the monitor go
-    if (platform::Thread::isMainThread() && exportThread_.joinable()) exportThread_.join();
+    if (platform::Thread::isMainThread()) exportJob_.join();
     {
         Guard g(monitor());
         while (sampleData_ && sampleData_->isReading()) {
@@ -689,44 +686,28 @@ void ZQAudioFileDocument::exportDidWriteFile() {
 }
 
 bool ZQAudioFileDocument::isExporting() const {
-    std::lock_guard<std::mutex> h(holders_);
-    return export_ != nullptr;
+    return exportJob_.isRunning();
 }
 
 double ZQAudioFileDocument::exportProgress() const {
-    std::lock_guard<std::mutex> h(holders_);
-    return export_ ? export_->fraction() : -1.0;
+    return exportJob_.progress();
 }
 
 void ZQAudioFileDocument::cancelExport() {
-    std::lock_guard<std::mutex> h(holders_);
-    if (export_) export_->cancel();
+    exportJob_.cancel();
 }
 
 void ZQAudioFileDocument::cancelAllExports() {
     for (auto& d : ZQDocumentController::sharedDocumentController().documents())
         if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) {
             doc->cancelExport();
-            if (doc->exportThread_.joinable()) doc->exportThread_.join();
+            doc->exportJob_.join();
         }
 }
 
 void ZQAudioFileDocument::beginExport(const std::string& directory, const std::string& name, int code,
                                       platform::audio::FourCharCode type, std::function<void(bool)> finished) {
-    auto progress = std::make_shared<ZQ::AudioFileExport::Progress>();
-    {
-        std::lock_guard<std::mutex> h(holders_);
-        if (export_ || closing_.load()) { // one at a time; none once closing
-            if (finished) finished(false);
-            return;
-        }
-        export_ = progress;
-    }
-    if (exportThread_.joinable()) exportThread_.join(); // the last one, ended
-    stopForExport();
-    commandStateMayHaveChanged();
-    if (ZQDocumentWindowSide* side = documentWindowSide()) side->exportDidBegin(this);
-    // The thread writes its own copy of the markers (the samples stay still
+    // The job writes its own copy of the markers (the samples stay still
     // while it runs; the markers are the main thread's).
     ZQ::MarkerList markers;
     {
@@ -734,29 +715,35 @@ void ZQAudioFileDocument::beginExport(const std::string& directory, const std::s
         markers = markers_;
     }
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    exportThread_ = std::thread([self, directory, name, code, type, markers = std::move(markers), progress, finished] {
-        auto reason = std::make_shared<std::string>();
-        auto outcome = std::make_shared<ZQ::AudioFileExport::Outcome>();
-        const bool written =
-            self->writeExport(directory, name, code, type, markers, reason.get(), progress.get(), outcome.get(), false);
-        platform::performOnMainThread([self, written, reason, outcome, finished] {
-            if (self->exportThread_.joinable()) self->exportThread_.join();
-            {
-                std::lock_guard<std::mutex> h(self->holders_);
-                self->export_.reset();
-            }
-            ZQDocumentWindowSide* side = documentWindowSide();
-            if (side) side->exportDidEnd(self.get());
-            commandStateMayHaveChanged();
-            const bool open = !self->closing_.load();
-            if (written) self->exportDidWriteFile();
-            if (open && side && !written && !outcome->cancelled && !reason->empty())
-                side->runAlertSheet(self.get(), "The audio file could not be exported.", "Ok", *reason, nullptr);
-            if (open && side && written && outcome->clippedSamples > 0)
-                side->exportClippedSamples(self.get(), outcome->clippedSamples);
-            if (finished) finished(written);
-        });
-    });
+    auto work = [self, directory, name, code, type,
+                 markers = std::move(markers)](ZQ::AudioFileExport::Progress* progress, std::string* reason,
+                                               ZQ::AudioFileExport::Outcome* outcome) {
+        return self->writeExport(directory, name, code, type, markers, reason, progress, outcome, false);
+    };
+    auto done = [self, finished](bool written, const std::string& reason, const ZQ::AudioFileExport::Outcome& outcome) {
+        ZQDocumentWindowSide* side = documentWindowSide();
+        if (side) side->exportDidEnd(self.get());
+        commandStateMayHaveChanged();
+        const bool open = !self->closing_.load();
+        if (written) self->exportDidWriteFile();
+        if (open && side && !written && !outcome.cancelled && !reason.empty())
+            side->runAlertSheet(self.get(), "The audio file could not be exported.", "Ok", reason, nullptr);
+        if (open && side && written && outcome.clippedSamples > 0)
+            side->exportClippedSamples(self.get(), outcome.clippedSamples);
+        if (finished) finished(written);
+    };
+    // One at a time (exports start on the main thread only); none once closing.
+    if (closing_.load() || exportJob_.isRunning()) {
+        if (finished) finished(false);
+        return;
+    }
+    stopForExport();
+    if (!exportJob_.start(std::move(work), std::move(done))) {
+        if (finished) finished(false);
+        return;
+    }
+    commandStateMayHaveChanged();
+    if (ZQDocumentWindowSide* side = documentWindowSide()) side->exportDidBegin(this);
 }
 
 ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {
@@ -867,45 +854,6 @@ void ZQAudioFileDocument::imp_transportStateDidChange() {
     timer_.start(refreshTimerInterval(), [self](platform::Timer*) { self->updateNumericAndHMSDisplays(nullptr); });
 }
 
-// Preferences.
-
-namespace ZQ::DocumentPreferences {
-
-std::string archiveColour(Colour c) {
-    auto unit = [](double v) { return std::clamp(v == v ? v : 0.0, 0.0, 1.0); };
-    return platform::format("ZQColor %.6f %.6f %.6f %.6f", unit(c.red), unit(c.green), unit(c.blue), unit(c.alpha));
-}
-
-bool unarchiveColour(const std::string& data, Colour& out) {
-    std::istringstream in(data);
-    std::string tag;
-    Colour c;
-    if (!(in >> tag >> c.red >> c.green >> c.blue >> c.alpha) || tag != "ZQColor") return false;
-    std::string rest;
-    if (in >> rest) return false;
-    for (double v : {c.red, c.green, c.blue, c.alpha})
-        if (!(v >= 0.0 && v <= 1.0)) return false;
-    out = c;
-    return true;
-}
-
-} // namespace ZQ::DocumentPreferences
-
 void ZQAudioFileDocument::setupDocumentPreferences() {
-    static std::once_flag once;
-    std::call_once(once, [this] {
-        Guard g(monitor());
-        using namespace ZQ::DocumentPreferences;
-        QSettings defaults;
-        bool wrote = false;
-        if (!defaults.contains(kBackgroundKey)) {
-            defaults.setValue(kBackgroundKey, QString::fromStdString(archiveColour({0, 0, 0, 1})));
-            wrote = true;
-        }
-        if (!defaults.contains(kForegroundKey)) {
-            defaults.setValue(kForegroundKey, QString::fromStdString(archiveColour({0.56, 0.66, 0.90, 1.0})));
-            wrote = true;
-        }
-        if (wrote) defaults.sync();
-    });
+    ZQ::DocumentPreferences::writeDefaults();
 }

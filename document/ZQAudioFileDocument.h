@@ -22,6 +22,8 @@
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/AudioFileEditHistory.h"
+#include "document/DocumentPreferences.h"
+#include "document/ExportJob.h"
 #include "document/MenuItem.h"
 #include "document/WindowSide.h"
 #include "platform/base/Values.h"
@@ -332,22 +334,8 @@ private:
     std::shared_ptr<ZQ::DecodeControl> import_;
     std::atomic<bool> importCancelled_{false};
     // The running export's progress (guarded by holders_), and its thread.
-    std::shared_ptr<ZQ::AudioFileExport::Progress> export_;
-    std::thread exportThread_; // main thread only
+    ZQ::ExportJob exportJob_;
     // Set by the first close: the teardown runs once, and every later
     // request (a window closing under it, Quit, a signal) is a no-op.
     std::atomic<bool> closing_{false};
 };
-
-// The colour defaults and the archive format of colours in the preferences.
-namespace ZQ::DocumentPreferences {
-inline constexpr const char* kBackgroundKey = "ZQPreference_WaveformColor_Background";
-inline constexpr const char* kForegroundKey = "ZQPreference_WaveformColor_Foreground";
-struct Colour {
-    double red = 0, green = 0, blue = 0, alpha = 1;
-};
-// "ZQColor r g b a" with components clamped to 0 ... 1.
-std::string archiveColour(Colour c);
-// False for data that is not an archived colour.
-bool unarchiveColour(const std::string& data, Colour& out);
-} // namespace ZQ::DocumentPreferences
