@@ -2,6 +2,7 @@
 
 #include "controls/Colours.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -54,13 +55,23 @@ void ZQTransportButton::paintEvent(QPaintEvent*) {
     if (!isEnabled()) text.setAlphaF(0.35);
     p.setPen(text);
     p.drawText(r, Qt::AlignCenter, title);
-    if (hasFocus()) { // where the keyboard is
+    if (hasFocus() && keyboardFocus_) { // where the keyboard took the focus
         QPen pen(calibratedWhite(0.15, 0.8));
         pen.setStyle(Qt::DotLine);
         p.setPen(pen);
         p.setBrush(Qt::NoBrush);
         p.drawRect(rect().adjusted(2, 2, -3, -3));
     }
+}
+
+void ZQTransportButton::focusInEvent(QFocusEvent* event) {
+    QPushButton::focusInEvent(event);
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+}
+
+void ZQTransportButton::focusOutEvent(QFocusEvent* event) {
+    QPushButton::focusOutEvent(event);
+    keyboardFocus_ = false;
 }
 
 void ZQTransportButton::keyPressEvent(QKeyEvent* event) {

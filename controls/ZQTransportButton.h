@@ -20,7 +20,11 @@ protected:
     void nextCheckState() override {} // the state follows the transport only
     void paintEvent(QPaintEvent*) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The focus mark shows only where the keyboard took the focus.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     std::function<void(ZQTransportButton*)> action_;
+    bool keyboardFocus_ = false;
 };

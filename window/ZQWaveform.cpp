@@ -7,6 +7,7 @@
 #include "window/ZQWaveformHost.h"
 
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -523,7 +524,7 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
     const qreal ratio = image_.devicePixelRatio();
     const QRectF r = event->rect();
     painter.drawImage(r, image_, QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
-    if (hasFocus()) {
+    if (keyboardFocus_ && hasFocus()) {
         // Where the keyboard is: a thin frame inside the view's border.
         QPen pen(hasLightBackground() ? QColor(0, 0, 0, 140) : QColor(255, 255, 255, 160));
         pen.setWidth(1);
@@ -604,11 +605,16 @@ void ZQWaveform::contextMenuEvent(QContextMenuEvent* event) {
 
 void ZQWaveform::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
+    // The mark shows where the keyboard took the focus, not where a window
+    // that opened or came to the front put it.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
+                     event->reason() == Qt::ShortcutFocusReason;
     update();
 }
 
 void ZQWaveform::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
+    keyboardFocus_ = false;
     update();
 }
 

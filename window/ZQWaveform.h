@@ -182,6 +182,7 @@ private:
     QPointer<ZQWaveformPlayheadPositionView> waveformPlayheadPositionView_;
     QPointer<QLabel> spectrumReadout_;
     bool isReadyToDraw_ = false;
+    bool keyboardFocus_ = false; // the focus came from Tab: the mark shows
 
     mutable std::recursive_mutex lock_;
     // What the drawing reads, fixed on the main thread before it starts.

@@ -20,12 +20,20 @@ using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 ZQWaveformDisplayController::ZQWaveformDisplayController()
-    : state_(this), editing_(state_, {[this] { return hasViews(); },
-                                      [this] {
-                                          ZQWaveform* v = waveform(0);
-                                          return v ? v->shownGeometry().framesPerColumn() : 1.0;
-                                      },
-                                      [this](std::uint64_t frame) { locate(frame); }, this}) {}
+    : state_(this), zoom_(state_, {[this] { return hasViews(); },
+                                   [this] {
+                                       bool traces = false;
+                                       forEachView([&traces](ZQWaveform* v) {
+                                           traces = traces || v->display() != ViewPreferences::Display::Spectrogram;
+                                       });
+                                       return traces;
+                                   }}),
+      editing_(state_, {[this] { return hasViews(); },
+                        [this] {
+                            ZQWaveform* v = waveform(0);
+                            return v ? v->shownGeometry().framesPerColumn() : 1.0;
+                        },
+                        [this](std::uint64_t frame) { locate(frame); }, this}) {}
 
 ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
     if (!document) return nullptr;
@@ -126,37 +134,8 @@ void ZQWaveformDisplayController::buildUI() {
     splitView_->update();
     const Frame S = frameOf(splitView_);
 
-    // The small scroller's width, and one point more.
-    const double w = 11 + 1;
-
-    verticalZoomSlider_ = new ZQDoubleSlider(Qt::Vertical, boxContent);
-    placeChild(verticalZoomSlider_, {S.width, S.y, 0, S.height}, kMinXMargin | kHeightSizable);
-    verticalZoomSlider_->setMinValue(0.5);
-    verticalZoomSlider_->setMaxValue(16.0);
-    verticalZoomSlider_->setDoubleValue(1.0);
-    verticalZoomSlider_->setAction([this](ZQDoubleSlider* s) { changeVerticalZoom(s); });
-    verticalZoomSlider_->setHidden(true);
-
-    horizontalZoomSlider_ = new ZQDoubleSlider(Qt::Horizontal, boxContent);
-    placeChild(horizontalZoomSlider_, {S.x + 16, S.y - w - 15, S.width - 32, 20}, kWidthSizable | kMaxYMargin);
-    horizontalZoomSlider_->setMinValue(0.0);
-    horizontalZoomSlider_->setMaxValue(1.0);
-    horizontalZoomSlider_->setDoubleValue(0.0);
-    horizontalZoomSlider_->setAction([this](ZQDoubleSlider* s) { changeHorizontalZoom(s); });
-    horizontalZoomSlider_->setAccessibleName(QStringLiteral("Zoom"));
-    horizontalZoomSlider_->setFocusPolicy(Qt::TabFocus);
-
-    zoomOutEntirely();
+    zoom_.build(boxContent, S, this);
     updateColorsFromPreferences();
-
-    horizontalScrollScroller_ = new ZQWaveformDisplayScroller(boxContent);
-    placeChild(horizontalScrollScroller_, {S.x, S.y - w, S.width, w}, kWidthSizable | kMaxYMargin);
-    horizontalScrollScroller_->setWaveformDisplayController(this);
-    horizontalScrollScroller_->setKnobProportion(1.0);
-    horizontalScrollScroller_->setDoubleValue(0.0);
-    horizontalScrollScroller_->setAction([this](ZQWaveformDisplayScroller* s) { changeHorizontalScroll(s); });
-    horizontalScrollScroller_->setAccessibleName(QStringLiteral("Position in the file"));
-    horizontalScrollScroller_->setFocusPolicy(Qt::TabFocus);
 
     zoomSettingsHaveChanged();
 
@@ -213,8 +192,8 @@ void ZQWaveformDisplayController::orderFocusChain() {
     // buttons from left to right.
     std::vector<QWidget*> chain;
     forEachView([&chain](ZQWaveform* v) { chain.push_back(v); });
-    chain.push_back(horizontalScrollScroller_);
-    chain.push_back(horizontalZoomSlider_);
+    chain.push_back(zoom_.scroller());
+    chain.push_back(zoom_.horizontalSlider());
     std::vector<QWidget*> buttons;
     for (QWidget* w : window_->findChildren<QWidget*>())
         if (w->focusPolicy() & Qt::TabFocus && w->inherits("QPushButton") && w->isVisibleTo(window_))
@@ -238,118 +217,53 @@ void ZQWaveformDisplayController::windowZoomDidChange() {
 double ZQWaveformDisplayController::horizontalZoom() {
     return state_.zoom().horizontalZoom.v_;
 }
-
 double ZQWaveformDisplayController::verticalZoom() {
     return state_.zoom().verticalZoom.v_;
 }
-
 void ZQWaveformDisplayController::setHorizontalZoom(double zoom, bool updateControls) {
-    constexpr double kDeepest = static_cast<double>(1e-27f);
-    state_.zoom().setHorizontalZoom(std::clamp(zoom, kDeepest, 1.0));
-    // The slider runs from the whole file (0) to the deepest zoom (1).
-    if (updateControls && horizontalZoomSlider_)
-        horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(state_.zoom().horizontalZoom.v_));
+    zoom_.setHorizontalZoom(zoom, updateControls);
 }
-
-// The slider's travel is logarithmic: equal movements zoom by equal factors,
-// from the whole file at 0 to the deepest zoom at 1.
-double ZQWaveformDisplayController::sliderValueForZoom(double zoom) {
-    const double deepest = state_.deepestZoom();
-    if (deepest >= 1.0 || !(zoom > 0)) return 0.0;
-    return std::clamp(std::log(zoom) / std::log(deepest), 0.0, 1.0);
-}
-
-double ZQWaveformDisplayController::zoomForSliderValue(double value) {
-    const double deepest = state_.deepestZoom();
-    if (deepest >= 1.0) return 1.0;
-    return std::exp(std::clamp(value, 0.0, 1.0) * std::log(deepest));
-}
-
 void ZQWaveformDisplayController::setVerticalZoom(double zoom, bool updateControls) {
-    state_.zoom().setVerticalZoom(std::clamp(zoom == zoom ? zoom : 1.0, 0.5, 16.0));
-    if (updateControls && verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(state_.zoom().verticalZoom.v_);
+    zoom_.setVerticalZoom(zoom, updateControls);
 }
-
 void ZQWaveformDisplayController::changeHorizontalZoom(ZQDoubleSlider* sender) {
-    if (!sender) return;
-    // The view's centre stays in place, as with the zoom commands.
-    const double wanted = zoomForSliderValue(sender->doubleValue());
-    const double now = horizontalZoom();
-    if (hasViews() && now > 0 && wanted != now) zoomAround(wanted / now, 0.5);
+    zoom_.changeHorizontalZoom(sender);
 }
-
 void ZQWaveformDisplayController::changeVerticalZoom(ZQDoubleSlider* sender) {
-    if (sender) setVerticalZoom(sender->doubleValue(), false);
+    zoom_.changeVerticalZoom(sender);
 }
-
 void ZQWaveformDisplayController::changeHorizontalScroll(ZQWaveformDisplayScroller* sender) {
-    if (sender) state_.zoom().setHorizontalScroll(sender->doubleValue());
+    zoom_.changeHorizontalScroll(sender);
 }
-
 void ZQWaveformDisplayController::zoomIn() {
-    zoomKeepingPlace(0.5);
+    zoom_.zoomKeepingPlace(0.5);
 }
 void ZQWaveformDisplayController::zoomOut() {
-    zoomKeepingPlace(2.0);
+    zoom_.zoomKeepingPlace(2.0);
 }
-
-void ZQWaveformDisplayController::zoomKeepingPlace(double factor) {
-    if (!hasViews()) return;
-    const WaveformZoomSettings& z = state_.zoom();
-    const double first = double(z.firstVisibleSample()), shown = double(z.numVisibleSamples());
-    // The play position stays where it is on screen when it is in view;
-    // otherwise the centre of the view does.
-    const double at = double(state_.playPosition());
-    const bool inView = shown > 0 && at >= first && at < first + shown;
-    zoomAround(factor, inView ? (at - first) / shown : 0.5);
-}
-
 void ZQWaveformDisplayController::zoomAmplitudeIn() {
-    if (hasViews()) state_.zoom().zoomAmplitudeIn();
+    zoom_.zoomAmplitudeIn();
 }
 void ZQWaveformDisplayController::zoomAmplitudeOut() {
-    if (hasViews()) state_.zoom().zoomAmplitudeOut();
+    zoom_.zoomAmplitudeOut();
 }
-
 void ZQWaveformDisplayController::zoomOutEntirely() {
-    setHorizontalZoom(horizontalZoomSlider_ ? horizontalZoomSlider_->maxValue() : 1.0, true);
-    setVerticalZoom(verticalZoomSlider_ ? verticalZoomSlider_->minValue() : 0.5, true);
-    state_.zoom().zoomOutEntirely();
+    zoom_.zoomOutEntirely();
 }
-
 bool ZQWaveformDisplayController::canZoomIn() {
-    const WaveformZoomSettings& z = state_.zoom();
-    return hasViews() && !state_.isEmpty() && z.horizontalZoom.v_ > z.horizontalZoomRange.min_ * (1 + 1e-9);
+    return zoom_.canZoomIn();
 }
-
 bool ZQWaveformDisplayController::canZoomOut() {
-    return hasViews() && state_.zoom().horizontalZoom.v_ < 1.0;
+    return zoom_.canZoomOut();
 }
-
-namespace {
-// The amplitude zoom changes the traces only: a window showing spectrograms
-// alone has nothing it would change.
-bool showsTraces(ZQWaveform* v) {
-    return v->display() != ViewPreferences::Display::Spectrogram;
-}
-} // namespace
-
 bool ZQWaveformDisplayController::canZoomAmplitudeIn() {
-    bool traces = false;
-    forEachView([&traces](ZQWaveform* v) { traces = traces || showsTraces(v); });
-    const WaveformZoomSettings& z = state_.zoom();
-    return traces && !state_.isEmpty() && z.verticalZoom.v_ < z.verticalZoomRange.max_;
+    return zoom_.canZoomAmplitudeIn();
 }
-
 bool ZQWaveformDisplayController::canZoomAmplitudeOut() {
-    bool traces = false;
-    forEachView([&traces](ZQWaveform* v) { traces = traces || showsTraces(v); });
-    const WaveformZoomSettings& z = state_.zoom();
-    return traces && !state_.isEmpty() && z.verticalZoom.v_ > z.verticalZoomRange.min_;
+    return zoom_.canZoomAmplitudeOut();
 }
-
 bool ZQWaveformDisplayController::canZoomOutEntirely() {
-    return hasViews() && (horizontalZoom() < 1.0 || verticalZoom() != 1.0);
+    return zoom_.canZoomOutEntirely();
 }
 
 bool ZQWaveformDisplayController::canZoomToSelection() {
@@ -362,31 +276,17 @@ void ZQWaveformDisplayController::zoomToSelection() {
 }
 
 void ZQWaveformDisplayController::zoomSettingsHaveChanged() {
-    const WaveformZoomSettings& z = state_.zoom();
-    if (horizontalZoomSlider_) horizontalZoomSlider_->setDoubleValue(sliderValueForZoom(z.horizontalZoom.v_));
-    if (verticalZoomSlider_) verticalZoomSlider_->setDoubleValue(z.verticalZoom.v_);
-    if (ZQWaveformDisplayScroller* s = horizontalScrollScroller_) {
-        // Without its action while it is set, so that setting it scrolls nothing.
-        ZQWaveformDisplayScroller::Action action = s->action();
-        s->setAction({});
-        s->setDoubleValue(z.horizontalScroll.v_);
-        s->setKnobProportion(z.horizontalZoom.v_);
-        s->setAction(action);
-    }
+    zoom_.sync();
     if (ruler_) ruler_->update();
     commandStateMayHaveChanged();
 }
 
 void ZQWaveformDisplayController::scrollAction(unsigned part, bool isVertical) {
-    if (isVertical || !horizontalScrollScroller_) return;
-    double value = horizontalScrollScroller_->doubleValue();
-    if (part == 4) value -= 0.02;
-    if (part == 5) value += 0.02;
-    state_.zoom().setHorizontalScroll(std::clamp(value, 0.0, 1.0));
+    zoom_.scrollAction(part, isVertical);
 }
 
 double ZQWaveformDisplayController::horizontalScrollValue() const {
-    return horizontalScrollScroller_ ? horizontalScrollScroller_->doubleValue() : 0.0;
+    return zoom_.scroller() ? zoom_.scroller()->doubleValue() : 0.0;
 }
 
 void ZQWaveformDisplayController::scrollToFirstSample(double first) {
@@ -671,7 +571,7 @@ void ZQWaveformDisplayController::layoutRuler() {
         setFrame(ruler_, {0, bottom + full - rulerHeight, B.width, rulerHeight});
         ruler_->update();
     }
-    if (verticalZoomSlider_) setFrame(verticalZoomSlider_, {B.width, bottom, 0, full - rulerHeight});
+    zoom_.placeVerticalSlider(B.width, bottom, full - rulerHeight);
     splitView_->resizeSubviews();
 }
 
@@ -754,8 +654,7 @@ void ZQWaveformDisplayController::documentWillClose() {
     }
     if (readouts_) readouts_->documentWillClose();
     readouts_ = nullptr;
-    verticalZoomSlider_ = horizontalZoomSlider_ = nullptr;
-    horizontalScrollScroller_ = nullptr;
+    zoom_.clear();
     contentBox_ = nullptr;
     splitView_ = nullptr;
     if (ruler_) ruler_->detach();

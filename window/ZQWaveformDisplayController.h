@@ -30,6 +30,7 @@
 #include "window/ZQWaveformHost.h"
 #include "window/ZQWindowEditing.h"
 #include "window/ZQWindowReadouts.h"
+#include "window/ZQWindowZoom.h"
 
 #include <QColor>
 #include <QPointer>
@@ -169,9 +170,9 @@ public:
     int waveformCount() const;
     ZQSimpleHorzontalSplitView* splitView() const { return splitView_; }
     ZQRoundedBox* contentBox() const { return contentBox_; }
-    ZQDoubleSlider* horizontalZoomSlider() const { return horizontalZoomSlider_; }
-    ZQDoubleSlider* verticalZoomSlider() const { return verticalZoomSlider_; }
-    ZQWaveformDisplayScroller* horizontalScrollScroller() const { return horizontalScrollScroller_; }
+    ZQDoubleSlider* horizontalZoomSlider() const { return zoom_.horizontalSlider(); }
+    ZQDoubleSlider* verticalZoomSlider() const { return zoom_.verticalSlider(); }
+    ZQWaveformDisplayScroller* horizontalScrollScroller() const { return zoom_.scroller(); }
     ZQHMSDisplay* hmsCurrent() const { return readouts_ ? readouts_->hmsCurrent() : nullptr; }
     ZQHMSDisplay* hmsDuration() const { return readouts_ ? readouts_->hmsDuration() : nullptr; }
     ZQSampleCountDisplay* sampleCountDisplay() const { return readouts_ ? readouts_->sampleCountDisplay() : nullptr; }
@@ -209,25 +210,18 @@ private:
     void windowSelectionDidChange() override;
     template <class F> void forEachView(F&& f);
     bool hasViews() const { return !waveforms_[0].isNull(); }
-    // Zooms by `factor`, the play position kept in place when it is in view,
-    // else the centre of the view.
-    void zoomKeepingPlace(double factor);
     // Places the ruler (when shown) above the split view, which takes the rest.
     void layoutRuler();
     // The ruler shows the lane of marker names while there are markers.
     void syncMarkerLane();
-    // The slider's logarithmic travel.
-    double sliderValueForZoom(double zoom);
-    double zoomForSliderValue(double value);
 
     ZQ::WindowState state_;
+    ZQWindowZoom zoom_;
     ZQWindowEditing editing_;
     ZQ::IndexRange backingVisibleRange_;
     ZQ::ObjCObjectObservationManager obi_;
     QPointer<ZQTimeRuler> ruler_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for the spectral tiles' repaints
-    QPointer<ZQDoubleSlider> verticalZoomSlider_, horizontalZoomSlider_;
-    QPointer<ZQWaveformDisplayScroller> horizontalScrollScroller_;
     QPointer<ZQRoundedBox> contentBox_;
     QPointer<ZQSimpleHorzontalSplitView> splitView_;
     QPointer<ZQDocumentWindow> window_;
