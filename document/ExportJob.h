@@ -28,7 +28,8 @@ public:
 
     // Runs `work` on a thread of its own, then `done` on the main thread
     // (after the job counts as ended). False, and nothing runs, while
-    // another is running.
+    // another is running. `done` must hold the job's owner alive (the hand-
+    // over to the main thread reaches the job through it).
     bool start(Work work, Done done);
     bool isRunning() const;
     // 0 ... 1, or -1 when none is running.

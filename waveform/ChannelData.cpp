@@ -3,10 +3,8 @@
 namespace ZQ {
 
 void ChannelData::setTileListener(std::function<void()> listener) {
-    std::lock_guard<std::mutex> g(lock_);
-    // The workers hold the old one until their call returns; a new one is a
-    // new object, so nothing is replaced under them.
-    listener_ = std::make_shared<std::function<void()>>(std::move(listener));
+    std::lock_guard<std::mutex> g(listener_->lock);
+    listener_->call = std::move(listener);
 }
 
 std::shared_ptr<SpectrogramCache> ChannelData::spectrogramCache(const AudioFileDocumentSampleData* samples) {
@@ -14,18 +12,16 @@ std::shared_ptr<SpectrogramCache> ChannelData::spectrogramCache(const AudioFileD
     {
         std::lock_guard<std::mutex> g(lock_);
         if (closed_ || !samples) return nullptr;
-        if (spectra_) return spectra_;
-        // The workers reach the listener through this object only while it
-        // lives: a weak hold on the listener slot's owner would do, but the
-        // cache is stopped in close() before anything here goes.
-        spectra_ = std::make_shared<SpectrogramCache>([this] {
-            std::shared_ptr<std::function<void()>> listener;
-            {
-                std::lock_guard<std::mutex> l(lock_);
-                listener = listener_;
-            }
-            if (listener && *listener) (*listener)();
-        });
+        if (spectra_ && !suspended_) return spectra_;
+        if (!spectra_) {
+            spectra_ = std::make_shared<SpectrogramCache>([listener = listener_] {
+                std::lock_guard<std::mutex> l(listener->lock);
+                if (listener->call) listener->call();
+            });
+        }
+        // New, or left suspended by an edit that did not happen: the samples
+        // as they are now.
+        suspended_ = false;
         made = spectra_;
     }
     made->suspend();
@@ -50,6 +46,7 @@ void ChannelData::samplesWillChange() {
     {
         std::lock_guard<std::mutex> g(lock_);
         cache = spectra_;
+        suspended_ = cache != nullptr;
     }
     if (cache) cache->suspend();
 }
@@ -59,6 +56,7 @@ void ChannelData::samplesDidChange(const AudioFileDocumentSampleData* samples, s
     {
         std::lock_guard<std::mutex> g(lock_);
         cache = spectra_;
+        suspended_ = false;
     }
     if (!cache) return;
     cache->suspend(); // already, after samplesWillChange; a no-op then
@@ -74,7 +72,10 @@ void ChannelData::close() {
         std::lock_guard<std::mutex> g(lock_);
         closed_ = true;
         cache = std::move(spectra_);
-        listener_ = std::make_shared<std::function<void()>>();
+    }
+    {
+        std::lock_guard<std::mutex> g(listener_->lock);
+        listener_->call = nullptr;
     }
     // The workers stop here (a view may hold the cache a moment longer, idle).
     if (cache) cache->suspend();

@@ -37,9 +37,16 @@ public:
 
 private:
     void handIn(SpectrogramCache& cache, const AudioFileDocumentSampleData* samples);
+    // What the workers hold: never this object, which may go before a
+    // worker's last report has returned.
+    struct Listener {
+        std::mutex lock;
+        std::function<void()> call;
+    };
     std::mutex lock_;
     std::shared_ptr<SpectrogramCache> spectra_;
-    std::shared_ptr<std::function<void()>> listener_ = std::make_shared<std::function<void()>>();
+    const std::shared_ptr<Listener> listener_ = std::make_shared<Listener>();
+    bool suspended_ = false; // by samplesWillChange, until samplesDidChange (or the next use)
     bool closed_ = false;
 };
 

@@ -9,8 +9,15 @@ WindowState::WindowState(WindowStateObserver* observer) : observer_(observer) {
     selection_.waveform_ = this;
 }
 
+WindowState::Batch::Batch(WindowState& state) : s(state) {
+    if (s.batch_++ == 0) s.rangeBefore_ = s.shownRange();
+}
+
 WindowState::Batch::~Batch() {
-    if (--s.batch_ == 0 && s.zoomPending_) {
+    if (--s.batch_ != 0) return;
+    // A step too small for the settings to report (deep in a long file)
+    // still shows other frames.
+    if (s.zoomPending_ || !(s.shownRange() == s.rangeBefore_)) {
         s.zoomPending_ = false;
         if (s.observer_) s.observer_->windowZoomDidChange();
     }
@@ -106,6 +113,7 @@ double WindowState::deepestZoom() const {
 }
 
 void WindowState::scrollToFirst(double wanted) {
+    Batch batch(*this);
     // The scroll value whose first visible frame is nearest `wanted`: the
     // mapping is monotonic, so halving the interval finds it.
     WaveformZoomSettings probe = zoom_;

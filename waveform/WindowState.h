@@ -69,6 +69,8 @@ public:
     // `frames` (negative goes back), or to `frame`, the other edge held.
     void extendSelection(std::int64_t frames);
     void extendSelectionTo(std::uint64_t frame);
+    // The edge those keys move: the last frame unless they moved the first.
+    std::uint64_t movingEdge() { return extending_ ? moving_ : selection().max_.v_; }
 
     // The play position as last read (once per tick, for every view).
     std::uint64_t playPosition() const { return playPosition_; }
@@ -87,12 +89,13 @@ private:
     // Compound changes are heard once, when the outermost one ends.
     struct Batch {
         WindowState& s;
-        explicit Batch(WindowState& state) : s(state) { ++s.batch_; }
+        explicit Batch(WindowState& state);
         ~Batch();
     };
     WindowStateObserver* observer_;
     int batch_ = 0;
     bool zoomPending_ = false;
+    IndexRange rangeBefore_; // when the outermost change began
     WaveformZoomSettings zoom_;
     WaveformSelectionData selection_;
     std::uint64_t length_ = 0;

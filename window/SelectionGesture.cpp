@@ -113,10 +113,8 @@ void SelectionGesture::autoScrollStep() {
     state.scrollByColumns(columns < 0 ? std::min(columns, -1.0) : std::max(columns, 1.0), width);
     // The selection follows to the frame now at that edge.
     if (state.isEmpty()) return;
-    const IndexRange shown = state.shownRange();
-    const std::uint64_t last = state.length() - 1;
-    const std::uint64_t frame =
-        beyond < 0 ? shown.min_.v_ : std::min<std::uint64_t>(shown.max_.v_ > 0 ? shown.max_.v_ - 1 : 0, last);
+    const std::uint64_t first = state.zoom().firstVisibleSample(), shown = state.zoom().numVisibleSamples();
+    const std::uint64_t frame = beyond < 0 ? first : std::min(first + (shown == 0 ? 0 : shown - 1), state.length() - 1);
     feed(SelectionEventType::LeftMouseDragged, frame, false);
 }
 

@@ -408,6 +408,7 @@ void ZQWaveform::prepareDrawing() {
     const int common = host_ ? host_->commonViewHeight() : H;
     Guard g(lock_);
     drawSize_ = size;
+    drawRatio_ = devicePixelRatioF();
     traceRows_ = rows;
     shownHeight_ = rows == H ? common : common / 2;
     drawZoom_ = zoomSettings();
@@ -432,7 +433,7 @@ void ZQWaveform::rebuildTraces(bool shareCores) {
     const bool empty = !samples_.isValid() || samples_.count() == 0;
     if (!empty) updateWaveformCache(samples_);
     if (image_.size() != drawSize_) image_ = QImage(drawSize_, QImage::Format_RGB32);
-    image_.setDevicePixelRatio(devicePixelRatioF());
+    image_.setDevicePixelRatio(drawRatio_);
     if (empty) {
         // Nothing to reduce: the background alone, and nothing in view.
         image_.fill(toColour(waveformColors_.backgroundColor).rgb());
@@ -453,7 +454,8 @@ void ZQWaveform::rebuildTraces(bool shareCores) {
 void ZQWaveform::finishRebuild() {
     if (!overviewRebuilt_) return;
     overviewRebuilt_ = false;
-    {
+    const bool empty = !host_ || host_->windowState().isEmpty();
+    if (!empty) {
         Guard g(lock_);
         const bool light = hasLightBackground();
         scaleMarks_ = ScaleRenderer::drawAmplitude(image_, traceRows_, shownHeight_, drawZoom_.amplitudeInDb,
@@ -470,6 +472,10 @@ void ZQWaveform::finishRebuild() {
         frequencyMarks_ = spectrogram_.isShown()
                               ? ScaleRenderer::drawFrequency(image_, traceRows_, spectrogram_.scale(), toggles)
                               : std::vector<ScaleMark>();
+    }
+    if (empty) { // nothing to measure: no scale over the empty view
+        scaleMarks_.clear();
+        frequencyMarks_.clear();
     }
     showLabels();
     if (host_) host_->viewDidDraw(this);

@@ -189,6 +189,7 @@ private:
     QImage image_;
     bool imageValid_ = false;
     QSize drawSize_;
+    qreal drawRatio_ = 1.0;
     ZQ::WaveformZoomSettings drawZoom_;
     ZQ::ChannelSamples samples_;
     int traceRows_ = 0;

@@ -18,9 +18,8 @@ void ZQWindowEditing::extendSelection(int steps) {
     const auto step = std::max<std::int64_t>(1, std::int64_t(std::ceil(perColumn)));
     state_.extendSelection(std::int64_t(steps) * step);
     // The moving edge stays in view.
-    const SampleSelection s = state_.selection();
     const IndexRange shown = state_.shownRange();
-    const std::uint64_t edge = steps < 0 ? s.min_.v_ : s.max_.v_;
+    const std::uint64_t edge = state_.movingEdge();
     if (edge < shown.min_.v_ || edge > shown.max_.v_)
         state_.scrollToFirst(std::max(0.0, double(edge) - 0.5 * double(shown.max_.v_ - shown.min_.v_)));
 }

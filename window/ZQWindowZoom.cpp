@@ -60,8 +60,7 @@ void ZQWindowZoom::setHorizontalZoom(double zoom, bool updateControls) {
     constexpr double kDeepest = static_cast<double>(1e-27f);
     state_.zoom().setHorizontalZoom(std::clamp(zoom, kDeepest, 1.0));
     // The slider runs from the whole file (0) to the deepest zoom (1).
-    if (updateControls && horizontal_)
-        horizontal_->setDoubleValue(sliderValueForZoom(state_.zoom().horizontalZoom.v_));
+    if (updateControls && horizontal_) horizontal_->setDoubleValue(sliderValueForZoom(state_.zoom().horizontalZoom.v_));
 }
 
 // The slider's travel is logarithmic: equal movements zoom by equal factors,

@@ -121,6 +121,7 @@ TEST(WindowState, ShiftArrowsMoveOneEdgeAndHoldTheOther) {
     EXPECT_EQ(state.selection(), sel(500, 510));
     state.extendSelection(-30); // back past the held edge: the selection turns
     EXPECT_EQ(state.selection(), sel(480, 500));
+    EXPECT_EQ(state.movingEdge(), 480u);
     state.extendSelectionTo(0);
     EXPECT_EQ(state.selection(), sel(0, 500));
     state.extendSelection(-5); // nothing before the start
@@ -156,6 +157,16 @@ TEST(WindowState, ZoomAndScrollAreHeardOncePerStepAndKeepTheirAnchor) {
     const std::uint64_t first = state.shownRange().min_.v_;
     state.scrollByColumns(800, 800);
     EXPECT_NEAR(double(state.shownRange().min_.v_), double(first + state.zoom().numVisibleSamples()), 50);
+    // Deep in a long file a step is too small for the settings to report:
+    // it is heard all the same, as the frames shown change.
+    state.setLength(8000000);
+    state.setSelection(sel(4000000, 4000015));
+    state.zoomToSelection();
+    const IndexRange deep = state.shownRange();
+    heard.zooms = 0;
+    state.scrollByColumns(200, 1000); // three frames or so
+    EXPECT_FALSE(state.shownRange() == deep);
+    EXPECT_EQ(heard.zooms, 1);
     // Each channel keeps its own display choice.
     state.setDisplayOverride(3, 1);
     EXPECT_EQ(state.displayOverride(3), 1);

@@ -135,6 +135,7 @@ TEST_F(WindowTest, DeleteMovesThePlayPositionAndAnEmptiedDocumentShowsNothingToR
     EXPECT_FALSE(v->firstVisibleOverlay()->isVisible());
     EXPECT_FALSE(v->lastVisibleOverlay()->isVisible());
     EXPECT_FALSE(v->vZoomOverlay()->isVisible());
+    EXPECT_TRUE(v->drawnScaleMarks().empty());
     refreshMenus();
     for (const char* name : {"play", "pause", "stop", "zoomIn", "amplitudeIn", "selectAll", "cut"})
         EXPECT_FALSE(item(w, name) && item(w, name)->isEnabled()) << name;
