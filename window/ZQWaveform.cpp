@@ -406,6 +406,10 @@ void ZQWaveform::prepareDrawing() {
     std::shared_ptr<SpectrogramCache> cache = rows < H && doc ? doc->spectrogramCache() : nullptr;
     SpectrogramImage::Scale scale = host_ ? host_->spectrogramScale() : SpectrogramImage::Scale();
     const int common = host_ ? host_->commonViewHeight() : H;
+    // The markers' columns, read before the view's lock: the document locks
+    // before its views.
+    MarkerRenderer marks;
+    if (doc) marks.collect(doc->markers(), geometry);
     Guard g(lock_);
     drawSize_ = size;
     drawRatio_ = devicePixelRatioF();
@@ -415,10 +419,7 @@ void ZQWaveform::prepareDrawing() {
     drawZoom_.setWaveformView(nullptr); // a copy: the drawing tells nobody
     samples_ = samples;
     overviewRebuilt_ = false;
-    if (doc)
-        markers_.collect(doc->markers(), geometry);
-    else
-        markers_.clear();
+    markers_ = std::move(marks);
     if (cache)
         spectrogram_.prepare(std::move(cache), scale, ViewPreferences::spectrogramSize(),
                              ViewPreferences::spectrogramColours() == 1, channelNumber_, geometry);
