@@ -14,6 +14,7 @@
 #include "support/SoundServer.h"
 #include "support/Wait.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -470,7 +471,7 @@ TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
     ServerRecording recording(server);
     ASSERT_TRUE(waitUntil([&] { return recording.framesHeard() > 4800; }));
     // The first play on a new stream, and one after the stream has rested.
-    double worst = 0;
+    std::vector<double> errors;
     for (int play = 0; play < 2; ++play) {
         t->perform_GotoStart(nullptr);
         t->perform_Play(nullptr);
@@ -478,11 +479,12 @@ TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
         // At moments while it plays: the position shown (the line's) against
         // the last frame the sink played.
         for (int k = 0; k < 10; ++k) {
+            recording.catchUp();
             const std::vector<float> heard = recording.heard();
             const double shown = static_cast<double>(doc->presentPlaybackPosition());
             ASSERT_GE(heard.size(), 2u);
             const double playedLast = heard[heard.size() - 1] * 1048576.0 - 1.0;
-            worst = std::max(worst, std::fabs(shown - playedLast) / kServerRate);
+            errors.push_back(std::fabs(shown - playedLast) / kServerRate);
             // The time readout tells the same frame (within the moment between the two reads).
             ZQ::HMSTime readout;
             doc->outputSourceController()->hmsTime(&readout);
@@ -492,7 +494,12 @@ TEST_F(Server, ThePlayPositionIsTheFrameBeingHeard) {
         t->perform_Stop(nullptr);
         ASSERT_TRUE(waitUntil([&] { return stream->audioQueue() && stream->audioQueue()->isResting(); }, 3000));
     }
-    EXPECT_LE(worst, 0.025) << "seconds between the line and the sound";
+    // The sink writes in blocks and the two reads are moments apart: the
+    // typical moment tells whether the line is the sound, the worst bounds
+    // a busy machine's stray moment (a line a buffer ahead is ~0.1 s off).
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LE(errors[errors.size() / 2], 0.010) << "seconds between the line and the sound, median";
+    EXPECT_LE(errors.back(), 0.040) << "seconds between the line and the sound, worst";
 }
 
 TEST_F(Server, WithoutAServerZqplayPlaysThroughPortAudio) {

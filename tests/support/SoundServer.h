@@ -150,25 +150,10 @@ public:
         while (::read(fd_, stale, sizeof stale) > 0) {
         }
         recorder_ = std::thread([this] {
-            std::vector<char> chunk(65536);
-            std::size_t partial = 0; // bytes of an unfinished frame
             while (!stop_.load()) {
                 pollfd p{fd_, POLLIN, 0};
                 if (::poll(&p, 1, 20) <= 0) continue;
-                const ssize_t n = ::read(fd_, chunk.data() + partial, chunk.size() - partial);
-                if (n <= 0) {
-                    if (n < 0 && errno == EAGAIN) continue;
-                    if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5)); // no writer (yet)
-                    continue;
-                }
-                const std::size_t have = partial + static_cast<std::size_t>(n);
-                const std::size_t whole = have / 8 * 8;
-                std::lock_guard<std::mutex> g(lock_);
-                const std::size_t at = heard_.size();
-                heard_.resize(at + whole / 4);
-                std::memcpy(heard_.data() + at, chunk.data(), whole);
-                partial = have - whole;
-                std::memmove(chunk.data(), chunk.data() + whole, partial);
+                if (!drain()) std::this_thread::sleep_for(std::chrono::milliseconds(5)); // no writer (yet)
             }
         });
     }
@@ -179,6 +164,11 @@ public:
     std::vector<float> heard() const {
         std::lock_guard<std::mutex> g(lock_);
         return heard_;
+    }
+    // Takes in at once what the sink has written so far, so that the
+    // recording's end is the sink's, not where the recorder thread last woke.
+    void catchUp() {
+        if (fd_ >= 0) drain();
     }
     std::size_t framesHeard() const {
         std::lock_guard<std::mutex> g(lock_);
@@ -192,7 +182,26 @@ public:
     }
 
 private:
+    // Reads what the FIFO holds; false when no writer has it open.
+    bool drain() {
+        std::lock_guard<std::mutex> g(lock_);
+        for (;;) {
+            const ssize_t n = ::read(fd_, chunk_.data() + partial_, chunk_.size() - partial_);
+            if (n == 0) return false;
+            if (n < 0) return true; // EAGAIN: all taken
+            const std::size_t have = partial_ + static_cast<std::size_t>(n);
+            const std::size_t whole = have / 8 * 8;
+            const std::size_t at = heard_.size();
+            heard_.resize(at + whole / 4);
+            std::memcpy(heard_.data() + at, chunk_.data(), whole);
+            partial_ = have - whole;
+            std::memmove(chunk_.data(), chunk_.data() + whole, partial_);
+        }
+    }
+
     int fd_ = -1;
+    std::vector<char> chunk_ = std::vector<char>(65536);
+    std::size_t partial_ = 0; // bytes of an unfinished frame
     std::atomic<bool> stop_{false};
     std::thread recorder_;
     mutable std::mutex lock_;
