@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
             d->audioFileDocumentTransportController()->perform_Play(nullptr);
             spinFor(0.4);
             for (int k = 0; k < 25; ++k) {
+                recording.catchUp();
                 const std::vector<float> heard = recording.heard();
                 const double shown = static_cast<double>(d->presentPlaybackPosition());
                 const double playedLast = heard.back() * 1048576.0 - 1.0;
