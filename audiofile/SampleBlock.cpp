@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <type_traits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -175,6 +176,30 @@ bool SampleBlock::fold(unsigned channel, std::uint64_t first, std::uint64_t last
         return true;
     }
     return false;
+}
+
+void SampleBlock::scanFrames(std::uint64_t first, std::uint64_t end, unsigned count, double* lo, double* hi) const {
+    for (unsigned c = 0; c < count; ++c)
+        scan(c, first, end, lo[c], hi[c]);
+}
+
+bool SampleBlock::foldFrames(std::uint64_t first, std::uint64_t last, unsigned count, double* lo, double* hi) const {
+    // Every channel's summary has the same blocks: where all of them can
+    // answer, they are walked together and the ends scanned once.
+    bool together = summarised_ && count > 1;
+    for (unsigned c = 0; c < count && together; ++c) {
+        const WaveformSummary& s = summaries_[c];
+        together = s.isExact() && !s.isEmpty() && last < s.validSamples();
+    }
+    if (!together) {
+        bool known = true;
+        for (unsigned c = 0; c < count; ++c)
+            known = fold(c, first, last, lo[c], hi[c]) && known;
+        return known;
+    }
+    WaveformSummary::foldAll(summaries_.get(), count, first, last, lo, hi,
+                             [&](std::uint64_t a, std::uint64_t b) { scanFrames(a, b, count, lo, hi); });
+    return true;
 }
 
 // Memory.
@@ -454,6 +479,16 @@ void FileSampleBlock::scan(unsigned channel, std::uint64_t first, std::uint64_t 
     });
 }
 
+void FileSampleBlock::prefetch(std::uint64_t frame) const {
+    const std::uint64_t stride = encoding_.frameBytes();
+    const std::uint64_t size = std::uint64_t(1) << kFirstLevelShift;
+    const std::uint64_t from = frame & ~(size - 1), to = std::min(from + size, frames());
+    if (from >= to) return;
+    const unsigned char* p = file_->bytes() + from * stride;
+    for (std::uint64_t at = 0; at < (to - from) * stride; at += 64)
+        __builtin_prefetch(p + at);
+}
+
 void FileSampleBlock::willNeed(std::uint64_t first, std::uint64_t count) const {
     if (first < frames())
         file_->willNeed(first * encoding_.frameBytes(), std::min(count, frames() - first) * encoding_.frameBytes());
@@ -610,9 +645,191 @@ bool vectorExtremes(int codec, const unsigned char* data, unsigned channels, std
     }
     return false;
 }
+
+// Any number of frames of any number of channels (up to 64), 16-bit
+// little-endian words or floats, a vector at a time: a run of lcm(channels,
+// lanes) samples holds every channel a whole number of times, so each of
+// its vectors keeps one accumulator pair whose lane j is always the same
+// channel. Samples after the last whole run are taken one at a time. False
+// (nothing folded) where there is not one whole run.
+bool vectorScanFrames(int codec, const unsigned char* data, unsigned channels, std::uint64_t frames, unsigned count,
+                      double* lo, double* hi) {
+    if (channels == 0 || channels > 64) return false;
+    const std::uint64_t samples = frames * channels;
+    if (codec == S16LE) {
+        const unsigned run = std::lcm(channels, 8u), vectors = run / 8;
+        const std::uint64_t runs = samples / run;
+        if (runs == 0) return false;
+        __m128i l[64], h[64];
+        for (unsigned v = 0; v < vectors; ++v)
+            l[v] = _mm_set1_epi16(32767), h[v] = _mm_set1_epi16(-32768);
+        const auto* p = reinterpret_cast<const __m128i*>(data);
+        // A run of up to four vectors keeps its accumulators in registers.
+        auto fixed = [&](auto count) {
+            constexpr unsigned V = decltype(count)::value;
+            __m128i a[V], z[V];
+            for (unsigned v = 0; v < V; ++v)
+                a[v] = l[v], z[v] = h[v];
+            for (std::uint64_t r = 0; r < runs; ++r, p += V)
+                for (unsigned v = 0; v < V; ++v) {
+                    const __m128i x = _mm_loadu_si128(p + v);
+                    a[v] = _mm_min_epi16(a[v], x);
+                    z[v] = _mm_max_epi16(z[v], x);
+                }
+            for (unsigned v = 0; v < V; ++v)
+                l[v] = a[v], h[v] = z[v];
+        };
+        if (vectors == 1)
+            fixed(std::integral_constant<unsigned, 1>{});
+        else if (vectors == 2)
+            fixed(std::integral_constant<unsigned, 2>{});
+        else if (vectors == 3)
+            fixed(std::integral_constant<unsigned, 3>{});
+        else if (vectors == 4)
+            fixed(std::integral_constant<unsigned, 4>{});
+        else
+            for (std::uint64_t r = 0; r < runs; ++r, p += vectors)
+                for (unsigned v = 0; v < vectors; ++v) {
+                    const __m128i x = _mm_loadu_si128(p + v);
+                    l[v] = _mm_min_epi16(l[v], x);
+                    h[v] = _mm_max_epi16(h[v], x);
+                }
+        std::int16_t L[64], H[64];
+        std::fill(L, L + channels, std::int16_t(32767));
+        std::fill(H, H + channels, std::int16_t(-32768));
+        for (unsigned v = 0; v < vectors; ++v) {
+            alignas(16) std::int16_t a[8], z[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(a), l[v]);
+            _mm_store_si128(reinterpret_cast<__m128i*>(z), h[v]);
+            for (unsigned j = 0; j < 8; ++j) {
+                const unsigned c = (8 * v + j) % channels;
+                L[c] = std::min(L[c], a[j]);
+                H[c] = std::max(H[c], z[j]);
+            }
+        }
+        for (std::uint64_t k = runs * run; k < samples; ++k) {
+            const std::int16_t x = static_cast<std::int16_t>(Word<S16LE>::raw(data + 2 * k));
+            const unsigned c = static_cast<unsigned>(k % channels);
+            L[c] = std::min(L[c], x);
+            H[c] = std::max(H[c], x);
+        }
+        for (unsigned c = 0; c < count; ++c) {
+            lo[c] = std::min(lo[c], static_cast<double>(Word<S16LE>::value(L[c])));
+            hi[c] = std::max(hi[c], static_cast<double>(Word<S16LE>::value(H[c])));
+        }
+        return true;
+    }
+    if (codec == F32LE) {
+        const unsigned run = std::lcm(channels, 4u), vectors = run / 4;
+        const std::uint64_t runs = samples / run;
+        if (runs == 0) return false;
+        constexpr float kInf = std::numeric_limits<float>::infinity();
+        __m128 l[64], h[64];
+        for (unsigned v = 0; v < vectors; ++v)
+            l[v] = _mm_set1_ps(kInf), h[v] = _mm_set1_ps(-kInf);
+        const auto* p = reinterpret_cast<const float*>(data);
+        auto fixed = [&](auto count) {
+            constexpr unsigned V = decltype(count)::value;
+            __m128 a[V], z[V];
+            for (unsigned v = 0; v < V; ++v)
+                a[v] = l[v], z[v] = h[v];
+            for (std::uint64_t r = 0; r < runs; ++r, p += run)
+                for (unsigned v = 0; v < V; ++v) {
+                    const __m128 x = _mm_loadu_ps(p + 4 * v);
+                    a[v] = _mm_min_ps(x, a[v]); // the running value where x is NaN
+                    z[v] = _mm_max_ps(x, z[v]);
+                }
+            for (unsigned v = 0; v < V; ++v)
+                l[v] = a[v], h[v] = z[v];
+        };
+        if (vectors == 1)
+            fixed(std::integral_constant<unsigned, 1>{});
+        else if (vectors == 2)
+            fixed(std::integral_constant<unsigned, 2>{});
+        else if (vectors == 3)
+            fixed(std::integral_constant<unsigned, 3>{});
+        else if (vectors == 4)
+            fixed(std::integral_constant<unsigned, 4>{});
+        else
+            for (std::uint64_t r = 0; r < runs; ++r, p += run)
+                for (unsigned v = 0; v < vectors; ++v) {
+                    const __m128 x = _mm_loadu_ps(p + 4 * v);
+                    l[v] = _mm_min_ps(x, l[v]);
+                    h[v] = _mm_max_ps(x, h[v]);
+                }
+        float L[64], H[64];
+        std::fill(L, L + channels, kInf);
+        std::fill(H, H + channels, -kInf);
+        for (unsigned v = 0; v < vectors; ++v) {
+            alignas(16) float a[4], z[4];
+            _mm_store_ps(a, l[v]);
+            _mm_store_ps(z, h[v]);
+            for (unsigned j = 0; j < 4; ++j) {
+                const unsigned c = (4 * v + j) % channels;
+                L[c] = a[j] < L[c] ? a[j] : L[c];
+                H[c] = H[c] < z[j] ? z[j] : H[c];
+            }
+        }
+        for (std::uint64_t k = runs * run; k < samples; ++k) {
+            const float x = Word<F32LE>::raw(data + 4 * k);
+            const unsigned c = static_cast<unsigned>(k % channels);
+            L[c] = x < L[c] ? x : L[c];
+            H[c] = H[c] < x ? x : H[c];
+        }
+        for (unsigned c = 0; c < count; ++c) {
+            lo[c] = std::min(lo[c], static_cast<double>(L[c]));
+            hi[c] = std::max(hi[c], static_cast<double>(H[c]));
+        }
+        return true;
+    }
+    return false;
+}
 #endif
 
 } // namespace
+
+void FileSampleBlock::scanFrames(std::uint64_t first, std::uint64_t end, unsigned count, double* lo, double* hi) const {
+    if (end <= first || count == 0) return;
+    const unsigned channels = this->channels();
+    const std::uint64_t stride = encoding_.frameBytes();
+    const unsigned bytes = encoding_.bytes;
+    const unsigned char* data = file_->bytes() + first * stride;
+    const std::uint64_t n = end - first;
+#if defined(__SSE2__)
+    if (vectorScanFrames(codec_, data, channels, n, count, lo, hi)) return;
+#endif
+    dispatch(codec_, [&](auto w) {
+        using W = decltype(w);
+        using Raw = typename W::Raw;
+        constexpr unsigned kMost = 64;
+        Raw l[kMost], h[kMost];
+        for (unsigned c0 = 0; c0 < count; c0 += kMost) {
+            const unsigned cn = std::min(kMost, count - c0);
+            const unsigned char* f = data + c0 * bytes;
+            for (unsigned c = 0; c < cn; ++c) {
+                if constexpr (W::integer) {
+                    l[c] = h[c] = W::raw(f + c * bytes);
+                } else {
+                    l[c] = std::numeric_limits<float>::infinity();
+                    h[c] = -std::numeric_limits<float>::infinity();
+                }
+            }
+            for (std::uint64_t k = 0; k < n; ++k, f += stride)
+                for (unsigned c = 0; c < cn; ++c) {
+                    const Raw v = W::raw(f + c * bytes);
+                    l[c] = v < l[c] ? v : l[c]; // a NaN never replaces the running value
+                    h[c] = h[c] < v ? v : h[c];
+                }
+            // Integers convert in order, and a float's infinity from no
+            // number at all loses to any running value.
+            for (unsigned c = 0; c < cn; ++c) {
+                lo[c0 + c] = std::min(lo[c0 + c], static_cast<double>(W::value(l[c])));
+                hi[c0 + c] = std::max(hi[c0 + c], static_cast<double>(W::value(h[c])));
+            }
+        }
+    });
+    (void)channels;
+}
 
 void FileSampleBlock::extremes(std::uint64_t firstBlock, std::uint64_t blocks, unsigned baseShift,
                                WaveformSummary::Extremes* const* out, bool&) const {

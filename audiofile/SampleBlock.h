@@ -67,6 +67,9 @@ public:
     // Folds samples [first, end) of `channel` into lo and hi as the plain
     // scan `lo = min(lo, s); hi = max(hi, s)` does (a NaN never wins).
     virtual void scan(unsigned channel, std::uint64_t first, std::uint64_t end, double& lo, double& hi) const = 0;
+    // The same for channels 0 ... count-1 into lo[c] and hi[c], in one pass
+    // over the frames.
+    virtual void scanFrames(std::uint64_t first, std::uint64_t end, unsigned count, double* lo, double* hi) const;
     // Whether the file under the block changed since it was opened (never
     // for memory). Any thread.
     virtual bool changedOnDisk() const { return false; }
@@ -75,11 +78,17 @@ public:
     // Frames [first, first + count) will be read soon: a file block has the
     // system fetch them meanwhile (a hint; nothing waits).
     virtual void willNeed(std::uint64_t first, std::uint64_t count) const { (void)first, (void)count; }
+    // The first-level block of frames around `frame` will be read in a
+    // moment: its memory is fetched into the caches meanwhile.
+    virtual void prefetch(std::uint64_t frame) const { (void)frame; }
 
     // Folds samples [first, last] of `channel` exactly, from the summary
     // where it covers them; false when it does not yet and the range is
     // longer than kScanLimit (the caller shows it once it does).
     bool fold(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
+    // fold() for channels 0 ... count-1 into lo[c] and hi[c]: the ends no
+    // summary block covers are scanned once for all of them.
+    bool foldFrames(std::uint64_t first, std::uint64_t last, unsigned count, double* lo, double* hi) const;
     // Whether the summaries are complete; what fraction of the frames they cover.
     bool isSummarised() const;
     double summarisedFraction() const;
@@ -159,8 +168,10 @@ public:
     void read(unsigned channel, std::uint64_t first, std::uint64_t count, double* out) const override;
     void readFrames(std::uint64_t first, std::uint64_t count, double* const* out, unsigned outputs) const override;
     void scan(unsigned channel, std::uint64_t first, std::uint64_t end, double& lo, double& hi) const override;
+    void scanFrames(std::uint64_t first, std::uint64_t end, unsigned count, double* lo, double* hi) const override;
     bool changedOnDisk() const override;
     void willNeed(std::uint64_t first, std::uint64_t count) const override;
+    void prefetch(std::uint64_t frame) const override;
     const SampleEncoding& encoding() const { return encoding_; }
     const MappedFile& file() const { return *file_; }
 

@@ -88,6 +88,33 @@ bool SampleSequence::column(unsigned channel, std::uint64_t first, std::uint64_t
     return first == last || fold(channel, first + 1, last, lo, hi);
 }
 
+bool SampleSequence::columnOfFrames(std::uint64_t first, std::uint64_t last, double* lo, double* hi) const {
+    // The first frame, from its piece: a column is too short to allocate for.
+    const std::size_t i0 = pieceAt(first);
+    const SamplePiece& p0 = pieces_[i0];
+    constexpr unsigned kOnStack = 64;
+    double* stack[kOnStack];
+    std::vector<double*> heap(channels_ > kOnStack ? channels_ : 0);
+    double** starts = channels_ > kOnStack ? heap.data() : stack;
+    for (unsigned c = 0; c < channels_; ++c)
+        starts[c] = hi + c;
+    p0.block->readFrames(p0.offset + (first - starts_[i0]), 1, starts, channels_);
+    for (unsigned c = 0; c < channels_; ++c) {
+        lo[c] = std::min(hi[c], 0.0);
+        hi[c] = std::max(hi[c], 0.0);
+    }
+    bool known = true;
+    std::uint64_t at = first + 1;
+    for (std::size_t i = pieceAt(at); at <= last && i < pieces_.size(); ++i) {
+        const SamplePiece& p = pieces_[i];
+        const std::uint64_t inPiece = at - starts_[i];
+        const std::uint64_t n = std::min(last - at + 1, p.length - inPiece);
+        known = p.block->foldFrames(p.offset + inPiece, p.offset + inPiece + n - 1, channels_, lo, hi) && known;
+        at += n;
+    }
+    return known;
+}
+
 std::vector<SamplePiece> SampleSequence::slice(std::uint64_t first, std::uint64_t count) const {
     std::vector<SamplePiece> out;
     if (count == 0 || first >= frames_) return out;

@@ -49,9 +49,18 @@ public:
     // An overview column's extremes: lo and hi start from sample `first`
     // and 0 (as min(s, 0) and max(s, 0)) and fold samples first+1 ... last.
     bool column(unsigned channel, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
+    // column() for every channel at once into lo[c] and hi[c]: the samples
+    // no summary block covers are read once for all of them.
+    bool columnOfFrames(std::uint64_t first, std::uint64_t last, double* lo, double* hi) const;
 
     // Frames [first, first + count) will be read soon (see SampleBlock::willNeed).
     void willNeed(std::uint64_t first, std::uint64_t count) const;
+    // Frames around `frame` will be read in a moment (see SampleBlock::prefetch).
+    void prefetch(std::uint64_t frame) const {
+        if (frame >= frames_) return;
+        const std::size_t i = pieceAt(frame);
+        pieces_[i].block->prefetch(pieces_[i].offset + (frame - starts_[i]));
+    }
     // The pieces of frames [first, first + count).
     std::vector<SamplePiece> slice(std::uint64_t first, std::uint64_t count) const;
     // This sequence with frames [at, at + removeCount) replaced by `insert`'s

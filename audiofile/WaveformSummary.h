@@ -80,6 +80,11 @@ public:
     // never replaces a number. scan(a, b, lo, hi) must fold samples [a, b)
     // the same way; it is asked only for the ends no whole block covers.
     template <class Scan> void fold(std::uint64_t first, std::uint64_t last, double& lo, double& hi, Scan&& scan) const;
+    // fold() over summaries[0 ... count-1], all with the same blocks, into
+    // lo[c] and hi[c]; scan(a, b) folds samples [a, b) of all of them.
+    template <class Scan>
+    static void foldAll(const WaveformSummary* summaries, unsigned count, std::uint64_t first, std::uint64_t last,
+                        double* lo, double* hi, Scan&& scan);
     // The same over samples the caller holds contiguously (from sample 0).
     void fold(const double* samples, std::uint64_t first, std::uint64_t last, double& lo, double& hi) const;
 
@@ -87,6 +92,11 @@ public:
     static void scan(const double* samples, std::uint64_t a, std::uint64_t b, double& lo, double& hi);
 
 private:
+    // The blocks that cover samples [first, last] whole, as block(level,
+    // index), and the ends no block covers, as scan(a, b).
+    template <class Block, class Scan>
+    void walk(std::uint64_t first, std::uint64_t last, Block&& block, Scan&& scan) const;
+
     struct Level {
         Extremes* blocks = nullptr; // from the tracking allocator
         std::uint64_t count = 0;    // whole blocks only
@@ -101,20 +111,16 @@ private:
     std::atomic<bool> exact_{true};
 };
 
-template <class Scan>
-void WaveformSummary::fold(std::uint64_t first, std::uint64_t last, double& lo, double& hi, Scan&& scan) const {
-    auto block = [&](const Extremes& e) {
-        lo = std::min(lo, static_cast<double>(e.min));
-        hi = std::max(hi, static_cast<double>(e.max));
-    };
+template <class Block, class Scan>
+void WaveformSummary::walk(std::uint64_t first, std::uint64_t last, Block&& block, Scan&& scan) const {
     const std::uint64_t base = std::uint64_t(1) << baseShift_;
     const std::uint64_t end = last + 1;
     std::uint64_t pos = (first + base - 1) & ~(base - 1); // the first block edge
     if (levels_.empty() || pos >= end || end - pos < base) {
-        scan(first, end, lo, hi);
+        scan(first, end);
         return;
     }
-    if (first < pos) scan(first, pos, lo, hi);
+    if (first < pos) scan(first, pos);
     // Up: at each level, blocks until the position is aligned to the next
     // level's block, as long as they fit; then the same down again.
     std::size_t l = 0;
@@ -124,7 +130,7 @@ void WaveformSummary::fold(std::uint64_t first, std::uint64_t last, double& lo, 
         if (l + 1 < levels_.size()) {
             const std::uint64_t next = size << kLevelShift;
             while ((pos & (next - 1)) && end - pos >= size) {
-                block(levels_[l].blocks[pos >> shift]);
+                block(l, pos >> shift);
                 pos += size;
             }
             if (!(pos & (next - 1)) && end - pos >= next) {
@@ -138,13 +144,40 @@ void WaveformSummary::fold(std::uint64_t first, std::uint64_t last, double& lo, 
         const unsigned shift = baseShift_ + kLevelShift * static_cast<unsigned>(l);
         const std::uint64_t size = std::uint64_t(1) << shift;
         while (end - pos >= size) {
-            block(levels_[l].blocks[pos >> shift]);
+            block(l, pos >> shift);
             pos += size;
         }
         if (l == 0) break;
         --l;
     }
-    if (pos < end) scan(pos, end, lo, hi);
+    if (pos < end) scan(pos, end);
+}
+
+template <class Scan>
+void WaveformSummary::fold(std::uint64_t first, std::uint64_t last, double& lo, double& hi, Scan&& scan) const {
+    walk(
+        first, last,
+        [&](std::size_t l, std::uint64_t b) {
+            const Extremes& e = levels_[l].blocks[b];
+            lo = std::min(lo, static_cast<double>(e.min));
+            hi = std::max(hi, static_cast<double>(e.max));
+        },
+        [&](std::uint64_t a, std::uint64_t b) { scan(a, b, lo, hi); });
+}
+
+template <class Scan>
+void WaveformSummary::foldAll(const WaveformSummary* summaries, unsigned count, std::uint64_t first, std::uint64_t last,
+                              double* lo, double* hi, Scan&& scan) {
+    summaries[0].walk(
+        first, last,
+        [&](std::size_t l, std::uint64_t b) {
+            for (unsigned c = 0; c < count; ++c) {
+                const Extremes& e = summaries[c].levels_[l].blocks[b];
+                lo[c] = std::min(lo[c], static_cast<double>(e.min));
+                hi[c] = std::max(hi[c], static_cast<double>(e.max));
+            }
+        },
+        scan);
 }
 
 } // namespace ZQ

@@ -43,6 +43,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -167,6 +168,7 @@ double cpuMs() {
 // keys, alternately in and out near the whole file, each step until every
 // view shows every column again.
 void zoomSteps(const std::string& path, const char* what) {
+    ZQ::ViewPreferences::setDisplay(ZQ::ViewPreferences::Display::Waveform); // whatever an earlier run left
     Ref<ZQAudioFileDocument> doc = openWindow(path);
     ZQWaveformDisplayController* c = displayOf(doc.get());
     c->window()->resize(1920, 960);
@@ -174,6 +176,9 @@ void zoomSteps(const std::string& path, const char* what) {
     c->window()->activateWindow();
     spin([&] { return c->window()->contentView()->width() == 1920 && c->showsEveryColumn(); });
     std::vector<double> cpu, wall;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long faultsBefore = usage.ru_minflt;
     const int steps = std::getenv("ZQ_BENCH_ZOOM_STEPS") ? std::atoi(std::getenv("ZQ_BENCH_ZOOM_STEPS")) : 40;
     for (int i = 0; i < std::max(2, steps); ++i) {
         QThread::msleep(5);
@@ -188,8 +193,10 @@ void zoomSteps(const std::string& path, const char* what) {
         cpu.push_back(cpuMs() - before);
         wall.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::printf("%s; views %d x %d, zoom %.3g after the last step\n", what, c->waveform(0)->width(),
-                c->waveform(0)->height(), c->horizontalZoom());
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s; views %d x %d, zoom %.3g after the last step, %.0f page faults a step\n", what,
+                c->waveform(0)->width(), c->waveform(0)->height(), c->horizontalZoom(),
+                static_cast<double>(usage.ru_minflt - faultsBefore) / static_cast<double>(cpu.size()));
     report("  zoom step through the keys, CPU (both cores)", median(cpu), 10);
     report("  the same, wall time", median(wall), 10);
     doc->close();

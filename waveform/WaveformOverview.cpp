@@ -136,9 +136,74 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
     return overview.allocate(std::max(kOverviewCapacity, points));
 }
 
+namespace {
+
+constexpr std::uint64_t kFoldFrom = 64; // samples per column
+
+// Which samples each min/max column of a view covers.
+struct ColumnGrid {
+    std::uint64_t first, numVisible, maxIndex, lastReadable, widthPx, perColumn;
+    double samplesPerPixel;
+    ColumnGrid(const WaveformZoomSettings& settings, std::uint64_t count, std::uint64_t widthPx)
+        : first(settings.firstVisibleSample()), numVisible(settings.numVisibleSamples()),
+          maxIndex(settings.validSampleRange_.max_.v_),
+          // Never read past the samples handed in, whatever the limits say.
+          lastReadable(std::min(maxIndex, count - 1)), widthPx(widthPx), perColumn(0),
+          samplesPerPixel(std::max(0.0, static_cast<double>(numVisible) / static_cast<double>(widthPx))) {
+        if (samplesPerPixel > 1.0) perColumn = floorToCount(samplesPerPixel);
+    }
+    bool folds() const { return samplesPerPixel > 1.0 && perColumn >= kFoldFrom; }
+    // Column k's samples [start, end]; false where the column keeps its old point.
+    bool column(std::uint64_t k, std::uint64_t& start, std::uint64_t& end) const {
+        start = floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
+        if (start >= maxIndex || start > lastReadable) return false;
+        end = std::min(start + perColumn - 1, lastReadable);
+        return true;
+    }
+};
+
+} // namespace
+
+bool computeSharedColumns(SharedColumns& shared, const SampleSnapshot& samples, const WaveformZoomSettings& settings,
+                          std::uint64_t widthPx, ColumnSplitter split) {
+    shared.samples = nullptr;
+    if (!samples || samples->frameCount() == 0 || widthPx == 0) return false;
+    const ColumnGrid grid(settings, samples->frameCount(), widthPx);
+    if (!grid.folds()) return false;
+    const unsigned channels = samples->channelCount();
+    shared.lo.assign(widthPx * channels, 0.0);
+    shared.hi.assign(widthPx * channels, 0.0);
+    auto columns = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t k = from; k < to; ++k) {
+            std::uint64_t start = 0, end = 0;
+            // The samples around the next column's end, which no summary
+            // block covers whole, are on their way while this one folds.
+            if (k + 1 < to && grid.column(k + 1, start, end)) samples->prefetch(end);
+            if (!grid.column(k, start, end)) continue;
+            double* lo = shared.lo.data() + k * channels;
+            double* hi = shared.hi.data() + k * channels;
+            if (!samples->columnOfFrames(start, end, lo, hi))
+                for (unsigned c = 0; c < channels; ++c)
+                    lo[c] = hi[c] = std::numeric_limits<double>::quiet_NaN();
+        }
+    };
+    if (split && grid.perColumn >= 256)
+        split(widthPx, &columns,
+              [](void* c, std::uint64_t from, std::uint64_t to) { (*static_cast<decltype(columns)*>(c))(from, to); });
+    else
+        columns(0, widthPx);
+    shared.samples = samples;
+    shared.first = grid.first;
+    shared.numVisible = grid.numVisible;
+    shared.maxIndex = grid.maxIndex;
+    shared.widthPx = widthPx;
+    shared.channels = channels;
+    return true;
+}
+
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const ChannelSamples& samples, const CGRect& frame, IndexRange& visibleRange,
-                               ColumnSplitter split, std::uint64_t* pending) {
+                               ColumnSplitter split, std::uint64_t* pending, const SharedColumns* shared) {
     if (pending) *pending = 0;
     const std::uint64_t count = samples.count();
     if (!samples.isValid() || count == 0) return false;
@@ -153,14 +218,12 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
     CGPoint* points = overview.overviewData;
     const std::uint64_t heightPx = floorToCount(H);
     const double scale = static_cast<double>(heightPx) * 0.5 * settings.verticalZoom.v_;
-    const std::uint64_t numVisible = settings.numVisibleSamples();
+    const ColumnGrid grid(settings, count, widthPx);
+    const std::uint64_t numVisible = grid.numVisible, first = grid.first, maxIndex = grid.maxIndex;
+    const std::uint64_t lastReadable = grid.lastReadable;
+    const double samplesPerPixel = grid.samplesPerPixel;
     const double centre = std::max(0.0, H * 0.5);
     settings.halfPhysicalViewHeightPx = Num::Nm<double>(centre);
-    const double samplesPerPixel = std::max(0.0, static_cast<double>(numVisible) / static_cast<double>(widthPx));
-    const std::uint64_t first = settings.firstVisibleSample();
-    const std::uint64_t maxIndex = settings.validSampleRange_.max_.v_;
-    // Never read past the samples handed in, whatever the limits say.
-    const std::uint64_t lastReadable = std::min(maxIndex, count - 1);
     // The height of a value's magnitude, before the scale.
     const bool inDb = settings.amplitudeInDb;
     auto height = [inDb](double magnitude) { return inDb ? AmplitudeScale::fraction(magnitude, true) : magnitude; };
@@ -175,21 +238,26 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
         window.resize(to - from + 1);
         samples.read(from, window.size(), window.data());
     };
-    constexpr std::uint64_t kFoldFrom = 64; // samples per column
-
     if (samplesPerPixel > 1.0) {
-        const std::uint64_t perColumn = floorToCount(samplesPerPixel);
-        const bool folding = perColumn >= kFoldFrom;
+        const std::uint64_t perColumn = grid.perColumn;
+        const bool folding = grid.folds();
         if (!folding) readWindow(first, first + numVisible + perColumn);
+        if (shared && !(folding && shared->answers(samples, first, numVisible, maxIndex, widthPx))) shared = nullptr;
         std::atomic<std::uint64_t> waiting{0};
         auto columns = [&](std::uint64_t from, std::uint64_t to) {
             for (std::uint64_t k = from; k < to; ++k) {
-                const std::uint64_t start =
-                    floorToCount(std::floor(static_cast<double>(k) * samplesPerPixel) + static_cast<double>(first));
-                if (start >= maxIndex || start > lastReadable) continue; // the column keeps its old point
-                const std::uint64_t end = std::min(start + perColumn - 1, lastReadable);
+                std::uint64_t start = 0, end = 0;
+                if (!grid.column(k, start, end)) continue; // the column keeps its old point
                 double lo = 0, hi = 0;
-                if (!folding) {
+                if (shared) {
+                    lo = shared->lo[k * shared->channels + samples.channel];
+                    hi = shared->hi[k * shared->channels + samples.channel];
+                    if (std::isnan(lo)) {
+                        points[k] = CGPoint{lo, lo};
+                        waiting.fetch_add(1, std::memory_order_relaxed);
+                        continue;
+                    }
+                } else if (!folding) {
                     const double s0 = window[start - windowFirst];
                     lo = std::min(s0, 0.0);
                     hi = std::max(s0, 0.0);
@@ -206,7 +274,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
             }
         };
         // Columns are independent of each other; long ones are worth sharing out.
-        if (split && perColumn >= 256)
+        if (split && perColumn >= 256 && !shared)
             split(widthPx, &columns, [](void* c, std::uint64_t from, std::uint64_t to) {
                 (*static_cast<decltype(columns)*>(c))(from, to);
             });
@@ -255,7 +323,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                          const ChannelSamples& samples, bool hasDocument, std::int32_t channelNumber,
                          const CGRect& frame, IndexRange& visibleRange, bool& updateInProgress, ColumnSplitter split,
-                         std::uint64_t* pending) {
+                         std::uint64_t* pending, const SharedColumns* shared) {
     if (!samples.isValid() || samples.count() == 0) return false;
     if (!hasDocument) {
         std::printf("skipping imp");
@@ -267,7 +335,7 @@ bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettin
         explicit InProgress(bool& f) : flag(f) { flag = true; }
         ~InProgress() { flag = false; }
     } inProgress(updateInProgress);
-    return calculateWaveformOverview(overview, settings, samples, frame, visibleRange, split, pending);
+    return calculateWaveformOverview(overview, settings, samples, frame, visibleRange, split, pending, shared);
 }
 
 } // namespace ZQ

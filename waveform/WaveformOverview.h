@@ -10,6 +10,7 @@
 #include "core/values.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace ZQ {
 
@@ -121,6 +122,28 @@ bool updateCache(WaveformOverview<CGPoint>& overview, std::uint64_t sampleCount,
 using ColumnSplitter = void (*)(std::uint64_t count, void* context,
                                 void (*part)(void* context, std::uint64_t begin, std::uint64_t end));
 
+// Every channel's min/max columns at once, for views of one width and zoom
+// over the same samples: the few samples at a column's ends that no summary
+// block covers are read once for all channels instead of once a view.
+struct SharedColumns {
+    SampleSnapshot samples;
+    std::uint64_t first = 0, numVisible = 0, maxIndex = 0, widthPx = 0;
+    unsigned channels = 0;
+    // Column k of channel c at [k * channels + c]; NaN while not summarised.
+    std::vector<double> lo, hi;
+    bool answers(const ChannelSamples& s, std::uint64_t first, std::uint64_t numVisible, std::uint64_t maxIndex,
+                 std::uint64_t widthPx) const {
+        return s.samples && s.samples == samples && first == this->first && numVisible == this->numVisible &&
+               maxIndex == this->maxIndex && widthPx == this->widthPx && s.channel < channels;
+    }
+};
+
+// Fills `shared` for views `widthPx` columns wide at `settings` over
+// `samples`; false (nothing to share) where columns are too short to be
+// folded from the summaries.
+bool computeSharedColumns(SharedColumns& shared, const SampleSnapshot& samples, const WaveformZoomSettings& settings,
+                          std::uint64_t widthPx, ColumnSplitter split);
+
 // The reduction: one point per pixel column of a view of `frame`'s size, from
 // the channel's samples. Min/max of each column's samples when a column
 // covers more than one sample, otherwise a 6-point Lagrange interpolation.
@@ -132,10 +155,12 @@ using ColumnSplitter = void (*)(std::uint64_t count, void* context,
 // for bit, as scanning the samples gives. A column the summaries cannot yet
 // answer (a file still being summarised) gets NaN points, which draw
 // nothing, and is counted in `pending`. With a splitter, long min/max
-// columns are shared out.
+// columns are shared out; with `shared` columns that answer this view, they
+// are taken from there.
 bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                                const ChannelSamples& samples, const CGRect& frame, IndexRange& visibleRange,
-                               ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr);
+                               ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr,
+                               const SharedColumns* shared = nullptr);
 
 // The view's entry to the reduction (updateWaveformCache:count:): nothing
 // without samples; "skipping imp" without a document; nothing for a
@@ -145,6 +170,7 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
 bool updateWaveformCache(WaveformOverview<CGPoint>& overview, WaveformZoomSettings& settings,
                          const ChannelSamples& samples, bool hasDocument, std::int32_t channelNumber,
                          const CGRect& frame, IndexRange& visibleRange, bool& updateInProgress,
-                         ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr);
+                         ColumnSplitter split = nullptr, std::uint64_t* pending = nullptr,
+                         const SharedColumns* shared = nullptr);
 
 } // namespace ZQ

@@ -42,10 +42,10 @@ void bandedRows(const RGBAlphaComponents& components, int height, std::vector<QR
 } // namespace
 
 bool TraceRenderer::rebuild(const ChannelSamples& samples, WaveformZoomSettings& zoom, QSize size, int traceRows,
-                            bool shareCores, IndexRange& drawn) {
+                            bool shareCores, IndexRange& drawn, const SharedColumns* shared) {
     const CGRect frame{{0, 0}, {double(size.width()), double(traceRows)}};
     return updateWaveformCache(overview_, zoom, samples, true, 0, frame, drawn, updating_,
-                               shareCores ? &shareBetweenCores : nullptr, &pending_);
+                               shareCores ? &shareBetweenCores : nullptr, &pending_, shared);
 }
 
 void TraceRenderer::render(QImage& image, int traceRows, double centre, const WaveformColors& colours,

@@ -20,10 +20,10 @@ class SpectrogramRenderer;
 class TraceRenderer {
 public:
     // Reduces the samples to one point per column of `size` (the traces' rows
-    // high), for `zoom`; writes the frames drawn. False when nothing could
+    // high), for `zoom` (from `shared` where it answers); writes the frames drawn. False when nothing could
     // be reduced (no samples, a view too narrow).
     bool rebuild(const ZQ::ChannelSamples& samples, ZQ::WaveformZoomSettings& zoom, QSize size, int traceRows,
-                 bool shareCores, ZQ::IndexRange& drawn);
+                 bool shareCores, ZQ::IndexRange& drawn, const ZQ::SharedColumns* shared = nullptr);
     // Columns drawn empty because their samples are not yet summarised.
     std::uint64_t pendingColumns() const { return pending_; }
     const ZQ::WaveformOverview<ZQ::CGPoint>& overview() const { return overview_; }

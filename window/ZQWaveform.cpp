@@ -3,6 +3,8 @@
 #include "audiofile/ChannelNames.h"
 #include "audiofile/Markers.h"
 #include "controls/Colours.h"
+#include "controls/ZQChannelToggle.h"
+#include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/ZQWaveformHost.h"
 
@@ -137,23 +139,10 @@ void ZQWaveform::createOverlays() {
     applyLabelLook();
     // Mute and Solo for this channel, small, at the left edge.
     auto toggle = [this](const char* text, const char* name, const QString& tip, const char* on) {
-        auto* b = new QToolButton(this);
-        b->setText(QString::fromUtf8(text));
+        auto* b = new ZQChannelToggle(QString::fromUtf8(text), QColor(QString::fromUtf8(on)), this);
         b->setObjectName(QString::fromUtf8(name) + QString::number(channelNumber_ + 1));
         b->setToolTip(tip);
         b->setAccessibleName(tip);
-        b->setCheckable(true);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoRaise(true);
-        QFont f = b->font();
-        f.setPixelSize(9);
-        f.setBold(true);
-        b->setFont(f);
-        b->setStyleSheet(
-            QStringLiteral("QToolButton { color: rgba(255,255,255,150); border: 1px solid rgba(255,255,255,70);"
-                           " border-radius: 2px; padding: 0px; background: rgba(0,0,0,90); }"
-                           " QToolButton:checked { color: black; background: %1; }")
-                .arg(QString::fromUtf8(on)));
         return b;
     };
     const QString channel = QString::number(channelNumber_ + 1);
@@ -373,7 +362,20 @@ void ZQWaveform::updateWaveformCache(const ChannelSamples& samples) {
         drawZoom_ = zoomSettings();
         drawZoom_.setWaveformView(nullptr);
     }
-    overviewRebuilt_ = traces_.rebuild(samples, drawZoom_, drawSize_, traceRows_, shareCores_, visibleRange_);
+    overviewRebuilt_ =
+        traces_.rebuild(samples, drawZoom_, drawSize_, traceRows_, shareCores_, visibleRange_, sharedColumns_);
+}
+
+bool ZQWaveform::computeSharedColumns(SharedColumns& shared) {
+    Guard g(lock_);
+    if (!document_ || traceRows_ <= 0 || drawSize_.isEmpty() || !samples_.isValid()) return false;
+    return ZQ::computeSharedColumns(shared, samples_.samples, drawZoom_, static_cast<std::uint64_t>(drawSize_.width()),
+                                    &shareBetweenCores);
+}
+
+void ZQWaveform::useSharedColumns(const SharedColumns* shared) {
+    Guard g(lock_);
+    sharedColumns_ = shared;
 }
 
 bool ZQWaveform::needsTraces() const {

@@ -108,6 +108,11 @@ public:
     // both cores (not when several views are being rebuilt at once).
     void rebuildTraces(bool shareCores);
     void finishRebuild();
+    // Several views of one width and zoom: the first computes every
+    // channel's columns at once (false where there is nothing to share) and
+    // the others take theirs from there until they are told null again.
+    bool computeSharedColumns(ZQ::SharedColumns& shared);
+    void useSharedColumns(const ZQ::SharedColumns* shared);
 
     void documentWillClose();
     bool isOpaque() const { return true; }
@@ -195,6 +200,7 @@ private:
     int traceRows_ = 0;
     int shownHeight_ = 0;
     bool shareCores_ = false;
+    const ZQ::SharedColumns* sharedColumns_ = nullptr;
     bool overviewRebuilt_ = false; // by the last rebuildTraces
     // What was drawn.
     ZQ::IndexRange visibleRange_;

@@ -528,6 +528,15 @@ void ZQWaveformDisplayController::prepareOverviews() {
     if (views.size() < 2) return; // one view draws itself
     for (ZQWaveform* v : views)
         v->prepareDrawing();
+    // Zoomed out, the columns of all channels are reduced together (their
+    // frames are read once, not once a view), shared between the cores.
+    ZQ::SharedColumns shared;
+    for (ZQWaveform* v : views)
+        if (v->computeSharedColumns(shared)) {
+            for (ZQWaveform* u : views)
+                u->useSharedColumns(&shared);
+            break;
+        }
     // Each view's reduction reads only its own channel and writes only its
     // own overview and image; half of the views go to the other core.
     auto work = [&views](std::uint64_t from, std::uint64_t to) {
@@ -535,8 +544,10 @@ void ZQWaveformDisplayController::prepareOverviews() {
             views[i]->rebuildTraces(false);
     };
     runOnBothCores(views.size(), work);
-    for (ZQWaveform* v : views)
+    for (ZQWaveform* v : views) {
+        v->useSharedColumns(nullptr);
         v->finishRebuild();
+    }
 }
 
 int ZQWaveformDisplayController::commonViewHeight() {

@@ -197,11 +197,23 @@ TEST(WaveformSummary, TheOverviewFromSummariesIsTheScansBitForBit) {
                         part(context, 0, third);
                     });
                 const bool okD = calculateWaveformOverview(d, cut, pieces, frame, vd);
+                // The columns reduced for all views at once, over the pieces: the same points.
+                SharedColumns columns;
+                WaveformZoomSettings fromShared = plain;
+                const bool sharing = computeSharedColumns(columns, pieces.samples, fromShared,
+                                                          static_cast<std::uint64_t>(width), nullptr);
+                WaveformOverview<CGPoint> e;
+                IndexRange ve;
+                const bool okE = calculateWaveformOverview(e, fromShared, pieces, frame, ve, nullptr, nullptr,
+                                                           sharing ? &columns : nullptr);
                 testing::internal::GetCapturedStdout();
                 ASSERT_EQ(okA, okB);
                 ASSERT_EQ(okA, okC);
                 ASSERT_EQ(okA, okD);
+                ASSERT_EQ(okA, okE);
                 if (!okA) continue;
+                ASSERT_EQ(std::memcmp(a.overviewData, e.overviewData, (a.waveformPointsCount + 1) * sizeof(CGPoint)), 0)
+                    << "shared: kind " << kind << " n " << n << " zoom " << zoom << " width " << width;
                 const std::size_t bytes = (a.waveformPointsCount + 1) * sizeof(CGPoint);
                 ASSERT_EQ(a.waveformPointsCount, b.waveformPointsCount);
                 ASSERT_EQ(std::memcmp(a.overviewData, b.overviewData, bytes), 0)
