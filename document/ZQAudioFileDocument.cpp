@@ -1,20 +1,16 @@
 #include "document/ZQAudioFileDocument.h"
 
 #include "audiofile/AudioFileExport.h"
-#include "audiofile/MappedFile.h"
 #include "document/ZQAudioFileDocumentAtPath.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "document/ZQDocumentController.h"
 #include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
 
-#include <QSettings>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <set>
-#include <sstream>
 #include <thread>
 
 using platform::Ref;
@@ -95,88 +91,20 @@ bool ZQAudioFileDocument::readFromURL(platform::URL* url, const std::string&, Re
     return true;
 }
 
-namespace {
-// Every running import's control, for termination.
-std::mutex gImportsLock;
-std::set<std::shared_ptr<ZQ::DecodeControl>>& runningImports() {
-    static auto* imports = new std::set<std::shared_ptr<ZQ::DecodeControl>>; // lives for the whole process
-    return *imports;
-}
-} // namespace
-
 double ZQAudioFileDocument::importProgress() const {
-    std::lock_guard<std::mutex> h(holders_);
-    return import_ ? import_->fraction() : -1.0;
+    return import_.progress();
 }
 
 void ZQAudioFileDocument::cancelImport() {
-    std::lock_guard<std::mutex> h(holders_);
-    if (import_) import_->cancel();
+    import_.cancel();
 }
 
 void ZQAudioFileDocument::cancelAllImports() {
-    std::lock_guard<std::mutex> g(gImportsLock);
-    for (const auto& control : runningImports())
-        control->cancel();
+    DocumentImport::cancelAll();
 }
 
 void ZQAudioFileDocument::readFromURL_Offline(platform::URL* url) {
-    if (!url) return;
-    Guard g(monitor());
-    ZQ::t_url wrapped = ZQ::t_url::fileURL(url->standardizedPath());
-    if (wrapped.isEmpty() || !sampleData_) return;
-    Ref<platform::URL> u = wrapped.get();
-    auto control = std::make_shared<ZQ::DecodeControl>();
-    importCancelled_.store(false);
-    {
-        std::lock_guard<std::mutex> h(holders_);
-        import_ = control;
-    }
-    {
-        std::lock_guard<std::mutex> r(gImportsLock);
-        runningImports().insert(control);
-    }
-    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    if (documentWindowSide())
-        platform::performOnMainThread([self] {
-            if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidBegin(self.get());
-        });
-    const bool ok = sampleData_->read(u.get(), control.get());
-    {
-        std::lock_guard<std::mutex> r(gImportsLock);
-        runningImports().erase(control);
-    }
-    {
-        std::lock_guard<std::mutex> h(holders_);
-        import_.reset();
-    }
-    if (documentWindowSide())
-        platform::performOnMainThread([self] {
-            if (ZQDocumentWindowSide* side = documentWindowSide()) side->importDidEnd(self.get());
-        });
-    // The summaries are built while the window is made (their workers yield
-    // to it), so that the overview completes as soon after as it can.
-    if (ok) startSummaries();
-    // The file's markers, within its frames (a file may point past its end).
-    markers_ = ZQ::MarkerList();
-    if (ok && sampleData_->information()) {
-        markers_ = ZQ::markersFromInformation(*sampleData_->information());
-        markers_.clampTo(sampleData_->frameCount());
-    }
-    if (!ok && control->cancelled) {
-        // The user's choice: no alert, no window; the caller lets the document go.
-        importCancelled_.store(true);
-        return;
-    }
-    if (!ok) {
-        platform::log("Failed to read audio file: %@", static_cast<const platform::Object*>(u.get()));
-        if (!control->refusal.empty())
-            fileOpenError_.setText(platform::format("The file '%s' %s.", fileName().c_str(), control->refusal.c_str()));
-        else
-            fileOpenError_.setText(
-                platform::format("The file '%s' may be an unreadable format or possibly damaged.", fileName().c_str()));
-    }
-    concludeImport();
+    import_.run(url);
 }
 
 void ZQAudioFileDocument::importFailed(const std::string& why) {
@@ -185,65 +113,16 @@ void ZQAudioFileDocument::importFailed(const std::string& why) {
     concludeImport();
 }
 
-void ZQAudioFileDocument::startSummaries() {
-    Guard g(monitor());
-    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
-    // Workers already at the blocks these samples still need go on.
-    if (samples && summaryBuilder_ && summaryBuilder_->covers(*samples)) return;
-    summaryBuilder_.reset(); // stops and waits for what ran before
-    if (!samples || samples->isSummarised()) return;
-    // The workers tell the main thread at most ten times a second, and
-    // always once everything is known. They never wait for it.
-    summaryBuilder_ = std::make_unique<ZQ::SummaryBuilder>(*samples, 2, [this, samples] {
-        const auto now =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-        const bool done = samples->isSummarised();
-        if (!done && now - lastSummaryNotice_.load(std::memory_order_relaxed) < 100'000'000) return;
-        if (summaryNoticePending_.exchange(true) && !done) return;
-        lastSummaryNotice_.store(now, std::memory_order_relaxed);
-        Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-        platform::performOnMainThread([self] {
-            self->summaryNoticePending_.store(false);
-            self->summariesDidGrow();
-        });
-    });
-}
-
-void ZQAudioFileDocument::summariesDidGrow() {
-    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSummaryDidGrow();
-}
-
 bool ZQAudioFileDocument::samplesAreSummarised() const {
-    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
-    return !samples || samples->isSummarised();
+    return sampleWatch_.isSummarised();
 }
 
 double ZQAudioFileDocument::summarisedFraction() const {
-    const ZQ::SampleSnapshot samples = sampleData_ ? sampleData_->samples() : nullptr;
-    return samples ? samples->summarisedFraction() : 1.0;
+    return sampleWatch_.summarisedFraction();
 }
 
 void ZQAudioFileDocument::checkFileOnDisk() {
-    if (toldOfDiskChange_ || !sampleData_ || !sampleData_->changedOnDisk()) return;
-    toldOfDiskChange_ = true;
-    // Once: the samples read past the file's new end are silence from now
-    // on, and whatever the window shows stays editable and exportable.
-    const ZQ::SampleSnapshot samples = sampleData_->samples();
-    bool lost = false;
-    if (samples)
-        for (const ZQ::SamplePiece& p : samples->pieces())
-            if (auto* f = dynamic_cast<const ZQ::FileSampleBlock*>(p.block.get()); f && f->file().lostPages())
-                lost = true;
-    std::string name = fileName();
-    if (const auto slash = name.rfind('/'); slash != std::string::npos) name = name.substr(slash + 1);
-    const std::string text =
-        lost ? "Part of it can no longer be read; it plays and exports as silence. Your edits are kept and can "
-               "still be exported."
-             : "What the window shows may no longer match the file. Your edits are kept and can still be exported.";
-    platform::log("The file %s changed on disk", name.c_str());
-    if (ZQDocumentWindowSide* side = documentWindowSide())
-        side->runAlertSheet(this, "The file \u201c" + name + "\u201d changed on disk.", "Ok", text, nullptr);
+    sampleWatch_.checkFileOnDisk();
 }
 
 void ZQAudioFileDocument::concludeImport() {
@@ -306,10 +185,7 @@ void ZQAudioFileDocument::loadUI() {
     if (!controller || !side->prepareWindow(this, controller.get())) return;
     ZQDocumentController::sharedDocumentController().addDocument(this);
     side->showWindow(this, controller.get());
-    // A file truncated or rewritten under the document is noticed within
-    // two seconds, whether or not anything reads it.
-    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    diskCheck_.start(2.0, [self](platform::Timer*) { self->checkFileOnDisk(); });
+    sampleWatch_.startDiskCheck();
 }
 
 void ZQAudioFileDocument::displayFileOpenError() {
@@ -335,7 +211,7 @@ void ZQAudioFileDocument::close() {
     if (closing_.exchange(true)) return;
     Ref<ZQAudioFileDocument> keep = Ref<ZQAudioFileDocument>::retain(this);
     cancelExport(); // a running export stops and lets the monitor go
-    if (platform::Thread::isMainThread()) exportJob_.join();
+    if (platform::Thread::isMainThread()) exporter_.join();
     {
         Guard g(monitor());
         while (sampleData_ && sampleData_->isReading()) {
@@ -369,9 +245,9 @@ void ZQAudioFileDocument::deallocState() {
     }
     if (platform::Thread::isMainThread()) {
         timer_.stop();
-        diskCheck_.stop();
+        sampleWatch_.stopDiskCheck();
     }
-    summaryBuilder_.reset();
+    sampleWatch_.stopSummaries();
     history_.clear();
     markers_ = ZQ::MarkerList();
     sampleData_.reset();
@@ -539,49 +415,15 @@ bool ZQAudioFileDocument::validateMenuItem(const ZQMenuItem* item) {
     return c ? c->validateMenuItem(item) : false;
 }
 
-// Export.
-
-namespace {
-struct ConvertFormat {
-    ZQAction action;
-    int code;
-    platform::audio::FourCharCode type;
-};
-constexpr ConvertFormat kConvertFormats[] = {
-    {ZQAction::ConvertWave16Integer, ZQ::AudioFileExport::kInteger16, platform::audio::kAudioFileWAVEType},
-    {ZQAction::ConvertWave32Integer, ZQ::AudioFileExport::kInteger32, platform::audio::kAudioFileWAVEType},
-    {ZQAction::ConvertWave32Float, ZQ::AudioFileExport::kFloat32, platform::audio::kAudioFileWAVEType},
-    {ZQAction::ConvertAiff16Integer, ZQ::AudioFileExport::kInteger16, platform::audio::kAudioFileAIFFType},
-    {ZQAction::ConvertAiff32Integer, ZQ::AudioFileExport::kInteger32, platform::audio::kAudioFileAIFFType},
-};
-
-// The last path component of `path`.
-std::string lastComponent(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    const std::size_t slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-} // namespace
+// Export, by the exporter.
 
 std::string ZQAudioFileDocument::mediaName() const {
-    return lastComponent(fileURL_.path());
+    return DocumentExporter::lastComponent(fileURL_.path());
 }
 
 void ZQAudioFileDocument::performConvert(ZQAction action) {
-    for (const ConvertFormat& f : kConvertFormats) {
-        if (f.action != action) continue;
-        if (!platform::Thread::isMainThread()) {
-            Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-            platform::performOnMainThread([self, action] { self->performConvert(action); });
-            return;
-        }
-        runConvertPanel(f.code, f.type);
-        return;
-    }
+    exporter_.performConvert(action);
 }
-
 void ZQAudioFileDocument::perform_convert_Aiff_16_Integer(platform::Object*) {
     performConvert(ZQAction::ConvertAiff16Integer);
 }
@@ -600,24 +442,7 @@ void ZQAudioFileDocument::perform_convert_Wave_32_Float(platform::Object*) {
 
 void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type,
                                           std::function<void(bool exported)> finished) {
-    ZQDocumentWindowSide* side = documentWindowSide();
-    const std::string extension = type == platform::audio::kAudioFileAIFFType ? "aif" : "wav";
-    // The document's name without its folder and extension.
-    std::string proposed;
-    if (Ref<platform::URL> url = fileURL()) {
-        proposed = url->lastPathComponent();
-        bool hasExtension = false;
-        const std::string ext = url->pathExtension(&hasExtension);
-        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
-    }
-    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    auto done = [self, code, type, finished](bool accepted, const std::string& directory, const std::string& file) {
-        self->savePanelDidEnd(accepted, directory, file, code, type, finished);
-    };
-    if (!side || !side->runSavePanel(this, extension, proposed, done)) {
-        std::printf("Error creating save panel\n");
-        if (finished) finished(false);
-    }
+    exporter_.runConvertPanel(code, type, std::move(finished));
 }
 
 int ZQAudioFileDocument::changesExportCode() {
@@ -627,123 +452,38 @@ int ZQAudioFileDocument::changesExportCode() {
 void ZQAudioFileDocument::savePanelDidEnd(bool accepted, const std::string& directory, const std::string& file,
                                           int code, platform::audio::FourCharCode type,
                                           const std::function<void(bool)>& finished) {
-    if (!accepted) {
-        if (finished) finished(false);
-        return;
-    }
-    beginExport(directory, file, code, type, finished);
-}
-
-void ZQAudioFileDocument::stopForExport() {
-    Guard g(monitor());
-    if (Ref<ZQAudioFileDocumentTransportController> t = transport()) t->perform_Stop(nullptr);
+    exporter_.savePanelDidEnd(accepted, directory, file, code, type, finished);
 }
 
 bool ZQAudioFileDocument::exportAudioFileDataTo(const std::string& directory, const std::string& name, int code,
                                                 platform::audio::FourCharCode type, std::string* reason,
                                                 ZQ::AudioFileExport::Outcome* outcome) {
-    stopForExport();
-    if (!writeExport(directory, name, code, type, markers_, reason, nullptr, outcome, true)) return false;
-    exportDidWriteFile();
-    return true;
+    return exporter_.exportTo(directory, name, code, type, reason, outcome);
 }
 
-bool ZQAudioFileDocument::writeExport(const std::string& directory, const std::string& name, int code,
-                                      platform::audio::FourCharCode type, const ZQ::MarkerList& markers,
-                                      std::string* reason, ZQ::AudioFileExport::Progress* progress,
-                                      ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor) {
-    if (directory.empty() || name.empty()) {
-        std::printf("Export: Invalid argument\n");
-        if (reason) *reason = "No file was chosen.";
-        return false;
-    }
-    std::unique_lock<std::recursive_mutex> g(monitor(), std::defer_lock);
-    if (holdMonitor) g.lock();
-    const std::string component = lastComponent(name);
-    if (component.empty() || component == "/") return false;
-    const std::string path = directory.back() == '/' ? directory + component : directory + "/" + component;
-    Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
-    if (!url || url->path().empty()) return false;
-    bool known = false;
-    for (const ConvertFormat& f : kConvertFormats)
-        known = known || (f.code == code && f.type == type);
-    if (!known) return false;
-    if (ZQ::AudioFileExport::write(sampleData_.get(), url.get(), type, code, reason, progress, outcome, &markers))
-        return true;
-    if (!(outcome && outcome->cancelled)) std::printf("Write failed\n");
-    return false;
-}
-
-void ZQAudioFileDocument::exportDidWriteFile() {
-    {
-        Guard g(monitor());
-        // The changes are kept in a file now: closing need not ask about them.
-        history_.markClean();
-    }
-    changeCount_.fetch_add(1);
-    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->documentEditedStateDidChange();
-    commandStateMayHaveChanged();
+void ZQAudioFileDocument::beginExport(const std::string& directory, const std::string& name, int code,
+                                      platform::audio::FourCharCode type, std::function<void(bool)> finished) {
+    exporter_.begin(directory, name, code, type, std::move(finished));
 }
 
 bool ZQAudioFileDocument::isExporting() const {
-    return exportJob_.isRunning();
+    return exporter_.isRunning();
 }
 
 double ZQAudioFileDocument::exportProgress() const {
-    return exportJob_.progress();
+    return exporter_.progress();
 }
 
 void ZQAudioFileDocument::cancelExport() {
-    exportJob_.cancel();
+    exporter_.cancel();
 }
 
 void ZQAudioFileDocument::cancelAllExports() {
     for (auto& d : ZQDocumentController::sharedDocumentController().documents())
         if (auto* doc = dynamic_cast<ZQAudioFileDocument*>(d.get())) {
             doc->cancelExport();
-            doc->exportJob_.join();
+            doc->exporter_.join();
         }
-}
-
-void ZQAudioFileDocument::beginExport(const std::string& directory, const std::string& name, int code,
-                                      platform::audio::FourCharCode type, std::function<void(bool)> finished) {
-    // The job writes its own copy of the markers (the samples stay still
-    // while it runs; the markers are the main thread's).
-    ZQ::MarkerList markers;
-    {
-        Guard g(monitor());
-        markers = markers_;
-    }
-    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(this);
-    auto work = [self, directory, name, code, type,
-                 markers = std::move(markers)](ZQ::AudioFileExport::Progress* progress, std::string* reason,
-                                               ZQ::AudioFileExport::Outcome* outcome) {
-        return self->writeExport(directory, name, code, type, markers, reason, progress, outcome, false);
-    };
-    auto done = [self, finished](bool written, const std::string& reason, const ZQ::AudioFileExport::Outcome& outcome) {
-        ZQDocumentWindowSide* side = documentWindowSide();
-        if (side) side->exportDidEnd(self.get());
-        commandStateMayHaveChanged();
-        const bool open = !self->closing_.load();
-        if (written) self->exportDidWriteFile();
-        if (open && side && !written && !outcome.cancelled && !reason.empty())
-            side->runAlertSheet(self.get(), "The audio file could not be exported.", "Ok", reason, nullptr);
-        if (open && side && written && outcome.clippedSamples > 0)
-            side->exportClippedSamples(self.get(), outcome.clippedSamples);
-        if (finished) finished(written);
-    };
-    // One at a time (exports start on the main thread only); none once closing.
-    if (closing_.load() || exportJob_.isRunning()) {
-        if (finished) finished(false);
-        return;
-    }
-    stopForExport();
-    if (!exportJob_.start(std::move(work), std::move(done))) {
-        if (finished) finished(false);
-        return;
-    }
-    commandStateMayHaveChanged();
-    if (ZQDocumentWindowSide* side = documentWindowSide()) side->exportDidBegin(this);
 }
 
 ZQ::AudioStream::OutputSource* ZQAudioFileDocument::audioFileDocumentOutputSource() {

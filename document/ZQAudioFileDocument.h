@@ -22,8 +22,10 @@
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/AudioFileEditHistory.h"
+#include "document/DocumentExporter.h"
+#include "document/DocumentImport.h"
 #include "document/DocumentPreferences.h"
-#include "document/ExportJob.h"
+#include "document/DocumentSampleWatch.h"
 #include "document/MenuItem.h"
 #include "document/WindowSide.h"
 #include "platform/base/Values.h"
@@ -76,7 +78,7 @@ public:
     // none is running. Any thread.
     void cancelImport();
     // Whether the last import was cancelled: the document then opens nothing.
-    bool importWasCancelled() const { return importCancelled_.load(); }
+    bool importWasCancelled() const { return import_.wasCancelled(); }
     // Cancels every import running in the process (termination).
     static void cancelAllImports();
     // Runs once both the import has ended and the display controller exists.
@@ -275,17 +277,15 @@ public:
     const char* kindName() const override { return "ZQAudioFileDocument"; }
 
 private:
+    friend class DocumentExporter;
+    friend class DocumentImport;
+    friend class DocumentSampleWatch;
     ZQAudioFileDocument() = default;
     ~ZQAudioFileDocument() override;
     platform::Ref<ZQWaveformDisplayControllerBase> display() const;
     platform::Ref<ZQAudioFileDocumentTransportController> transport() const;
     platform::Ref<ZQAudioFileDocumentOutputSourceController> sourceController() const;
 
-    // Starts summarising what the samples' blocks lack, on two workers,
-    // telling the display as columns become known (at most ten times a
-    // second, and once at the end). Stops what ran before.
-    void startSummaries();
-    void summariesDidGrow();
     // The change itself: frames [at, at + removeCount) become `insert`'s
     // (none when empty; the history takes them), recorded as a step named
     // `name`; with `toClipboard` the removed frames also go to the clipboard.
@@ -295,27 +295,10 @@ private:
     void stopForEdit();
     // `playAt` is where the play position goes in the new samples.
     void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection, std::uint64_t playAt);
-    // The export's writing part, under the monitor, without touching the
-    // window (any thread); then, on the main thread, what a written file
-    // changes (the changes mark, the title, the menus).
-    // `holdMonitor`: under the monitor for the whole write (the synchronous
-    // export); an export on its own thread instead keeps the samples still
-    // by refusing every change while isExporting(), so that the window,
-    // whose menus ask the document under its monitor, never waits for it.
-    bool writeExport(const std::string& directory, const std::string& name, int code,
-                     platform::audio::FourCharCode type, const ZQ::MarkerList& markers, std::string* reason,
-                     ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
-    void exportDidWriteFile();
-    void stopForExport();
-
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
     ZQ::ChannelData channelData_;
-    // Builds the blocks' summaries; stopped and replaced under the monitor.
-    std::unique_ptr<ZQ::SummaryBuilder> summaryBuilder_;
-    std::atomic<std::int64_t> lastSummaryNotice_{0}; // steady-clock nanoseconds
-    std::atomic<bool> summaryNoticePending_{false};
-    ZQ::RenewableTimer diskCheck_; // main thread only
-    bool toldOfDiskChange_ = false;
+    // Builds the blocks' summaries and watches the file on disk.
+    DocumentSampleWatch sampleWatch_{*this};
     bool viewDisplayShouldLoadInAwakeFromNib_ = false;
     ZQ::OCPtr<ZQWaveformDisplayControllerBase> waveformDisplayController_;
     ZQ::t_string fileOpenError_;
@@ -330,11 +313,10 @@ private:
     // while calling out, so a stream thread's Stop can reach the transport
     // without the document's monitor (which the import holds for long).
     mutable std::mutex holders_;
-    // The running import's control (guarded by holders_ as well).
-    std::shared_ptr<ZQ::DecodeControl> import_;
-    std::atomic<bool> importCancelled_{false};
-    // The running export's progress (guarded by holders_), and its thread.
-    ZQ::ExportJob exportJob_;
+    // Reads the file into the samples (its progress and cancel).
+    DocumentImport import_{*this};
+    // Writes the samples to files (its own thread and progress).
+    DocumentExporter exporter_{*this};
     // Set by the first close: the teardown runs once, and every later
     // request (a window closing under it, Quit, a signal) is a no-op.
     std::atomic<bool> closing_{false};

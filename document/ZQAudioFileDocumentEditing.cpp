@@ -220,7 +220,7 @@ bool ZQAudioFileDocument::isDocumentEdited() const {
 void ZQAudioFileDocument::samplesDidChange(std::uint64_t from, const SampleRange& selection, std::uint64_t playAt) {
     // The blocks keep their summaries; pieces of blocks not yet summarised
     // (pasted from a document still opening) are summarised here too.
-    startSummaries();
+    sampleWatch_.startSummaries();
     if (Ref<ZQAudioFileDocumentOutputSourceController> s = sourceController()) {
         s->sampleCountDidChange();
         s->locate(playAt); // clamped to what is left
