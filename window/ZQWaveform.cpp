@@ -1,9 +1,6 @@
 #include "window/ZQWaveform.h"
 
-#include "audiofile/ChannelNames.h"
 #include "audiofile/Markers.h"
-#include "controls/Colours.h"
-#include "controls/ZQChannelToggle.h"
 #include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/ZQWaveformHost.h"
@@ -15,8 +12,6 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QSignalBlocker>
-#include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -45,14 +40,10 @@ const WaveformZoomSettings& noZoom() {
     return none;
 }
 
-// The labels' heights: normal, and on the compact line of a short view.
-constexpr int kLabelHeight = 13;
-constexpr int kCompactHeight = 11;
-constexpr int kToggleSize = 14;
-
 } // namespace
 
-ZQWaveform::ZQWaveform(QWidget* parent) : QWidget(parent), gesture_(this, [this] { return drawnGeometry(); }) {}
+ZQWaveform::ZQWaveform(QWidget* parent)
+    : QWidget(parent), labels_(*this), gesture_(this, [this] { return drawnGeometry(); }) {}
 
 ZQWaveform::~ZQWaveform() = default;
 
@@ -87,7 +78,7 @@ void ZQWaveform::enableDrawing() {
 
 void ZQWaveform::createOverlays() {
     Guard g(lock_);
-    if (vZoomOverlay_ && firstVisibleOverlay_ && lastVisibleOverlay_) return;
+    if (labels_.built()) return;
     const Frame bounds = boundsOf(this);
     if (!waveformSelectionOverlay_) {
         waveformSelectionOverlay_ = ZQWaveformSelectionOverlay::initWithFrame(bounds, this);
@@ -99,172 +90,11 @@ void ZQWaveform::createOverlays() {
         waveformPlayheadPositionView_->show();
         waveformPlayheadPositionView_->raise();
     }
-    auto label = [this](Qt::Alignment alignment) {
-        auto* l = new QLabel(this);
-        l->hide();
-        QFont f = l->font();
-        f.setPixelSize(9);
-        l->setFont(f);
-        l->setTextInteractionFlags(Qt::NoTextInteraction);
-        l->setAttribute(Qt::WA_TransparentForMouseEvents); // clicks select, wherever they land
-        l->setAlignment(alignment | Qt::AlignVCenter);
-        l->setContentsMargins(2, 0, 2, 0);
-        return l;
-    };
-    if (!vZoomOverlay_) {
-        vZoomOverlay_ = label(Qt::AlignRight);
-        vZoomOverlay_->setNum(100);
-        vZoomOverlay_->show();
-    }
-    if (!firstVisibleOverlay_) {
-        firstVisibleOverlay_ = label(Qt::AlignLeft);
-        firstVisibleOverlay_->setNum(0);
-        firstVisibleOverlay_->show();
-    }
-    if (!lastVisibleOverlay_) {
-        lastVisibleOverlay_ = label(Qt::AlignRight);
-        lastVisibleOverlay_->setNum(0);
-        lastVisibleOverlay_->show();
-    }
-    if (!channelNameOverlay_) {
-        channelNameOverlay_ = label(Qt::AlignLeft);
-        const unsigned channels = document_ ? static_cast<unsigned>(std::max(0, document_->channelCount())) : 0;
-        const std::vector<std::string> names = ZQ::channelNames(channels, document_ ? document_->speakerMask() : 0);
-        const auto index = static_cast<std::size_t>(channelNumber_);
-        channelNameOverlay_->setText(index < names.size() ? QString::fromStdString(names[index])
-                                                          : QString::number(channelNumber_ + 1));
-        channelNameOverlay_->setObjectName(QStringLiteral("channelName"));
-        channelNameOverlay_->show();
-    }
-    applyLabelLook();
-    // Mute and Solo for this channel, small, at the left edge.
-    auto toggle = [this](const char* text, const char* name, const QString& tip, const char* on) {
-        auto* b = new ZQChannelToggle(QString::fromUtf8(text), QColor(QString::fromUtf8(on)), this);
-        b->setObjectName(QString::fromUtf8(name) + QString::number(channelNumber_ + 1));
-        b->setToolTip(tip);
-        b->setAccessibleName(tip);
-        return b;
-    };
-    const QString channel = QString::number(channelNumber_ + 1);
-    if (!muteToggle_) {
-        muteToggle_ = toggle("M", "muteChannel", QStringLiteral("Mute channel %1").arg(channel), "#f0b040");
-        connect(muteToggle_, &QToolButton::toggled, this, [this](bool on) {
-            if (document_ && document_->isChannelMuted(channelNumber_) != on)
-                document_->setChannelMuted(channelNumber_, on);
-        });
-        muteToggle_->show();
-    }
-    if (!soloToggle_) {
-        soloToggle_ = toggle("S", "soloChannel", QStringLiteral("Solo channel %1").arg(channel), "#60d070");
-        connect(soloToggle_, &QToolButton::toggled, this, [this](bool on) {
-            if (document_ && document_->isChannelSoloed(channelNumber_) != on)
-                document_->setChannelSoloed(channelNumber_, on);
-        });
-        soloToggle_->show();
-    }
-    syncChannelToggles();
-    placeLabels();
+    labels_.build();
 }
 
 bool ZQWaveform::hasLightBackground() const {
     return isLight(waveformColors_.backgroundColor);
-}
-
-void ZQWaveform::applyLabelLook() {
-    // Light text on dark backgrounds and dark on light ones, over a faint
-    // backing of the background, so that a loud trace never hides them.
-    const bool light = hasLightBackground();
-    const RGBAlphaComponents& b = waveformColors_.backgroundColor;
-    for (QLabel* l :
-         {vZoomOverlay_.data(), firstVisibleOverlay_.data(), lastVisibleOverlay_.data(), channelNameOverlay_.data()}) {
-        if (!l) continue;
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, light ? QColor::fromRgbF(0, 0, 0, 0.65) : calibratedWhite(1.0, 0.5));
-        p.setColor(QPalette::Window, QColor::fromRgbF(b.r_, b.g_, b.b_, 0.6));
-        l->setPalette(p);
-        l->setAutoFillBackground(true);
-    }
-}
-
-void ZQWaveform::placeLabels() {
-    // Each label as wide as its text, one pixel inside the view's border.
-    // A view tall enough has the name and the amplitude at the top, Mute and
-    // Solo above the bottom row, and the first and last visible frames in the
-    // bottom corners; a short one (channels fitted into a small window) puts
-    // the name and the toggles on one compact line and leaves out what does
-    // not fit. Over a spectrogram the frames' numbers sit above it, never on
-    // its lowest (often only) content.
-    const int W = width(), H = height();
-    const bool compact = H < 2 * kLabelHeight + 4;
-    const int h = compact ? std::min(kCompactHeight, H) : kLabelHeight;
-    auto place = [h](QWidget* l, int x, int y, int w) {
-        if (l) l->setGeometry(x, y, w, h);
-    };
-    auto widthOf = [](QLabel* l) { return l ? l->sizeHint().width() : 0; };
-    auto show = [](QWidget* l, bool on) {
-        if (l && l->isVisibleTo(l->parentWidget()) != on) l->setVisible(on);
-    };
-    const qreal ratio = devicePixelRatioF();
-    const int traceBottom = int(std::floor(traceRows_ / ratio)); // logical rows of the traces
-    const ViewPreferences::Display shown = display();
-    // The bottom row: the view's bottom, or just above the spectrogram.
-    int bottomRow = H - 1 - h;
-    if (shown == ViewPreferences::Display::Both && traceBottom > 2 * h) bottomRow = traceBottom - h;
-    const bool spectrogramOnly = shown == ViewPreferences::Display::Spectrogram;
-
-    const int nameWidth = widthOf(channelNameOverlay_);
-    const int top = compact ? std::max(0, (H - h) / 2) : 1;
-    place(channelNameOverlay_, 1, top, std::min(nameWidth, std::max(0, W - 2)));
-    show(channelNameOverlay_, H >= 9);
-    // Mute and Solo: after the name on the compact line, else above the
-    // bottom row at the left edge.
-    int toggleX = 2, toggleY = H - 15 - kToggleSize;
-    int toggleSize = kToggleSize;
-    if (compact) {
-        toggleX = 1 + nameWidth + 3;
-        toggleY = top;
-        toggleSize = h;
-    }
-    if (muteToggle_) muteToggle_->setGeometry(toggleX, toggleY, toggleSize + 2, toggleSize);
-    if (soloToggle_) soloToggle_->setGeometry(toggleX + toggleSize + 4, toggleY, toggleSize + 2, toggleSize);
-    const int togglesRight = toggleX + 2 * toggleSize + 6;
-    const bool togglesFit = compact ? H >= 9 && togglesRight < W : H >= 15 + kToggleSize + 2;
-    show(muteToggle_, togglesFit);
-    show(soloToggle_, togglesFit);
-
-    // The amplitude at the top right, where it does not meet the name (or
-    // the toggles) and a spectrogram alone does not make it meaningless.
-    const int zoomWidth = widthOf(vZoomOverlay_);
-    place(vZoomOverlay_, W - 1 - zoomWidth, 1, zoomWidth);
-    const int leftTaken = compact && togglesFit ? togglesRight : 1 + nameWidth;
-    show(vZoomOverlay_, !compact && !spectrogramOnly && W - 1 - zoomWidth > leftTaken + 4 && vZoomOverlay_ &&
-                            !vZoomOverlay_->text().isEmpty());
-
-    // The first and last visible frames: the bottom row, or the top row over
-    // a spectrogram alone (where the amplitude is not shown).
-    const int firstWidth = widthOf(firstVisibleOverlay_), lastWidth = widthOf(lastVisibleOverlay_);
-    int indexRow = bottomRow, firstX = 1;
-    if (spectrogramOnly && !compact) {
-        indexRow = 1;
-        firstX = 1 + nameWidth + 4;
-    }
-    place(firstVisibleOverlay_, firstX, indexRow, firstWidth);
-    place(lastVisibleOverlay_, W - 1 - lastWidth, indexRow, lastWidth);
-    const bool indexesFit = !compact && H >= h + 6 && firstX + firstWidth + 4 < W - 1 - lastWidth;
-    show(firstVisibleOverlay_, indexesFit && !(firstVisibleOverlay_ && firstVisibleOverlay_->text().isEmpty()));
-    show(lastVisibleOverlay_, indexesFit && !(lastVisibleOverlay_ && lastVisibleOverlay_->text().isEmpty()));
-}
-
-void ZQWaveform::syncChannelToggles() {
-    if (!document_) return;
-    if (muteToggle_) {
-        const QSignalBlocker quiet(muteToggle_);
-        muteToggle_->setChecked(document_->isChannelMuted(channelNumber_));
-    }
-    if (soloToggle_) {
-        const QSignalBlocker quiet(soloToggle_);
-        soloToggle_->setChecked(document_->isChannelSoloed(channelNumber_));
-    }
 }
 
 void ZQWaveform::setBackgroundColor(const QColor& colour) {
@@ -272,7 +102,7 @@ void ZQWaveform::setBackgroundColor(const QColor& colour) {
         Guard g(lock_);
         waveformColors_.backgroundColor = colour.isValid() ? fromColour(colour) : RGBAlphaComponents(0, 0, 0, 1);
     }
-    applyLabelLook();
+    labels_.applyLook();
     setNeedsDisplay();
     // The layers change how they mix with the new background.
     if (waveformSelectionOverlay_) waveformSelectionOverlay_->update();
@@ -341,18 +171,6 @@ void ZQWaveform::playbackTimerTick() {
 
 void ZQWaveform::redrawPlayhead() {
     if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->waveformHasUpdated();
-}
-
-void ZQWaveform::showLabels() {
-    auto show = [](QLabel* l, const QString& text) {
-        if (l && l->text() != text) l->setText(text);
-    };
-    const bool empty = !host_ || host_->windowState().isEmpty();
-    show(firstVisibleOverlay_, empty ? QString() : QString::number(static_cast<qulonglong>(visibleRange_.min_.v_)));
-    show(lastVisibleOverlay_, empty ? QString() : QString::number(static_cast<qulonglong>(visibleRange_.max_.v_)));
-    const double v = drawZoom_.representedVerticalZoom.v_;
-    if (v <= 20 && v >= -20) show(vZoomOverlay_, empty ? QString() : QString::number(std::int32_t(v * 100)));
-    placeLabels();
 }
 
 void ZQWaveform::updateWaveformCache(const ChannelSamples& samples) {
@@ -464,14 +282,7 @@ void ZQWaveform::finishRebuild() {
         scaleMarks_ = ScaleRenderer::drawAmplitude(image_, traceRows_, shownHeight_, drawZoom_.amplitudeInDb,
                                                    drawZoom_.verticalZoom.v_, waveformColors_.backgroundColor, light);
         // Clear of the toggles at the left, in device pixels.
-        QRect toggles;
-        const qreal ratio = devicePixelRatioF();
-        for (QToolButton* b : {muteToggle_.data(), soloToggle_.data()})
-            if (b && b->isVisibleTo(this)) {
-                const QRect r = b->geometry();
-                toggles |= QRect(int(r.x() * ratio), int(r.y() * ratio), int(std::ceil(r.width() * ratio)),
-                                 int(std::ceil(r.height() * ratio)));
-            }
+        const QRect toggles = labels_.togglesInDevicePixels();
         frequencyMarks_ = spectrogram_.isShown()
                               ? ScaleRenderer::drawFrequency(image_, traceRows_, spectrogram_.scale(), toggles)
                               : std::vector<ScaleMark>();
@@ -480,7 +291,9 @@ void ZQWaveform::finishRebuild() {
         scaleMarks_.clear();
         frequencyMarks_.clear();
     }
-    showLabels();
+    // The labels of the visible range and the amplitude, from what was drawn
+    // (blank for an empty document).
+    labels_.showDrawn(empty, visibleRange_.min_.v_, visibleRange_.max_.v_, drawZoom_.representedVerticalZoom.v_);
     if (host_) host_->viewDidDraw(this);
     redrawPlayhead();
     // The layers draw over the new traces with the new visible range.
@@ -504,7 +317,7 @@ int ZQWaveform::displayOverride() const {
 void ZQWaveform::setDisplayOverride(int display) {
     if (host_) host_->windowState().setDisplayOverride(channelNumber_, display);
     setNeedsDisplay();
-    placeLabels();
+    labels_.place();
 }
 
 void ZQWaveform::paintEvent(QPaintEvent* event) {
@@ -546,7 +359,7 @@ void ZQWaveform::paintEvent(QPaintEvent* event) {
 
 void ZQWaveform::resizeEvent(QResizeEvent*) {
     imageValid_ = false;
-    placeLabels();
+    labels_.place();
 }
 
 void ZQWaveform::mousePressEvent(QMouseEvent* event) {
@@ -673,7 +486,7 @@ void ZQWaveform::documentWillClose() {
     if (waveformPlayheadPositionView_) waveformPlayheadPositionView_->documentWillClose();
     waveformSelectionOverlay_ = nullptr;
     waveformPlayheadPositionView_ = nullptr;
-    vZoomOverlay_ = firstVisibleOverlay_ = lastVisibleOverlay_ = channelNameOverlay_ = nullptr;
+    labels_.documentWillClose();
     host_ = nullptr;
     hostKeep_ = {};
     samples_ = ChannelSamples();

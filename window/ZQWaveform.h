@@ -23,6 +23,7 @@
 #include "window/SpectrogramRenderer.h"
 #include "window/TraceRenderer.h"
 #include "window/ViewPreferences.h"
+#include "window/ZQChannelLabels.h"
 #include "window/ZQWaveformLayers.h"
 
 #include <QColor>
@@ -58,6 +59,8 @@ public:
     const ZQ::WaveformColors& waveformColors() const { return waveformColors_; }
 
     std::int32_t channelNumber() const override { return channelNumber_; }
+    // The document shown (null once it closed).
+    ZQAudioFileDocument* document() const { return document_.get(); }
     // The frames drawn now, and the geometry they were drawn with (what the
     // layers and clicks use); the range the zoom and scroll show now, before
     // the traces are drawn again.
@@ -119,16 +122,16 @@ public:
 
     ZQWaveformSelectionOverlay* selectionOverlay() const { return waveformSelectionOverlay_; }
     ZQWaveformPlayheadPositionView* playheadView() const { return waveformPlayheadPositionView_; }
-    QLabel* vZoomOverlay() const { return vZoomOverlay_; }
-    QLabel* firstVisibleOverlay() const { return firstVisibleOverlay_; }
-    QLabel* lastVisibleOverlay() const { return lastVisibleOverlay_; }
+    QLabel* vZoomOverlay() const { return labels_.vZoom(); }
+    QLabel* firstVisibleOverlay() const { return labels_.firstVisible(); }
+    QLabel* lastVisibleOverlay() const { return labels_.lastVisible(); }
     // The channel's name at the top left (its speaker, or its number).
-    QLabel* channelNameOverlay() const { return channelNameOverlay_; }
+    QLabel* channelNameOverlay() const { return labels_.channelName(); }
     // The channel's Mute and Solo toggles at the view's left edge.
-    QToolButton* muteToggle() const { return muteToggle_; }
-    QToolButton* soloToggle() const { return soloToggle_; }
+    QToolButton* muteToggle() const { return labels_.mute(); }
+    QToolButton* soloToggle() const { return labels_.solo(); }
     // Shows the document's mute and solo state of this view's channel.
-    void syncChannelToggles();
+    void syncChannelToggles() { labels_.syncToggles(); }
     // What the view shows: the window's choice, or the channel's own
     // (`display` -1 gives the choice back to the window).
     ZQ::ViewPreferences::Display display() const;
@@ -168,11 +171,6 @@ protected:
 
 private:
     ZQWaveform(QWidget* parent);
-    void applyLabelLook();
-    void placeLabels();
-    // The labels of the visible range and the amplitude, from what was drawn
-    // (blank for an empty document).
-    void showLabels();
     // The pointer's time, frequency and level over the spectrogram, or hidden.
     void updateSpectrumReadout(const QPointF& at);
 
@@ -181,8 +179,7 @@ private:
     platform::Ref<platform::Object> hostKeep_; // the host lives as long as its views
     ZQ::WaveformColors waveformColors_;
     std::int32_t channelNumber_ = 0;
-    QPointer<QLabel> vZoomOverlay_, firstVisibleOverlay_, lastVisibleOverlay_, channelNameOverlay_;
-    QPointer<QToolButton> muteToggle_, soloToggle_;
+    ZQChannelLabels labels_;
     QPointer<ZQWaveformSelectionOverlay> waveformSelectionOverlay_;
     QPointer<ZQWaveformPlayheadPositionView> waveformPlayheadPositionView_;
     QPointer<QLabel> spectrumReadout_;

@@ -5,13 +5,11 @@
 #include "document/AudioFileDocumentClipboard.h"
 #include "platform/base/Format.h"
 #include "platform/threads/Threads.h"
-#include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
 
 #include <QSettings>
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -20,14 +18,7 @@ using platform::Ref;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 ZQWaveformDisplayController::ZQWaveformDisplayController()
-    : state_(this), zoom_(state_, {[this] { return hasViews(); },
-                                   [this] {
-                                       bool traces = false;
-                                       forEachView([&traces](ZQWaveform* v) {
-                                           traces = traces || v->display() != ViewPreferences::Display::Spectrogram;
-                                       });
-                                       return traces;
-                                   }}),
+    : state_(this), zoom_(state_, {[this] { return hasViews(); }, [this] { return channels_.showTraces(); }}),
       editing_(state_, {[this] { return hasViews(); },
                         [this] {
                             ZQWaveform* v = waveform(0);
@@ -67,9 +58,7 @@ ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocum
         platform::performOnMainThread([c, alive, pending] {
             pending->store(false);
             if (alive.expired()) return;
-            c->forEachView([](ZQWaveform* v) {
-                if (v->display() != ViewPreferences::Display::Waveform) v->setNeedsDisplay();
-            });
+            c->channels_.redrawSpectrograms();
         });
     });
     return c;
@@ -88,20 +77,6 @@ ZQWaveformDisplayController::~ZQWaveformDisplayController() {
 Ref<ZQAudioFileDocument> ZQWaveformDisplayController::document() const {
     Guard g(monitor());
     return document_;
-}
-
-template <class F> void ZQWaveformDisplayController::forEachView(F&& f) {
-    for (const QPointer<ZQWaveform>& v : waveforms_)
-        if (v) f(v.data());
-}
-
-ZQWaveform* ZQWaveformDisplayController::waveform(int channel) const {
-    return channel >= 0 && channel < kMaxViews ? waveforms_[static_cast<std::size_t>(channel)].data() : nullptr;
-}
-
-int ZQWaveformDisplayController::waveformCount() const {
-    return static_cast<int>(
-        std::count_if(waveforms_.begin(), waveforms_.end(), [](const auto& v) { return !v.isNull(); }));
 }
 
 void ZQWaveformDisplayController::buildUI() {
@@ -126,13 +101,8 @@ void ZQWaveformDisplayController::buildUI() {
     QWidget* boxContent = contentBox_->contentView();
     const Frame B = boundsOf(boxContent);
 
-    splitView_ = new ZQSimpleHorzontalSplitView(boxContent);
-    placeChild(splitView_, {0, 20, B.width, B.height - 26}, kWidthSizable | kHeightSizable);
-    splitView_->setDividerThickness(2);
-    splitView_->setDrawsDivider(false);
-    splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
-    splitView_->update();
-    const Frame S = frameOf(splitView_);
+    channels_.build(boxContent, {0, 20, B.width, B.height - 26});
+    const Frame S = frameOf(channels_.splitView());
 
     zoom_.build(boxContent, S, this);
     updateColorsFromPreferences();
@@ -159,29 +129,20 @@ void ZQWaveformDisplayController::audioFileDataHasLoaded() {
 
 void ZQWaveformDisplayController::imp_audioFileDataHasLoaded() {
     Ref<ZQAudioFileDocument> doc = document();
-    if (!doc || !splitView_) return;
+    ZQSimpleHorzontalSplitView* split = channels_.splitView();
+    if (!doc || !split) return;
     const std::int32_t n = doc->channelCount();
     if (n <= 0) return;
     state_.setLength(doc->sampleCount(0).v_);
-    const Frame bounds = boundsOf(splitView_);
-    const double h = std::floor(bounds.height / n);
-    for (std::int32_t i = 0; i < n; ++i) {
-        ZQWaveform* view =
-            ZQWaveform::initWithFrame(splitView_, {0, std::ceil(i * h), bounds.width, h}, doc.get(), this, i);
-        if (!view) continue; // channels beyond the sixteenth
-        waveforms_[static_cast<std::size_t>(i)] = view;
-        splitView_->addSubview(view);
-        splitView_->resizeSubviews();
-        view->update();
-    }
+    channels_.addViews(doc.get(), this, n);
     state_.zoom().amplitudeInDb = ViewPreferences::amplitudeInDb();
-    forEachView([](ZQWaveform* v) { v->enableDrawing(); });
+    channels_.forEach([](ZQWaveform* v) { v->enableDrawing(); });
     orderFocusChain();
     if (ruler_) ruler_->setShowsMarkerLane(!doc->markers().empty());
     layoutRuler();
-    splitView_->setDividerColor(lightGrayColour());
-    splitView_->resizeSubviews();
-    splitView_->update();
+    split->setDividerColor(lightGrayColour());
+    split->resizeSubviews();
+    split->update();
     updateColorsFromPreferences();
     zoomOutEntirely();
 }
@@ -191,7 +152,7 @@ void ZQWaveformDisplayController::orderFocusChain() {
     // The channels in order, the scroller, the zoom, then the transport
     // buttons from left to right.
     std::vector<QWidget*> chain;
-    forEachView([&chain](ZQWaveform* v) { chain.push_back(v); });
+    channels_.forEach([&chain](ZQWaveform* v) { chain.push_back(v); });
     chain.push_back(zoom_.scroller());
     chain.push_back(zoom_.horizontalSlider());
     std::vector<QWidget*> buttons;
@@ -304,7 +265,7 @@ void ZQWaveformDisplayController::scrollByColumns(double columns, int width) {
 // Selection.
 
 void ZQWaveformDisplayController::windowSelectionDidChange() {
-    forEachView([](ZQWaveform* v) {
+    channels_.forEach([](ZQWaveform* v) {
         if (ZQWaveformSelectionOverlay* o = v->selectionOverlay()) o->playbackTimerTick(); // redraws what changed
     });
     if (ruler_) ruler_->update();
@@ -383,19 +344,15 @@ void ZQWaveformDisplayController::audioFileSamplesDidChange(std::uint64_t, const
 }
 
 void ZQWaveformDisplayController::audioFileSummaryDidGrow() {
-    forEachView([](ZQWaveform* v) {
-        if (v->columnsAwaitingSummary() > 0) v->setNeedsDisplay();
-    });
+    channels_.redrawAwaitingSummaries();
 }
 
 bool ZQWaveformDisplayController::showsEveryColumn() {
-    bool all = true;
-    forEachView([&all](ZQWaveform* v) { all = all && !v->needsTraces() && v->columnsAwaitingSummary() == 0; });
-    return all && document_ && document_->samplesAreSummarised();
+    return channels_.showEveryColumn() && document_ && document_->samplesAreSummarised();
 }
 
 void ZQWaveformDisplayController::channelAudibilityDidChange() {
-    forEachView([](ZQWaveform* v) { v->syncChannelToggles(); });
+    channels_.forEach([](ZQWaveform* v) { v->syncChannelToggles(); });
 }
 
 void ZQWaveformDisplayController::documentEditedStateDidChange() {
@@ -444,7 +401,7 @@ void ZQWaveformDisplayController::playbackTimerTick() {
         Ref<ZQWaveformDisplayController> self = Ref<ZQWaveformDisplayController>::retain(this);
         platform::performOnMainThread([self] { self->followPlayPosition(); });
     }
-    forEachView([](ZQWaveform* v) { v->playbackTimerTick(); });
+    channels_.forEach([](ZQWaveform* v) { v->playbackTimerTick(); });
 }
 
 void ZQWaveformDisplayController::locate(std::uint64_t frame) {
@@ -498,13 +455,13 @@ void ZQWaveformDisplayController::waveformColorPreferencesDidChange() {
 void ZQWaveformDisplayController::setBackgroundColor(const QColor& colour) {
     backgroundColor_ = colour.isValid() ? colour : QColor::fromRgbF(0, 0, 0, 1);
     const QColor c = backgroundColor_;
-    forEachView([&c](ZQWaveform* v) { v->setBackgroundColor(c); });
+    channels_.forEach([&c](ZQWaveform* v) { v->setBackgroundColor(c); });
 }
 
 void ZQWaveformDisplayController::setForegroundColor(const QColor& colour) {
     foregroundColor_ = colour.isValid() ? colour : QColor::fromRgbF(1, 1, 1, 1);
     const QColor c = foregroundColor_;
-    forEachView([&c](ZQWaveform* v) { v->setForegroundColor(c); });
+    channels_.forEach([&c](ZQWaveform* v) { v->setForegroundColor(c); });
 }
 
 void ZQWaveformDisplayController::changeBackgroundColor(const QColor& colour) {
@@ -517,46 +474,7 @@ void ZQWaveformDisplayController::changeForegroundColor(const QColor& colour) {
 // Layout and drawing.
 
 void ZQWaveformDisplayController::setWaveformsNeedDisplay(bool needsDisplay) {
-    if (needsDisplay) forEachView([](ZQWaveform* v) { v->setNeedsDisplay(); });
-}
-
-void ZQWaveformDisplayController::prepareOverviews() {
-    std::vector<ZQWaveform*> views;
-    forEachView([&views](ZQWaveform* v) {
-        if (v->needsTraces()) views.push_back(v);
-    });
-    if (views.size() < 2) return; // one view draws itself
-    for (ZQWaveform* v : views)
-        v->prepareDrawing();
-    // Zoomed out, the columns of all channels are reduced together (their
-    // frames are read once, not once a view), shared between the cores.
-    ZQ::SharedColumns shared;
-    for (ZQWaveform* v : views)
-        if (v->computeSharedColumns(shared)) {
-            for (ZQWaveform* u : views)
-                u->useSharedColumns(&shared);
-            break;
-        }
-    // Each view's reduction reads only its own channel and writes only its
-    // own overview and image; half of the views go to the other core.
-    auto work = [&views](std::uint64_t from, std::uint64_t to) {
-        for (std::uint64_t i = from; i < to; ++i)
-            views[i]->rebuildTraces(false);
-    };
-    runOnBothCores(views.size(), work);
-    for (ZQWaveform* v : views) {
-        v->useSharedColumns(nullptr);
-        v->finishRebuild();
-    }
-}
-
-int ZQWaveformDisplayController::commonViewHeight() {
-    int smallest = 0;
-    forEachView([&smallest](ZQWaveform* v) {
-        const int h = v->deviceSize().height();
-        smallest = smallest == 0 ? h : std::min(smallest, h);
-    });
-    return smallest;
+    if (needsDisplay) channels_.setNeedsDisplay();
 }
 
 void ZQWaveformDisplayController::viewDidDraw(ZQWaveform* view) {
@@ -565,40 +483,37 @@ void ZQWaveformDisplayController::viewDidDraw(ZQWaveform* view) {
 
 void ZQWaveformDisplayController::resizeWaveforms() {
     Guard g(monitor());
-    if (splitView_) splitView_->resizeSubviews();
+    channels_.resize();
 }
 
 void ZQWaveformDisplayController::layoutRuler() {
-    if (!splitView_ || !contentBox_) return;
+    ZQSimpleHorzontalSplitView* split = channels_.splitView();
+    if (!split || !contentBox_) return;
     const Frame B = boundsOf(contentBox_->contentView());
     // The split view's place without a ruler: 20 points up from the bottom,
     // 6 below the top.
     const double bottom = 20, full = std::max(0.0, B.height - 26);
     const bool shown = ruler_ && ViewPreferences::showsTimeRuler();
     const double rulerHeight = shown ? std::min<double>(ruler_->preferredHeight(), full) : 0;
-    setFrame(splitView_, {0, bottom, B.width, full - rulerHeight});
+    setFrame(split, {0, bottom, B.width, full - rulerHeight});
     if (ruler_) {
         ruler_->setVisible(shown);
         setFrame(ruler_, {0, bottom + full - rulerHeight, B.width, rulerHeight});
         ruler_->update();
     }
     zoom_.placeVerticalSlider(B.width, bottom, full - rulerHeight);
-    splitView_->resizeSubviews();
+    split->resizeSubviews();
 }
 
 void ZQWaveformDisplayController::viewPreferencesDidChange() {
-    if (!splitView_) return;
-    splitView_->setMinimumSubviewHeight(ViewPreferences::fitsChannels() ? 0 : kMinimumViewHeight);
+    if (!channels_.splitView()) return;
+    channels_.applyFit();
     // The dB scale; what the views show, and how the spectrogram looks: drawn
     // again (from the cache's levels; only a new frame size transforms anew).
     state_.zoom().amplitudeInDb = ViewPreferences::amplitudeInDb();
     setWaveformsNeedDisplay(true);
     layoutRuler();
     commandStateMayHaveChanged();
-}
-
-void ZQWaveformDisplayController::scrollChannels(int pixels) {
-    if (splitView_ && splitView_->isScrolling()) splitView_->scrollBy(pixels);
 }
 
 // Markers and the spectrogram.
@@ -659,15 +574,11 @@ void ZQWaveformDisplayController::documentWillClose() {
     QPointer<ZQDocumentWindow> window = window_;
     window_ = nullptr;
     if (window) window->detachController(); // the window outlives us until it is deleted
-    for (QPointer<ZQWaveform>& v : waveforms_) {
-        if (v) v->documentWillClose();
-        v = nullptr;
-    }
+    channels_.documentWillClose();          // the split view too
     if (readouts_) readouts_->documentWillClose();
     readouts_ = nullptr;
     zoom_.clear();
     contentBox_ = nullptr;
-    splitView_ = nullptr;
     if (ruler_) ruler_->detach();
     ruler_ = nullptr;
     backgroundColor_ = foregroundColor_ = QColor();

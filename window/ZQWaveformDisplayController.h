@@ -17,7 +17,6 @@
 #include "controls/ZQDoubleSlider.h"
 #include "controls/ZQLevelMeter.h"
 #include "controls/ZQRoundedBox.h"
-#include "controls/ZQSimpleHorzontalSplitView.h"
 #include "controls/ZQWaveformDisplayScroller.h"
 #include "controls/ZQWaveformDisplayZoomBox.h"
 #include "core/holders.h"
@@ -28,13 +27,13 @@
 #include "window/ZQTimeRuler.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformHost.h"
+#include "window/ZQWindowChannels.h"
 #include "window/ZQWindowEditing.h"
 #include "window/ZQWindowReadouts.h"
 #include "window/ZQWindowZoom.h"
 
 #include <QColor>
 #include <QPointer>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -44,7 +43,7 @@ class ZQWaveformDisplayController final : public ZQWaveformDisplayControllerBase
                                           public ZQWaveformHost,
                                           private ZQ::WindowStateObserver {
 public:
-    static constexpr int kMaxViews = 16;
+    static constexpr int kMaxViews = ZQWindowChannels::kMaxViews;
 
     // Null without a document (+1 otherwise).
     static ZQWaveformDisplayController* initWithAudioFileDocument(ZQAudioFileDocument* document);
@@ -85,15 +84,15 @@ public:
     ZQ::WindowState& windowState() override { return state_; }
     // Rebuilds the overviews and traces of every view that needs them, the
     // views shared between the main thread and one helper.
-    void prepareOverviews() override;
+    void prepareOverviews() override { channels_.drawTogether(); }
     ZQ::SpectrogramImage::Scale spectrogramScale() override;
     // Scrolls the channels (when they do not all fit) by `pixels`, down for positive.
-    void scrollChannels(int pixels) override;
+    void scrollChannels(int pixels) override { channels_.scrollBy(pixels); }
     void locate(std::uint64_t frame) override;
     // Selects from the marker (or region) `index` up to the next marker,
     // the whole of a region, or to the end of the file.
     void selectFromMarker(std::size_t index) override;
-    int commonViewHeight() override;
+    int commonViewHeight() override { return channels_.commonHeight(); }
     void viewDidDraw(ZQWaveform* view) override;
 
     ZQDocumentWindow* window() const { return window_; }
@@ -166,9 +165,9 @@ public:
     void orderFocusChain();
 
     // The parts, for the window side and tests.
-    ZQWaveform* waveform(int channel) const;
-    int waveformCount() const;
-    ZQSimpleHorzontalSplitView* splitView() const { return splitView_; }
+    ZQWaveform* waveform(int channel) const { return channels_.view(channel); }
+    int waveformCount() const { return channels_.count(); }
+    ZQSimpleHorzontalSplitView* splitView() const { return channels_.splitView(); }
     ZQRoundedBox* contentBox() const { return contentBox_; }
     ZQDoubleSlider* horizontalZoomSlider() const { return zoom_.horizontalSlider(); }
     ZQDoubleSlider* verticalZoomSlider() const { return zoom_.verticalSlider(); }
@@ -185,7 +184,7 @@ public:
 
     // Below this height a view stops shrinking and the channels scroll
     // (unless View > Fit Channels is on).
-    static constexpr int kMinimumViewHeight = 48;
+    static constexpr int kMinimumViewHeight = ZQWindowChannels::kMinimumViewHeight;
     // The View menu's choices changed: the ruler, the dB scale, the fit.
     void viewPreferencesDidChange();
     // Selects frames first..last in every view (and shows it).
@@ -208,8 +207,7 @@ private:
     // WindowStateObserver.
     void windowZoomDidChange() override;
     void windowSelectionDidChange() override;
-    template <class F> void forEachView(F&& f);
-    bool hasViews() const { return !waveforms_[0].isNull(); }
+    bool hasViews() const { return channels_.any(); }
     // Places the ruler (when shown) above the split view, which takes the rest.
     void layoutRuler();
     // The ruler shows the lane of marker names while there are markers.
@@ -223,10 +221,9 @@ private:
     QPointer<ZQTimeRuler> ruler_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for the spectral tiles' repaints
     QPointer<ZQRoundedBox> contentBox_;
-    QPointer<ZQSimpleHorzontalSplitView> splitView_;
+    ZQWindowChannels channels_; // the split view and the views in it
     QPointer<ZQDocumentWindow> window_;
     QPointer<ZQWindowReadouts> readouts_;
-    std::array<QPointer<ZQWaveform>, kMaxViews> waveforms_;
     platform::Ref<ZQAudioFileDocument> document_;
     QColor backgroundColor_, foregroundColor_;
     ZQ::once buildUIHasBeenCalled_;
