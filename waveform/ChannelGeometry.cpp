@@ -11,10 +11,12 @@ using Wide = unsigned __int128; // frame counts past 2^32 times widths past 2^16
 
 } // namespace
 
-ChannelGeometry ChannelGeometry::of(std::uint64_t first, std::uint64_t last, double logicalWidth, double ratio) {
+ChannelGeometry ChannelGeometry::of(std::uint64_t first, std::uint64_t last, double logicalWidth, double ratio,
+                                    std::uint64_t lastFrame) {
     ChannelGeometry g;
     g.first = first;
     g.last = std::max(first, last);
+    g.lastFrame = lastFrame;
     g.ratio = ratio > 0 ? ratio : 1.0;
     g.columns = static_cast<int>(std::max(0.0, std::round(logicalWidth * g.ratio)));
     return g;
@@ -45,6 +47,10 @@ double ChannelGeometry::position(std::uint64_t frame) const {
 }
 
 std::uint64_t ChannelGeometry::frameAtColumn(std::int64_t c) const {
+    return std::min(unclampedFrameAtColumn(c), std::max(first, lastFrame));
+}
+
+std::uint64_t ChannelGeometry::unclampedFrameAtColumn(std::int64_t c) const {
     const std::uint64_t d = span();
     if (c <= 0 || columns <= 0 || d == 0) return first;
     if (c >= columns) return last;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 namespace ZQ {
 
@@ -20,9 +21,13 @@ struct ChannelGeometry {
     std::uint64_t last = 0;  // the frame at the right edge (just past the last column)
     int columns = 0;         // the view's width in device pixels
     double ratio = 1.0;      // device pixels per logical pixel
+    // The last frame there is: zoomed in at the end of a file, the right
+    // edge lies past it, and no point gives a frame beyond it.
+    std::uint64_t lastFrame = UINT64_MAX;
 
     // For a view `logicalWidth` wide at device pixel ratio `ratio`.
-    static ChannelGeometry of(std::uint64_t first, std::uint64_t last, double logicalWidth, double ratio);
+    static ChannelGeometry of(std::uint64_t first, std::uint64_t last, double logicalWidth, double ratio,
+                              std::uint64_t lastFrame = UINT64_MAX);
 
     std::uint64_t span() const { return last > first ? last - first : 0; }
     double framesPerColumn() const;
@@ -35,7 +40,8 @@ struct ChannelGeometry {
         const std::int64_t c = column(frame);
         return c >= 0 && c < columns;
     }
-    // The frame under device column `column` (clamped to the view's frames).
+    // The frame under device column `column` (clamped to the view's frames
+    // and to the last frame there is).
     std::uint64_t frameAtColumn(std::int64_t column) const;
     // The frame under a point `x` logical pixels from the view's left edge.
     std::uint64_t frameAt(double x) const;
@@ -51,6 +57,9 @@ struct ChannelGeometry {
     Span span(std::uint64_t firstFrame, std::uint64_t lastFrame) const;
 
     bool operator==(const ChannelGeometry&) const = default;
+
+private:
+    std::uint64_t unclampedFrameAtColumn(std::int64_t column) const;
 };
 
 } // namespace ZQ

@@ -44,8 +44,10 @@ IndexRange WindowState::shownRange() const {
 }
 
 ChannelGeometry WindowState::geometry(double logicalWidth, double ratio) const {
-    const IndexRange r = shownRange();
-    return ChannelGeometry::of(r.min_.v_, r.max_.v_, logicalWidth, ratio);
+    // The columns span every visible frame, as the traces' do, also where
+    // the last of them is the file's last frame (the range above stops there).
+    const std::uint64_t first = zoom_.firstVisibleSample();
+    return ChannelGeometry::of(first, first + zoom_.numVisibleSamples(), logicalWidth, ratio, lastFrame());
 }
 
 void WindowState::setSelection(const SampleSelection& selection) {

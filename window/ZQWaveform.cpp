@@ -144,7 +144,7 @@ ChannelGeometry ZQWaveform::drawnGeometry() const {
     // The width as it is now: a resize draws anew, and clicks meanwhile land
     // where the columns will be.
     const qreal ratio = devicePixelRatioF();
-    return ChannelGeometry::of(g.first, g.last, width(), ratio);
+    return ChannelGeometry::of(g.first, g.last, width(), ratio, g.lastFrame);
 }
 
 IndexRange ZQWaveform::shownRange() const {
@@ -266,7 +266,11 @@ void ZQWaveform::rebuildTraces(bool shareCores) {
                        markers_, shareCores_);
     }
     if (overviewRebuilt_) {
-        drawnGeometry_ = ChannelGeometry::of(visibleRange_.min_.v_, visibleRange_.max_.v_, drawSize_.width(), 1.0);
+        // Every frame the traces spread over the columns, up to the frame
+        // just past them; the labels' range stops at the file's last frame.
+        const std::uint64_t first = visibleRange_.min_.v_;
+        drawnGeometry_ = ChannelGeometry::of(first, first + drawZoom_.numVisibleSamples(), drawSize_.width(), 1.0,
+                                             drawZoom_.validSampleRange_.max_.v_);
         imageValid_ = true;
     }
     shareCores_ = false;

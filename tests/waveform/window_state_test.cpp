@@ -172,3 +172,25 @@ TEST(WindowState, ZoomAndScrollAreHeardOncePerStepAndKeepTheirAnchor) {
     EXPECT_EQ(state.displayOverride(3), 1);
     EXPECT_EQ(state.displayOverride(2), -1);
 }
+
+TEST(WindowState, ZoomedInAtTheEndTheColumnsSpanEveryFrameShownAndTheLastIsInView) {
+    // A few dozen frames over 800 columns, scrolled to the end: the traces
+    // give each frame 800 / n columns, the last frame among them.
+    WindowState state;
+    state.setLength(1000);
+    state.zoom().setHorizontalZoom(state.deepestZoom());
+    state.zoom().setHorizontalScroll(1.0);
+    const std::uint64_t n = state.zoom().numVisibleSamples(), first = state.zoom().firstVisibleSample();
+    ASSERT_LT(n, 40u);
+    ASSERT_EQ(first + n, 1000u);
+    const ChannelGeometry g = state.geometry(800, 1.0);
+    EXPECT_DOUBLE_EQ(g.framesPerColumn(), double(n) / 800.0);
+    EXPECT_TRUE(g.inView(999));
+    EXPECT_EQ(g.column(999), std::int64_t((n - 1) * 800 / n));
+    EXPECT_EQ(g.frameAt(799.5), 999u);
+    // Past the right edge, and at twice the ratio: never a frame past the last.
+    EXPECT_EQ(g.frameAt(5000), 999u);
+    EXPECT_EQ(state.geometry(800, 2.0).frameAt(799.9), 999u);
+    // The range the labels show still ends at the last frame.
+    EXPECT_EQ(state.shownRange().max_.v_, 999u);
+}

@@ -163,8 +163,9 @@ TEST_F(WindowTest, TheMouseSelectsTheSameSamplesInEveryChannel) {
     const QImage before = bottom->grab().toImage();
     const int y = bottom->height() / 2;
     const double W = bottom->width();
-    // The first frame drawn in the column (one column holds about 12 frames).
-    auto indexAt = [&](int x) { return static_cast<unsigned long long>(std::ceil(x * 9999 / W)); };
+    // The first frame drawn in the column: the 10,000 frames shown spread
+    // over the columns as the traces spread them (about 12 a column).
+    auto indexAt = [&](int x) { return static_cast<unsigned long long>(std::ceil(x * 10000 / W)); };
 
     // A drag in the second channel, from right to left.
     QTest::mousePress(bottom, Qt::LeftButton, {}, QPoint(300, y));
@@ -267,6 +268,18 @@ TEST_F(WindowTest, TheZoomSliderAndTheScrollerMoveEveryView) {
     EXPECT_DOUBLE_EQ(v1->horizontalZoom(), 1.0);
     EXPECT_DOUBLE_EQ(v1->verticalZoom(), 1.0);
     EXPECT_DOUBLE_EQ(c->horizontalZoomSlider()->doubleValue(), 0.0);
+
+    // Fully zoomed in at the end, a few dozen frames across the view: the
+    // last frame's play line is where the traces draw that frame.
+    c->horizontalZoomSlider()->setValue(ZQDoubleSlider::kSteps);
+    scroller->setValue(scroller->maximum());
+    v1->grab();
+    const std::uint64_t shown = v1->zoomSettings().numVisibleSamples();
+    ASSERT_LT(shown, 100u);
+    doc->locatePlaybackPosition(99999);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(v1->playheadView()->column(), double(shown - 1) / double(shown) * v1->width(), 1);
+    EXPECT_EQ(v1->lastVisibleOverlay()->text(), "99999");
 }
 
 TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
@@ -303,7 +316,7 @@ TEST_F(WindowTest, PlaysWithTheButtonsAndKeysWhileTheLineAndReadoutsMove) {
     EXPECT_NEAR(qRed(playing.pixel(v->playheadView()->pixelInsetOfPreviousDraw(), 2)) - qRed(still.pixel(column, 2)),
                 127, 2);
     // The line is where the last tick read the position, for every view alike.
-    const double expected = v->width() * double(c->windowState().playPosition()) / double(frames - 1);
+    const double expected = v->width() * double(c->windowState().playPosition()) / double(frames);
     EXPECT_NEAR(v->playheadView()->column(), expected, 1);
 
     // The end of the file stops playback on a stream thread; Play comes back.
