@@ -173,6 +173,7 @@ bool computeSharedColumns(SharedColumns& shared, const SampleSnapshot& samples, 
     const unsigned channels = samples->channelCount();
     shared.lo.assign(widthPx * channels, 0.0);
     shared.hi.assign(widthPx * channels, 0.0);
+    shared.waiting.assign(widthPx, 0);
     auto columns = [&](std::uint64_t from, std::uint64_t to) {
         for (std::uint64_t k = from; k < to; ++k) {
             std::uint64_t start = 0, end = 0;
@@ -182,9 +183,7 @@ bool computeSharedColumns(SharedColumns& shared, const SampleSnapshot& samples, 
             if (!grid.column(k, start, end)) continue;
             double* lo = shared.lo.data() + k * channels;
             double* hi = shared.hi.data() + k * channels;
-            if (!samples->columnOfFrames(start, end, lo, hi))
-                for (unsigned c = 0; c < channels; ++c)
-                    lo[c] = hi[c] = std::numeric_limits<double>::quiet_NaN();
+            shared.waiting[k] = !samples->columnOfFrames(start, end, lo, hi);
         }
     };
     if (split && grid.perColumn >= 256)
@@ -250,13 +249,14 @@ bool calculateWaveformOverview(WaveformOverview<CGPoint>& overview, WaveformZoom
                 if (!grid.column(k, start, end)) continue; // the column keeps its old point
                 double lo = 0, hi = 0;
                 if (shared) {
-                    lo = shared->lo[k * shared->channels + samples.channel];
-                    hi = shared->hi[k * shared->channels + samples.channel];
-                    if (std::isnan(lo)) {
-                        points[k] = CGPoint{lo, lo};
+                    if (shared->waiting[k]) {
+                        constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+                        points[k] = CGPoint{kNaN, kNaN};
                         waiting.fetch_add(1, std::memory_order_relaxed);
                         continue;
                     }
+                    lo = shared->lo[k * shared->channels + samples.channel];
+                    hi = shared->hi[k * shared->channels + samples.channel];
                 } else if (!folding) {
                     const double s0 = window[start - windowFirst];
                     lo = std::min(s0, 0.0);

@@ -129,8 +129,10 @@ struct SharedColumns {
     SampleSnapshot samples;
     std::uint64_t first = 0, numVisible = 0, maxIndex = 0, widthPx = 0;
     unsigned channels = 0;
-    // Column k of channel c at [k * channels + c]; NaN while not summarised.
+    // Column k of channel c at [k * channels + c].
     std::vector<double> lo, hi;
+    // Column k's samples are not yet summarised (it waits for them).
+    std::vector<std::uint8_t> waiting;
     bool answers(const ChannelSamples& s, std::uint64_t first, std::uint64_t numVisible, std::uint64_t maxIndex,
                  std::uint64_t widthPx) const {
         return s.samples && s.samples == samples && first == this->first && numVisible == this->numVisible &&
