@@ -262,6 +262,31 @@ int main(int argc, char** argv) {
             }
             report("  the 16 overviews alone, on one core", median(ms), 8);
         }
+        {
+            // The same reduced as the window reduces views of one width
+            // and zoom: every channel's columns at once, then each view's
+            // points from them.
+            std::vector<double> ms;
+            const ZQ::SampleSnapshot samples = doc->sampleData()->samples();
+            const QSize size = c->waveform(0)->deviceSize();
+            const ZQ::CGRect frame{{0, 0}, {double(size.width()), double(size.height())}};
+            std::vector<ZQ::WaveformOverview<ZQ::CGPoint>> overviews(16);
+            for (int run = 0; run < 40; ++run) {
+                QElapsedTimer t;
+                t.start();
+                ZQ::SharedColumns shared;
+                ZQ::WaveformZoomSettings zoom = c->waveform(0)->zoomSettings();
+                zoom.setWaveformView(nullptr);
+                ZQ::computeSharedColumns(shared, samples, zoom, std::uint64_t(size.width()), nullptr);
+                for (int i = 0; i < c->waveformCount(); ++i) {
+                    ZQ::IndexRange drawn;
+                    ZQ::calculateWaveformOverview(overviews[std::size_t(i)], zoom, {samples, unsigned(i)}, frame, drawn,
+                                                  nullptr, nullptr, &shared);
+                }
+                ms.push_back(t.nsecsElapsed() / 1e6);
+            }
+            report("  the 16 overviews together (every channel at once), one core", median(ms), 8);
+        }
         c->setHorizontalZoom(44100.0 / tenMinutes, true);
         c->horizontalScrollScroller()->setValue(c->horizontalScrollScroller()->maximum() / 2);
         report("full repaint, 16 x 10 min, one second in view", fullRepaint(c, 40), 8);
