@@ -167,8 +167,11 @@ public:
     }
     // Takes in at once what the sink has written so far, so that the
     // recording's end is the sink's, not where the recorder thread last woke.
-    void catchUp() {
-        if (fd_ >= 0) drain();
+    // Returns how many samples (interleaved) were heard by then.
+    std::size_t catchUp() {
+        std::size_t heard = 0;
+        if (fd_ >= 0) drain(&heard);
+        return heard;
     }
     std::size_t framesHeard() const {
         std::lock_guard<std::mutex> g(lock_);
@@ -182,11 +185,13 @@ public:
     }
 
 private:
-    // Reads what the FIFO holds; false when no writer has it open.
-    bool drain() {
+    // Reads what the FIFO holds; false when no writer has it open. `heard`
+    // (when given) gets the samples heard, as of the last read.
+    bool drain(std::size_t* heard = nullptr) {
         std::lock_guard<std::mutex> g(lock_);
         for (;;) {
             const ssize_t n = ::read(fd_, chunk_.data() + partial_, chunk_.size() - partial_);
+            if (heard) *heard = heard_.size();
             if (n == 0) return false;
             if (n < 0) return true; // EAGAIN: all taken
             const std::size_t have = partial_ + static_cast<std::size_t>(n);
