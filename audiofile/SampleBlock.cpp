@@ -646,6 +646,23 @@ bool vectorExtremes(int codec, const unsigned char* data, unsigned channels, std
     return false;
 }
 
+// Calls f with the vector count as a constant for counts of 1 to 4 (their
+// accumulators then stay in registers); false for more.
+template <class F> bool withFixedCount(unsigned vectors, F&& f) {
+    switch (vectors) {
+    case 1:
+        return f(std::integral_constant<unsigned, 1>{}), true;
+    case 2:
+        return f(std::integral_constant<unsigned, 2>{}), true;
+    case 3:
+        return f(std::integral_constant<unsigned, 3>{}), true;
+    case 4:
+        return f(std::integral_constant<unsigned, 4>{}), true;
+    default:
+        return false;
+    }
+}
+
 // Any number of frames of any number of channels (up to 64), 16-bit
 // little-endian words or floats, a vector at a time: a run of lcm(channels,
 // lanes) samples holds every channel a whole number of times, so each of
@@ -664,7 +681,6 @@ bool vectorScanFrames(int codec, const unsigned char* data, unsigned channels, s
         for (unsigned v = 0; v < vectors; ++v)
             l[v] = _mm_set1_epi16(32767), h[v] = _mm_set1_epi16(-32768);
         const auto* p = reinterpret_cast<const __m128i*>(data);
-        // A run of up to four vectors keeps its accumulators in registers.
         auto fixed = [&](auto count) {
             constexpr unsigned V = decltype(count)::value;
             __m128i a[V], z[V];
@@ -679,15 +695,7 @@ bool vectorScanFrames(int codec, const unsigned char* data, unsigned channels, s
             for (unsigned v = 0; v < V; ++v)
                 l[v] = a[v], h[v] = z[v];
         };
-        if (vectors == 1)
-            fixed(std::integral_constant<unsigned, 1>{});
-        else if (vectors == 2)
-            fixed(std::integral_constant<unsigned, 2>{});
-        else if (vectors == 3)
-            fixed(std::integral_constant<unsigned, 3>{});
-        else if (vectors == 4)
-            fixed(std::integral_constant<unsigned, 4>{});
-        else
+        if (!withFixedCount(vectors, fixed))
             for (std::uint64_t r = 0; r < runs; ++r, p += vectors)
                 for (unsigned v = 0; v < vectors; ++v) {
                     const __m128i x = _mm_loadu_si128(p + v);
@@ -742,15 +750,7 @@ bool vectorScanFrames(int codec, const unsigned char* data, unsigned channels, s
             for (unsigned v = 0; v < V; ++v)
                 l[v] = a[v], h[v] = z[v];
         };
-        if (vectors == 1)
-            fixed(std::integral_constant<unsigned, 1>{});
-        else if (vectors == 2)
-            fixed(std::integral_constant<unsigned, 2>{});
-        else if (vectors == 3)
-            fixed(std::integral_constant<unsigned, 3>{});
-        else if (vectors == 4)
-            fixed(std::integral_constant<unsigned, 4>{});
-        else
+        if (!withFixedCount(vectors, fixed))
             for (std::uint64_t r = 0; r < runs; ++r, p += run)
                 for (unsigned v = 0; v < vectors; ++v) {
                     const __m128 x = _mm_loadu_ps(p + 4 * v);
