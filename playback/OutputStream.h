@@ -142,7 +142,11 @@ public:
     }
     std::uint64_t samplesPlayed() const;
     std::uint64_t underruns() const;
-    platform::audio::AudioQueue* audioQueue() const { return queueObject_.get(); }
+    // The queue is made on the stream's thread; read under the lock.
+    platform::audio::AudioQueue* audioQueue() const {
+        sync_guard g(this);
+        return queueObject_.get();
+    }
     const platform::audio::AudioStreamBasicDescription& format() const { return format_; }
     std::size_t sourceSlots() const;
     std::uint32_t isRunningProperty() const { return listenerState_.isRunning.o_.value_; }
