@@ -96,8 +96,9 @@ bool showOpenDocument(const QString& file) {
 }
 
 QStringList nameFilters() {
-    return {QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf "
-                           "*.WAV *.WAVE *.AIF *.AIFF *.AIFC *.SD2 *.CAF)"),
+    return {QStringLiteral("Audio files (*.wav *.wave *.aif *.aiff *.aifc *.sd2 *.caf *.w64 *.flac *.ogg *.oga "
+                           "*.opus *.mp3 *.mp2 *.mp1 *.mpga *.WAV *.WAVE *.AIF *.AIFF *.AIFC *.SD2 *.CAF *.W64 "
+                           "*.FLAC *.OGG *.OGA *.OPUS *.MP3 *.MP2 *.MP1 *.MPGA)"),
             QStringLiteral("All files (*)")};
 }
 

@@ -291,8 +291,9 @@ bool AudioFileInformationData::copyPropertiesTo(const void*) const {
 }
 
 std::string formatName(FourCharCode type) {
-    static const char* const kNames[] = {"3gp2", "3gpp", "AIFC", "AIFF", "BW64", "MPG1", "MPG2", "MPG3", "NeXT",
-                                         "RF64", "Sd2f", "WAVE", "ac-3", "adts", "amrf", "caff", "m4af", "mp4f"};
+    static const char* const kNames[] = {"3gp2", "3gpp", "AIFC", "AIFF", "BW64", "MPG1", "MPG2",
+                                         "MPG3", "NeXT", "OggS", "RF64", "Sd2f", "W64f", "WAVE",
+                                         "ac-3", "adts", "amrf", "caff", "flac", "m4af", "mp4f"};
     for (const char* name : kNames) {
         const FourCharCode code = (FourCharCode(std::uint8_t(name[0])) << 24) |
                                   (FourCharCode(std::uint8_t(name[1])) << 16) |

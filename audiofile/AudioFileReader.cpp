@@ -389,9 +389,7 @@ bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
         size = sizeof type;
         if (file->getProperty(audio::file::kFileFormat, &size, &type) != audio::kNoErr) type = 0;
     }
-    return type == audio::kAudioFileAIFFType || type == audio::kAudioFileWAVEType ||
-           type == audio::kAudioFileRF64Type || type == audio::kAudioFileBW64Type ||
-           type == audio::kAudioFileSoundDesigner2Type || type == audio::kAudioFileCAFType;
+    return type == audio::kAudioFileSoundDesigner2Type || audio::isDecodableContainer(type);
 }
 
 bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& information,

@@ -92,8 +92,8 @@ bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
                           std::shared_ptr<SampleBlock>& block, std::int32_t& channelCountOut,
                           DecodeControl* control = nullptr);
 
-// WAVE, AIFF, Sound Designer II and CAF files with an extension of 1 to 8
-// characters; nothing else.
+// WAVE (RIFF, RF64, BW64), Wave64, AIFF, Sound Designer II, CAF, FLAC, Ogg
+// and MPEG audio files with an extension of 1 to 8 characters; nothing else.
 bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference);
 
 } // namespace ZQ

@@ -79,9 +79,12 @@ std::string ZQDocumentController::typeForExtension(const std::string& extension)
         const char* extension;
         const char* type;
     } kTypes[] = {
-        {"wav", "WAVE audio file"},  {"wave", "WAVE audio file"}, {"aif", "AIFF audio file"},
-        {"aiff", "AIFF audio file"}, {"aifc", "AIFF audio file"}, {"sd2", "Sound Designer II audio file"},
-        {"caf", "Core Audio file"},
+        {"wav", "WAVE audio file"},  {"wave", "WAVE audio file"},  {"aif", "AIFF audio file"},
+        {"aiff", "AIFF audio file"}, {"aifc", "AIFF audio file"},  {"sd2", "Sound Designer II audio file"},
+        {"caf", "Core Audio file"},  {"w64", "Wave64 audio file"}, {"flac", "FLAC audio file"},
+        {"ogg", "Ogg audio file"},   {"oga", "Ogg audio file"},    {"opus", "Ogg audio file"},
+        {"mp3", "MPEG audio file"},  {"mp2", "MPEG audio file"},   {"mp1", "MPEG audio file"},
+        {"mpga", "MPEG audio file"},
     };
     for (auto& t : kTypes)
         if (e == t.extension) return t.type;
@@ -96,8 +99,9 @@ bool ZQDocumentController::openDocumentWithContentsOfPath(const std::string& pat
         if (error) {
             Ref<platform::String> text = Ref<platform::String>::adopt(platform::String::create(
                 "The file '" + url->lastPathComponent() +
-                "' cannot be opened: only WAV, AIFF, Sound Designer II and CAF files (.wav, .wave, .aif, .aiff, "
-                ".aifc, .sd2, .caf) can be opened."));
+                "' cannot be opened: only WAV, AIFF, Sound Designer II, CAF, Wave64, FLAC, Ogg Vorbis, Opus and MPEG "
+                "audio files (.wav, .wave, .aif, .aiff, .aifc, .sd2, .caf, .w64, .flac, .ogg, .oga, .opus, .mp3, .mp2, "
+                ".mp1, .mpga) can be opened."));
             Ref<platform::MutableDictionary> info =
                 Ref<platform::MutableDictionary>::adopt(platform::MutableDictionary::create());
             info->setObject(text.get(), platform::kLocalizedDescriptionKey);

@@ -1,7 +1,8 @@
 // Writes the fuzzer's seed corpus: small files of every kind the reader
 // accepts (each encoding libsndfile can put in WAV, AIFF, CAF and Sound
 // Designer II, with strings, cue points, channel layouts, markers, regions
-// and a magic cookie) and a few kinds it refuses.
+// and a magic cookie; FLAC, Ogg Vorbis, Opus, MPEG Layer III and Wave64)
+// and a few kinds it refuses.
 //   fuzz_seeds DIR
 #include "fuzz/FuzzInput.h"
 
@@ -30,11 +31,12 @@ struct Extra {
 };
 
 // Writes a short sweep with libsndfile; returns the bytes written or "".
-std::string make(const std::string& name, int format, int channels, int frames, const Extra& extra = {}) {
+std::string make(const std::string& name, int format, int channels, int frames, const Extra& extra = {},
+                 int rate = 22050) {
     const std::string path = gDir + "/tmp-" + name;
     SF_INFO info{};
     info.channels = channels;
-    info.samplerate = 22050;
+    info.samplerate = rate;
     info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f) {
@@ -179,16 +181,21 @@ int main(int argc, char** argv) {
         {"ulaw.caf", SF_FORMAT_CAF | SF_FORMAT_ULAW, 1, {}},
         {"alac16.caf", SF_FORMAT_CAF | SF_FORMAT_ALAC_16, 2, {}},
         {"alac24.caf", SF_FORMAT_CAF | SF_FORMAT_ALAC_24, 1, {}},
+        {"s16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, {true, false, false}},
+        {"s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, {}},
+        {"vorbis.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, {true, false, false}},
+        {"l3.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, {true, false, false}},
+        {"s16.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 1, {}},
         // Refused kinds: the reader must say so and stop.
         {"f32.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 1, {}},
-        {"s16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, {}},
-        {"s16.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 1, {}},
         {"s16.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1, {}},
         {"s16.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 1, {}},
     };
     for (const Kind& k : kinds)
         save(k.name, make(k.name, k.format, k.channels, N, k.extra));
     save("tables.caf", cafWithTables());
+    // Opus runs at 48 kHz (or an even fraction of it) only.
+    save("opus.opus", make("opus.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, N, {true, false, false}, 48000));
 
     // Sound Designer II: libsndfile writes the resource fork beside the file.
     for (int format : {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_S8}) {

@@ -10,16 +10,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 action=${1:-run}
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsoxr-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev libmpg123-dev portaudio19-dev libsoxr-dev
           libgtest-dev libbenchmark-dev libfftw3-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # The installation test validates the desktop entry and compiles the MIME types;
 # the quit-path test drives the real program under Xvfb; the playback tests
 # listen to a private sound server (ALSA's default device reaches it through
-# the pulse plugin, as on a desktop).
+# the pulse plugin, as on a desktop); the formats' own encoders write the
+# files the decoding tests read.
 if [ "$action" = test ]; then
     packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool
-               pulseaudio pulseaudio-utils libasound2-plugins libpulse-dev)
+               pulseaudio pulseaudio-utils libasound2-plugins libpulse-dev
+               flac vorbis-tools opus-tools lame)
 fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

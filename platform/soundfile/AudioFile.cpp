@@ -1,6 +1,7 @@
 #include "platform/soundfile/AudioFile.h"
 
 #include "platform/base/Values.h"
+#include "platform/soundfile/MpegDecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,9 +57,13 @@ AudioStreamBasicDescription describe(const SF_INFO& sf, const ContainerInfo& c) 
     if (major == SF_FORMAT_CAF && c.hasCafDescription) bigEndian = (c.cafFormatFlags & 2) == 0;
 
     const int bits = sampleBits(sub);
-    const bool linear = sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_16 ||
-                        sub == SF_FORMAT_PCM_24 || sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT ||
-                        sub == SF_FORMAT_DOUBLE;
+    // FLAC, Vorbis and Opus streams are compressed whatever the sample size
+    // libsndfile names for them.
+    const bool compressedContainer = major == SF_FORMAT_FLAC || major == SF_FORMAT_OGG;
+    const bool linear =
+        !compressedContainer &&
+        (sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_16 || sub == SF_FORMAT_PCM_24 ||
+         sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE);
     if (linear) {
         d.mFormatID = kAudioFormatLinearPCM;
         const bool isFloat = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
@@ -90,7 +95,30 @@ AudioStreamBasicDescription describe(const SF_INFO& sf, const ContainerInfo& c) 
     case SF_FORMAT_GSM610:
         d.mFormatID = fourcc("agsm");
         break;
+    case SF_FORMAT_VORBIS:
+        d.mFormatID = fourcc("vorb");
+        break;
+    case SF_FORMAT_OPUS:
+        d.mFormatID = fourcc("opus");
+        break;
+    case SF_FORMAT_ALAC_16:
+    case SF_FORMAT_ALAC_20:
+    case SF_FORMAT_ALAC_24:
+    case SF_FORMAT_ALAC_32:
+        d.mFormatID = fourcc("alac");
+        d.mFramesPerPacket = 4096;
+        // The source's own sample size, which a save keeps.
+        d.mBitsPerChannel = sub == SF_FORMAT_ALAC_16   ? 16
+                            : sub == SF_FORMAT_ALAC_20 ? 20
+                            : sub == SF_FORMAT_ALAC_24 ? 24
+                                                       : 32;
+        return d;
     default:
+        if (major == SF_FORMAT_FLAC) {
+            d.mFormatID = fourcc("flac");
+            d.mBitsPerChannel = static_cast<std::uint32_t>(bits);
+            return d;
+        }
         d.mFormatID = c.hasCafDescription ? c.cafFormatID : 0;
         break;
     }
@@ -203,10 +231,14 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
         if (container.type == kAudioFileCAFType &&
             (container.chunkIDs.empty() || container.chunkIDs[0] != fourcc("desc")))
             return kAudioFileInvalidFileError;
-        expected = container.type == kAudioFileWAVEType   ? SF_FORMAT_WAV
-                   : container.type == kAudioFileAIFFType ? SF_FORMAT_AIFF
-                   : container.type == kAudioFileCAFType  ? SF_FORMAT_CAF
-                                                          : SF_FORMAT_RF64;
+        if (isMpegAudioContainer(container.type)) return openMpeg(path, std::move(container), st.st_size, out);
+        expected = container.type == kAudioFileWAVEType     ? SF_FORMAT_WAV
+                   : container.type == kAudioFileAIFFType   ? SF_FORMAT_AIFF
+                   : container.type == kAudioFileCAFType    ? SF_FORMAT_CAF
+                   : container.type == kAudioFileWave64Type ? SF_FORMAT_W64
+                   : container.type == kAudioFileFLACType   ? SF_FORMAT_FLAC
+                   : container.type == kAudioFileOggType    ? SF_FORMAT_OGG
+                                                            : SF_FORMAT_RF64;
     } else {
         const std::string fork = soundDesignerResourceFork(path);
         if (fork.empty()) return kAudioFileUnsupportedFileTypeError;
@@ -241,6 +273,11 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
         container.dataOffset = 0;
         container.dataByteCount = st.st_size;
     }
+    if (major == SF_FORMAT_FLAC || major == SF_FORMAT_OGG) {
+        // Compressed streams: the whole file is what the bit rate counts.
+        container.dataOffset = -1;
+        container.dataByteCount = st.st_size;
+    }
 
     auto* f = new AudioFile;
     f->path_ = path;
@@ -265,10 +302,38 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
         if (cuePosition(m.framePosition, position))
             f->cues_.push_back({static_cast<std::int32_t>(m.markerID), position, m.name});
     }
+    for (const InfoKey& k : kInfoKeys)
+        if (const char* text = sf_get_string(s, k.sfKey); text && *text) f->tags_.emplace_back(k.name, text);
     std::uint32_t cueCount = 0;
     if (f->cues_.empty() && !c.cueTableRead &&
         sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0)
         f->readLibraryCues(std::min(cueCount, kMaxCuePoints));
+    *out = f;
+    return kNoErr;
+}
+
+OSStatus AudioFile::openMpeg(const std::string& path, ContainerInfo container, std::int64_t fileSize, AudioFile** out) {
+    std::string why;
+    std::unique_ptr<MpegDecoder> mpeg = MpegDecoder::open(path, &why);
+    if (!mpeg) return kAudioFileInvalidFileError;
+    container.dataOffset = -1;
+    container.dataByteCount = fileSize;
+    // The layer the frames carry, whatever the first bytes suggested (an
+    // ID3 tag says nothing of it).
+    container.type = mpeg->layer() == 1   ? kAudioFileMP1Type
+                     : mpeg->layer() == 2 ? kAudioFileMP2Type
+                                          : kAudioFileMP3Type;
+    auto* f = new AudioFile;
+    f->path_ = path;
+    f->container_ = std::move(container);
+    AudioStreamBasicDescription& d = f->format_;
+    d.mSampleRate = static_cast<double>(mpeg->rate());
+    d.mFormatID = mpeg->layer() == 1 ? fourcc(".mp1") : mpeg->layer() == 2 ? fourcc(".mp2") : fourcc(".mp3");
+    d.mChannelsPerFrame = static_cast<std::uint32_t>(mpeg->channels());
+    d.mFramesPerPacket = mpeg->layer() == 1 ? 384 : 1152;
+    f->frames_ = mpeg->frames();
+    f->tags_ = mpeg->tags();
+    f->mpeg_ = mpeg.release();
     *out = f;
     return kNoErr;
 }
@@ -298,6 +363,7 @@ void AudioFile::readLibraryCues(std::uint32_t count) {
 
 AudioFile::~AudioFile() {
     if (sndfile_) sf_close(static_cast<SNDFILE*>(sndfile_));
+    delete mpeg_;
     delete renamed_;
 }
 
@@ -430,12 +496,9 @@ OSStatus AudioFile::getProperty(FourCharCode id, std::uint32_t* ioSize, void* da
     if (id == file::kInfoDictionary) {
         if (*ioSize < sizeof(void*)) return kAudioFileBadPropertySizeError;
         auto* d = MutableDictionary::create();
-        auto* s = static_cast<SNDFILE*>(sndfile_);
-        for (const InfoKey& k : kInfoKeys) {
-            if (const char* text = s ? sf_get_string(s, k.sfKey) : nullptr; text && *text) {
-                Ref<String> v = Ref<String>::adopt(String::create(text));
-                d->setObject(v.get(), k.name);
-            }
+        for (const auto& [key, text] : tags_) {
+            Ref<String> v = Ref<String>::adopt(String::create(text));
+            d->setObject(v.get(), key.c_str());
         }
         double seconds = format_.mSampleRate > 0 ? static_cast<double>(frames_) / format_.mSampleRate : 0;
         char text[64];
@@ -475,6 +538,11 @@ OSStatus AudioFile::getProperty(FourCharCode id, std::uint32_t* ioSize, void* da
 
 OSStatus AudioFile::readFloat(std::uint32_t* ioFrames, float* interleaved) {
     if (!ioFrames || (!interleaved && *ioFrames)) return kParameterError;
+    if (mpeg_) {
+        const std::int64_t got = mpeg_->read(interleaved, *ioFrames);
+        *ioFrames = got < 0 ? 0 : static_cast<std::uint32_t>(got);
+        return got < 0 ? kAudioFileInvalidFileError : kNoErr;
+    }
     if (!sndfile_) {
         *ioFrames = 0;
         return kAudioFileUnsupportedDataFormatError;
@@ -489,6 +557,7 @@ OSStatus AudioFile::readFloat(std::uint32_t* ioFrames, float* interleaved) {
 }
 
 OSStatus AudioFile::seek(std::int64_t frame) {
+    if (mpeg_) return mpeg_->seek(frame) ? kNoErr : kParameterError;
     if (!sndfile_) return kAudioFileUnsupportedDataFormatError;
     return sf_seek(static_cast<SNDFILE*>(sndfile_), frame, SEEK_SET) < 0 ? kParameterError : kNoErr;
 }

@@ -68,6 +68,8 @@ inline constexpr FourCharCode kEstimatedDuration = fourcc("edur");
 inline constexpr FourCharCode kBitRate = fourcc("brat");
 } // namespace file
 
+class MpegDecoder;
+
 class AudioFile final : public Object {
 public:
     // Opens the file at path for reading: status 0 with *out set (+1), or an
@@ -77,7 +79,7 @@ public:
 
     FourCharCode fileType() const { return container_.type; }
     // Whether samples can be read (false for other decoders' containers).
-    bool hasDecoder() const { return sndfile_ != nullptr; }
+    bool hasDecoder() const { return sndfile_ != nullptr || mpeg_ != nullptr; }
     // The file's own encoding.
     const AudioStreamBasicDescription& fileDataFormat() const { return format_; }
     std::int64_t lengthFrames() const { return frames_; }
@@ -114,9 +116,11 @@ private:
     OSStatus fixedProperty(FourCharCode id, std::vector<unsigned char>& out) const;
     // The first `count` cue points libsndfile reads.
     void readLibraryCues(std::uint32_t count);
+    static OSStatus openMpeg(const std::string& path, ContainerInfo container, std::int64_t fileSize, AudioFile** out);
 
     std::string path_;
-    void* sndfile_ = nullptr; // SNDFILE*
+    void* sndfile_ = nullptr;     // SNDFILE*
+    MpegDecoder* mpeg_ = nullptr; // MPEG audio, decoded without libsndfile
     RenamedSource* renamed_ = nullptr;
     int sfFormat_ = 0;
     ContainerInfo container_;
@@ -128,6 +132,8 @@ private:
         std::string name;
     };
     std::vector<Cue> cues_;
+    // The file's texts under the info dictionary's keys ("title", "artist" …).
+    std::vector<std::pair<std::string, std::string>> tags_;
 };
 
 // The version text of the sound file library in use.

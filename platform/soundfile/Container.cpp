@@ -465,6 +465,27 @@ void walkCafChunks(File& file, std::int64_t fileSize, ContainerInfo& info) {
     parseCafTables(mark, regn, strg, info);
 }
 
+// Sony Wave64: chunks named by 16-byte GUIDs (the first four bytes read as
+// the RIFF names they stand for), with 64-bit sizes that count the 24-byte
+// header, each starting on an 8-byte boundary.
+void walkW64Chunks(File& file, std::int64_t fileSize, ContainerInfo& info) {
+    static const unsigned char kDataGuid[16] = {'d',  'a',  't',  'a',  0xf3, 0xac, 0xd3, 0x11,
+                                                0x8c, 0xd1, 0x00, 0xc0, 0x4f, 0x8e, 0xdb, 0x8a};
+    std::int64_t pos = 40; // past the riff and wave GUIDs and the file size
+    unsigned char h[24];
+    while (pos + 24 <= fileSize && file.readAt(pos, h, sizeof h)) {
+        const std::int64_t size = le64(h + 16);
+        if (info.chunkIDs.size() < kMaxChunkIDs) info.chunkIDs.push_back(be32(h));
+        const std::int64_t body = pos + 24;
+        if (std::memcmp(h, kDataGuid, 16) == 0 && info.dataOffset < 0) {
+            info.dataOffset = body;
+            info.dataByteCount = std::clamp<std::int64_t>(size - 24, 0, fileSize - body);
+        }
+        if (size < 24 || size > fileSize - pos) break;
+        pos += (size + 7) & ~std::int64_t(7);
+    }
+}
+
 // Magic numbers of the streams other decoders know, from the first 12 bytes.
 FourCharCode foreignType(const unsigned char* h, std::int64_t size) {
     auto is = [&](int at, const char* tag) { return std::memcmp(h + at, tag, 4) == 0; };
@@ -527,19 +548,18 @@ bool resourceForkHeaderIsSound(const std::string& forkPath) {
 
 bool isDecodableContainer(FourCharCode type) {
     return type == kAudioFileWAVEType || type == kAudioFileRF64Type || type == kAudioFileBW64Type ||
-           type == kAudioFileAIFFType || type == kAudioFileCAFType;
+           type == kAudioFileAIFFType || type == kAudioFileCAFType || type == kAudioFileWave64Type ||
+           type == kAudioFileFLACType || type == kAudioFileOggType || isMpegAudioContainer(type);
+}
+
+bool isMpegAudioContainer(FourCharCode type) {
+    return type == kAudioFileMP1Type || type == kAudioFileMP2Type || type == kAudioFileMP3Type;
 }
 
 bool isKnownForeignContainer(FourCharCode type) {
     switch (type) {
     case kAudioFileAIFCType:
-    case kAudioFileWave64Type:
     case kAudioFileNextType:
-    case kAudioFileFLACType:
-    case kAudioFileOggType:
-    case kAudioFileMP1Type:
-    case kAudioFileMP2Type:
-    case kAudioFileMP3Type:
     case kAudioFileAAC_ADTSType:
     case kAudioFileMPEG4Type:
     case kAudioFileM4AType:
@@ -574,6 +594,9 @@ ContainerInfo readContainerInfo(const std::string& path) {
     } else if (size >= 12 && is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
         info.type = is(8, "AIFF") ? kAudioFileAIFFType : kAudioFileAIFCType;
         walkIffChunks(file, size, true, info);
+    } else if (size >= 40 && is(0, "riff") && h[4] == 0x2e && h[5] == 0x91) {
+        info.type = kAudioFileWave64Type;
+        walkW64Chunks(file, size, info);
     } else if (size >= 8 && is(0, "caff")) {
         info.type = kAudioFileCAFType;
         walkCafChunks(file, size, info);

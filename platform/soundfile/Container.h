@@ -92,12 +92,13 @@ std::string soundDesignerResourceFork(const std::string& path);
 bool resourceForkHeaderIsSound(const std::string& forkPath);
 
 // The containers the reader decodes (WAVE, with RF64 and BW64 for files past
-// 4 GB, AIFF, CAF; Sound Designer II is told by its resource fork, not by a
-// header).
+// 4 GB, AIFF, CAF, Wave64, FLAC, Ogg and MPEG audio; Sound Designer II is
+// told by its resource fork, not by a header).
 bool isDecodableContainer(FourCharCode type);
+// MPEG audio streams (Layers I, II and III), decoded by libmpg123.
+bool isMpegAudioContainer(FourCharCode type);
 // Containers that other decoders know and the reader refuses by type: AIFC,
-// Wave64, NeXT/Sun, FLAC, Ogg, MPEG audio, ADTS, MPEG-4, 3GPP, AMR,
-// AC-3. Such a file opens as a container without samples, so that the reader
+// NeXT/Sun, ADTS, MPEG-4, 3GPP, AMR, AC-3. Such a file opens as a container without samples, so that the reader
 // can say it is unsupported.
 bool isKnownForeignContainer(FourCharCode type);
 

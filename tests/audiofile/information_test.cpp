@@ -199,7 +199,10 @@ TEST(InformationRecord, FormatNamesAndDescriptions) {
     EXPECT_EQ(formatName(fourcc("WAVE")), "WAVE");
     EXPECT_EQ(formatName(fourcc("ac-3")), "ac-3");
     EXPECT_EQ(formatName(fourcc("Sd2f")), "Sd2f");
-    EXPECT_EQ(formatName(fourcc("W64f")), "Unknown");
+    EXPECT_EQ(formatName(fourcc("W64f")), "W64f");
+    EXPECT_EQ(formatName(fourcc("flac")), "flac");
+    EXPECT_EQ(formatName(fourcc("OggS")), "OggS");
+    EXPECT_EQ(formatName(fourcc("ogg ")), "Unknown");
     EXPECT_EQ(formatName(0), "Unknown");
 
     EXPECT_EQ(formatListDescription({}), "< Empty >");

@@ -108,16 +108,18 @@ TEST_F(DocumentTest, PlaceholderRequestsAreChecked) {
 
 TEST_F(DocumentTest, OnlyTheAudioTypesAreOpened) {
     EXPECT_EQ(ZQDocumentController::typeForExtension("WAV"), "WAVE audio file");
-    for (const char* e : {"wav", "wave", "aif", "aiff", "aifc", "sd2", "caf"})
+    for (const char* e : {"wav", "wave", "aif", "aiff", "aifc", "sd2", "caf", "w64", "flac", "FLAC", "ogg", "oga",
+                          "opus", "mp3", "mp2", "mp1", "mpga"})
         EXPECT_NE(ZQDocumentController::typeForExtension(e), "") << e;
-    for (const char* e : {"mp3", "flac", "ogg", "w64", ""})
+    for (const char* e : {"m4a", "aac", "wma", "mid", ""})
         EXPECT_EQ(ZQDocumentController::typeForExtension(e), "") << e;
     Ref<platform::Error> error;
-    EXPECT_FALSE(controller().openDocumentWithContentsOfPath(dir.file("song.mp3"), &error));
+    EXPECT_FALSE(controller().openDocumentWithContentsOfPath(dir.file("song.m4a"), &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->localizedDescription(),
-              "The file 'song.mp3' cannot be opened: only WAV, AIFF, Sound Designer II and CAF files (.wav, .wave, "
-              ".aif, .aiff, .aifc, .sd2, .caf) can be opened.");
+              "The file 'song.m4a' cannot be opened: only WAV, AIFF, Sound Designer II, CAF, Wave64, FLAC, Ogg "
+              "Vorbis, Opus and MPEG audio files (.wav, .wave, .aif, .aiff, .aifc, .sd2, .caf, .w64, .flac, .ogg, "
+              ".oga, .opus, .mp3, .mp2, .mp1, .mpga) can be opened.");
     EXPECT_TRUE(controller().documents().empty());
 }
 

@@ -51,11 +51,11 @@ TEST(AudioFileService, ReportsTheContainerTypeFromTheHeader) {
         {"b.aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, kAudioFileAIFCType, false}, // libsndfile says AIFF
         {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, kAudioFileCAFType, true},
         {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, kAudioFileSoundDesigner2Type, true},
-        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kAudioFileFLACType, false},
-        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, kAudioFileWave64Type, false},
+        {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kAudioFileFLACType, true},
+        {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, kAudioFileWave64Type, true},
         {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, kAudioFileRF64Type, true}, // WAVE past 4 GB
         {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, kAudioFileNextType, false},
-        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, kAudioFileOggType, false},
+        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, kAudioFileOggType, true},
     };
     for (auto& c : cases) {
         std::string path = dir.file(c.name);
@@ -84,9 +84,6 @@ TEST(AudioFileService, TellsOtherDecodersStreamsByTheirMagicNumbers) {
         std::string bytes;
         FourCharCode type;
     } cases[] = {
-        {std::string("ID3\x04\0\0\0\0\0\x10", 10) + std::string(40, '\0'), kAudioFileMP3Type},
-        {std::string("\xFF\xFB\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP3Type},
-        {std::string("\xFF\xFD\x90\x64", 4) + std::string(40, '\0'), kAudioFileMP2Type},
         {std::string("\xFF\xF1\x50\x80", 4) + std::string(40, '\0'), kAudioFileAAC_ADTSType},
         {std::string("\0\0\0\x20"
                      "ftypM4A \0\0\0\0",
@@ -115,6 +112,17 @@ TEST(AudioFileService, TellsOtherDecodersStreamsByTheirMagicNumbers) {
         ASSERT_EQ(r, kNoErr) << i;
         EXPECT_EQ(f->fileType(), c.type) << i;
         EXPECT_FALSE(f->hasDecoder());
+    }
+    // MPEG audio is decoded: a header with no frame after it is no stream.
+    for (const std::string& bytes : {std::string("ID3\x04\0\0\0\0\0\x10", 10) + std::string(40, '\0'),
+                                     std::string("\xFF\xFB\x90\x64", 4) + std::string(40, '\0'),
+                                     std::string("\xFF\xFD\x90\x64", 4) + std::string(40, '\0')}) {
+        const std::string path = dir.file("s" + std::to_string(i++) + ".mp3");
+        writeBytes(path, bytes);
+        EXPECT_TRUE(isMpegAudioContainer(readContainerInfo(path).type));
+        OSStatus r;
+        EXPECT_FALSE(openOrFail(path, &r));
+        EXPECT_EQ(r, kAudioFileInvalidFileError);
     }
 }
 
