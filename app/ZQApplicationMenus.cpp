@@ -297,6 +297,11 @@ void ZQApplicationMenus::install(QMainWindow* window) {
         {"exportWaveFloat", "WAV, 32-bit float\u2026", ZQAction::ConvertWave32Float},
         {"exportAiff16", "AIFF, 16-bit integer\u2026", ZQAction::ConvertAiff16Integer},
         {"exportAiff32", "AIFF, 32-bit integer\u2026", ZQAction::ConvertAiff32Integer},
+        {"exportFlac16", "FLAC, 16-bit\u2026", ZQAction::ConvertFlac16},
+        {"exportFlac24", "FLAC, 24-bit\u2026", ZQAction::ConvertFlac24},
+        {"exportVorbis", "Ogg Vorbis\u2026", ZQAction::ConvertVorbis},
+        {"exportOpus", "Opus\u2026", ZQAction::ConvertOpus},
+        {"exportMp3", "MP3\u2026", ZQAction::ConvertMp3},
     };
     for (const auto& f : kFormats) {
         const ZQAction a = f.action;

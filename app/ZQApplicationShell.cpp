@@ -119,6 +119,11 @@ bool ZQApplicationDispatchCenter::validateMenuItem(const ZQMenuItem* item) {
     case ZQAction::ConvertWave32Float:
     case ZQAction::ConvertAiff16Integer:
     case ZQAction::ConvertAiff32Integer:
+    case ZQAction::ConvertFlac16:
+    case ZQAction::ConvertFlac24:
+    case ZQAction::ConvertVorbis:
+    case ZQAction::ConvertOpus:
+    case ZQAction::ConvertMp3:
         return document && isExportable(document.get()) && document->validateMenuItem(item);
     default:
         return false;

@@ -9,6 +9,7 @@
 #include "app/ZQExportProgressWindow.h"
 #include "app/ZQImportProgressWindow.h"
 #include "audiofile/AudioFileExport.h"
+#include "document/DocumentPreferences.h"
 #include "document/ZQDocumentController.h"
 
 #include "document/ZQAudioFileDocument.h"
@@ -17,13 +18,17 @@
 #include "window/ZQTransportBarBox.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <functional>
 #include <vector>
 
 using platform::Ref;
@@ -42,6 +47,83 @@ constexpr int kCascadeStep = 22;
 // replace a file is asked of the file that will be written: the dialog's
 // own question, for the name as it was given, would name another file. The
 // dialog is Qt's own, so that the check comes before it closes.
+QString exportNameFilter(const QString& ext) {
+    if (ext == QLatin1String("aif")) return QStringLiteral("AIFF audio file (*.aif *.aiff)");
+    if (ext == QLatin1String("flac")) return QStringLiteral("FLAC audio file (*.flac)");
+    if (ext == QLatin1String("ogg")) return QStringLiteral("Ogg Vorbis audio file (*.ogg *.oga)");
+    if (ext == QLatin1String("opus")) return QStringLiteral("Opus audio file (*.opus)");
+    if (ext == QLatin1String("mp3")) return QStringLiteral("MP3 audio file (*.mp3)");
+    return QStringLiteral("WAV audio file (*.wav)");
+}
+
+// The encoder's setting for an encoded format, as a choice under the file
+// name: chosen as the dialog last left it, and remembered when it is
+// accepted (the function returned keeps it; none for WAV and AIFF).
+std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    if (!grid) return {};
+    using Settings = platform::audio::EncoderSettings;
+    struct Choice {
+        QString text;
+        std::function<void(Settings&)> apply;
+        std::function<bool(const Settings&)> isCurrent;
+    };
+    std::vector<Choice> choices;
+    QString label;
+    if (ext == QLatin1String("flac")) {
+        label = QStringLiteral("Co&mpression:");
+        for (int level = 0; level <= 8; ++level)
+            choices.push_back({QStringLiteral("Level %1%2")
+                                   .arg(level)
+                                   .arg(level == 0   ? QStringLiteral(" (fastest)")
+                                        : level == 8 ? QStringLiteral(" (smallest)")
+                                                     : QString()),
+                               [level](Settings& s) { s.flacLevel = level; },
+                               [level](const Settings& s) { return s.flacLevel == level; }});
+    } else if (ext == QLatin1String("ogg")) {
+        label = QStringLiteral("&Quality:");
+        for (int q = 0; q <= 10; ++q)
+            choices.push_back({QStringLiteral("%1 (about %2 kbit/s)").arg(q).arg(q <= 4 ? 64 + 16 * q : 32 * q - 32),
+                               [q](Settings& s) { s.vorbisQuality = q; },
+                               [q](const Settings& s) { return int(s.vorbisQuality + 0.5) == q; }});
+    } else if (ext == QLatin1String("opus")) {
+        label = QStringLiteral("&Bit rate:");
+        for (int kbps : {32, 48, 64, 96, 128, 160, 192, 256})
+            choices.push_back({QStringLiteral("%1 kbit/s").arg(kbps), [kbps](Settings& s) { s.opusKbps = kbps; },
+                               [kbps](const Settings& s) { return s.opusKbps == kbps; }});
+    } else if (ext == QLatin1String("mp3")) {
+        label = QStringLiteral("&Bit rate:");
+        for (int kbps : {96, 128, 160, 192, 256, 320})
+            choices.push_back({QStringLiteral("%1 kbit/s, constant").arg(kbps),
+                               [kbps](Settings& s) { s.mp3Kbps = kbps, s.mp3VbrQuality = -1; },
+                               [kbps](const Settings& s) { return s.mp3VbrQuality < 0 && s.mp3Kbps == kbps; }});
+        for (int q : {0, 2, 4, 6})
+            choices.push_back(
+                {QStringLiteral("Variable, quality %1%2").arg(q).arg(q == 0 ? QStringLiteral(" (best)") : QString()),
+                 [q](Settings& s) { s.mp3VbrQuality = q; }, [q](const Settings& s) { return s.mp3VbrQuality == q; }});
+    } else {
+        return {};
+    }
+    auto* name = new QLabel(label, dialog);
+    auto* box = new QComboBox(dialog);
+    box->setObjectName(QStringLiteral("encoderSetting"));
+    name->setBuddy(box);
+    const Settings current = ZQ::DocumentPreferences::encoderSettings();
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        box->addItem(choices[i].text);
+        if (choices[i].isCurrent(current)) box->setCurrentIndex(int(i));
+    }
+    const int row = grid->rowCount();
+    grid->addWidget(name, row, 0);
+    grid->addWidget(box, row, 1);
+    return [box, choices] {
+        Settings s = ZQ::DocumentPreferences::encoderSettings();
+        const int i = box->currentIndex();
+        if (i >= 0 && std::size_t(i) < choices.size()) choices[std::size_t(i)].apply(s);
+        ZQ::DocumentPreferences::setEncoderSettings(s);
+    };
+}
+
 class ExportDialog final : public QFileDialog {
 public:
     ExportDialog(QWidget* parent, const QString& extension)
@@ -99,9 +181,11 @@ private:
 QString ZQQtWindowSide::withFormatExtension(const QString& file, const QString& extension) {
     const QFileInfo info(file);
     const QString suffix = info.suffix().toLower();
-    const bool aiff = extension == QLatin1String("aif");
-    if (aiff ? (suffix == QLatin1String("aif") || suffix == QLatin1String("aiff")) : suffix == QLatin1String("wav"))
-        return file;
+    // The format's extension, and the other one its files may have.
+    const QString alias = extension == QLatin1String("aif")   ? QStringLiteral("aiff")
+                          : extension == QLatin1String("ogg") ? QStringLiteral("oga")
+                                                              : extension;
+    if (!suffix.isEmpty() && (suffix == extension || suffix == alias)) return file;
     QString stem = file;
     if (stem.endsWith(QLatin1Char('.'))) stem.chop(1);
     if (!suffix.isEmpty() && !ZQDocumentController::typeForExtension(suffix.toStdString()).empty())
@@ -313,20 +397,21 @@ bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::stri
     dialog->setFileMode(QFileDialog::AnyFile);
     // Save has its access key already; the mode set above resets Cancel's text.
     dialog->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
-    dialog->setNameFilter(ext == QLatin1String("aif") ? QStringLiteral("AIFF audio file (*.aif *.aiff)")
-                                                      : QStringLiteral("WAV audio file (*.wav)"));
+    dialog->setNameFilter(exportNameFilter(ext));
+    std::function<void()> keepSettings = addEncoderSettings(dialog, ext);
     // A name without an extension gets the format's (one with another
     // extension is corrected as the dialog accepts it).
     dialog->setDefaultSuffix(ext);
     dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
     dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + ext);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, keepSettings](int result) {
         const QString chosen = dialog->chosenFile();
         if (result != QDialog::Accepted || chosen.isEmpty()) {
             done(false, std::string(), std::string());
             return;
         }
+        if (keepSettings) keepSettings(); // before the export reads them
         const QFileInfo file(chosen);
         ZQ::FileOpening::rememberFolder(file.absolutePath());
         done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString());

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "audiofile/AudioFileInformation.h"
+#include "audiofile/AudioFileReader.h"
 #include "audiofile/SampleSequence.h"
 #include "core/buffer.h"
 #include "core/object.h"
@@ -34,7 +35,7 @@ using SampleDataHolder = auto_ptr<AudioFileDocumentSampleData>;
 
 class AudioFileDocumentSampleData : public z_ {
 public:
-    static constexpr int kMaxChannels = 16;
+    static constexpr int kMaxChannels = int(kMaxDocumentChannels);
 
     AudioFileDocumentSampleData();
     AudioFileDocumentSampleData(const AudioFileDocumentSampleData&) = delete;
@@ -53,8 +54,7 @@ public:
                       std::string* refusal = nullptr);
 
     double sampleRate() const;
-    // The file's channel count, at most kMaxChannels: a file with more keeps
-    // only its first sixteen channels.
+    // The file's channel count (a file of more than kMaxChannels is refused).
     std::int32_t channelCount() const;
     Num::Count channelSampleCount(std::int32_t channel) const;
 

@@ -4,6 +4,7 @@
 #include "audiofile/AudioFileInformation.h"
 #include "audiofile/Markers.h"
 #include "core/allocator.h"
+#include "platform/base/Format.h"
 #include "platform/base/Values.h"
 #include "platform/soundfile/AudioFileWriter.h"
 
@@ -31,6 +32,35 @@ std::int16_t toInteger16(double x, bool& clipped) {
     if (!(y <= 32767.0)) return -32768; // not a number: fails both comparisons
     clipped = false;
     return static_cast<std::int16_t>(y);
+}
+
+std::int32_t toInteger24(double x, bool& clipped) {
+    const double y = x * 8388608.0;
+    clipped = true;
+    if (y > 8388607.0) return 8388607;
+    if (y < -8388608.0) return -8388608;
+    if (!(y <= 8388607.0)) return -8388608;
+    clipped = false;
+    return static_cast<std::int32_t>(y);
+}
+
+bool isEncoded(int code) {
+    return code == kFlac16 || code == kFlac24 || code == kVorbis || code == kOpus || code == kMp3;
+}
+
+audio::FourCharCode containerFor(int code, audio::FourCharCode plain) {
+    switch (code) {
+    case kFlac16:
+    case kFlac24:
+        return audio::kAudioFileFLACType;
+    case kVorbis:
+    case kOpus:
+        return audio::kAudioFileOggType;
+    case kMp3:
+        return audio::kAudioFileMP3Type;
+    default:
+        return plain;
+    }
 }
 
 std::int32_t toInteger32(double x, bool& clipped) {
@@ -156,6 +186,16 @@ void convertChunk(const double* const* channels, int count, std::uint64_t from, 
     }
 }
 
+// The source's texts, to be carried into a file that can hold them.
+audio::FileTags fileTags(const AudioFileInformationData& info) {
+    audio::FileTags tags;
+    if (!info.infoDictionary.value) return tags;
+    for (const auto& [key, value] : info.infoDictionary.value->entries())
+        if (key && value && value->description() != "" && key->description() != "approximate duration in seconds")
+            tags.emplace_back(key->description(), value->description());
+    return tags;
+}
+
 // The most markers written to a WAV file: as many as the reader takes.
 constexpr std::size_t kMaxWaveMarkers = 100000;
 
@@ -262,7 +302,8 @@ std::uint32_t ownChannelMask(const AudioFileInformationData* information, int ch
 }
 
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,
-           std::string* reason, Progress* progress, Outcome* outcome, const MarkerList* markers) {
+           std::string* reason, Progress* progress, Outcome* outcome, const MarkerList* markers,
+           const audio::EncoderSettings* encoder) {
     auto refuse = [reason](std::string why) {
         if (reason) *reason = std::move(why);
         return false;
@@ -275,7 +316,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
             if (out) *out = done;
         }
     } report{done, outcome};
-    if (code != kInteger16 && code != kInteger32 && code != kFloat32) {
+    const bool encoded = isEncoded(code);
+    if (code != kInteger16 && code != kInteger32 && code != kFloat32 && !encoded) {
         std::printf("Unrecognized Format\n");
         return refuse("The sample format is not one that can be written.");
     }
@@ -292,6 +334,21 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
                           audio::kAudioFormatFlagIsPacked | (aiff ? audio::kAudioFormatFlagIsBigEndian : 0);
     format.mBitsPerChannel = bytesPerSample * 8;
     format.mBytesPerFrame = format.mBytesPerPacket = format.mChannelsPerFrame * bytesPerSample;
+    audio::EncoderSettings settings = encoder ? *encoder : audio::EncoderSettings{};
+    if (encoded) {
+        format.mFormatID = code == kFlac16 || code == kFlac24 ? platform::audio::fourcc("flac")
+                           : code == kVorbis                  ? platform::audio::fourcc("vorb")
+                           : code == kOpus                    ? platform::audio::fourcc("opus")
+                                                              : platform::audio::fourcc(".mp3");
+        format.mFormatFlags = 0;
+        format.mBitsPerChannel = code == kFlac16 ? 16 : code == kFlac24 ? 24 : 0;
+        format.mBytesPerFrame = format.mBytesPerPacket = 0;
+        settings.flacBits = code == kFlac24 ? 24 : 16;
+        if (const std::string why = audio::encodingRefusal(format); !why.empty()) {
+            std::printf("Export refused: %s\n", why.c_str());
+            return refuse(why);
+        }
+    }
 
     // Everything is checked before anything is created, so a refused export
     // leaves no file and an existing one as it was.
@@ -311,12 +368,15 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     const auto frames = static_cast<std::uint64_t>(length);
     const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
     std::uint64_t markersLeftOut = 0;
-    const std::vector<audio::FileMarker> marks = fileMarkers(markers, frames, aiff, markersLeftOut);
+    // Encoded streams carry no markers here: all are counted as left out.
+    const std::vector<audio::FileMarker> marks =
+        encoded ? std::vector<audio::FileMarker>{} : fileMarkers(markers, frames, aiff, markersLeftOut);
+    if (encoded && markers) markersLeftOut = markers->size();
     // The marker chunks count toward what the header must hold.
     const std::uint64_t markerBytes =
         audio::markerChunkBytes(aiff ? audio::kAudioFileAIFFType : audio::kAudioFileWAVEType, marks);
     const bool large = dataBytes + markerBytes > gLargeDataThreshold.load();
-    if (aiff && large) {
+    if (aiff && large && !encoded) {
         std::printf("Export refused: an AIFF file holds at most 4 GB of samples\n");
         return refuse("An AIFF file can hold at most 4 GB of samples, and this export needs " + bytesText(dataBytes) +
                       ". Export it as WAV, which can hold it.");
@@ -325,7 +385,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     layout.rf64 = !aiff && large;
     layout.extensible = !aiff && channels > 2;
     layout.channelMask = layout.extensible || layout.rf64 ? channelMask(&info, channels) : 0;
-    done.container = aiff          ? audio::kAudioFileAIFFType
+    done.container = encoded       ? containerFor(code, type)
+                     : aiff        ? audio::kAudioFileAIFFType
                      : layout.rf64 ? audio::kAudioFileRF64Type
                                    : audio::kAudioFileWAVEType;
 
@@ -340,22 +401,29 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         return refuse("\u201c" + nameOf(destination) + "\u201d is not a regular file; choose another name.");
 
     TemporaryFile temporary(destination);
+    errno = 0;
     audio::AudioFileWriter* file = nullptr;
-    audio::OSStatus e = temporary.path().empty()
-                            ? audio::kAudioFilePermissionsError
-                            : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file);
+    audio::OSStatus e =
+        temporary.path().empty() ? audio::kAudioFilePermissionsError
+        : encoded ? audio::AudioFileWriter::createEncoded(temporary.release(), format, settings, fileTags(info), &file)
+                  : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file);
     if (e != audio::kNoErr) {
         printCode("Error creating audio file:", e);
         if (temporary.path().empty())
             return refuse("The folder \u201c" + directoryOf(destination) +
                           "\u201d cannot be written to: " + std::string(std::strerror(temporary.error())) + ".");
-        return refuse("The file could not be created (error " + std::to_string(e) + ").");
+        if (e == audio::kAudioFileUnsupportedDataFormatError)
+            return refuse("The format cannot hold this document's samples as they are (rate " +
+                          platform::format("%g", format.mSampleRate) + " Hz, " + std::to_string(channels) +
+                          " channels).");
+        return refuse("The file could not be created" +
+                      std::string(errno ? ": " + std::string(std::strerror(errno)) : "") + ".");
     }
     platform::Ref<audio::AudioFileWriter> writer = platform::Ref<audio::AudioFileWriter>::adopt(file);
 
     // One chunk's words, reused for the whole file.
-    const std::uint64_t chunkBytes =
-        std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) * format.mBytesPerFrame;
+    const std::uint64_t chunkBytes = std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) *
+                                     (encoded ? std::uint64_t(channels) * 4 : format.mBytesPerFrame);
     void* block = chunkBytes ? allocateZeroedArray(chunkBytes) : nullptr;
     if (chunkBytes && !block) {
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
@@ -394,7 +462,18 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         }
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, frames - from));
         samples->readFrames(from, n, source);
-        if (code == kInteger16) {
+        if (code == kFlac16 || code == kFlac24) {
+            // Full-scale words whose top 16 or 24 bits are the samples.
+            const bool wide = code == kFlac24;
+            convertChunk(source, channels, 0, n, static_cast<std::int32_t*>(block), clipped,
+                         [wide](double x, bool& limited) {
+                             return wide ? std::int32_t(std::uint32_t(toInteger24(x, limited)) << 8)
+                                         : std::int32_t(std::uint32_t(toInteger16(x, limited)) << 16);
+                         });
+        } else if (encoded) {
+            convertChunk(source, channels, 0, n, static_cast<float*>(block), clipped,
+                         [](double x, bool&) { return static_cast<float>(x); });
+        } else if (code == kInteger16) {
             convertChunk(source, channels, 0, n, static_cast<std::uint16_t*>(block), clipped,
                          [aiff](double x, bool& limited) {
                              const auto v = static_cast<std::uint16_t>(toInteger16(x, limited));
@@ -415,7 +494,9 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
             });
         }
         errno = 0;
-        e = writer->write(n, block);
+        e = code == kFlac16 || code == kFlac24 ? writer->writeInt(n, static_cast<const std::int32_t*>(block))
+            : encoded                          ? writer->writeFloat(n, static_cast<const float*>(block))
+                                               : writer->write(n, block);
         if (e != audio::kNoErr) {
             const int why = errno;
             std::printf("Error writing audio data:%d\n", static_cast<int>(e));
@@ -440,7 +521,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     errno = 0;
     e = writer->close();
     // Float data in a plain WAV file: the format chunk strict readers expect.
-    if (e == audio::kNoErr && !aiff && !layout.extensible && !layout.rf64 && code == kFloat32)
+    if (e == audio::kNoErr && !encoded && !aiff && !layout.extensible && !layout.rf64 && code == kFloat32)
         audio::extendFloatFormatChunk(temporary.path());
     if (e == audio::kNoErr && !marks.empty()) {
         std::string why;

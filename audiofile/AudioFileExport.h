@@ -1,6 +1,8 @@
 // Writes a document's samples as a new WAV or AIFF file: 16- or 32-bit
 // signed integers (clipped) or 32-bit float (unchanged), for any channel
-// count the store holds.
+// count the store holds; or as a FLAC, Ogg Vorbis, Opus or MP3 stream with
+// the source's tags (a stream the format cannot hold, by its rate or
+// channels, is refused before anything is written, saying why).
 //
 // The samples are converted and written a chunk at a time, so an export adds
 // a few megabytes to the program's memory whatever the document's length.
@@ -25,6 +27,7 @@
 #pragma once
 
 #include "platform/base/AudioTypes.h"
+#include "platform/soundfile/AudioFileWriter.h"
 
 #include <atomic>
 #include <chrono>
@@ -47,6 +50,16 @@ namespace AudioFileExport {
 inline constexpr int kInteger16 = 102;
 inline constexpr int kInteger32 = 104;
 inline constexpr int kFloat32 = 201;
+// Encoded streams: FLAC of 16 or 24 bits (clipped as the integer formats
+// are), Ogg Vorbis, Opus and MP3 (given the samples as 32-bit floats).
+inline constexpr int kFlac16 = 316;
+inline constexpr int kFlac24 = 324;
+inline constexpr int kVorbis = 401;
+inline constexpr int kOpus = 402;
+inline constexpr int kMp3 = 403;
+bool isEncoded(int code);
+// The container an export of `code` writes (`plain` for WAV and AIFF codes).
+platform::audio::FourCharCode containerFor(int code, platform::audio::FourCharCode plain);
 
 // Frames converted and written at a time.
 inline constexpr std::uint32_t kChunkFrames = 65536;
@@ -81,11 +94,12 @@ struct Outcome {
 // words for the user (empty after a cancel).
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code,
            std::string* reason = nullptr, Progress* progress = nullptr, Outcome* outcome = nullptr,
-           const MarkerList* markers = nullptr);
+           const MarkerList* markers = nullptr, const platform::audio::EncoderSettings* encoder = nullptr);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).
 std::int16_t toInteger16(double x, bool& clipped);
+std::int32_t toInteger24(double x, bool& clipped);
 std::int32_t toInteger32(double x, bool& clipped);
 
 // The WAVE speaker mask for `channels`: the source's own layout when it

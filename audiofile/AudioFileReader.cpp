@@ -367,17 +367,18 @@ OSStatus readAllFrames(ExtAudioFile* reference, DecodeControl* control, std::sha
 
 } // namespace
 
-bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference) {
+bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference, bool byContent) {
     if (!path) return false;
     Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(*path));
     Ref<platform::String> text = Ref<platform::String>::adopt(platform::String::create(*path));
     bool hasExtension = false;
     const std::string extension = url->pathExtension(&hasExtension);
-    if (!hasExtension) {
+    // With byContent the name says nothing: only the container counts.
+    if (!byContent && !hasExtension) {
         platform::log("Unidentified file extension for path: %@", text.get());
         return false;
     }
-    if (extension.empty() || extension.size() > 8) {
+    if (!byContent && (extension.empty() || extension.size() > 8)) {
         platform::log("Unrecognized file extension for path: %@", text.get());
         return false;
     }
@@ -418,8 +419,16 @@ bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
         status = -1;
     } else if ((status = ExtAudioFile::openURL(url, &reference)) != audio::kNoErr) {
         std::printf("Unable to open file at path: %s\n", path.c_str());
-    } else if (!isSupportedAudioFile(&path, reference)) {
+    } else if (!isSupportedAudioFile(&path, reference, control && control->byContent)) {
         std::printf("Removing unsupported/unrecognized file at path: %s\n", path.c_str());
+        status = -1;
+    } else if (const std::uint32_t channels =
+                   reference->audioFile() ? reference->audioFile()->fileDataFormat().mChannelsPerFrame : 0;
+               channels > kMaxDocumentChannels) {
+        const std::string why = "has " + std::to_string(channels) + " channels; at most " +
+                                std::to_string(kMaxDocumentChannels) + " can be opened";
+        if (control) control->refusal = why;
+        std::fprintf(stderr, "The file %s\n", why.c_str());
         status = -1;
     } else if ((status = readAllFrames(reference, control, block)) != audio::kNoErr) {
         if (status != kDecodeCancelledError) std::fprintf(stderr, "Failed to read sample data for file\n");

@@ -33,6 +33,10 @@ struct DecodeControl {
     std::atomic<std::uint64_t> framesDone{0};
     std::atomic<std::uint64_t> framesTotal{0}; // 0 until the length is known
 
+    // The file is told by its content alone, whatever its name says (the
+    // tools read files without an extension); set before the read.
+    bool byContent = false;
+
     // Set by the reader once it has returned.
     bool cancelled = false;
     // Whether the samples are decoded into a temporary file (else read in place).
@@ -53,6 +57,9 @@ struct DecodeControl {
 // The status a cancelled decode returns through the chain (the service's
 // "user cancelled"); it is never reported as a failure.
 inline constexpr OSStatus kDecodeCancelledError = -128;
+
+// The most channels a document holds; a file with more is refused, saying so.
+inline constexpr std::uint32_t kMaxDocumentChannels = 64;
 
 // Frames decoded per read: bounded in bytes for files of many channels.
 std::uint32_t decodeChunkFrames(std::uint32_t channels);
@@ -94,6 +101,6 @@ bool openAudioFileSamples(const platform::URL* url, AudioFileInformation& inform
 
 // WAVE (RIFF, RF64, BW64), Wave64, AIFF, Sound Designer II, CAF, FLAC, Ogg
 // and MPEG audio files with an extension of 1 to 8 characters; nothing else.
-bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference);
+bool isSupportedAudioFile(const std::string* path, ExtAudioFile* reference, bool byContent = false);
 
 } // namespace ZQ

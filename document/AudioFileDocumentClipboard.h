@@ -15,7 +15,7 @@ namespace ZQ {
 
 class AudioFileDocumentClipboard : public z_ {
 public:
-    static constexpr std::uint64_t kMaxChannels = 16;
+    static constexpr std::uint64_t kMaxChannels = ZQ::kMaxDocumentChannels;
 
     static AudioFileDocumentClipboard& sharedClipboard();
 
@@ -27,7 +27,7 @@ public:
     // Whether the held data suits a document of that rate and channel count.
     bool isFormatMatch(const sample_rate& rate, std::uint64_t channels) const;
     // Takes the store out of `holder`; false (the holder keeps it) when the
-    // holder is empty, the rate is not valid or there are over 16 channels.
+    // holder is empty, the rate is not valid or there are over kMaxChannels channels.
     bool setData(SampleDataHolder& holder, std::uint64_t channels, const sample_rate& rate);
     // A copy of the held store into `holder`; false when there is none.
     bool copyData(SampleDataHolder& holder) const;

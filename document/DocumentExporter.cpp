@@ -1,5 +1,6 @@
 #include "document/DocumentExporter.h"
 
+#include "document/DocumentPreferences.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 #include "platform/threads/Threads.h"
@@ -23,9 +24,23 @@ constexpr ConvertFormat kConvertFormats[] = {
     {ZQAction::ConvertWave32Float, ZQ::AudioFileExport::kFloat32, platform::audio::kAudioFileWAVEType},
     {ZQAction::ConvertAiff16Integer, ZQ::AudioFileExport::kInteger16, platform::audio::kAudioFileAIFFType},
     {ZQAction::ConvertAiff32Integer, ZQ::AudioFileExport::kInteger32, platform::audio::kAudioFileAIFFType},
+    {ZQAction::ConvertFlac16, ZQ::AudioFileExport::kFlac16, platform::audio::kAudioFileFLACType},
+    {ZQAction::ConvertFlac24, ZQ::AudioFileExport::kFlac24, platform::audio::kAudioFileFLACType},
+    {ZQAction::ConvertVorbis, ZQ::AudioFileExport::kVorbis, platform::audio::kAudioFileOggType},
+    {ZQAction::ConvertOpus, ZQ::AudioFileExport::kOpus, platform::audio::kAudioFileOggType},
+    {ZQAction::ConvertMp3, ZQ::AudioFileExport::kMp3, platform::audio::kAudioFileMP3Type},
 };
 
 } // namespace
+
+std::string DocumentExporter::exportExtension(int code, platform::audio::FourCharCode type) {
+    using namespace ZQ::AudioFileExport;
+    if (code == kFlac16 || code == kFlac24) return "flac";
+    if (code == kVorbis) return "ogg";
+    if (code == kOpus) return "opus";
+    if (code == kMp3) return "mp3";
+    return type == platform::audio::kAudioFileAIFFType ? "aif" : "wav";
+}
 
 std::string DocumentExporter::lastComponent(const std::string& path) {
     std::string p = path;
@@ -51,7 +66,7 @@ void DocumentExporter::performConvert(ZQAction action) {
 void DocumentExporter::runConvertPanel(int code, platform::audio::FourCharCode type,
                                        std::function<void(bool exported)> finished) {
     ZQDocumentWindowSide* side = documentWindowSide();
-    const std::string extension = type == platform::audio::kAudioFileAIFFType ? "aif" : "wav";
+    const std::string extension = exportExtension(code, type);
     // The document's name without its folder and extension.
     std::string proposed;
     if (Ref<platform::URL> url = document_.fileURL()) {
@@ -113,8 +128,10 @@ bool DocumentExporter::write(const std::string& directory, const std::string& na
     for (const ConvertFormat& f : kConvertFormats)
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
+    // The encoders' settings as the export dialog last left them.
+    const platform::audio::EncoderSettings settings = ZQ::DocumentPreferences::encoderSettings();
     if (ZQ::AudioFileExport::write(document_.sampleData_.get(), url.get(), type, code, reason, progress, outcome,
-                                   &markers))
+                                   &markers, &settings))
         return true;
     if (!(outcome && outcome->cancelled)) std::printf("Write failed\n");
     return false;

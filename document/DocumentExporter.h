@@ -43,6 +43,8 @@ public:
 
     // The last path component of `path`.
     static std::string lastComponent(const std::string& path);
+    // The extension of an export's files: "wav", "aif", "flac", "ogg", "opus", "mp3".
+    static std::string exportExtension(int code, platform::audio::FourCharCode type);
 
 private:
     // The writing itself, without touching the window (any thread).

@@ -45,4 +45,38 @@ void writeDefaults() {
     });
 }
 
+namespace {
+constexpr const char* kFlacLevelKey = "ZQExport/FlacLevel";
+constexpr const char* kVorbisQualityKey = "ZQExport/VorbisQuality";
+constexpr const char* kOpusKbpsKey = "ZQExport/OpusKbps";
+constexpr const char* kMp3KbpsKey = "ZQExport/Mp3Kbps";
+constexpr const char* kMp3VbrQualityKey = "ZQExport/Mp3VbrQuality";
+} // namespace
+
+platform::audio::EncoderSettings encoderSettings() {
+    platform::audio::EncoderSettings s;
+    const QSettings stored;
+    // A value out of range (edited by hand) gives the default.
+    auto number = [&](const char* key, double low, double high, double fallback) {
+        bool ok = false;
+        const double v = stored.value(QString::fromLatin1(key)).toDouble(&ok);
+        return ok && v >= low && v <= high ? v : fallback;
+    };
+    s.flacLevel = int(number(kFlacLevelKey, 0, 8, s.flacLevel));
+    s.vorbisQuality = number(kVorbisQualityKey, 0, 10, s.vorbisQuality);
+    s.opusKbps = int(number(kOpusKbpsKey, 6, 2048, s.opusKbps));
+    s.mp3Kbps = int(number(kMp3KbpsKey, 32, 320, s.mp3Kbps));
+    s.mp3VbrQuality = int(number(kMp3VbrQualityKey, -1, 9, s.mp3VbrQuality));
+    return s;
+}
+
+void setEncoderSettings(const platform::audio::EncoderSettings& s) {
+    QSettings stored;
+    stored.setValue(QString::fromLatin1(kFlacLevelKey), s.flacLevel);
+    stored.setValue(QString::fromLatin1(kVorbisQualityKey), s.vorbisQuality);
+    stored.setValue(QString::fromLatin1(kOpusKbpsKey), s.opusKbps);
+    stored.setValue(QString::fromLatin1(kMp3KbpsKey), s.mp3Kbps);
+    stored.setValue(QString::fromLatin1(kMp3VbrQualityKey), s.mp3VbrQuality);
+}
+
 } // namespace ZQ::DocumentPreferences

@@ -3,6 +3,8 @@
 // thread; writing the defaults on the main thread.
 #pragma once
 
+#include "platform/soundfile/AudioFileWriter.h"
+
 #include <string>
 
 namespace ZQ::DocumentPreferences {
@@ -18,4 +20,9 @@ bool unarchiveColour(const std::string& data, Colour& out);
 // Writes the default waveform colours where the preferences have none; once
 // per process.
 void writeDefaults();
+
+// The encoders' settings the export dialog last chose (the defaults until
+// one did), remembered across runs.
+platform::audio::EncoderSettings encoderSettings();
+void setEncoderSettings(const platform::audio::EncoderSettings& settings);
 } // namespace ZQ::DocumentPreferences

@@ -22,6 +22,11 @@ enum class ZQAction {
     ConvertWave32Float,
     ConvertAiff16Integer,
     ConvertAiff32Integer,
+    ConvertFlac16,
+    ConvertFlac24,
+    ConvertVorbis,
+    ConvertOpus,
+    ConvertMp3,
     // Application.
     ShowWaveformColorPanel,
     VisitOnline,
@@ -33,11 +38,12 @@ struct ZQMenuItem {
     std::optional<ZQAction> action; // none: an item that sends nothing
 };
 
-// Whether the action is one of the five export formats.
+// Whether the action is one of the export formats.
 constexpr bool isConvertAction(ZQAction a) {
     return a == ZQAction::ConvertWave16Integer || a == ZQAction::ConvertWave32Integer ||
            a == ZQAction::ConvertWave32Float || a == ZQAction::ConvertAiff16Integer ||
-           a == ZQAction::ConvertAiff32Integer;
+           a == ZQAction::ConvertAiff32Integer || a == ZQAction::ConvertFlac16 || a == ZQAction::ConvertFlac24 ||
+           a == ZQAction::ConvertVorbis || a == ZQAction::ConvertOpus || a == ZQAction::ConvertMp3;
 }
 
 // Posted (on any thread, without sender) when something that menu items

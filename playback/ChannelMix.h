@@ -16,7 +16,7 @@
 
 namespace ZQ {
 
-inline constexpr unsigned kMaxMixChannels = 16;
+inline constexpr unsigned kMaxMixChannels = 64; // as many as a document holds
 
 struct ChannelMix {
     unsigned inputs = 0;

@@ -4,6 +4,7 @@
 #include "window/TwoCoreRunner.h"
 #include "window/ViewPreferences.h"
 #include "window/ZQWaveformHost.h"
+#include "window/ZQWindowChannels.h"
 
 #include <QContextMenuEvent>
 #include <QFocusEvent>
@@ -49,7 +50,7 @@ ZQWaveform::~ZQWaveform() = default;
 
 ZQWaveform* ZQWaveform::initWithFrame(QWidget* parent, const Frame& frame, ZQAudioFileDocument* document,
                                       ZQWaveformHost* host, std::int32_t channelNumber) {
-    if (channelNumber >= 16 || !host || !document) return nullptr;
+    if (channelNumber >= ZQWindowChannels::kMaxViews || !host || !document) return nullptr;
     auto* w = new ZQWaveform(parent);
     w->channelNumber_ = channelNumber;
     placeChild(w, frame, kMinXMargin | kWidthSizable | kMaxXMargin | kMinYMargin | kHeightSizable | kMaxYMargin);

@@ -1,5 +1,5 @@
 // The channels of one document window: the split view that stacks one view
-// per channel (the first sixteen) and scrolls them when they do not all fit,
+// per channel and scrolls them when they do not all fit,
 // the views in it, and what the window does to all of them at once: draws
 // them anew, draws those that need it together on both cores, finds the
 // height they share, and tells them the document closes. Main thread (the
@@ -19,7 +19,7 @@ class ZQWaveformHost;
 
 class ZQWindowChannels {
 public:
-    static constexpr int kMaxViews = 16;
+    static constexpr int kMaxViews = 64; // as many as a document holds
     // Below this height a view stops shrinking and the channels scroll
     // (unless View > Fit Channels is on).
     static constexpr int kMinimumViewHeight = 48;

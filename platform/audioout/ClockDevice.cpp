@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sndfile.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace platform::audio {
@@ -43,6 +44,9 @@ public:
         thread_.join();
         if (file_) sf_close(file_);
         file_ = nullptr;
+        // A capture that never took a frame leaves no file behind (a WAV
+        // without samples would only look like a failed recording).
+        if (framesWritten_ == 0 && name_.rfind("capture:", 0) == 0) ::unlink(name_.c_str() + 8);
     }
     bool isAlive(std::string&) const override { return true; }
     void settle() override { std::lock_guard<std::mutex> g(taking_); }
@@ -85,7 +89,9 @@ private:
                 // Taken and written as one step (see settle).
                 std::lock_guard<std::mutex> g(taking_);
                 client_.render(scratch_.data(), n);
-                if (file_) sf_writef_float(file_, scratch_.data(), static_cast<sf_count_t>(n));
+                if (file_)
+                    framesWritten_ +=
+                        std::uint64_t(sf_writef_float(file_, scratch_.data(), static_cast<sf_count_t>(n)));
                 taken += n;
             }
         }
@@ -94,6 +100,7 @@ private:
     DeviceClient& client_;
     double rate_;
     SNDFILE* file_;
+    std::uint64_t framesWritten_ = 0; // by the clock thread; read once it has ended
     std::string name_;
     std::vector<float> scratch_;
     std::atomic<bool> quit_{false};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -119,6 +120,139 @@ OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioS
     w->bytesPerFrame_ = format.mBytesPerFrame;
     *out = w;
     return kNoErr;
+}
+
+namespace {
+
+constexpr FourCharCode kFlac = fourcc("flac"), kVorbis = fourcc("vorb"), kOpus = fourcc("opus"), kMp3 = fourcc(".mp3");
+
+struct TagKey {
+    const char* key;
+    int sfKey;
+};
+constexpr TagKey kTagKeys[] = {
+    {"title", SF_STR_TITLE},         {"artist", SF_STR_ARTIST},
+    {"album", SF_STR_ALBUM},         {"comments", SF_STR_COMMENT},
+    {"copyright", SF_STR_COPYRIGHT}, {"year", SF_STR_DATE},
+    {"genre", SF_STR_GENRE},         {"track number", SF_STR_TRACKNUMBER},
+};
+
+bool setLevel(SNDFILE* s, int command, double value) {
+    value = std::clamp(value, 0.0, 1.0);
+    return sf_command(s, command, &value, sizeof value) == SF_TRUE;
+}
+
+} // namespace
+
+std::string encodingRefusal(const AudioStreamBasicDescription& format) {
+    const double rate = format.mSampleRate;
+    const std::uint32_t channels = format.mChannelsPerFrame;
+    auto rateText = [rate] {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g kHz", rate / 1000.0);
+        return std::string(text);
+    };
+    switch (format.mFormatID) {
+    case kFlac:
+        if (channels > 8)
+            return "A FLAC file holds at most 8 channels; this document has " + std::to_string(channels) + ".";
+        if (rate > 655350 || rate < 1) return "A FLAC file cannot hold a rate of " + rateText() + ".";
+        return "";
+    case kVorbis:
+        if (channels > 255) return "An Ogg Vorbis file holds at most 255 channels.";
+        if (rate < 8000 || rate > 192000) return "Ogg Vorbis holds rates of 8 to 192 kHz, not " + rateText() + ".";
+        return "";
+    case kOpus:
+        if (channels > 8)
+            return "An Opus file holds at most 8 channels; this document has " + std::to_string(channels) + ".";
+        if (rate != 48000 && rate != 24000 && rate != 16000 && rate != 12000 && rate != 8000)
+            return "Opus holds rates of 8, 12, 16, 24 and 48 kHz only, not " + rateText() + ".";
+        return "";
+    case kMp3:
+        if (channels > 2)
+            return "An MP3 file holds at most 2 channels; this document has " + std::to_string(channels) + ".";
+        for (double r : {8000.0, 11025.0, 12000.0, 16000.0, 22050.0, 24000.0, 32000.0, 44100.0, 48000.0})
+            if (rate == r) return "";
+        return "MP3 holds rates of 8 to 48 kHz (8, 11.025, 12, 16, 22.05, 24, 32, 44.1, 48), not " + rateText() + ".";
+    default:
+        return "The format cannot be written.";
+    }
+}
+
+OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDescription& format,
+                                        const EncoderSettings& settings, const FileTags& tags, AudioFileWriter** out) {
+    struct Owned {
+        int fd;
+        ~Owned() {
+            if (fd >= 0) ::close(fd);
+        }
+    } owned{descriptor};
+    if (!out) return kParameterError;
+    *out = nullptr;
+    if (descriptor < 0) return kAudioFilePermissionsError;
+    if (format.mChannelsPerFrame == 0 || !encodingRefusal(format).empty()) return kAudioFileUnsupportedDataFormatError;
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(std::lround(format.mSampleRate));
+    info.channels = static_cast<int>(format.mChannelsPerFrame);
+    const FourCharCode id = format.mFormatID;
+    info.format = id == kFlac     ? SF_FORMAT_FLAC | (settings.flacBits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16)
+                  : id == kVorbis ? SF_FORMAT_OGG | SF_FORMAT_VORBIS
+                  : id == kOpus   ? SF_FORMAT_OGG | SF_FORMAT_OPUS
+                                  : SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    if (!sf_format_check(&info)) return kAudioFileUnsupportedDataFormatError;
+    SNDFILE* s = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+    if (!s) return kAudioFilePermissionsError;
+    owned.fd = -1; // libsndfile closes it now
+    // libsndfile's settings are levels of 0 ... 1; each is mapped from the
+    // figure users know the way libsndfile maps it onward to the encoder.
+    if (id == kFlac) {
+        setLevel(s, SFC_SET_COMPRESSION_LEVEL, std::clamp(settings.flacLevel, 0, 8) / 8.0);
+    } else if (id == kVorbis) {
+        // Quality 0 ... 1 is the encoder's own, oggenc's -q 0 ... 10.
+        setLevel(s, SFC_SET_VBR_ENCODING_QUALITY, std::clamp(settings.vorbisQuality, 0.0, 10.0) / 10.0);
+    } else if (id == kOpus) {
+        // A channel's bit rate runs from 256 kbit/s at level 0 to 6 at level 1.
+        const double perChannel = std::clamp(double(settings.opusKbps) / info.channels, 6.0, 256.0);
+        setLevel(s, SFC_SET_COMPRESSION_LEVEL, (256.0 - perChannel) / 250.0);
+    } else {
+        int mode = settings.mp3VbrQuality >= 0 ? SF_BITRATE_MODE_VARIABLE : SF_BITRATE_MODE_CONSTANT;
+        sf_command(s, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+        if (mode == SF_BITRATE_MODE_VARIABLE) {
+            setLevel(s, SFC_SET_COMPRESSION_LEVEL, std::clamp(settings.mp3VbrQuality, 0, 9) / 10.0);
+        } else {
+            // The rate runs from 320 kbit/s at level 0 to 32 at level 1 (for
+            // MPEG-1 rates; the encoder takes the nearest it can write). A
+            // quarter below keeps the chosen figure through truncation.
+            const double kbps = std::clamp(settings.mp3Kbps, 32, 320);
+            setLevel(s, SFC_SET_COMPRESSION_LEVEL, (320.0 - kbps - 0.25) / 288.0);
+        }
+    }
+    for (const auto& [key, text] : tags)
+        for (const TagKey& k : kTagKeys)
+            if (key == k.key && !text.empty()) sf_set_string(s, k.sfKey, text.c_str());
+    auto* w = new AudioFileWriter;
+    w->sndfile_ = s;
+    w->bytesPerFrame_ = 0; // not raw words
+    *out = w;
+    return kNoErr;
+}
+
+OSStatus AudioFileWriter::writeInt(std::uint32_t frames, const std::int32_t* interleaved) {
+    if (!sndfile_) return kAudioFileNotOpenError;
+    if (frames == 0) return kNoErr;
+    if (!interleaved) return kParameterError;
+    return sf_writef_int(static_cast<SNDFILE*>(sndfile_), interleaved, frames) == sf_count_t(frames)
+               ? kNoErr
+               : kAudioFilePermissionsError;
+}
+
+OSStatus AudioFileWriter::writeFloat(std::uint32_t frames, const float* interleaved) {
+    if (!sndfile_) return kAudioFileNotOpenError;
+    if (frames == 0) return kNoErr;
+    if (!interleaved) return kParameterError;
+    return sf_writef_float(static_cast<SNDFILE*>(sndfile_), interleaved, frames) == sf_count_t(frames)
+               ? kNoErr
+               : kAudioFilePermissionsError;
 }
 
 OSStatus AudioFileWriter::write(std::uint32_t frames, const void* words) {

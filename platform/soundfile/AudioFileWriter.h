@@ -1,7 +1,8 @@
 // Writes WAV and AIFF files from sample words that are already in the file's
 // own format and byte order (16- or 32-bit signed integers, 32-bit float), so
-// what reaches the disk is exactly what the caller handed over. libsndfile
-// writes the headers.
+// what reaches the disk is exactly what the caller handed over; and FLAC,
+// Ogg Vorbis, Opus and MP3 streams from samples the encoder takes in.
+// libsndfile writes the headers and drives the encoders.
 #pragma once
 
 #include "platform/base/AudioTypes.h"
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::audio {
@@ -59,8 +61,43 @@ std::uint64_t markerChunkBytes(FourCharCode type, const std::vector<FileMarker>&
 // discarded).
 bool appendMarkerChunks(const std::string& path, const std::vector<FileMarker>& markers, std::string* why);
 
+// What an encoded stream is written as, in the terms its users know.
+struct EncoderSettings {
+    // FLAC: 16 or 24 bits, compression level 0 (fastest) ... 8 (smallest).
+    int flacBits = 16;
+    int flacLevel = 5;
+    // Ogg Vorbis: quality 0 ... 10, as oggenc's -q.
+    double vorbisQuality = 5;
+    // Opus: the bit rate of the whole stream in kbit/s (6 ... 256 a channel).
+    int opusKbps = 128;
+    // MP3 (MPEG-1 Layer III): a constant bit rate in kbit/s (32 ... 320),
+    // or, when mp3VbrQuality is 0 (best) ... 9, a variable one of that quality.
+    int mp3Kbps = 192;
+    int mp3VbrQuality = -1;
+};
+
+// The texts a file's tags can carry, by the info dictionary's keys
+// ("title", "artist", "album", "year", "comments", "genre", "track number",
+// "copyright", "encoding application").
+using FileTags = std::vector<std::pair<std::string, std::string>>;
+
+// Why a stream of `format` (mFormatID 'flac', 'vorb', 'opus' or '.mp3'; its
+// rate and channel count) cannot be encoded, in words; empty when it can.
+std::string encodingRefusal(const AudioStreamBasicDescription& format);
+
 class AudioFileWriter final : public Object {
 public:
+    // An encoded stream on an open descriptor (which the writer then owns
+    // and closes): FLAC in its own container, Vorbis or Opus in Ogg, MPEG
+    // Layer III. `format` names the codec (mFormatID as above), the rate and
+    // the channels; `tags` are written ahead of the samples. Frames are then
+    // given to writeInt (FLAC: full-scale 32-bit words, of which the top 16
+    // or 24 bits are kept) or writeFloat (the lossy codecs).
+    static OSStatus createEncoded(int descriptor, const AudioStreamBasicDescription& format,
+                                  const EncoderSettings& settings, const FileTags& tags, AudioFileWriter** out);
+    OSStatus writeInt(std::uint32_t frames, const std::int32_t* interleaved);
+    OSStatus writeFloat(std::uint32_t frames, const float* interleaved);
+
     // Creates (or erases) the file at path for a WAVE or AIFF container and a
     // linear PCM format of 16/32-bit integers or 32-bit float; status 0 with
     // *out set (+1), kAudioFileUnsupportedFileTypeError,

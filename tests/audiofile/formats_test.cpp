@@ -4,12 +4,14 @@
 // with their source and as long as it, tags read, damaged ones refused
 // without harm.
 #include "OpenedStore.h"
+#include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileInformation.h"
 #include "audiofile/AudioFileReader.h"
 #include "support/Samples.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -202,8 +204,7 @@ TEST(Formats, TagsAreReadFromEachKind) {
     }
     // ID3v1 alone, fixed-width fields and the track in the comment's last byte.
     const std::string old = dir.file("v1.mp3");
-    ASSERT_TRUE(
-        sh("lame --silent --id3v1-only --tt Old --ta Bob --tn 3 --tc Note " + quoted(src) + " " + quoted(old)));
+    ASSERT_TRUE(sh("lame --silent --id3v1-only --tt Old --ta Bob --tn 3 --tc Note " + quoted(src) + " " + quoted(old)));
     auto o = openStore(old);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(tag(*o, "title"), "Old");
@@ -263,4 +264,141 @@ TEST(Formats, DamagedCompressedFilesAreRefusedOrReadNeverACrash) {
         // The first few bytes hold no stream at all.
         EXPECT_LT(opened, int(damaged.size())) << name;
     }
+}
+
+namespace {
+
+namespace xp = ZQ::AudioFileExport;
+
+// Exports the opened file to `path`; the reason when refused.
+std::string exportTo(const Opened& o, const std::string& path, int code,
+                     const platform::audio::EncoderSettings& settings = {}, xp::Outcome* outcome = nullptr) {
+    std::string reason;
+    xp::Outcome done;
+    Captured m = capture([&] {
+        if (xp::write(o.store.get(), fileURL(path).get(), xp::containerFor(code, 0), code, &reason, nullptr, &done,
+                      nullptr, &settings))
+            reason.clear();
+        else if (reason.empty())
+            reason = "refused without a reason";
+    });
+    if (outcome) *outcome = done;
+    return reason;
+}
+
+} // namespace
+
+TEST(Formats, ExportsToEachEncodedFormatKeepSamplesLengthAndTags) {
+    TempDir dir;
+    // A tagged 16-bit source, and a 24-bit one.
+    const std::string wav16 = dir.file("s16.wav"), wav24 = dir.file("s24.wav"), tagged = dir.file("tagged.flac");
+    ASSERT_TRUE(writeSweep(wav16, 2, 44100, 1.7, 16));
+    ASSERT_TRUE(writeSweep(wav24, 1, 48000, 0.9, 24));
+    ASSERT_TRUE(sh("flac -s -f --tag=TITLE='Tide' --tag=ARTIST='Ann' --tag=ALBUM='Sea' --tag=TRACKNUMBER=2 -o " +
+                   quoted(tagged) + " " + quoted(wav16)));
+    auto source = openStore(tagged);
+    ASSERT_TRUE(source->ok);
+    const Source samples = readSource(wav16);
+
+    struct Case {
+        const char* name;
+        int code;
+        bool exact;
+    } cases[] = {
+        {"o.flac", xp::kFlac16, true},
+        {"o.ogg", xp::kVorbis, false},
+        {"o.mp3", xp::kMp3, false},
+    };
+    for (const Case& c : cases) {
+        const std::string out = dir.file(c.name);
+        ASSERT_EQ(exportTo(*source, out, c.code), "") << c.name;
+        auto back = openStore(out);
+        ASSERT_TRUE(back->ok) << c.name;
+        EXPECT_EQ(tag(*back, "title"), "Tide") << c.name;
+        EXPECT_EQ(tag(*back, "artist"), "Ann") << c.name;
+        EXPECT_EQ(tag(*back, "album"), "Sea") << c.name;
+        EXPECT_EQ(tag(*back, "track number"), "2") << c.name;
+        const auto got = decoded(*back);
+        ASSERT_EQ(got.size(), 2u) << c.name;
+        if (c.exact) {
+            EXPECT_EQ(got, samples.channels) << c.name;
+            continue;
+        }
+        for (std::size_t ch = 0; ch < 2; ++ch) {
+            EXPECT_EQ(got[ch].size(), samples.channels[ch].size()) << c.name;
+            EXPECT_EQ(bestLag(samples.channels[ch], got[ch], 1200), 0) << c.name;
+            EXPECT_LT(std::fabs(20 * std::log10(rms(got[ch]) / rms(samples.channels[ch]))), 0.5) << c.name;
+        }
+    }
+    // 24 bits, exactly; Opus at 48 kHz, aligned and as long.
+    auto wide = openStore(wav24);
+    ASSERT_TRUE(wide->ok);
+    ASSERT_EQ(exportTo(*wide, dir.file("o24.flac"), xp::kFlac24), "");
+    auto wideBack = openStore(dir.file("o24.flac"));
+    ASSERT_TRUE(wideBack->ok);
+    EXPECT_EQ(decoded(*wideBack), readSource(wav24).channels);
+    ASSERT_EQ(exportTo(*wide, dir.file("o.opus"), xp::kOpus), "");
+    auto opus = openStore(dir.file("o.opus"));
+    ASSERT_TRUE(opus->ok);
+    const auto opusSamples = decoded(*opus);
+    const auto wideSource = readSource(wav24).channels;
+    ASSERT_EQ(opusSamples.size(), 1u);
+    EXPECT_EQ(opusSamples[0].size(), wideSource[0].size());
+    EXPECT_EQ(bestLag(wideSource[0], opusSamples[0], 1200), 0);
+}
+
+TEST(Formats, EncoderSettingsAreHonouredAndImpossibleStreamsRefused) {
+    TempDir dir;
+    const std::string wav = dir.file("s.wav");
+    ASSERT_TRUE(writeSweep(wav, 2, 44100, 4.0));
+    auto source = openStore(wav);
+    ASSERT_TRUE(source->ok);
+    // Constant MP3 bit rates as chosen (the stream's bytes over its length).
+    for (int kbps : {96, 128, 320}) {
+        platform::audio::EncoderSettings settings;
+        settings.mp3Kbps = kbps;
+        const std::string out = dir.file("r" + std::to_string(kbps) + ".mp3");
+        ASSERT_EQ(exportTo(*source, out, xp::kMp3, settings), "");
+        const double measured = double(std::filesystem::file_size(out)) * 8 / 4.0 / 1000;
+        EXPECT_NEAR(measured, kbps, kbps * 0.04) << kbps;
+    }
+    // A higher Vorbis quality and a lower FLAC level give larger files.
+    platform::audio::EncoderSettings low, high;
+    low.vorbisQuality = 1, high.vorbisQuality = 9;
+    low.flacLevel = 8, high.flacLevel = 0;
+    ASSERT_EQ(exportTo(*source, dir.file("low.ogg"), xp::kVorbis, low), "");
+    ASSERT_EQ(exportTo(*source, dir.file("high.ogg"), xp::kVorbis, high), "");
+    EXPECT_GT(std::filesystem::file_size(dir.file("high.ogg")), 2 * std::filesystem::file_size(dir.file("low.ogg")));
+    ASSERT_EQ(exportTo(*source, dir.file("small.flac"), xp::kFlac16, low), "");
+    ASSERT_EQ(exportTo(*source, dir.file("fast.flac"), xp::kFlac16, high), "");
+    EXPECT_LT(std::filesystem::file_size(dir.file("small.flac")), std::filesystem::file_size(dir.file("fast.flac")));
+
+    // What a format cannot hold is refused before anything is written.
+    EXPECT_EQ(exportTo(*source, dir.file("x.opus"), xp::kOpus),
+              "Opus holds rates of 8, 12, 16, 24 and 48 kHz only, not 44.1 kHz.");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.opus")));
+    const std::string three = dir.file("three.wav");
+    ASSERT_TRUE(writeSweep(three, 3, 44100, 0.2));
+    auto surround = openStore(three);
+    ASSERT_TRUE(surround->ok);
+    EXPECT_EQ(exportTo(*surround, dir.file("x.mp3"), xp::kMp3),
+              "An MP3 file holds at most 2 channels; this document has 3.");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.mp3")));
+
+    // FLAC clips and counts as the integer formats do.
+    const std::string loud = dir.file("loud.wav");
+    ASSERT_TRUE(writeFixture(loud, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 8000, 100, [](int, long k) {
+        return k == 10 ? 1.5 : k == 11 ? -2.0 : 0.25;
+    }));
+    auto hot = openStore(loud);
+    ASSERT_TRUE(hot->ok);
+    xp::Outcome outcome;
+    ASSERT_EQ(exportTo(*hot, dir.file("loud.flac"), xp::kFlac24, {}, &outcome), "");
+    EXPECT_EQ(outcome.clippedSamples, 2u);
+    auto clipped = openStore(dir.file("loud.flac"));
+    ASSERT_TRUE(clipped->ok);
+    const auto got = decoded(*clipped);
+    EXPECT_EQ(got[0][10], 8388607.0 / 8388608.0);
+    EXPECT_EQ(got[0][11], -1.0);
+    EXPECT_EQ(got[0][12], 0.25);
 }

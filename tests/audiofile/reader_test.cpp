@@ -72,7 +72,7 @@ TEST(Reader, MonoAndManyChannelsDeinterleaveInOrder) {
     }
 }
 
-TEST(Reader, SeventeenChannelsDeliverTheFirstSixteenAndReportSeventeen) {
+TEST(Reader, EveryChannelUpToSixtyFourIsKeptAndMoreAreRefusedSayingSo) {
     TempDir dir;
     const std::string path = dir.file("c17.caf");
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_CAF | SF_FORMAT_PCM_16, 17, 48000, 100));
@@ -93,14 +93,27 @@ TEST(Reader, SeventeenChannelsDeliverTheFirstSixteenAndReportSeventeen) {
         EXPECT_EQ(v, double(static_cast<float>(fixtureSample(int(c), 99))));
     }
 
-    // The store keeps sixteen and never hands out a seventeenth.
+    // The store keeps all of them, and never hands out one past the last.
     auto o = openStore(path);
     ASSERT_TRUE(o->ok);
-    expectFixtureSamples(*o->store, 16, 100, 0, "17 channels");
-    EXPECT_EQ(o->store->bufferChannelCount(), 17);
-    EXPECT_EQ(o->store->information()->channelCount(), 17);
-    auto m = capture([&] { EXPECT_FALSE(o->store->channel(16).isValid()); });
+    expectFixtureSamples(*o->store, 17, 100, 0, "17 channels");
+    EXPECT_EQ(o->store->channelCount(), 17);
+    auto m = capture([&] { EXPECT_FALSE(o->store->channel(17).isValid()); });
     EXPECT_EQ(m.out, "Invalid channel requested\n");
+
+    // Sixty-four open; sixty-five are refused, and the refusal says why.
+    const std::string most = dir.file("c64.wav"), over = dir.file("c65.wav");
+    ASSERT_TRUE(writeFixture(most, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 64, 48000, 50));
+    ASSERT_TRUE(writeFixture(over, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 65, 48000, 50));
+    auto all = openStore(most);
+    ASSERT_TRUE(all->ok);
+    expectFixtureSamples(*all->store, 64, 50, 0, "64 channels");
+    ZQ::AudioFileDocumentSampleData refused;
+    ZQ::DecodeControl control;
+    m = capture([&] { EXPECT_FALSE(refused.read(fileURL(over).get(), &control)); });
+    EXPECT_EQ(control.refusal, "has 65 channels; at most 64 can be opened");
+    EXPECT_NE(m.err.find("The file has 65 channels; at most 64 can be opened\n"), std::string::npos) << m.err;
+    EXPECT_FALSE(refused.isLoaded());
 }
 
 TEST(Reader, RefusedContainersSayWhyOnTheRightStream) {

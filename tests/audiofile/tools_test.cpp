@@ -64,13 +64,13 @@ TEST(Tools, ZqinfoDescribesEachAcceptedContainer) {
         const char* lines;
     } cases[] = {
         {"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 96000,
-         "File Format: WAVE\nSample Rate: 96000.000000\nFormat ID: 1819304813\nFormat Flags: 12\n"},
+         "File Format: WAVE\nSample Rate: 96000.000000\nFormat ID: 1819304813 ('lpcm')\nFormat Flags: 12\n"},
         {"a.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 22050,
-         "File Format: AIFF\nSample Rate: 22050.000000\nFormat ID: 1819304813\nFormat Flags: 14\n"},
+         "File Format: AIFF\nSample Rate: 22050.000000\nFormat ID: 1819304813 ('lpcm')\nFormat Flags: 14\n"},
         {"a.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 3, 48000,
-         "File Format: caff\nSample Rate: 48000.000000\nFormat ID: 1819304813\nFormat Flags: 11\n"},
+         "File Format: caff\nSample Rate: 48000.000000\nFormat ID: 1819304813 ('lpcm')\nFormat Flags: 11\n"},
         {"a.sd2", SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 2, 44100,
-         "File Format: Sd2f\nSample Rate: 44100.000000\nFormat ID: 1819304813\nFormat Flags: 14\n"},
+         "File Format: Sd2f\nSample Rate: 44100.000000\nFormat ID: 1819304813 ('lpcm')\nFormat Flags: 14\n"},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
@@ -91,22 +91,29 @@ TEST(Tools, ZqinfoRefusesOtherFilesAndSaysWhy) {
     struct Case {
         const char* name;
         int format;
+        const char* why;
     } cases[] = {
-        {"x.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
-        {"x.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+        {"x.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "is an AIFF-C file, which is not read"},
+        {"x.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, "is a NeXT/Sun audio file, which is not read"},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
         ASSERT_TRUE(writeFixture(path, c.format, 1, 8000, 1000));
         Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(good) + " " + quoted(path));
         EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_NE(r.out.find("zqinfo: " + path + ": " + c.why + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("File: good.wav"), std::string::npos); // the good file is still described
+        // The reader's own lines only when asked for.
+        EXPECT_EQ(r.out.find("Removing unsupported/unrecognized file at path"), std::string::npos) << r.out;
+        r = run(std::string(ZQ_ZQINFO) + " --verbose " + quoted(path));
         EXPECT_NE(r.out.find("Removing unsupported/unrecognized file at path: " + path + "\n"), std::string::npos)
             << r.out;
-        EXPECT_NE(r.out.find("File: good.wav"), std::string::npos); // the good file is still described
     }
-    Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(dir.file("missing.wav")));
+    const std::string missing = dir.file("missing.wav");
+    Outcome r = run(std::string(ZQ_ZQINFO) + " " + quoted(missing) + " " + quoted(dir.path()));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Invalid file at path"), std::string::npos);
+    EXPECT_EQ(r.out, "zqinfo: " + missing + ": No such file or directory\nzqinfo: " + dir.path() +
+                         ": is a folder, not a file\n");
 }
 
 TEST(Tools, ZqinfoOnTheDemoSound) {
@@ -139,7 +146,8 @@ TEST(Tools, ZqconvertOutputReadsBackExactlyInSox) {
     };
     for (const Case& c : cases) {
         const std::string out = dir.file(c.name);
-        Outcome r = run(std::string(ZQ_ZQCONVERT) + " " + c.format + " " + quoted(source) + " " + quoted(out));
+        Outcome r =
+            run(std::string(ZQ_ZQCONVERT) + " --verbose " + c.format + " " + quoted(source) + " " + quoted(out));
         ASSERT_EQ(r.status, 0) << c.format << r.out;
         const std::string raw = soxRaw(out, c.encoding, c.bits, dir.file("raw"));
         ASSERT_EQ(raw.size(), 2000u * 2 * c.bits / 8) << c.format;
@@ -222,4 +230,63 @@ TEST(Tools, ZqconvertFailuresExitOneAndKeepTheDestination) {
     EXPECT_EQ(r.status, 1);
     r = run(std::string(ZQ_ZQCONVERT) + " mp3 " + quoted(three) + " " + quoted(out));
     EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("names another format than mp3"), std::string::npos) << r.out;
+}
+
+TEST(Tools, HelpVersionExtensionsAndContentWhateverTheName) {
+    TempDir dir;
+    for (const char* tool : {ZQ_ZQINFO, ZQ_ZQCONVERT}) {
+        Outcome r = run(std::string(tool) + " --help");
+        EXPECT_EQ(r.status, 0) << tool;
+        EXPECT_EQ(r.out.rfind("usage: ", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("Exit status"), std::string::npos) << r.out;
+        r = run(std::string(tool) + " --version");
+        EXPECT_EQ(r.status, 0) << tool;
+        EXPECT_NE(r.out.find("(ZQ Audio) "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("libsndfile"), std::string::npos) << r.out;
+        EXPECT_EQ(run(std::string(tool) + " --no-such-option x").status, 2) << tool;
+    }
+    const std::string source = dir.file("source.wav");
+    ASSERT_TRUE(writeFixture(source, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, 4000));
+    // No extension: the format's is added; the result is read as any file is.
+    std::filesystem::create_directory(dir.file("out"));
+    Outcome r = run(std::string(ZQ_ZQCONVERT) + " wav16 " + quoted(source) + " " + quoted(dir.file("out/name")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, ""); // the library's lines only with --verbose
+    ASSERT_TRUE(std::filesystem::exists(dir.file("out/name.wav")));
+    r = run(std::string(ZQ_ZQINFO) + " " + quoted(dir.file("out/name.wav")));
+    EXPECT_EQ(r.status, 0) << r.out;
+    // The codes named beside their numbers.
+    EXPECT_NE(r.out.find("Format ID: 1819304813 ('lpcm')"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" ('fmt '), "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" ('data')"), std::string::npos) << r.out;
+    // A container the name contradicts: refused, nothing written.
+    r = run(std::string(ZQ_ZQCONVERT) + " aiff16 " + quoted(source) + " " + quoted(dir.file("a.wav")));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("name it " + dir.file("a") + ".aif"), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.wav")));
+    // No format: the extension's, at the source's sample size.
+    r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(source) + " " + quoted(dir.file("b.flac")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    int channels = 0, rate = 0;
+    EXPECT_EQ(readFloatFile(dir.file("b.flac"), channels, rate), readFloatFile(source, channels, rate));
+    r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(source) + " " + quoted(dir.file("noformat")));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("name the format"), std::string::npos) << r.out;
+    // A file without an extension is read by its content.
+    std::filesystem::copy_file(dir.file("b.flac"), dir.file("plain"));
+    r = run(std::string(ZQ_ZQINFO) + " " + quoted(dir.file("plain")));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("File Format: flac\n"), std::string::npos) << r.out;
+    r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(dir.file("plain")) + " " + quoted(dir.file("back.wav")));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFloatFile(dir.file("back.wav"), channels, rate), readFloatFile(source, channels, rate));
+    // A refusal by the format says why in words.
+    const std::string cd = dir.file("cd.wav");
+    ASSERT_TRUE(writeFixture(cd, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 4000));
+    r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(cd) + " " + quoted(dir.file("x.opus")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Opus holds rates of 8, 12, 16, 24 and 48 kHz only, not 44.1 kHz"), std::string::npos)
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.opus")));
 }

@@ -1,42 +1,129 @@
-// zqinfo FILE...: opens each file as a document does (the reader into a
-// sample store) and prints its properties; on failure, the reader's own
-// messages. Exit status 0 when every file opened, 1 otherwise.
+// zqinfo [--verbose] FILE...: opens each file as a document does (the reader
+// into a sample store), by its content whatever its name, and prints its
+// properties, with four-character codes shown as text beside their numbers.
+// A file that cannot be opened is named with the reason in words. Exit
+// status 0 when every file opened, 1 otherwise, 2 for a wrong command line.
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileProperties.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
 #include "tools/common/TerminalProgress.h"
+#include "tools/common/ToolText.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kUsage[] = "usage: zqinfo [--verbose] FILE...\n";
+constexpr char kHelp[] = "Prints the properties of audio files: container, encoding, rate, channels,\n"
+                         "length, markers, regions and tags. WAV (RF64, BW64), Wave64, AIFF, Sound\n"
+                         "Designer II, CAF, FLAC, Ogg Vorbis, Opus and MPEG audio files are read, by\n"
+                         "their content whatever their names.\n"
+                         "\n"
+                         "  --verbose   also print the reader's diagnostic lines\n"
+                         "  --help      print this text\n"
+                         "  --version   print the version\n"
+                         "\n"
+                         "Exit status: 0 when every file was read, 1 when one could not be, 2 for a\n"
+                         "wrong command line.\n";
+
+// "1819304813" -> "1819304813 ('lpcm')" when the four bytes are printable.
+std::string withCodeText(const std::string& number) {
+    const unsigned long long v = std::stoull(number);
+    if (v > 0xFFFFFFFFull) return number;
+    char text[5] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v), 0};
+    for (int i = 0; i < 4; ++i)
+        if (text[i] < 32 || text[i] > 126) return number;
+    return number + " ('" + text + "')";
+}
+
+// The codes the properties give as numbers, named: the format IDs and the
+// chunk identifiers.
+std::string namedCodes(const std::string& text) {
+    static const std::regex formatID("(Format ID: )([0-9]+)");
+    static const std::regex chunk("([0-9]+\\) )([0-9]+)");
+    std::string out;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(from, end - from);
+        const std::regex& pattern = line.rfind("Chunk Identifiers: ", 0) == 0 ? chunk : formatID;
+        std::string named;
+        auto it = std::sregex_iterator(line.begin(), line.end(), pattern);
+        std::size_t at = 0;
+        for (; it != std::sregex_iterator(); ++it) {
+            const std::smatch& m = *it;
+            named += line.substr(at, std::size_t(m.position(2)) - at) + withCodeText(m.str(2));
+            at = std::size_t(m.position(2) + m.length(2));
+        }
+        out += named + line.substr(at) + (end < text.size() ? "\n" : "");
+        from = end + 1;
+    }
+    return out;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // Line by line, so the reader's standard output and error messages keep their order.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: zqinfo FILE...\n");
+    bool verbose = false;
+    std::vector<const char*> files;
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (!optionsEnd && a == "--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (!optionsEnd && a == "--version") {
+            std::fputs(zqtools::versionText("zqinfo").c_str(), stdout);
+            return 0;
+        } else if (!optionsEnd && a == "--verbose") {
+            verbose = true;
+        } else if (!optionsEnd && a == "--") {
+            optionsEnd = true;
+        } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "zqinfo: unknown option %s\n%s", argv[i], kUsage);
+            return 2;
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+    if (files.empty()) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
-        platform::Ref<platform::URL> url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(argv[i]));
+    for (const char* file : files) {
+        platform::Ref<platform::URL> url = platform::Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(file));
         ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
         store.make();
         const std::string path = url->standardizedPath();
         ZQ::DecodeControl control;
+        control.byContent = true;
         bool read = false;
+        std::string text;
         {
-            zqtools::TerminalProgress progress(std::filesystem::path(argv[i]).filename().string(), control);
+            zqtools::QuietOutput quiet(verbose);
+            zqtools::TerminalProgress progress(std::filesystem::path(file).filename().string(), control,
+                                               quiet.terminal());
             read = store && store->read(url.get(), &control);
+            if (read) text = ZQ::describeAudioFileProperties(store.get(), path).text;
         }
         if (!read) {
             std::fflush(stdout);
-            std::fprintf(stderr, "\n%s: cannot be opened\n", argv[i]);
+            std::fprintf(stderr, "zqinfo: %s: %s\n", file, zqtools::openFailureText(path, control).c_str());
             status = 1;
             continue;
         }
-        std::fputs(ZQ::describeAudioFileProperties(store.get(), path).text.c_str(), stdout);
+        std::fputs(namedCodes(text).c_str(), stdout);
     }
     return status;
 }

@@ -1,4 +1,4 @@
-// zqplay [--channels LIST] [--device NAME] FILE: opens FILE as a document does, presses Play,
+// zqplay [--verbose] [--channels LIST] [--device NAME] FILE: opens FILE as a document does, presses Play,
 // waits for the automatic Stop at the end of the file, lets the output play
 // out, runs the application's termination and exits 0. A file that cannot be
 // opened, or an output that cannot be opened or stops: the message and exit
@@ -7,7 +7,8 @@
 // of those --list-devices prints, as the Output Device menu names them; an
 // unknown name is an error, with the list). ZQ_AUDIO_OUTPUT chooses the
 // output (pulse, portaudio, null, capture:PATH; by default the sound server
-// when one answers, else portaudio).
+// when one answers, else portaudio). The library's diagnostic lines (the
+// termination's ".suoqe.") are printed with --verbose only.
 #include "document/HeadlessWindowSide.h"
 #include "document/Termination.h"
 #include "document/ZQAudioFileDocument.h"
@@ -15,6 +16,7 @@
 #include "document/ZQDocumentController.h"
 #include "platform/audioout/AudioQueue.h"
 #include "playback/OutputStream.h"
+#include "tools/common/ToolText.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -36,10 +38,29 @@ void spinUntil(const std::function<bool()>& done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+bool gVerbose = false;
+
 int finish(int status) {
+    zqtools::QuietOutput quiet(gVerbose, false);
     ZQ::terminateApplication();
     return status;
 }
+
+constexpr char kUsage[] = "usage: zqplay [--verbose] [--channels LIST] [--device NAME] FILE | --list-devices\n";
+constexpr char kHelp[] = "Plays an audio file (WAV, AIFF, Sound Designer II, CAF, Wave64, FLAC, Ogg\n"
+                         "Vorbis, Opus or MPEG audio) to its end on the desktop's sound server.\n"
+                         "\n"
+                         "  --channels LIST   play only these channels, counted from 1 (1,3), mixed as\n"
+                         "                    the application's Solo mixes them\n"
+                         "  --device NAME     play on this output (one --list-devices prints)\n"
+                         "  --list-devices    print the outputs, one a line\n"
+                         "  --verbose         also print the library's diagnostic lines\n"
+                         "  --help            print this text\n"
+                         "  --version         print the version\n"
+                         "\n"
+                         "ZQ_AUDIO_OUTPUT chooses the output: pulse, portaudio, null or capture:PATH.\n"
+                         "Exit status: 0 when played to the end, 1 when the file or the output failed,\n"
+                         "2 for a wrong command line.\n";
 
 // "1,3" -> {0, 2}; empty on anything else.
 std::vector<int> parseChannels(const std::string& text) {
@@ -66,8 +87,21 @@ int main(int argc, char** argv) {
             std::printf("%s\n", name.c_str());
         return 0;
     }
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::fputs(zqtools::versionText("zqplay").c_str(), stdout);
+            return 0;
+        }
+    }
     std::vector<int> channels;
     int at = 1;
+    if (at < argc && std::string(argv[at]) == "--verbose") gVerbose = true, ++at;
     for (; at + 1 < argc; at += 2) {
         const std::string option = argv[at];
         if (option == "--channels") {
@@ -89,8 +123,8 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (at != argc - 1) {
-        std::fprintf(stderr, "usage: zqplay [--channels LIST] [--device NAME] FILE | --list-devices\n");
+    if (at != argc - 1 || (argv[at][0] == '-' && argv[at][1] != 0)) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const char* file = argv[at];
@@ -102,7 +136,10 @@ int main(int argc, char** argv) {
     Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(file));
     const std::string type = ZQDocumentController::typeForExtension(url->pathExtension());
     if (type.empty()) {
-        std::fprintf(stderr, "%s: only WAV, AIFF, Sound Designer II and CAF files can be played\n", file);
+        std::fprintf(stderr,
+                     "%s: only WAV, AIFF, Sound Designer II, CAF, Wave64, FLAC, Ogg Vorbis, Opus and MPEG audio "
+                     "files can be played\n",
+                     file);
         return finish(1);
     }
     Ref<ZQAudioFileDocument> doc = Ref<ZQAudioFileDocument>::adopt(ZQAudioFileDocument::init());
