@@ -282,10 +282,24 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     connect(recent, &QMenu::aboutToShow, this, [this, recent, w] { fillRecentMenu(recent, w); });
     fillRecentMenu(recent, window);
     file->addSeparator();
+    // Saving asks what exporting asks of the document (loaded, not busy).
+    add(
+        file, "save", QStringLiteral("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S),
+        [] { return validate(ZQAction::ConvertWave16Integer); },
+        [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->save();
+        });
+    add(
+        file, "saveAs", QStringLiteral("Save &As\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+        [] { return validate(ZQAction::ConvertWave16Integer); },
+        [] {
+            if (Ref<ZQAudioFileDocument> d = current()) d->saveAs();
+        });
     add(file, "close", QStringLiteral("&Close"), QKeySequence(Qt::CTRL | Qt::Key_W), always, [w] {
         if (w) w->close();
     });
-    QMenu* exportMenu = file->addMenu(QStringLiteral("&Export as"));
+    // A copy in another format; the document stays the file it is.
+    QMenu* exportMenu = file->addMenu(QStringLiteral("&Export a Copy"));
     exportMenu->setObjectName(QStringLiteral("exportAs"));
     const struct {
         const char* name;

@@ -276,7 +276,7 @@ void ZQApplicationDelegate::requestQuit() {
             *next = nullptr; // the last step lets go of the chain
             return;
         }
-        (*windows)[i]->askToExportChanges([next, i](bool proceed) {
+        (*windows)[i]->askToSaveChanges([next, i](bool proceed) {
             if (!*next) return;
             if (proceed)
                 (*next)(i + 1);

@@ -6,9 +6,11 @@
 #include "app/RecentFiles.h"
 #include "app/ZQApplicationMenus.h"
 #include "app/ZQApplicationShell.h"
+#include "app/ZQAudioFilePropertiesPanel.h"
 #include "app/ZQExportProgressWindow.h"
 #include "app/ZQImportProgressWindow.h"
 #include "audiofile/AudioFileExport.h"
+#include "document/DocumentExporter.h"
 #include "document/DocumentPreferences.h"
 #include "document/ZQDocumentController.h"
 
@@ -132,6 +134,8 @@ public:
     }
     // The file to write, once accepted.
     QString chosenFile() const { return chosen_; }
+    // The format's extension the name is given (Save As follows the format chosen).
+    void setExtension(const QString& extension) { extension_ = extension; }
 
 protected:
     void accept() override {
@@ -382,6 +386,88 @@ ZQTransportBar* ZQQtWindowSide::createTransportBar(ZQAudioFileDocumentTransportC
     ZQDocumentWindow* window = c ? c->window() : nullptr;
     if (!window) return nullptr;
     return ZQTransportBarBox::create(controller, window);
+}
+
+bool ZQQtWindowSide::runQuestion(ZQAudioFileDocument* document, const std::string& message,
+                                 const std::string& informativeText, const std::string& accept,
+                                 std::function<void(bool)> answered) {
+    ZQWaveformDisplayController* c = displayOf(document);
+    QWidget* parent = c ? c->window() : nullptr;
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("question"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    box->setIcon(QMessageBox::Question);
+    box->setWindowTitle(QString::fromStdString(message));
+    box->setText(QString::fromStdString(message));
+    box->setInformativeText(QString::fromStdString(informativeText));
+    QPushButton* yes = box->addButton(QString::fromStdString(accept), QMessageBox::AcceptRole);
+    QPushButton* no = box->addButton(QStringLiteral("&Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(yes);
+    box->setEscapeButton(no);
+    ZQ::AccessKeys::give(box);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box, [box, yes, answered](int) {
+        if (answered) answered(box->clickedButton() == yes);
+    });
+    box->open();
+    return true;
+}
+
+void ZQQtWindowSide::documentWasSaved(ZQAudioFileDocument* document) {
+    retitleWindows();
+    if (document) ZQ::RecentFiles::noteOpened(QString::fromStdString(document->fileName()));
+    ZQAudioFilePropertiesPanelController::propertiesPanel()->updateForCurrent();
+}
+
+bool ZQQtWindowSide::runSaveAsPanel(ZQAudioFileDocument* document, const std::vector<SaveFormat>& formats,
+                                    int preferred, const std::string& proposedName, SaveAsPanelDone done) {
+    if (formats.empty()) return false;
+    ZQWaveformDisplayController* c = displayOf(document);
+    QWidget* parent = c ? c->window() : nullptr;
+    preferred = std::clamp(preferred, 0, int(formats.size()) - 1);
+    auto extensionOf = [formats](int i) { return QString::fromLatin1(formats[std::size_t(i)].extension); };
+    QStringList filters;
+    for (const SaveFormat& f : formats)
+        filters << QStringLiteral("%1 (*.%2)").arg(QString::fromUtf8(f.title), QString::fromLatin1(f.extension));
+    auto* dialog = new ExportDialog(parent, extensionOf(preferred));
+    dialog->setObjectName(QStringLiteral("saveAsDialog"));
+    dialog->setWindowTitle(QStringLiteral("Save As"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAttribute(Qt::WA_QuitOnClose, false);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters[preferred]);
+    dialog->setDefaultSuffix(extensionOf(preferred));
+    dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
+    dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + extensionOf(preferred));
+    // The name follows the format chosen.
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog, filters, extensionOf](const QString& f) {
+        const int i = int(filters.indexOf(f));
+        if (i < 0) return;
+        dialog->setExtension(extensionOf(i));
+        dialog->setDefaultSuffix(extensionOf(i));
+        const QStringList chosen = dialog->selectedFiles();
+        if (chosen.size() == 1 && !QFileInfo(chosen.first()).isDir())
+            dialog->selectFile(
+                QFileInfo(ZQQtWindowSide::withFormatExtension(chosen.first(), extensionOf(i))).fileName());
+    });
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, filters](int result) {
+        const QString chosen = dialog->chosenFile();
+        const int format = int(filters.indexOf(dialog->selectedNameFilter()));
+        if (result != QDialog::Accepted || chosen.isEmpty() || format < 0) {
+            done(false, std::string(), std::string(), -1);
+            return;
+        }
+        const QFileInfo file(chosen);
+        ZQ::FileOpening::rememberFolder(file.absolutePath());
+        done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString(), format);
+    });
+    dialog->open();
+    return true;
 }
 
 bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::string& extension,

@@ -24,6 +24,11 @@ public:
                        const std::string& informativeText, std::function<void()> dismissed) override;
     double displayRefreshRate(ZQAudioFileDocument* document) override;
     ZQTransportBar* createTransportBar(ZQAudioFileDocumentTransportController* controller) override;
+    bool runSaveAsPanel(ZQAudioFileDocument* document, const std::vector<SaveFormat>& formats, int preferred,
+                        const std::string& proposedName, SaveAsPanelDone done) override;
+    bool runQuestion(ZQAudioFileDocument* document, const std::string& message, const std::string& informativeText,
+                     const std::string& accept, std::function<void(bool)> answered) override;
+    void documentWasSaved(ZQAudioFileDocument* document) override;
     bool runSavePanel(ZQAudioFileDocument* document, const std::string& extension, const std::string& proposedName,
                       SavePanelDone done) override;
     // Each open gets its progress window (shown once it takes long).

@@ -317,7 +317,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         }
     } report{done, outcome};
     const bool encoded = isEncoded(code);
-    if (code != kInteger16 && code != kInteger32 && code != kFloat32 && !encoded) {
+    if (code != kInteger16 && code != kInteger24 && code != kInteger32 && code != kFloat32 && !encoded) {
         std::printf("Unrecognized Format\n");
         return refuse("The sample format is not one that can be written.");
     }
@@ -328,7 +328,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     // The file's format: the source's, with the chosen encoding.
     audio::AudioStreamBasicDescription format = info.fileDataFormat.value;
     const bool aiff = type == audio::kAudioFileAIFFType;
-    const std::uint32_t bytesPerSample = code == kInteger16 ? 2 : 4;
+    const std::uint32_t bytesPerSample = code == kInteger16 ? 2 : code == kInteger24 ? 3 : 4;
     format.mFormatID = audio::kAudioFormatLinearPCM;
     format.mFormatFlags = (code == kFloat32 ? audio::kAudioFormatFlagIsFloat : audio::kAudioFormatFlagIsSignedInteger) |
                           audio::kAudioFormatFlagIsPacked | (aiff ? audio::kAudioFormatFlagIsBigEndian : 0);
@@ -473,6 +473,22 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         } else if (encoded) {
             convertChunk(source, channels, 0, n, static_cast<float*>(block), clipped,
                          [](double x, bool&) { return static_cast<float>(x); });
+        } else if (code == kInteger24) {
+            // Three bytes a sample, in the container's own order.
+            auto* bytes = static_cast<unsigned char*>(block);
+            for (std::int32_t c = 0; c < channels; ++c)
+                for (std::uint32_t k = 0; k < n; ++k) {
+                    bool limited = false;
+                    const auto v = std::uint32_t(toInteger24(source[c][k], limited));
+                    if (limited) {
+                        if (clipped < kClipLinesShown) std::printf("Clipped audio file\n");
+                        ++clipped;
+                    }
+                    unsigned char* o = bytes + (std::size_t(k) * std::size_t(channels) + std::size_t(c)) * 3;
+                    o[aiff ? 2 : 0] = static_cast<unsigned char>(v);
+                    o[1] = static_cast<unsigned char>(v >> 8);
+                    o[aiff ? 0 : 2] = static_cast<unsigned char>(v >> 16);
+                }
         } else if (code == kInteger16) {
             convertChunk(source, channels, 0, n, static_cast<std::uint16_t*>(block), clipped,
                          [aiff](double x, bool& limited) {

@@ -48,6 +48,7 @@ namespace AudioFileExport {
 
 // Sample-format codes.
 inline constexpr int kInteger16 = 102;
+inline constexpr int kInteger24 = 103; // what a save of a 24-bit file writes
 inline constexpr int kInteger32 = 104;
 inline constexpr int kFloat32 = 201;
 // Encoded streams: FLAC of 16 or 24 bits (clipped as the integer formats

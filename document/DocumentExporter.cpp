@@ -1,8 +1,10 @@
 #include "document/DocumentExporter.h"
 
 #include "document/DocumentPreferences.h"
+#include "document/WindowSide.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
+#include "platform/soundfile/ExtAudioFile.h"
 #include "platform/threads/Threads.h"
 
 #include <cstdio>
@@ -33,9 +35,151 @@ constexpr ConvertFormat kConvertFormats[] = {
 
 } // namespace
 
+const std::vector<SaveFormat>& DocumentExporter::saveFormats() {
+    using namespace ZQ::AudioFileExport;
+    namespace a = platform::audio;
+    static const std::vector<SaveFormat> formats = {
+        {kInteger16, a::kAudioFileWAVEType, "WAV, 16-bit integer", "wav"},
+        {kInteger24, a::kAudioFileWAVEType, "WAV, 24-bit integer", "wav"},
+        {kInteger32, a::kAudioFileWAVEType, "WAV, 32-bit integer", "wav"},
+        {kFloat32, a::kAudioFileWAVEType, "WAV, 32-bit float", "wav"},
+        {kInteger16, a::kAudioFileAIFFType, "AIFF, 16-bit integer", "aif"},
+        {kInteger24, a::kAudioFileAIFFType, "AIFF, 24-bit integer", "aif"},
+        {kInteger32, a::kAudioFileAIFFType, "AIFF, 32-bit integer", "aif"},
+        {kFlac16, a::kAudioFileFLACType, "FLAC, 16-bit", "flac"},
+        {kFlac24, a::kAudioFileFLACType, "FLAC, 24-bit", "flac"},
+        {kVorbis, a::kAudioFileOggType, "Ogg Vorbis", "ogg"},
+        {kOpus, a::kAudioFileOggType, "Opus", "opus"},
+        {kMp3, a::kAudioFileMP3Type, "MP3", "mp3"},
+    };
+    return formats;
+}
+
+int DocumentExporter::ownFormat(bool* lossy) const {
+    using namespace ZQ::AudioFileExport;
+    namespace a = platform::audio;
+    if (lossy) *lossy = false;
+    const ZQ::AudioFileInformationData* info = document_.sampleData_ ? document_.sampleData_->information() : nullptr;
+    if (!info || !info->fileFormat.isPresent()) return -1;
+    const a::FourCharCode container = info->fileFormat.value;
+    const a::AudioStreamBasicDescription& d = info->fileDataFormat.value;
+    auto index = [](int code, a::FourCharCode type) {
+        const std::vector<SaveFormat>& all = saveFormats();
+        for (std::size_t i = 0; i < all.size(); ++i)
+            if (all[i].code == code && all[i].type == type) return int(i);
+        return -1;
+    };
+    const bool wave =
+        container == a::kAudioFileWAVEType || container == a::kAudioFileRF64Type || container == a::kAudioFileBW64Type;
+    if ((wave || container == a::kAudioFileAIFFType) && d.mFormatID == a::kAudioFormatLinearPCM) {
+        const a::FourCharCode type = wave ? a::kAudioFileWAVEType : a::kAudioFileAIFFType;
+        const bool isFloat = (d.mFormatFlags & a::kAudioFormatFlagIsFloat) != 0;
+        if (isFloat) return wave && d.mBitsPerChannel == 32 ? index(kFloat32, type) : -1;
+        if (!(d.mFormatFlags & a::kAudioFormatFlagIsSignedInteger)) return -1; // 8-bit unsigned
+        if (d.mBitsPerChannel == 16) return index(kInteger16, type);
+        if (d.mBitsPerChannel == 24) return index(kInteger24, type);
+        if (d.mBitsPerChannel == 32) return index(kInteger32, type);
+        return -1;
+    }
+    if (container == a::kAudioFileFLACType)
+        return index(d.mBitsPerChannel > 16 ? kFlac24 : kFlac16, a::kAudioFileFLACType);
+    if (lossy) *lossy = true;
+    if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("vorb")) return index(kVorbis, container);
+    if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("opus")) return index(kOpus, container);
+    if (container == a::kAudioFileMP3Type && d.mFormatID == a::fourcc(".mp3")) return index(kMp3, container);
+    if (lossy) *lossy = false;
+    return -1;
+}
+
+void DocumentExporter::save(std::function<void(bool)> finished) {
+    bool lossy = false;
+    const int format = ownFormat(&lossy);
+    const std::string path = document_.fileName();
+    if (format < 0 || path.empty()) {
+        saveAs(std::move(finished));
+        return;
+    }
+    const SaveFormat f = saveFormats()[std::size_t(format)];
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
+    auto go = [self, directory, path, f, finished](bool confirmed) {
+        if (!confirmed) {
+            if (finished) finished(false);
+            return;
+        }
+        self->exporter_.begin(directory, path, f.code, f.type, finished, Mode::Save);
+    };
+    ZQDocumentWindowSide* side = documentWindowSide();
+    // Saving a lossy stream encodes it again: asked first (without a window
+    // to ask on, the save goes on).
+    if (lossy && side &&
+        side->runQuestion(&document_, "Do you want to save “" + lastComponent(path) + "” in its own format?",
+                          std::string("Saving encodes the whole file again as ") + f.title +
+                              ", which loses a little more of the sound each time. Save As can write a lossless "
+                              "format instead.",
+                          "&Save", go))
+        return;
+    go(true);
+}
+
+void DocumentExporter::saveAs(std::function<void(bool)> finished) {
+    ZQDocumentWindowSide* side = documentWindowSide();
+    const int own = ownFormat();
+    std::string proposed;
+    if (Ref<platform::URL> url = document_.fileURL()) {
+        proposed = url->lastPathComponent();
+        bool hasExtension = false;
+        const std::string ext = url->pathExtension(&hasExtension);
+        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
+    }
+    Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
+    auto done = [self, finished](bool accepted, const std::string& directory, const std::string& file, int format) {
+        if (!accepted || format < 0 || std::size_t(format) >= saveFormats().size()) {
+            if (finished) finished(false);
+            return;
+        }
+        const SaveFormat& f = saveFormats()[std::size_t(format)];
+        self->exporter_.begin(directory, file, f.code, f.type, finished, Mode::Save);
+    };
+    if (!side || !side->runSaveAsPanel(&document_, saveFormats(), own < 0 ? 0 : own, proposed, done)) {
+        if (finished) finished(false);
+    }
+}
+
+bool DocumentExporter::saveTo(const std::string& path, int format, std::string* reason) {
+    if (format < 0 || std::size_t(format) >= saveFormats().size()) return false;
+    const SaveFormat& f = saveFormats()[std::size_t(format)];
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    stopPlayback();
+    Guard g(document_.monitor());
+    if (!write(directory, path, f.code, f.type, document_.markers_, reason, nullptr, nullptr, true)) return false;
+    didSave(directory + lastComponent(path));
+    return true;
+}
+
+void DocumentExporter::didSave(const std::string& path) {
+    {
+        Guard g(document_.monitor());
+        Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
+        if (path != document_.fileName()) document_.setFileURL(url.get());
+        // The record describes the file as it is now (its length, format,
+        // chunks, tags); the samples stay where they are read from.
+        platform::audio::ExtAudioFile* reference = nullptr;
+        if (document_.sampleData_ && platform::audio::ExtAudioFile::openURL(url.get(), &reference) == 0) {
+            document_.sampleData_->informationHolder()->read(reference);
+            platform::releaseObject(reference);
+        }
+    }
+    didWriteFile();
+    if (ZQDocumentWindowSide* side = documentWindowSide()) side->documentWasSaved(&document_);
+}
+
 std::string DocumentExporter::exportExtension(int code, platform::audio::FourCharCode type) {
     using namespace ZQ::AudioFileExport;
     if (code == kFlac16 || code == kFlac24) return "flac";
+    (void)type;
     if (code == kVorbis) return "ogg";
     if (code == kOpus) return "opus";
     if (code == kMp3) return "mp3";
@@ -125,7 +269,7 @@ bool DocumentExporter::write(const std::string& directory, const std::string& na
     Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
     if (!url || url->path().empty()) return false;
     bool known = false;
-    for (const ConvertFormat& f : kConvertFormats)
+    for (const SaveFormat& f : saveFormats())
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
     // The encoders' settings as the export dialog last left them.
@@ -149,7 +293,7 @@ void DocumentExporter::didWriteFile() {
 }
 
 void DocumentExporter::begin(const std::string& directory, const std::string& name, int code,
-                             platform::audio::FourCharCode type, std::function<void(bool)> finished) {
+                             platform::audio::FourCharCode type, std::function<void(bool)> finished, Mode mode) {
     // The job writes its own copy of the markers (the samples stay still
     // while it runs; the markers are the main thread's).
     ZQ::MarkerList markers;
@@ -163,14 +307,23 @@ void DocumentExporter::begin(const std::string& directory, const std::string& na
                                                ZQ::AudioFileExport::Outcome* outcome) {
         return self->exporter_.write(directory, name, code, type, markers, reason, progress, outcome, false);
     };
-    auto done = [self, finished](bool written, const std::string& reason, const ZQ::AudioFileExport::Outcome& outcome) {
+    const std::string written_path =
+        (directory.empty() || directory.back() == '/' ? directory : directory + "/") + lastComponent(name);
+    auto done = [self, finished, mode, written_path](bool written, const std::string& reason,
+                                                     const ZQ::AudioFileExport::Outcome& outcome) {
         ZQDocumentWindowSide* side = documentWindowSide();
         if (side) side->exportDidEnd(self.get());
         commandStateMayHaveChanged();
         const bool open = !self->closing_.load();
-        if (written) self->exporter_.didWriteFile();
+        if (written && mode == Mode::Save && open)
+            self->exporter_.didSave(written_path);
+        else if (written)
+            self->exporter_.didWriteFile();
         if (open && side && !written && !outcome.cancelled && !reason.empty())
-            side->runAlertSheet(self.get(), "The audio file could not be exported.", "Ok", reason, nullptr);
+            side->runAlertSheet(self.get(),
+                                mode == Mode::Save ? "The audio file could not be saved."
+                                                   : "The audio file could not be exported.",
+                                "Ok", reason, nullptr);
         if (open && side && written && outcome.clippedSamples > 0)
             side->exportClippedSamples(self.get(), outcome.clippedSamples);
         if (finished) finished(written);

@@ -14,11 +14,41 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class ZQAudioFileDocument;
 
+// A format a document can be written in, as Save As offers them.
+struct SaveFormat {
+    int code;
+    platform::audio::FourCharCode type;
+    const char* title;     // "WAV, 24-bit integer"
+    const char* extension; // "wav"
+};
+
 class DocumentExporter {
 public:
+    // What a finished write makes of the document: a copy leaves it as it
+    // is; Save and Save As make it the file written (its name, its record,
+    // no changes left to save).
+    enum class Mode { Copy, Save };
+
+    // Every format Save As offers, WAV first.
+    static const std::vector<SaveFormat>& saveFormats();
+    // The document's own container and encoding as a save writes it again
+    // (index into saveFormats()); -1 when it cannot be written so (8-bit and
+    // 64-bit samples, codecs inside WAV, AIFF or CAF, CAF and Sound Designer
+    // II containers, MPEG Layers I and II). `lossy` when a save re-encodes
+    // with loss (Vorbis, Opus, MP3).
+    int ownFormat(bool* lossy = nullptr) const;
+    // Ctrl+S: the document back to its own file, after asking when that
+    // re-encodes with loss; Save As where its own format cannot be written.
+    void save(std::function<void(bool saved)> finished);
+    // Save As: a dialog for the name and format, then the document is that file.
+    void saveAs(std::function<void(bool saved)> finished);
+    // A save to `path` in saveFormats()[format] under the document's monitor,
+    // with what it makes of the document (any thread; for tools and tests).
+    bool saveTo(const std::string& path, int format, std::string* reason);
     explicit DocumentExporter(ZQAudioFileDocument& document) : document_(document) {}
     DocumentExporter(const DocumentExporter&) = delete;
     DocumentExporter& operator=(const DocumentExporter&) = delete;
@@ -34,7 +64,7 @@ public:
                   std::string* reason, ZQ::AudioFileExport::Outcome* outcome);
     // The export on its own thread, as the dialog starts it.
     void begin(const std::string& directory, const std::string& name, int code, platform::audio::FourCharCode type,
-               std::function<void(bool exported)> finished);
+               std::function<void(bool exported)> finished, Mode mode = Mode::Copy);
     // Any thread.
     bool isRunning() const { return job_.isRunning(); }
     double progress() const { return job_.progress(); }
@@ -58,6 +88,9 @@ private:
                ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
     // What a written file changes: the changes mark, the title, the menus.
     void didWriteFile();
+    // What a save changes besides: the document is the file at `path` now,
+    // described as it was written (main thread, or under the monitor).
+    void didSave(const std::string& path);
     void stopPlayback();
 
     ZQAudioFileDocument& document_;

@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class ZQAudioFileDocument;
 class ZQAudioFileDocumentTransportController;
+struct SaveFormat;
 
 // The window's waveform display (one per document window).
 class ZQWaveformDisplayControllerBase : public platform::Object {
@@ -127,6 +129,30 @@ public:
         (void)document, (void)extension, (void)proposedName, (void)done;
         return false;
     }
+
+    // The Save As dialog: `formats` offered (the one at `preferred` chosen
+    // first); `done` runs once with the folder, the file and the format's
+    // index, or accepted false. False (and `done` never runs) when no dialog
+    // can be shown.
+    using SaveAsPanelDone =
+        std::function<void(bool accepted, const std::string& directory, const std::string& file, int format)>;
+    virtual bool runSaveAsPanel(ZQAudioFileDocument* document, const std::vector<SaveFormat>& formats, int preferred,
+                                const std::string& proposedName, SaveAsPanelDone done) {
+        (void)document, (void)formats, (void)preferred, (void)proposedName, (void)done;
+        return false;
+    }
+    // A question on the document's window: `accept` (the default) or
+    // Cancel; `answered(true)` for accept. False (and `answered` never runs)
+    // when nothing can be asked, as without windows.
+    virtual bool runQuestion(ZQAudioFileDocument* document, const std::string& message,
+                             const std::string& informativeText, const std::string& accept,
+                             std::function<void(bool)> answered) {
+        (void)document, (void)message, (void)informativeText, (void)accept, (void)answered;
+        return false;
+    }
+    // The document is another file now, or the same file written anew: its
+    // title, the recent files and its properties follow.
+    virtual void documentWasSaved(ZQAudioFileDocument* document) { (void)document; }
 
 protected:
     ~ZQDocumentWindowSide() = default;

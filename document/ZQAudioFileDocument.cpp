@@ -440,6 +440,22 @@ void ZQAudioFileDocument::perform_convert_Wave_32_Float(platform::Object*) {
     performConvert(ZQAction::ConvertWave32Float);
 }
 
+void ZQAudioFileDocument::save(std::function<void(bool)> finished) {
+    exporter_.save(std::move(finished));
+}
+
+void ZQAudioFileDocument::saveAs(std::function<void(bool)> finished) {
+    exporter_.saveAs(std::move(finished));
+}
+
+bool ZQAudioFileDocument::saveTo(const std::string& path, int format, std::string* reason) {
+    return exporter_.saveTo(path, format, reason);
+}
+
+int ZQAudioFileDocument::ownSaveFormat(bool* lossy) const {
+    return exporter_.ownFormat(lossy);
+}
+
 void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type,
                                           std::function<void(bool exported)> finished) {
     exporter_.runConvertPanel(code, type, std::move(finished));

@@ -198,6 +198,14 @@ public:
     void perform_convert_Wave_32_Float(platform::Object* sender);
     // The action of a convert item (none for any other action).
     void performConvert(ZQAction action);
+    // File > Save and Save As: the document becomes the file written (see
+    // DocumentExporter). `finished` hears whether it was saved.
+    void save(std::function<void(bool saved)> finished = nullptr);
+    void saveAs(std::function<void(bool saved)> finished = nullptr);
+    // A save under the monitor, for tools and tests: saveFormats()[format] to `path`.
+    bool saveTo(const std::string& path, int format, std::string* reason = nullptr);
+    // The document's own format as a save writes it again, or -1.
+    int ownSaveFormat(bool* lossy = nullptr) const;
     // `finished` (when given) hears whether a file was written: false when
     // the dialog was cancelled, could not be shown, or the export failed.
     void runConvertPanel(int code, platform::audio::FourCharCode type,

@@ -66,7 +66,7 @@ void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
         // Nothing closes before the user has decided about the changes.
         event->ignore();
         QPointer<ZQDocumentWindow> self = this;
-        askToExportChanges([self, doc](bool proceed) {
+        askToSaveChanges([self, doc](bool proceed) {
             if (proceed && self && !self->closingForDocument_) {
                 self->closingForDocument_ = true;
                 doc->close();
@@ -81,7 +81,7 @@ void ZQDocumentWindow::closeEvent(QCloseEvent* event) {
     if (doc) doc->close();
 }
 
-void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then) {
+void ZQDocumentWindow::askToSaveChanges(std::function<void(bool proceed)> then) {
     Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
     if (!doc || !doc->isDocumentEdited()) {
         then(true);
@@ -96,14 +96,17 @@ void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then
     const QString name = property("zqUneditedTitle").isValid() ? property("zqUneditedTitle").toString() : windowTitle();
     auto* box = new QMessageBox(this);
     changesPrompt_ = box;
-    box->setObjectName(QStringLiteral("exportChangesPrompt"));
+    box->setObjectName(QStringLiteral("saveChangesPrompt"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("Unexported Changes"));
-    box->setText(QStringLiteral("Do you want to export the changes you made to \u201c%1\u201d?").arg(name));
+    box->setWindowTitle(QStringLiteral("Unsaved Changes"));
+    box->setText(QStringLiteral("Do you want to save the changes you made to \u201c%1\u201d?").arg(name));
     box->setInformativeText(QStringLiteral("The changes are in no file yet. If you discard them, they are lost."));
-    QPushButton* exportButton = box->addButton(QStringLiteral("&Export\u2026"), QMessageBox::AcceptRole);
+    // A file whose own format cannot be written again is saved as another.
+    const bool own = doc->ownSaveFormat() >= 0;
+    QPushButton* exportButton =
+        box->addButton(own ? QStringLiteral("&Save") : QStringLiteral("&Save As\u2026"), QMessageBox::AcceptRole);
     QPushButton* discardButton = box->addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
     QPushButton* cancelButton = box->addButton(QStringLiteral("&Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(exportButton);
@@ -115,8 +118,7 @@ void ZQDocumentWindow::askToExportChanges(std::function<void(bool proceed)> then
             then(true);
         } else if (clicked == exportButton) {
             // Closing goes on only once the changes are in a file.
-            doc->runConvertPanel(ZQAudioFileDocument::changesExportCode(), ZQAudioFileDocument::kChangesExportType,
-                                 [doc, then](bool exported) { then(exported && !doc->isDocumentEdited()); });
+            doc->save([doc, then](bool saved) { then(saved && !doc->isDocumentEdited()); });
         } else {
             then(false);
         }

@@ -20,11 +20,12 @@ public:
     void detachController() { controller_ = nullptr; }
     // Closes without asking the document (the document is closing).
     void closeForDocument();
-    // When the document has changes, asks (on this window) whether to export
-    // them first: Export… runs the export dialog, Discard drops them, Cancel
-    // keeps everything. `then` runs once, with true when closing may go on
-    // (exported or discarded), at once when there is nothing to ask.
-    void askToExportChanges(std::function<void(bool proceed)> then);
+    // When the document has changes, asks (on this window) whether to save
+    // them first: Save writes the document's file (Save As… where its own
+    // format cannot be written), Discard drops them, Cancel keeps
+    // everything. `then` runs once, with true when closing may go on (saved
+    // or discarded), at once when there is nothing to ask.
+    void askToSaveChanges(std::function<void(bool proceed)> then);
     QMessageBox* changesPrompt() const { return changesPrompt_; }
 
 protected:

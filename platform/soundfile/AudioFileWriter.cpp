@@ -54,6 +54,8 @@ int sndfileFormat(FourCharCode type, const AudioStreamBasicDescription& format, 
             sub = SF_FORMAT_FLOAT;
         else if (!isFloat && format.mBitsPerChannel == 16)
             sub = SF_FORMAT_PCM_16;
+        else if (!isFloat && format.mBitsPerChannel == 24)
+            sub = SF_FORMAT_PCM_24;
         else if (!isFloat && format.mBitsPerChannel == 32)
             sub = SF_FORMAT_PCM_32;
     }

@@ -252,7 +252,7 @@ TEST_F(EditingAppTest, ClosingAChangedDocumentAsksAndEachAnswerDoesWhatItSays) {
         texts << b->text();
     texts.sort();
     // Each with an access key.
-    EXPECT_EQ(texts, (QStringList{"&Cancel", "&Discard", "&Export\u2026"}));
+    EXPECT_EQ(texts, (QStringList{"&Cancel", "&Discard", "&Save"}));
     answer(box, "Cancel");
     spinFor(100);
     ASSERT_FALSE(w.isNull());
@@ -265,39 +265,79 @@ TEST_F(EditingAppTest, ClosingAChangedDocumentAsksAndEachAnswerDoesWhatItSays) {
     EXPECT_TRUE(waitUntil([&] { return w.isNull(); }, 3000));
     EXPECT_FALSE(ZQDocumentController::sharedDocumentController().containsDocument(doc.get()));
 
-    // Export... writes the changes, then closes.
-    Ref<ZQAudioFileDocument> kept = openChanged("export.wav");
+    // Save writes the changes into the document's own file, then closes.
+    Ref<ZQAudioFileDocument> kept = openChanged("saved.wav");
     QPointer<ZQDocumentWindow> k = windowOf(kept.get());
     ASSERT_TRUE(activate(k));
     k->close();
-    answer(changesPrompt(k), "Export\u2026");
-    QFileDialog* d = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (d = k->findChild<QFileDialog*>("exportDialog")) && d->isVisible(); }));
-    const std::string out = dir.file("exported-changes.wav");
-    typeName(d, out);
-    EXPECT_EQ(save(d).toStdString(), "");
+    answer(changesPrompt(k), "Save");
     EXPECT_TRUE(waitUntil([&] { return k.isNull(); }, 3000));
+    const std::string out = dir.file("saved.wav");
     SF_INFO info{};
     SNDFILE* f = sf_open(out.c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(info.frames, 900);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT); // its own encoding
     std::vector<float> back(1800);
     EXPECT_EQ(sf_readf_float(f, back.data(), 900), 900);
     sf_close(f);
     EXPECT_EQ(back[0], float(frameValue(0, 100)));
     EXPECT_EQ(back[1799], float(frameValue(1, 999)));
 
-    // A cancelled export dialog keeps the document open.
-    Ref<ZQAudioFileDocument> third = openChanged("third.wav");
+    // A file whose own format is not written again offers Save As; a
+    // cancelled dialog keeps the document open with its changes.
+    const std::string eight = dir.file("eight.wav");
+    ASSERT_TRUE(writeFixture(eight, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8000, 1000));
+    Ref<ZQAudioFileDocument> third = open(eight);
+    ASSERT_TRUE(third->deleteRange({ZQ::Num::Count(0ull), ZQ::Num::Count(9ull)}));
     QPointer<ZQDocumentWindow> t = windowOf(third.get());
     t->close();
-    answer(changesPrompt(t), "Export\u2026");
-    ASSERT_TRUE(waitUntil([&] { return (d = t->findChild<QFileDialog*>("exportDialog")) && d->isVisible(); }));
+    answer(changesPrompt(t), "Save As\u2026");
+    QFileDialog* d = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (d = t->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }));
     d->reject();
     spinFor(100);
     EXPECT_FALSE(t.isNull());
     EXPECT_TRUE(third->isDocumentEdited());
+}
+
+TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
+    Ref<ZQAudioFileDocument> doc = openChanged("own.wav");
+    QPointer<ZQDocumentWindow> w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    EXPECT_TRUE(w->windowTitle().startsWith(u'*')) << w->windowTitle().toStdString();
+    // Ctrl+S: the file as the document shows it, in its own encoding, and
+    // the changes mark goes.
+    item(w, "save")->trigger();
+    EXPECT_TRUE(waitUntil([&] { return !doc->isDocumentEdited() && !doc->isExporting(); }, 3000));
+    EXPECT_EQ(w->windowTitle().toStdString(), "own.wav");
+    int channels = 0, rate = 0;
+    const std::vector<float> own = readFloatFile(dir.file("own.wav"), channels, rate);
+    ASSERT_EQ(own.size(), 1800u);
+    EXPECT_EQ(own[0], float(frameValue(0, 100)));
+    // The record describes the file as written: its length is the new one.
+    EXPECT_EQ(doc->audioFileInformation()->fileLengthFrames(), 900);
+
+    // Save As FLAC: the document is that file from now on.
+    ASSERT_TRUE(doc->deleteRange({ZQ::Num::Count(0ull), ZQ::Num::Count(99ull)}));
+    item(w, "saveAs")->trigger();
+    QFileDialog* d = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }));
+    // Its own format is offered first.
+    EXPECT_EQ(d->selectedNameFilter().toStdString(), "WAV, 32-bit float (*.wav)");
+    const QString flac = QStringLiteral("FLAC, 24-bit (*.flac)");
+    d->selectNameFilter(flac);
+    emit d->filterSelected(flac);
+    typeName(d, dir.file("renamed"));
+    EXPECT_EQ(save(d).toStdString(), "");
+    EXPECT_TRUE(waitUntil([&] { return !doc->isDocumentEdited() && !doc->isExporting(); }, 3000));
+    EXPECT_EQ(doc->fileName(), dir.file("renamed.flac"));
+    EXPECT_EQ(w->windowTitle().toStdString(), "renamed.flac");
+    EXPECT_EQ(doc->ownSaveFormat(), 8); // FLAC, 24-bit: what Ctrl+S writes now
+    const std::vector<float> renamed = readFloatFile(dir.file("renamed.flac"), channels, rate);
+    ASSERT_EQ(renamed.size(), 1600u);
+    // The old file is as the first save left it.
+    EXPECT_EQ(readFloatFile(dir.file("own.wav"), channels, rate), own);
 }
 
 TEST_F(EditingAppTest, QuitAsksForEveryChangedDocumentAndCancelKeepsAllOpen) {

@@ -220,13 +220,12 @@ for channels in 3 6 12; do
         key "$w" Delete
         sleep 0.3
         key "$w" ctrl+w
-        if prompt=$(window_of "$pid" "Unexported Changes"); then
+        if prompt=$(window_of "$pid" "Unsaved Changes"); then
             for _ in 1 2 3; do
                 sleep 0.5
-                eval "$(xdotool getwindowgeometry --shell "$prompt" 2>/dev/null)" || break
-                xdotool mousemove $((X + WIDTH - 136)) $((Y + HEIGHT - 24)) click 1 2>/dev/null
+                key "$prompt" alt+d # Discard's access key
                 sleep 1.5
-                xdotool search --all --pid "$pid" --onlyvisible --name "Unexported Changes" >/dev/null 2>&1 || break
+                xdotool search --all --pid "$pid" --onlyvisible --name "Unsaved Changes" >/dev/null 2>&1 || break
             done
         else
             fail "$channels channels: no prompt after an edit and Ctrl+W"

@@ -147,6 +147,63 @@ TEST_F(DocumentTest, SavingInItsOwnFormatIsRefusedWithoutTouchingTheDocument) {
     EXPECT_TRUE(doc->fileHasLoaded());
 }
 
+TEST_F(DocumentTest, SaveWritesEachWritableKindBackAsItWasAndSaysWhichCannotBe) {
+    // Every sample as libsndfile reads it, as integers, and the format.
+    auto words = [](const std::string& path, int& format) {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        std::vector<int> all(std::size_t(f ? info.frames * info.channels : 0));
+        if (f) sf_readf_int(f, all.data(), info.frames), sf_close(f);
+        format = info.format;
+        return all;
+    };
+    const struct {
+        const char* name;
+        int format;
+        int own; // index into the save formats
+    } cases[] = {
+        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},   {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1},
+        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2},   {"f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 3},
+        {"s16.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 4},  {"s24.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 5},
+        {"s32.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 6},  {"s16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 7},
+        {"s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 8},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeFixture(path, c.format, 2, 44100, 3000)) << c.name;
+        int before = 0, after = 0;
+        const std::vector<int> original = words(path, before);
+        Ref<ZQAudioFileDocument> doc = openDocument(path);
+        bool lossy = true;
+        EXPECT_EQ(doc->ownSaveFormat(&lossy), c.own) << c.name;
+        EXPECT_FALSE(lossy);
+        std::string reason;
+        ASSERT_TRUE(doc->saveTo(path, c.own, &reason)) << c.name << ": " << reason;
+        EXPECT_EQ(words(path, after), original) << c.name;
+        EXPECT_EQ(after, before) << c.name;
+        EXPECT_FALSE(doc->isDocumentEdited());
+    }
+    // What is not written again: 8-bit, a codec in WAV, CAF; MPEG Layer III
+    // is, with loss.
+    const struct {
+        const char* name;
+        int format;
+    } others[] = {{"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
+                  {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW},
+                  {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+                  {"a.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}};
+    for (const auto& o : others) {
+        const std::string path = dir.file(o.name);
+        ASSERT_TRUE(writeFixture(path, o.format, 1, 44100, 5000)) << o.name;
+        Ref<ZQAudioFileDocument> doc = openDocument(path);
+        bool lossy = false;
+        const int own = doc->ownSaveFormat(&lossy);
+        const bool mp3 = std::string(o.name) == "a.mp3";
+        EXPECT_EQ(own, mp3 ? 11 : -1) << o.name;
+        EXPECT_EQ(lossy, mp3) << o.name;
+    }
+}
+
 TEST_F(DocumentTest, WaveformStoreHandsOutOnlyValidChannels) {
     const std::string path = dir.file("d.wav");
     ASSERT_TRUE(writeFixture(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, 300));

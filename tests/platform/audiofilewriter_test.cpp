@@ -102,7 +102,7 @@ TEST(AudioFileWriterService, RefusesOtherContainersAndFormats) {
     AudioFileWriter* w = nullptr;
     EXPECT_EQ(AudioFileWriter::create(dir.file("x.caf"), kAudioFileCAFType, pcm(1, 16, false, false), &w),
               kAudioFileUnsupportedFileTypeError);
-    EXPECT_EQ(AudioFileWriter::create(dir.file("x.wav"), kAudioFileWAVEType, pcm(1, 24, false, false), &w),
+    EXPECT_EQ(AudioFileWriter::create(dir.file("x.wav"), kAudioFileWAVEType, pcm(1, 20, false, false), &w),
               kAudioFileUnsupportedDataFormatError);
     auto noChannels = pcm(1, 16, false, false);
     noChannels.mChannelsPerFrame = 0;
