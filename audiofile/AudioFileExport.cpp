@@ -406,7 +406,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     audio::OSStatus e =
         temporary.path().empty() ? audio::kAudioFilePermissionsError
         : encoded ? audio::AudioFileWriter::createEncoded(temporary.release(), format, settings, fileTags(info), &file)
-                  : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file);
+                  : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file, fileTags(info));
     if (e != audio::kNoErr) {
         printCode("Error creating audio file:", e);
         if (temporary.path().empty())

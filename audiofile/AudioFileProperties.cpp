@@ -2,6 +2,7 @@
 
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileInformation.h"
+#include "audiofile/Markers.h"
 #include "core/values.h"
 #include "platform/base/Format.h"
 #include "platform/base/Values.h"
@@ -25,6 +26,21 @@ std::string rowValueText(const std::string& value) {
     return replaceAll(value, "\n", " _ _ _ ");
 }
 
+std::string markerListDescription(const MarkerList& markers) {
+    if (markers.empty()) return "< No Markers Defined >";
+    std::string out;
+    unsigned k = 1;
+    for (const Marker& m : markers.items()) {
+        if (k > 1) out += ", ";
+        out += platform::format("%u) ", k++);
+        if (!m.name.empty()) out += "\u201C" + m.name + "\u201D ";
+        out += m.isRegion() ? platform::format("%llu \u2026 %llu (region)", (unsigned long long)m.frame,
+                                               (unsigned long long)(m.end() - 1))
+                            : platform::format("at %llu", (unsigned long long)m.frame);
+    }
+    return out;
+}
+
 AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* info, const std::string& path) {
     AudioFileProperties out;
     if (!info) return out;
@@ -39,6 +55,7 @@ AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* 
     // name, value, text line
     const std::string formats = formatListDescription(info->formatList.value.items());
     const std::string regions = regionDescription(info->regionList.value.items());
+    const std::string markers = markerListDescription(markersFromInformation(*info));
     const std::string chunks = chunkIDDescription(info->chunkIDs.value.items());
     const std::string other = format("%@", static_cast<const platform::Object*>(info->infoDictionary.value));
     const struct {
@@ -71,6 +88,8 @@ AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* 
         {"Regions", regions, "Regions: " + regions},
         {"Chunk Identifiers", chunks, "Chunk Identifiers: " + chunks},
         {"Other", other, "Other Info: " + other},
+        // Every named marker and region, in the row the panel had left empty.
+        {"Markers", markers, "Markers: " + markers},
     };
     out.text = "\n";
     for (const auto& row : rows) {

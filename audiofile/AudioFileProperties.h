@@ -11,11 +11,16 @@ namespace ZQ {
 
 class AudioFileInformationData;
 class AudioFileDocumentSampleData;
+class MarkerList;
 
 struct AudioFileProperties {
-    std::vector<std::pair<std::string, std::string>> rows; // names and values, rows 0 ... 18
+    std::vector<std::pair<std::string, std::string>> rows; // names and values, rows 0 ... 19
     std::string text;                                      // empty without an information record
 };
+
+// The named markers and regions: "1) “Intro” at 100, 2) 4410 … 8819
+// (region)", or "< No Markers Defined >".
+std::string markerListDescription(const MarkerList& markers);
 
 // `path` is the document's file. Without a record: no rows and an empty text.
 AudioFileProperties describeAudioFileProperties(const AudioFileInformationData* information, const std::string& path);

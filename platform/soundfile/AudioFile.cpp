@@ -304,6 +304,15 @@ OSStatus AudioFile::open(const std::string& path, AudioFile** out) {
     }
     for (const InfoKey& k : kInfoKeys)
         if (const char* text = sf_get_string(s, k.sfKey); text && *text) f->tags_.emplace_back(k.name, text);
+    // A broadcast WAVE file's description, where no comment says more.
+    SF_BROADCAST_INFO broadcast{};
+    if (major == SF_FORMAT_WAV && sf_command(s, SFC_GET_BROADCAST_INFO, &broadcast, sizeof broadcast) == SF_TRUE) {
+        const std::string description(broadcast.description,
+                                      strnlen(broadcast.description, sizeof broadcast.description));
+        const bool hasComment =
+            std::any_of(f->tags_.begin(), f->tags_.end(), [](auto& t) { return t.first == "comments"; });
+        if (!description.empty() && !hasComment) f->tags_.emplace_back("comments", description);
+    }
     std::uint32_t cueCount = 0;
     if (f->cues_.empty() && !c.cueTableRead &&
         sf_command(s, SFC_GET_CUE_COUNT, &cueCount, sizeof cueCount) == SF_TRUE && cueCount > 0)

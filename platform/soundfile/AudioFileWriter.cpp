@@ -65,6 +65,25 @@ int sndfileFormat(FourCharCode type, const AudioStreamBasicDescription& format, 
     return sub ? major | sub | SF_ENDIAN_FILE : 0;
 }
 
+constexpr FourCharCode kFlac = fourcc("flac"), kVorbis = fourcc("vorb"), kOpus = fourcc("opus"), kMp3 = fourcc(".mp3");
+
+struct TagKey {
+    const char* key;
+    int sfKey;
+};
+constexpr TagKey kTagKeys[] = {
+    {"title", SF_STR_TITLE},         {"artist", SF_STR_ARTIST},
+    {"album", SF_STR_ALBUM},         {"comments", SF_STR_COMMENT},
+    {"copyright", SF_STR_COPYRIGHT}, {"year", SF_STR_DATE},
+    {"genre", SF_STR_GENRE},         {"track number", SF_STR_TRACKNUMBER},
+};
+
+void setTags(SNDFILE* s, const FileTags& tags) {
+    for (const auto& [key, text] : tags)
+        for (const TagKey& k : kTagKeys)
+            if (key == k.key && !text.empty()) sf_set_string(s, k.sfKey, text.c_str());
+}
+
 } // namespace
 
 OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
@@ -78,7 +97,7 @@ OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, con
 }
 
 OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioStreamBasicDescription& format,
-                                 const WaveLayout& layout, AudioFileWriter** out) {
+                                 const WaveLayout& layout, AudioFileWriter** out, const FileTags& tags) {
     struct Owned {
         int fd;
         ~Owned() {
@@ -117,6 +136,7 @@ OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioS
             if (layout.channelMask & (1u << bit)) map.push_back(kSpeakerPositions[bit]);
         sf_command(s, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
     }
+    setTags(s, tags); // before the samples: in the header
     auto* w = new AudioFileWriter;
     w->sndfile_ = s;
     w->bytesPerFrame_ = format.mBytesPerFrame;
@@ -125,19 +145,6 @@ OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioS
 }
 
 namespace {
-
-constexpr FourCharCode kFlac = fourcc("flac"), kVorbis = fourcc("vorb"), kOpus = fourcc("opus"), kMp3 = fourcc(".mp3");
-
-struct TagKey {
-    const char* key;
-    int sfKey;
-};
-constexpr TagKey kTagKeys[] = {
-    {"title", SF_STR_TITLE},         {"artist", SF_STR_ARTIST},
-    {"album", SF_STR_ALBUM},         {"comments", SF_STR_COMMENT},
-    {"copyright", SF_STR_COPYRIGHT}, {"year", SF_STR_DATE},
-    {"genre", SF_STR_GENRE},         {"track number", SF_STR_TRACKNUMBER},
-};
 
 bool setLevel(SNDFILE* s, int command, double value) {
     value = std::clamp(value, 0.0, 1.0);
@@ -229,9 +236,7 @@ OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDe
             setLevel(s, SFC_SET_COMPRESSION_LEVEL, (320.0 - kbps - 0.25) / 288.0);
         }
     }
-    for (const auto& [key, text] : tags)
-        for (const TagKey& k : kTagKeys)
-            if (key == k.key && !text.empty()) sf_set_string(s, k.sfKey, text.c_str());
+    setTags(s, tags);
     auto* w = new AudioFileWriter;
     w->sndfile_ = s;
     w->bytesPerFrame_ = 0; // not raw words

@@ -105,9 +105,10 @@ public:
     static OSStatus create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
                            AudioFileWriter** out);
     // The same on an open descriptor (which the writer then owns and
-    // closes), with the layout of a WAVE file (ignored for AIFF).
+    // closes), with the layout of a WAVE file (ignored for AIFF) and the
+    // tags the header carries (a WAVE 'LIST'/'INFO' chunk, AIFF text chunks).
     static OSStatus create(int descriptor, FourCharCode type, const AudioStreamBasicDescription& format,
-                           const WaveLayout& layout, AudioFileWriter** out);
+                           const WaveLayout& layout, AudioFileWriter** out, const FileTags& tags = {});
 
     // Appends `frames` frames of interleaved words (format.mBytesPerFrame each).
     OSStatus write(std::uint32_t frames, const void* words);

@@ -200,7 +200,7 @@ TEST(Export, FailuresNeverTouchAnExistingFile) {
     ASSERT_TRUE(mono->ok);
     // An unknown sample format.
     m = capture(
-        [&] { EXPECT_FALSE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, 103)); });
+        [&] { EXPECT_FALSE(Export::write(mono->store.get(), fileURL(keep).get(), audio::kAudioFileWAVEType, 105)); });
     EXPECT_EQ(m.out, "Unrecognized Format\n");
     EXPECT_EQ(readAll(keep), precious);
     // A container the writer cannot make.

@@ -7,6 +7,7 @@
 #include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileInformation.h"
 #include "audiofile/AudioFileReader.h"
+#include "audiofile/Markers.h"
 #include "support/Samples.h"
 
 #include <cmath>
@@ -401,4 +402,60 @@ TEST(Formats, EncoderSettingsAreHonouredAndImpossibleStreamsRefused) {
     EXPECT_EQ(got[0][10], 8388607.0 / 8388608.0);
     EXPECT_EQ(got[0][11], -1.0);
     EXPECT_EQ(got[0][12], 0.25);
+}
+
+TEST(Formats, WavAndAiffExportsKeepTagsBesideMarkersAndSamples) {
+    TempDir dir;
+    // A source with INFO tags and named cue points, as libsndfile writes them.
+    const std::string source = dir.file("tagged.wav");
+    {
+        SF_INFO info{};
+        info.channels = 3;
+        info.samplerate = 48000;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(source.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_set_string(f, SF_STR_TITLE, "Morning Take");
+        sf_set_string(f, SF_STR_ARTIST, "Bo");
+        sf_set_string(f, SF_STR_COMMENT, "room 2");
+        SF_CUES cues{};
+        cues.cue_count = 2;
+        cues.cue_points[0].indx = 1, cues.cue_points[0].sample_offset = 100;
+        cues.cue_points[1].indx = 2, cues.cue_points[1].sample_offset = 2500;
+        sf_command(f, SFC_SET_CUE, &cues, sizeof cues);
+        std::vector<short> frames(3 * 4000);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            frames[i] = short((i * 37) % 20000 - 10000);
+        sf_writef_short(f, frames.data(), 4000);
+        sf_close(f);
+    }
+    auto o = openStore(source);
+    ASSERT_TRUE(o->ok);
+    ASSERT_EQ(tag(*o, "title"), "Morning Take");
+    const ZQ::MarkerList markers = ZQ::markersFromInformation(*o->store->information());
+    ASSERT_EQ(markers.size(), 2u);
+    const auto original = decoded(*o);
+    for (const auto& [name, code, type] :
+         {std::tuple{"o16.wav", xp::kInteger16, platform::audio::kAudioFileWAVEType},
+          std::tuple{"of.wav", xp::kFloat32, platform::audio::kAudioFileWAVEType},
+          std::tuple{"o24.aif", xp::kInteger24, platform::audio::kAudioFileAIFFType}}) {
+        const std::string out = dir.file(name);
+        std::string reason;
+        xp::Outcome outcome;
+        capture([&] {
+            EXPECT_TRUE(xp::write(o->store.get(), fileURL(out).get(), type, code, &reason, nullptr, &outcome, &markers))
+                << reason;
+        });
+        EXPECT_EQ(outcome.markersWritten, 2u) << name;
+        auto back = openStore(out);
+        ASSERT_TRUE(back->ok) << name << back->messages.out;
+        EXPECT_EQ(tag(*back, "title"), "Morning Take") << name;
+        EXPECT_EQ(tag(*back, "artist"), "Bo") << name;
+        EXPECT_EQ(tag(*back, "comments"), "room 2") << name;
+        const ZQ::MarkerList again = ZQ::markersFromInformation(*back->store->information());
+        ASSERT_EQ(again.size(), 2u) << name;
+        EXPECT_EQ(again.items()[0].frame, 100u) << name;
+        EXPECT_EQ(again.items()[1].frame, 2500u) << name;
+        EXPECT_EQ(decoded(*back), original) << name;
+    }
 }

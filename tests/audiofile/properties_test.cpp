@@ -13,7 +13,7 @@ TEST(PropertiesText, RowsAndTextOfAWaveFile) {
     auto o = openStore(path);
     ASSERT_TRUE(o->ok);
     ZQ::AudioFileProperties p = ZQ::describeAudioFileProperties(o->store.get(), path);
-    ASSERT_EQ(p.rows.size(), 19u);
+    ASSERT_EQ(p.rows.size(), 20u);
     const std::pair<std::string, std::string> expected[] = {
         {"File", "tone.wav"},
         {"Full Path", path},
