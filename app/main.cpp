@@ -75,10 +75,13 @@ int main(int argc, char** argv) {
     QObject::connect(
         &app, &QGuiApplication::lastWindowClosed, &app, [&delegate] { delegate.terminate(); }, Qt::QueuedConnection);
 
-    int opening = 0;
-    for (const QString& f : app.arguments().mid(1))
-        opening += ZQ::FileOpening::openFile(f, nullptr) ? 1 : 0;
-    if (opening == 0) {
+    const QStringList named = app.arguments().mid(1);
+    for (const QString& f : named)
+        ZQ::FileOpening::openFile(f, nullptr);
+    // Without files, the start window. Files named that all failed at once
+    // (missing ones) end the program when their alerts are dismissed, as
+    // those that fail while opening (damaged ones) do.
+    if (named.isEmpty()) {
         start = new ZQStartWindow;
         start->show();
     }

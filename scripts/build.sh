@@ -46,7 +46,13 @@ if [ "$action" = fuzz ]; then
 fi
 
 cmake -S . -B "$build" -G Ninja "${flags[@]}" > /dev/null
-cmake --build "$build" --parallel 2
+if [ "$action" = run ]; then
+    # What running needs: the application, the tools and the demo sound;
+    # the tests and benchmarks are built by the test command.
+    cmake --build "$build" --parallel 2 --target zqaudio zqinfo zqconvert zqplay demo_sound
+else
+    cmake --build "$build" --parallel 2
+fi
 
 # A private PulseAudio for the test run: a 48 kHz float stereo null sink
 # ("zqtest", recorded from "zqtest.monitor") on a socket of its own, never

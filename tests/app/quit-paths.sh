@@ -313,6 +313,11 @@ start "$bad"
 press_until_gone "could not be opened" Return || fail "the damaged file showed no alert"
 expect_clean_exit "$pid" "the only open failing, its alert dismissed"
 
+# A missing file alone ends the same way (no start window stays behind).
+start "$work/missing.wav"
+press_until_gone "could not be opened" Return || fail "the missing file showed no alert"
+expect_clean_exit "$pid" "the only file missing, its alert dismissed"
+
 # A file that is missing beside one still opening: dismissing the first's
 # alert leaves the program running, and the second's window comes.
 start "$work/missing.wav" "$long"
