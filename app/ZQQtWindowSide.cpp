@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <functional>
+#include <memory>
 #include <vector>
 
 using platform::Ref;
@@ -106,7 +107,11 @@ std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext
     } else {
         return {};
     }
+    // One setting row at a time: Save As puts the chosen format's in place of the last one's.
+    for (QWidget* old : dialog->findChildren<QWidget*>(QStringLiteral("encoderSettingRow"), Qt::FindDirectChildrenOnly))
+        delete old;
     auto* name = new QLabel(label, dialog);
+    name->setObjectName(QStringLiteral("encoderSettingRow"));
     auto* box = new QComboBox(dialog);
     box->setObjectName(QStringLiteral("encoderSetting"));
     name->setBuddy(box);
@@ -118,6 +123,7 @@ std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext
     const int row = grid->rowCount();
     grid->addWidget(name, row, 0);
     grid->addWidget(box, row, 1);
+    QObject::connect(name, &QObject::destroyed, box, &QObject::deleteLater); // the row goes as one
     return [box, choices] {
         Settings s = ZQ::DocumentPreferences::encoderSettings();
         const int i = box->currentIndex();
@@ -443,25 +449,34 @@ bool ZQQtWindowSide::runSaveAsPanel(ZQAudioFileDocument* document, const std::ve
     dialog->setDefaultSuffix(extensionOf(preferred));
     dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
     dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + extensionOf(preferred));
-    // The name follows the format chosen.
-    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog, filters, extensionOf](const QString& f) {
-        const int i = int(filters.indexOf(f));
-        if (i < 0) return;
-        dialog->setExtension(extensionOf(i));
-        dialog->setDefaultSuffix(extensionOf(i));
-        const QStringList chosen = dialog->selectedFiles();
-        if (chosen.size() == 1 && !QFileInfo(chosen.first()).isDir())
-            dialog->selectFile(
-                QFileInfo(ZQQtWindowSide::withFormatExtension(chosen.first(), extensionOf(i))).fileName());
-    });
+    // The encoder's setting of the format chosen, kept when the dialog is accepted.
+    auto keepSettings = std::make_shared<std::function<void()>>(addEncoderSettings(dialog, extensionOf(preferred)));
+    // The name and the setting follow the format chosen.
+    QObject::connect(
+        dialog, &QFileDialog::filterSelected, dialog, [dialog, filters, extensionOf, keepSettings](const QString& f) {
+            const int i = int(filters.indexOf(f));
+            if (i < 0) return;
+            *keepSettings = addEncoderSettings(dialog, extensionOf(i));
+            if (!*keepSettings)
+                for (QWidget* old :
+                     dialog->findChildren<QWidget*>(QStringLiteral("encoderSettingRow"), Qt::FindDirectChildrenOnly))
+                    delete old;
+            dialog->setExtension(extensionOf(i));
+            dialog->setDefaultSuffix(extensionOf(i));
+            const QStringList chosen = dialog->selectedFiles();
+            if (chosen.size() == 1 && !QFileInfo(chosen.first()).isDir())
+                dialog->selectFile(
+                    QFileInfo(ZQQtWindowSide::withFormatExtension(chosen.first(), extensionOf(i))).fileName());
+        });
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, filters](int result) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, filters, keepSettings](int result) {
         const QString chosen = dialog->chosenFile();
         const int format = int(filters.indexOf(dialog->selectedNameFilter()));
         if (result != QDialog::Accepted || chosen.isEmpty() || format < 0) {
             done(false, std::string(), std::string(), -1);
             return;
         }
+        if (*keepSettings) (*keepSettings)(); // before the save reads them
         const QFileInfo file(chosen);
         ZQ::FileOpening::rememberFolder(file.absolutePath());
         done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString(), format);

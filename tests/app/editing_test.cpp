@@ -4,8 +4,11 @@
 // or quitting with changes (Export..., Discard, Cancel).
 #include "app/AppFixture.h"
 #include "document/AudioFileDocumentClipboard.h"
+#include "document/DocumentPreferences.h"
 #include "support/Samples.h"
 
+#include <QComboBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -325,15 +328,23 @@ TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
     ASSERT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }));
     // Its own format is offered first.
     EXPECT_EQ(d->selectedNameFilter().toStdString(), "WAV, 32-bit float (*.wav)");
+    EXPECT_EQ(d->findChild<QComboBox*>("encoderSetting"), nullptr); // nothing to set for WAV
     const QString flac = QStringLiteral("FLAC, 24-bit (*.flac)");
     d->selectNameFilter(flac);
     emit d->filterSelected(flac);
+    // FLAC's compression level under the name, as it was last chosen; the
+    // choice is kept when the dialog is accepted.
+    auto* level = d->findChild<QComboBox*>("encoderSetting");
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->count(), 9);
+    level->setCurrentIndex(8);
     typeName(d, dir.file("renamed"));
     EXPECT_EQ(save(d).toStdString(), "");
     EXPECT_TRUE(waitUntil([&] { return !doc->isDocumentEdited() && !doc->isExporting(); }, 3000));
     EXPECT_EQ(doc->fileName(), dir.file("renamed.flac"));
     EXPECT_EQ(w->windowTitle().toStdString(), "renamed.flac");
     EXPECT_EQ(doc->ownSaveFormat(), 8); // FLAC, 24-bit: what Ctrl+S writes now
+    EXPECT_EQ(ZQ::DocumentPreferences::encoderSettings().flacLevel, 8);
     const std::vector<float> renamed = readFloatFile(dir.file("renamed.flac"), channels, rate);
     ASSERT_EQ(renamed.size(), 1600u);
     // The old file is as the first save left it.
