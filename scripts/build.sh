@@ -21,7 +21,7 @@ if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 if [ "$action" = test ]; then
     packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool
                pulseaudio pulseaudio-utils libasound2-plugins libpulse-dev
-               flac vorbis-tools opus-tools lame)
+               flac vorbis-tools opus-tools lame twolame)
 fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

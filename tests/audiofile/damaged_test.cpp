@@ -161,7 +161,7 @@ TEST(DamagedFiles, AListSubchunkOfTwoGigabytesOrMoreIsRefusedAtOnce) {
         expectBuiltSamples(*o, path == title ? 2 : 1, 20);
     }
     auto t = openStore(title);
-    const std::string other = ZQ::describeAudioFileProperties(t->store.get(), title).rows.back().second;
+    const std::string other = ZQ::describeAudioFileProperties(t->store.get(), title).rows[18].second; // "Other"
     EXPECT_NE(other.find("Seven"), std::string::npos) << other;
 }
 
@@ -238,7 +238,7 @@ TEST(DamagedFiles, TheFuzzersFindsAreRefusedOrReadConsistently) {
         ASSERT_GE(o->store->channelCount(), 1) << entry.path();
         for (int c = 0; c < o->store->channelCount(); ++c)
             EXPECT_EQ(o->store->channelSampleCount(c).v_, frames) << entry.path();
-        capture([&] { EXPECT_EQ(ZQ::describeAudioFileProperties(o->store.get(), path).rows.size(), 19u); });
+        capture([&] { EXPECT_EQ(ZQ::describeAudioFileProperties(o->store.get(), path).rows.size(), 20u); });
     }
     EXPECT_GT(count, 0);
 }

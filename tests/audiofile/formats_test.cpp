@@ -179,6 +179,29 @@ TEST(Formats, LossyStreamsAreAlignedWithTheirSourceAndAsLong) {
     }
 }
 
+TEST(Formats, MpegLayerTwoWithoutAGaplessTagOpensWholeFramesOfIt) {
+    // No Layer II encoder writes the encoder's delay and padding, so the
+    // stream opens as the whole frames it holds.
+    TempDir dir;
+    const std::string src = dir.file("src.wav"), mp2 = dir.file("a.mp2");
+    ASSERT_TRUE(writeSweep(src, 2, 48000, 1.5));
+    ASSERT_TRUE(sh("twolame --quiet -b 256 " + quoted(src) + " " + quoted(mp2)));
+    auto o = openStore(mp2);
+    ASSERT_TRUE(o->ok) << o->messages.out << o->messages.err;
+    EXPECT_EQ(o->store->information()->fileFormat.value, platform::audio::kAudioFileMP2Type);
+    EXPECT_EQ(o->store->information()->sampleRate(), 48000.0);
+    const auto got = decoded(*o);
+    const Source source = readSource(src);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].size() % 1152, 0u);
+    EXPECT_GE(got[0].size(), source.channels[0].size());
+    EXPECT_LT(got[0].size(), source.channels[0].size() + 2 * 1152);
+    // The same sound, later by the codec's own delay.
+    const int lag = bestLag(source.channels[0], got[0], 1200);
+    EXPECT_GT(lag, 0);
+    EXPECT_LT(std::fabs(20 * std::log10(rms(got[0]) / rms(source.channels[0]))), 0.5);
+}
+
 TEST(Formats, TagsAreReadFromEachKind) {
     TempDir dir;
     const std::string src = dir.file("src.wav");
