@@ -311,6 +311,7 @@ TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
     EXPECT_TRUE(w->windowTitle().startsWith(u'*')) << w->windowTitle().toStdString();
     // Ctrl+S: the file as the document shows it, in its own encoding, and
     // the changes mark goes.
+    ASSERT_TRUE(waitUntil([&] { return item(w, "save")->isEnabled(); }, 5000));
     item(w, "save")->trigger();
     EXPECT_TRUE(waitUntil([&] { return !doc->isDocumentEdited() && !doc->isExporting(); }, 3000));
     EXPECT_EQ(w->windowTitle().toStdString(), "own.wav");
@@ -323,9 +324,12 @@ TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
 
     // Save As FLAC: the document is that file from now on.
     ASSERT_TRUE(doc->deleteRange({ZQ::Num::Count(0ull), ZQ::Num::Count(99ull)}));
+    // The menus catch up with the save's end before the next command.
+    ASSERT_TRUE(waitUntil([&] { return item(w, "saveAs")->isEnabled(); }, 5000));
     item(w, "saveAs")->trigger();
     QFileDialog* d = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }, 5000));
     // Its own format is offered first.
     EXPECT_EQ(d->selectedNameFilter().toStdString(), "WAV, 32-bit float (*.wav)");
     EXPECT_EQ(d->findChild<QComboBox*>("encoderSetting"), nullptr); // nothing to set for WAV

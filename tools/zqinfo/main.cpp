@@ -10,10 +10,10 @@
 #include "tools/common/TerminalProgress.h"
 #include "tools/common/ToolText.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -42,27 +42,29 @@ std::string withCodeText(const std::string& number) {
     return number + " ('" + text + "')";
 }
 
-// The codes the properties give as numbers, named: the format IDs and the
-// chunk identifiers.
+// The codes the properties give as numbers, named: the format IDs, and the
+// chunk identifiers ("1) 1718449184, 2) ..." on their own line).
 std::string namedCodes(const std::string& text) {
-    static const std::regex formatID("(Format ID: )([0-9]+)");
-    static const std::regex chunk("([0-9]+\\) )([0-9]+)");
     std::string out;
     std::size_t from = 0;
     while (from < text.size()) {
         std::size_t end = text.find('\n', from);
         if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(from, end - from);
-        const std::regex& pattern = line.rfind("Chunk Identifiers: ", 0) == 0 ? chunk : formatID;
-        std::string named;
-        auto it = std::sregex_iterator(line.begin(), line.end(), pattern);
+        const std::string line = text.substr(from, end - from);
+        const bool chunks = line.rfind("Chunk Identifiers: ", 0) == 0;
+        // Each number that follows the marker ("Format ID: ", or ") " in the chunk list).
+        const std::string marker = chunks ? ") " : "Format ID: ";
         std::size_t at = 0;
-        for (; it != std::sregex_iterator(); ++it) {
-            const std::smatch& m = *it;
-            named += line.substr(at, std::size_t(m.position(2)) - at) + withCodeText(m.str(2));
-            at = std::size_t(m.position(2) + m.length(2));
+        for (std::size_t hit = line.find(marker); hit != std::string::npos; hit = line.find(marker, hit + 1)) {
+            const std::size_t digits = hit + marker.size();
+            std::size_t stop = digits;
+            while (stop < line.size() && std::isdigit(static_cast<unsigned char>(line[stop])))
+                ++stop;
+            if (stop == digits || stop - digits > 10) continue;
+            out += line.substr(at, digits - at) + withCodeText(line.substr(digits, stop - digits));
+            at = stop;
         }
-        out += named + line.substr(at) + (end < text.size() ? "\n" : "");
+        out += line.substr(at) + (end < text.size() ? "\n" : "");
         from = end + 1;
     }
     return out;
