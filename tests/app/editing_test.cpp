@@ -328,8 +328,7 @@ TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
     ASSERT_TRUE(waitUntil([&] { return item(w, "saveAs")->isEnabled(); }, 5000));
     item(w, "saveAs")->trigger();
     QFileDialog* d = nullptr;
-    ASSERT_TRUE(
-        waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }, 5000));
     // Its own format is offered first.
     EXPECT_EQ(d->selectedNameFilter().toStdString(), "WAV, 32-bit float (*.wav)");
     EXPECT_EQ(d->findChild<QComboBox*>("encoderSetting"), nullptr); // nothing to set for WAV

@@ -270,9 +270,11 @@ TEST(Tools, HelpVersionExtensionsAndContentWhateverTheName) {
     ASSERT_EQ(r.status, 0) << r.out;
     int channels = 0, rate = 0;
     EXPECT_EQ(readFloatFile(dir.file("b.flac"), channels, rate), readFloatFile(source, channels, rate));
-    r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(source) + " " + quoted(dir.file("noformat")));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("name the format"), std::string::npos) << r.out;
+    for (const char* name : {"noformat", "other.caf"}) {
+        r = run(std::string(ZQ_ZQCONVERT) + " " + quoted(source) + " " + quoted(dir.file(name)));
+        EXPECT_EQ(r.status, 2) << name;
+        EXPECT_NE(r.out.find("name the format"), std::string::npos) << r.out;
+    }
     // A file without an extension is read by its content.
     std::filesystem::copy_file(dir.file("b.flac"), dir.file("plain"));
     r = run(std::string(ZQ_ZQINFO) + " " + quoted(dir.file("plain")));

@@ -187,8 +187,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (choice && !named) outputPath += std::string(".") + choice->extension;
-    if (!choice && !named) {
-        std::fprintf(stderr, "zqconvert: name the format, or give %s the extension of one (.wav, .flac, .mp3 ...)\n",
+    if (!choice && (!named || named == audio::fourcc("othr"))) {
+        std::fprintf(stderr,
+                     "zqconvert: name the format, or give %s the extension of one that is written (.wav, .aif, "
+                     ".flac, .ogg, .opus, .mp3)\n",
                      outputPath.c_str());
         return 2;
     }
@@ -237,7 +239,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!choice) choice = choiceForExtension(extension, *store->information());
-    if (!choice) return 2; // an extension of another container, named above
+    if (!choice) return 2; // not reached: the extension names a format written
     // The source's markers, as a document opening it would have them.
     ZQ::MarkerList markers = ZQ::markersFromInformation(*store->information());
     markers.clampTo(store->frameCount());
