@@ -269,6 +269,13 @@ TEST_F(Engine, EveryChannelCountPlaysThroughAStereoStreamAsItsAudibleChannelsMix
         {16, {0, 15}, {}, true},
         {4, {}, {0, 1}, true},
         {8, {}, {0, 1, 2, 3, 4}, false},
+        // As many as a document holds (the upper half muted: its values pass full scale).
+        {64, {0, 31}, {}, true},
+        {64,
+         {},
+         {32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47,
+          48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63},
+         false},
     };
     int rate = 11000;
     for (const Case& c : cases) {
