@@ -30,6 +30,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -45,11 +46,6 @@ ZQWaveformDisplayController* displayOf(ZQAudioFileDocument* document) {
 // How far each new window moves from the last, right and down.
 constexpr int kCascadeStep = 22;
 
-// The Export dialog. The name chosen takes the format's extension ("x.wav"
-// for an AIFF export is written as "x.aif"), and the question whether to
-// replace a file is asked of the file that will be written: the dialog's
-// own question, for the name as it was given, would name another file. The
-// dialog is Qt's own, so that the check comes before it closes.
 QString exportNameFilter(const QString& ext) {
     if (ext == QLatin1String("aif")) return QStringLiteral("AIFF audio file (*.aif *.aiff)");
     if (ext == QLatin1String("flac")) return QStringLiteral("FLAC audio file (*.flac)");
@@ -86,7 +82,10 @@ std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext
     } else if (ext == QLatin1String("ogg")) {
         label = QStringLiteral("&Quality:");
         for (int q = 0; q <= 10; ++q)
-            choices.push_back({QStringLiteral("%1 (about %2 kbit/s)").arg(q).arg(q <= 4 ? 64 + 16 * q : 32 * q - 32),
+            // The encoder's nominal rates for stereo at 44.1 kHz.
+            choices.push_back({QStringLiteral("%1 (about %2 kbit/s)")
+                                   .arg(q)
+                                   .arg(std::array{64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 500}[std::size_t(q)]),
                                [q](Settings& s) { s.vorbisQuality = q; },
                                [q](const Settings& s) { return int(s.vorbisQuality + 0.5) == q; }});
     } else if (ext == QLatin1String("opus")) {
@@ -132,6 +131,11 @@ std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext
     };
 }
 
+// The Export dialog. The name chosen takes the format's extension ("x.wav"
+// for an AIFF export is written as "x.aif"), and the question whether to
+// replace a file is asked of the file that will be written: the dialog's
+// own question, for the name as it was given, would name another file. The
+// dialog is Qt's own, so that the check comes before it closes.
 class ExportDialog final : public QFileDialog {
 public:
     ExportDialog(QWidget* parent, const QString& extension)
