@@ -126,13 +126,7 @@ void DocumentExporter::save(std::function<void(bool)> finished) {
 void DocumentExporter::saveAs(std::function<void(bool)> finished) {
     ZQDocumentWindowSide* side = documentWindowSide();
     const int own = ownFormat();
-    std::string proposed;
-    if (Ref<platform::URL> url = document_.fileURL()) {
-        proposed = url->lastPathComponent();
-        bool hasExtension = false;
-        const std::string ext = url->pathExtension(&hasExtension);
-        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
-    }
+    const std::string proposed = proposedName();
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
     auto done = [self, finished](bool accepted, const std::string& directory, const std::string& file, int format) {
         if (!accepted || format < 0 || std::size_t(format) >= saveFormats().size()) {
@@ -176,6 +170,18 @@ void DocumentExporter::didSave(const std::string& path) {
     if (ZQDocumentWindowSide* side = documentWindowSide()) side->documentWasSaved(&document_);
 }
 
+std::string DocumentExporter::proposedName() const {
+    // The document's name without its folder and extension.
+    std::string proposed;
+    if (Ref<platform::URL> url = document_.fileURL()) {
+        proposed = url->lastPathComponent();
+        bool hasExtension = false;
+        const std::string ext = url->pathExtension(&hasExtension);
+        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
+    }
+    return proposed;
+}
+
 std::string DocumentExporter::exportExtension(int code, platform::audio::FourCharCode type) {
     using namespace ZQ::AudioFileExport;
     if (code == kFlac16 || code == kFlac24) return "flac";
@@ -211,14 +217,7 @@ void DocumentExporter::runConvertPanel(int code, platform::audio::FourCharCode t
                                        std::function<void(bool exported)> finished) {
     ZQDocumentWindowSide* side = documentWindowSide();
     const std::string extension = exportExtension(code, type);
-    // The document's name without its folder and extension.
-    std::string proposed;
-    if (Ref<platform::URL> url = document_.fileURL()) {
-        proposed = url->lastPathComponent();
-        bool hasExtension = false;
-        const std::string ext = url->pathExtension(&hasExtension);
-        if (hasExtension) proposed.resize(proposed.size() - ext.size() - 1);
-    }
+    const std::string proposed = proposedName();
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
     auto done = [self, code, type, finished](bool accepted, const std::string& directory, const std::string& file) {
         self->savePanelDidEnd(accepted, directory, file, code, type, finished);

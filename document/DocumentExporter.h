@@ -91,6 +91,8 @@ private:
     // What a save changes besides: the document is the file at `path` now,
     // described as it was written (main thread, or under the monitor).
     void didSave(const std::string& path);
+    // What the dialogs propose: the document's name without folder and extension.
+    std::string proposedName() const;
     void stopPlayback();
 
     ZQAudioFileDocument& document_;

@@ -244,22 +244,25 @@ OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDe
     return kNoErr;
 }
 
-OSStatus AudioFileWriter::writeInt(std::uint32_t frames, const std::int32_t* interleaved) {
-    if (!sndfile_) return kAudioFileNotOpenError;
+namespace {
+// Frames the encoder takes in, through libsndfile's writer for their type.
+template <class Sample, class Write>
+OSStatus writeFrames(void* sndfile, std::uint32_t frames, const Sample* interleaved, Write write) {
+    if (!sndfile) return kAudioFileNotOpenError;
     if (frames == 0) return kNoErr;
     if (!interleaved) return kParameterError;
-    return sf_writef_int(static_cast<SNDFILE*>(sndfile_), interleaved, frames) == sf_count_t(frames)
+    return write(static_cast<SNDFILE*>(sndfile), interleaved, sf_count_t(frames)) == sf_count_t(frames)
                ? kNoErr
                : kAudioFilePermissionsError;
 }
+} // namespace
+
+OSStatus AudioFileWriter::writeInt(std::uint32_t frames, const std::int32_t* interleaved) {
+    return writeFrames(sndfile_, frames, interleaved, sf_writef_int);
+}
 
 OSStatus AudioFileWriter::writeFloat(std::uint32_t frames, const float* interleaved) {
-    if (!sndfile_) return kAudioFileNotOpenError;
-    if (frames == 0) return kNoErr;
-    if (!interleaved) return kParameterError;
-    return sf_writef_float(static_cast<SNDFILE*>(sndfile_), interleaved, frames) == sf_count_t(frames)
-               ? kNoErr
-               : kAudioFilePermissionsError;
+    return writeFrames(sndfile_, frames, interleaved, sf_writef_float);
 }
 
 OSStatus AudioFileWriter::write(std::uint32_t frames, const void* words) {

@@ -30,6 +30,13 @@ bool sh(const std::string& command) {
     return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
 }
 
+// Runs an encoder's command `pattern` with SRC and OUT standing for the files.
+bool encode(std::string pattern, const std::string& src, const std::string& out) {
+    pattern.replace(pattern.find("OUT"), 3, quoted(out));
+    pattern.replace(pattern.find("SRC"), 3, quoted(src));
+    return sh(pattern);
+}
+
 // A source the lossy codecs keep well and whose alignment is unambiguous: a
 // sweep, a different one in each channel.
 bool writeSweep(const std::string& path, int channels, int rate, double seconds, int bits = 16) {
@@ -113,10 +120,7 @@ TEST(Formats, LosslessFilesOpenSampleExact) {
     for (const Case& c : cases) {
         const std::string src = dir.file("src-" + c.name + ".wav"), out = dir.file(c.name);
         ASSERT_TRUE(writeSweep(src, c.channels, 44100, 1.5, c.bits)) << c.name;
-        std::string command = c.command;
-        command.replace(command.find("OUT"), 3, quoted(out));
-        command.replace(command.find("SRC"), 3, quoted(src));
-        ASSERT_TRUE(sh(command)) << command;
+        ASSERT_TRUE(encode(c.command, src, out)) << c.command;
         auto o = openStore(out);
         ASSERT_TRUE(o->ok) << c.name << o->messages.out << o->messages.err;
         const Source source = readSource(src);
@@ -160,10 +164,7 @@ TEST(Formats, LossyStreamsAreAlignedWithTheirSourceAndAsLong) {
     for (const auto& c : cases) {
         const std::string src = dir.file(std::string("src-") + c.name + ".wav"), out = dir.file(c.name);
         ASSERT_TRUE(writeSweep(src, c.channels, c.rate, 2.345)) << c.name;
-        std::string command = c.command;
-        command.replace(command.find("OUT"), 3, quoted(out));
-        command.replace(command.find("SRC"), 3, quoted(src));
-        ASSERT_TRUE(sh(command)) << command;
+        ASSERT_TRUE(encode(c.command, src, out)) << c.command;
         auto o = openStore(out);
         ASSERT_TRUE(o->ok) << c.name << o->messages.out << o->messages.err;
         const Source source = readSource(src);
@@ -249,10 +250,7 @@ TEST(Formats, DamagedCompressedFilesAreRefusedOrReadNeverACrash) {
     };
     for (const auto& [name, pattern] : encoders) {
         const std::string good = dir.file(name);
-        std::string command = pattern;
-        command.replace(command.find("OUT"), 3, quoted(good));
-        command.replace(command.find("SRC"), 3, quoted(src));
-        ASSERT_TRUE(sh(command)) << command;
+        ASSERT_TRUE(encode(pattern, src, good)) << pattern;
         std::ifstream in(good, std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), {}};
         ASSERT_GT(bytes.size(), 1000u);
