@@ -84,6 +84,14 @@ void setTags(SNDFILE* s, const FileTags& tags) {
             if (key == k.key && !text.empty()) sf_set_string(s, k.sfKey, text.c_str());
 }
 
+// A descriptor the writer owns until libsndfile takes it over (fd = -1).
+struct OwnedDescriptor {
+    int fd;
+    ~OwnedDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 } // namespace
 
 OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, const AudioStreamBasicDescription& format,
@@ -98,12 +106,7 @@ OSStatus AudioFileWriter::create(const std::string& path, FourCharCode type, con
 
 OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioStreamBasicDescription& format,
                                  const WaveLayout& layout, AudioFileWriter** out, const FileTags& tags) {
-    struct Owned {
-        int fd;
-        ~Owned() {
-            if (fd >= 0) ::close(fd);
-        }
-    } owned{descriptor};
+    OwnedDescriptor owned{descriptor};
     if (!out) return kParameterError;
     *out = nullptr;
     if (descriptor < 0) return kAudioFilePermissionsError;
@@ -190,12 +193,7 @@ std::string encodingRefusal(const AudioStreamBasicDescription& format) {
 
 OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDescription& format,
                                         const EncoderSettings& settings, const FileTags& tags, AudioFileWriter** out) {
-    struct Owned {
-        int fd;
-        ~Owned() {
-            if (fd >= 0) ::close(fd);
-        }
-    } owned{descriptor};
+    OwnedDescriptor owned{descriptor};
     if (!out) return kParameterError;
     *out = nullptr;
     if (descriptor < 0) return kAudioFilePermissionsError;
