@@ -362,17 +362,22 @@ ZQExportProgressWindow* ZQQtWindowSide::exportProgressWindow(ZQAudioFileDocument
     return it == exports_.end() ? nullptr : it->second.data();
 }
 
-void ZQQtWindowSide::exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) {
+void ZQQtWindowSide::exportNote(ZQAudioFileDocument* document, bool saved, std::uint64_t clipped,
+                                std::uint64_t markersLeftOut) {
     ZQWaveformDisplayController* c = displayOf(document);
     QWidget* parent = c ? c->window() : nullptr;
     auto* box = new QMessageBox(parent);
-    box->setObjectName(QStringLiteral("clippedNote"));
+    box->setObjectName(QStringLiteral("exportNote"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAttribute(Qt::WA_QuitOnClose, false); // what ends the program follows the documents
     box->setIcon(QMessageBox::Information);
-    box->setWindowTitle(QStringLiteral("Export"));
-    box->setText(QStringLiteral("The audio file was exported."));
-    box->setInformativeText(QString::fromStdString(ZQ::AudioFileExport::clippedNote(count)));
+    box->setWindowTitle(saved ? QStringLiteral("Save") : QStringLiteral("Export"));
+    box->setText(saved ? QStringLiteral("The audio file was saved.") : QStringLiteral("The audio file was exported."));
+    QStringList notes;
+    if (clipped > 0) notes << QString::fromStdString(ZQ::AudioFileExport::clippedNote(clipped)) + QLatin1Char('.');
+    if (markersLeftOut > 0)
+        notes << QString::fromStdString(ZQ::AudioFileExport::markersLeftOutNote(markersLeftOut)) + QLatin1Char('.');
+    box->setInformativeText(notes.join(QLatin1Char('\n')));
     box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
     ZQ::AccessKeys::give(box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
@@ -436,10 +441,11 @@ bool ZQQtWindowSide::runSaveAsPanel(ZQAudioFileDocument* document, const std::ve
     ZQWaveformDisplayController* c = displayOf(document);
     QWidget* parent = c ? c->window() : nullptr;
     preferred = std::clamp(preferred, 0, int(formats.size()) - 1);
-    auto extensionOf = [formats](int i) { return QString::fromLatin1(formats[std::size_t(i)].extension); };
+    auto extensionOf = [formats](int i) { return QString::fromStdString(formats[std::size_t(i)].extension); };
     QStringList filters;
     for (const SaveFormat& f : formats)
-        filters << QStringLiteral("%1 (*.%2)").arg(QString::fromUtf8(f.title), QString::fromLatin1(f.extension));
+        filters
+            << QStringLiteral("%1 (*.%2)").arg(QString::fromStdString(f.title), QString::fromStdString(f.extension));
     auto* dialog = new ExportDialog(parent, extensionOf(preferred));
     dialog->setObjectName(QStringLiteral("saveAsDialog"));
     dialog->setWindowTitle(QStringLiteral("Save As"));

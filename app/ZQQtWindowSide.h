@@ -37,7 +37,8 @@ public:
     void openDidEndWithoutWindow(ZQAudioFileDocument* document) override;
     void exportDidBegin(ZQAudioFileDocument* document) override;
     void exportDidEnd(ZQAudioFileDocument* document) override;
-    void exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) override;
+    void exportNote(ZQAudioFileDocument* document, bool saved, std::uint64_t clipped,
+                    std::uint64_t markersLeftOut) override;
     ZQExportProgressWindow* exportProgressWindow(ZQAudioFileDocument* document) const;
     // The progress window of a document being opened, or null.
     ZQImportProgressWindow* importProgressWindow(ZQAudioFileDocument* document) const;

@@ -242,6 +242,11 @@ std::string clippedNote(std::uint64_t count) {
     return digits + (count == 1 ? " sample was clipped to full scale" : " samples were clipped to full scale");
 }
 
+std::string markersLeftOutNote(std::uint64_t count) {
+    return count == 1 ? "1 marker was left out: the file cannot hold it"
+                      : std::to_string(count) + " markers were left out: the file cannot hold them";
+}
+
 void setChunkPauseForTesting(std::chrono::microseconds pause) {
     gChunkPauseMicroseconds.store(pause.count());
 }
@@ -317,7 +322,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         }
     } report{done, outcome};
     const bool encoded = isEncoded(code);
-    if (code != kInteger16 && code != kInteger24 && code != kInteger32 && code != kFloat32 && !encoded) {
+    const bool own = code == kSourceEncoding;
+    if (code != kInteger16 && code != kInteger24 && code != kInteger32 && code != kFloat32 && !encoded && !own) {
         std::printf("Unrecognized Format\n");
         return refuse("The sample format is not one that can be written.");
     }
@@ -328,6 +334,10 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     // The file's format: the source's, with the chosen encoding.
     audio::AudioStreamBasicDescription format = info.fileDataFormat.value;
     const bool aiff = type == audio::kAudioFileAIFFType;
+    const bool wave = !aiff && !encoded &&
+                      (!own || type == audio::kAudioFileWAVEType || type == audio::kAudioFileRF64Type ||
+                       type == audio::kAudioFileBW64Type);
+    const bool caf = own && type == audio::kAudioFileCAFType;
     const std::uint32_t bytesPerSample = code == kInteger16 ? 2 : code == kInteger24 ? 3 : 4;
     format.mFormatID = audio::kAudioFormatLinearPCM;
     format.mFormatFlags = (code == kFloat32 ? audio::kAudioFormatFlagIsFloat : audio::kAudioFormatFlagIsSignedInteger) |
@@ -349,6 +359,16 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
             return refuse(why);
         }
     }
+    if (own) {
+        format = info.fileDataFormat.value;
+        if (!audio::AudioFileWriter::canCreateLike(type, format)) {
+            std::printf("Export refused: the source's own format cannot be written\n");
+            return refuse("This document's own format cannot be written; choose another with Save As.");
+        }
+    }
+    const bool ownFloat = own && format.mFormatID == audio::kAudioFormatLinearPCM &&
+                          (format.mFormatFlags & audio::kAudioFormatFlagIsFloat);
+    const bool ownLinear = own && format.mFormatID == audio::kAudioFormatLinearPCM;
 
     // Everything is checked before anything is created, so a refused export
     // leaves no file and an existing one as it was.
@@ -368,26 +388,37 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     const auto frames = static_cast<std::uint64_t>(length);
     const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
     std::uint64_t markersLeftOut = 0;
-    // Encoded streams carry no markers here: all are counted as left out.
+    // Encoded streams and Wave64 files carry no markers here: all are
+    // counted as left out.
+    const bool holdsMarkers = aiff || wave || caf;
     const std::vector<audio::FileMarker> marks =
-        encoded ? std::vector<audio::FileMarker>{} : fileMarkers(markers, frames, aiff, markersLeftOut);
-    if (encoded && markers) markersLeftOut = markers->size();
+        holdsMarkers ? fileMarkers(markers, frames, aiff, markersLeftOut) : std::vector<audio::FileMarker>{};
+    if (!holdsMarkers && markers) markersLeftOut = markers->size();
+    const audio::FourCharCode markerKind = caf    ? audio::kAudioFileCAFType
+                                           : aiff ? audio::kAudioFileAIFFType
+                                                  : audio::kAudioFileWAVEType;
     // The marker chunks count toward what the header must hold.
-    const std::uint64_t markerBytes =
-        audio::markerChunkBytes(aiff ? audio::kAudioFileAIFFType : audio::kAudioFileWAVEType, marks);
-    const bool large = dataBytes + markerBytes > gLargeDataThreshold.load();
-    if (aiff && large && !encoded) {
+    const std::uint64_t markerBytes = audio::markerChunkBytes(markerKind, marks);
+    const bool large = (aiff || wave) && dataBytes + markerBytes > gLargeDataThreshold.load();
+    if (own && wave && large && !ownLinear) {
+        std::printf("Export refused: a WAV file holds at most 4 GB of encoded samples\n");
+        return refuse("A WAV file of this encoding can hold at most 4 GB, and this save needs " + bytesText(dataBytes) +
+                      ". Save it as another format with Save As.");
+    }
+    if (aiff && large) {
         std::printf("Export refused: an AIFF file holds at most 4 GB of samples\n");
         return refuse("An AIFF file can hold at most 4 GB of samples, and this export needs " + bytesText(dataBytes) +
                       ". Export it as WAV, which can hold it.");
     }
     audio::WaveLayout layout;
-    layout.rf64 = !aiff && large;
-    layout.extensible = !aiff && channels > 2;
+    layout.rf64 = wave && large;
+    layout.extensible = wave && channels > 2 && (!own || ownLinear);
     layout.channelMask = layout.extensible || layout.rf64 ? channelMask(&info, channels) : 0;
     done.container = encoded       ? containerFor(code, type)
-                     : aiff        ? audio::kAudioFileAIFFType
                      : layout.rf64 ? audio::kAudioFileRF64Type
+                     : own && wave ? audio::kAudioFileWAVEType
+                     : own         ? type
+                     : aiff        ? audio::kAudioFileAIFFType
                                    : audio::kAudioFileWAVEType;
 
     const std::string chosen = url->path();
@@ -406,6 +437,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     audio::OSStatus e =
         temporary.path().empty() ? audio::kAudioFilePermissionsError
         : encoded ? audio::AudioFileWriter::createEncoded(temporary.release(), format, settings, fileTags(info), &file)
+        : own     ? audio::AudioFileWriter::createLike(temporary.release(), type, format, layout, fileTags(info), &file)
                   : audio::AudioFileWriter::create(temporary.release(), type, format, layout, &file, fileTags(info));
     if (e != audio::kNoErr) {
         printCode("Error creating audio file:", e);
@@ -422,8 +454,10 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     platform::Ref<audio::AudioFileWriter> writer = platform::Ref<audio::AudioFileWriter>::adopt(file);
 
     // One chunk's words, reused for the whole file.
-    const std::uint64_t chunkBytes = std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) *
-                                     (encoded ? std::uint64_t(channels) * 4 : format.mBytesPerFrame);
+    const std::uint64_t chunkBytes =
+        std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) * (own       ? std::uint64_t(channels) * 8
+                                                                        : encoded ? std::uint64_t(channels) * 4
+                                                                                  : format.mBytesPerFrame);
     void* block = chunkBytes ? allocateZeroedArray(chunkBytes) : nullptr;
     if (chunkBytes && !block) {
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
@@ -462,7 +496,13 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         }
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, frames - from));
         samples->readFrames(from, n, source);
-        if (code == kFlac16 || code == kFlac24) {
+        if (ownFloat) {
+            convertChunk(source, channels, 0, n, static_cast<double*>(block), clipped,
+                         [](double x, bool&) { return x; });
+        } else if (own) {
+            // Full-scale words; the encoding keeps their top bits.
+            convertChunk(source, channels, 0, n, static_cast<std::int32_t*>(block), clipped, toInteger32);
+        } else if (code == kFlac16 || code == kFlac24) {
             // Full-scale words whose top 16 or 24 bits are the samples.
             const bool wide = code == kFlac24;
             convertChunk(source, channels, 0, n, static_cast<std::int32_t*>(block), clipped,
@@ -510,9 +550,10 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
             });
         }
         errno = 0;
-        e = code == kFlac16 || code == kFlac24 ? writer->writeInt(n, static_cast<const std::int32_t*>(block))
-            : encoded                          ? writer->writeFloat(n, static_cast<const float*>(block))
-                                               : writer->write(n, block);
+        e = ownFloat                                    ? writer->writeDouble(n, static_cast<const double*>(block))
+            : own || code == kFlac16 || code == kFlac24 ? writer->writeInt(n, static_cast<const std::int32_t*>(block))
+            : encoded                                   ? writer->writeFloat(n, static_cast<const float*>(block))
+                                                        : writer->write(n, block);
         if (e != audio::kNoErr) {
             const int why = errno;
             std::printf("Error writing audio data:%d\n", static_cast<int>(e));
@@ -537,7 +578,7 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     errno = 0;
     e = writer->close();
     // Float data in a plain WAV file: the format chunk strict readers expect.
-    if (e == audio::kNoErr && !encoded && !aiff && !layout.extensible && !layout.rf64 && code == kFloat32)
+    if (e == audio::kNoErr && wave && !layout.extensible && !layout.rf64 && (code == kFloat32 || ownFloat))
         audio::extendFloatFormatChunk(temporary.path());
     if (e == audio::kNoErr && !marks.empty()) {
         std::string why;

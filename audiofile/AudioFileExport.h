@@ -58,6 +58,11 @@ inline constexpr int kFlac24 = 324;
 inline constexpr int kVorbis = 401;
 inline constexpr int kOpus = 402;
 inline constexpr int kMp3 = 403;
+// The source's own container (the `type` an export is given) and encoding,
+// as Save writes a file that none of the codes above describes (8-bit and
+// 64-bit samples, codecs in WAV, AIFF and CAF, CAF and Wave64 files):
+// libsndfile encodes it from the samples.
+inline constexpr int kSourceEncoding = 900;
 bool isEncoded(int code);
 // The container an export of `code` writes (`plain` for WAV and AIFF codes).
 platform::audio::FourCharCode containerFor(int code, platform::audio::FourCharCode plain);
@@ -115,6 +120,9 @@ std::uint32_t standardChannelMask(int channels);
 // The note a window shows after an export that clipped `count` samples:
 // "1,234 samples were clipped to full scale".
 std::string clippedNote(std::uint64_t count);
+// And after one that left out markers: "3 markers were left out: the file
+// cannot hold them" (the format holds none, or they lie past its reach).
+std::string markersLeftOutNote(std::uint64_t count);
 
 // The sample-byte count above which WAV becomes RF64 and AIFF is refused;
 // tests lower it to try large exports on small documents (0 restores it).

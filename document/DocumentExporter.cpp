@@ -4,6 +4,7 @@
 #include "document/WindowSide.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
+#include "platform/soundfile/AudioFileWriter.h"
 #include "platform/soundfile/ExtAudioFile.h"
 #include "platform/threads/Threads.h"
 
@@ -55,51 +56,105 @@ const std::vector<SaveFormat>& DocumentExporter::saveFormats() {
     return formats;
 }
 
-int DocumentExporter::ownFormat(bool* lossy) const {
+namespace {
+
+// What Save As and the question before a lossy save call an encoding that
+// only the source's own format names.
+std::string encodingTitle(const platform::audio::AudioStreamBasicDescription& d) {
+    namespace a = platform::audio;
+    const std::string bits = std::to_string(d.mBitsPerChannel) + "-bit";
+    if (d.mFormatID == a::kAudioFormatLinearPCM)
+        return bits + ((d.mFormatFlags & a::kAudioFormatFlagIsFloat) ? " float" : " integer");
+    if (d.mFormatID == a::fourcc("ulaw")) return "\u03bc-law";
+    if (d.mFormatID == a::fourcc("alaw")) return "A-law";
+    if (d.mFormatID == 0x6D730011u || d.mFormatID == a::fourcc("ima4")) return "IMA ADPCM";
+    if (d.mFormatID == 0x6D730002u) return "Microsoft ADPCM";
+    if (d.mFormatID == a::fourcc("agsm")) return "GSM 6.10";
+    if (d.mFormatID == a::fourcc("alac")) return "Apple Lossless, " + bits;
+    return "its own encoding";
+}
+
+std::string containerTitle(platform::audio::FourCharCode container) {
+    namespace a = platform::audio;
+    if (container == a::kAudioFileAIFFType) return "AIFF";
+    if (container == a::kAudioFileCAFType) return "CAF";
+    if (container == a::kAudioFileWave64Type) return "Wave64";
+    return "WAV";
+}
+
+} // namespace
+
+bool DocumentExporter::ownFormat(SaveFormat* out, bool* lossy) const {
     using namespace ZQ::AudioFileExport;
     namespace a = platform::audio;
     if (lossy) *lossy = false;
     const ZQ::AudioFileInformationData* info = document_.sampleData_ ? document_.sampleData_->information() : nullptr;
-    if (!info || !info->fileFormat.isPresent()) return -1;
+    if (!info || !info->fileFormat.isPresent()) return false;
     const a::FourCharCode container = info->fileFormat.value;
     const a::AudioStreamBasicDescription& d = info->fileDataFormat.value;
-    auto index = [](int code, a::FourCharCode type) {
-        const std::vector<SaveFormat>& all = saveFormats();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            if (all[i].code == code && all[i].type == type) return int(i);
-        return -1;
+    auto listed = [out](int code, a::FourCharCode type) {
+        for (const SaveFormat& f : saveFormats())
+            if (f.code == code && f.type == type) {
+                if (out) *out = f;
+                return true;
+            }
+        return false;
     };
     const bool wave =
         container == a::kAudioFileWAVEType || container == a::kAudioFileRF64Type || container == a::kAudioFileBW64Type;
     if ((wave || container == a::kAudioFileAIFFType) && d.mFormatID == a::kAudioFormatLinearPCM) {
         const a::FourCharCode type = wave ? a::kAudioFileWAVEType : a::kAudioFileAIFFType;
         const bool isFloat = (d.mFormatFlags & a::kAudioFormatFlagIsFloat) != 0;
-        if (isFloat) return wave && d.mBitsPerChannel == 32 ? index(kFloat32, type) : -1;
-        if (!(d.mFormatFlags & a::kAudioFormatFlagIsSignedInteger)) return -1; // 8-bit unsigned
-        if (d.mBitsPerChannel == 16) return index(kInteger16, type);
-        if (d.mBitsPerChannel == 24) return index(kInteger24, type);
-        if (d.mBitsPerChannel == 32) return index(kInteger32, type);
-        return -1;
+        const bool isSigned = (d.mFormatFlags & a::kAudioFormatFlagIsSignedInteger) != 0;
+        if (isFloat && wave && d.mBitsPerChannel == 32 && listed(kFloat32, type)) return true;
+        if (!isFloat && isSigned && d.mBitsPerChannel == 16 && listed(kInteger16, type)) return true;
+        if (!isFloat && isSigned && d.mBitsPerChannel == 24 && listed(kInteger24, type)) return true;
+        if (!isFloat && isSigned && d.mBitsPerChannel == 32 && listed(kInteger32, type)) return true;
     }
     if (container == a::kAudioFileFLACType)
-        return index(d.mBitsPerChannel > 16 ? kFlac24 : kFlac16, a::kAudioFileFLACType);
-    if (lossy) *lossy = true;
-    if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("vorb")) return index(kVorbis, container);
-    if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("opus")) return index(kOpus, container);
-    if (container == a::kAudioFileMP3Type && d.mFormatID == a::fourcc(".mp3")) return index(kMp3, container);
-    if (lossy) *lossy = false;
-    return -1;
+        return listed(d.mBitsPerChannel > 16 ? kFlac24 : kFlac16, a::kAudioFileFLACType);
+    bool reencodes = true;
+    bool found = false;
+    if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("vorb"))
+        found = listed(kVorbis, container);
+    else if (container == a::kAudioFileOggType && d.mFormatID == a::fourcc("opus"))
+        found = listed(kOpus, container);
+    else if (container == a::kAudioFileMP3Type && d.mFormatID == a::fourcc(".mp3"))
+        found = listed(kMp3, container);
+    else if (a::AudioFileWriter::canCreateLike(container, d)) {
+        found = true;
+        // Linear samples, the companded ones and Apple Lossless come back
+        // exactly; the ADPCMs and GSM lose a little each time.
+        reencodes = d.mFormatID == 0x6D730011u || d.mFormatID == a::fourcc("ima4") || d.mFormatID == 0x6D730002u ||
+                    d.mFormatID == a::fourcc("agsm");
+        if (out) {
+            SaveFormat f;
+            f.code = kSourceEncoding;
+            f.type = container;
+            f.title = containerTitle(container) + ", " + encodingTitle(d);
+            bool hasExtension = false;
+            Ref<platform::URL> url = document_.fileURL();
+            const std::string ext = url ? url->pathExtension(&hasExtension) : std::string();
+            f.extension = hasExtension && !ext.empty()           ? ext
+                          : wave                                 ? "wav"
+                          : container == a::kAudioFileCAFType    ? "caf"
+                          : container == a::kAudioFileWave64Type ? "w64"
+                                                                 : "aif";
+            *out = f;
+        }
+    }
+    if (lossy) *lossy = found && reencodes;
+    return found;
 }
 
 void DocumentExporter::save(std::function<void(bool)> finished) {
     bool lossy = false;
-    const int format = ownFormat(&lossy);
+    SaveFormat f;
     const std::string path = document_.fileName();
-    if (format < 0 || path.empty()) {
+    if (!ownFormat(&f, &lossy) || path.empty()) {
         saveAs(std::move(finished));
         return;
     }
-    const SaveFormat f = saveFormats()[std::size_t(format)];
     const std::size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
@@ -114,8 +169,8 @@ void DocumentExporter::save(std::function<void(bool)> finished) {
     // Saving a lossy stream encodes it again: asked first (without a window
     // to ask on, the save goes on).
     if (lossy && side &&
-        side->runQuestion(&document_, "Do you want to save “" + lastComponent(path) + "” in its own format?",
-                          std::string("Saving encodes the whole file again as ") + f.title +
+        side->runQuestion(&document_, "Do you want to save \u201c" + lastComponent(path) + "\u201d in its own format?",
+                          "Saving encodes the whole file again as " + f.title +
                               ", which loses a little more of the sound each time. Save As can write a lossless "
                               "format instead.",
                           "&Save", go))
@@ -125,25 +180,35 @@ void DocumentExporter::save(std::function<void(bool)> finished) {
 
 void DocumentExporter::saveAs(std::function<void(bool)> finished) {
     ZQDocumentWindowSide* side = documentWindowSide();
-    const int own = ownFormat();
+    // The formats offered: the document's own first where the list lacks it.
+    std::vector<SaveFormat> formats = saveFormats();
+    int preferred = 0;
+    SaveFormat own;
+    if (ownFormat(&own)) {
+        if (own.code == ZQ::AudioFileExport::kSourceEncoding) {
+            formats.insert(formats.begin(), own);
+        } else {
+            for (std::size_t i = 0; i < formats.size(); ++i)
+                if (formats[i].code == own.code && formats[i].type == own.type) preferred = int(i);
+        }
+    }
     const std::string proposed = proposedName();
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
-    auto done = [self, finished](bool accepted, const std::string& directory, const std::string& file, int format) {
-        if (!accepted || format < 0 || std::size_t(format) >= saveFormats().size()) {
+    auto done = [self, formats, finished](bool accepted, const std::string& directory, const std::string& file,
+                                          int format) {
+        if (!accepted || format < 0 || std::size_t(format) >= formats.size()) {
             if (finished) finished(false);
             return;
         }
-        const SaveFormat& f = saveFormats()[std::size_t(format)];
+        const SaveFormat& f = formats[std::size_t(format)];
         self->exporter_.begin(directory, file, f.code, f.type, finished, Mode::Save);
     };
-    if (!side || !side->runSaveAsPanel(&document_, saveFormats(), own < 0 ? 0 : own, proposed, done)) {
+    if (!side || !side->runSaveAsPanel(&document_, formats, preferred, proposed, done)) {
         if (finished) finished(false);
     }
 }
 
-bool DocumentExporter::saveTo(const std::string& path, int format, std::string* reason) {
-    if (format < 0 || std::size_t(format) >= saveFormats().size()) return false;
-    const SaveFormat& f = saveFormats()[std::size_t(format)];
+bool DocumentExporter::saveTo(const std::string& path, const SaveFormat& f, std::string* reason) {
     const std::size_t slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     stopPlayback();
@@ -267,7 +332,8 @@ bool DocumentExporter::write(const std::string& directory, const std::string& na
     const std::string path = directory.back() == '/' ? directory + component : directory + "/" + component;
     Ref<platform::URL> url = Ref<platform::URL>::adopt(platform::URL::fileURLWithPath(path));
     if (!url || url->path().empty()) return false;
-    bool known = false;
+    // The listed formats, and a save's own (which the writer checks).
+    bool known = code == ZQ::AudioFileExport::kSourceEncoding;
     for (const SaveFormat& f : saveFormats())
         known = known || (f.code == code && f.type == type);
     if (!known) return false;
@@ -323,8 +389,8 @@ void DocumentExporter::begin(const std::string& directory, const std::string& na
                                 mode == Mode::Save ? "The audio file could not be saved."
                                                    : "The audio file could not be exported.",
                                 "Ok", reason, nullptr);
-        if (open && side && written && outcome.clippedSamples > 0)
-            side->exportClippedSamples(self.get(), outcome.clippedSamples);
+        if (open && side && written && (outcome.clippedSamples > 0 || outcome.markersLeftOut > 0))
+            side->exportNote(self.get(), mode == Mode::Save, outcome.clippedSamples, outcome.markersLeftOut);
         if (finished) finished(written);
     };
     // One at a time (exports start on the main thread only); none once closing.

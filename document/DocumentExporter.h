@@ -20,10 +20,10 @@ class ZQAudioFileDocument;
 
 // A format a document can be written in, as Save As offers them.
 struct SaveFormat {
-    int code;
-    platform::audio::FourCharCode type;
-    const char* title;     // "WAV, 24-bit integer"
-    const char* extension; // "wav"
+    int code = 0;
+    platform::audio::FourCharCode type = 0;
+    std::string title;     // "WAV, 24-bit integer"
+    std::string extension; // "wav"
 };
 
 class DocumentExporter {
@@ -35,20 +35,22 @@ public:
 
     // Every format Save As offers, WAV first.
     static const std::vector<SaveFormat>& saveFormats();
-    // The document's own container and encoding as a save writes it again
-    // (index into saveFormats()); -1 when it cannot be written so (8-bit and
-    // 64-bit samples, codecs inside WAV, AIFF or CAF, CAF and Sound Designer
-    // II containers, MPEG Layers I and II). `lossy` when a save re-encodes
-    // with loss (Vorbis, Opus, MP3).
-    int ownFormat(bool* lossy = nullptr) const;
+    // The document's own container and encoding as a save writes it again:
+    // one of saveFormats(), or where none of them is, its own (code
+    // kSourceEncoding: 8-bit and 64-bit samples, codecs inside WAV, AIFF and
+    // CAF, CAF and Wave64 files). False when it cannot be written so (Sound
+    // Designer II, whose format lives in a second file beside it; MPEG
+    // Layers I and II, which nothing here encodes). `lossy` when a save
+    // re-encodes with loss (Vorbis, Opus, MP3, ADPCM, GSM).
+    bool ownFormat(SaveFormat* format = nullptr, bool* lossy = nullptr) const;
     // Ctrl+S: the document back to its own file, after asking when that
     // re-encodes with loss; Save As where its own format cannot be written.
     void save(std::function<void(bool saved)> finished);
     // Save As: a dialog for the name and format, then the document is that file.
     void saveAs(std::function<void(bool saved)> finished);
-    // A save to `path` in saveFormats()[format] under the document's monitor,
-    // with what it makes of the document (any thread; for tools and tests).
-    bool saveTo(const std::string& path, int format, std::string* reason);
+    // A save to `path` in `format` under the document's monitor, with what
+    // it makes of the document (any thread; for tools and tests).
+    bool saveTo(const std::string& path, const SaveFormat& format, std::string* reason);
     explicit DocumentExporter(ZQAudioFileDocument& document) : document_(document) {}
     DocumentExporter(const DocumentExporter&) = delete;
     DocumentExporter& operator=(const DocumentExporter&) = delete;

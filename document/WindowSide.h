@@ -94,10 +94,14 @@ public:
     // show its progress (exportProgress) and offer to cancel it.
     virtual void exportDidBegin(ZQAudioFileDocument* document) { (void)document; }
     virtual void exportDidEnd(ZQAudioFileDocument* document) { (void)document; }
-    // A written export clipped `count` samples to full scale: a short note.
-    virtual void exportClippedSamples(ZQAudioFileDocument* document, std::uint64_t count) {
+    // A written export or save clipped `clipped` samples to full scale, or
+    // left out markers its format cannot hold: a short note.
+    virtual void exportNote(ZQAudioFileDocument* document, bool saved, std::uint64_t clipped,
+                            std::uint64_t markersLeftOut) {
         (void)document;
-        (void)count;
+        (void)saved;
+        (void)clipped;
+        (void)markersLeftOut;
     }
     // The display controller of a new window (initWithAudioFileDocument:);
     // +1, or null.

@@ -448,12 +448,12 @@ void ZQAudioFileDocument::saveAs(std::function<void(bool)> finished) {
     exporter_.saveAs(std::move(finished));
 }
 
-bool ZQAudioFileDocument::saveTo(const std::string& path, int format, std::string* reason) {
+bool ZQAudioFileDocument::saveTo(const std::string& path, const SaveFormat& format, std::string* reason) {
     return exporter_.saveTo(path, format, reason);
 }
 
-int ZQAudioFileDocument::ownSaveFormat(bool* lossy) const {
-    return exporter_.ownFormat(lossy);
+bool ZQAudioFileDocument::ownSaveFormat(SaveFormat* format, bool* lossy) const {
+    return exporter_.ownFormat(format, lossy);
 }
 
 void ZQAudioFileDocument::runConvertPanel(int code, platform::audio::FourCharCode type,

@@ -202,10 +202,10 @@ public:
     // DocumentExporter). `finished` hears whether it was saved.
     void save(std::function<void(bool saved)> finished = nullptr);
     void saveAs(std::function<void(bool saved)> finished = nullptr);
-    // A save under the monitor, for tools and tests: saveFormats()[format] to `path`.
-    bool saveTo(const std::string& path, int format, std::string* reason = nullptr);
-    // The document's own format as a save writes it again, or -1.
-    int ownSaveFormat(bool* lossy = nullptr) const;
+    // A save under the monitor, for tools and tests: `format` to `path`.
+    bool saveTo(const std::string& path, const SaveFormat& format, std::string* reason = nullptr);
+    // The document's own format as a save writes it again; false when none.
+    bool ownSaveFormat(SaveFormat* format = nullptr, bool* lossy = nullptr) const;
     // `finished` (when given) hears whether a file was written: false when
     // the dialog was cancelled, could not be shown, or the export failed.
     void runConvertPanel(int code, platform::audio::FourCharCode type,

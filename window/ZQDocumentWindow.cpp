@@ -104,7 +104,7 @@ void ZQDocumentWindow::askToSaveChanges(std::function<void(bool proceed)> then) 
     box->setText(QStringLiteral("Do you want to save the changes you made to \u201c%1\u201d?").arg(name));
     box->setInformativeText(QStringLiteral("The changes are in no file yet. If you discard them, they are lost."));
     // A file whose own format cannot be written again is saved as another.
-    const bool own = doc->ownSaveFormat() >= 0;
+    const bool own = doc->ownSaveFormat();
     QPushButton* exportButton =
         box->addButton(own ? QStringLiteral("&Save") : QStringLiteral("&Save As\u2026"), QMessageBox::AcceptRole);
     QPushButton* discardButton = box->addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);

@@ -243,6 +243,107 @@ OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDe
 }
 
 namespace {
+
+// The libsndfile format that writes `format` (as the reader describes a
+// file's encoding) in `container`; 0 when there is none.
+int sndfileFormatLike(FourCharCode container, const AudioStreamBasicDescription& format, const WaveLayout& layout) {
+    const bool wave =
+        container == kAudioFileWAVEType || container == kAudioFileRF64Type || container == kAudioFileBW64Type;
+    const bool aiff = container == kAudioFileAIFFType || container == kAudioFileAIFCType;
+    const bool caf = container == kAudioFileCAFType;
+    const bool w64 = container == kAudioFileWave64Type;
+    const FourCharCode id = format.mFormatID;
+    const std::uint32_t bits = format.mBitsPerChannel;
+    const bool linear = id == kAudioFormatLinearPCM;
+    int sub = 0;
+    if (linear && (format.mFormatFlags & kAudioFormatFlagIsFloat)) {
+        sub = bits == 32 ? SF_FORMAT_FLOAT : bits == 64 ? SF_FORMAT_DOUBLE : 0;
+    } else if (linear) {
+        const bool isSigned = format.mFormatFlags & kAudioFormatFlagIsSignedInteger;
+        sub = bits == 8    ? (isSigned ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_U8)
+              : bits == 16 ? SF_FORMAT_PCM_16
+              : bits == 24 ? SF_FORMAT_PCM_24
+              : bits == 32 ? SF_FORMAT_PCM_32
+                           : 0;
+        if (bits > 8 && !isSigned) sub = 0;
+    } else if (id == fourcc("ulaw")) {
+        sub = SF_FORMAT_ULAW;
+    } else if (id == fourcc("alaw")) {
+        sub = SF_FORMAT_ALAW;
+    } else if (id == 0x6D730011u || id == fourcc("ima4")) {
+        sub = SF_FORMAT_IMA_ADPCM;
+    } else if (id == 0x6D730002u) {
+        sub = SF_FORMAT_MS_ADPCM;
+    } else if (id == fourcc("agsm")) {
+        sub = SF_FORMAT_GSM610;
+    } else if (id == fourcc("alac")) {
+        sub = bits == 16   ? SF_FORMAT_ALAC_16
+              : bits == 20 ? SF_FORMAT_ALAC_20
+              : bits == 24 ? SF_FORMAT_ALAC_24
+              : bits == 32 ? SF_FORMAT_ALAC_32
+                           : 0;
+    }
+    if (!sub) return 0;
+    int major = 0;
+    if (wave) {
+        // The extensible header and RF64 hold linear samples only.
+        major = !linear             ? SF_FORMAT_WAV
+                : layout.rf64       ? SF_FORMAT_RF64
+                : layout.extensible ? SF_FORMAT_WAVEX
+                                    : SF_FORMAT_WAV;
+        if (!linear && layout.rf64) return 0;
+    } else if (aiff) {
+        major = SF_FORMAT_AIFF;
+    } else if (caf) {
+        major = SF_FORMAT_CAF;
+    } else if (w64) {
+        major = SF_FORMAT_W64;
+    }
+    if (!major) return 0;
+    // Linear samples keep their byte order where the container lets them
+    // choose it (AIFC 'sowt', little-endian CAF); otherwise the container's own.
+    int endian = SF_ENDIAN_FILE;
+    const bool big = format.mFormatFlags & kAudioFormatFlagIsBigEndian;
+    if (linear && bits > 8 && (aiff || caf)) endian = big ? SF_ENDIAN_FILE : SF_ENDIAN_LITTLE;
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(std::lround(format.mSampleRate));
+    info.channels = static_cast<int>(format.mChannelsPerFrame);
+    info.format = major | sub | endian;
+    return info.channels > 0 && sf_format_check(&info) ? info.format : 0;
+}
+
+} // namespace
+
+bool AudioFileWriter::canCreateLike(FourCharCode container, const AudioStreamBasicDescription& format) {
+    return sndfileFormatLike(container, format, WaveLayout{}) != 0;
+}
+
+OSStatus AudioFileWriter::createLike(int descriptor, FourCharCode container, const AudioStreamBasicDescription& format,
+                                     const WaveLayout& layout, const FileTags& tags, AudioFileWriter** out) {
+    OwnedDescriptor owned{descriptor};
+    if (!out) return kParameterError;
+    *out = nullptr;
+    if (descriptor < 0) return kAudioFilePermissionsError;
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(std::lround(format.mSampleRate));
+    info.channels = static_cast<int>(format.mChannelsPerFrame);
+    info.format = sndfileFormatLike(container, format, layout);
+    if (!info.format || format.mChannelsPerFrame > 1024 || !(format.mSampleRate >= 1.0))
+        return kAudioFileUnsupportedDataFormatError;
+    SNDFILE* s = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+    if (!s) return kAudioFilePermissionsError;
+    owned.fd = -1; // libsndfile closes it now
+    // As the plain writer does: no PEAK chunk the source did not have a say in.
+    sf_command(s, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    setTags(s, tags);
+    auto* w = new AudioFileWriter;
+    w->sndfile_ = s;
+    w->bytesPerFrame_ = 0; // not raw words
+    *out = w;
+    return kNoErr;
+}
+
+namespace {
 // Frames the encoder takes in, through libsndfile's writer for their type.
 template <class Sample, class Write>
 OSStatus writeFrames(void* sndfile, std::uint32_t frames, const Sample* interleaved, Write write) {
@@ -261,6 +362,10 @@ OSStatus AudioFileWriter::writeInt(std::uint32_t frames, const std::int32_t* int
 
 OSStatus AudioFileWriter::writeFloat(std::uint32_t frames, const float* interleaved) {
     return writeFrames(sndfile_, frames, interleaved, sf_writef_float);
+}
+
+OSStatus AudioFileWriter::writeDouble(std::uint32_t frames, const double* interleaved) {
+    return writeFrames(sndfile_, frames, interleaved, sf_writef_double);
 }
 
 OSStatus AudioFileWriter::write(std::uint32_t frames, const void* words) {
@@ -421,9 +526,96 @@ std::string aiffMarkerChunk(const std::vector<FileMarker>& markers) {
     return chunk("MARK", body, true);
 }
 
+void putBE64(std::string& s, std::uint64_t v) {
+    putBE32(s, static_cast<std::uint32_t>(v >> 32));
+    putBE32(s, static_cast<std::uint32_t>(v));
+}
+
+// A CAF chunk: its type, a 64-bit size, the body (no padding).
+std::string cafChunk(const char* id, const std::string& body) {
+    std::string c(id, 4);
+    putBE64(c, body.size());
+    return c + body;
+}
+
+// A CAF marker: type, position (a 64-bit float), the identifier of its
+// name in 'strg', no SMPTE time, every channel.
+void putCafMarker(std::string& s, FourCharCode type, std::uint64_t frame, std::uint32_t id) {
+    putBE32(s, type);
+    const double position = static_cast<double>(frame);
+    std::uint64_t bits;
+    std::memcpy(&bits, &position, sizeof bits);
+    putBE64(s, bits);
+    putBE32(s, id);
+    putBE64(s, 0);
+    putBE32(s, 0);
+}
+
+// 'mark' for the points, 'regn' for the regions (a start and an end marker
+// each) and 'strg' for the names, which identifiers 1, 2, ... join to them.
+std::string cafMarkerChunks(const std::vector<FileMarker>& markers) {
+    std::string mark, regn, strings, texts;
+    std::uint32_t points = 0, regions = 0, names = 0;
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        const FileMarker& m = markers[i];
+        const auto id = static_cast<std::uint32_t>(i + 1);
+        if (const std::string name = textOf(m.name); !name.empty()) {
+            putBE32(strings, id);
+            putBE64(strings, texts.size());
+            texts += name;
+            texts.push_back('\0');
+            ++names;
+        }
+        if (m.length == 0) {
+            putCafMarker(mark, 0, m.frame, id);
+            ++points;
+        } else {
+            putBE32(regn, id);
+            putBE32(regn, id);
+            putBE32(regn, 0); // flags
+            putBE32(regn, 2);
+            putCafMarker(regn, fourcc("rbeg"), m.frame, id);
+            putCafMarker(regn, fourcc("rend"), std::uint64_t(m.frame) + m.length, id);
+            ++regions;
+        }
+    }
+    std::string out;
+    auto table = [](std::uint32_t count, const std::string& entries) {
+        std::string body;
+        putBE32(body, 0); // no SMPTE time type
+        putBE32(body, count);
+        return body + entries;
+    };
+    if (points) out += cafChunk("mark", table(points, mark));
+    if (regions) out += cafChunk("regn", table(regions, regn));
+    if (names) {
+        std::string body;
+        putBE32(body, names);
+        out += cafChunk("strg", body + strings + texts);
+    }
+    return out;
+}
+
 std::string markerChunks(FourCharCode type, const std::vector<FileMarker>& markers) {
     if (markers.empty()) return {};
+    if (type == kAudioFileCAFType) return cafMarkerChunks(markers);
     return type == kAudioFileAIFFType ? aiffMarkerChunk(markers) : waveMarkerChunks(markers);
+}
+
+// Where the chunks of a CAF file of `fileSize` bytes end, each with a size
+// of its own (more may follow then); 0 when one runs to the end. A few
+// bytes past the last, too few for a chunk (libsndfile pads Apple Lossless
+// data to an even length without counting it), belong to none.
+std::uint64_t cafChunksEnd(int fd, std::uint64_t fileSize) {
+    std::uint64_t pos = 8;
+    unsigned char h[12];
+    while (pos + 12 <= fileSize) {
+        if (::pread(fd, h, sizeof h, static_cast<off_t>(pos)) != ssize_t(sizeof h)) return 0;
+        const std::uint64_t size = std::uint64_t(be32At(h + 4)) << 32 | be32At(h + 8);
+        if (size > fileSize - pos - 12) return 0; // -1 (to the end) included
+        pos += 12 + size;
+    }
+    return pos;
 }
 
 } // namespace
@@ -454,8 +646,21 @@ bool appendMarkerChunks(const std::string& path, const std::vector<FileMarker>& 
     auto is = [&](int at, const char* tag) { return std::memcmp(h + at, tag, 4) == 0; };
     const bool riff = is(0, "RIFF") && is(8, "WAVE");
     const bool rf64 = is(0, "RF64") && is(8, "WAVE") && is(12, "ds64") && fileSize >= 36 && le32At(h + 16) >= 24;
-    const bool aiff = is(0, "FORM") && is(8, "AIFF");
-    if (!riff && !rf64 && !aiff) return fail("the file is not a WAV or AIFF file");
+    const bool aiff = is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"));
+    if (is(0, "caff")) {
+        const std::uint64_t end = cafChunksEnd(fd, fileSize);
+        if (end == 0) return fail("the file's last chunk runs to its end");
+        const std::string bytes = cafMarkerChunks(markers);
+        errno = 0;
+        if (::ftruncate(fd, static_cast<off_t>(end)) != 0 ||
+            ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(end)) != ssize_t(bytes.size()))
+            return fail(errno ? std::strerror(errno) : "the disk may be full");
+        const int fdToClose = closer.fd;
+        closer.fd = -1;
+        if (::close(fdToClose) != 0) return fail(std::strerror(errno));
+        return true;
+    }
+    if (!riff && !rf64 && !aiff) return fail("the file is not a WAV, AIFF or CAF file");
     if (aiff && markers.size() > kMaxAiffMarkers) return fail("an AIFF file holds at most 32,767 markers");
     // The size the header gives must be the whole file: the chunks go at its end.
     const std::uint64_t stated = riff ? le32At(h + 4) : rf64 ? le64At(h + 20) : be32At(h + 4);

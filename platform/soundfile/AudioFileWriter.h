@@ -47,12 +47,14 @@ struct FileMarker {
 inline constexpr std::size_t kMaxAiffMarkers = 32767;
 
 // The bytes the marker chunks of `markers` take in a file of `type`: WAVE
-// 'cue ' and, for names and lengths, 'LIST'/'adtl'; AIFF 'MARK'. 0 for none.
+// 'cue ' and, for names and lengths, 'LIST'/'adtl'; AIFF 'MARK'; CAF 'mark',
+// 'regn' and 'strg'. 0 for none.
 std::uint64_t markerChunkBytes(FourCharCode type, const std::vector<FileMarker>& markers);
 
-// Appends the marker chunks to a finished WAVE (RIFF or RF64) or AIFF file
-// and corrects the size its header gives, leaving every byte before them as
-// it was; nothing at all for no markers. libsndfile (1.2) is not asked to
+// Appends the marker chunks to a finished WAVE (RIFF or RF64), AIFF (or
+// AIFC) or CAF file and corrects the size its header gives (CAF has none),
+// leaving every byte before them as it was; nothing at all for no markers.
+// CAF gets 'mark', 'regn' (a region as a start and an end marker) and 'strg'. libsndfile (1.2) is not asked to
 // write them: its cue chunk has no labels, RF64 gets none, past a few
 // thousand points the header it writes is corrupt, and in a float file the
 // cue chunk takes the padding the format chunk is extended into. False, with
@@ -97,6 +99,19 @@ public:
                                   const EncoderSettings& settings, const FileTags& tags, AudioFileWriter** out);
     OSStatus writeInt(std::uint32_t frames, const std::int32_t* interleaved);
     OSStatus writeFloat(std::uint32_t frames, const float* interleaved);
+    OSStatus writeDouble(std::uint32_t frames, const double* interleaved);
+
+    // A file of `container` (WAVE, RF64, AIFF, AIFC, CAF, Wave64) in the
+    // encoding `format` names as the reader describes a file's (linear
+    // samples of 8 to 64 bits in their byte order, μ-law, A-law, IMA and
+    // Microsoft ADPCM, GSM 6.10, Apple Lossless), on an open descriptor it
+    // then owns, with `tags`; libsndfile encodes. A WAVE layout's RF64 and
+    // extensible header apply to linear samples. Frames are then given to
+    // writeInt (full-scale 32-bit words, of which the encoding keeps its top
+    // bits: integer and codec encodings) or writeDouble (float encodings).
+    static OSStatus createLike(int descriptor, FourCharCode container, const AudioStreamBasicDescription& format,
+                               const WaveLayout& layout, const FileTags& tags, AudioFileWriter** out);
+    static bool canCreateLike(FourCharCode container, const AudioStreamBasicDescription& format);
 
     // Creates (or erases) the file at path for a WAVE or AIFF container and a
     // linear PCM format of 16/32-bit integers or 32-bit float; status 0 with

@@ -5,6 +5,7 @@
 #include "app/AppFixture.h"
 #include "document/AudioFileDocumentClipboard.h"
 #include "document/DocumentPreferences.h"
+#include "platform/soundfile/AudioFileWriter.h"
 #include "support/Samples.h"
 
 #include <QComboBox>
@@ -289,9 +290,9 @@ TEST_F(EditingAppTest, ClosingAChangedDocumentAsksAndEachAnswerDoesWhatItSays) {
 
     // A file whose own format is not written again offers Save As; a
     // cancelled dialog keeps the document open with its changes.
-    const std::string eight = dir.file("eight.wav");
-    ASSERT_TRUE(writeFixture(eight, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8000, 1000));
-    Ref<ZQAudioFileDocument> third = open(eight);
+    const std::string old = dir.file("old.sd2");
+    ASSERT_TRUE(writeFixture(old, SF_FORMAT_SD2 | SF_FORMAT_PCM_16, 1, 8000, 1000));
+    Ref<ZQAudioFileDocument> third = open(old);
     ASSERT_TRUE(third->deleteRange({ZQ::Num::Count(0ull), ZQ::Num::Count(9ull)}));
     QPointer<ZQDocumentWindow> t = windowOf(third.get());
     t->close();
@@ -346,12 +347,40 @@ TEST_F(EditingAppTest, SaveWritesTheOwnFileAndSaveAsMakesTheDocumentTheNewOne) {
     EXPECT_TRUE(waitUntil([&] { return !doc->isDocumentEdited() && !doc->isExporting(); }, 3000));
     EXPECT_EQ(doc->fileName(), dir.file("renamed.flac"));
     EXPECT_EQ(w->windowTitle().toStdString(), "renamed.flac");
-    EXPECT_EQ(doc->ownSaveFormat(), 8); // FLAC, 24-bit: what Ctrl+S writes now
+    SaveFormat format;
+    ASSERT_TRUE(doc->ownSaveFormat(&format));
+    EXPECT_EQ(format.title, "FLAC, 24-bit"); // what Ctrl+S writes now
     EXPECT_EQ(ZQ::DocumentPreferences::encoderSettings().flacLevel, 8);
     const std::vector<float> renamed = readFloatFile(dir.file("renamed.flac"), channels, rate);
     ASSERT_EQ(renamed.size(), 1600u);
     // The old file is as the first save left it.
     EXPECT_EQ(readFloatFile(dir.file("own.wav"), channels, rate), own);
+}
+
+TEST_F(EditingAppTest, SaveAsOffersTheOwnFormatFirstAndSaysWhatAFormatCannotHold) {
+    const std::string path = dir.file("marked.caf");
+    ASSERT_TRUE(writeFixture(path, SF_FORMAT_CAF | SF_FORMAT_ALAC_16, 2, 44100, 4000));
+    ASSERT_TRUE(platform::audio::appendMarkerChunks(path, {{10, 0, "a"}, {200, 300, "b"}}, nullptr));
+    Ref<ZQAudioFileDocument> doc = open(path);
+    QPointer<ZQDocumentWindow> w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    ASSERT_TRUE(waitUntil([&] { return item(w, "saveAs")->isEnabled(); }, 5000));
+    item(w, "saveAs")->trigger();
+    QFileDialog* d = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("saveAsDialog")) && d->isVisible(); }, 5000));
+    EXPECT_EQ(d->selectedNameFilter().toStdString(), "CAF, Apple Lossless, 16-bit (*.caf)");
+    const QString mp3 = QStringLiteral("MP3 (*.mp3)");
+    d->selectNameFilter(mp3);
+    emit d->filterSelected(mp3);
+    typeName(d, dir.file("plain"));
+    EXPECT_EQ(save(d).toStdString(), "");
+    QMessageBox* note = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (note = w->findChild<QMessageBox*>("exportNote")) && note->isVisible(); }));
+    EXPECT_EQ(note->text().toStdString(), "The audio file was saved.");
+    EXPECT_EQ(note->informativeText().toStdString(), "2 markers were left out: the file cannot hold them.");
+    EXPECT_EQ(doc->fileName(), dir.file("plain.mp3"));
+    EXPECT_EQ(doc->markers().size(), 2u); // the document still has them
+    note->accept();
 }
 
 TEST_F(EditingAppTest, QuitAsksForEveryChangedDocumentAndCancelKeepsAllOpen) {

@@ -148,8 +148,8 @@ TEST_F(ExportingTest, ClippedSamplesGetANoteAndTheConsoleAHundredLines) {
         ASSERT_TRUE(waitUntil([&] { return done; }, 10000));
     });
     QMessageBox* note = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (note = w->findChild<QMessageBox*>("clippedNote")) && note->isVisible(); }));
-    EXPECT_EQ(note->informativeText(), "2,000 samples were clipped to full scale");
+    ASSERT_TRUE(waitUntil([&] { return (note = w->findChild<QMessageBox*>("exportNote")) && note->isVisible(); }));
+    EXPECT_EQ(note->informativeText(), "2,000 samples were clipped to full scale.");
     EXPECT_EQ(note->windowModality(), Qt::WindowModal);
     std::size_t lines = 0;
     for (std::size_t at = console.out.find("Clipped audio file\n"); at != std::string::npos;

@@ -619,7 +619,7 @@ TEST(MarkerWriting, AppendingRefusesFilesItCannotExtendAndLeavesThemAlone) {
     const std::string text = dir.file("text.wav");
     writeFile(text, "this is not a sound file at all");
     EXPECT_FALSE(audio::appendMarkerChunks(text, one, &why));
-    EXPECT_EQ(why, "the file is not a WAV or AIFF file");
+    EXPECT_EQ(why, "the file is not a WAV, AIFF or CAF file");
     EXPECT_EQ(readAll(text), "this is not a sound file at all");
 
     // A header whose size is not the file's: the end is not where it says.
@@ -638,6 +638,18 @@ TEST(MarkerWriting, AppendingRefusesFilesItCannotExtendAndLeavesThemAlone) {
     EXPECT_EQ(readAll(aiff), aiffBytes);
     EXPECT_TRUE(audio::appendMarkerChunks(aiff, {}, &why)); // nothing to add
     EXPECT_EQ(readAll(aiff), aiffBytes);
+
+    // A CAF data chunk of unknown size runs to the end: nothing may follow it.
+    const std::string open = dir.file("open.caf");
+    ASSERT_TRUE(writeFixture(open, SF_FORMAT_CAF | SF_FORMAT_PCM_16, 1, 8000, 10));
+    std::string cafBytes = readAll(open);
+    const std::size_t data = cafBytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    cafBytes.replace(data + 4, 8, std::string(8, '\xff'));
+    writeFile(open, cafBytes);
+    EXPECT_FALSE(audio::appendMarkerChunks(open, one, &why));
+    EXPECT_EQ(why, "the file's last chunk runs to its end");
+    EXPECT_EQ(readAll(open), cafBytes);
 
     const std::string missing = dir.file("missing.wav");
     EXPECT_FALSE(audio::appendMarkerChunks(missing, one, &why));
