@@ -151,11 +151,14 @@ TEST_F(DocumentTest, SavingInItsOwnFormatIsRefusedWithoutTouchingTheDocument) {
 }
 
 TEST_F(DocumentTest, SaveWritesEachWritableKindBackAsItWasWithItsMarkersAndSaysWhichCannotBe) {
-    // Every sample as libsndfile reads it, as integers, and the format.
-    auto words = [](const std::string& path, int& format) {
+    // Every sample as libsndfile reads it, as integers, the format and the title.
+    std::string title;
+    auto words = [&title](const std::string& path, int& format) {
         SF_INFO info{};
         SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
         std::vector<int> all(std::size_t(f ? info.frames * info.channels : 0));
+        const char* text = f ? sf_get_string(f, SF_STR_TITLE) : nullptr;
+        title = text ? text : "";
         if (f) sf_readf_int(f, all.data(), info.frames), sf_close(f);
         format = info.format;
         return all;
@@ -193,7 +196,7 @@ TEST_F(DocumentTest, SaveWritesEachWritableKindBackAsItWasWithItsMarkersAndSaysW
     };
     for (const auto& c : cases) {
         const std::string path = dir.file(c.name);
-        ASSERT_TRUE(writeFixture(path, c.format, 2, 44100, 3000)) << c.name;
+        ASSERT_TRUE(writeFixture(path, c.format, 2, 44100, 3000, fixtureSample, "A title \u00e9")) << c.name;
         const int major = c.format & SF_FORMAT_TYPEMASK;
         const bool flac = major == SF_FORMAT_FLAC, w64 = major == SF_FORMAT_W64;
         std::string why;
@@ -202,6 +205,8 @@ TEST_F(DocumentTest, SaveWritesEachWritableKindBackAsItWasWithItsMarkersAndSaysW
         }
         int before = 0, after = 0;
         const std::vector<int> original = words(path, before);
+        const std::string originalTitle = title;
+        EXPECT_EQ(originalTitle.empty(), w64) << c.name; // Wave64 holds no texts
         Ref<ZQAudioFileDocument> doc = openDocument(path);
         const ZQ::MarkerList markers = doc->markers();
         // AIFF keeps a region's start only; FLAC and Wave64 keep none here.
@@ -215,6 +220,7 @@ TEST_F(DocumentTest, SaveWritesEachWritableKindBackAsItWasWithItsMarkersAndSaysW
         ASSERT_TRUE(doc->saveTo(path, own, &reason)) << c.name << ": " << reason;
         EXPECT_EQ(words(path, after), original) << c.name;
         EXPECT_EQ(after, before) << c.name;
+        EXPECT_EQ(title, originalTitle) << c.name; // where the kind holds one, the title stays
         EXPECT_FALSE(doc->isDocumentEdited());
         Ref<ZQAudioFileDocument> again = openDocument(path);
         EXPECT_EQ(again->markers(), markers) << c.name;
