@@ -2,7 +2,8 @@
 // signed integers (clipped) or 32-bit float (unchanged), for any channel
 // count the store holds; or as a FLAC, Ogg Vorbis, Opus or MP3 stream with
 // the source's tags (a stream the format cannot hold, by its rate or
-// channels, is refused before anything is written, saying why).
+// channels, is refused before anything is written, saying why); or, for a
+// save, in the source's own container and encoding (kSourceEncoding).
 //
 // The samples are converted and written a chunk at a time, so an export adds
 // a few megabytes to the program's memory whatever the document's length.
@@ -20,7 +21,9 @@
 //
 // Markers, when given, are written after the samples: in a WAV file as cue
 // points with their names as labels and regions' lengths as 'ltxt' entries,
-// in an AIFF file (which has no regions) as markers, a region as its start.
+// in an AIFF file (which has no regions) as markers, a region as its start,
+// in a CAF file as markers and regions with their names; encoded streams
+// and Wave64 files hold none.
 // What the file cannot hold is left out and counted: positions at or past
 // the last frame, or past 2^32 - 1, and more than 100,000 markers (32,767
 // in AIFF). A file without markers is written exactly as it always was.
