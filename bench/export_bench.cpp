@@ -5,9 +5,9 @@
 //    float WAV: wall time, and the peak resident memory the export adds over
 //    the open document (VmHWM, reset first through /proc/self/clear_refs).
 // 2. A ten-minute 16-channel 48 kHz document exported to each of the five
-//    formats, and saved as CAF and Wave64 (the source's encoding), against writing the same frames to the same format with
-//    libsndfile directly (interleaved doubles, chunk by chunk, libsndfile
-//    converting): the ratio of the two wall times, best of three each.
+//    formats, and saved as CAF and Wave64 (the source's encoding), against writing the same frames to the same format
+//    with libsndfile directly (interleaved doubles, chunk by chunk, libsndfile converting): the ratio of the two wall
+//    times, best of three each.
 //
 //   export_bench [minutes-of-stereo] [minutes-of-16-channels]   (defaults 190 and 10)
 //

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 action=${1:-run}
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev libmpg123-dev portaudio19-dev libsoxr-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsndfile1-dev libmpg123-dev portaudio19-dev libsoxr-dev libebur128-dev
           libgtest-dev libbenchmark-dev libfftw3-dev sox fonts-dejavu-core)
 if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # The installation test validates the desktop entry and compiles the MIME types;

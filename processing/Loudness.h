@@ -1,0 +1,57 @@
+// Loudness as ITU-R BS.1770-4 and EBU R 128 define it, through libebur128:
+// integrated loudness (gated), loudness range, true peak (oversampled) and
+// sample peak.
+#pragma once
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ZQ {
+
+class SampleSequence;
+
+struct LoudnessFigures {
+    double integrated = -HUGE_VAL; // LUFS; -inf for silence or less than 400 ms
+    double range = 0;              // LU
+    double truePeak = -HUGE_VAL;   // dBTP, the loudest channel
+    double samplePeak = -HUGE_VAL; // dBFS, the loudest channel
+    bool valid = false;            // false when cancelled or refused
+};
+
+// Streams frames into one measurement.
+class LoudnessMeter {
+public:
+    // Null when libebur128 refuses the channel count or rate. Channels are
+    // weighted as libebur128 places them: L, R, C, (LFE, not counted), Ls,
+    // Rs; a seventh and more are not counted.
+    static std::unique_ptr<LoudnessMeter> create(unsigned channels, double rate);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    void add(const double* interleaved, std::size_t frames);
+    LoudnessFigures figures() const;
+    // The figures of several meters over consecutive stretches, as one.
+    static LoudnessFigures combined(const std::vector<LoudnessMeter*>& meters);
+
+private:
+    LoudnessMeter() = default;
+    void* state_ = nullptr;
+    unsigned channels_ = 0;
+};
+
+// Frames [first, first + count) of `samples` measured on `threads` threads,
+// each over a stretch of its own; each stretch after the first starts
+// 300 ms early, so that every 400 ms gating block of the whole is measured
+// once, by one of them. `cancel`, when set, stops it (figures not valid).
+LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count,
+                                double rate, unsigned threads, const std::atomic<bool>* cancel = nullptr);
+
+// "-23.0 LUFS", "-inf LUFS"; "7.5 LU"; "-1.2 dBTP"; "-3.0 dBFS".
+std::string loudnessText(double value, const char* unit);
+
+} // namespace ZQ
