@@ -87,8 +87,8 @@ double thdPlusNoise(const std::vector<double>& x, std::size_t a, std::size_t b, 
 
 int raw(double from, double to, unsigned channels) {
     // The length is not known ahead on a pipe: promised as unbounded.
-    auto feed = ZQ::Resampler::create(from, to, channels, ~std::uint64_t(0) / 4, ZQ::Resampler::Quality::VeryHigh,
-                                      nullptr);
+    auto feed =
+        ZQ::Resampler::create(from, to, channels, ~std::uint64_t(0) / 4, ZQ::Resampler::Quality::VeryHigh, nullptr);
     if (!feed) return 1;
     std::vector<double> in(std::size_t(65536) * channels), out;
     for (;;) {

@@ -11,8 +11,8 @@ constexpr double kShapingPoleRadius = 0.7;
 } // namespace
 
 Requantizer::Requantizer(unsigned bits, Dither dither, unsigned channels, double rate, std::uint64_t seed)
-    : bits_(std::clamp(bits, 8u, 32u)), dither_(dither), scale_(std::ldexp(1.0, int(bits_) - 1)),
-      lowest_(-scale_), highest_(scale_ - 1), random_(seed ? seed : 1), states_(channels) {
+    : bits_(std::clamp(bits, 8u, 32u)), dither_(dither), scale_(std::ldexp(1.0, int(bits_) - 1)), lowest_(-scale_),
+      highest_(scale_ - 1), random_(seed ? seed : 1), states_(channels) {
     if (dither_ != Dither::Shaped) return;
     // A(z) = Π (1 - 2 cos θ z^-1 + z^-2) over the zeros the rate can hold;
     // B(z) = A(z / r). The error reaches the output as A/B.

@@ -48,8 +48,8 @@ private:
 // each over a stretch of its own; each stretch after the first starts
 // 300 ms early, so that every 400 ms gating block of the whole is measured
 // once, by one of them. `cancel`, when set, stops it (figures not valid).
-LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count,
-                                double rate, unsigned threads, const std::atomic<bool>* cancel = nullptr);
+LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count, double rate,
+                                unsigned threads, const std::atomic<bool>* cancel = nullptr);
 
 // "-23.0 LUFS", "-inf LUFS"; "7.5 LU"; "-1.2 dBTP"; "-3.0 dBFS".
 std::string loudnessText(double value, const char* unit);

@@ -16,8 +16,8 @@ bool Resampler::parseQuality(const std::string& text, Quality* out) {
     const struct {
         const char* name;
         Quality q;
-    } names[] = {{"quick", Quality::Quick},      {"low", Quality::Low},          {"medium", Quality::Medium},
-                 {"high", Quality::High},        {"veryhigh", Quality::VeryHigh}, {"vhq", Quality::VeryHigh}};
+    } names[] = {{"quick", Quality::Quick}, {"low", Quality::Low},           {"medium", Quality::Medium},
+                 {"high", Quality::High},   {"veryhigh", Quality::VeryHigh}, {"vhq", Quality::VeryHigh}};
     for (const auto& n : names)
         if (text == n.name) {
             if (out) *out = n.q;
@@ -27,7 +27,7 @@ bool Resampler::parseQuality(const std::string& text, Quality* out) {
 }
 
 std::unique_ptr<Resampler> Resampler::create(double from, double to, unsigned channels, std::uint64_t frames,
-                                              Quality quality, std::string* error) {
+                                             Quality quality, std::string* error) {
     if (!(from > 0) || !(to > 0) || channels == 0) {
         if (error) *error = "the rates and the channel count must be positive";
         return nullptr;

@@ -40,7 +40,8 @@ public:
     static bool parseQuality(const std::string& text, Quality* out);
 
 private:
-    Resampler(unsigned channels, double ratio, std::uint64_t total) : channels_(channels), ratio_(ratio), total_(total) {}
+    Resampler(unsigned channels, double ratio, std::uint64_t total)
+        : channels_(channels), ratio_(ratio), total_(total) {}
     void run(const double* in, std::size_t frames, std::vector<double>& out);
     void keep(std::vector<double>& out, std::size_t from);
 

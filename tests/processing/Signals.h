@@ -31,8 +31,7 @@ inline double rms(const std::vector<double>& x, std::size_t from, std::size_t to
 // Power at `frequency` of x[from, from + n) through a Hann window (Goertzel),
 // scaled so that a sine of amplitude A gives A²/4·(window gain) — used only
 // in ratios between like measurements.
-inline double binPower(const std::vector<double>& x, std::size_t from, std::size_t n, double frequency,
-                       double rate) {
+inline double binPower(const std::vector<double>& x, std::size_t from, std::size_t n, double frequency, double rate) {
     const double w = 2.0 * M_PI * frequency / rate;
     const double coeff = 2.0 * std::cos(w);
     double s1 = 0, s2 = 0;
