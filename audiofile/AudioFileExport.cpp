@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -308,7 +310,7 @@ std::uint32_t ownChannelMask(const AudioFileInformationData* information, int ch
 
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::FourCharCode type, int code,
            std::string* reason, Progress* progress, Outcome* outcome, const MarkerList* markers,
-           const audio::EncoderSettings* encoder) {
+           const audio::EncoderSettings* encoder, const Conversion* conversion) {
     auto refuse = [reason](std::string why) {
         if (reason) *reason = std::move(why);
         return false;
@@ -333,6 +335,8 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
 
     // The file's format: the source's, with the chosen encoding.
     audio::AudioStreamBasicDescription format = info.fileDataFormat.value;
+    // At the rate a conversion asks for (checked as such below).
+    if (conversion && conversion->rate > 0) format.mSampleRate = conversion->rate;
     const bool aiff = type == audio::kAudioFileAIFFType;
     const bool wave = !aiff && !encoded &&
                       (!own || type == audio::kAudioFileWAVEType || type == audio::kAudioFileRF64Type ||
@@ -369,6 +373,9 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     const bool ownFloat = own && format.mFormatID == audio::kAudioFormatLinearPCM &&
                           (format.mFormatFlags & audio::kAudioFormatFlagIsFloat);
     const bool ownLinear = own && format.mFormatID == audio::kAudioFormatLinearPCM;
+    const Conversion convert = conversion ? *conversion : Conversion{};
+    const double sourceRate = info.fileDataFormat.value.mSampleRate;
+    const bool resampling = convert.rate > 0 && convert.rate != sourceRate && !own;
 
     // Everything is checked before anything is created, so a refused export
     // leaves no file and an existing one as it was.
@@ -385,8 +392,21 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     if (length < 0 || (length > 0 && (!samples || samples->frameCount() < std::uint64_t(length) ||
                                       samples->channelCount() < std::uint32_t(channels))))
         return refuse("The document has no samples to export.");
-    const auto frames = static_cast<std::uint64_t>(length);
+    const auto sourceFrames = static_cast<std::uint64_t>(length);
+    const std::uint64_t frames =
+        resampling ? Resampler::outputFrames(sourceFrames, sourceRate, format.mSampleRate) : sourceFrames;
     const std::uint64_t dataBytes = frames * std::uint64_t(format.mBytesPerFrame);
+    // At a new rate the markers move with the frames they point at.
+    MarkerList moved;
+    if (resampling && markers) {
+        const long double ratio = static_cast<long double>(format.mSampleRate) / sourceRate;
+        std::vector<Marker> items;
+        for (const Marker& m : markers->items())
+            items.push_back({static_cast<std::uint64_t>(std::llround(m.frame * ratio)),
+                             static_cast<std::uint64_t>(std::llround(m.length * ratio)), m.name});
+        moved = MarkerList(std::move(items));
+        markers = &moved;
+    }
     std::uint64_t markersLeftOut = 0;
     // Encoded streams and Wave64 files carry no markers here: all are
     // counted as left out.
@@ -453,18 +473,20 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     }
     platform::Ref<audio::AudioFileWriter> writer = platform::Ref<audio::AudioFileWriter>::adopt(file);
 
+    // The frames converted and written at a time: a chunk of the source's,
+    // or what the resampler makes of one.
+    const std::uint64_t chunkFrames = std::min<std::uint64_t>(std::max(frames, sourceFrames), kChunkFrames);
     // One chunk's words, reused for the whole file.
-    const std::uint64_t chunkBytes =
-        std::uint64_t(std::min<std::uint64_t>(frames, kChunkFrames)) * (own       ? std::uint64_t(channels) * 8
-                                                                        : encoded ? std::uint64_t(channels) * 4
-                                                                                  : format.mBytesPerFrame);
+    const std::uint64_t chunkBytes = chunkFrames * (own       ? std::uint64_t(channels) * 8
+                                                    : encoded ? std::uint64_t(channels) * 4
+                                                              : format.mBytesPerFrame);
     void* block = chunkBytes ? allocateZeroedArray(chunkBytes) : nullptr;
     if (chunkBytes && !block) {
         std::printf("Allocation error: Unable to allocate AudioBufferList\n");
         return refuse("There is not enough memory to convert the samples.");
     }
     // And one chunk of each channel as doubles, read from the samples.
-    const std::uint64_t chunkSamples = std::min<std::uint64_t>(frames, kChunkFrames) * std::uint64_t(channels);
+    const std::uint64_t chunkSamples = chunkFrames * std::uint64_t(channels);
     auto* doubles = chunkSamples ? static_cast<double*>(allocateZeroedArray(chunkSamples * sizeof(double))) : nullptr;
     struct BlockGuard {
         void* block;
@@ -480,22 +502,46 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     }
     double* source[AudioFileDocumentSampleData::kMaxChannels] = {};
     for (std::int32_t c = 0; c < channels && doubles; ++c)
-        source[c] = doubles + std::uint64_t(c) * std::min<std::uint64_t>(frames, kChunkFrames);
+        source[c] = doubles + std::uint64_t(c) * chunkFrames;
+
+    std::unique_ptr<Resampler> resampler;
+    if (resampling) {
+        std::string why;
+        resampler =
+            Resampler::create(sourceRate, format.mSampleRate, unsigned(channels), sourceFrames, convert.quality, &why);
+        if (!resampler) return refuse("The samples cannot be converted to the new rate: " + why + ".");
+    }
+    // Dither where integers of fewer bits than the samples carry are written.
+    const unsigned integerBits = code == kInteger16 || code == kFlac16   ? 16
+                                 : code == kInteger24 || code == kFlac24 ? 24
+                                 : code == kInteger32                    ? 32
+                                                                         : 0;
+    std::unique_ptr<Requantizer> requantizer;
+    if (integerBits && convert.dither != Requantizer::Dither::None)
+        requantizer =
+            std::make_unique<Requantizer>(integerBits, convert.dither, unsigned(channels), format.mSampleRate);
 
     if (progress) {
-        progress->totalFrames.store(frames);
+        progress->totalFrames.store(sourceFrames);
         progress->framesWritten.store(0);
     }
     std::uint64_t clipped = 0;
-    for (std::uint64_t from = 0; from < frames; from += kChunkFrames) {
-        if (progress && progress->cancelled.load()) {
-            done.cancelled = true;
-            done.clippedSamples = clipped;
-            std::printf("Export cancelled\n");
-            return refuse("");
+    std::string failure;
+    // Converts source[c][0, n) to the file's words and writes them.
+    auto emit = [&](std::uint32_t n) {
+        if (requantizer) {
+            // On the new grid, where the converters below take them as they are.
+            const double step = std::ldexp(1.0, 1 - int(integerBits));
+            for (std::int32_t c = 0; c < channels; ++c)
+                for (std::uint32_t k = 0; k < n; ++k) {
+                    bool limited = false;
+                    source[c][k] = requantizer->quantize(unsigned(c), source[c][k], limited) * step;
+                    if (limited) {
+                        if (clipped < kClipLinesShown) std::printf("Clipped audio file\n");
+                        ++clipped;
+                    }
+                }
         }
-        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, frames - from));
-        samples->readFrames(from, n, source);
         if (ownFloat) {
             convertChunk(source, channels, 0, n, static_cast<double*>(block), clipped,
                          [](double x, bool&) { return x; });
@@ -557,13 +603,65 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         if (e != audio::kNoErr) {
             const int why = errno;
             std::printf("Error writing audio data:%d\n", static_cast<int>(e));
+            failure =
+                "The samples could not be written: " + std::string(why ? std::strerror(why) : "the disk may be full") +
+                ".";
+            return false;
+        }
+        return true;
+    };
+    // The resampler's output, a chunk at a time.
+    std::vector<double> interleaved, resampled;
+    auto emitResampled = [&]() {
+        const std::uint64_t made = resampled.size() / std::uint64_t(channels);
+        for (std::uint64_t at = 0; at < made; at += chunkFrames) {
+            const auto m = static_cast<std::uint32_t>(std::min(chunkFrames, made - at));
+            for (std::int32_t c = 0; c < channels; ++c)
+                for (std::uint32_t k = 0; k < m; ++k)
+                    source[c][k] = resampled[(at + k) * std::uint64_t(channels) + std::uint64_t(c)];
+            if (!emit(m)) return false;
+        }
+        resampled.clear();
+        return true;
+    };
+    for (std::uint64_t from = 0; from < sourceFrames; from += kChunkFrames) {
+        if (progress && progress->cancelled.load()) {
+            done.cancelled = true;
             done.clippedSamples = clipped;
-            return refuse("The samples could not be written: " +
-                          std::string(why ? std::strerror(why) : "the disk may be full") + ".");
+            std::printf("Export cancelled\n");
+            return refuse("");
+        }
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkFrames, sourceFrames - from));
+        samples->readFrames(from, n, source);
+        if (convert.gain != 1.0)
+            for (std::int32_t c = 0; c < channels; ++c)
+                for (std::uint32_t k = 0; k < n; ++k)
+                    source[c][k] *= convert.gain;
+        bool written = true;
+        if (resampler) {
+            interleaved.resize(std::size_t(n) * std::size_t(channels));
+            for (std::int32_t c = 0; c < channels; ++c)
+                for (std::uint32_t k = 0; k < n; ++k)
+                    interleaved[std::size_t(k) * std::size_t(channels) + std::size_t(c)] = source[c][k];
+            resampler->process(interleaved.data(), n, resampled);
+            written = emitResampled();
+        } else {
+            written = emit(n);
+        }
+        if (!written) {
+            done.clippedSamples = clipped;
+            return refuse(failure);
         }
         if (progress) progress->framesWritten.store(from + n);
         if (const std::int64_t pause = gChunkPauseMicroseconds.load())
             std::this_thread::sleep_for(std::chrono::microseconds(pause));
+    }
+    if (resampler) {
+        resampler->finish(resampled);
+        if (!emitResampled()) {
+            done.clippedSamples = clipped;
+            return refuse(failure);
+        }
     }
     if (clipped > kClipLinesShown)
         std::printf("Clipped audio file: %llu more samples clipped\n",

@@ -31,6 +31,8 @@
 
 #include "platform/base/AudioTypes.h"
 #include "platform/soundfile/AudioFileWriter.h"
+#include "processing/Dither.h"
+#include "processing/Resampler.h"
 
 #include <atomic>
 #include <chrono>
@@ -99,11 +101,25 @@ struct Outcome {
     std::uint64_t markersLeftOut = 0;
 };
 
+// What a conversion does to the samples on their way, in this order: a
+// gain, a new rate (the whole stream through one resampler, to the exact
+// length; markers move with the frames they point at), and the dither of
+// a requantisation to integers (a sample already on the new grid is
+// written unchanged; clipping is counted as ever).
+struct Conversion {
+    double gain = 1.0;
+    double rate = 0; // 0: the source's
+    Resampler::Quality quality = Resampler::Quality::VeryHigh;
+    Requantizer::Dither dither = Requantizer::Dither::None;
+    bool changesSamples() const { return gain != 1.0 || rate > 0; }
+};
+
 // False when nothing was written; `reason`, when given, then says why in
 // words for the user (empty after a cancel).
 bool write(AudioFileDocumentSampleData* store, const platform::URL* url, platform::audio::FourCharCode type, int code,
            std::string* reason = nullptr, Progress* progress = nullptr, Outcome* outcome = nullptr,
-           const MarkerList* markers = nullptr, const platform::audio::EncoderSettings* encoder = nullptr);
+           const MarkerList* markers = nullptr, const platform::audio::EncoderSettings* encoder = nullptr,
+           const Conversion* conversion = nullptr);
 
 // The conversions, one sample at a time (`clipped` set when the value was
 // limited).

@@ -12,8 +12,8 @@
 //     as libsoxr's example 3-options-input-fn does, to time the two alike
 //     (bench/resample_against_soxr.sh).
 #include "audiofile/SampleSequence.h"
+#include "audiofile/SequenceLoudness.h"
 #include "processing/Dither.h"
-#include "processing/Loudness.h"
 #include "processing/Resampler.h"
 
 #include <algorithm>

@@ -3,7 +3,6 @@
 // sample peak.
 #pragma once
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -11,8 +10,6 @@
 #include <vector>
 
 namespace ZQ {
-
-class SampleSequence;
 
 struct LoudnessFigures {
     double integrated = -HUGE_VAL; // LUFS; -inf for silence or less than 400 ms
@@ -43,13 +40,6 @@ private:
     void* state_ = nullptr;
     unsigned channels_ = 0;
 };
-
-// Frames [first, first + count) of `samples` measured on `threads` threads,
-// each over a stretch of its own; each stretch after the first starts
-// 300 ms early, so that every 400 ms gating block of the whole is measured
-// once, by one of them. `cancel`, when set, stops it (figures not valid).
-LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count, double rate,
-                                unsigned threads, const std::atomic<bool>* cancel = nullptr);
 
 // "-23.0 LUFS", "-inf LUFS"; "7.5 LU"; "-1.2 dBTP"; "-3.0 dBFS".
 std::string loudnessText(double value, const char* unit);

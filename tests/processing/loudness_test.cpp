@@ -1,6 +1,6 @@
 #include "Signals.h"
 #include "audiofile/SampleSequence.h"
-#include "processing/Loudness.h"
+#include "audiofile/SequenceLoudness.h"
 
 #include <gtest/gtest.h>
 

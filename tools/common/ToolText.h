@@ -30,6 +30,8 @@ public:
     QuietOutput(const QuietOutput&) = delete;
     QuietOutput& operator=(const QuietOutput&) = delete;
     int terminal() const { return savedError_ >= 0 ? savedError_ : 2; }
+    // Where the tool's own output still goes (the real standard output).
+    int output() const { return savedOutput_ >= 0 ? savedOutput_ : 1; }
 
 private:
     int savedOutput_ = -1;

@@ -1,10 +1,12 @@
-// zqinfo [--verbose] FILE...: opens each file as a document does (the reader
+// zqinfo [--verbose] [--loudness] FILE...: opens each file as a document does (the reader
 // into a sample store), by its content whatever its name, and prints its
 // properties, with four-character codes shown as text beside their numbers.
+// With --loudness, its loudness after them (EBU R 128, on both cores).
 // A file that cannot be opened is named with the reason in words. Exit
 // status 0 when every file opened, 1 otherwise, 2 for a wrong command line.
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileProperties.h"
+#include "audiofile/SequenceLoudness.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
 #include "tools/common/TerminalProgress.h"
@@ -19,12 +21,14 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: zqinfo [--verbose] FILE...\n";
+constexpr char kUsage[] = "usage: zqinfo [--verbose] [--loudness] FILE...\n";
 constexpr char kHelp[] = "Prints the properties of audio files: container, encoding, rate, channels,\n"
                          "length, markers, regions and tags. WAV (RF64, BW64), Wave64, AIFF, Sound\n"
                          "Designer II, CAF, FLAC, Ogg Vorbis, Opus and MPEG audio files are read, by\n"
                          "their content whatever their names.\n"
                          "\n"
+                         "  --loudness  also measure the loudness (ITU-R BS.1770-4, EBU R 128):\n"
+                         "              integrated loudness, loudness range, true and sample peak\n"
                          "  --verbose   also print the reader's diagnostic lines\n"
                          "  --help      print this text\n"
                          "  --version   print the version\n"
@@ -75,7 +79,7 @@ std::string namedCodes(const std::string& text) {
 int main(int argc, char** argv) {
     // Line by line, so the reader's standard output and error messages keep their order.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    bool verbose = false;
+    bool verbose = false, loudness = false;
     std::vector<const char*> files;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
@@ -89,6 +93,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (!optionsEnd && a == "--verbose") {
             verbose = true;
+        } else if (!optionsEnd && a == "--loudness") {
+            loudness = true;
         } else if (!optionsEnd && a == "--") {
             optionsEnd = true;
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
@@ -126,6 +132,20 @@ int main(int argc, char** argv) {
             continue;
         }
         std::fputs(namedCodes(text).c_str(), stdout);
+        if (loudness) {
+            const ZQ::SampleSnapshot samples = store->samples();
+            const double rate = store->information()->fileDataFormat.value.mSampleRate;
+            const ZQ::LoudnessFigures f =
+                samples ? ZQ::measureLoudness(*samples, 0, samples->frameCount(), rate, 2) : ZQ::LoudnessFigures{};
+            if (!f.valid) {
+                std::fprintf(stderr, "zqinfo: %s: the loudness cannot be measured at this rate\n", file);
+                status = 1;
+                continue;
+            }
+            std::printf("Integrated Loudness: %s\nLoudness Range: %s\nTrue Peak: %s\nSample Peak: %s\n",
+                        ZQ::loudnessText(f.integrated, "LUFS").c_str(), ZQ::loudnessText(f.range, "LU").c_str(),
+                        ZQ::loudnessText(f.truePeak, "dBTP").c_str(), ZQ::loudnessText(f.samplePeak, "dBFS").c_str());
+        }
     }
     return status;
 }
