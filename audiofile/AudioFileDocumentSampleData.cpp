@@ -179,6 +179,16 @@ bool AudioFileDocumentSampleData::copyAll(SampleDataHolder& into) const {
     return true;
 }
 
+bool AudioFileDocumentSampleData::makeFromBlock(std::shared_ptr<SampleBlock> block, SampleDataHolder& into) const {
+    if (!block || int(block->channels()) != channelCount()) return false;
+    const std::uint64_t frames = block->frames();
+    const unsigned channels = block->channels();
+    AudioFileDocumentSampleData* made = makeSibling(SampleSequence(channels, {{std::move(block), 0, frames}}));
+    if (!made) return false;
+    into.reset(made);
+    return true;
+}
+
 bool AudioFileDocumentSampleData::copyRange(const Num::SampleRange& range, SampleDataHolder& into) const {
     const SampleSnapshot s = samples();
     if (!s || !range.isValid() || range.max_.v_ >= s->frameCount()) return false;

@@ -106,6 +106,9 @@ public:
     bool replaceFrames(std::uint64_t at, std::uint64_t removeCount, const AudioFileDocumentSampleData* insert,
                        SampleDataHolder* removed);
 
+    // A store of this one's rate and channels holding `block`'s frames.
+    bool makeFromBlock(std::shared_ptr<SampleBlock> block, SampleDataHolder& into) const;
+
 private:
     // A loaded store holding `sequence`, with this store's format.
     AudioFileDocumentSampleData* makeSibling(SampleSequence sequence) const;

@@ -133,6 +133,17 @@ void setAvailableDiskForTesting(std::uint64_t bytes) {
     gTestDisk.store(bytes);
 }
 
+int unnamedTemporaryFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+#endif
+    std::string name = folder + "/decoded-XXXXXX";
+    const int named = ::mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0) ::unlink(name.c_str());
+    return named;
+}
+
 std::uint64_t availableDiskBytes(const std::string& folder) {
     if (const std::uint64_t test = gTestDisk.load()) return test;
     struct statvfs fs {};
@@ -199,19 +210,6 @@ bool agreesWithDecoder(const SampleBlock& block, ExtAudioFile* reference) {
     return reference->seek(0) == audio::kNoErr;
 }
 
-// A file nobody can see or leave behind: unnamed where the system allows
-// it, otherwise removed from its folder as soon as it is made.
-int temporaryFile(const std::string& folder) {
-#ifdef O_TMPFILE
-    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-#endif
-    std::string name = folder + "/decoded-XXXXXX";
-    const int named = ::mkostemp(name.data(), O_CLOEXEC);
-    if (named >= 0) ::unlink(name.c_str());
-    return named;
-}
-
 bool writeAll(int fd, const void* data, std::size_t bytes) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (bytes > 0) {
@@ -240,7 +238,7 @@ OSStatus decodeToTemporaryFile(ExtAudioFile* reference, std::uint64_t frames, De
         std::fprintf(stderr, "The file %s\n", why.c_str());
         return -1;
     }
-    const int fd = temporaryFile(folder);
+    const int fd = unnamedTemporaryFile(folder);
     if (fd < 0) {
         const std::string why = "cannot be decoded: " + std::string(std::strerror(errno)) + " in " + folder;
         if (control) control->refusal = why;

@@ -85,6 +85,10 @@ std::string decodeCacheFolder();
 void setAvailableDiskForTesting(std::uint64_t bytes);
 // The free space in `folder`, or the figure a test set.
 std::uint64_t availableDiskBytes(const std::string& folder);
+// A file in `folder` nobody can see or leave behind: unnamed where the
+// system allows it, otherwise removed as soon as it is made; -1 (errno set)
+// when it cannot be made.
+int unnamedTemporaryFile(const std::string& folder);
 
 // Opens the file `url` names: fills the information record and gives its
 // samples as one block, read where they lie when the encoding is plain PCM

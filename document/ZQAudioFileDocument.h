@@ -19,6 +19,7 @@
 #include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileReader.h"
 #include "audiofile/Markers.h"
+#include "audiofile/RangeProcessing.h"
 #include "core/holders.h"
 #include "core/wrappers.h"
 #include "document/AudioFileEditHistory.h"
@@ -169,6 +170,18 @@ public:
     // of one index (min_ == max_), go in before that sample; they become the
     // selection.
     bool pasteClipboardData(ZQ::SampleDataHolder& holder, const ZQ::Num::SampleRange& range);
+    // Process ▸ Gain, Fade In, Fade Out, Silence, Reverse, Invert, Remove DC
+    // on the range: one undo step named `name`, the same length, markers
+    // and selection kept; the result is written to a temporary file (false,
+    // with why in `refusal`, when it cannot be).
+    bool processRange(const std::string& name, const ZQ::RangeProcess& process, const ZQ::Num::SampleRange& range,
+                      std::string* refusal = nullptr);
+    // Process ▸ Normalise: the range's gain set so that its sample peak is
+    // `target` dBFS, or (`loudness`) its integrated loudness `target` LUFS
+    // held so that its true peak stays at or under `ceiling` dBTP. False when
+    // the range is silent (or, for loudness, too short to measure).
+    bool normaliseRange(const ZQ::Num::SampleRange& range, bool loudness, double target, double ceiling,
+                        std::string* refusal = nullptr);
     void undo(platform::Object* sender);
     void redo(platform::Object* sender);
     bool canUndo() const;
@@ -297,8 +310,11 @@ private:
     // The change itself: frames [at, at + removeCount) become `insert`'s
     // (none when empty; the history takes them), recorded as a step named
     // `name`; with `toClipboard` the removed frames also go to the clipboard.
+    // `inPlace`: the frames are changed, not moved (as many inserted as
+    // removed): the markers and play position stay where they are.
     bool applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount, ZQ::SampleDataHolder& insert,
-                   const ZQ::Num::SampleRange& before, const ZQ::Num::SampleRange& after, bool toClipboard);
+                   const ZQ::Num::SampleRange& before, const ZQ::Num::SampleRange& after, bool toClipboard,
+                   bool inPlace = false);
     bool removeRange(const char* name, const ZQ::Num::SampleRange& range, bool toClipboard);
     void stopForEdit();
     // `playAt` is where the play position goes in the new samples.

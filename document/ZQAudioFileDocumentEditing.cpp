@@ -4,7 +4,11 @@
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQAudioFileDocumentTransportController.h"
 
+#include "audiofile/RangeProcessing.h"
+#include "audiofile/SequenceLoudness.h"
+
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 
@@ -113,9 +117,55 @@ void ZQAudioFileDocument::stopForEdit() {
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->audioFileSamplesWillChange();
 }
 
+bool ZQAudioFileDocument::processRange(const std::string& name, const ZQ::RangeProcess& process,
+                                       const SampleRange& range, std::string* refusal) {
+    if (isExporting()) return false; // the samples are being written
+    Guard g(monitor());
+    if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
+    const ZQ::SampleSnapshot samples = sampleData_->samples();
+    if (!samples) return false;
+    const std::uint64_t a = range.min_.v_, n = range.max_.v_ - a + 1;
+    std::shared_ptr<ZQ::SampleBlock> block = ZQ::processFrames(*samples, a, n, process, refusal);
+    SampleDataHolder processed;
+    if (!block || !sampleData_->makeFromBlock(std::move(block), processed)) return false;
+    return applyEdit(name.c_str(), a, n, processed, range, range, false, true);
+}
+
+bool ZQAudioFileDocument::normaliseRange(const SampleRange& range, bool loudness, double target, double ceiling,
+                                         std::string* refusal) {
+    double gainDb = 0;
+    {
+        Guard g(monitor());
+        if (!sampleData_ || !range.isValid() || range.max_.v_ >= sampleData_->frameCount()) return false;
+        const ZQ::SampleSnapshot samples = sampleData_->samples();
+        if (!samples) return false;
+        const std::uint64_t a = range.min_.v_, n = range.max_.v_ - a + 1;
+        if (loudness) {
+            const ZQ::LoudnessFigures f = ZQ::measureLoudness(*samples, a, n, sampleData_->sampleRate(), 2);
+            if (!f.valid || !std::isfinite(f.integrated)) {
+                if (refusal)
+                    *refusal = "The selection is silent, or shorter than the 400 ms loudness is measured over.";
+                return false;
+            }
+            gainDb = target - f.integrated;
+            if (std::isfinite(f.truePeak)) gainDb = std::min(gainDb, ceiling - f.truePeak);
+        } else {
+            const double peak = ZQ::samplePeak(*samples, a, n);
+            if (!(peak > 0)) {
+                if (refusal) *refusal = "The selection is silent.";
+                return false;
+            }
+            gainDb = target - 20.0 * std::log10(peak);
+        }
+    }
+    ZQ::RangeProcess gain;
+    gain.gain = std::pow(10.0, gainDb / 20.0);
+    return processRange("Normalise", gain, range, refusal);
+}
+
 bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uint64_t removeCount,
                                     SampleDataHolder& insert, const SampleRange& before, const SampleRange& after,
-                                    bool toClipboard) {
+                                    bool toClipboard, bool inPlace) {
     Guard g(monitor());
     if (!sampleData_ || !sampleData_->isLoaded()) return false;
     // The stream reads the samples while producing; once stopped it reads
@@ -141,9 +191,9 @@ bool ZQAudioFileDocument::applyEdit(const char* name, std::uint64_t at, std::uin
     step->selectionAfter = after;
     // The markers move with the frames, before the display redraws.
     step->markersBefore = markers_;
-    markers_.replaceFrames(at, removeCount, inserted);
+    if (!inPlace) markers_.replaceFrames(at, removeCount, inserted);
     step->markersAfter = markers_;
-    const std::uint64_t playAfter = movedThroughEdit(playBefore, at, removeCount, inserted);
+    const std::uint64_t playAfter = inPlace ? playBefore : movedThroughEdit(playBefore, at, removeCount, inserted);
     step->playBefore = playBefore;
     step->playAfter = playAfter;
     history_.record(std::move(step));

@@ -163,9 +163,8 @@ TEST(Convert, ABatchGoesOnPastADamagedFileAndSaysWhichFailed) {
             std::fputs("RIFF....WAVEfmt damaged", f);
             std::fclose(f);
         } else {
-            ASSERT_TRUE(writeFixture(inputs.back(),
-                                     (name[2] == 'a' ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16, 2, 44100,
-                                     44100));
+            ASSERT_TRUE(writeFixture(
+                inputs.back(), (name[2] == 'a' ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16, 2, 44100, 44100));
         }
     }
     std::string names;
