@@ -403,6 +403,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
             if (Ref<ZQAudioFileDocument> d = current()) d->selectNone(nullptr);
         });
 
+    QMenu* process = installProcessMenu(bar);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     // Each zoom item is enabled while its command would change the current
     // document's views; after one runs, the others may have changed too
@@ -657,7 +658,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     about->setMenuRole(QAction::AboutRole);
 
     installing_ = nullptr;
-    for (QMenu* m : {file, edit, view, transport, windows, help, exportMenu})
+    for (QMenu* m : {file, edit, process, view, transport, windows, help, exportMenu})
         connect(m, &QMenu::aboutToShow, this, [this] { refresh(); });
 }
 

@@ -41,6 +41,8 @@ private:
     };
     QAction* add(QMenu* menu, const char* name, const QString& title, const QKeySequence& keys,
                  std::function<bool()> enabled, std::function<void()> run);
+    // Process: the commands that change the samples (ZQProcessMenu.cpp).
+    QMenu* installProcessMenu(QMenuBar* bar);
     void fillRecentMenu(QMenu* menu, QWidget* window);
     void fillWindowMenu(QMenu* menu);
     // The current document's channels, each with Mute and Solo.

@@ -9,6 +9,8 @@
 #include "support/Samples.h"
 
 #include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -381,6 +383,48 @@ TEST_F(EditingAppTest, SaveAsOffersTheOwnFormatFirstAndSaysWhatAFormatCannotHold
     EXPECT_EQ(doc->fileName(), dir.file("plain.mp3"));
     EXPECT_EQ(doc->markers().size(), 2u); // the document still has them
     note->accept();
+}
+
+TEST_F(EditingAppTest, TheProcessMenuWorksOnTheSelectionOrTheWholeDocument) {
+    Ref<ZQAudioFileDocument> doc = open(floatFile("process.wav", 2, 1000, frameValue));
+    QPointer<ZQDocumentWindow> w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    ASSERT_TRUE(waitUntil([&] { return item(w, "invert")->isEnabled(); }, 5000));
+    // A selection: only its frames change.
+    w->controller()->selectFrames(100, 199);
+    item(w, "invert")->trigger();
+    std::vector<double> inverted = frames(0, 100, 200);
+    for (double& v : inverted)
+        v = -v;
+    EXPECT_EQ(channel(doc.get(), 0), joined(frames(0, 0, 100), inverted, frames(0, 200, 1000)));
+    EXPECT_EQ(doc->undoActionName(), "Invert");
+    // Only a point selected: the whole document, through the Gain dialog.
+    doc->undo(nullptr);
+    w->controller()->selectFrames(500, 500);
+    ASSERT_TRUE(waitUntil([&] { return item(w, "gain")->isEnabled(); }, 5000));
+    item(w, "gain")->trigger();
+    QDialog* dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (dialog = w->findChild<QDialog*>("gainDialog")) && dialog->isVisible(); }));
+    auto* gain = dialog->findChild<QDoubleSpinBox*>("gain");
+    ASSERT_NE(gain, nullptr);
+    gain->setValue(-6.0);
+    dialog->accept();
+    ASSERT_TRUE(waitUntil([&] { return doc->undoActionName() == "Gain"; }));
+    const std::vector<double> left = channel(doc.get(), 0);
+    ASSERT_EQ(left.size(), 1000u);
+    for (long k = 0; k < 1000; k += 111)
+        EXPECT_EQ(left[std::size_t(k)], float(frameValue(0, k) * std::pow(10.0, -6.0 / 20.0))) << k;
+    // The choice is kept for the next time.
+    ASSERT_TRUE(waitUntil([&] { return item(w, "gain")->isEnabled(); }, 5000));
+    item(w, "gain")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return (dialog = w->findChild<QDialog*>("gainDialog")) && dialog->isVisible(); }));
+    EXPECT_EQ(dialog->findChild<QDoubleSpinBox*>("gain")->value(), -6.0);
+    dialog->reject();
+    // Fades through their submenus.
+    ASSERT_TRUE(waitUntil([&] { return item(w, "fadeOutLinear")->isEnabled(); }, 5000));
+    item(w, "fadeOutLinear")->trigger();
+    EXPECT_EQ(doc->undoActionName(), "Fade Out");
+    EXPECT_EQ(channel(doc.get(), 1).back(), 0.0);
 }
 
 TEST_F(EditingAppTest, QuitAsksForEveryChangedDocumentAndCancelKeepsAllOpen) {

@@ -69,15 +69,27 @@ TEST_F(ProcessingTest, EachCommandGivesItsFormulaAcrossChunksAndUndoesExactly) {
                     if (k >= a && k <= b) {
                         const std::uint64_t i = k - a;
                         switch (p.kind) {
-                        case Kind::Gain: expected = x * p.gain; break;
-                        case Kind::FadeIn: expected = x * (double(i) / double(n - 1)); break;
+                        case Kind::Gain:
+                            expected = x * p.gain;
+                            break;
+                        case Kind::FadeIn:
+                            expected = x * (double(i) / double(n - 1));
+                            break;
                         case Kind::FadeOut:
                             expected = x * std::sin(double(n - 1 - i) / double(n - 1) * M_PI / 2);
                             break;
-                        case Kind::Silence: expected = 0; break;
-                        case Kind::Reverse: expected = original[c][b - i]; break;
-                        case Kind::Invert: expected = -x; break;
-                        case Kind::RemoveDC: expected = x - mean[c]; break;
+                        case Kind::Silence:
+                            expected = 0;
+                            break;
+                        case Kind::Reverse:
+                            expected = original[c][b - i];
+                            break;
+                        case Kind::Invert:
+                            expected = -x;
+                            break;
+                        case Kind::RemoveDC:
+                            expected = x - mean[c];
+                            break;
                         }
                     }
                     // Kept as the store keeps every sample: a 32-bit float.
