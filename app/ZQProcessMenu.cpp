@@ -107,9 +107,9 @@ void askGain() {
     if (!d || !canProcess()) return;
     QSettings settings;
     QDialog* dialog = fieldsDialog("gainDialog", QStringLiteral("Gain"), d.get());
-    QDoubleSpinBox* gain = decibels(dialog, "gain", -96.0, 48.0,
-                                    settings.value(QStringLiteral("ZQProcess/gainDb"), -6.0).toDouble(),
-                                    QStringLiteral(" dB"));
+    QDoubleSpinBox* gain =
+        decibels(dialog, "gain", -96.0, 48.0, settings.value(QStringLiteral("ZQProcess/gainDb"), -6.0).toDouble(),
+                 QStringLiteral(" dB"));
     static_cast<QFormLayout*>(dialog->layout())->addRow(QStringLiteral("&Gain:"), gain);
     finish(dialog, [gain] {
         const double db = gain->value();
@@ -129,15 +129,15 @@ void askNormalise() {
     mode->addItems({QStringLiteral("Peak level"), QStringLiteral("Loudness (EBU R 128)")});
     const bool loudness = settings.value(QStringLiteral("ZQProcess/normaliseLoudness"), false).toBool();
     mode->setCurrentIndex(loudness ? 1 : 0);
-    QDoubleSpinBox* peak = decibels(dialog, "peakTarget", -60.0, 0.0,
-                                    settings.value(QStringLiteral("ZQProcess/peakDbfs"), -1.0).toDouble(),
-                                    QStringLiteral(" dBFS"));
-    QDoubleSpinBox* lufs = decibels(dialog, "loudnessTarget", -70.0, 0.0,
-                                    settings.value(QStringLiteral("ZQProcess/loudnessLufs"), -23.0).toDouble(),
-                                    QStringLiteral(" LUFS"));
-    QDoubleSpinBox* ceiling = decibels(dialog, "truePeakCeiling", -20.0, 0.0,
-                                       settings.value(QStringLiteral("ZQProcess/ceilingDbtp"), -1.0).toDouble(),
-                                       QStringLiteral(" dBTP"));
+    QDoubleSpinBox* peak =
+        decibels(dialog, "peakTarget", -60.0, 0.0,
+                 settings.value(QStringLiteral("ZQProcess/peakDbfs"), -1.0).toDouble(), QStringLiteral(" dBFS"));
+    QDoubleSpinBox* lufs =
+        decibels(dialog, "loudnessTarget", -70.0, 0.0,
+                 settings.value(QStringLiteral("ZQProcess/loudnessLufs"), -23.0).toDouble(), QStringLiteral(" LUFS"));
+    QDoubleSpinBox* ceiling =
+        decibels(dialog, "truePeakCeiling", -20.0, 0.0,
+                 settings.value(QStringLiteral("ZQProcess/ceilingDbtp"), -1.0).toDouble(), QStringLiteral(" dBTP"));
     form->addRow(QStringLiteral("&To:"), mode);
     form->addRow(QStringLiteral("&Peak:"), peak);
     form->addRow(QStringLiteral("&Loudness:"), lufs);
@@ -187,10 +187,12 @@ QMenu* ZQApplicationMenus::installProcessMenu(QMenuBar* bar) {
         QMenu* sub = process->addMenu(QString::fromUtf8(f.menu));
         const Kind kind = f.kind;
         const std::string step = f.step;
-        add(sub, f.name[0], QStringLiteral("&Linear"), {}, canProcess,
-            [kind, step] { run(step, {kind, 1.0, Curve::Linear}); });
-        add(sub, f.name[1], QStringLiteral("&Equal Power"), {}, canProcess,
-            [kind, step] { run(step, {kind, 1.0, Curve::EqualPower}); });
+        add(sub, f.name[0], QStringLiteral("&Linear"), {}, canProcess, [kind, step] {
+            run(step, {kind, 1.0, Curve::Linear});
+        });
+        add(sub, f.name[1], QStringLiteral("&Equal Power"), {}, canProcess, [kind, step] {
+            run(step, {kind, 1.0, Curve::EqualPower});
+        });
         connect(process, &QMenu::aboutToShow, sub, [sub] { sub->setEnabled(canProcess()); });
     }
     process->addSeparator();
@@ -200,8 +202,10 @@ QMenu* ZQApplicationMenus::installProcessMenu(QMenuBar* bar) {
         Kind kind;
         const char* step;
     } plain[] = {
-        {"silence", "&Silence", Kind::Silence, "Silence"},     {"reverse", "&Reverse", Kind::Reverse, "Reverse"},
-        {"invert", "In&vert", Kind::Invert, "Invert"},          {"removeDC", "Remove &DC", Kind::RemoveDC, "Remove DC"},
+        {"silence", "&Silence", Kind::Silence, "Silence"},
+        {"reverse", "&Reverse", Kind::Reverse, "Reverse"},
+        {"invert", "In&vert", Kind::Invert, "Invert"},
+        {"removeDC", "Remove &DC", Kind::RemoveDC, "Remove DC"},
     };
     for (const auto& p : plain) {
         const Kind kind = p.kind;

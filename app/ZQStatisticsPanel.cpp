@@ -1,6 +1,7 @@
 #include "app/ZQStatisticsPanel.h"
 
 #include "app/PanelClosing.h"
+#include "audiofile/SequenceLoudness.h"
 #include "core/values.h"
 #include "document/ZQAudioFileDocument.h"
 #include "document/ZQDocumentController.h"
@@ -76,6 +77,7 @@ struct ZQStatisticsPanel::Job {
     QPointer<ZQStatisticsPanel> panel;
     ZQ::Statistics::Control control;
     std::vector<ChannelStatistics> result;
+    ZQ::LoudnessFigures loudness;
     std::atomic<int> end{Running};
     std::thread thread;
 };
@@ -100,7 +102,10 @@ ZQStatisticsPanel::ZQStatisticsPanel() : QWidget(nullptr, Qt::Tool | Qt::WindowT
     rangeLabel_->setObjectName(QStringLiteral("statisticsRange"));
     statusLabel_ = new QLabel(this);
     statusLabel_->setObjectName(QStringLiteral("statisticsStatus"));
-    for (QLabel* l : {documentLabel_.data(), rangeLabel_.data(), statusLabel_.data()})
+    loudnessLabel_ = new QLabel(this);
+    loudnessLabel_->setObjectName(QStringLiteral("statisticsLoudness"));
+    loudnessLabel_->setWordWrap(true);
+    for (QLabel* l : {documentLabel_.data(), rangeLabel_.data(), statusLabel_.data(), loudnessLabel_.data()})
         l->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     table_ = new QTableWidget(0, kColumns, this);
@@ -145,6 +150,7 @@ ZQStatisticsPanel::ZQStatisticsPanel() : QWidget(nullptr, Qt::Tool | Qt::WindowT
     layout->addWidget(documentLabel_);
     layout->addWidget(rangeLabel_);
     layout->addWidget(table_, 1);
+    layout->addWidget(loudnessLabel_);
     layout->addWidget(statusLabel_);
     layout->addWidget(progressBox_);
     layout->addLayout(buttons);
@@ -263,7 +269,7 @@ void ZQStatisticsPanel::tick() {
         progressBox_->hide();
         switch (done->end.load()) {
         case Job::Done:
-            showResult(done->target, done->result);
+            showResult(done->target, done->result, done->loudness);
             break;
         case Job::Cancelled:
             // Only Cancel stops a measurement without a change to follow.
@@ -299,7 +305,8 @@ void ZQStatisticsPanel::start(const Target& t) {
     auto job = std::make_unique<Job>();
     job->target = t;
     job->panel = this;
-    job->control.samplesTotal = (t.last - t.first + 1) * std::uint64_t(t.channels);
+    // The level statistics, then the loudness: each reads every sample once.
+    job->control.samplesTotal = 2 * (t.last - t.first + 1) * std::uint64_t(t.channels);
     statusLabel_->setText(QStringLiteral("Computing\u2026 ") + describeRange(t));
     copyButton_->setEnabled(false);
     progress_.name->setText(QStringLiteral("Computing the statistics of \u201c%1\u201d\u2026").arg(t.name));
@@ -370,10 +377,16 @@ void ZQStatisticsPanel::measure(Job& job) {
         at = to + 1;
     }
     job.result = std::move(total);
+    // The loudness of the whole stretch (its 400 ms blocks span the parts
+    // above), on both cores.
+    job.loudness = ZQ::measureLoudness(*snapshot, t.first, t.last - t.first + 1, t.rate, 2,
+                                       &job.control.cancelRequested, &job.control.samplesDone);
+    if (job.control.cancelled()) return finish(Job::Cancelled);
     finish(Job::Done);
 }
 
-void ZQStatisticsPanel::showResult(const Target& t, const std::vector<ChannelStatistics>& stats) {
+void ZQStatisticsPanel::showResult(const Target& t, const std::vector<ChannelStatistics>& stats,
+                                   const ZQ::LoudnessFigures& loudness) {
     shown_ = t;
     documentLabel_->setText(QStringLiteral("\u201c%1\u201d").arg(t.name));
     rangeLabel_->setText(describeRange(t));
@@ -391,6 +404,17 @@ void ZQStatisticsPanel::showResult(const Target& t, const std::vector<ChannelSta
             plain += QString::fromUtf8(kColumnTitles[k]) + QStringLiteral(": ") + cells[std::size_t(k)] + u'\n';
         }
     }
+    // Loudness, as EBU R 128 gives it (a stretch under 400 ms has none).
+    QString figures;
+    if (loudness.valid)
+        figures = QStringLiteral("Integrated loudness: %1   Loudness range: %2   True peak: %3   Sample peak: %4")
+                      .arg(QString::fromStdString(ZQ::loudnessText(loudness.integrated, "LUFS")),
+                           QString::fromStdString(ZQ::loudnessText(loudness.range, "LU")),
+                           QString::fromStdString(ZQ::loudnessText(loudness.truePeak, "dBTP")),
+                           QString::fromStdString(ZQ::loudnessText(loudness.samplePeak, "dBFS")));
+    loudnessLabel_->setText(figures);
+    if (!figures.isEmpty())
+        plain += u'\n' + QString(figures).replace(QStringLiteral("   "), QStringLiteral("\n")) + u'\n';
     plainText_ = plain;
     copyButton_->setEnabled(true);
     // Every channel in sight, up to the screen's height.
@@ -406,6 +430,7 @@ void ZQStatisticsPanel::clearShown(const QString& status, const Target* t) {
     plainText_.clear();
     if (!table_) return;
     table_->setRowCount(0);
+    loudnessLabel_->clear();
     documentLabel_->setText(t ? QStringLiteral("\u201c%1\u201d").arg(t->name) : QString());
     rangeLabel_->setText(t ? describeRange(*t) : QString());
     statusLabel_->setText(status);
@@ -422,6 +447,10 @@ QString ZQStatisticsPanel::rangeText() const {
 
 QString ZQStatisticsPanel::statusText() const {
     return statusLabel_->text();
+}
+
+QString ZQStatisticsPanel::loudnessText() const {
+    return loudnessLabel_->text();
 }
 
 int ZQStatisticsPanel::percent() const {

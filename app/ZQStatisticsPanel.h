@@ -21,6 +21,7 @@
 #include "app/ProgressRow.h"
 #include "audiofile/ChannelStatistics.h"
 #include "platform/base/Object.h"
+#include "processing/Loudness.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -67,6 +68,8 @@ public:
     // "Computing… <range>", "Cancelled.", "No document.", or empty while a
     // measurement is shown.
     QString statusText() const;
+    // "Integrated loudness: -23.0 LUFS   Loudness range: ..." of what is shown.
+    QString loudnessText() const;
     // What Copy puts on the clipboard (empty when nothing is shown).
     const QString& plainText() const { return plainText_; }
     // Whether a measurement is running.
@@ -112,7 +115,8 @@ private:
     void stopJob();
     // The measurement's thread: reads the samples part by part.
     static void measure(Job& job);
-    void showResult(const Target& t, const std::vector<ZQ::Statistics::ChannelStatistics>& stats);
+    void showResult(const Target& t, const std::vector<ZQ::Statistics::ChannelStatistics>& stats,
+                    const ZQ::LoudnessFigures& loudness);
     void clearShown(const QString& status, const Target* t);
 
     std::unique_ptr<Job> job_;
@@ -120,7 +124,7 @@ private:
     std::optional<Target> shown_;     // what the table shows
     std::optional<Target> cancelled_; // not measured again until asked or changed
     QString plainText_;
-    QPointer<QLabel> documentLabel_, rangeLabel_, statusLabel_;
+    QPointer<QLabel> documentLabel_, rangeLabel_, statusLabel_, loudnessLabel_;
     QPointer<QTableWidget> table_;
     QPointer<QPushButton> copyButton_, closeButton_;
     QPointer<QWidget> progressBox_;

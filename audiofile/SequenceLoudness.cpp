@@ -14,7 +14,8 @@ constexpr std::uint64_t kChunkFrames = 1 << 15;
 } // namespace
 
 LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count, double rate,
-                                unsigned threads, const std::atomic<bool>* cancel) {
+                                unsigned threads, const std::atomic<bool>* cancel,
+                                std::atomic<std::uint64_t>* samplesDone) {
     const unsigned channels = samples.channelCount();
     if (first > samples.frameCount() || count > samples.frameCount() - first) return {};
     // Stretches start on the 100 ms grid of the gating blocks, each at
@@ -45,6 +46,7 @@ LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t fir
                 for (unsigned c = 0; c < channels; ++c)
                     frames[k * channels + c] = out[c][k];
             meters[part]->add(frames.data(), n);
+            if (samplesDone) samplesDone->fetch_add(std::uint64_t(n) * channels, std::memory_order_relaxed);
         }
     };
     std::vector<std::thread> helpers;

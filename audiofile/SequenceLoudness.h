@@ -14,8 +14,10 @@ class SampleSequence;
 // Frames [first, first + count) of `samples` measured on `threads` threads,
 // each over a stretch of its own; each stretch after the first starts
 // 300 ms early, so that every 400 ms gating block of the whole is measured
-// once, by one of them. `cancel`, when set, stops it (figures not valid).
+// once, by one of them. `cancel`, when set, stops it (figures not valid);
+// `samplesDone`, when given, counts the samples measured (any thread).
 LoudnessFigures measureLoudness(const SampleSequence& samples, std::uint64_t first, std::uint64_t count, double rate,
-                                unsigned threads, const std::atomic<bool>* cancel = nullptr);
+                                unsigned threads, const std::atomic<bool>* cancel = nullptr,
+                                std::atomic<std::uint64_t>* samplesDone = nullptr);
 
 } // namespace ZQ

@@ -184,6 +184,11 @@ TEST_F(StatisticsPanelTest, MeasuresTheWholeFileOfTheFrontDocumentAndCopiesWhatI
     EXPECT_EQ(t->item(1, ZQStatisticsPanel::FirstPeak)->text(), "30001 (00:00:00.625)");
     EXPECT_EQ(t->item(2, ZQStatisticsPanel::Peak)->text(), "-inf dBFS (0)");
     EXPECT_EQ(t->item(2, ZQStatisticsPanel::Rms)->text(), "-inf dBFS");
+    // The loudness of the whole, its sample peak the loudest channel's.
+    const QString loudness = panel->loudnessText();
+    EXPECT_TRUE(loudness.startsWith("Integrated loudness: ")) << loudness.toStdString();
+    EXPECT_TRUE(loudness.endsWith("Sample peak: 1.9 dBFS")) << loudness.toStdString();
+    EXPECT_TRUE(loudness.contains(" LUFS   Loudness range: ")) << loudness.toStdString();
 
     // Copy: the same content as plain text, every cell under its name.
     QGuiApplication::clipboard()->setText("before");
@@ -200,6 +205,7 @@ TEST_F(StatisticsPanelTest, MeasuresTheWholeFileOfTheFrontDocumentAndCopiesWhatI
             block += QString::fromUtf8(names[k]) + ": " + t->item(c, k)->text() + "\n";
         EXPECT_TRUE(copied.contains(block)) << block.toStdString() << "\nin\n" << copied.toStdString();
     }
+    EXPECT_TRUE(copied.endsWith("\nSample peak: 1.9 dBFS\n")) << copied.toStdString();
 }
 
 TEST_F(StatisticsPanelTest, ASelectionOfMoreThanOneSampleIsMeasuredInsteadOfTheWholeFile) {
