@@ -131,6 +131,47 @@ std::function<void()> addEncoderSettings(QFileDialog* dialog, const QString& ext
     };
 }
 
+// The conversion's rows under the name: the dither of a requantisation
+// (Save As and Export), and for an exported copy its sample rate; chosen as
+// they were last left, and remembered when the dialog is accepted.
+std::function<void()> addConversionRows(QFileDialog* dialog, bool withRate, double documentRate) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    if (!grid) return {};
+    const ZQ::AudioFileExport::Conversion current = ZQ::DocumentPreferences::exportConversion();
+    auto addRow = [&](const QString& label, const char* name) {
+        auto* text = new QLabel(label, dialog);
+        auto* box = new QComboBox(dialog);
+        box->setObjectName(QString::fromLatin1(name));
+        text->setBuddy(box);
+        const int row = grid->rowCount();
+        grid->addWidget(text, row, 0);
+        grid->addWidget(box, row, 1);
+        return box;
+    };
+    QComboBox* rate = nullptr;
+    if (withRate) {
+        rate = addRow(QStringLiteral("Sample &rate:"), "exportRate");
+        rate->addItem(QStringLiteral("The document's (%1 Hz)").arg(documentRate), 0.0);
+        for (double r :
+             {8000.0, 11025.0, 16000.0, 22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0}) {
+            if (r == documentRate) continue;
+            rate->addItem(QStringLiteral("%1 Hz").arg(r), r);
+            if (r == current.rate) rate->setCurrentIndex(rate->count() - 1);
+        }
+    }
+    QComboBox* dither = addRow(QStringLiteral("&Dither:"), "exportDither");
+    using D = ZQ::Requantizer::Dither;
+    dither->addItem(QStringLiteral("Triangular (TPDF)"), int(D::Triangular));
+    dither->addItem(QStringLiteral("Shaped (noise above 6 kHz)"), int(D::Shaped));
+    dither->addItem(QStringLiteral("None"), int(D::None));
+    dither->setToolTip(QStringLiteral("Applied only where samples are written with fewer bits than they carry"));
+    dither->setCurrentIndex(dither->findData(int(current.dither)));
+    return [rate, dither] {
+        if (rate) ZQ::DocumentPreferences::setExportRate(rate->currentData().toDouble());
+        ZQ::DocumentPreferences::setExportDither(D(dither->currentData().toInt()));
+    };
+}
+
 // The Export dialog. The name chosen takes the format's extension ("x.wav"
 // for an AIFF export is written as "x.aif"), and the question whether to
 // replace a file is asked of the file that will be written: the dialog's
@@ -459,7 +500,9 @@ bool ZQQtWindowSide::runSaveAsPanel(ZQAudioFileDocument* document, const std::ve
     dialog->setDefaultSuffix(extensionOf(preferred));
     dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
     dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + extensionOf(preferred));
-    // The encoder's setting of the format chosen, kept when the dialog is accepted.
+    // The dither, and the encoder's setting of the format chosen, kept when
+    // the dialog is accepted.
+    std::function<void()> keepConversion = addConversionRows(dialog, false, 0);
     auto keepSettings = std::make_shared<std::function<void()>>(addEncoderSettings(dialog, extensionOf(preferred)));
     // The name and the setting follow the format chosen.
     QObject::connect(
@@ -479,18 +522,20 @@ bool ZQQtWindowSide::runSaveAsPanel(ZQAudioFileDocument* document, const std::ve
                     QFileInfo(ZQQtWindowSide::withFormatExtension(chosen.first(), extensionOf(i))).fileName());
         });
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, filters, keepSettings](int result) {
-        const QString chosen = dialog->chosenFile();
-        const int format = int(filters.indexOf(dialog->selectedNameFilter()));
-        if (result != QDialog::Accepted || chosen.isEmpty() || format < 0) {
-            done(false, std::string(), std::string(), -1);
-            return;
-        }
-        if (*keepSettings) (*keepSettings)(); // before the save reads them
-        const QFileInfo file(chosen);
-        ZQ::FileOpening::rememberFolder(file.absolutePath());
-        done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString(), format);
-    });
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, done, filters, keepSettings, keepConversion](int result) {
+                         const QString chosen = dialog->chosenFile();
+                         const int format = int(filters.indexOf(dialog->selectedNameFilter()));
+                         if (result != QDialog::Accepted || chosen.isEmpty() || format < 0) {
+                             done(false, std::string(), std::string(), -1);
+                             return;
+                         }
+                         if (*keepSettings) (*keepSettings)(); // before the save reads them
+                         if (keepConversion) keepConversion();
+                         const QFileInfo file(chosen);
+                         ZQ::FileOpening::rememberFolder(file.absolutePath());
+                         done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString(), format);
+                     });
     dialog->open();
     return true;
 }
@@ -510,19 +555,21 @@ bool ZQQtWindowSide::runSavePanel(ZQAudioFileDocument* document, const std::stri
     dialog->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
     dialog->setNameFilter(exportNameFilter(ext));
     std::function<void()> keepSettings = addEncoderSettings(dialog, ext);
+    std::function<void()> keepConversion = addConversionRows(dialog, true, document ? document->sampleRate() : 0);
     // A name without an extension gets the format's (one with another
     // extension is corrected as the dialog accepts it).
     dialog->setDefaultSuffix(ext);
     dialog->setDirectory(ZQ::FileOpening::dialogFolder(document));
     dialog->selectFile(QString::fromStdString(proposedName) + QLatin1Char('.') + ext);
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, keepSettings](int result) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, keepSettings, keepConversion](int result) {
         const QString chosen = dialog->chosenFile();
         if (result != QDialog::Accepted || chosen.isEmpty()) {
             done(false, std::string(), std::string());
             return;
         }
         if (keepSettings) keepSettings(); // before the export reads them
+        if (keepConversion) keepConversion();
         const QFileInfo file(chosen);
         ZQ::FileOpening::rememberFolder(file.absolutePath());
         done(true, file.absolutePath().toStdString(), file.absoluteFilePath().toStdString());

@@ -213,7 +213,8 @@ bool DocumentExporter::saveTo(const std::string& path, const SaveFormat& f, std:
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     stopPlayback();
     Guard g(document_.monitor());
-    if (!write(directory, path, f.code, f.type, document_.markers_, reason, nullptr, nullptr, true)) return false;
+    if (!write(directory, path, f.code, f.type, document_.markers_, reason, nullptr, nullptr, true, Mode::Save))
+        return false;
     didSave(directory + lastComponent(path));
     return true;
 }
@@ -311,7 +312,8 @@ bool DocumentExporter::exportTo(const std::string& directory, const std::string&
                                 platform::audio::FourCharCode type, std::string* reason,
                                 ZQ::AudioFileExport::Outcome* outcome) {
     stopPlayback();
-    if (!write(directory, name, code, type, document_.markers_, reason, nullptr, outcome, true)) return false;
+    if (!write(directory, name, code, type, document_.markers_, reason, nullptr, outcome, true, Mode::Copy))
+        return false;
     didWriteFile();
     return true;
 }
@@ -319,7 +321,7 @@ bool DocumentExporter::exportTo(const std::string& directory, const std::string&
 bool DocumentExporter::write(const std::string& directory, const std::string& name, int code,
                              platform::audio::FourCharCode type, const ZQ::MarkerList& markers, std::string* reason,
                              ZQ::AudioFileExport::Progress* progress, ZQ::AudioFileExport::Outcome* outcome,
-                             bool holdMonitor) {
+                             bool holdMonitor, Mode mode) {
     if (directory.empty() || name.empty()) {
         std::printf("Export: Invalid argument\n");
         if (reason) *reason = "No file was chosen.";
@@ -339,8 +341,12 @@ bool DocumentExporter::write(const std::string& directory, const std::string& na
     if (!known) return false;
     // The encoders' settings as the export dialog last left them.
     const platform::audio::EncoderSettings settings = ZQ::DocumentPreferences::encoderSettings();
+    // The dither as the dialog last chose it; a new rate only for a copy
+    // (a saved document is the file written, at its own rate).
+    ZQ::AudioFileExport::Conversion conversion = ZQ::DocumentPreferences::exportConversion();
+    if (mode != Mode::Copy) conversion.rate = 0;
     if (ZQ::AudioFileExport::write(document_.sampleData_.get(), url.get(), type, code, reason, progress, outcome,
-                                   &markers, &settings))
+                                   &markers, &settings, &conversion))
         return true;
     if (!(outcome && outcome->cancelled)) std::printf("Write failed\n");
     return false;
@@ -367,10 +373,10 @@ void DocumentExporter::begin(const std::string& directory, const std::string& na
         markers = document_.markers_;
     }
     Ref<ZQAudioFileDocument> self = Ref<ZQAudioFileDocument>::retain(&document_);
-    auto work = [self, directory, name, code, type,
+    auto work = [self, directory, name, code, type, mode,
                  markers = std::move(markers)](ZQ::AudioFileExport::Progress* progress, std::string* reason,
                                                ZQ::AudioFileExport::Outcome* outcome) {
-        return self->exporter_.write(directory, name, code, type, markers, reason, progress, outcome, false);
+        return self->exporter_.write(directory, name, code, type, markers, reason, progress, outcome, false, mode);
     };
     const std::string written_path =
         (directory.empty() || directory.back() == '/' ? directory : directory + "/") + lastComponent(name);

@@ -87,7 +87,7 @@ private:
     // never waits for it.
     bool write(const std::string& directory, const std::string& name, int code, platform::audio::FourCharCode type,
                const ZQ::MarkerList& markers, std::string* reason, ZQ::AudioFileExport::Progress* progress,
-               ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor);
+               ZQ::AudioFileExport::Outcome* outcome, bool holdMonitor, Mode mode);
     // What a written file changes: the changes mark, the title, the menus.
     void didWriteFile();
     // What a save changes besides: the document is the file at `path` now,

@@ -51,7 +51,28 @@ constexpr const char* kVorbisQualityKey = "ZQExport/VorbisQuality";
 constexpr const char* kOpusKbpsKey = "ZQExport/OpusKbps";
 constexpr const char* kMp3KbpsKey = "ZQExport/Mp3Kbps";
 constexpr const char* kMp3VbrQualityKey = "ZQExport/Mp3VbrQuality";
+constexpr const char* kDitherKey = "ZQExport/Dither";
+constexpr const char* kRateKey = "ZQExport/Rate";
 } // namespace
+
+AudioFileExport::Conversion exportConversion() {
+    AudioFileExport::Conversion c;
+    const QSettings stored;
+    c.dither = Requantizer::Dither::Triangular;
+    Requantizer::parse(stored.value(QString::fromLatin1(kDitherKey)).toString().toStdString(), &c.dither);
+    bool ok = false;
+    const double rate = stored.value(QString::fromLatin1(kRateKey)).toDouble(&ok);
+    c.rate = ok && rate >= 1000 && rate <= 768000 ? rate : 0;
+    return c;
+}
+
+void setExportDither(Requantizer::Dither dither) {
+    QSettings().setValue(QString::fromLatin1(kDitherKey), QString::fromLatin1(Requantizer::name(dither)));
+}
+
+void setExportRate(double rate) {
+    QSettings().setValue(QString::fromLatin1(kRateKey), rate);
+}
 
 platform::audio::EncoderSettings encoderSettings() {
     platform::audio::EncoderSettings s;

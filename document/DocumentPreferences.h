@@ -3,6 +3,7 @@
 // thread; writing the defaults on the main thread.
 #pragma once
 
+#include "audiofile/AudioFileExport.h"
 #include "platform/soundfile/AudioFileWriter.h"
 
 #include <string>
@@ -25,4 +26,11 @@ void writeDefaults();
 // one did), remembered across runs.
 platform::audio::EncoderSettings encoderSettings();
 void setEncoderSettings(const platform::audio::EncoderSettings& settings);
+
+// The export dialog's conversion as it was last chosen: the dither of a
+// requantisation (TPDF until one is chosen; Save and Save As use it too)
+// and the rate of an exported copy (0: the document's own).
+AudioFileExport::Conversion exportConversion();
+void setExportDither(Requantizer::Dither dither);
+void setExportRate(double rate);
 } // namespace ZQ::DocumentPreferences

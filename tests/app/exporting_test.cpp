@@ -5,10 +5,15 @@
 #include "app/ZQExportProgressWindow.h"
 #include "audiofile/AudioFileExport.h"
 
+#include "document/DocumentPreferences.h"
+
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sndfile.h>
@@ -181,4 +186,51 @@ TEST_F(ExportingTest, ClosingTheDocumentStopsItsExport) {
     EXPECT_FALSE(exported);
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_FALSE(temporaryFilesIn(dir.path()));
+}
+
+TEST_F(ExportingTest, TheExportDialogConvertsTheRateAndDithersAsChosenAndRemembers) {
+    // 48 kHz floats between 16-bit steps.
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "between.wav", 1, 48000,
+        [](int, long k) { return 0.25 * std::sin(2 * M_PI * 1000 * double(k) / 48000) + 0.3 / 32768.0; }, 48000));
+    ZQDocumentWindow* w = windowOf(doc.get());
+    ASSERT_TRUE(activate(w));
+    auto exportAs = [&](const std::string& path, double rate, int dither) {
+        item(w, "exportWave16")->trigger();
+        QFileDialog* d = nullptr;
+        EXPECT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("exportDialog")) && d->isVisible(); }));
+        if (!d) return;
+        auto* rates = d->findChild<QComboBox*>("exportRate");
+        auto* dithers = d->findChild<QComboBox*>("exportDither");
+        ASSERT_TRUE(rates && dithers);
+        EXPECT_EQ(rates->itemText(0), "The document's (48000 Hz)");
+        rates->setCurrentIndex(rates->findData(rate));
+        dithers->setCurrentIndex(dithers->findData(dither));
+        typeName(d, path);
+        EXPECT_EQ(save(d).toStdString(), "");
+        EXPECT_TRUE(waitUntil([&] { return !doc->isExporting() && std::filesystem::exists(path); }, 5000));
+    };
+    using D = ZQ::Requantizer::Dither;
+    // 44.1 kHz, undithered: the exact length, each sample toward zero.
+    exportAs(dir.file("plain.wav"), 44100.0, int(D::None));
+    int channels = 0, rate = 0;
+    std::vector<float> plain = readFloatFile(dir.file("plain.wav"), channels, rate);
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(plain.size(), 44100u);
+    // The document's rate, TPDF: not the truncated samples, within a step.
+    exportAs(dir.file("dithered.wav"), 0.0, int(D::Triangular));
+    const std::vector<float> dithered = readFloatFile(dir.file("dithered.wav"), channels, rate);
+    EXPECT_EQ(rate, 48000);
+    ASSERT_EQ(dithered.size(), 48000u);
+    long differing = 0;
+    for (long k = 0; k < 48000; ++k) {
+        const double x = 0.25 * std::sin(2 * M_PI * 1000 * double(k) / 48000) + 0.3 / 32768.0;
+        EXPECT_LE(std::fabs(dithered[std::size_t(k)] - x), 1.5 / 32768.0) << k;
+        differing += dithered[std::size_t(k)] != float(std::trunc(x * 32768.0) / 32768.0) ? 1 : 0;
+    }
+    EXPECT_GT(differing, 10000);
+    // The choices are kept.
+    const ZQ::AudioFileExport::Conversion kept = ZQ::DocumentPreferences::exportConversion();
+    EXPECT_EQ(kept.dither, D::Triangular);
+    EXPECT_EQ(kept.rate, 0.0);
 }
