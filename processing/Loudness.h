@@ -1,6 +1,6 @@
 // Loudness as ITU-R BS.1770-4 and EBU R 128 define it, through libebur128:
-// integrated loudness (gated), loudness range, true peak (oversampled) and
-// sample peak.
+// integrated loudness (gated), loudness range and sample peak; the true
+// peak (oversampled) by our own TruePeak.
 #pragma once
 
 #include <cmath>
@@ -39,6 +39,7 @@ private:
     LoudnessMeter() = default;
     void* state_ = nullptr;
     unsigned channels_ = 0;
+    std::unique_ptr<class TruePeak> truePeak_;
 };
 
 // "-23.0 LUFS", "-inf LUFS"; "7.5 LU"; "-1.2 dBTP"; "-3.0 dBFS".
