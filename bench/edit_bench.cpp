@@ -1,6 +1,8 @@
 // Editing a long document: delete, paste and duplicate of one second in the
 // middle, and undoing each, then Select All + Cut, Paste and Undo of the
-// whole document, on a stereo 44.1 kHz document of an hour (by default).
+// whole document, then Process > Gain and Normalise (loudness) of the whole
+// document and their undo, on a stereo 44.1 kHz document of an hour (by
+// default).
 // Each step runs through the document as a menu command does (the store,
 // the undo history, the clipboard, the playback length); reports its wall
 // time and the most the memory the process owns (RssAnon, sampled every
@@ -123,6 +125,30 @@ int main(int argc, char** argv) {
         "duplicate 1 s", [&] { return doc->duplicateRange(oneSecond); }, channelMB);
     measure(
         "undo duplicate",
+        [&] {
+            doc->undo(nullptr);
+            return true;
+        },
+        channelMB);
+    // Processing the whole hour: written to a temporary file, not held.
+    const ZQ::Num::SampleRange hour{Count(0ull), Count(doc->sampleCount(0).v_ - 1)};
+    measure(
+        "gain, the hour",
+        [&] {
+            return doc->processRange("Gain", {ZQ::RangeProcess::Kind::Gain, 0.5}, hour);
+        },
+        channelMB);
+    measure(
+        "undo gain",
+        [&] {
+            doc->undo(nullptr);
+            return true;
+        },
+        channelMB);
+    measure(
+        "normalise -23 LUFS", [&] { return doc->normaliseRange(hour, true, -23.0, -1.0); }, channelMB);
+    measure(
+        "undo normalise",
         [&] {
             doc->undo(nullptr);
             return true;

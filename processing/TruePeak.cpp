@@ -19,7 +19,10 @@ double besselI0(double x) {
 } // namespace
 
 TruePeak::TruePeak(unsigned channels, double rate)
-    : channels_(channels), phases_(rate < 96000 ? 4 : rate < 192000 ? 2 : 1), history_(channels) {
+    : channels_(channels), phases_(rate < 96000    ? 4
+                                   : rate < 192000 ? 2
+                                                   : 1),
+      history_(channels) {
     // Phase p of `phases_` interpolates the value p/phases_ of a sample after
     // x[n - kTaps/2] from x[n - j], j = 0 ... kTaps-1.
     constexpr double kBeta = 7.0, kHalf = kTaps / 2.0;

@@ -22,9 +22,9 @@ public:
 
 private:
     unsigned channels_;
-    int phases_;                                // values between two samples, plus one
-    std::vector<std::vector<double>> filters_;  // one per value between samples
-    std::vector<std::vector<double>> history_;  // each channel's last kTaps - 1 samples, then the block
+    int phases_;                               // values between two samples, plus one
+    std::vector<std::vector<double>> filters_; // one per value between samples
+    std::vector<std::vector<double>> history_; // each channel's last kTaps - 1 samples, then the block
     double peak_ = 0;
 };
 
