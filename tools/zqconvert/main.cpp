@@ -168,10 +168,13 @@ struct Job {
     xp::Progress exporting;
 };
 
-// The decodes and exports running, for a signal to cancel.
+// The decodes and exports running, for a signal to cancel; and that one
+// came, so that no further file is started.
 std::atomic<Job*> gJobs[2] = {};
+std::atomic<bool> gInterrupted{false};
 
 void onSignal(int) {
+    gInterrupted.store(true);
     for (auto& slot : gJobs)
         if (Job* j = slot.load()) {
             j->control.cancel();
@@ -430,7 +433,7 @@ int main(int argc, char** argv) {
     auto worker = [&](int slot) {
         for (;;) {
             const std::size_t i = next.fetch_add(1);
-            if (i >= jobs.size() || stopped.load()) return;
+            if (i >= jobs.size() || stopped.load() || gInterrupted.load()) return;
             gJobs[slot].store(jobs[i].get());
             convert(*jobs[i], options, false, quiet.terminal());
             gJobs[slot].store(nullptr);
@@ -449,6 +452,6 @@ int main(int argc, char** argv) {
     const std::size_t failed = jobs.size() - converted;
     dprintf(quiet.output(), "%zu of %zu converted%s\n", converted, jobs.size(),
             failed ? (", " + std::to_string(failed) + " not").c_str() : "");
-    if (stopped.load()) return 130;
+    if (stopped.load() || gInterrupted.load()) return 130;
     return failed ? 1 : 0;
 }
