@@ -133,6 +133,18 @@ void setAvailableDiskForTesting(std::uint64_t bytes) {
     gTestDisk.store(bytes);
 }
 
+bool writeAllBytes(int fd, const void* data, std::size_t bytes) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd, p, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        bytes -= std::size_t(n);
+    }
+    return true;
+}
+
 int unnamedTemporaryFile(const std::string& folder) {
 #ifdef O_TMPFILE
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -210,18 +222,6 @@ bool agreesWithDecoder(const SampleBlock& block, ExtAudioFile* reference) {
     return reference->seek(0) == audio::kNoErr;
 }
 
-bool writeAll(int fd, const void* data, std::size_t bytes) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, p, bytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        bytes -= std::size_t(n);
-    }
-    return true;
-}
-
 // Decodes every frame into a temporary file of native floats, which the
 // block then maps. 0, a service error code, -1, or kDecodeCancelledError.
 OSStatus decodeToTemporaryFile(ExtAudioFile* reference, std::uint64_t frames, DecodeControl* control,
@@ -276,7 +276,7 @@ OSStatus decodeToTemporaryFile(ExtAudioFile* reference, std::uint64_t frames, De
             std::fprintf(stderr, "ExtAudioFileRead Err: \n");
             return r;
         }
-        if (got > 0 && !writeAll(fd, chunk.data(), std::size_t(got) * channels * 4)) {
+        if (got > 0 && !writeAllBytes(fd, chunk.data(), std::size_t(got) * channels * 4)) {
             const std::string why = "cannot be decoded: " + std::string(std::strerror(errno)) + " in " + folder;
             if (control) control->refusal = why;
             std::fprintf(stderr, "The file %s\n", why.c_str());

@@ -89,6 +89,9 @@ std::uint64_t availableDiskBytes(const std::string& folder);
 // system allows it, otherwise removed as soon as it is made; -1 (errno set)
 // when it cannot be made.
 int unnamedTemporaryFile(const std::string& folder);
+// Writes all `bytes` to `fd` (again after an interruption); false, errno
+// set, when the disk refuses them.
+bool writeAllBytes(int fd, const void* data, std::size_t bytes);
 
 // Opens the file `url` names: fills the information record and gives its
 // samples as one block, read where they lie when the encoding is plain PCM

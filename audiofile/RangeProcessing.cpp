@@ -32,18 +32,6 @@ void eachChunk(const SampleSequence& samples, std::uint64_t first, std::uint64_t
     }
 }
 
-bool writeAll(int fd, const void* data, std::size_t bytes) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, p, bytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        bytes -= std::size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 double RangeProcess::fadeFactor(Curve curve, bool in, std::uint64_t k, std::uint64_t n) {
@@ -152,7 +140,7 @@ std::shared_ptr<SampleBlock> processFrames(const SampleSequence& samples, std::u
                 frames[std::size_t(k) * channels + c] = static_cast<float>(y);
             }
         }
-        failed = !writeAll(fd, frames.data(), std::size_t(n) * channels * sizeof(float));
+        failed = !writeAllBytes(fd, frames.data(), std::size_t(n) * channels * sizeof(float));
     }
     if (stopped) return refuse("");
     if (failed) return refuse(std::string(std::strerror(errno)) + " in " + folder);

@@ -139,10 +139,15 @@ OSStatus AudioFileWriter::create(int descriptor, FourCharCode type, const AudioS
             if (layout.channelMask & (1u << bit)) map.push_back(kSpeakerPositions[bit]);
         sf_command(s, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
     }
-    setTags(s, tags); // before the samples: in the header
+    return adopt(s, format.mBytesPerFrame, tags, out);
+}
+
+OSStatus AudioFileWriter::adopt(void* sndfile, std::uint32_t bytesPerFrame, const FileTags& tags,
+                                AudioFileWriter** out) {
+    setTags(static_cast<SNDFILE*>(sndfile), tags); // before the samples: in the header
     auto* w = new AudioFileWriter;
-    w->sndfile_ = s;
-    w->bytesPerFrame_ = format.mBytesPerFrame;
+    w->sndfile_ = sndfile;
+    w->bytesPerFrame_ = bytesPerFrame;
     *out = w;
     return kNoErr;
 }
@@ -234,12 +239,7 @@ OSStatus AudioFileWriter::createEncoded(int descriptor, const AudioStreamBasicDe
             setLevel(s, SFC_SET_COMPRESSION_LEVEL, (320.0 - kbps - 0.25) / 288.0);
         }
     }
-    setTags(s, tags);
-    auto* w = new AudioFileWriter;
-    w->sndfile_ = s;
-    w->bytesPerFrame_ = 0; // not raw words
-    *out = w;
-    return kNoErr;
+    return adopt(s, 0, tags, out); // not raw words
 }
 
 namespace {
@@ -335,12 +335,7 @@ OSStatus AudioFileWriter::createLike(int descriptor, FourCharCode container, con
     owned.fd = -1; // libsndfile closes it now
     // As the plain writer does: no PEAK chunk the source did not have a say in.
     sf_command(s, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    setTags(s, tags);
-    auto* w = new AudioFileWriter;
-    w->sndfile_ = s;
-    w->bytesPerFrame_ = 0; // not raw words
-    *out = w;
-    return kNoErr;
+    return adopt(s, 0, tags, out); // not raw words
 }
 
 namespace {

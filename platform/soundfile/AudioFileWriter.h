@@ -134,6 +134,9 @@ public:
 
 private:
     AudioFileWriter() = default;
+    // A writer over an open libsndfile handle, with `tags` set before any
+    // sample (bytesPerFrame 0: frames are given as numbers, not raw words).
+    static OSStatus adopt(void* sndfile, std::uint32_t bytesPerFrame, const FileTags& tags, AudioFileWriter** out);
     ~AudioFileWriter() override;
     void* sndfile_ = nullptr;
     std::uint32_t bytesPerFrame_ = 0;

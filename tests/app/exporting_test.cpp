@@ -196,6 +196,8 @@ TEST_F(ExportingTest, TheExportDialogConvertsTheRateAndDithersAsChosenAndRemembe
     ZQDocumentWindow* w = windowOf(doc.get());
     ASSERT_TRUE(activate(w));
     auto exportAs = [&](const std::string& path, double rate, int dither) {
+        // The menus catch up with the last export's end first.
+        EXPECT_TRUE(waitUntil([&] { return item(w, "exportWave16")->isEnabled(); }, 5000));
         item(w, "exportWave16")->trigger();
         QFileDialog* d = nullptr;
         EXPECT_TRUE(waitUntil([&] { return (d = w->findChild<QFileDialog*>("exportDialog")) && d->isVisible(); }));

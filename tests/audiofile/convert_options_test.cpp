@@ -1,6 +1,7 @@
 // zqconvert's processing options and batches, run as a user runs them.
 #include "platform/soundfile/AudioFileWriter.h"
 #include "processing/Loudness.h"
+#include "support/Commands.h"
 #include "support/Fixtures.h"
 
 #include <algorithm>
@@ -16,26 +17,14 @@ using namespace testsupport;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out; // standard output and error together
-};
+using ToolRun = CommandRun;
 
 ToolRun zqconvert(const std::string& arguments) {
-    ToolRun r;
-    FILE* p = popen((std::string(ZQ_ZQCONVERT) + " " + arguments + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
-    const int s = pclose(p);
-    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    return r;
+    return runCommand(std::string(ZQ_ZQCONVERT) + " " + arguments);
 }
 
 std::string q(const std::string& s) {
-    return "'" + s + "'";
+    return quoted(s);
 }
 
 // A file's samples as libsndfile reads them (doubles, interleaved).

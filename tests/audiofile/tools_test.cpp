@@ -1,4 +1,5 @@
 // The command-line tools, run as a user runs them.
+#include "support/Commands.h"
 #include "support/Fixtures.h"
 
 #include <array>
@@ -17,26 +18,10 @@ using namespace testsupport;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out; // standard output and error together
-};
+using Outcome = CommandRun;
 
 Outcome run(const std::string& command) {
-    Outcome r;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
-    const int s = pclose(p);
-    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    return r;
-}
-
-std::string quoted(const std::string& s) {
-    return "'" + s + "'";
+    return runCommand(command);
 }
 
 bool haveSox() {
