@@ -855,6 +855,13 @@ TEST_F(Engine, TerminationWhileOneFileOpensAndAnotherPlays) {
     ZQ::Num::Count two(2ull);
     EXPECT_EQ(ZQAudioStreamOutputStreamController::getOutputStream(&rate, &two), nullptr);
     doc->audioFileDocumentTransportController()->perform_Stop(nullptr);
+    // The open that ended during termination hands its document to the main
+    // thread; it is closed like any other, so its workers are joined.
+    spinFor(50);
     for (auto& d : ZQDocumentController::sharedDocumentController().documents())
-        ZQDocumentController::sharedDocumentController().removeDocument(d.get());
+        if (auto* opened = dynamic_cast<ZQAudioFileDocument*>(d.get()))
+            opened->close();
+        else
+            ZQDocumentController::sharedDocumentController().removeDocument(d.get());
+    spinFor(20);
 }
