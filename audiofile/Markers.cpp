@@ -134,6 +134,32 @@ void MarkerList::clampTo(std::uint64_t frameCount) {
     indexRegions();
 }
 
+std::size_t MarkerList::insert(Marker marker) {
+    const auto at = std::upper_bound(items_.begin(), items_.end(), marker.frame,
+                                     [](std::uint64_t f, const Marker& m) { return f < m.frame; });
+    const auto index = static_cast<std::size_t>(at - items_.begin());
+    items_.insert(at, std::move(marker));
+    indexRegions();
+    return index;
+}
+
+void MarkerList::erase(std::size_t index) {
+    if (index >= items_.size()) return;
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+    indexRegions();
+}
+
+std::size_t MarkerList::replace(std::size_t index, Marker marker) {
+    if (index >= items_.size()) return insert(std::move(marker));
+    if (items_[index].frame == marker.frame) {
+        items_[index] = std::move(marker);
+        indexRegions();
+        return index;
+    }
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+    return insert(std::move(marker));
+}
+
 MarkerList markersFromInformation(const AudioFileInformationData& info) {
     std::vector<Marker> items;
     if (info.markerList.isPresent()) {

@@ -58,6 +58,13 @@ public:
     // Drops everything at or past `frameCount` (regions are cut to it).
     void clampTo(std::uint64_t frameCount);
 
+    // One item in, out or changed; the list stays sorted. `insert` and
+    // `replace` return where the item now is: after the items of the same
+    // frame, as a marker added last is found last.
+    std::size_t insert(Marker marker);
+    void erase(std::size_t index);
+    std::size_t replace(std::size_t index, Marker marker);
+
 private:
     void indexRegions();
     // The range of regions_ whose start lies in [from, to).

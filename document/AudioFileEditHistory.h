@@ -32,6 +32,8 @@ struct AudioFileEditStep {
     std::uint64_t playBefore = 0;
     std::uint64_t playAfter = 0;
 
+    // A step of marker edits only: no frames, and nothing stops playback.
+    bool changesSamples() const { return removed || inserted; }
     std::uint64_t removedFrames() const { return removed ? removed->frameCount() : 0; }
     std::uint64_t insertedFrames() const { return inserted ? inserted->frameCount() : 0; }
 };

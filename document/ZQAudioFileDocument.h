@@ -196,6 +196,19 @@ public:
     // Replaces them (clamped to the frames), for tests and tools: not a step
     // to undo, and not a change to the samples.
     void setMarkers(ZQ::MarkerList markers);
+    // Marker edits, each one undo step named `name` ("Add Marker", "Rename
+    // Marker", ...) that leaves the samples, the selection and playback as
+    // they are. Positions are clamped to the frames. False (nothing
+    // recorded) when nothing would change, nothing is loaded, or an export
+    // is reading the markers.
+    bool editMarkers(const std::string& name, ZQ::MarkerList markers);
+    // The edits users make; each returns the item's index afterwards (-1
+    // when refused). A region needs a length of at least one frame.
+    std::ptrdiff_t addMarker(std::uint64_t frame, std::string name = {});
+    std::ptrdiff_t addRegion(std::uint64_t frame, std::uint64_t length, std::string name = {});
+    std::ptrdiff_t renameMarker(std::size_t index, std::string name);
+    std::ptrdiff_t moveMarker(std::size_t index, std::uint64_t frame, std::uint64_t length);
+    bool deleteMarker(std::size_t index);
     // Whether the samples differ from the file as opened (or last exported).
     bool isDocumentEdited() const;
     // Counts every change of the samples (an edit, an undo, a redo).
@@ -319,6 +332,8 @@ private:
     void stopForEdit();
     // `playAt` is where the play position goes in the new samples.
     void samplesDidChange(std::uint64_t from, const ZQ::Num::SampleRange& selection, std::uint64_t playAt);
+    // After a step of marker edits: the views, the title and the menus.
+    void markersWereEdited();
     ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> sampleData_;
     ZQ::ChannelData channelData_;
     // Builds the blocks' summaries and watches the file on disk.

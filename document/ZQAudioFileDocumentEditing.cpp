@@ -206,6 +206,11 @@ void ZQAudioFileDocument::undo(platform::Object*) {
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.undoStep();
     if (!step || !sampleData_) return;
+    if (!step->changesSamples()) {
+        history_.didUndo();
+        markers_ = step->markersBefore;
+        return markersWereEdited();
+    }
     stopForEdit();
     const std::uint64_t play = playPositionFor(presentPlaybackPosition(), step->playAfter, step->playBefore, step->at,
                                                step->insertedFrames(), step->removedFrames());
@@ -220,6 +225,11 @@ void ZQAudioFileDocument::redo(platform::Object*) {
     Guard g(monitor());
     ZQ::AudioFileEditStep* step = history_.redoStep();
     if (!step || !sampleData_) return;
+    if (!step->changesSamples()) {
+        history_.didRedo();
+        markers_ = step->markersAfter;
+        return markersWereEdited();
+    }
     stopForEdit();
     const std::uint64_t play = playPositionFor(presentPlaybackPosition(), step->playBefore, step->playAfter, step->at,
                                                step->removedFrames(), step->insertedFrames());
@@ -260,6 +270,82 @@ void ZQAudioFileDocument::setMarkers(ZQ::MarkerList markers) {
     }
     // Outside the monitor: the window reads the markers as it redraws.
     if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->markersDidChange();
+}
+
+bool ZQAudioFileDocument::editMarkers(const std::string& name, ZQ::MarkerList markers) {
+    if (isExporting()) return false; // the export reads the markers as they are
+    Guard g(monitor());
+    if (!sampleData_ || !sampleData_->isLoaded()) return false;
+    markers.clampTo(sampleData_->frameCount());
+    if (markers == markers_) return false;
+    auto step = std::make_unique<ZQ::AudioFileEditStep>();
+    step->name = name;
+    step->markersBefore = markers_;
+    step->markersAfter = markers;
+    step->playBefore = step->playAfter = presentPlaybackPosition();
+    markers_ = std::move(markers);
+    history_.record(std::move(step));
+    markersWereEdited();
+    return true;
+}
+
+void ZQAudioFileDocument::markersWereEdited() {
+    // Playback goes on: the markers are not what it reads.
+    if (Ref<ZQWaveformDisplayControllerBase> c = display()) c->markersDidChange();
+    commandStateMayHaveChanged();
+}
+
+std::ptrdiff_t ZQAudioFileDocument::addMarker(std::uint64_t frame, std::string name) {
+    Guard g(monitor());
+    if (!sampleData_ || frame >= sampleData_->frameCount()) return -1;
+    ZQ::MarkerList after = markers_;
+    const std::size_t index = after.insert({frame, 0, std::move(name)});
+    return editMarkers("Add Marker", std::move(after)) ? std::ptrdiff_t(index) : -1;
+}
+
+std::ptrdiff_t ZQAudioFileDocument::addRegion(std::uint64_t frame, std::uint64_t length, std::string name) {
+    Guard g(monitor());
+    if (!sampleData_ || length == 0 || frame >= sampleData_->frameCount() || length > sampleData_->frameCount() - frame)
+        return -1;
+    ZQ::MarkerList after = markers_;
+    const std::size_t index = after.insert({frame, length, std::move(name)});
+    return editMarkers("Add Region", std::move(after)) ? std::ptrdiff_t(index) : -1;
+}
+
+std::ptrdiff_t ZQAudioFileDocument::renameMarker(std::size_t index, std::string name) {
+    Guard g(monitor());
+    if (index >= markers_.size()) return -1;
+    ZQ::Marker m = markers_.items()[index];
+    m.name = std::move(name);
+    ZQ::MarkerList after = markers_;
+    const std::size_t now = after.replace(index, std::move(m));
+    return editMarkers("Rename Marker", std::move(after)) ? std::ptrdiff_t(now) : -1;
+}
+
+std::ptrdiff_t ZQAudioFileDocument::moveMarker(std::size_t index, std::uint64_t frame, std::uint64_t length) {
+    Guard g(monitor());
+    if (!sampleData_ || index >= markers_.size() || frame >= sampleData_->frameCount()) return -1;
+    ZQ::Marker m = markers_.items()[index];
+    // A region keeps at least one frame; a marker stays a marker.
+    if (m.isRegion())
+        length = std::clamp<std::uint64_t>(length, 1, sampleData_->frameCount() - frame);
+    else
+        length = 0;
+    const bool isRegion = m.isRegion();
+    m.frame = frame;
+    m.length = length;
+    ZQ::MarkerList after = markers_;
+    const std::size_t now = after.replace(index, std::move(m));
+    return editMarkers(isRegion ? "Move Region" : "Move Marker", std::move(after)) ? std::ptrdiff_t(now) : -1;
+}
+
+bool ZQAudioFileDocument::deleteMarker(std::size_t index) {
+    Guard g(monitor());
+    if (index >= markers_.size()) return false;
+    const bool isRegion = markers_.items()[index].isRegion();
+    ZQ::MarkerList after = markers_;
+    after.erase(index);
+    return editMarkers(isRegion ? "Delete Region" : "Delete Marker", std::move(after));
 }
 
 bool ZQAudioFileDocument::isDocumentEdited() const {

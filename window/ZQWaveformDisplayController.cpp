@@ -527,6 +527,7 @@ void ZQWaveformDisplayController::markersDidChange() {
     if (!document()) return;
     setWaveformsNeedDisplay(true);
     syncMarkerLane();
+    documentEditedStateDidChange(); // marker edits are changes to save
     commandStateMayHaveChanged();
 }
 

@@ -223,3 +223,67 @@ TEST_F(DocumentMarkers, BothExportsWriteTheEditedMarkers) {
     EXPECT_EQ(markersOfFile(dir.file("edited.aif")),
               (std::vector<Marker>{at(400, "verse"), at(1400, "b"), at(1700, "tail")}));
 }
+
+TEST_F(DocumentMarkers, AddingNamingMovingAndDeletingAreEachOneStepThatLeavesTheSamplesAlone) {
+    Ref<ZQAudioFileDocument> doc = openMarked();
+    const std::uint64_t changes = doc->changeCount();
+    std::vector<std::vector<Marker>> states{doc->markers().items()};
+    std::vector<std::string> names;
+    auto step = [&](bool done, const char* name) {
+        ASSERT_TRUE(done) << name;
+        states.push_back(doc->markers().items());
+        names.push_back(name);
+        EXPECT_EQ(doc->undoActionName(), name);
+    };
+    step(doc->addMarker(700, "new") == 2, "Add Marker"); // after the region starting at 500
+    step(doc->addRegion(1000, 250, "\u526f\u6b4c") == 3, "Add Region");
+    step(doc->renameMarker(2, "renamed") == 2, "Rename Marker");
+    step(doc->moveMarker(2, 1999, 0) == 5, "Move Marker");  // to the last frame, after "tail"
+    step(doc->moveMarker(2, 10, 5000) == 0, "Move Region"); // its length clamped to the end
+    step(doc->deleteMarker(1), "Delete Marker");
+    EXPECT_EQ(doc->markers().items(),
+              (std::vector<Marker>{region(10, 1990, "\u526f\u6b4c"), region(500, 400, "verse"), at(1500, "b"),
+                                   region(1800, 200, "tail"), at(1999, "renamed")}));
+    // Refused, and nothing recorded: past the end, an empty region, no change.
+    EXPECT_EQ(doc->addMarker(2000), -1);
+    EXPECT_EQ(doc->addRegion(1990, 0), -1);
+    EXPECT_EQ(doc->addRegion(1990, 11), -1);
+    EXPECT_EQ(doc->renameMarker(4, "renamed"), -1);
+    EXPECT_EQ(doc->moveMarker(9, 0, 0), -1);
+    EXPECT_FALSE(doc->deleteMarker(9));
+    EXPECT_EQ(doc->editHistory().stepCount(), names.size());
+    // Marker edits are changes to save, but not to the samples.
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(doc->changeCount(), changes);
+    EXPECT_TRUE(markerSide.display->seen.empty()); // no sample change was announced
+
+    // Undone and redone one by one, among the samples' own steps.
+    ASSERT_TRUE(doc->deleteRange(range(0, 99)));
+    doc->undo(nullptr);
+    for (std::size_t i = names.size(); i > 0; --i) {
+        EXPECT_EQ(doc->undoActionName(), names[i - 1]);
+        doc->undo(nullptr);
+        ASSERT_EQ(doc->markers().items(), states[i - 1]) << names[i - 1];
+    }
+    EXPECT_FALSE(doc->isDocumentEdited());
+    for (std::size_t i = 1; i < states.size(); ++i) {
+        doc->redo(nullptr);
+        ASSERT_EQ(doc->markers().items(), states[i]) << names[i - 1];
+    }
+    EXPECT_EQ(doc->changeCount(), changes + 2);
+
+    // Saved, and read back from the file: WAV keeps all; AIFF the starts.
+    std::string reason;
+    SaveFormat wav;
+    ASSERT_TRUE(doc->ownSaveFormat(&wav));
+    ASSERT_TRUE(doc->saveTo(dir.file("saved.wav"), wav, &reason)) << reason;
+    EXPECT_EQ(markersOfFile(dir.file("saved.wav")), states.back());
+    EXPECT_FALSE(doc->isDocumentEdited());
+    ASSERT_TRUE(doc->exportAudioFileDataTo(dir.path(), "saved.aif", ZQ::AudioFileExport::kInteger16,
+                                           platform::audio::kAudioFileAIFFType, &reason))
+        << reason;
+    std::vector<Marker> starts;
+    for (Marker m : states.back())
+        starts.push_back(at(m.frame, m.name));
+    EXPECT_EQ(markersOfFile(dir.file("saved.aif")), starts);
+}
