@@ -3,13 +3,13 @@
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "platform/base/Values.h"
 
+#include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <set>
-#include <cctype>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace ZQ {
@@ -18,7 +18,8 @@ std::string safeFileName(std::string_view label) {
     std::string out;
     for (std::size_t i = 0; i < label.size(); ++i) {
         const auto c = static_cast<unsigned char>(label[i]);
-        const bool refused = c < 0x20 || c == 0x7F || std::string_view("/\\:*?\"<>|").find(char(c)) != std::string_view::npos;
+        const bool refused =
+            c < 0x20 || c == 0x7F || std::string_view("/\\:*?\"<>|").find(char(c)) != std::string_view::npos;
         out += refused ? '_' : char(c);
     }
     while (!out.empty() && (out.front() == ' ' || out.front() == '.'))
@@ -84,7 +85,8 @@ std::vector<SplitPiece> splitPieces(const MarkerList& markers, std::uint64_t fra
 
 bool writePieces(const AudioFileDocumentSampleData& store, const std::vector<SplitPiece>& pieces,
                  const std::string& folder, platform::audio::FourCharCode type, int code,
-                 const platform::audio::EncoderSettings* encoder, SplitProgress* progress, std::string* reason) {
+                 const platform::audio::EncoderSettings* encoder, SplitProgress* progress, std::string* reason,
+                 const AudioFileExport::Conversion* conversion) {
     SplitProgress own;
     SplitProgress& p = progress ? *progress : own;
     p.totalFrames = 0;
@@ -126,8 +128,8 @@ bool writePieces(const AudioFileDocumentSampleData& store, const std::vector<Spl
                         if (p.cancelled.load()) exporting.cancel();
                     }
                 });
-                written = AudioFileExport::write(part.get(), url.get(), type, code, &why, &exporting, nullptr,
-                                                 nullptr, encoder);
+                written = AudioFileExport::write(part.get(), url.get(), type, code, &why, &exporting, nullptr, nullptr,
+                                                 encoder, conversion);
                 {
                     std::lock_guard<std::mutex> w(waiting);
                     done = true;

@@ -41,9 +41,7 @@ struct SplitProgress {
     std::uint64_t totalFrames = 0;
     std::atomic<bool> cancelled{false};
     std::atomic<std::size_t> piecesWritten{0};
-    double fraction() const {
-        return totalFrames ? double(framesWritten.load()) / double(totalFrames) : 0.0;
-    }
+    double fraction() const { return totalFrames ? double(framesWritten.load()) / double(totalFrames) : 0.0; }
 };
 
 // Writes every piece of `store` into `folder` in `type`/`code`, two at a
@@ -53,6 +51,7 @@ struct SplitProgress {
 // cancel (`reason` empty).
 bool writePieces(const AudioFileDocumentSampleData& store, const std::vector<SplitPiece>& pieces,
                  const std::string& folder, platform::audio::FourCharCode type, int code,
-                 const platform::audio::EncoderSettings* encoder, SplitProgress* progress, std::string* reason);
+                 const platform::audio::EncoderSettings* encoder, SplitProgress* progress, std::string* reason,
+                 const AudioFileExport::Conversion* conversion = nullptr);
 
 } // namespace ZQ

@@ -4,6 +4,7 @@
 #include "audiofile/LabelFile.h"
 #include "audiofile/OpenedStore.h"
 #include "audiofile/RegionSplit.h"
+#include "support/Commands.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +31,9 @@ std::string slurp(const std::string& path) {
 TEST(LabelFile, PositionsComeBackToTheFrameAtEveryRateInBothForms) {
     TempDir dir;
     std::mt19937_64 random(7);
-    const std::vector<std::string> names = {"Intro", "Strophe \u00e9t\u00e9", "\u526f\u6b4c", "\u0627\u0644\u0642\u0633\u0645",
-                                            "Emoji \U0001F3B5", "", "comma, \"quoted\"", "tab\there"};
+    const std::vector<std::string> names = {
+        "Intro", "Strophe \u00e9t\u00e9", "\u526f\u6b4c", "\u0627\u0644\u0642\u0633\u0645", "Emoji \U0001F3B5",
+        "",      "comma, \"quoted\"",     "tab\there"};
     for (double rate : {44100.0, 48000.0, 96000.0}) {
         std::vector<Marker> items;
         // Frames from the first to ten hours in, each with a name.
@@ -62,7 +64,8 @@ TEST(LabelFile, PositionsComeBackToTheFrameAtEveryRateInBothForms) {
     }
     // The forms as written (eight decimals at 44.1 kHz): a marker's end is its start.
     const MarkerList two({{44100, 0, "a"}, {88200, 22050, "b, c"}});
-    EXPECT_EQ(ZQ::labelText(two, 44100, LabelFormat::Tabs), "1.00000000\t1.00000000\ta\n2.00000000\t2.50000000\tb, c\n");
+    EXPECT_EQ(ZQ::labelText(two, 44100, LabelFormat::Tabs),
+              "1.00000000\t1.00000000\ta\n2.00000000\t2.50000000\tb, c\n");
     EXPECT_EQ(ZQ::labelText(two, 44100, LabelFormat::Csv),
               "start,end,label\n1.00000000,1.00000000,a\n2.00000000,2.50000000,\"b, c\"\n");
 }
@@ -80,7 +83,8 @@ TEST(LabelFile, OtherEditorsLinesAreReadAndWhatIsNotALabelIsNamed) {
                              "\n"
                              "5\t4\tbackwards\n";
     ASSERT_TRUE(ZQ::parseLabels(text, 1000, LabelFormat::Tabs, &m, &reason)) << reason;
-    EXPECT_EQ(m.items(), (std::vector<Marker>{{500, 1000, "first"}, {2250, 0, "second"}, {3000, 0, ""}, {5000, 0, "backwards"}}));
+    EXPECT_EQ(m.items(),
+              (std::vector<Marker>{{500, 1000, "first"}, {2250, 0, "second"}, {3000, 0, ""}, {5000, 0, "backwards"}}));
     // CSV from a spreadsheet: its own header, a quoted line break.
     ASSERT_TRUE(ZQ::parseLabels("Start,End,Name\n1,2,\"two\nlines\"\n3,3,x\n", 10, LabelFormat::Csv, &m, &reason));
     EXPECT_EQ(m.items(), (std::vector<Marker>{{10, 10, "two\nlines"}, {30, 0, "x"}}));
@@ -158,7 +162,8 @@ TEST(RegionSplit, PiecesJoinedAreTheSourceAndNamesAreSafeAndUnique) {
     EXPECT_TRUE(joined == whole);
 
     // Regions, where there are any: each its own piece.
-    auto regions = ZQ::splitPieces(MarkerList({{5, 0, "point"}, {100, 50, "r"}, {90, 20, "r"}}), frames, "take", "flac");
+    auto regions =
+        ZQ::splitPieces(MarkerList({{5, 0, "point"}, {100, 50, "r"}, {90, 20, "r"}}), frames, "take", "flac");
     ASSERT_EQ(regions.size(), 2u);
     EXPECT_EQ(regions[0].first, 90u);
     EXPECT_EQ(regions[0].fileName, "r.flac");
@@ -178,4 +183,49 @@ TEST(RegionSplit, PiecesJoinedAreTheSourceAndNamesAreSafeAndUnique) {
                                  ZQ::AudioFileExport::kInteger16, nullptr, &cancelled, &reason));
     EXPECT_TRUE(reason.empty());
     EXPECT_TRUE(std::filesystem::is_empty(none));
+}
+
+TEST(RegionSplit, TheToolsPrintReplaceAndCutByLabels) {
+    TempDir dir;
+    const std::string source = dir.file("session.wav");
+    const long frames = 96000 * 3;
+    ASSERT_TRUE(writeFixture(source, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 96000, frames));
+    // Frames that no millisecond grid holds, and a region.
+    const MarkerList markers({{1, 0, "Erste"}, {96001, 0, "\u7b2c\u4e8c"}, {150007, 40013, "Chorus"}});
+    const std::string labels = dir.file("marks.txt");
+    ASSERT_TRUE(ZQ::writeLabelFile(labels, markers, 96000, nullptr));
+
+    const std::string marked = dir.file("marked.wav");
+    CommandRun r = runCommand(std::string(ZQ_ZQCONVERT) + " --labels " + quoted(labels) + " " + quoted(source) + " " +
+                              quoted(marked));
+    ASSERT_EQ(r.status, 0) << r.out;
+    r = runCommand(std::string(ZQ_ZQINFO) + " --labels " + quoted(marked));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, ZQ::labelText(markers, 96000, LabelFormat::Tabs));
+    r = runCommand(std::string(ZQ_ZQINFO) + " --labels --csv " + quoted(marked));
+    EXPECT_EQ(r.out, ZQ::labelText(markers, 96000, LabelFormat::Csv));
+    // A label file that is not one: the line named, nothing written.
+    std::ofstream(dir.file("bad.txt")) << "1\t2\tfine\nnonsense\n";
+    r = runCommand(std::string(ZQ_ZQCONVERT) + " --labels " + quoted(dir.file("bad.txt")) + " " + quoted(source) + " " +
+                   quoted(dir.file("never.wav")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Line 2 is not a label"), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("never.wav")));
+
+    // Split by the region (there is one): a single piece, its frames exact.
+    const std::string out = dir.file("out");
+    std::filesystem::create_directory(out);
+    r = runCommand(std::string(ZQ_ZQCONVERT) + " --split -o " + quoted(out) + " flac16 " + quoted(marked));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("1 pieces of"), std::string::npos) << r.out;
+    int channels = 0, rate = 0;
+    const std::vector<float> whole = readFloatFile(source, channels, rate);
+    const std::vector<float> chorus = readFloatFile(out + "/Chorus.flac", channels, rate);
+    ASSERT_EQ(chorus.size(), 40013u * 2);
+    EXPECT_TRUE(std::equal(chorus.begin(), chorus.end(), whole.begin() + 150007 * 2));
+    // Without markers: said, exit 1; without -o: a wrong command line.
+    r = runCommand(std::string(ZQ_ZQCONVERT) + " --split -o " + quoted(out) + " " + quoted(source));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("has no markers or regions"), std::string::npos) << r.out;
+    EXPECT_EQ(runCommand(std::string(ZQ_ZQCONVERT) + " --split " + quoted(source)).status, 2);
 }

@@ -7,11 +7,16 @@
 // refused. Exit status 0 on success, 1 on failure (the message says why), 2
 // for a wrong command line, 130 when interrupted (SIGINT or SIGTERM; OUTPUT
 // is then as it was). With -o, the files are converted on both cores into
-// DIR, a line for each and a sum at the end; exit 1 if any failed.
+// DIR, a line for each and a sum at the end; exit 1 if any failed. With
+// --split -o DIR, one INPUT is cut into its regions (or the spans between
+// its markers), each its own file in DIR; --labels takes the markers from a
+// label file instead of the source.
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileExport.h"
 #include "audiofile/AudioFileInformation.h"
+#include "audiofile/LabelFile.h"
 #include "audiofile/Markers.h"
+#include "audiofile/RegionSplit.h"
 #include "audiofile/SequenceLoudness.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
@@ -59,7 +64,8 @@ constexpr Choice kChoices[] = {
 };
 
 constexpr char kUsage[] = "usage: zqconvert [OPTIONS] [FORMAT] INPUT OUTPUT\n"
-                          "       zqconvert [OPTIONS] -o DIR FORMAT INPUT...\n";
+                          "       zqconvert [OPTIONS] -o DIR FORMAT INPUT...\n"
+                          "       zqconvert [OPTIONS] --split -o DIR [FORMAT] INPUT\n";
 constexpr char kHelp[] = "Converts an audio file to another format, keeping its markers, regions and\n"
                          "tags where the format holds them.\n"
                          "\n"
@@ -70,7 +76,15 @@ constexpr char kHelp[] = "Converts an audio file to another format, keeping its 
                          "an audio extension gets FORMAT's; one that names another format is refused.\n"
                          "With -o DIR, every INPUT is converted into DIR under its own name with\n"
                          "FORMAT's extension, two at a time, one line each and a sum at the end.\n"
+                         "With --split -o DIR, INPUT is cut into each of its regions or, when it has\n"
+                         "none, the spans between its markers (the start to the first, the last to\n"
+                         "the end), each written into DIR named from its label (made safe, numbered\n"
+                         "where names repeat), as WAV at the source's sample size unless FORMAT says.\n"
                          "\n"
+                         "  --labels FILE     the markers and regions of a label file (tab-separated\n"
+                         "                    start and end seconds and a name, a line each; CSV for\n"
+                         "                    a .csv name) instead of the source's\n"
+                         "  --split           cut INPUT into its pieces (with -o DIR)\n"
                          "  --rate HZ         convert to this sample rate (libsoxr, the whole file as\n"
                          "                    one stream: round(frames x HZ / rate) frames, no delay)\n"
                          "  --rate-quality Q  quick, low, medium, high or veryhigh (the default)\n"
@@ -156,6 +170,8 @@ struct Options {
     // ceiling, or to a sample peak (dBFS).
     bool toLoudness = false, toPeak = false;
     double target = 0, ceiling = -1.0;
+    std::string labels; // a label file whose markers replace the source's
+    bool split = false;
 };
 
 // One file's conversion, its line for the terminal in `line`.
@@ -172,9 +188,11 @@ struct Job {
 // came, so that no further file is started.
 std::atomic<Job*> gJobs[2] = {};
 std::atomic<bool> gInterrupted{false};
+ZQ::SplitProgress gSplit;
 
 void onSignal(int) {
     gInterrupted.store(true);
+    gSplit.cancelled.store(true);
     for (auto& slot : gJobs)
         if (Job* j = slot.load()) {
             j->control.cancel();
@@ -199,13 +217,23 @@ std::string decibelText(double db) {
     return text;
 }
 
-// Opens job.input and writes job.output as `options` ask.
-void convert(Job& job, const Options& options, bool showProgress, int terminal) {
+// What a file converts to: its samples, the format, the markers written
+// and what is done to the samples on the way.
+struct Prepared {
+    ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
+    const Choice* choice = nullptr;
+    ZQ::MarkerList markers;
+    xp::Conversion conversion;
+    std::string note; // the gain of a normalisation
+};
+
+// Opens job.input and works out what `options` ask of it; false, with
+// job.line saying why, when it cannot be converted.
+bool prepare(Job& job, const Options& options, bool showProgress, int terminal, Prepared& out) {
     using platform::Ref;
     using platform::URL;
     Ref<URL> input = Ref<URL>::adopt(URL::fileURLWithPath(job.input));
-    Ref<URL> output = Ref<URL>::adopt(URL::fileURLWithPath(job.output));
-    ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData> store;
+    ZQ::auto_ptr<ZQ::AudioFileDocumentSampleData>& store = out.store;
     store.make();
     job.control.byContent = true;
     bool read = false;
@@ -221,27 +249,37 @@ void convert(Job& job, const Options& options, bool showProgress, int terminal) 
         job.line = job.input + ": " +
                    (job.interrupted ? std::string("interrupted")
                                     : zqtools::openFailureText(input->standardizedPath(), job.control));
-        return;
+        return false;
     }
-    const Choice* choice =
-        options.choice ? options.choice : choiceForExtension(extensionOf(job.output), *store->information());
+    const std::string extension = options.split ? "wav" : extensionOf(job.output);
+    const Choice* choice = options.choice ? options.choice : choiceForExtension(extension, *store->information());
     if (!choice) {
         job.line = job.output + ": no format is written with that extension";
-        return;
+        return false;
     }
+    out.choice = choice;
+    const double rate = store->information()->fileDataFormat.value.mSampleRate;
     ZQ::MarkerList markers = ZQ::markersFromInformation(*store->information());
+    if (!options.labels.empty()) {
+        std::string reason;
+        if (!ZQ::readLabelFile(options.labels, rate, &markers, &reason)) {
+            job.line = options.labels + ": " + reason;
+            return false;
+        }
+    }
     markers.clampTo(store->frameCount());
-    xp::Conversion conversion = options.conversion;
-    std::string note;
+    out.markers = std::move(markers);
+    xp::Conversion& conversion = out.conversion;
+    conversion = options.conversion;
+    std::string& note = out.note;
     if (options.toLoudness || options.toPeak) {
-        const double rate = store->information()->fileDataFormat.value.mSampleRate;
         const ZQ::SampleSnapshot samples = store->samples();
         const ZQ::LoudnessFigures f =
             samples ? ZQ::measureLoudness(*samples, 0, samples->frameCount(), rate, 1) : ZQ::LoudnessFigures{};
         const double measured = options.toLoudness ? f.integrated : f.samplePeak;
         if (!f.valid || !std::isfinite(measured)) {
             job.line = job.input + ": silent, or too short to measure: not normalised";
-            return;
+            return false;
         }
         double gain = options.target - measured;
         if (options.toLoudness && std::isfinite(f.truePeak) && f.truePeak + gain > options.ceiling) {
@@ -251,6 +289,21 @@ void convert(Job& job, const Options& options, bool showProgress, int terminal) 
         conversion.gain = std::pow(10.0, gain / 20.0);
         note = ", gain " + decibelText(gain) + note;
     }
+    return true;
+}
+
+// Opens job.input and writes job.output as `options` ask.
+void convert(Job& job, const Options& options, bool showProgress, int terminal) {
+    using platform::Ref;
+    using platform::URL;
+    Prepared prepared;
+    if (!prepare(job, options, showProgress, terminal, prepared)) return;
+    Ref<URL> output = Ref<URL>::adopt(URL::fileURLWithPath(job.output));
+    auto& store = prepared.store;
+    const Choice* choice = prepared.choice;
+    const ZQ::MarkerList& markers = prepared.markers;
+    const xp::Conversion& conversion = prepared.conversion;
+    const std::string& note = prepared.note;
     std::string reason;
     xp::Outcome outcome;
     bool written = false;
@@ -282,6 +335,42 @@ void convert(Job& job, const Options& options, bool showProgress, int terminal) 
         job.line += "; " + job.notes[i];
 }
 
+// Cuts job.input into its pieces in `directory`, a line for each piece
+// written; the exit status.
+int split(Job& job, const Options& options, const std::string& directory, int terminal, int output) {
+    Prepared prepared;
+    if (!prepare(job, options, true, terminal, prepared)) {
+        if (job.interrupted) return 130;
+        dprintf(terminal, "zqconvert: %s\n", job.line.c_str());
+        return 1;
+    }
+    const ZQ::AudioFileDocumentSampleData& store = *prepared.store;
+    const std::vector<ZQ::SplitPiece> pieces =
+        ZQ::splitPieces(prepared.markers, store.frameCount(), std::filesystem::path(job.input).stem().string(),
+                        prepared.choice->extension);
+    if (pieces.empty()) {
+        dprintf(terminal, "zqconvert: %s has no markers or regions to split it at\n", job.input.c_str());
+        return 1;
+    }
+    std::string reason;
+    bool written = false;
+    {
+        zqtools::TerminalProgress progress(
+            std::to_string(pieces.size()) + " pieces", [] { return gSplit.fraction(); }, terminal);
+        written = ZQ::writePieces(store, pieces, directory, prepared.choice->type, prepared.choice->code,
+                                  &options.settings, &gSplit, &reason, &prepared.conversion);
+    }
+    if (gSplit.cancelled.load()) return 130; // the pieces written so far are whole
+    if (!written) {
+        dprintf(terminal, "zqconvert: %s\n", reason.c_str());
+        return 1;
+    }
+    for (const ZQ::SplitPiece& p : pieces)
+        dprintf(output, "%s\n", (std::filesystem::path(directory) / p.fileName).string().c_str());
+    dprintf(output, "%zu pieces of %s written\n", pieces.size(), job.input.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -310,6 +399,10 @@ int main(int argc, char** argv) {
             options.verbose = true;
         } else if ((a == "--quality" || a == "--bitrate") && hasValue) {
             (a == "--quality" ? quality : bitrate) = argv[++i];
+        } else if (a == "--labels" && hasValue) {
+            options.labels = argv[++i];
+        } else if (a == "--split") {
+            options.split = true;
         } else if (a == "-o" && hasValue) {
             directory = argv[++i];
         } else if (a == "--rate" && hasValue) {
@@ -363,7 +456,16 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::unique_ptr<Job>> jobs;
-    if (directory) {
+    if (options.split) {
+        if (!directory) return usageError("--split writes its pieces into a folder: name it with -o DIR");
+        if (words.size() != 1) return usageError("--split cuts one file at a time");
+        std::error_code error;
+        if (!std::filesystem::is_directory(directory, error))
+            return usageError(std::string(directory) + " is not a folder");
+        auto job = std::make_unique<Job>();
+        job->input = words[0];
+        jobs.push_back(std::move(job));
+    } else if (directory) {
         // Many inputs into a folder, each keeping its name with the format's extension.
         if (words.empty()) return usageError("name the files to convert into " + std::string(directory));
         if (!options.choice) return usageError("name the format to convert the files into " + std::string(directory));
@@ -411,6 +513,12 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &action, nullptr);
 
     zqtools::QuietOutput quiet(options.verbose);
+    if (options.split) {
+        gJobs[0].store(jobs[0].get());
+        const int status = split(*jobs[0], options, directory, quiet.terminal(), quiet.output());
+        gJobs[0].store(nullptr);
+        return status;
+    }
     const bool single = !directory;
     if (single) {
         gJobs[0].store(jobs[0].get());

@@ -1,11 +1,14 @@
-// zqinfo [--verbose] [--loudness] FILE...: opens each file as a document does (the reader
-// into a sample store), by its content whatever its name, and prints its
-// properties, with four-character codes shown as text beside their numbers.
-// With --loudness, its loudness after them (EBU R 128, on both cores).
+// zqinfo [--verbose] [--loudness] [--labels [--csv]] FILE...: opens each file as a document
+// does (the reader into a sample store), by its content whatever its name,
+// and prints its properties, with four-character codes shown as text beside
+// their numbers. With --loudness, its loudness after them (EBU R 128, on
+// both cores); with --labels, only its markers and regions, as a label file.
 // A file that cannot be opened is named with the reason in words. Exit
 // status 0 when every file opened, 1 otherwise, 2 for a wrong command line.
 #include "audiofile/AudioFileDocumentSampleData.h"
 #include "audiofile/AudioFileProperties.h"
+#include "audiofile/LabelFile.h"
+#include "audiofile/Markers.h"
 #include "audiofile/SequenceLoudness.h"
 #include "core/holders.h"
 #include "platform/base/Values.h"
@@ -21,7 +24,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: zqinfo [--verbose] [--loudness] FILE...\n";
+constexpr char kUsage[] = "usage: zqinfo [--verbose] [--loudness] [--labels [--csv]] FILE...\n";
 constexpr char kHelp[] = "Prints the properties of audio files: container, encoding, rate, channels,\n"
                          "length, markers, regions and tags. WAV (RF64, BW64), Wave64, AIFF, Sound\n"
                          "Designer II, CAF, FLAC, Ogg Vorbis, Opus and MPEG audio files are read, by\n"
@@ -29,6 +32,10 @@ constexpr char kHelp[] = "Prints the properties of audio files: container, encod
                          "\n"
                          "  --loudness  also measure the loudness (ITU-R BS.1770-4, EBU R 128):\n"
                          "              integrated loudness, loudness range, true and sample peak\n"
+                         "  --labels    print only the markers and regions, as a label file: a line\n"
+                         "              each of start and end in seconds and the name, tab-separated\n"
+                         "              (a marker's end is its start)\n"
+                         "  --csv       with --labels: as CSV, with a header line\n"
                          "  --verbose   also print the reader's diagnostic lines\n"
                          "  --help      print this text\n"
                          "  --version   print the version\n"
@@ -79,7 +86,7 @@ std::string namedCodes(const std::string& text) {
 int main(int argc, char** argv) {
     // Line by line, so the reader's standard output and error messages keep their order.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    bool verbose = false, loudness = false;
+    bool verbose = false, loudness = false, labels = false, csv = false;
     std::vector<const char*> files;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
@@ -95,6 +102,10 @@ int main(int argc, char** argv) {
             verbose = true;
         } else if (!optionsEnd && a == "--loudness") {
             loudness = true;
+        } else if (!optionsEnd && a == "--labels") {
+            labels = true;
+        } else if (!optionsEnd && a == "--csv") {
+            csv = true;
         } else if (!optionsEnd && a == "--") {
             optionsEnd = true;
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
@@ -103,6 +114,10 @@ int main(int argc, char** argv) {
         } else {
             files.push_back(argv[i]);
         }
+    }
+    if (csv && !labels) {
+        std::fprintf(stderr, "zqinfo: --csv goes with --labels\n%s", kUsage);
+        return 2;
     }
     if (files.empty()) {
         std::fputs(kUsage, stderr);
@@ -123,12 +138,20 @@ int main(int argc, char** argv) {
             zqtools::TerminalProgress progress(std::filesystem::path(file).filename().string(), control,
                                                quiet.terminal());
             read = store && store->read(url.get(), &control);
-            if (read) text = ZQ::describeAudioFileProperties(store.get(), path).text;
+            if (read && !labels) text = ZQ::describeAudioFileProperties(store.get(), path).text;
         }
         if (!read) {
             std::fflush(stdout);
             std::fprintf(stderr, "zqinfo: %s: %s\n", file, zqtools::openFailureText(path, control).c_str());
             status = 1;
+            continue;
+        }
+        if (labels) {
+            ZQ::MarkerList markers = ZQ::markersFromInformation(*store->information());
+            markers.clampTo(store->frameCount());
+            const double rate = store->information()->fileDataFormat.value.mSampleRate;
+            std::fputs(ZQ::labelText(markers, rate, csv ? ZQ::LabelFormat::Csv : ZQ::LabelFormat::Tabs).c_str(),
+                       stdout);
             continue;
         }
         std::fputs(namedCodes(text).c_str(), stdout);
