@@ -323,6 +323,7 @@ void ZQApplicationMenus::install(QMainWindow* window) {
             exportMenu, f.name, QString::fromUtf8(f.title), {}, [a] { return validate(a); },
             [a] { ZQApplicationDispatchCenter::shared().perform_convert(a); });
     }
+    installMarkerFileItems(file);
     // The panel shows the current document's file: nothing to show without
     // one that has opened.
     add(
@@ -389,6 +390,8 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     add(
         edit, "duplicate", QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
         [] { return validate(ZQAction::Duplicate); }, [] { ZQApplicationDispatchCenter::shared().duplicate(nullptr); });
+    edit->addSeparator();
+    installMarkerEditItems(edit);
     edit->addSeparator();
     add(
         edit, "selectAll", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A),
@@ -636,8 +639,9 @@ void ZQApplicationMenus::install(QMainWindow* window) {
 
     QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
     windows->setObjectName(QStringLiteral("windowMenu"));
-    connect(windows, &QMenu::aboutToShow, this, [this, windows] { fillWindowMenu(windows); });
-    fillWindowMenu(windows);
+    QAction* markersPanel = markersPanelAction(window);
+    connect(windows, &QMenu::aboutToShow, this, [this, windows, markersPanel] { fillWindowMenu(windows, markersPanel); });
+    fillWindowMenu(windows, markersPanel);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     QAction* visit = add(
@@ -683,8 +687,13 @@ void ZQApplicationMenus::fillRecentMenu(QMenu* menu, QWidget* window) {
     connect(clear, &QAction::triggered, this, [] { ZQ::RecentFiles::clear(); });
 }
 
-void ZQApplicationMenus::fillWindowMenu(QMenu* menu) {
+void ZQApplicationMenus::fillWindowMenu(QMenu* menu, QAction* markers) {
     menu->clear();
+    // The panels first (the window owns their action), then the documents.
+    if (markers) {
+        menu->addAction(markers);
+        menu->addSeparator();
+    }
     QWidget* active = QApplication::activeWindow();
     bool any = false;
     for (auto& d : ZQDocumentController::sharedDocumentController().documents()) {

@@ -43,8 +43,13 @@ private:
                  std::function<bool()> enabled, std::function<void()> run);
     // Process: the commands that change the samples (ZQProcessMenu.cpp).
     QMenu* installProcessMenu(QMenuBar* bar);
+    // The marker commands (ZQMarkerCommands.cpp): File's label and region
+    // items, Edit's Add Marker and Add Region, and the Window menu's Markers.
+    void installMarkerFileItems(QMenu* file);
+    void installMarkerEditItems(QMenu* edit);
+    static QAction* markersPanelAction(QWidget* window);
     void fillRecentMenu(QMenu* menu, QWidget* window);
-    void fillWindowMenu(QMenu* menu);
+    void fillWindowMenu(QMenu* menu, QAction* markers);
     // The current document's channels, each with Mute and Solo.
     static void fillChannelsMenu(QMenu* menu);
     // "System Default" and the sound library's output devices.

@@ -6,12 +6,16 @@
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
 
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <cmath>
 #include <string_view>
 
@@ -26,6 +30,35 @@ const QColor& markerColour() {
     static const QColor c(232, 150, 24);
     return c;
 }
+
+// Pixels the pointer goes before a press on a marker becomes a drag.
+constexpr double kDragStart = 3;
+
+// The editor of a marker's name: Enter keeps, Escape (or leaving it) cancels.
+class NameEditor final : public QLineEdit {
+public:
+    NameEditor(QWidget* parent, std::function<void(bool)> done) : QLineEdit(parent), done_(std::move(done)) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) return finish(false);
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return finish(true);
+        QLineEdit::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        finish(false);
+    }
+
+private:
+    void finish(bool keep) {
+        if (!done_) return;
+        auto done = std::move(done_);
+        done_ = nullptr;
+        done(keep);
+    }
+    std::function<void(bool)> done_;
+};
 
 } // namespace
 
@@ -167,7 +200,9 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
             p.fillRect(QRectF(x0 + from, 0, std::max(1.0, end - from), H), QColor(232, 150, 24, 40));
         }
         if (x < 0 || x >= W) return;
-        p.fillRect(QRectF(x0 + x, 0, 1, H), markerColour());
+        const bool chosen = std::ptrdiff_t(i) == controller_->markerEditing().chosen();
+        p.fillRect(QRectF(x0 + x - (chosen ? std::round(ratio) : 0), 0, chosen ? std::round(3 * ratio) : 1, H),
+                   chosen ? QColor(200, 80, 0) : markerColour());
         lines.push_back(x0 + x);
         // A name that would start too near the last one is not even measured:
         // zoomed out, most of a thousand markers share a few columns.
@@ -176,6 +211,7 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
         const QRectF box(x0 + x + std::round(2 * ratio), 0, smallMetrics.horizontalAdvance(name),
                          std::round(kMarkerLaneHeight * ratio));
         if (box.left() < lastRight + 4 * ratio || box.right() > x0 + W) return;
+        if (chosen) p.fillRect(box.adjusted(-1, 0, 1, 0), QColor(232, 150, 24, 90));
         p.setPen(QColor(150, 90, 0));
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, name);
         lastRight = box.right();
@@ -188,6 +224,18 @@ void ZQTimeRuler::paintEvent(QPaintEvent*) {
     for (std::size_t i = markers.lowerBound(g.first); i < end; ++i)
         draw(i);
     drawScaleLabels();
+    if (drag_.moving && !dragText_.isEmpty()) {
+        // The time the marker would go to, beside its new line.
+        const double x = double(g.column(drag_.frame));
+        p.fillRect(QRectF(x0 + x, 0, 1, H), QColor(200, 80, 0));
+        p.setFont(small);
+        const QRectF box(x0 + x + std::round(3 * ratio), 0, smallMetrics.horizontalAdvance(dragText_) + 4 * ratio,
+                         std::round(kMarkerLaneHeight * ratio));
+        const QRectF shown = box.right() > x0 + W ? box.translated(-box.width() - 6 * ratio, 0) : box;
+        p.fillRect(shown, QColor(255, 250, 225));
+        p.setPen(ink);
+        p.drawText(shown, Qt::AlignCenter, dragText_);
+    }
 }
 
 std::ptrdiff_t ZQTimeRuler::markerAt(double x) const {
@@ -203,22 +251,166 @@ std::ptrdiff_t ZQTimeRuler::markerAt(double x) const {
     return MarkerRenderer::markerAt(doc->markers(), v->shownGeometry(), x - left);
 }
 
+std::ptrdiff_t ZQTimeRuler::regionEndAt(double x) const {
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!v || !doc) return -1;
+    const ChannelGeometry g = v->shownGeometry();
+    const double device = (x - left) * devicePixelRatioF();
+    const MarkerList& markers = doc->markers();
+    std::ptrdiff_t best = -1;
+    double nearest = 4 * devicePixelRatioF();
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        const Marker& m = markers.items()[i];
+        if (!m.isRegion()) continue;
+        const double d = std::fabs(double(g.column(m.end())) - device);
+        if (d <= nearest) {
+            nearest = d;
+            best = std::ptrdiff_t(i);
+        }
+    }
+    return best;
+}
+
+std::uint64_t ZQTimeRuler::frameAt(double x) const {
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!v || !doc || doc->sampleCount(0).v_ == 0) return 0;
+    return std::min<std::uint64_t>(v->shownGeometry().frameAt(x - left), doc->sampleCount(0).v_ - 1);
+}
+
 void ZQTimeRuler::mousePressEvent(QMouseEvent* event) {
+    drag_ = {};
     if (event->button() != Qt::LeftButton || !controller_) return;
     int left = 0;
     ZQWaveform* v = view(&left);
     Ref<ZQAudioFileDocument> doc = controller_->document();
     if (!v || !doc) return;
-    const std::ptrdiff_t marker =
-        markerLane_ && event->position().y() < kMarkerLaneHeight ? markerAt(event->position().x()) : -1;
+    const bool inLane = markerLane_ && event->position().y() < kMarkerLaneHeight;
+    std::ptrdiff_t marker = inLane ? markerAt(event->position().x()) : -1;
+    int edge = 0;
+    // A region's end line is a handle of its own where no start is nearer.
+    if (inLane && marker < 0) {
+        marker = regionEndAt(event->position().x());
+        edge = marker >= 0 ? 1 : 0;
+    }
     if (doc->sampleCount(0).v_ == 0) return;
-    const std::uint64_t frame = marker >= 0 ? doc->markers().items()[std::size_t(marker)].frame
-                                            : v->shownGeometry().frameAt(event->position().x() - left);
-    controller_->locate(frame); // the line moves at once
+    if (marker < 0) {
+        controller_->locate(v->shownGeometry().frameAt(event->position().x() - left)); // the line moves at once
+        controller_->markerEditing().choose(-1);
+        return;
+    }
+    const Marker& m = doc->markers().items()[std::size_t(marker)];
+    controller_->locate(edge ? m.end() - 1 : m.frame);
+    controller_->markerEditing().choose(marker);
+    drag_.index = marker;
+    drag_.edge = edge;
+    drag_.pressX = event->position().x();
+}
+
+void ZQTimeRuler::mouseMoveEvent(QMouseEvent* event) {
+    if (drag_.index < 0 || !controller_ || !(event->buttons() & Qt::LeftButton)) return;
+    if (!drag_.moving && std::fabs(event->position().x() - drag_.pressX) < kDragStart) return;
+    Ref<ZQAudioFileDocument> doc = controller_->document();
+    if (!doc) return;
+    drag_.moving = true;
+    drag_.frame = frameAt(event->position().x());
+    const double rate = doc->sampleRate();
+    dragText_ = QString::fromStdString(hmsText(HMSTime(sample_rate(rate), Num::Count(drag_.frame)))) +
+                QStringLiteral(" · ") + QString::number(drag_.frame);
+    update();
+}
+
+void ZQTimeRuler::mouseReleaseEvent(QMouseEvent* event) {
+    const Drag drag = drag_;
+    drag_ = {};
+    dragText_.clear();
+    if (!drag.moving || !controller_ || event->button() != Qt::LeftButton) return update();
+    // One step, from where the press found it to where the pointer let go.
+    controller_->markerEditing().move(std::size_t(drag.index), drag.frame, drag.edge);
+    update();
+}
+
+void ZQTimeRuler::contextMenuEvent(QContextMenuEvent* event) {
+    if (!controller_ || !markerLane_) return;
+    std::ptrdiff_t marker = markerAt(event->pos().x());
+    if (marker < 0) marker = regionEndAt(event->pos().x());
+    Ref<ZQAudioFileDocument> doc = controller_->document();
+    if (marker < 0 || !doc) return;
+    controller_->markerEditing().choose(marker);
+    const bool region = doc->markers().items()[std::size_t(marker)].isRegion();
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("markerContextMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ZQTimeRuler> self = this;
+    const auto index = std::size_t(marker);
+    menu->addAction(region ? QStringLiteral("&Rename Region") : QStringLiteral("&Rename Marker"), this,
+                    [self, index] {
+                        if (self) self->beginRename(index);
+                    })
+        ->setObjectName(QStringLiteral("renameMarker"));
+    menu->addAction(region ? QStringLiteral("&Delete Region") : QStringLiteral("&Delete Marker"), this,
+                    [self, index] {
+                        if (!self || !self->controller_) return;
+                        self->controller_->markerEditing().choose(std::ptrdiff_t(index));
+                        self->controller_->markerEditing().deleteChosen();
+                    })
+        ->setObjectName(QStringLiteral("deleteMarker"));
+    menu->popup(event->globalPos());
+}
+
+void ZQTimeRuler::beginRename(std::size_t index) {
+    Ref<ZQAudioFileDocument> doc = controller_ ? controller_->document() : Ref<ZQAudioFileDocument>();
+    if (!doc || index >= doc->markers().size()) return;
+    if (editor_) endRename(false);
+    int left = 0;
+    ZQWaveform* v = view(&left);
+    if (!v) return;
+    const double x = double(v->shownGeometry().column(doc->markers().items()[index].frame)) / devicePixelRatioF();
+    QPointer<ZQTimeRuler> self = this;
+    auto* editor = new NameEditor(this, [self](bool keep) {
+        if (self) self->endRename(keep);
+    });
+    editor->setObjectName(QStringLiteral("markerNameEditor"));
+    editor->setAccessibleName(QStringLiteral("Marker name"));
+    editor->setText(QString::fromStdString(doc->markers().items()[index].name));
+    editor->selectAll();
+    editor->setFrame(false);
+    const int width = std::clamp(editor->fontMetrics().horizontalAdvance(editor->text()) + 40, 120, 320);
+    editor->setGeometry(std::clamp(int(left + x + 2), 0, std::max(0, this->width() - width)), 0, width,
+                        kMarkerLaneHeight + 2);
+    editor_ = editor;
+    editing_ = index;
+    controller_->markerEditing().choose(std::ptrdiff_t(index));
+    editor->show();
+    editor->setFocus(Qt::OtherFocusReason);
+}
+
+void ZQTimeRuler::endRename(bool keep) {
+    QPointer<QLineEdit> editor = editor_;
+    editor_ = nullptr;
+    if (!editor) return;
+    const std::string name = editor->text().toStdString();
+    editor->hide();
+    editor->deleteLater();
+    if (keep && controller_) controller_->markerEditing().rename(editing_, name);
 }
 
 void ZQTimeRuler::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !controller_) return;
+    // On a name in the lane: rename it; on a line: select to the next marker.
+    if (markerLane_ && event->position().y() < kMarkerLaneHeight) {
+        int left = 0;
+        view(&left);
+        const double device = (event->position().x() - left) * devicePixelRatioF();
+        for (std::size_t k = 0; k < markerLabels_.size(); ++k)
+            if (device >= markerLabels_[k].left() && device <= markerLabels_[k].right()) {
+                drag_ = {};
+                return beginRename(labelledMarkers_[k]);
+            }
+    }
     const std::ptrdiff_t marker = markerAt(event->position().x());
     if (marker >= 0)
         controller_->selectFromMarker(static_cast<std::size_t>(marker));

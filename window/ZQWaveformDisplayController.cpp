@@ -4,6 +4,7 @@
 #include "controls/Colours.h"
 #include "document/AudioFileDocumentClipboard.h"
 #include "platform/base/Format.h"
+#include "platform/base/Notifications.h"
 #include "platform/threads/Threads.h"
 #include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
@@ -24,13 +25,16 @@ ZQWaveformDisplayController::ZQWaveformDisplayController()
                             ZQWaveform* v = waveform(0);
                             return v ? v->shownGeometry().framesPerColumn() : 1.0;
                         },
-                        [this](std::uint64_t frame) { locate(frame); }, this}) {}
+                        [this](std::uint64_t frame) { locate(frame); }, this}),
+      markers_(state_, {[this] { return hasViews(); }, [this](std::uint64_t frame) { locate(frame); },
+                        [this] { chosenMarkerDidChange(); }}) {}
 
 ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
     if (!document) return nullptr;
     auto* c = new ZQWaveformDisplayController;
     c->document_ = Ref<ZQAudioFileDocument>::retain(document);
     c->editing_.setDocument(c->document_);
+    c->markers_.setDocument(c->document_);
     c->obi_.setObserver(c);
     c->obi_.observe(
         [c](const platform::Notification&) {
@@ -268,6 +272,8 @@ void ZQWaveformDisplayController::windowSelectionDidChange() {
     channels_.forEach([](ZQWaveform* v) {
         if (ZQWaveformSelectionOverlay* o = v->selectionOverlay()) o->playbackTimerTick(); // redraws what changed
     });
+    // A new selection is what Delete acts on now, not a marker chosen before.
+    markers_.choose(-1);
     if (ruler_) ruler_->update();
     if (readouts_) readouts_->updateSelection();
     commandStateMayHaveChanged();
@@ -283,6 +289,7 @@ void ZQWaveformDisplayController::extendSelectionToEnd(bool end) {
 }
 bool ZQWaveformDisplayController::validateMenuItem(const ZQMenuItem* item) {
     Guard g(monitor());
+    if (item && item->action && *item->action == ZQAction::Delete && markers_.chosen() >= 0) return true;
     return item && item->action && editing_.validate(*item->action);
 }
 void ZQWaveformDisplayController::copy(platform::Object*) {
@@ -299,6 +306,11 @@ void ZQWaveformDisplayController::cut(platform::Object*) {
     editing_.cut();
 }
 void ZQWaveformDisplayController::delete_(platform::Object*) {
+    // A marker chosen in the lane or the panel goes, not the samples.
+    if (markers_.chosen() >= 0) {
+        markers_.deleteChosen();
+        return;
+    }
     editing_.remove();
 }
 void ZQWaveformDisplayController::duplicate(platform::Object*) {
@@ -525,10 +537,17 @@ void ZQWaveformDisplayController::markersDidChange() {
         return;
     }
     if (!document()) return;
+    markers_.markersDidChange();
     setWaveformsNeedDisplay(true);
     syncMarkerLane();
     documentEditedStateDidChange(); // marker edits are changes to save
     commandStateMayHaveChanged();
+}
+
+void ZQWaveformDisplayController::chosenMarkerDidChange() {
+    if (ruler_) ruler_->update();
+    platform::NotificationCenter::defaultCenter().post(kChosenMarkerDidChangeNotification, this);
+    commandStateMayHaveChanged(); // Delete acts on the chosen marker
 }
 
 void ZQWaveformDisplayController::syncMarkerLane() {
@@ -571,6 +590,7 @@ void ZQWaveformDisplayController::documentWillClose() {
     Guard g(monitor());
     document_ = {};
     editing_.setDocument({});
+    markers_.setDocument({});
     hasWindow_.store(false);
     QPointer<ZQDocumentWindow> window = window_;
     window_ = nullptr;

@@ -29,6 +29,7 @@
 #include "window/ZQWaveformHost.h"
 #include "window/ZQWindowChannels.h"
 #include "window/ZQWindowEditing.h"
+#include "window/ZQWindowMarkers.h"
 #include "window/ZQWindowReadouts.h"
 #include "window/ZQWindowZoom.h"
 
@@ -197,6 +198,11 @@ public:
     bool hasMarkerBefore();
     bool hasMarkerAfter();
 
+    // Add Marker, Add Region, and the chosen marker.
+    ZQWindowMarkers& markerEditing() { return markers_; }
+    // Posted (with the controller as object) when the chosen marker changes.
+    static constexpr const char* kChosenMarkerDidChangeNotification = "ZQChosenMarkerDidChange";
+
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 
 private:
@@ -212,10 +218,12 @@ private:
     void layoutRuler();
     // The ruler shows the lane of marker names while there are markers.
     void syncMarkerLane();
+    void chosenMarkerDidChange();
 
     ZQ::WindowState state_;
     ZQWindowZoom zoom_;
     ZQWindowEditing editing_;
+    ZQWindowMarkers markers_;
     ZQ::IndexRange backingVisibleRange_;
     ZQ::ObjCObjectObservationManager obi_;
     QPointer<ZQTimeRuler> ruler_;
