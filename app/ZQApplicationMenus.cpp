@@ -640,7 +640,8 @@ void ZQApplicationMenus::install(QMainWindow* window) {
     QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
     windows->setObjectName(QStringLiteral("windowMenu"));
     QAction* markersPanel = markersPanelAction(window);
-    connect(windows, &QMenu::aboutToShow, this, [this, windows, markersPanel] { fillWindowMenu(windows, markersPanel); });
+    connect(windows, &QMenu::aboutToShow, this,
+            [this, windows, markersPanel] { fillWindowMenu(windows, markersPanel); });
     fillWindowMenu(windows, markersPanel);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));

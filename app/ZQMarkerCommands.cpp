@@ -211,8 +211,7 @@ void writeRegions(Ref<ZQAudioFileDocument> d, const QString& folder, const Regio
         const bool failed = !job->ok() && !job->cancelled();
         const QString why = QString::fromStdString(job->reason());
         progress->close();
-        if (failed)
-            warn(owner, "exportRegionsFailure", QStringLiteral("The regions could not all be exported."), why);
+        if (failed) warn(owner, "exportRegionsFailure", QStringLiteral("The regions could not all be exported."), why);
     });
     timer->start(50);
     progress->show();
@@ -232,8 +231,9 @@ void runExportRegions() {
     auto* folder = new QLineEdit(dialog);
     folder->setObjectName(QStringLiteral("exportRegionsFolder"));
     QSettings settings;
-    folder->setText(settings.value(QStringLiteral("ZQExport/RegionsFolder"),
-                                   QFileInfo(QString::fromStdString(d->fileName())).absolutePath())
+    folder->setText(settings
+                        .value(QStringLiteral("ZQExport/RegionsFolder"),
+                               QFileInfo(QString::fromStdString(d->fileName())).absolutePath())
                         .toString());
     auto* choose = new QPushButton(QStringLiteral("C&hoose\u2026"), dialog);
     choose->setObjectName(QStringLiteral("chooseRegionsFolder"));
@@ -309,12 +309,11 @@ void runExportRegions() {
         dialog->accept();
         if (existing.isEmpty()) return writeRegions(d, where, f);
         // Files of the same names are replaced only when the user says so.
-        auto* ask = new QMessageBox(QMessageBox::Question, QStringLiteral("Export Regions"),
-                                    existing.size() == 1
-                                        ? QStringLiteral("\u201c%1\u201d already exists. Replace it?").arg(existing[0])
-                                        : QStringLiteral("%1 of the files already exist. Replace them?")
-                                              .arg(existing.size()),
-                                    QMessageBox::Cancel, window);
+        auto* ask = new QMessageBox(
+            QMessageBox::Question, QStringLiteral("Export Regions"),
+            existing.size() == 1 ? QStringLiteral("\u201c%1\u201d already exists. Replace it?").arg(existing[0])
+                                 : QStringLiteral("%1 of the files already exist. Replace them?").arg(existing.size()),
+            QMessageBox::Cancel, window);
         ask->setObjectName(QStringLiteral("exportRegionsReplace"));
         ask->setInformativeText(existing.join(QStringLiteral(", ")));
         QPushButton* replace = ask->addButton(QStringLiteral("&Replace"), QMessageBox::AcceptRole);

@@ -67,8 +67,8 @@ ZQMarkersPanel::ZQMarkersPanel() : QWidget(nullptr, Qt::Tool) {
     table_ = new MarkerTable(0, kColumns, this);
     table_->setObjectName(QStringLiteral("markersTable"));
     table_->setAccessibleName(QStringLiteral("Markers"));
-    table_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Time"), QStringLiteral("Sample"),
-                                       QStringLiteral("Length")});
+    table_->setHorizontalHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Time"), QStringLiteral("Sample"), QStringLiteral("Length")});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked |
@@ -99,7 +99,8 @@ ZQMarkersPanel::ZQMarkersPanel() : QWidget(nullptr, Qt::Tool) {
     connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { nameEdited(item); });
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
         if (column == Name) return; // that edits the name
-        if (ZQWaveformDisplayController* c = controllerOf(shownDocument_.get())) c->markerEditing().goTo(std::size_t(row));
+        if (ZQWaveformDisplayController* c = controllerOf(shownDocument_.get()))
+            c->markerEditing().goTo(std::size_t(row));
     });
     connect(table_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
         if (filling_) return;
@@ -153,13 +154,16 @@ void ZQMarkersPanel::rebuild() {
         cell(Name, QString::fromStdString(m.name), true);
         cell(Time, timeText(rate, m.frame), false);
         cell(Sample, QString::number(m.frame), false);
-        cell(Length, m.isRegion() ? timeText(rate, m.length) + QStringLiteral(" (") + QString::number(m.length) + ')'
-                                  : QString(),
+        cell(Length,
+             m.isRegion() ? timeText(rate, m.length) + QStringLiteral(" (") + QString::number(m.length) + ')'
+                          : QString(),
              false);
     }
     const int row = shownChoice_ >= 0 ? int(shownChoice_) : std::min(previousRow, table_->rowCount() - 1);
-    if (row >= 0) table_->setCurrentCell(row, table_->currentColumn() >= 0 ? table_->currentColumn() : 0);
-    else table_->setCurrentCell(-1, -1);
+    if (row >= 0)
+        table_->setCurrentCell(row, table_->currentColumn() >= 0 ? table_->currentColumn() : 0);
+    else
+        table_->setCurrentCell(-1, -1);
     deleteButton_->setEnabled(table_->currentRow() >= 0);
     filling_ = false;
     // A screen reader hears that the list changed.

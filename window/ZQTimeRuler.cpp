@@ -15,8 +15,8 @@
 #include <QPainter>
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <cmath>
+#include <functional>
 #include <string_view>
 
 using namespace ZQ;
