@@ -3,6 +3,7 @@
 #include "audiofile/Markers.h"
 #include "controls/Colours.h"
 #include "window/MarkerRenderer.h"
+#include "window/ZQAccessibility.h"
 #include "window/ZQWaveform.h"
 #include "window/ZQWaveformDisplayController.h"
 
@@ -67,6 +68,10 @@ ZQTimeRuler::ZQTimeRuler(QWidget* parent, ZQWaveformDisplayController* controlle
     setObjectName(QStringLiteral("timeRuler"));
     setAutoFillBackground(false);
     setToolTip(QStringLiteral("Click to move the play position"));
+}
+
+ZQTimeRuler::~ZQTimeRuler() {
+    ZQ::Accessibility::rulerWillGo(this);
 }
 
 void ZQTimeRuler::detach() {

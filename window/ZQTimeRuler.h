@@ -29,6 +29,8 @@ public:
     static constexpr int kMarkerLaneHeight = 14; // the marker names above it
 
     ZQTimeRuler(QWidget* parent, ZQWaveformDisplayController* controller);
+    ~ZQTimeRuler() override;
+    ZQWaveformDisplayController* controller() const { return controller_; }
     // The controller is going: nothing is drawn from it any more.
     void detach();
     // The height it needs now: the scale, and the lane when there are markers.

@@ -18,13 +18,18 @@ struct ButtonDescription {
     TransportButton button;
     const char* title;
     Qt::Key key;
+    const char* name; // what a screen reader says for the title's symbols
 };
 // In the bar's order; Play and Stop share the space bar (see build()).
 constexpr ButtonDescription kButtons[] = {
-    {TransportButton::Record, "Record", Qt::Key_R},    {TransportButton::Play, "Play", Qt::Key_Space},
-    {TransportButton::Pause, "Pause", Qt::Key_Comma},  {TransportButton::Stop, "Stop", Qt::Key_Space},
-    {TransportButton::GotoStart, "| <", Qt::Key_0},    {TransportButton::Back, "<<", Qt::Key_Less},
-    {TransportButton::Forward, ">>", Qt::Key_Greater}, {TransportButton::GotoEnd, "> |", Qt::Key_E},
+    {TransportButton::Record, "Record", Qt::Key_R, "Record"},
+    {TransportButton::Play, "Play", Qt::Key_Space, "Play"},
+    {TransportButton::Pause, "Pause", Qt::Key_Comma, "Pause"},
+    {TransportButton::Stop, "Stop", Qt::Key_Space, "Stop"},
+    {TransportButton::GotoStart, "| <", Qt::Key_0, "Go to Start"},
+    {TransportButton::Back, "<<", Qt::Key_Less, "Back One Second"},
+    {TransportButton::Forward, ">>", Qt::Key_Greater, "Forward One Second"},
+    {TransportButton::GotoEnd, "> |", Qt::Key_E, "Go to End"},
 };
 
 int at(TransportButton b) {
@@ -61,6 +66,7 @@ void ZQTransportBarBox::build(QWidget* content) {
     double x = 0;
     for (const ButtonDescription& d : kButtons) {
         auto* b = new ZQTransportButton(QString::fromUtf8(d.title), inner);
+        b->setAccessibleName(QString::fromUtf8(d.name));
         b->hide();
         placeChild(b, {x, 0, 54, 22}, kNotSizable);
         x += 54;

@@ -31,6 +31,7 @@ ZQWaveformDisplayController::ZQWaveformDisplayController()
 
 ZQWaveformDisplayController* ZQWaveformDisplayController::initWithAudioFileDocument(ZQAudioFileDocument* document) {
     if (!document) return nullptr;
+    ZQ::Accessibility::install();
     auto* c = new ZQWaveformDisplayController;
     c->document_ = Ref<ZQAudioFileDocument>::retain(document);
     c->editing_.setDocument(c->document_);
@@ -177,6 +178,7 @@ void ZQWaveformDisplayController::orderFocusChain() {
 void ZQWaveformDisplayController::windowZoomDidChange() {
     setWaveformsNeedDisplay(true);
     zoomSettingsHaveChanged();
+    announcer_.zoomDidChange(waveform(0), ruler_);
 }
 
 double ZQWaveformDisplayController::horizontalZoom() {
@@ -274,6 +276,7 @@ void ZQWaveformDisplayController::windowSelectionDidChange() {
     });
     // A new selection is what Delete acts on now, not a marker chosen before.
     markers_.choose(-1);
+    channels_.forEach([this](ZQWaveform* v) { announcer_.selectionDidChange(v); });
     if (ruler_) ruler_->update();
     if (readouts_) readouts_->updateSelection();
     commandStateMayHaveChanged();
@@ -406,6 +409,8 @@ void ZQWaveformDisplayController::playbackTimerTick() {
     updateLevelMeter();
     // The play position, read once for every view.
     state_.setPlayPosition(doc->presentPlaybackPosition());
+    // Ticks come while playing: a screen reader hears of them a second apart.
+    announcer_.positionMayHaveChanged(waveform(0), state_.playPosition(), true);
     // Following is checked on a later turn of the loop: this tick can come
     // with this controller's monitor held (after an edit, say), and the check
     // asks the transport, whose monitor comes first in the lock order.
@@ -419,6 +424,7 @@ void ZQWaveformDisplayController::playbackTimerTick() {
 void ZQWaveformDisplayController::locate(std::uint64_t frame) {
     if (Ref<ZQAudioFileDocument> doc = document()) doc->locatePlaybackPosition(frame);
     playbackTimerTick(); // the line moves at once
+    announcer_.positionMayHaveChanged(waveform(0), state_.playPosition(), false);
 }
 
 void ZQWaveformDisplayController::followPlayPosition() {
@@ -538,6 +544,7 @@ void ZQWaveformDisplayController::markersDidChange() {
     }
     if (!document()) return;
     markers_.markersDidChange();
+    announcer_.markersDidChange(ruler_);
     setWaveformsNeedDisplay(true);
     syncMarkerLane();
     documentEditedStateDidChange(); // marker edits are changes to save
@@ -546,6 +553,7 @@ void ZQWaveformDisplayController::markersDidChange() {
 
 void ZQWaveformDisplayController::chosenMarkerDidChange() {
     if (ruler_) ruler_->update();
+    announcer_.chosenMarkerDidChange(ruler_, markers_.chosen());
     platform::NotificationCenter::defaultCenter().post(kChosenMarkerDidChangeNotification, this);
     commandStateMayHaveChanged(); // Delete acts on the chosen marker
 }

@@ -23,6 +23,7 @@
 #include "document/WindowSide.h"
 #include "document/ZQAudioFileDocument.h"
 #include "waveform/WindowState.h"
+#include "window/ZQAccessibility.h"
 #include "window/ZQDocumentWindow.h"
 #include "window/ZQTimeRuler.h"
 #include "window/ZQWaveform.h"
@@ -224,6 +225,7 @@ private:
     ZQWindowZoom zoom_;
     ZQWindowEditing editing_;
     ZQWindowMarkers markers_;
+    ZQ::Accessibility::Announcer announcer_;
     ZQ::IndexRange backingVisibleRange_;
     ZQ::ObjCObjectObservationManager obi_;
     QPointer<ZQTimeRuler> ruler_;

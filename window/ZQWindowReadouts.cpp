@@ -81,6 +81,11 @@ ZQWindowReadouts::ZQWindowReadouts(QWidget* content, ZQAudioFileDocument* docume
     hmsCurrent_->setToolTip(QStringLiteral("Play position (hours:minutes:seconds.milliseconds)"));
     sampleCountDisplay_->setToolTip(QStringLiteral("Play position / length, in samples"));
     hmsDuration_->setToolTip(QStringLiteral("Duration"));
+    // What a screen reader says before each readout's text.
+    hmsCurrent_->setAccessibleName(QStringLiteral("Play position"));
+    sampleCountDisplay_->setAccessibleName(QStringLiteral("Play position and length in samples"));
+    hmsDuration_->setAccessibleName(QStringLiteral("Duration"));
+    currentSelectionDisplay_->setAccessibleName(QStringLiteral("Selection in samples"));
 
     // The level meters, at the bottom right, clear of the readouts.
     levelMeter_ = new ZQLevelMeter(content, kMeterX, 4);

@@ -15,6 +15,7 @@ void ZQWindowZoom::build(QWidget* parent, const Frame& S, void* owner) {
     vertical_->setMaxValue(16.0);
     vertical_->setDoubleValue(1.0);
     vertical_->setAction([this](ZQDoubleSlider* s) { changeVerticalZoom(s); });
+    vertical_->setAccessibleName(QStringLiteral("Amplitude zoom"));
     vertical_->setHidden(true);
 
     horizontal_ = new ZQDoubleSlider(Qt::Horizontal, parent);
