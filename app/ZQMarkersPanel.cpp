@@ -98,7 +98,7 @@ ZQMarkersPanel::ZQMarkersPanel() : QWidget(nullptr, Qt::Tool) {
     connect(deleteButton_, &QPushButton::clicked, this, [this] { deleteRow(table_->currentRow()); });
     connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { nameEdited(item); });
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
-        if (column == Name) return; // that edits the name
+        if (column == Name || column == Sample) return; // those are edited
         if (ZQWaveformDisplayController* c = controllerOf(shownDocument_.get()))
             c->markerEditing().goTo(std::size_t(row));
     });
@@ -153,7 +153,7 @@ void ZQMarkersPanel::rebuild() {
         };
         cell(Name, QString::fromStdString(m.name), true);
         cell(Time, timeText(rate, m.frame), false);
-        cell(Sample, QString::number(m.frame), false);
+        cell(Sample, QString::number(m.frame), true); // typing a sample moves it, from the keyboard
         cell(Length,
              m.isRegion() ? timeText(rate, m.length) + QStringLiteral(" (") + QString::number(m.length) + ')'
                           : QString(),
@@ -172,9 +172,15 @@ void ZQMarkersPanel::rebuild() {
 }
 
 void ZQMarkersPanel::nameEdited(QTableWidgetItem* item) {
-    if (filling_ || !item || item->column() != Name) return;
+    if (filling_ || !item) return;
     ZQWaveformDisplayController* c = controllerOf(shownDocument_.get());
-    if (c) c->markerEditing().rename(std::size_t(item->row()), item->text().toStdString());
+    if (c && item->column() == Name) c->markerEditing().rename(std::size_t(item->row()), item->text().toStdString());
+    if (c && item->column() == Sample) {
+        bool number = false;
+        const qulonglong frame = item->text().trimmed().toULongLong(&number);
+        if (number) c->markerEditing().move(std::size_t(item->row()), frame);
+    }
+    shown_ = {}; // shown again as the document has it, whatever was typed
     refresh();
 }
 

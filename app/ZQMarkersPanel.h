@@ -1,12 +1,11 @@
 // The Markers panel (Window ▸ Markers): one floating panel for the whole
 // application that lists the frontmost document's markers and regions:
 // name, position as time and sample, and a region's length. Names are
-// edited in place (Enter keeps, Escape cancels), a double click elsewhere in
-// a row goes there, Delete removes the chosen row, and choosing a row
-// chooses the marker in the window's ruler. Each change is one undo step of
-// the document. The panel follows the frontmost document and its markers
-// (a 100 ms check that compares the list, a few markers, never the samples).
-// Close, Escape and Ctrl+W hide it. Main thread.
+// edited in place (Enter keeps, Escape cancels), and so is the sample, which
+// moves the marker there; a double click on the time or length goes there, Delete removes the chosen row, and choosing
+// a row chooses the marker in the window's ruler. Each change is one undo step of the document. The panel follows the
+// frontmost document and its markers (a 100 ms check that compares the list, a few markers, never the samples). Close,
+// Escape and Ctrl+W hide it. Main thread.
 #pragma once
 
 #include "audiofile/Markers.h"

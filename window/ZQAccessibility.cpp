@@ -81,8 +81,7 @@ public:
     bool isValid() const override { return ruler_ && document() && index_ < document()->markers().size(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return ruler_ ? ruler_->window()->windowHandle() : nullptr; }
-    QVector<QPair<QAccessibleInterface*, QAccessible::Relation>>
-    relations(QAccessible::Relation) const override {
+    QVector<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation) const override {
         return {};
     }
     QAccessibleInterface* focusChild() const override { return nullptr; }
@@ -241,7 +240,8 @@ public:
         const QString shown = label->text().isEmpty() ? QStringLiteral("none") : label->text();
         switch (t) {
         case QAccessible::Name:
-            return widget()->accessibleName().isEmpty() ? shown : widget()->accessibleName() + QStringLiteral(": ") + shown;
+            return widget()->accessibleName().isEmpty() ? shown
+                                                        : widget()->accessibleName() + QStringLiteral(": ") + shown;
         case QAccessible::Value:
             return shown;
         default:

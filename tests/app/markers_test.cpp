@@ -259,6 +259,14 @@ TEST_F(MarkersTest, ThePanelListsEditsAndDeletesAndRegionsAreExportedAsPiecesTha
     table->item(3, ZQMarkersPanel::Name)->setText(QStringLiteral("Outro"));
     EXPECT_EQ(doc->markers().items()[3].name, "Outro");
     EXPECT_EQ(doc->undoActionName(), "Rename Marker");
+    // A sample typed in moves the marker there (the keyboard's drag); an
+    // entry that is not a number changes nothing.
+    table->item(3, ZQMarkersPanel::Sample)->setText(QStringLiteral("40010"));
+    EXPECT_EQ(doc->markers().items()[3], (ZQ::Marker{40010, 0, "Outro"}));
+    EXPECT_EQ(doc->undoActionName(), "Move Marker");
+    table->item(3, ZQMarkersPanel::Sample)->setText(QStringLiteral("soon"));
+    EXPECT_EQ(doc->markers().items()[3].frame, 40010u);
+    EXPECT_EQ(table->item(3, ZQMarkersPanel::Sample)->text(), "40010");
     // A double click on the time goes there; choosing a row chooses the marker.
     emit table->cellDoubleClicked(1, ZQMarkersPanel::Time);
     EXPECT_EQ(doc->presentPlaybackPosition(), 8000u);
