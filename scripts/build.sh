@@ -17,11 +17,13 @@ if [ "$action" = fuzz ]; then packages+=(clang libclang-rt-14-dev); fi
 # the quit-path test drives the real program under Xvfb; the playback tests
 # listen to a private sound server (ALSA's default device reaches it through
 # the pulse plugin, as on a desktop); the formats' own encoders write the
-# files the decoding tests read.
+# files the decoding tests read; a screen reader's view of the window is
+# read through AT-SPI on a private session bus.
 if [ "$action" = test ]; then
     packages+=(desktop-file-utils shared-mime-info libxml2-utils xvfb xauth xdotool
                pulseaudio pulseaudio-utils libasound2-plugins libpulse-dev
-               flac vorbis-tools opus-tools lame twolame)
+               flac vorbis-tools opus-tools lame twolame
+               dbus at-spi2-core python3-pyatspi)
 fi
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

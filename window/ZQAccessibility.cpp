@@ -377,8 +377,6 @@ void Announcer::markersDidChange(ZQTimeRuler* ruler) {
     if (!ruler) return;
     forgetItems(ruler); // the items are made again as they are asked for
     if (!QAccessible::isActive()) return;
-    QAccessibleEvent reorder(ruler, QAccessible::ObjectReorder);
-    QAccessible::updateAccessibility(&reorder);
     QAccessibleEvent description(ruler, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&description);
 }

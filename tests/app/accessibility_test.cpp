@@ -35,8 +35,8 @@ protected:
 } // namespace
 
 TEST_F(AccessibilityTest, EveryFocusablePartHasANameAndRoleAndThePaintedPartsTellTheirValues) {
-    Ref<ZQAudioFileDocument> doc =
-        open(floatFile("speech.wav", 2, 8 * 8000, [](int c, long k) { return 0.3 * (c + 1) * std::sin(k * 0.02); }, 8000));
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "speech.wav", 2, 8 * 8000, [](int c, long k) { return 0.3 * (c + 1) * std::sin(k * 0.02); }, 8000));
     ZQDocumentWindow* w = windowOf(doc.get());
     ASSERT_TRUE(activate(w));
     ZQWaveformDisplayController* c = display(doc.get());
@@ -105,8 +105,7 @@ TEST_F(AccessibilityTest, EveryFocusablePartHasANameAndRoleAndThePaintedPartsTel
     EXPECT_EQ(meter->text(QAccessible::Name), "Output level");
     c->levelMeter()->setLevels(0, -6.02, -9, false);
     c->levelMeter()->setLevels(1, 0.0, -3, true);
-    EXPECT_EQ(meter->text(QAccessible::Value),
-              "Left peak \u22126.0 dBFS, clip lamp off; Right peak 0.0 dBFS, clipped");
+    EXPECT_EQ(meter->text(QAccessible::Value), "Left peak \u22126.0 dBFS, clip lamp off; Right peak 0.0 dBFS, clipped");
     EXPECT_DOUBLE_EQ(meter->valueInterface()->currentValue().toDouble(), 0.0);
 
     // The readouts say what they are before what they show.
@@ -125,8 +124,10 @@ TEST_F(AccessibilityTest, EveryFocusablePartHasANameAndRoleAndThePaintedPartsTel
         if (i->object() && i->object()->inherits("QPushButton") &&
             (i->role() == QAccessible::Button || i->role() == QAccessible::CheckBox))
             transport << i->text(QAccessible::Name);
-    for (const char* name : {"Play", "Pause", "Stop", "Go to Start", "Back One Second", "Forward One Second", "Go to End"})
-        EXPECT_TRUE(transport.contains(QString::fromUtf8(name))) << name << " among " << transport.join(", ").toStdString();
+    for (const char* name :
+         {"Play", "Pause", "Stop", "Go to Start", "Back One Second", "Forward One Second", "Go to End"})
+        EXPECT_TRUE(transport.contains(QString::fromUtf8(name)))
+            << name << " among " << transport.join(", ").toStdString();
     auto* mute = c->waveform(1)->findChild<QWidget*>(QStringLiteral("muteChannel2"));
     ASSERT_NE(mute, nullptr);
     QAccessibleInterface* toggle = QAccessible::queryAccessibleInterface(mute);
@@ -142,7 +143,8 @@ TEST_F(AccessibilityTest, EveryFocusablePartHasANameAndRoleAndThePaintedPartsTel
 }
 
 TEST_F(AccessibilityTest, TheKeyboardReachesEveryPartAndCommandWithTheFocusShown) {
-    Ref<ZQAudioFileDocument> doc = open(floatFile("keys.wav", 3, 4 * 8000, [](int, long k) { return 0.1 * std::sin(k * 0.05); }, 8000));
+    Ref<ZQAudioFileDocument> doc = open(floatFile(
+        "keys.wav", 3, 4 * 8000, [](int, long k) { return 0.1 * std::sin(k * 0.05); }, 8000));
     ZQDocumentWindow* w = windowOf(doc.get());
     ASSERT_TRUE(activate(w));
     ZQWaveformDisplayController* c = display(doc.get());
