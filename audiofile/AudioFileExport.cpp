@@ -408,9 +408,11 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
         markers = &moved;
     }
     std::uint64_t markersLeftOut = 0;
-    // Encoded streams and Wave64 files carry no markers here: all are
-    // counted as left out.
-    const bool holdsMarkers = aiff || wave || caf;
+    // FLAC keeps them as a WAV file's chunks (as flac's own foreign
+    // metadata does); the lossy streams and Wave64 files carry none here:
+    // all are counted as left out.
+    const bool flac = code == kFlac16 || code == kFlac24;
+    const bool holdsMarkers = aiff || wave || caf || flac;
     const std::vector<audio::FileMarker> marks =
         holdsMarkers ? fileMarkers(markers, frames, aiff, markersLeftOut) : std::vector<audio::FileMarker>{};
     if (!holdsMarkers && markers) markersLeftOut = markers->size();

@@ -416,6 +416,11 @@ bool extendFloatFormatChunk(const std::string& path) {
 
 namespace {
 
+void putLE16(std::string& s, std::uint32_t v) {
+    s.push_back(static_cast<char>(v));
+    s.push_back(static_cast<char>(v >> 8));
+}
+
 void putLE32(std::string& s, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         s.push_back(static_cast<char>(v >> (8 * i)));
@@ -613,6 +618,102 @@ std::uint64_t cafChunksEnd(int fd, std::uint64_t fileSize) {
     return pos;
 }
 
+// A FLAC file's markers, as flac's own --keep-foreign-metadata keeps a WAV
+// file's chunks: an APPLICATION block of id "riff" for each chunk of the WAV
+// file the stream decodes to (the 'RIFF' header, 'fmt ', the 'data' header,
+// then 'cue ' and 'LIST'), inserted after the stream's own blocks. The audio
+// frames move along in place, from the end, a megabyte at a time.
+bool appendFlacMarkers(int fd, std::uint64_t fileSize, const std::vector<FileMarker>& markers, std::string* why) {
+    auto fail = [why](std::string text) {
+        if (why) *why = std::move(text);
+        return false;
+    };
+    unsigned char h[4];
+    std::uint64_t pos = 4, lastHeader = 0;
+    unsigned char info[34] = {};
+    bool haveInfo = false;
+    for (int steps = 0;; ++steps) {
+        if (steps > 10000 || pos + 4 > fileSize || ::pread(fd, h, 4, off_t(pos)) != 4)
+            return fail("the file's metadata is not complete");
+        const std::uint32_t length = std::uint32_t(h[1]) << 16 | std::uint32_t(h[2]) << 8 | h[3];
+        if ((h[0] & 0x7F) == 0 && length >= 34 && ::pread(fd, info, 34, off_t(pos + 4)) == 34) haveInfo = true;
+        lastHeader = pos;
+        pos += 4 + length;
+        if (h[0] & 0x80) break;
+    }
+    if (!haveInfo || pos > fileSize) return fail("the file's stream information is missing");
+    const std::uint32_t rate = std::uint32_t(info[10]) << 12 | std::uint32_t(info[11]) << 4 | info[12] >> 4;
+    const std::uint32_t channels = ((info[12] >> 1) & 7) + 1;
+    const std::uint32_t bits = ((std::uint32_t(info[12] & 1) << 4) | info[13] >> 4) + 1;
+    const std::uint64_t frames = std::uint64_t(info[13] & 0x0F) << 32 | be32At(info + 14);
+    const std::uint32_t bytes = (bits + 7) / 8;
+    // The WAV file the stream decodes to: plain PCM up to two channels of
+    // up to 16 bits, the extensible format otherwise.
+    const bool extensible = channels > 2 || bits > 16;
+    std::string fmt;
+    putLE16(fmt, extensible ? 0xFFFE : 1);
+    putLE16(fmt, channels);
+    putLE32(fmt, rate);
+    putLE32(fmt, rate * channels * bytes);
+    putLE16(fmt, channels * bytes);
+    putLE16(fmt, bytes * 8);
+    if (extensible) {
+        putLE16(fmt, 22);
+        putLE16(fmt, bits);
+        putLE32(fmt, 0); // no speaker assignment is claimed
+        fmt += std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16); // PCM
+    }
+    const std::uint64_t dataBytes = frames * channels * bytes;
+    const std::string marks = waveMarkerChunks(markers);
+    const std::uint64_t riffSize = 4 + 8 + fmt.size() + 8 + dataBytes + (dataBytes & 1) + marks.size();
+    if (riffSize > 0xFFFFFFFFull) return fail("the stream is too long for its markers to be kept as a WAV file's");
+    std::vector<std::string> chunks;
+    std::string riff = "RIFF";
+    putLE32(riff, static_cast<std::uint32_t>(riffSize));
+    chunks.push_back(riff + "WAVE");
+    chunks.push_back(chunk("fmt ", fmt, false));
+    std::string data = "data";
+    putLE32(data, static_cast<std::uint32_t>(dataBytes));
+    chunks.push_back(data);
+    for (std::size_t at = 0; at + 8 <= marks.size();) { // 'cue ', then 'LIST'
+        const std::uint32_t size = static_cast<std::uint32_t>(static_cast<unsigned char>(marks[at + 4])) |
+                                   static_cast<std::uint32_t>(static_cast<unsigned char>(marks[at + 5])) << 8 |
+                                   static_cast<std::uint32_t>(static_cast<unsigned char>(marks[at + 6])) << 16 |
+                                   static_cast<std::uint32_t>(static_cast<unsigned char>(marks[at + 7])) << 24;
+        const std::size_t whole = 8 + size + (size & 1);
+        chunks.push_back(marks.substr(at, whole));
+        at += whole;
+    }
+    std::string blocks;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        const std::size_t length = 4 + chunks[i].size();
+        if (length >= (1u << 24)) return fail("there are too many markers for a FLAC metadata block");
+        blocks.push_back(static_cast<char>((i + 1 == chunks.size() ? 0x80 : 0) | 2)); // APPLICATION
+        blocks.push_back(static_cast<char>(length >> 16));
+        blocks.push_back(static_cast<char>(length >> 8));
+        blocks.push_back(static_cast<char>(length));
+        blocks += "riff" + chunks[i];
+    }
+    // The frames move along by the blocks' size, the last megabyte first.
+    const std::uint64_t shift = blocks.size();
+    std::vector<char> buffer(1 << 20);
+    errno = 0;
+    for (std::uint64_t end = fileSize; end > pos;) {
+        const std::uint64_t n = std::min<std::uint64_t>(buffer.size(), end - pos);
+        end -= n;
+        if (::pread(fd, buffer.data(), n, off_t(end)) != ssize_t(n) ||
+            ::pwrite(fd, buffer.data(), n, off_t(end + shift)) != ssize_t(n))
+            return fail(errno ? std::strerror(errno) : "the disk may be full");
+    }
+    unsigned char first = 0;
+    if (::pread(fd, &first, 1, off_t(lastHeader)) != 1) return fail("the file could not be read again");
+    first &= 0x7F; // no longer the last block
+    if (::pwrite(fd, &first, 1, off_t(lastHeader)) != 1 ||
+        ::pwrite(fd, blocks.data(), blocks.size(), off_t(pos)) != ssize_t(blocks.size()))
+        return fail(errno ? std::strerror(errno) : "the disk may be full");
+    return true;
+}
+
 } // namespace
 
 std::uint64_t markerChunkBytes(FourCharCode type, const std::vector<FileMarker>& markers) {
@@ -655,7 +756,14 @@ bool appendMarkerChunks(const std::string& path, const std::vector<FileMarker>& 
         if (::close(fdToClose) != 0) return fail(std::strerror(errno));
         return true;
     }
-    if (!riff && !rf64 && !aiff) return fail("the file is not a WAV, AIFF or CAF file");
+    if (is(0, "fLaC")) {
+        if (!appendFlacMarkers(fd, fileSize, markers, why)) return false;
+        const int fdToClose = closer.fd;
+        closer.fd = -1;
+        if (::close(fdToClose) != 0) return fail(std::strerror(errno));
+        return true;
+    }
+    if (!riff && !rf64 && !aiff) return fail("the file is not a WAV, AIFF, CAF or FLAC file");
     if (aiff && markers.size() > kMaxAiffMarkers) return fail("an AIFF file holds at most 32,767 markers");
     // The size the header gives must be the whole file: the chunks go at its end.
     const std::uint64_t stated = riff ? le32At(h + 4) : rf64 ? le64At(h + 20) : be32At(h + 4);

@@ -573,6 +573,34 @@ bool isKnownForeignContainer(FourCharCode type) {
     }
 }
 
+// A FLAC file's metadata blocks: the chunks of the WAV file it was made
+// from, where flac's --keep-foreign-metadata (or our export) kept them in
+// APPLICATION blocks of id "riff", give its cue points and their labels.
+void walkFlacBlocks(File& file, std::int64_t fileSize, ContainerInfo& info) {
+    std::int64_t pos = 4;
+    unsigned char h[16];
+    std::vector<unsigned char> body;
+    CueTable cues;
+    for (int steps = 0; steps < 10000 && pos + 4 <= fileSize && file.readAt(pos, h, 4); ++steps) {
+        const std::int64_t length = std::int64_t(h[1]) << 16 | std::int64_t(h[2]) << 8 | h[3];
+        const bool last = (h[0] & 0x80) != 0;
+        const std::int64_t at = pos + 4;
+        pos = at + length;
+        if ((h[0] & 0x7F) == 2 && length >= 12 && at + 12 <= fileSize && file.readAt(at, h + 4, 12) &&
+            std::memcmp(h + 4, "riff", 4) == 0) {
+            const FourCharCode id = be32(h + 8);
+            const std::int64_t bodyAt = at + 12;
+            const std::int64_t size = std::min<std::int64_t>(le32(h + 12), std::min(length - 12, fileSize - bodyAt));
+            if (id == fourcc("cue ") && !cues.read && loadBody(file, bodyAt, size, fileSize, body))
+                parseCueChunk(body, false, cues);
+            else if (id == kLIST && size >= 4 && file.readAt(bodyAt, h, 4) && be32(h) == kAdtl)
+                parseAssociatedData(file, bodyAt, size, false, cues);
+        }
+        if (last) break;
+    }
+    finishCueTable(cues, info);
+}
+
 ContainerInfo readContainerInfo(const std::string& path) {
     ContainerInfo info;
     struct stat st {};
@@ -602,6 +630,7 @@ ContainerInfo readContainerInfo(const std::string& path) {
         walkCafChunks(file, size, info);
     } else if (FourCharCode foreign = foreignType(h, size)) {
         info.type = foreign;
+        if (foreign == kAudioFileFLACType) walkFlacBlocks(file, size, info);
     } else if (printable(h)) {
         info.type = be32(h);
     }

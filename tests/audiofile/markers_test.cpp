@@ -619,8 +619,15 @@ TEST(MarkerWriting, AppendingRefusesFilesItCannotExtendAndLeavesThemAlone) {
     const std::string text = dir.file("text.wav");
     writeFile(text, "this is not a sound file at all");
     EXPECT_FALSE(audio::appendMarkerChunks(text, one, &why));
-    EXPECT_EQ(why, "the file is not a WAV, AIFF or CAF file");
+    EXPECT_EQ(why, "the file is not a WAV, AIFF, CAF or FLAC file");
     EXPECT_EQ(readAll(text), "this is not a sound file at all");
+    // A FLAC stream whose metadata breaks off: refused, untouched.
+    const std::string cut = dir.file("cut.flac");
+    const std::string flacBytes = std::string("fLaC\x00\x00\x00\x22", 8) + std::string(20, '\0');
+    writeFile(cut, flacBytes);
+    EXPECT_FALSE(audio::appendMarkerChunks(cut, one, &why));
+    EXPECT_EQ(why, "the file's metadata is not complete");
+    EXPECT_EQ(readAll(cut), flacBytes);
 
     // A header whose size is not the file's: the end is not where it says.
     const std::string trailing = dir.file("trailing.wav");
@@ -674,4 +681,49 @@ TEST(MarkerWriting, ZqconvertCarriesTheSourcesMarkers) {
                   (std::vector<Marker>{at(10, "one"), aiff ? at(500, "two") : region(500, 100, "two")}))
             << format;
     }
+}
+
+TEST(MarkerWriting, FlacKeepsThemAsFlacsOwnForeignMetadataDoesBothWays) {
+    TempDir dir;
+    const MarkerList markers(
+        {at(0, "Start"), at(17, "\u526f\u6b4c"), region(100, 250, "Ch\u0153ur"), at(400), at(999, "Last")});
+    auto pcm = [](const std::string& path) {
+        int channels = 0, rate = 0;
+        return readFloatFile(path, channels, rate);
+    };
+    const bool haveFlac = std::system("flac --version > /dev/null 2>&1") == 0;
+    for (int channels : {1, 2, 6}) {
+        for (const Format f : {Format{"flac16", audio::kAudioFileFLACType, Export::kFlac16},
+                               Format{"flac24", audio::kAudioFileFLACType, Export::kFlac24}}) {
+            const std::string source = dir.file("source.wav");
+            ASSERT_TRUE(writeFixture(source, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, 48000, 1000));
+            auto store = openStore(source);
+            ASSERT_TRUE(store->ok);
+            const std::string name = std::string(f.name) + "-" + std::to_string(channels);
+            const std::string marked = dir.file(name + ".flac");
+            const Export::Outcome outcome = exportTo(store->store.get(), marked, f, &markers);
+            EXPECT_EQ(outcome.markersWritten, markers.size()) << name;
+            EXPECT_EQ(outcome.markersLeftOut, 0u) << name;
+            EXPECT_EQ(markersOfFile(marked), markers.items()) << name;
+            EXPECT_EQ(pcm(marked), pcm(source)) << name; // the frames moved intact
+            if (!haveFlac) continue;
+            // flac's own decoder gives back the WAV file with its cue points.
+            const std::string decoded = dir.file(name + "-decoded.wav");
+            const std::string command =
+                "flac -s -f -d --keep-foreign-metadata -o '" + decoded + "' '" + marked + "' > /dev/null 2>&1";
+            ASSERT_EQ(std::system(command.c_str()), 0) << name;
+            EXPECT_EQ(markersOfFile(decoded), markers.items()) << name;
+            EXPECT_EQ(pcm(decoded), pcm(source)) << name;
+        }
+    }
+    if (!haveFlac) GTEST_SKIP() << "flac is not installed: only our own reading was checked";
+    // And a FLAC file flac made from a WAV file with markers: they are read.
+    const std::string wav = dir.file("cued.wav");
+    auto store = openStore(dir.file("source.wav"));
+    exportTo(store->store.get(), wav, kFormats[0], &markers);
+    const std::string encoded = dir.file("by-flac.flac");
+    ASSERT_EQ(
+        std::system(("flac -s -f --keep-foreign-metadata -o '" + encoded + "' '" + wav + "' > /dev/null 2>&1").c_str()),
+        0);
+    EXPECT_EQ(markersOfFile(encoded), markers.items());
 }
