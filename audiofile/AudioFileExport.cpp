@@ -413,9 +413,18 @@ bool write(AudioFileDocumentSampleData* store, const platform::URL* url, audio::
     // all are counted as left out.
     const bool flac = code == kFlac16 || code == kFlac24;
     const bool holdsMarkers = aiff || wave || caf || flac;
-    const std::vector<audio::FileMarker> marks =
+    std::vector<audio::FileMarker> marks =
         holdsMarkers ? fileMarkers(markers, frames, aiff, markersLeftOut) : std::vector<audio::FileMarker>{};
     if (!holdsMarkers && markers) markersLeftOut = markers->size();
+    // A FLAC stream's markers ride in the chunks of the WAV file it decodes
+    // to; past what a RIFF header counts, they are left out.
+    if (flac && !marks.empty() &&
+        frames * format.mChannelsPerFrame * (code == kFlac16 ? 2u : 3u) +
+                audio::markerChunkBytes(audio::kAudioFileWAVEType, marks) >
+            gLargeDataThreshold.load()) {
+        markersLeftOut += marks.size();
+        marks.clear();
+    }
     const audio::FourCharCode markerKind = caf    ? audio::kAudioFileCAFType
                                            : aiff ? audio::kAudioFileAIFFType
                                                   : audio::kAudioFileWAVEType;

@@ -716,6 +716,20 @@ TEST(MarkerWriting, FlacKeepsThemAsFlacsOwnForeignMetadataDoesBothWays) {
             EXPECT_EQ(pcm(decoded), pcm(source)) << name;
         }
     }
+    // A stream longer than a RIFF header counts keeps none, and says so.
+    {
+        struct Restore {
+            ~Restore() { Export::setLargeDataThresholdForTesting(0); }
+        } restore;
+        Export::setLargeDataThresholdForTesting(1000);
+        auto store = openStore(dir.file("source.wav"));
+        const std::string path = dir.file("long.flac");
+        const Export::Outcome outcome =
+            exportTo(store->store.get(), path, Format{"flac16", audio::kAudioFileFLACType, Export::kFlac16}, &markers);
+        EXPECT_EQ(outcome.markersWritten, 0u);
+        EXPECT_EQ(outcome.markersLeftOut, markers.size());
+        EXPECT_TRUE(markersOfFile(path).empty());
+    }
     if (!haveFlac) GTEST_SKIP() << "flac is not installed: only our own reading was checked";
     // And a FLAC file flac made from a WAV file with markers: they are read.
     const std::string wav = dir.file("cued.wav");
