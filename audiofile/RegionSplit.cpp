@@ -89,9 +89,10 @@ bool writePieces(const AudioFileDocumentSampleData& store, const std::vector<Spl
                  const AudioFileExport::Conversion* conversion) {
     SplitProgress own;
     SplitProgress& p = progress ? *progress : own;
-    p.totalFrames = 0;
+    std::uint64_t total = 0;
     for (const SplitPiece& piece : pieces)
-        p.totalFrames += piece.count;
+        total += piece.count;
+    p.totalFrames.store(total);
     std::mutex lock;
     std::string failure;
     bool failed = false;

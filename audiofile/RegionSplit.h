@@ -38,10 +38,13 @@ std::string safeFileName(std::string_view label);
 
 struct SplitProgress {
     std::atomic<std::uint64_t> framesWritten{0};
-    std::uint64_t totalFrames = 0;
+    std::atomic<std::uint64_t> totalFrames{0}; // set by the writing, read by whoever shows it
     std::atomic<bool> cancelled{false};
     std::atomic<std::size_t> piecesWritten{0};
-    double fraction() const { return totalFrames ? double(framesWritten.load()) / double(totalFrames) : 0.0; }
+    double fraction() const {
+        const std::uint64_t total = totalFrames.load();
+        return total ? double(framesWritten.load()) / double(total) : 0.0;
+    }
 };
 
 // Writes every piece of `store` into `folder` in `type`/`code`, two at a

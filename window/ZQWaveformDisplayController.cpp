@@ -4,7 +4,6 @@
 #include "controls/Colours.h"
 #include "document/AudioFileDocumentClipboard.h"
 #include "platform/base/Format.h"
-#include "platform/base/Notifications.h"
 #include "platform/threads/Threads.h"
 #include "window/ViewPreferences.h"
 #include "window/WaveformColorPreferences.h"
@@ -554,7 +553,6 @@ void ZQWaveformDisplayController::markersDidChange() {
 void ZQWaveformDisplayController::chosenMarkerDidChange() {
     if (ruler_) ruler_->update();
     announcer_.chosenMarkerDidChange(ruler_, markers_.chosen());
-    platform::NotificationCenter::defaultCenter().post(kChosenMarkerDidChangeNotification, this);
     commandStateMayHaveChanged(); // Delete acts on the chosen marker
 }
 

@@ -201,8 +201,6 @@ public:
 
     // Add Marker, Add Region, and the chosen marker.
     ZQWindowMarkers& markerEditing() { return markers_; }
-    // Posted (with the controller as object) when the chosen marker changes.
-    static constexpr const char* kChosenMarkerDidChangeNotification = "ZQChosenMarkerDidChange";
 
     const char* kindName() const override { return "ZQWaveformDisplayController"; }
 
