@@ -5,6 +5,7 @@
 // and a few kinds it refuses.
 //   fuzz_seeds DIR
 #include "fuzz/FuzzInput.h"
+#include "platform/soundfile/AudioFileWriter.h"
 
 #include <cmath>
 #include <cstdio>
@@ -194,6 +195,14 @@ int main(int argc, char** argv) {
     for (const Kind& k : kinds)
         save(k.name, make(k.name, k.format, k.channels, N, k.extra));
     save("tables.caf", cafWithTables());
+    // A FLAC stream with markers in the WAV chunks its APPLICATION blocks keep.
+    {
+        const std::string path = gDir + "/tmp-marked.flac";
+        std::ofstream(path, std::ios::binary) << make("marked.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, N);
+        if (platform::audio::appendMarkerChunks(path, {{10, 0, "one"}, {100, 50, "two"}}, nullptr))
+            save("marked.flac", readAll(path));
+        std::remove(path.c_str());
+    }
     // Opus runs at 48 kHz (or an even fraction of it) only.
     save("opus.opus", make("opus.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, N, {true, false, false}, 48000));
 
