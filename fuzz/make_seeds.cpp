@@ -197,9 +197,10 @@ int main(int argc, char** argv) {
     save("tables.caf", cafWithTables());
     // A FLAC stream with markers in the WAV chunks its APPLICATION blocks keep.
     {
+        const std::string bytes = make("marked.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, N);
         const std::string path = gDir + "/tmp-marked.flac";
-        std::ofstream(path, std::ios::binary) << make("marked.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, N);
-        if (platform::audio::appendMarkerChunks(path, {{10, 0, "one"}, {100, 50, "two"}}, nullptr))
+        std::ofstream(path, std::ios::binary) << bytes;
+        if (platform::audio::appendMarkerChunks(path, {{10, 0, "one"}, {20, 10, "two"}}, nullptr))
             save("marked.flac", readAll(path));
         std::remove(path.c_str());
     }
