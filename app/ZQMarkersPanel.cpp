@@ -42,8 +42,8 @@ void ZQMarkersPanel::showPanel() {
         gPanel = new ZQMarkersPanel;
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] { ZQMarkersPanel::shutdown(); });
     }
-    gPanel->refresh();
     gPanel->show();
+    gPanel->refresh();
     gPanel->raise();
     gPanel->activateWindow();
 }
@@ -117,6 +117,14 @@ bool ZQMarkersPanel::isEditing() const {
 }
 
 void ZQMarkersPanel::refresh() {
+    // Hidden, it lets the document go (and shows it afresh when shown).
+    if (!isVisible()) {
+        if (shownDocument_) {
+            shownDocument_ = Ref<ZQAudioFileDocument>();
+            shownChoice_ = -2;
+        }
+        return;
+    }
     // The user's typing is not interrupted; the list is looked at afterwards.
     if (isEditing()) return;
     Ref<ZQAudioFileDocument> doc = ZQApplicationDispatchCenter::currentAudioDocument();

@@ -7,6 +7,7 @@
 #include "app/PanelClosing.h"
 #include "app/ZQAudioFilePropertiesPanel.h"
 #include "app/ZQAudioWaveformColorSelectionPanel.h"
+#include "app/ZQMarkersPanel.h"
 #include "app/ZQStartWindow.h"
 #include "app/ZQStatisticsPanel.h"
 
@@ -67,6 +68,11 @@ protected:
                  ZQApplicationDispatchCenter::shared().perform_showWaveformColorPanel();
                  return ZQAudioWaveformColorSelectionPanelController::sharedAudioWaveformColorSelectionPanelController()
                      .colorSelectionPanel();
+             }},
+            {"markers",
+             [] {
+                 ZQMarkersPanel::showPanel();
+                 return static_cast<QWidget*>(ZQMarkersPanel::existingPanel());
              }},
         };
     }
