@@ -32,36 +32,56 @@ QString dbText(double db) {
     return QString::number(db, 'f', 1).replace('-', QChar(0x2212)) + QStringLiteral(" dBFS");
 }
 
-// A channel view: its name, its value as text, and the play position in
-// seconds as a value a screen reader can also set.
-class ViewInterface final : public QAccessibleWidget, public QAccessibleValueInterface {
+// A painted widget: its name and its value, texts worked out when asked.
+class PaintedInterface : public QAccessibleWidget {
 public:
-    explicit ViewInterface(QWidget* w) : QAccessibleWidget(w, QAccessible::Chart) {}
-    ZQWaveform* view() const { return static_cast<ZQWaveform*>(widget()); }
+    PaintedInterface(QWidget* w, QAccessible::Role role) : QAccessibleWidget(w, role) {}
     QString text(QAccessible::Text t) const override {
         switch (t) {
         case QAccessible::Name:
-            return viewName(view());
+            return name();
         case QAccessible::Value:
         case QAccessible::Description:
-            return viewValue(view());
+            return value();
         default:
             return QAccessibleWidget::text(t);
         }
     }
+
+protected:
+    virtual QString name() const = 0;
+    virtual QString value() const = 0;
+};
+
+// One whose value is also a number a screen reader reads (read only unless
+// the widget says otherwise).
+class NumberInterface : public PaintedInterface, public QAccessibleValueInterface {
+public:
+    using PaintedInterface::PaintedInterface;
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
+        return PaintedInterface::interface_cast(type);
     }
+    void setCurrentValue(const QVariant&) override {}
+};
+
+// A channel view: its name, its value as text, and the play position in
+// seconds as a value a screen reader can also set.
+class ViewInterface final : public NumberInterface {
+public:
+    explicit ViewInterface(QWidget* w) : NumberInterface(w, QAccessible::Chart) {}
+    ZQWaveform* view() const { return static_cast<ZQWaveform*>(widget()); }
+    QString name() const override { return viewName(view()); }
+    QString value() const override { return viewValue(view()); }
     QVariant currentValue() const override {
         ZQAudioFileDocument* d = view()->document();
         return d && d->sampleRate() > 0 ? double(d->presentPlaybackPosition()) / d->sampleRate() : 0.0;
     }
-    void setCurrentValue(const QVariant& value) override {
+    void setCurrentValue(const QVariant& seconds) override {
         ZQAudioFileDocument* d = view()->document();
         auto* c = d ? dynamic_cast<ZQWaveformDisplayController*>(d->waveformDisplayController()) : nullptr;
         if (!c || !(d->sampleRate() > 0) || d->sampleCount(0).v_ == 0) return;
-        const double frame = std::max(0.0, std::round(value.toDouble() * d->sampleRate()));
+        const double frame = std::max(0.0, std::round(seconds.toDouble() * d->sampleRate()));
         c->locate(std::min<std::uint64_t>(std::uint64_t(frame), d->sampleCount(0).v_ - 1));
     }
     QVariant maximumValue() const override {
@@ -71,8 +91,6 @@ public:
     QVariant minimumValue() const override { return 0.0; }
     QVariant minimumStepSize() const override { return 1.0; }
 };
-
-class RulerInterface;
 
 // One marker or region, an item of the ruler.
 class MarkerItem final : public QAccessibleInterface {
@@ -163,60 +181,37 @@ ZQAudioFileDocument* MarkerItem::document() const {
     return documentOf(ruler_);
 }
 
-class RulerInterface final : public QAccessibleWidget {
+class RulerInterface final : public PaintedInterface {
 public:
-    explicit RulerInterface(QWidget* w) : QAccessibleWidget(w, QAccessible::List) {}
+    explicit RulerInterface(QWidget* w) : PaintedInterface(w, QAccessible::List) {}
     ZQTimeRuler* ruler() const { return static_cast<ZQTimeRuler*>(widget()); }
-    ~RulerInterface() override = default;
-    QString text(QAccessible::Text t) const override {
-        switch (t) {
-        case QAccessible::Name:
-            return QStringLiteral("Time ruler and markers");
-        case QAccessible::Value:
-        case QAccessible::Description:
-            return rulerValue(ruler());
-        default:
-            return QAccessibleWidget::text(t);
-        }
-    }
+    QString name() const override { return QStringLiteral("Time ruler and markers"); }
+    QString value() const override { return rulerValue(ruler()); }
     std::size_t markerCount() const {
         ZQAudioFileDocument* d = documentOf(ruler());
         return d ? d->markers().size() : 0;
     }
-    int childCount() const override { return int(markerCount()) + QAccessibleWidget::childCount(); }
+    int childCount() const override { return int(markerCount()) + PaintedInterface::childCount(); }
     QAccessibleInterface* child(int index) const override {
         const std::size_t n = markerCount();
         if (index < 0) return nullptr;
         if (std::size_t(index) < n) return itemOf(ruler(), std::size_t(index), n);
-        return QAccessibleWidget::child(index - int(n)); // the name editor while it is open
+        return PaintedInterface::child(index - int(n)); // the name editor while it is open
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
         if (child && child->role() == QAccessible::ListItem && !child->object())
             return int(static_cast<const MarkerItem*>(child)->index());
-        const int i = QAccessibleWidget::indexOfChild(child);
+        const int i = PaintedInterface::indexOfChild(child);
         return i < 0 ? -1 : i + int(markerCount());
     }
 };
 
-class MeterInterface final : public QAccessibleWidget, public QAccessibleValueInterface {
+class MeterInterface final : public NumberInterface {
 public:
-    explicit MeterInterface(QWidget* w) : QAccessibleWidget(w, QAccessible::ProgressBar) {}
+    explicit MeterInterface(QWidget* w) : NumberInterface(w, QAccessible::ProgressBar) {}
     ZQLevelMeter* meter() const { return static_cast<ZQLevelMeter*>(widget()); }
-    QString text(QAccessible::Text t) const override {
-        switch (t) {
-        case QAccessible::Name:
-            return QStringLiteral("Output level");
-        case QAccessible::Value:
-        case QAccessible::Description:
-            return meterValue(meter());
-        default:
-            return QAccessibleWidget::text(t);
-        }
-    }
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
+    QString name() const override { return QStringLiteral("Output level"); }
+    QString value() const override { return meterValue(meter()); }
     // The loudest channel's peak, in dBFS.
     QVariant currentValue() const override {
         double peak = ZQLevelMeter::kFloorDb;
@@ -224,7 +219,6 @@ public:
             peak = std::max(peak, meter()->peakDb(c));
         return peak;
     }
-    void setCurrentValue(const QVariant&) override {}
     QVariant maximumValue() const override { return 0.0; }
     QVariant minimumValue() const override { return ZQLevelMeter::kFloorDb; }
     QVariant minimumStepSize() const override { return 0.1; }
@@ -232,22 +226,18 @@ public:
 
 // A readout: its name and what it shows, as one name (a label's text is its
 // name), and the shown text as its value.
-class ReadoutInterface final : public QAccessibleWidget {
+class ReadoutInterface final : public PaintedInterface {
 public:
-    explicit ReadoutInterface(QWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
-    QString text(QAccessible::Text t) const override {
-        const auto* label = static_cast<const QLabel*>(widget());
-        const QString shown = label->text().isEmpty() ? QStringLiteral("none") : label->text();
-        switch (t) {
-        case QAccessible::Name:
-            return widget()->accessibleName().isEmpty() ? shown
-                                                        : widget()->accessibleName() + QStringLiteral(": ") + shown;
-        case QAccessible::Value:
-            return shown;
-        default:
-            return QAccessibleWidget::text(t);
-        }
+    explicit ReadoutInterface(QWidget* w) : PaintedInterface(w, QAccessible::StaticText) {}
+    QString shown() const {
+        const QString text = static_cast<const QLabel*>(widget())->text();
+        return text.isEmpty() ? QStringLiteral("none") : text;
     }
+    QString name() const override {
+        return widget()->accessibleName().isEmpty() ? shown()
+                                                    : widget()->accessibleName() + QStringLiteral(": ") + shown();
+    }
+    QString value() const override { return shown(); }
 };
 
 // By the object's own type: these widgets do not name their classes to Qt.
